@@ -1,0 +1,36 @@
+// The port object behind runtime/serial.h. The program uses a QSerialPort
+// backend; unit tests install an in-memory one (memory_port.h).
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace rt {
+
+class ComPort {
+ public:
+  virtual ~ComPort() = default;
+  // Opens `path` with the given line settings. Returns 0 or a negative status.
+  virtual int open(const std::string& path, long baud, int parity, int data_bits,
+                   int stop_bits) = 0;
+  virtual void set_timeout(double timeout_s) = 0;
+  // A byte 0..255, or a negative value once the time-out has passed.
+  virtual int read_byte() = 0;
+  // Returns the count written, or a negative value.
+  virtual int write(const unsigned char* data, int n) = 0;
+  virtual void close() = 0;
+  virtual int system_error() const = 0;
+  virtual std::string error_text() const = 0;
+};
+
+// The port that the next OpenComConfig uses. Without one, OpenComConfig makes
+// the QSerialPort backend.
+void set_com_port(std::shared_ptr<ComPort> port);
+// The device that "COM1" stands for (--port).
+void set_com_path(const std::string& path);
+const std::string& com_path();
+
+// Forgets the port and the error state (for tests).
+void reset_serial_for_tests();
+
+}  // namespace rt

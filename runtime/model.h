@@ -1,0 +1,157 @@
+// The panel model: the single truth about what the panel shows. Built from
+// the panel file, written by the run-time calls of the system's thread, read
+// by the window (GUI thread) and by tests. Every public member locks one
+// mutex, so the two threads meet only here.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace rt {
+
+enum class Kind {
+  Button,      // QPushButton: raises events, holds no value
+  IntInput,    // QSpinBox: operator input (and display), int
+  FloatInput,  // QDoubleSpinBox: operator input, 32-bit float
+  Switch,      // QCheckBox: operator input, int 0 or 1
+  Display,     // QLineEdit, read-only: int, double or text
+  TextBox,     // QPlainTextEdit, read-only: text
+  XYGraph,     // QCustomPlot, chart = xy
+  StripChart,  // QCustomPlot, chart = strip
+};
+
+enum class ValueType { None, Int, Float, Double, Text, Points, U16 };
+
+const char* kind_name(Kind kind);
+const char* value_type_name(ValueType type);
+
+struct ControlSpec {
+  int id = 0;
+  std::string name;         // PANEL_*
+  Kind kind = Kind::Display;
+  ValueType type = ValueType::None;
+  std::string widget_class;  // as in the panel file
+};
+
+struct PanelSpec {
+  std::string file;   // path it was read from
+  int resource = 0;
+  std::string title;
+  std::vector<ControlSpec> controls;  // in file order
+};
+
+struct Axis {
+  double min = 0.0;
+  double max = 10.0;
+  bool manual = false;  // limits set by SetAxisRange; otherwise autoscaled
+  bool log = false;
+};
+
+struct Plot {
+  std::vector<float> x, y;
+  int style = 0, point = 0, line = 0, freq = 1, color = 0;
+};
+
+// What one control holds. Which value member counts follows the control's
+// ValueType: Int (and Switch) -> i, Float -> f, Double -> d, Text -> text.
+struct ControlState {
+  int i = 0;
+  float f = 0.0f;
+  double d = 0.0;
+  std::string text;
+  std::map<int, int> attrs;
+  // XY graphs
+  Axis x, y;
+  std::vector<Plot> plots;
+  // Strip chart: one bounded ring per trace, and the count of points ever
+  // appended to each (so a reader can tell how many are new).
+  std::array<std::deque<uint16_t>, 4> traces;
+  std::array<uint64_t, 4> appended{};
+  int strip_next = 0;  // trace that takes the next value
+  uint64_t version = 0;  // model version of the last change
+};
+
+class PanelModel {
+ public:
+  static constexpr int STRIP_TRACES = 4;
+
+  explicit PanelModel(PanelSpec spec, size_t strip_capacity = 2000);
+
+  const PanelSpec& spec() const { return spec_; }
+  // nullptr when the panel has no such control.
+  const ControlSpec* find(int id) const;
+  const ControlSpec* find(std::string_view name) const;
+  size_t strip_capacity() const { return strip_capacity_; }
+
+  // Values. Return false for an unknown control or a value the control's type
+  // cannot hold (text into a number, a number into text). Numbers convert
+  // between int, float and double controls as C++ converts them.
+  bool set_int(int id, int value);
+  bool set_double(int id, double value);
+  bool set_float(int id, float value);
+  bool set_text(int id, std::string_view value);
+  bool get_int(int id, int* value) const;
+  bool get_float(int id, float* value) const;
+  bool get_double(int id, double* value) const;
+  bool get_text(int id, std::string* value) const;
+
+  bool set_attr(int id, int attribute, int value);
+  // Missing attributes read as `fallback`.
+  int attr(int id, int attribute, int fallback = 0) const;
+
+  // Graphs.
+  bool set_x_range(int id, double min, double max);
+  bool set_y_range(int id, double min, double max);
+  bool set_x_log(int id, bool log);
+  bool set_y_log(int id, bool log);
+  // Returns the plot handle (1-based index), or -1.
+  int add_plot(int id, Plot plot);
+  bool delete_plots(int id);
+  // Appends values to the traces in turn, continuing where the last call left.
+  bool strip_append(int id, const uint16_t* values, int n);
+
+  // A copy of a control's whole state (false for an unknown control).
+  bool state(int id, ControlState* out) const;
+
+  // Panel-wide.
+  void set_title(std::string_view title);
+  std::string title() const;
+  void set_visible(bool visible);
+  bool visible() const;
+
+  // Operator events: the window (or the event script) commits input.
+  void post_event(int id);
+  // Pops the oldest event; false when none is pending.
+  bool take_event(int* id);
+  size_t pending_events() const;
+
+  // Change tracking for the window: the model version grows with every
+  // change; `changed_since` lists the controls changed after `version`.
+  uint64_t version() const;
+  std::vector<int> changed_since(uint64_t version) const;
+  uint64_t panel_version() const;  // title and visibility
+
+ private:
+  ControlState* slot(int id);
+  const ControlState* slot(int id) const;
+  void touch(ControlState& s) { s.version = ++version_; }
+
+  PanelSpec spec_;
+  size_t strip_capacity_;
+  mutable std::mutex mu_;
+  std::map<int, size_t> index_;  // id -> position in spec_.controls / states_
+  std::vector<ControlState> states_;
+  std::deque<int> events_;
+  std::string title_;
+  bool visible_ = false;
+  uint64_t version_ = 0;
+  uint64_t panel_version_ = 0;
+};
+
+}  // namespace rt
