@@ -1,0 +1,50 @@
+#include "support/files.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <stdexcept>
+
+namespace testing_files {
+
+TempDir::TempDir() {
+  std::random_device rd;
+  auto base = std::filesystem::temp_directory_path();
+  for (;;) {
+    auto candidate = base / ("gse_test_" + std::to_string(rd()));
+    if (std::filesystem::create_directory(candidate)) {
+      path_ = candidate.string();
+      return;
+    }
+  }
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+void write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+std::vector<uint8_t> read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string read_text(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string bin_dir() {
+  if (const char* dir = std::getenv("GSE_BIN_DIR")) return dir;
+  return std::filesystem::current_path().string();
+}
+
+}  // namespace testing_files

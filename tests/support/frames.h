@@ -1,0 +1,43 @@
+// Builds telemetry frames field by field for tests, and the link's "++-"
+// escaping of a frame.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+namespace testing_frames {
+
+using Frame = std::array<uint8_t, 200>;
+
+struct FrameBuilder {
+  Frame bytes{};
+
+  FrameBuilder();  // sync word set, everything else 0, checksum sealed
+  FrameBuilder& counter(uint32_t fcount);           // 21 bits into bytes 3..5
+  FrameBuilder& header_fields(int hi5, int mid6);   // bits 15..11, 10..5 of word 2
+  FrameBuilder& word(int offset, int value);        // big-endian 16 bits
+  FrameBuilder& long32(int offset, int32_t value);  // big-endian 32 bits
+  FrameBuilder& float32(int offset, float value);
+  FrameBuilder& byte(int offset, uint8_t value);
+  FrameBuilder& spec48(int i, int value);           // word i of 12 at offset 150
+  FrameBuilder& spec256(int i, int value);          // word i of 8 at offset 174
+  FrameBuilder& strip(int group, int w0, int w1, uint8_t b0, uint8_t b1);
+  // Writes the checksum; every setter above calls it, so a frame is always
+  // valid unless `corrupt` is used last.
+  FrameBuilder& seal();
+  FrameBuilder& corrupt();  // flips the checksum's low bit
+
+  std::vector<uint8_t> vec() const { return {bytes.begin(), bytes.end()}; }
+  const uint8_t* data() const { return bytes.data(); }
+};
+
+// The frame as the link carries it: bytes 2..199 escaped so that "++-" and
+// "++1"-looking content survives ("++-" -> "++--", and a stored "++-" is sent
+// as "++-1").
+std::vector<uint8_t> escape_for_link(const Frame& frame);
+
+void append(std::vector<uint8_t>& out, const std::vector<uint8_t>& bytes);
+void append(std::vector<uint8_t>& out, const Frame& frame);
+
+}  // namespace testing_frames
