@@ -1,0 +1,24 @@
+// Reading the panel file (a Qt Designer form) into a PanelSpec: the panel
+// resource number, and every widget that carries a ctrlId with its name,
+// class, kind and value type.
+#pragma once
+
+#include <string>
+
+#include "runtime/model.h"
+
+namespace rt {
+
+// Looks `name` up in the working directory, beside the executable, then in
+// the installed data directory. Returns the path found, or "" (and the places
+// tried in *tried).
+std::string find_panel_file(const std::string& name, std::string* tried = nullptr);
+
+// Reads the panel file at `path`. Fails, with *error naming the file and the
+// reason, on an unreadable or malformed file, a top-level panelResource other
+// than `resource`, a duplicate identifier or name, or a control whose class
+// the panel cannot use (see design notes: class -> kind and value type).
+bool read_panel_file(const std::string& path, int resource, PanelSpec* spec,
+                     std::string* error);
+
+}  // namespace rt
