@@ -1,1 +1,105 @@
-// (being written)
+#include "app/entry.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "app/panel.h"
+#include "app/service.h"
+#include "display/spectra.h"
+#include "link/reader.h"
+#include "link/receiver.h"
+#include "runtime/serial.h"
+#include "runtime/ui.h"
+
+namespace {
+
+constexpr int COM_PORT = 1;
+constexpr long COM_BAUD = 19200;
+constexpr int COM_PARITY_NONE = 0;
+constexpr int COM_DATA_BITS = 8;
+constexpr int COM_STOP_BITS = 1;
+constexpr int COM_DEFAULT_QUEUE = 0;
+
+spectra_t spectra;  // the one record of both spectra, zero at start
+
+}  // namespace
+
+void make_recording_name(const std::tm& t, char out[16]) {
+  // The fields are bounded by their ranges, so the name is always 12
+  // characters; the modulo keeps a year before 1900 from adding a '-'.
+  int year_digit = ((t.tm_year % 10) + 10) % 10;
+  std::snprintf(out, 16, "%1d%03d%02d%02d.dat", year_digit, t.tm_yday, t.tm_hour, t.tm_min);
+}
+
+int gse_main(int argc, char* argv[]) {
+  FILE* rec_fp = nullptr;
+  FILE* in_fp = nullptr;
+  char rec_name[16] = "";
+  char title[512];
+  int file_mode;
+
+  if (argc == 1) {
+    file_mode = 0;
+    int status = OpenComConfig(COM_PORT, "COM1", COM_BAUD, COM_PARITY_NONE, COM_DATA_BITS,
+                               COM_STOP_BITS, COM_DEFAULT_QUEUE, COM_DEFAULT_QUEUE);
+    std::time_t now = std::time(nullptr);
+    make_recording_name(*std::localtime(&now), rec_name);
+    // Appending: a restart within the same minute must not wipe a recording.
+    rec_fp = std::fopen(rec_name, "ab");
+    if (rec_fp) {
+      std::snprintf(title, sizeof title, "vst_gse - live, recording %s", rec_name);
+    } else {
+      const char* reason = std::strerror(errno);
+      std::printf("NOT RECORDING: cannot create recording file %s: %s\n", rec_name, reason);
+      std::snprintf(title, sizeof title, "vst_gse - live - NOT RECORDING (%s: %s)", rec_name, reason);
+    }
+    if (status < 0) {
+      int err = ComSystemError();
+      std::printf("%d COM1 port error %d\n", status, err != 0 ? err : status);
+      std::fprintf(stderr, "vst_gse: COM1: %s\n", ComErrorText());
+      std::fflush(stdout);
+      if (rec_fp) std::fclose(rec_fp);
+      return 1;
+    }
+  } else if (argc == 2) {
+    in_fp = std::fopen(argv[1], "rb");
+    if (!in_fp) {
+      std::printf("Cannot open input file %s\n", argv[1]);
+      std::fflush(stdout);
+      return 1;
+    }
+    file_mode = 1;
+    std::snprintf(title, sizeof title, "vst_gse - playback of %s", argv[1]);
+  } else {
+    std::fprintf(stderr, "usage: vst_gse [options] [FILE]\n");
+    return 2;
+  }
+
+  init(spectra);
+  int panel = LoadPanel(0, "gse.uir", PANEL);
+  if (panel < 0) {
+    std::printf("Cannot load panel: %s\n", PanelErrorText());
+    std::fflush(stdout);
+    if (in_fp) std::fclose(in_fp);
+    if (file_mode == 0) CloseCom(COM_PORT);
+    if (rec_fp) std::fclose(rec_fp);
+    return 1;
+  }
+  SetPanelAttribute(panel, ATTR_PANEL_TITLE, title);
+  DisplayPanel(panel);
+  receiver_attach_recording(rec_fp);
+  reader_attach(in_fp);
+
+  int quit = 0;
+  while (quit == 0) quit = service(panel, file_mode, spectra);
+
+  DiscardPanel(panel);
+  if (file_mode) std::fclose(in_fp);
+  else CloseCom(COM_PORT);
+  receiver_attach_recording(nullptr);
+  reader_attach(nullptr);
+  if (rec_fp) std::fclose(rec_fp);
+  std::fflush(stdout);
+  return 0;
+}

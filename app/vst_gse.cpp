@@ -1,1 +1,5 @@
-int main() { return 0; }
+// vst_gse: ground-station display for the instrument's telemetry.
+#include "app/entry.h"
+#include "runtime/ui.h"
+
+int main(int argc, char* argv[]) { return RunProgram(argc, argv, gse_main); }

@@ -1,1 +1,316 @@
-// (being written)
+#include "runtime/model.h"
+
+#include <utility>
+
+namespace rt {
+
+const char* kind_name(Kind kind) {
+  switch (kind) {
+    case Kind::Button: return "command button";
+    case Kind::IntInput: return "numeric input (int)";
+    case Kind::FloatInput: return "numeric input (float)";
+    case Kind::Switch: return "on/off switch";
+    case Kind::Display: return "display";
+    case Kind::TextBox: return "text display";
+    case Kind::XYGraph: return "XY graph";
+    case Kind::StripChart: return "strip chart";
+  }
+  return "?";
+}
+
+const char* value_type_name(ValueType type) {
+  switch (type) {
+    case ValueType::None: return "none";
+    case ValueType::Int: return "int";
+    case ValueType::Float: return "float";
+    case ValueType::Double: return "double";
+    case ValueType::Text: return "text";
+    case ValueType::Points: return "points";
+    case ValueType::U16: return "u16";
+  }
+  return "?";
+}
+
+PanelModel::PanelModel(PanelSpec spec, size_t strip_capacity)
+    : spec_(std::move(spec)), strip_capacity_(strip_capacity) {
+  states_.resize(spec_.controls.size());
+  for (size_t i = 0; i < spec_.controls.size(); ++i) index_[spec_.controls[i].id] = i;
+  title_ = spec_.title;
+}
+
+const ControlSpec* PanelModel::find(int id) const {
+  auto it = index_.find(id);
+  return it == index_.end() ? nullptr : &spec_.controls[it->second];
+}
+
+const ControlSpec* PanelModel::find(std::string_view name) const {
+  for (const auto& c : spec_.controls)
+    if (c.name == name) return &c;
+  return nullptr;
+}
+
+ControlState* PanelModel::slot(int id) {
+  auto it = index_.find(id);
+  return it == index_.end() ? nullptr : &states_[it->second];
+}
+
+const ControlState* PanelModel::slot(int id) const {
+  auto it = index_.find(id);
+  return it == index_.end() ? nullptr : &states_[it->second];
+}
+
+namespace {
+
+bool is_numeric(ValueType t) {
+  return t == ValueType::Int || t == ValueType::Float || t == ValueType::Double;
+}
+
+// Stores a number into whichever member the control's type uses.
+template <typename T>
+void store_number(ControlState& s, ValueType type, T value) {
+  switch (type) {
+    case ValueType::Int: s.i = static_cast<int>(value); break;
+    case ValueType::Float: s.f = static_cast<float>(value); break;
+    default: s.d = static_cast<double>(value); break;
+  }
+}
+
+}  // namespace
+
+bool PanelModel::set_int(int id, int value) {
+  std::lock_guard lock(mu_);
+  const ControlSpec* c = find(id);
+  if (!c || !is_numeric(c->type)) return false;
+  ControlState& s = *slot(id);
+  store_number(s, c->type, value);
+  touch(s);
+  return true;
+}
+
+bool PanelModel::set_double(int id, double value) {
+  std::lock_guard lock(mu_);
+  const ControlSpec* c = find(id);
+  if (!c || !is_numeric(c->type)) return false;
+  ControlState& s = *slot(id);
+  if (c->type == ValueType::Int) {
+    // An int control cannot show a fraction or a value out of range.
+    if (!(value >= -2147483648.0 && value <= 2147483647.0)) return false;
+  }
+  store_number(s, c->type, value);
+  touch(s);
+  return true;
+}
+
+bool PanelModel::set_float(int id, float value) {
+  return set_double(id, static_cast<double>(value));
+}
+
+bool PanelModel::set_text(int id, std::string_view value) {
+  std::lock_guard lock(mu_);
+  const ControlSpec* c = find(id);
+  if (!c || c->type != ValueType::Text) return false;
+  ControlState& s = *slot(id);
+  s.text.assign(value);
+  touch(s);
+  return true;
+}
+
+bool PanelModel::get_int(int id, int* value) const {
+  std::lock_guard lock(mu_);
+  const ControlSpec* c = find(id);
+  if (!c || c->type != ValueType::Int) return false;
+  *value = slot(id)->i;
+  return true;
+}
+
+bool PanelModel::get_float(int id, float* value) const {
+  std::lock_guard lock(mu_);
+  const ControlSpec* c = find(id);
+  if (!c || c->type != ValueType::Float) return false;
+  *value = slot(id)->f;
+  return true;
+}
+
+bool PanelModel::get_double(int id, double* value) const {
+  std::lock_guard lock(mu_);
+  const ControlSpec* c = find(id);
+  if (!c || !is_numeric(c->type)) return false;
+  const ControlState& s = *slot(id);
+  switch (c->type) {
+    case ValueType::Int: *value = s.i; break;
+    case ValueType::Float: *value = s.f; break;
+    default: *value = s.d; break;
+  }
+  return true;
+}
+
+bool PanelModel::get_text(int id, std::string* value) const {
+  std::lock_guard lock(mu_);
+  const ControlSpec* c = find(id);
+  if (!c || c->type != ValueType::Text) return false;
+  *value = slot(id)->text;
+  return true;
+}
+
+bool PanelModel::set_attr(int id, int attribute, int value) {
+  std::lock_guard lock(mu_);
+  ControlState* s = slot(id);
+  if (!s) return false;
+  s->attrs[attribute] = value;
+  touch(*s);
+  return true;
+}
+
+int PanelModel::attr(int id, int attribute, int fallback) const {
+  std::lock_guard lock(mu_);
+  const ControlState* s = slot(id);
+  if (!s) return fallback;
+  auto it = s->attrs.find(attribute);
+  return it == s->attrs.end() ? fallback : it->second;
+}
+
+namespace {
+bool is_graph(const ControlSpec* c) { return c && c->kind == Kind::XYGraph; }
+}  // namespace
+
+bool PanelModel::set_x_range(int id, double min, double max) {
+  std::lock_guard lock(mu_);
+  if (!is_graph(find(id))) return false;
+  ControlState& s = *slot(id);
+  s.x.min = min;
+  s.x.max = max;
+  s.x.manual = true;
+  touch(s);
+  return true;
+}
+
+bool PanelModel::set_y_range(int id, double min, double max) {
+  std::lock_guard lock(mu_);
+  if (!is_graph(find(id))) return false;
+  ControlState& s = *slot(id);
+  s.y.min = min;
+  s.y.max = max;
+  s.y.manual = true;
+  touch(s);
+  return true;
+}
+
+bool PanelModel::set_x_log(int id, bool log) {
+  std::lock_guard lock(mu_);
+  if (!is_graph(find(id))) return false;
+  ControlState& s = *slot(id);
+  s.x.log = log;
+  touch(s);
+  return true;
+}
+
+bool PanelModel::set_y_log(int id, bool log) {
+  std::lock_guard lock(mu_);
+  if (!is_graph(find(id))) return false;
+  ControlState& s = *slot(id);
+  s.y.log = log;
+  touch(s);
+  return true;
+}
+
+int PanelModel::add_plot(int id, Plot plot) {
+  std::lock_guard lock(mu_);
+  if (!is_graph(find(id))) return -1;
+  ControlState& s = *slot(id);
+  s.plots.push_back(std::move(plot));
+  touch(s);
+  return static_cast<int>(s.plots.size());
+}
+
+bool PanelModel::delete_plots(int id) {
+  std::lock_guard lock(mu_);
+  if (!is_graph(find(id))) return false;
+  ControlState& s = *slot(id);
+  s.plots.clear();
+  touch(s);
+  return true;
+}
+
+bool PanelModel::strip_append(int id, const uint16_t* values, int n) {
+  std::lock_guard lock(mu_);
+  const ControlSpec* c = find(id);
+  if (!c || c->kind != Kind::StripChart || n < 0) return false;
+  ControlState& s = *slot(id);
+  for (int k = 0; k < n; ++k) {
+    auto& ring = s.traces[s.strip_next];
+    ring.push_back(values[k]);
+    if (ring.size() > strip_capacity_) ring.pop_front();
+    ++s.appended[s.strip_next];
+    s.strip_next = (s.strip_next + 1) % STRIP_TRACES;
+  }
+  touch(s);
+  return true;
+}
+
+bool PanelModel::state(int id, ControlState* out) const {
+  std::lock_guard lock(mu_);
+  const ControlState* s = slot(id);
+  if (!s) return false;
+  *out = *s;
+  return true;
+}
+
+void PanelModel::set_title(std::string_view title) {
+  std::lock_guard lock(mu_);
+  title_.assign(title);
+  panel_version_ = ++version_;
+}
+
+std::string PanelModel::title() const {
+  std::lock_guard lock(mu_);
+  return title_;
+}
+
+void PanelModel::set_visible(bool visible) {
+  std::lock_guard lock(mu_);
+  visible_ = visible;
+  panel_version_ = ++version_;
+}
+
+bool PanelModel::visible() const {
+  std::lock_guard lock(mu_);
+  return visible_;
+}
+
+void PanelModel::post_event(int id) {
+  std::lock_guard lock(mu_);
+  events_.push_back(id);
+}
+
+bool PanelModel::take_event(int* id) {
+  std::lock_guard lock(mu_);
+  if (events_.empty()) return false;
+  *id = events_.front();
+  events_.pop_front();
+  return true;
+}
+
+size_t PanelModel::pending_events() const {
+  std::lock_guard lock(mu_);
+  return events_.size();
+}
+
+uint64_t PanelModel::version() const {
+  std::lock_guard lock(mu_);
+  return version_;
+}
+
+std::vector<int> PanelModel::changed_since(uint64_t version) const {
+  std::lock_guard lock(mu_);
+  std::vector<int> ids;
+  for (size_t i = 0; i < states_.size(); ++i)
+    if (states_[i].version > version) ids.push_back(spec_.controls[i].id);
+  return ids;
+}
+
+uint64_t PanelModel::panel_version() const {
+  std::lock_guard lock(mu_);
+  return panel_version_;
+}
+
+}  // namespace rt

@@ -1,1 +1,195 @@
-// (being written)
+// Program start-up of the run-time: the command line, the Qt application,
+// the system's thread beside the window, and Ctrl+C / SIGTERM.
+#include <QApplication>
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QThread>
+
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "runtime/com_port.h"
+#include "runtime/context.h"
+#include "runtime/panel_file.h"
+#include "runtime/qt/window.h"
+#include "runtime/script.h"
+#include "runtime/testing.h"
+#include "runtime/trace.h"
+#include "runtime/ui.h"
+
+#ifndef GSE_VERSION
+#define GSE_VERSION "0"
+#endif
+
+namespace {
+
+constexpr const char* PANEL_FILE = "gse.uir";
+constexpr int PANEL_RESOURCE = 1;
+constexpr int EXIT_STARTUP = 1;
+constexpr int EXIT_USAGE = 2;
+
+const char USAGE[] =
+    "usage: vst_gse [options]          live: the telemetry link on COM1\n"
+    "       vst_gse [options] FILE     playback of a recording\n"
+    "  --port DEVICE   device that COM1 stands for (default /dev/ttyS0)\n"
+    "  --headless      no window (for unattended recording, scripts and tests)\n"
+    "  --trace FILE    write every run-time call as one JSON line ('-' = stdout)\n"
+    "  --events FILE   scripted operator input: lines of '<n> <PANEL_NAME> [<value>]'\n"
+    "  --speed X       playback speed: playback waits are divided by X; 0 = no waits\n"
+    "  -h, --help      this text;  --version  the version\n";
+
+struct Options {
+  bool headless = false;
+  std::string port;
+  std::string trace;
+  std::string events;
+  double speed = 1.0;
+  std::vector<char*> positional;
+};
+
+int usage_error(const std::string& message) {
+  std::fprintf(stderr, "vst_gse: %s\n%s", message.c_str(), USAGE);
+  return EXIT_USAGE;
+}
+
+// Returns -1 when the program should go on, else the exit status.
+int parse_options(int argc, char* argv[], Options* opt) {
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    auto value = [&](std::string* out) {
+      if (i + 1 >= argc) return false;
+      *out = argv[++i];
+      return true;
+    };
+    if (arg == "-h" || arg == "--help") {
+      std::fputs(USAGE, stdout);
+      return 0;
+    } else if (arg == "--version") {
+      std::printf("vst_gse %s\n", GSE_VERSION);
+      return 0;
+    } else if (arg == "--headless") {
+      opt->headless = true;
+    } else if (arg == "--port" || arg == "--trace" || arg == "--events") {
+      std::string* target = arg == "--port" ? &opt->port : arg == "--trace" ? &opt->trace : &opt->events;
+      if (!value(target) || target->empty()) return usage_error(arg + " needs a value");
+    } else if (arg == "--speed") {
+      std::string text;
+      if (!value(&text)) return usage_error("--speed needs a value");
+      char* end = nullptr;
+      errno = 0;
+      double x = std::strtod(text.c_str(), &end);
+      if (text.empty() || *end != '\0' || errno != 0 || !std::isfinite(x) || x < 0.0)
+        return usage_error("--speed takes a number 0 or above, not \"" + text + "\"");
+      opt->speed = x;
+    } else if (arg == "--") {
+      for (++i; i < argc; ++i) opt->positional.push_back(argv[i]);
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      return usage_error("unknown option " + arg);
+    } else {
+      opt->positional.push_back(argv[i]);
+    }
+  }
+  if (opt->positional.size() > 1) return usage_error("more than one recording named");
+  return -1;
+}
+
+// Checks the event script against the panel file, so that a bad line is a
+// usage error before anything is opened.
+int load_event_script(const std::string& path) {
+  std::vector<rt::ScriptEvent> events;
+  std::string error;
+  if (!rt::parse_event_script(path, &events, &error)) return usage_error(error);
+  std::string panel_path = rt::find_panel_file(PANEL_FILE);
+  rt::PanelSpec spec;
+  // Without a readable panel file the names cannot be checked here; the
+  // program then fails at LoadPanel with its own message.
+  if (!panel_path.empty() && rt::read_panel_file(panel_path, PANEL_RESOURCE, &spec, &error) &&
+      !rt::check_event_script(&events, spec, path, &error))
+    return usage_error(error);
+  rt::set_event_script(std::move(events));
+  return -1;
+}
+
+// Ctrl+C and SIGTERM act as the quit button. A second one ends the program
+// the hard way, in case the system is stuck.
+extern "C" void on_quit_signal(int sig) {
+  rt::request_quit();
+  std::signal(sig, SIG_DFL);
+}
+
+void install_quit_signals() {
+  std::signal(SIGINT, on_quit_signal);
+  std::signal(SIGTERM, on_quit_signal);
+}
+
+}  // namespace
+
+int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
+  Options opt;
+  int status = parse_options(argc, argv, &opt);
+  if (status >= 0) return status;
+  if (!opt.events.empty() && (status = load_event_script(opt.events)) >= 0) return status;
+  if (!opt.trace.empty()) {
+    std::string error;
+    if (!rt::trace_open(opt.trace, &error)) {
+      std::printf("%s\n", error.c_str());
+      return EXIT_STARTUP;
+    }
+  }
+  if (!opt.port.empty()) rt::set_com_path(opt.port);
+  rt::set_speed(opt.speed);
+  rt::set_quit_at_end_of_input(opt.headless && opt.positional.size() == 1);
+
+  std::vector<char*> args{argv[0]};
+  args.insert(args.end(), opt.positional.begin(), opt.positional.end());
+  args.push_back(nullptr);
+  int entry_argc = static_cast<int>(args.size()) - 1;
+
+  install_quit_signals();
+  int qt_argc = 1;
+  char* qt_argv[] = {argv[0], nullptr};
+  if (opt.headless) {
+    QCoreApplication app(qt_argc, qt_argv);
+    status = entry(entry_argc, args.data());
+    rt::trace_close();
+    return status;
+  }
+
+  QApplication app(qt_argc, qt_argv);
+  rt::PanelWindow* window = nullptr;
+  auto on_gui = [&app](auto&& work) {
+    QMetaObject::invokeMethod(&app, work, Qt::BlockingQueuedConnection);
+  };
+  rt::WindowHooks hooks;
+  hooks.create = [&](rt::PanelModel& model, const std::string& path, std::string* error) {
+    on_gui([&] { window = rt::create_panel_window(model, path, error); });
+    return window != nullptr;
+  };
+  hooks.show = [&] { on_gui([&] { rt::show_panel_window(window); }); };
+  hooks.destroy = [&] {
+    on_gui([&] {
+      rt::destroy_panel_window(window);
+      window = nullptr;
+    });
+  };
+  rt::set_window_hooks(std::move(hooks));
+
+  status = 0;
+  std::unique_ptr<QThread> system(QThread::create([&] {
+    status = entry(entry_argc, args.data());
+    QMetaObject::invokeMethod(&app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+  }));
+  system->start();
+  app.exec();
+  system->wait();
+  rt::set_window_hooks(rt::WindowHooks{});
+  rt::trace_close();
+  return status;
+}

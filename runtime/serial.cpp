@@ -1,1 +1,125 @@
-// (being written)
+// The serial calls of the system, on the port object chosen at start-up.
+#include "runtime/serial.h"
+
+#include <memory>
+#include <string>
+
+#include "runtime/com_port.h"
+#include "runtime/qt/serial_port.h"
+#include "runtime/trace.h"
+
+namespace rt {
+
+namespace {
+
+struct SerialState {
+  std::shared_ptr<ComPort> port;
+  bool open = false;
+  std::string path = default_path();
+  int system_error = 0;
+  std::string error_text;
+
+  static std::string default_path() {
+#ifdef _WIN32
+    return "COM1";
+#else
+    return "/dev/ttyS0";
+#endif
+  }
+};
+
+SerialState& serial() {
+  static SerialState state;
+  return state;
+}
+
+}  // namespace
+
+void set_com_port(std::shared_ptr<ComPort> port) { serial().port = std::move(port); }
+void set_com_path(const std::string& path) { serial().path = path; }
+const std::string& com_path() { return serial().path; }
+
+void reset_serial_for_tests() {
+  SerialState& s = serial();
+  if (s.port && s.open) s.port->close();
+  s = SerialState{};
+}
+
+}  // namespace rt
+
+using namespace rt;
+
+namespace {
+
+// Only port 1 exists: the telemetry link.
+ComPort* port_for(int port) {
+  SerialState& s = serial();
+  return port == 1 && s.open ? s.port.get() : nullptr;
+}
+
+}  // namespace
+
+int OpenComConfig(int port, const char* device, long baud, int parity, int data_bits,
+                  int stop_bits, int input_queue, int output_queue) {
+  (void)input_queue;  // the backend's own buffering stands for both queues
+  (void)output_queue;
+  SerialState& s = serial();
+  int result = COM_ERR_OPEN_FAILED;
+  if (port != 1) {
+    s.system_error = 0;
+    s.error_text = "port " + std::to_string(port) + " does not exist (only port 1)";
+  } else {
+    if (!s.port) s.port = make_qt_serial_port();
+    result = s.port->open(s.path, baud, parity, data_bits, stop_bits);
+    s.open = result >= 0;
+    s.system_error = s.open ? 0 : s.port->system_error();
+    s.error_text = s.open ? "" : s.port->error_text();
+  }
+  if (tracing()) {
+    trace_emit(JsonLine("OpenComConfig").add("port", port).add("device", device)
+                   .add("path", s.path).add("baud", baud).add("parity", parity)
+                   .add("data", data_bits).add("stop", stop_bits).add("result", result));
+  }
+  return result;
+}
+
+int SetComTime(int port, double timeout_s) {
+  if (tracing()) trace_emit(JsonLine("SetComTime").add("port", port).add("seconds", timeout_s));
+  ComPort* p = port_for(port);
+  if (!p) return COM_ERR_NOT_OPEN;
+  p->set_timeout(timeout_s);
+  return 0;
+}
+
+int ComRdByte(int port) {
+  ComPort* p = port_for(port);
+  return p ? p->read_byte() : COM_ERR_NOT_OPEN;
+}
+
+int ComWrtByte(int port, int byte) {
+  unsigned char b = static_cast<unsigned char>(byte);
+  if (tracing()) trace_emit(JsonLine("ComWrtByte").add_hex("hex", &b, 1));
+  ComPort* p = port_for(port);
+  return p ? p->write(&b, 1) : COM_ERR_NOT_OPEN;
+}
+
+int ComWrt(int port, const char* buffer, int count) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(buffer);
+  if (tracing()) trace_emit(JsonLine("ComWrt").add_hex("hex", bytes, count < 0 ? 0 : count));
+  ComPort* p = port_for(port);
+  if (!p || count < 0) return COM_ERR_NOT_OPEN;
+  return p->write(bytes, count);
+}
+
+int CloseCom(int port) {
+  if (tracing()) trace_emit(JsonLine("CloseCom").add("port", port));
+  SerialState& s = serial();
+  ComPort* p = port_for(port);
+  if (!p) return COM_ERR_NOT_OPEN;
+  p->close();
+  s.open = false;
+  return 0;
+}
+
+int ComSystemError() { return serial().system_error; }
+const char* ComErrorText() { return serial().error_text.c_str(); }

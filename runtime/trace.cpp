@@ -1,1 +1,188 @@
-// (being written)
+#include "runtime/trace.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "runtime/testing.h"
+
+namespace rt {
+
+namespace {
+
+std::mutex trace_mu;
+FILE* trace_fp = nullptr;
+bool trace_owns_fp = false;
+bool trace_memory = false;
+std::vector<std::string> memory_lines;
+
+std::string number_text(double v, int digits) {
+  if (std::isnan(v)) return "\"NaN\"";
+  if (std::isinf(v)) return v > 0 ? "\"Infinity\"" : "\"-Infinity\"";
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%.*g", digits, v);
+  if (!std::strpbrk(buf, ".eE")) std::strcat(buf, ".0");
+  return buf;
+}
+
+}  // namespace
+
+std::string json_double(double v) { return number_text(v, 17); }
+std::string json_float(float v) { return number_text(static_cast<double>(v), 9); }
+
+std::string json_string(std::string_view text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", c);
+          out += buf;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  return out + "\"";
+}
+
+JsonLine::JsonLine(std::string_view op) : text_("{\"op\":" + json_string(op)) {}
+
+void JsonLine::key(std::string_view k) {
+  text_ += ',';
+  text_ += json_string(k);
+  text_ += ':';
+}
+
+JsonLine& JsonLine::add(std::string_view k, int value) {
+  key(k);
+  text_ += std::to_string(value);
+  return *this;
+}
+
+JsonLine& JsonLine::add(std::string_view k, long value) {
+  key(k);
+  text_ += std::to_string(value);
+  return *this;
+}
+
+JsonLine& JsonLine::add(std::string_view k, double value) {
+  key(k);
+  text_ += json_double(value);
+  return *this;
+}
+
+JsonLine& JsonLine::add(std::string_view k, std::string_view text) {
+  key(k);
+  text_ += json_string(text);
+  return *this;
+}
+
+JsonLine& JsonLine::add_float(std::string_view k, float value) {
+  key(k);
+  text_ += json_float(value);
+  return *this;
+}
+
+JsonLine& JsonLine::add_floats(std::string_view k, const float* values, int n) {
+  key(k);
+  text_ += '[';
+  for (int i = 0; i < n; ++i) {
+    if (i) text_ += ',';
+    text_ += json_float(values[i]);
+  }
+  text_ += ']';
+  return *this;
+}
+
+JsonLine& JsonLine::add_u16s(std::string_view k, const uint16_t* values, int n) {
+  key(k);
+  text_ += '[';
+  for (int i = 0; i < n; ++i) {
+    if (i) text_ += ',';
+    text_ += std::to_string(values[i]);
+  }
+  text_ += ']';
+  return *this;
+}
+
+JsonLine& JsonLine::add_hex(std::string_view k, const unsigned char* bytes, int n) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string hex;
+  for (int i = 0; i < n; ++i) {
+    hex += digits[bytes[i] >> 4];
+    hex += digits[bytes[i] & 0x0F];
+  }
+  return add(k, std::string_view(hex));
+}
+
+bool tracing() {
+  std::lock_guard lock(trace_mu);
+  return trace_fp != nullptr || trace_memory;
+}
+
+bool trace_open(const std::string& path, std::string* error) {
+  std::lock_guard lock(trace_mu);
+  if (path == "-") {
+    trace_fp = stdout;
+    trace_owns_fp = false;
+    return true;
+  }
+  FILE* fp = std::fopen(path.c_str(), "w");
+  if (!fp) {
+    *error = "cannot write trace file " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  trace_fp = fp;
+  trace_owns_fp = true;
+  return true;
+}
+
+void trace_to_memory_sink() {
+  std::lock_guard lock(trace_mu);
+  trace_memory = true;
+  memory_lines.clear();
+}
+
+void trace_close() {
+  std::lock_guard lock(trace_mu);
+  if (trace_fp && trace_owns_fp) std::fclose(trace_fp);
+  else if (trace_fp) std::fflush(trace_fp);
+  trace_fp = nullptr;
+  trace_owns_fp = false;
+  trace_memory = false;
+  memory_lines.clear();
+}
+
+void trace_emit(const JsonLine& line) {
+  std::lock_guard lock(trace_mu);
+  if (trace_memory) memory_lines.push_back(line.str());
+  if (trace_fp) {
+    std::string text = line.str();
+    text += '\n';
+    std::fwrite(text.data(), 1, text.size(), trace_fp);
+    std::fflush(trace_fp);
+  }
+}
+
+void trace_to_memory() { trace_to_memory_sink(); }
+
+std::vector<std::string> trace_lines() {
+  std::lock_guard lock(trace_mu);
+  return memory_lines;
+}
+
+void clear_trace_lines() {
+  std::lock_guard lock(trace_mu);
+  memory_lines.clear();
+}
+
+}  // namespace rt

@@ -1,1 +1,326 @@
-// (being written)
+// The user-interface calls of the system, on the panel model. Each call is
+// traced (when tracing) before it takes effect.
+#include "runtime/ui.h"
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "runtime/context.h"
+#include "runtime/model.h"
+#include "runtime/panel_file.h"
+#include "runtime/testing.h"
+#include "runtime/trace.h"
+
+namespace rt {
+
+namespace {
+
+constexpr int PANEL_HANDLE = 1;
+
+struct UiState {
+  std::unique_ptr<PanelModel> model;
+  std::string panel_name;  // the file name the system asked for
+  std::string error;
+  WindowHooks hooks;
+  bool window = false;
+  std::vector<ScriptEvent> script;
+  size_t script_next = 0;
+  long passes_done = 0;  // polls that found no event, so a frame pass followed
+  bool quit_at_end = false;
+  bool input_ended = false;
+  double speed = 1.0;
+};
+
+UiState& ui() {
+  static UiState state;
+  return state;
+}
+
+std::atomic<bool> quit_requested{false};
+
+PanelModel* model_for(int panel) {
+  return panel == PANEL_HANDLE ? ui().model.get() : nullptr;
+}
+
+// The trace line of a call on a control: op, ctrl (its name) and id.
+JsonLine control_line(const char* op, int ctrl) {
+  JsonLine line(op);
+  const ControlSpec* c = ui().model ? ui().model->find(ctrl) : nullptr;
+  line.add("ctrl", c ? c->name.c_str() : "?");
+  line.add("id", ctrl);
+  return line;
+}
+
+int quit_control() {
+  const ControlSpec* c = ui().model ? ui().model->find(std::string_view("PANEL_QUIT")) : nullptr;
+  return c ? c->id : 0;
+}
+
+}  // namespace
+
+void set_window_hooks(WindowHooks hooks) {
+  ui().hooks = std::move(hooks);
+  ui().window = static_cast<bool>(ui().hooks.create);
+}
+
+void set_event_script(std::vector<ScriptEvent> events) {
+  ui().script = std::move(events);
+  ui().script_next = 0;
+}
+
+void set_quit_at_end_of_input(bool on) { ui().quit_at_end = on; }
+
+void request_quit() { quit_requested.store(true); }
+
+PanelModel* current_model() { return ui().model.get(); }
+
+void set_speed(double speed) { ui().speed = speed; }
+
+void reset_ui_for_tests() {
+  if (ui().model && ui().hooks.destroy) ui().hooks.destroy();
+  UiState& s = ui();
+  s.model.reset();
+  s.hooks = WindowHooks{};
+  s.window = false;
+  s.script.clear();
+  s.script_next = 0;
+  s.passes_done = 0;
+  s.quit_at_end = false;
+  s.input_ended = false;
+  s.speed = 1.0;
+  s.error.clear();
+  quit_requested.store(false);
+  trace_close();
+}
+
+}  // namespace rt
+
+using namespace rt;
+
+int LoadPanel(int parent, const char* file, int resource) {
+  UiState& s = ui();
+  if (tracing()) trace_emit(JsonLine("LoadPanel").add("file", file).add("resource", resource));
+  if (parent != 0) {
+    s.error = std::string(file) + ": only top-level panels (parent 0) are supported";
+    return -1;
+  }
+  if (s.model) {
+    s.error = std::string(file) + ": a panel is already loaded";
+    return -1;
+  }
+  std::string tried;
+  std::string path = find_panel_file(file, &tried);
+  if (path.empty()) {
+    s.error = std::string(file) + ": no such file (looked in " + tried + ")";
+    return -1;
+  }
+  PanelSpec spec;
+  if (!read_panel_file(path, resource, &spec, &s.error)) return -1;
+  auto model = std::make_unique<PanelModel>(std::move(spec));
+  if (s.hooks.create && !s.hooks.create(*model, path, &s.error)) return -1;
+  s.model = std::move(model);
+  s.panel_name = file;
+  return PANEL_HANDLE;
+}
+
+const char* PanelErrorText() { return ui().error.c_str(); }
+
+int DisplayPanel(int panel) {
+  PanelModel* m = model_for(panel);
+  if (tracing()) trace_emit(JsonLine("DisplayPanel").add("file", ui().panel_name));
+  if (!m) return -1;
+  m->set_visible(true);
+  if (ui().hooks.show) ui().hooks.show();
+  return 0;
+}
+
+int DiscardPanel(int panel) {
+  PanelModel* m = model_for(panel);
+  if (tracing()) trace_emit(JsonLine("DiscardPanel").add("file", ui().panel_name));
+  if (!m) return -1;
+  if (ui().hooks.destroy) ui().hooks.destroy();
+  ui().model.reset();
+  return 0;
+}
+
+int GetUserEvent(int wait, int* panel, int* ctrl) {
+  (void)wait;  // the system only ever polls
+  UiState& s = ui();
+  PanelModel* m = s.model.get();
+  if (!m) return 0;
+  int id = 0;
+  bool got = false;
+  if (quit_requested.exchange(false)) {
+    id = quit_control();
+    got = id != 0;
+  }
+  if (!got && s.script_next < s.script.size() &&
+      s.script[s.script_next].after_passes <= s.passes_done) {
+    const ScriptEvent& ev = s.script[s.script_next++];
+    apply_event_value(ev, *m);
+    id = ev.id;
+    got = true;
+  }
+  if (!got) got = m->take_event(&id);
+  if (!got && s.quit_at_end && s.input_ended && s.script_next >= s.script.size()) {
+    id = quit_control();
+    got = id != 0;
+  }
+  if (!got) {
+    ++s.passes_done;
+    return 0;
+  }
+  if (tracing()) trace_emit(control_line("Event", id));
+  *panel = PANEL_HANDLE;
+  *ctrl = id;
+  return 1;
+}
+
+int GetCtrlVal(int panel, int ctrl, int* value) {
+  PanelModel* m = model_for(panel);
+  bool ok = m && m->get_int(ctrl, value);
+  if (tracing()) {
+    JsonLine line = control_line("GetCtrlVal", ctrl);
+    line.add("type", "int");
+    if (ok) line.add("value", *value);
+    trace_emit(line);
+  }
+  return ok ? 0 : -1;
+}
+
+int GetCtrlVal(int panel, int ctrl, float* value) {
+  PanelModel* m = model_for(panel);
+  bool ok = m && m->get_float(ctrl, value);
+  if (tracing()) {
+    JsonLine line = control_line("GetCtrlVal", ctrl);
+    line.add("type", "float");
+    if (ok) line.add_float("value", *value);
+    trace_emit(line);
+  }
+  return ok ? 0 : -1;
+}
+
+int SetCtrlVal(int panel, int ctrl, int value) {
+  if (tracing()) trace_emit(control_line("SetCtrlVal", ctrl).add("type", "int").add("value", value));
+  PanelModel* m = model_for(panel);
+  return m && m->set_int(ctrl, value) ? 0 : -1;
+}
+
+int SetCtrlVal(int panel, int ctrl, double value) {
+  if (tracing()) trace_emit(control_line("SetCtrlVal", ctrl).add("type", "double").add("value", value));
+  PanelModel* m = model_for(panel);
+  return m && m->set_double(ctrl, value) ? 0 : -1;
+}
+
+int SetCtrlVal(int panel, int ctrl, const char* value) {
+  if (tracing()) trace_emit(control_line("SetCtrlVal", ctrl).add("type", "text").add("value", value));
+  PanelModel* m = model_for(panel);
+  if (!m || !m->set_text(ctrl, value)) return -1;
+  // The operator's cue that playback has run out; headless, the run-time
+  // acts on it as an operator would.
+  const ControlSpec* c = m->find(ctrl);
+  if (c && c->name == "PANEL_STATUS") ui().input_ended = std::string_view(value) == END_OF_INPUT_TEXT;
+  return 0;
+}
+
+int SetCtrlAttribute(int panel, int ctrl, int attribute, int value) {
+  if (tracing()) trace_emit(control_line("SetCtrlAttribute", ctrl).add("attr", attribute).add("value", value));
+  PanelModel* m = model_for(panel);
+  if (!m || !m->set_attr(ctrl, attribute, value)) return -1;
+  if (attribute == ATTR_XMAP_LOG) return m->set_x_log(ctrl, value != 0) ? 0 : -1;
+  if (attribute == ATTR_YMAP_LOG) return m->set_y_log(ctrl, value != 0) ? 0 : -1;
+  return 0;
+}
+
+int SetPanelAttribute(int panel, int attribute, const char* value) {
+  if (tracing()) trace_emit(JsonLine("SetPanelAttribute").add("attr", attribute).add("value", value));
+  PanelModel* m = model_for(panel);
+  if (!m || attribute != ATTR_PANEL_TITLE) return -1;
+  m->set_title(value);
+  return 0;
+}
+
+int SetAxisRange(int panel, int ctrl, int x_scaling, double x_min, double x_max,
+                 int y_scaling, double y_min, double y_max) {
+  if (tracing()) {
+    trace_emit(control_line("SetAxisRange", ctrl)
+                   .add("xmode", x_scaling).add("xmin", x_min).add("xmax", x_max)
+                   .add("ymode", y_scaling).add("ymin", y_min).add("ymax", y_max));
+  }
+  PanelModel* m = model_for(panel);
+  const ControlSpec* c = m ? m->find(ctrl) : nullptr;
+  if (!c || c->kind != Kind::XYGraph) return -1;
+  bool known = (x_scaling == AXIS_MANUAL || x_scaling == AXIS_KEEP) &&
+               (y_scaling == AXIS_MANUAL || y_scaling == AXIS_KEEP);
+  if (!known) return -1;
+  if (x_scaling == AXIS_MANUAL) m->set_x_range(ctrl, x_min, x_max);
+  if (y_scaling == AXIS_MANUAL) m->set_y_range(ctrl, y_min, y_max);
+  return 0;
+}
+
+int DeleteGraphPlot(int panel, int ctrl, int plot, int refresh) {
+  if (tracing()) trace_emit(control_line("DeleteGraphPlot", ctrl).add("plot", plot).add("refresh", refresh));
+  PanelModel* m = model_for(panel);
+  if (!m || plot != ALL_PLOTS) return -1;
+  return m->delete_plots(ctrl) ? 0 : -1;
+}
+
+int PlotXY(int panel, int ctrl, const void* x, const void* y, int n, int x_type,
+           int y_type, int plot_style, int point_style, int line_style,
+           int point_frequency, int color) {
+  bool floats = x_type == TYPE_FLOAT && y_type == TYPE_FLOAT && n >= 0;
+  const float* xs = static_cast<const float*>(x);
+  const float* ys = static_cast<const float*>(y);
+  if (tracing()) {
+    JsonLine line = control_line("PlotXY", ctrl);
+    line.add("n", n);
+    if (floats) line.add_floats("x", xs, n).add_floats("y", ys, n);
+    line.add("style", plot_style).add("point", point_style).add("line", line_style)
+        .add("freq", point_frequency).add("color", color);
+    trace_emit(line);
+  }
+  PanelModel* m = model_for(panel);
+  if (!m || !floats) return -1;
+  Plot p;
+  p.x.assign(xs, xs + n);
+  p.y.assign(ys, ys + n);
+  p.style = plot_style;
+  p.point = point_style;
+  p.line = line_style;
+  p.freq = point_frequency;
+  p.color = color;
+  return m->add_plot(ctrl, std::move(p));
+}
+
+int PlotStripChart(int panel, int ctrl, const void* values, int n, int start,
+                   int skip, int data_type) {
+  // Takes n values from `start`, stepping over `skip` values after each.
+  std::vector<uint16_t> taken;
+  bool ok = data_type == TYPE_U16 && n >= 0 && start >= 0 && skip >= 0;
+  if (ok) {
+    const uint16_t* v = static_cast<const uint16_t*>(values);
+    taken.reserve(static_cast<size_t>(n));
+    for (int k = 0; k < n; ++k) taken.push_back(v[start + k * (skip + 1)]);
+  }
+  if (tracing()) {
+    JsonLine line = control_line("PlotStripChart", ctrl);
+    line.add("n", n).add_u16s("values", taken.data(), static_cast<int>(taken.size())).add("type", data_type);
+    trace_emit(line);
+  }
+  PanelModel* m = model_for(panel);
+  if (!m || !ok) return -1;
+  return m->strip_append(ctrl, taken.data(), n) ? 0 : -1;
+}
+
+int Delay(double seconds) {
+  if (tracing()) trace_emit(JsonLine("Delay").add("seconds", seconds));
+  double speed = ui().speed;
+  if (speed <= 0.0 || !(seconds > 0.0)) return 0;
+  std::this_thread::sleep_for(std::chrono::duration<double>(seconds / speed));
+  return 0;
+}
