@@ -1,1 +1,229 @@
-// (being written)
+// The QSerialPort backend of runtime/serial.h.
+//
+// The port is driven only through QSerialPort's blocking calls on the thread
+// that uses it; no event loop is needed there. The QSerialPort object is made
+// in open() and destroyed in close(), so it belongs to that thread.
+//
+// Failures: a read time-out is not a port error. A real error (the far end
+// hung up, the adapter vanished) closes the port and is reported only once
+// the read time-out has passed, so a caller that reads in a loop never spins.
+// A read on a port closed by a failure first tries to open the same device
+// again: reception resumes by itself when the device comes back.
+#include "runtime/qt/serial_port.h"
+
+#include <QEventLoop>
+#include <QSerialPort>
+#include <QString>
+#include <QThread>
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "runtime/serial.h"
+
+namespace rt {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int WRITE_WAIT_MS = 1000;  // bound on waiting for bytes to go out
+
+int errno_of(QSerialPort::SerialPortError error) {
+  switch (error) {
+    case QSerialPort::DeviceNotFoundError:
+      return ENOENT;
+    case QSerialPort::PermissionError:
+      return EACCES;
+    case QSerialPort::OpenError:
+      return EBUSY;
+    default:
+      return EIO;
+  }
+}
+
+// Whole milliseconds left until `deadline`, rounded up so that a wait never
+// ends before it; 0 once it has passed.
+int ms_until(Clock::time_point deadline) {
+  const auto left = deadline - Clock::now();
+  if (left <= Clock::duration::zero()) return 0;
+  const double ms = std::chrono::duration<double, std::milli>(left).count();
+  return static_cast<int>(std::ceil(ms));
+}
+
+bool parity_of(int parity, QSerialPort::Parity* out) {
+  switch (parity) {
+    case 0: *out = QSerialPort::NoParity; return true;
+    case 1: *out = QSerialPort::OddParity; return true;
+    case 2: *out = QSerialPort::EvenParity; return true;
+    case 3: *out = QSerialPort::MarkParity; return true;
+    case 4: *out = QSerialPort::SpaceParity; return true;
+    default: return false;
+  }
+}
+
+class QtSerialPort : public ComPort {
+ public:
+  ~QtSerialPort() override { port_.reset(); }
+
+  int open(const std::string& path, long baud, int parity, int data_bits,
+           int stop_bits) override {
+    close();
+    path_ = path;
+    QSerialPort::Parity qt_parity = QSerialPort::NoParity;
+    const bool settings_ok = baud > 0 && baud <= 0x7fffffff &&
+                             parity_of(parity, &qt_parity) && data_bits >= 5 &&
+                             data_bits <= 8 && (stop_bits == 1 || stop_bits == 2);
+    if (!settings_ok) {
+      fail(EINVAL, "cannot open " + path + ": unsupported line settings (baud " +
+                       std::to_string(baud) + ", parity " + std::to_string(parity) +
+                       ", " + std::to_string(data_bits) + " data bits, " +
+                       std::to_string(stop_bits) + " stop bits)");
+      return COM_ERR_OPEN_FAILED;
+    }
+    baud_ = static_cast<qint32>(baud);
+    parity_ = qt_parity;
+    data_bits_ = static_cast<QSerialPort::DataBits>(data_bits);
+    stop_bits_ = stop_bits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop;
+    configured_ = true;
+    return open_configured() ? 0 : COM_ERR_OPEN_FAILED;
+  }
+
+  void set_timeout(double timeout_s) override {
+    timeout_s_ = timeout_s > 0.0 ? timeout_s : 0.0;
+  }
+
+  int read_byte() override {
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                           std::chrono::duration<double>(timeout_s_));
+    if (!port_ || !port_->isOpen()) {
+      // Closed by a failure: the device may have come back. Closed on purpose
+      // (or never opened): nothing to read.
+      if (!lost_ || !open_configured()) {
+        std::this_thread::sleep_until(deadline);
+        return lost_ ? COM_ERR_IO : COM_ERR_NOT_OPEN;
+      }
+    }
+    char byte = 0;
+    for (;;) {
+      if (port_->bytesAvailable() > 0 && port_->getChar(&byte)) {
+        return static_cast<unsigned char>(byte);
+      }
+      const int wait_ms = ms_until(deadline);
+      if (wait_ms == 0) return COM_ERR_TIMEOUT;
+      if (port_->waitForReadyRead(wait_ms)) continue;
+      const QSerialPort::SerialPortError error = port_->error();
+      if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError) {
+        port_->clearError();
+        continue;  // the deadline decides whether to wait again
+      }
+      // The errno text of a hang-up is misleading: name what happened.
+      lose("read failed: the device hung up or vanished");
+      std::this_thread::sleep_until(deadline);
+      return COM_ERR_IO;
+    }
+  }
+
+  int write(const unsigned char* data, int n) override {
+    if (n < 0 || (n > 0 && data == nullptr)) return COM_ERR_IO;
+    if (!port_ || !port_->isOpen()) return lost_ ? COM_ERR_IO : COM_ERR_NOT_OPEN;
+    if (n == 0) return 0;
+    if (port_->write(reinterpret_cast<const char*>(data), n) != n) {
+      lose("write failed (" + reason(port_->error()) + ")");
+      return COM_ERR_IO;
+    }
+    // Bytes still queued after the wait go out with the next read.
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(WRITE_WAIT_MS);
+    while (port_->bytesToWrite() > 0) {
+      const int wait_ms = ms_until(deadline);
+      if (wait_ms == 0) break;
+      if (port_->waitForBytesWritten(wait_ms)) continue;
+      const QSerialPort::SerialPortError error = port_->error();
+      if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError) {
+        port_->clearError();
+        continue;
+      }
+      lose("write failed (" + reason(error) + ")");
+      return COM_ERR_IO;
+    }
+    return n;
+  }
+
+  void close() override {
+    lost_ = false;
+    port_.reset();
+  }
+
+  int system_error() const override { return system_error_; }
+  std::string error_text() const override { return error_text_; }
+
+ private:
+  // Opens path_ with the remembered settings. On failure the port stays
+  // closed and the reason is remembered.
+  bool open_configured() {
+    if (!port_) {
+      // QSerialPort makes socket notifiers, which warn on a thread without an
+      // event dispatcher (a plain std::thread). Making a QEventLoop gives the
+      // thread one; it is never run: the blocking calls do not need it.
+      if (QThread::currentThread()->eventDispatcher() == nullptr) QEventLoop give_dispatcher;
+      port_ = std::make_unique<QSerialPort>();
+    }
+    port_->setPortName(QString::fromStdString(path_));
+    port_->setBaudRate(baud_);
+    port_->setParity(parity_);
+    port_->setDataBits(data_bits_);
+    port_->setStopBits(stop_bits_);
+    port_->setFlowControl(QSerialPort::NoFlowControl);
+    if (!port_->open(QIODevice::ReadWrite)) {
+      const QSerialPort::SerialPortError error = port_->error();
+      fail(errno_of(error), "cannot open " + path_ + ": " + reason(error));
+      port_->clearError();
+      return false;
+    }
+    lost_ = false;
+    system_error_ = 0;
+    error_text_.clear();
+    return true;
+  }
+
+  // A real port error: remember it and close the port, to be reopened by a
+  // later read.
+  void lose(const std::string& what) {
+    fail(EIO, path_ + ": " + what);
+    port_->close();
+    lost_ = configured_;
+  }
+
+  std::string reason(QSerialPort::SerialPortError error) const {
+    const std::string text = port_->errorString().toStdString();
+    if (!text.empty()) return text;
+    return "serial port error " + std::to_string(static_cast<int>(error));
+  }
+
+  void fail(int system_error, std::string text) {
+    system_error_ = system_error;
+    error_text_ = std::move(text);
+  }
+
+  std::unique_ptr<QSerialPort> port_;
+  std::string path_;
+  qint32 baud_ = 19200;
+  QSerialPort::Parity parity_ = QSerialPort::NoParity;
+  QSerialPort::DataBits data_bits_ = QSerialPort::Data8;
+  QSerialPort::StopBits stop_bits_ = QSerialPort::OneStop;
+  bool configured_ = false;  // open() was given valid settings
+  bool lost_ = false;        // closed by a failure, not on purpose
+  double timeout_s_ = 10.0;
+  int system_error_ = 0;
+  std::string error_text_;
+};
+
+}  // namespace
+
+std::shared_ptr<ComPort> make_qt_serial_port() { return std::make_shared<QtSerialPort>(); }
+
+}  // namespace rt

@@ -1,0 +1,212 @@
+// The serial run-time over the QSerialPort backend and a real
+// pseudo-terminal pair: the test plays the instrument on the master side.
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "pty.h"
+#include "runtime/com_port.h"
+#include "runtime/qt/serial_port.h"
+#include "runtime/serial.h"
+#include "support/files.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using serial_testing::Pty;
+
+constexpr int PORT = 1;
+constexpr double TIMEOUT_S = 1.05;
+// Generous bounds on a 1.05 s time-out: never a timing benchmark.
+constexpr double TIMEOUT_MIN_S = 0.9;
+constexpr double TIMEOUT_MAX_S = 3.0;
+
+int open_com1(const std::string& path) {
+  rt::set_com_path(path);
+  return OpenComConfig(PORT, "COM1", 19200, 0, 8, 1, 0, 0);
+}
+
+double seconds_since(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+std::vector<uint8_t> every_byte_value() {
+  std::vector<uint8_t> bytes(256);
+  for (int i = 0; i < 256; ++i) bytes[i] = static_cast<uint8_t>(i);
+  return bytes;
+}
+
+// Reads up to n bytes, stopping at the first failed read.
+std::vector<uint8_t> read_bytes(size_t n) {
+  std::vector<uint8_t> got;
+  while (got.size() < n) {
+    const int byte = ComRdByte(PORT);
+    if (byte < 0) break;
+    got.push_back(static_cast<uint8_t>(byte));
+  }
+  return got;
+}
+
+class SerialPty : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    rt::reset_serial_for_tests();
+    port_ = rt::make_qt_serial_port();
+    rt::set_com_port(port_);
+  }
+  void TearDown() override {
+    CloseCom(PORT);
+    rt::reset_serial_for_tests();
+  }
+  std::shared_ptr<rt::ComPort> port_;  // the backend under test, for its error state
+};
+
+TEST_F(SerialPty, opens_the_line_at_19200_8N1_raw_without_flow_control) {
+  Pty pty;
+  // A second descriptor on the slave, opened before the port locks it.
+  const int slave_fd = ::open(pty.slave_path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(slave_fd, 0) << pty.slave_path();
+  ASSERT_EQ(open_com1(pty.slave_path()), 0) << ComErrorText();
+
+  termios tio{};
+  ASSERT_EQ(tcgetattr(slave_fd, &tio), 0);
+  ::close(slave_fd);
+  EXPECT_EQ(cfgetispeed(&tio), static_cast<speed_t>(B19200)) << "input speed";
+  EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B19200)) << "output speed";
+  EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8)) << "8 data bits";
+  EXPECT_EQ(tio.c_cflag & PARENB, 0u) << "no parity";
+  EXPECT_EQ(tio.c_cflag & CSTOPB, 0u) << "1 stop bit";
+  EXPECT_EQ(tio.c_cflag & CRTSCTS, 0u) << "no hardware flow control";
+  EXPECT_EQ(tio.c_iflag & (IXON | IXOFF), 0u) << "no software flow control";
+  EXPECT_EQ(tio.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP), 0u) << "input bytes unchanged";
+  EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG), 0u) << "raw, no echo";
+  EXPECT_EQ(tio.c_oflag & OPOST, 0u) << "output bytes unchanged";
+}
+
+TEST_F(SerialPty, every_byte_value_crosses_unchanged_both_ways) {
+  Pty pty;
+  ASSERT_EQ(open_com1(pty.slave_path()), 0) << ComErrorText();
+  SetComTime(PORT, TIMEOUT_S);
+  const std::vector<uint8_t> all = every_byte_value();  // CR, LF, XON, XOFF, 0x00, 0xFF among them
+
+  pty.send(all);
+  EXPECT_EQ(read_bytes(all.size()), all) << "instrument to station";
+
+  ASSERT_EQ(ComWrt(PORT, reinterpret_cast<const char*>(all.data()), 256), 256);
+  EXPECT_EQ(pty.receive(all.size(), std::chrono::seconds(3)), all) << "station to instrument";
+}
+
+TEST_F(SerialPty, byte_sent_during_a_wait_ends_that_wait) {
+  Pty pty;
+  ASSERT_EQ(open_com1(pty.slave_path()), 0) << ComErrorText();
+  SetComTime(PORT, TIMEOUT_S);
+  std::thread instrument([&pty] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    pty.send({0xEB});
+  });
+  const int byte = ComRdByte(PORT);
+  instrument.join();
+  EXPECT_EQ(byte, 0xEB);
+}
+
+TEST_F(SerialPty, read_with_nothing_sent_fails_after_the_timeout) {
+  Pty pty;
+  ASSERT_EQ(open_com1(pty.slave_path()), 0) << ComErrorText();
+  SetComTime(PORT, TIMEOUT_S);
+  for (int attempt = 1; attempt <= 2; ++attempt) {  // the second checks the error was cleared
+    const auto start = Clock::now();
+    const int result = ComRdByte(PORT);
+    const double took_s = seconds_since(start);
+    EXPECT_LT(result, 0) << "read " << attempt;
+    EXPECT_GE(took_s, TIMEOUT_MIN_S) << "read " << attempt;
+    EXPECT_LE(took_s, TIMEOUT_MAX_S) << "read " << attempt;
+  }
+  // A time-out is not a port failure: no error is kept and the port still works.
+  EXPECT_EQ(port_->system_error(), 0) << port_->error_text();
+  pty.send({0x5A});
+  EXPECT_EQ(ComRdByte(PORT), 0x5A);
+}
+
+TEST_F(SerialPty, missing_device_is_refused_with_enoent_and_its_name) {
+  testing_files::TempDir dir;
+  const std::string missing = dir.file("no-such-tty");
+  const auto start = Clock::now();
+  EXPECT_LT(open_com1(missing), 0);
+  EXPECT_LT(seconds_since(start), TIMEOUT_MAX_S) << "a refused open does not wait";
+  EXPECT_EQ(ComSystemError(), ENOENT);
+  EXPECT_NE(std::string(ComErrorText()).find(missing), std::string::npos) << ComErrorText();
+}
+
+TEST_F(SerialPty, works_on_a_thread_without_an_event_loop) {
+  Pty pty;
+  pty.send({0x01, 0x02});
+  std::vector<uint8_t> got;
+  int open_status = -1;
+  int written = -1;
+  std::thread system_thread([&] {
+    open_status = open_com1(pty.slave_path());
+    if (open_status != 0) return;
+    SetComTime(PORT, TIMEOUT_S);
+    got = read_bytes(2);
+    written = ComWrt(PORT, "RCVD\r", 5);
+    CloseCom(PORT);
+  });
+  system_thread.join();
+  ASSERT_EQ(open_status, 0) << ComErrorText();
+  EXPECT_EQ(got, (std::vector<uint8_t>{0x01, 0x02}));
+  EXPECT_EQ(written, 5);
+  EXPECT_EQ(pty.receive(5, std::chrono::seconds(3)),
+            (std::vector<uint8_t>{'R', 'C', 'V', 'D', '\r'}));
+}
+
+// The --port path is a symlink, as a udev name for a USB adapter would be:
+// the adapter is pulled out (the master closes) and later comes back as a
+// new device behind the same name.
+TEST_F(SerialPty, vanished_port_fails_once_per_timeout_and_resumes_when_it_returns) {
+  testing_files::TempDir dir;
+  const std::string link = dir.file("ttyGSE");
+  auto first = std::make_unique<Pty>();
+  std::filesystem::create_symlink(first->slave_path(), link);
+  ASSERT_EQ(open_com1(link), 0) << ComErrorText();
+  SetComTime(PORT, TIMEOUT_S);
+  first->send({0x11});
+  ASSERT_EQ(ComRdByte(PORT), 0x11);
+
+  first->hang_up();
+  int reads = 0;
+  const auto start = Clock::now();
+  while (seconds_since(start) < 3.0) {
+    const auto read_start = Clock::now();
+    const int result = ComRdByte(PORT);
+    const double took_s = seconds_since(read_start);
+    ++reads;
+    ASSERT_LT(result, 0) << "read " << reads << " after the hang-up";
+    ASSERT_GE(took_s, TIMEOUT_MIN_S) << "read " << reads << " failed before the time-out";
+  }
+  EXPECT_LE(reads, 4) << "no busy loop on a vanished port";
+  EXPECT_NE(port_->system_error(), 0);
+  EXPECT_NE(port_->error_text().find(link), std::string::npos) << port_->error_text();
+
+  Pty second;
+  const std::string staged = dir.file("ttyGSE.new");
+  std::filesystem::create_symlink(second.slave_path(), staged);
+  std::filesystem::rename(staged, link);
+  second.send({0xEB, 0x90, 0x0D});
+  EXPECT_EQ(read_bytes(3), (std::vector<uint8_t>{0xEB, 0x90, 0x0D})) << "reception resumes";
+  ASSERT_EQ(ComWrt(PORT, "RCVD\r", 5), 5);
+  EXPECT_EQ(second.receive(5, std::chrono::seconds(3)),
+            (std::vector<uint8_t>{'R', 'C', 'V', 'D', '\r'}));
+}
+
+}  // namespace
