@@ -1,0 +1,143 @@
+#include "support/process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "support/files.h"
+
+namespace testing_process {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::vector<char*> argv_of(const std::string& exe, const std::vector<std::string>& args) {
+  std::vector<char*> argv{const_cast<char*>(exe.c_str())};
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  return argv;
+}
+
+[[noreturn]] void exec_child(const std::string& exe, const std::vector<std::string>& args,
+                             const std::string& cwd, const std::vector<std::string>& env) {
+  if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
+  int null_in = open("/dev/null", O_RDONLY);
+  dup2(null_in, 0);
+  for (const auto& e : env) putenv(const_cast<char*>(e.c_str()));
+  auto argv = argv_of(exe, args);
+  execv(exe.c_str(), argv.data());
+  _exit(127);
+}
+
+int decode_status(int status) {
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return -1;
+}
+
+}  // namespace
+
+RunResult run(const std::string& exe, const std::vector<std::string>& args,
+              const std::string& cwd, double timeout_s, const std::vector<std::string>& env) {
+  int out_pipe[2], err_pipe[2];
+  RunResult r;
+  if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) return r;
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out_pipe[1], 1);
+    dup2(err_pipe[1], 2);
+    close(out_pipe[0]);
+    close(err_pipe[0]);
+    exec_child(exe, args, cwd, env);
+  }
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+  auto deadline = Clock::now() + std::chrono::duration<double>(timeout_s);
+  pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+  int open_fds = 2;
+  char buf[65536];
+  while (open_fds > 0) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) {
+      r.timed_out = true;
+      kill(pid, SIGKILL);
+      break;
+    }
+    if (poll(fds, 2, static_cast<int>(left)) <= 0) continue;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
+      ssize_t n = read(fds[i].fd, buf, sizeof buf);
+      if (n <= 0) {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open_fds;
+      } else {
+        (i == 0 ? r.out : r.err).append(buf, static_cast<size_t>(n));
+      }
+    }
+  }
+  for (auto& f : fds)
+    if (f.fd >= 0) close(f.fd);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  r.exit_code = decode_status(status);
+  return r;
+}
+
+Child::Child(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd,
+             const std::string& stdout_path, const std::vector<std::string>& env) {
+  pid_ = fork();
+  if (pid_ == 0) {
+    int out = open(stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out >= 0) dup2(out, 1);
+    exec_child(exe, args, cwd, env);
+  }
+}
+
+Child::~Child() {
+  if (running()) {
+    kill(pid_, SIGKILL);
+    wait(5.0);
+  }
+}
+
+void Child::signal(int sig) {
+  if (pid_ > 0) kill(pid_, sig);
+}
+
+bool Child::running() {
+  if (pid_ <= 0 || status_ != -1) return false;
+  int status = 0;
+  pid_t r = waitpid(pid_, &status, WNOHANG);
+  if (r == pid_) {
+    status_ = decode_status(status);
+    return false;
+  }
+  return r == 0;
+}
+
+int Child::wait(double timeout_s) {
+  wait_until(timeout_s, [&] { return !running(); });
+  return status_;
+}
+
+bool wait_until(double timeout_s, const std::function<bool()>& done) {
+  auto deadline = Clock::now() + std::chrono::duration<double>(timeout_s);
+  while (Clock::now() < deadline) {
+    if (done()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return done();
+}
+
+std::string vst_gse() { return testing_files::bin_dir() + "/vst_gse"; }
+std::string gse_sim() { return testing_files::bin_dir() + "/gse_sim"; }
+
+}  // namespace testing_process
