@@ -1,1 +1,573 @@
-// (being written)
+// The panel window. It draws the model and turns committed operator input
+// into model values and events; everything it shows comes from the model.
+// All of it runs on the GUI thread.
+#include "runtime/qt/window.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDoubleSpinBox>
+#include <QFile>
+#include <QFontDatabase>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QSpinBox>
+#include <QTimer>
+#include <QUiLoader>
+#include <QWidget>
+#include <qcustomplot.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <set>
+#include <vector>
+
+#include "runtime/model.h"
+#include "runtime/qt/display_format.h"
+#include "runtime/ui.h"
+
+namespace rt {
+
+namespace {
+
+constexpr int REFRESH_MS = 33;  // about 30 redraws a second
+// Points of each strip trace on screen: the newest ones, at most the model's
+// ring (which bounds them anyway).
+constexpr size_t STRIP_SHOWN = 1000;
+
+const char* const DONE_TOOLTIP =
+    "The count ran out: accumulation has stopped. Enter a new count and "
+    "switch Accumulate on to start again.";
+
+// QUiLoader falls back to a plain QWidget for a class it cannot make, so our
+// own classes are made here first.
+class PanelLoader : public QUiLoader {
+ public:
+  using QUiLoader::QUiLoader;
+  QWidget* createWidget(const QString& class_name, QWidget* parent,
+                        const QString& name) override {
+    if (class_name == QLatin1String("QCustomPlot")) {
+      auto* plot = new QCustomPlot(parent);
+      plot->setObjectName(name);
+      return plot;
+    }
+    return QUiLoader::createWidget(class_name, parent, name);
+  }
+};
+
+const char* widget_class_for(Kind kind) {
+  switch (kind) {
+    case Kind::Button: return "QPushButton";
+    case Kind::IntInput: return "QSpinBox";
+    case Kind::FloatInput: return "QDoubleSpinBox";
+    case Kind::Switch: return "QCheckBox";
+    case Kind::Display: return "QLineEdit";
+    case Kind::TextBox: return "QPlainTextEdit";
+    case Kind::XYGraph:
+    case Kind::StripChart: return "QCustomPlot";
+  }
+  return "?";
+}
+
+QColor colour_of(int rgb) {
+  return QColor((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
+}
+
+void set_axis_log(QCPAxis* axis, bool log) {
+  const bool is_log = axis->scaleType() == QCPAxis::stLogarithmic;
+  if (is_log == log) return;
+  if (log) {
+    axis->setScaleType(QCPAxis::stLogarithmic);
+    axis->setTicker(QSharedPointer<QCPAxisTickerLog>::create());
+    axis->setNumberFormat("eb");  // 10^n tick labels
+    axis->setNumberPrecision(0);
+  } else {
+    axis->setScaleType(QCPAxis::stLinear);
+    axis->setTicker(QSharedPointer<QCPAxisTicker>::create());
+    axis->setNumberFormat("gb");
+    axis->setNumberPrecision(6);
+  }
+}
+
+// The colours of the strip chart's four traces.
+const QColor STRIP_COLOURS[4] = {QColor(0x1f, 0x5f, 0xbf), QColor(0xc0, 0x30, 0x30),
+                                 QColor(0x20, 0x90, 0x40), QColor(0x90, 0x50, 0xb0)};
+const char* const STRIP_NAMES[4] = {"word 1", "word 2", "byte 1", "byte 2"};
+
+}  // namespace
+
+// One model control and the widget that shows it.
+struct Binding {
+  const ControlSpec* spec = nullptr;
+  QWidget* widget = nullptr;
+  QString tooltip;        // as in the panel file (restored when "done" ends)
+  bool done_look = false;
+  // Spin boxes: the value last drawn from the model or committed, so that an
+  // unchanged field is not committed on focus-out and an edit in progress is
+  // not overwritten.
+  double shown = 0.0;
+  QString shown_text;
+  bool enter = false;     // Enter was pressed: the next editingFinished commits
+  bool deferred = false;  // a model change waits for the operator's edit
+  // Strip chart: points of each trace already on screen.
+  std::array<uint64_t, 4> drawn{};
+};
+
+class PanelWindow : public QObject {
+ public:
+  PanelWindow(PanelModel& model, QWidget* top) : model_(model), top_(top) {}
+  ~PanelWindow() override {
+    timer_.stop();
+    closing_ = true;
+    delete top_;
+  }
+
+  bool bind(const std::string& file, std::string* error);
+  void start();
+  void refresh();
+  QWidget* top() { return top_; }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void connect_input(Binding& b);
+  void commit_spin(Binding& b);
+  void draw(Binding& b, const ControlState& s);
+  void draw_spin(Binding& b, const ControlState& s);
+  void draw_xy(Binding& b, const ControlState& s);
+  void draw_strip(Binding& b, const ControlState& s);
+  void draw_done_look(Binding& b, const ControlState& s);
+  void draw_panel();
+  void setup_plot(Binding& b);
+  bool is_editing(const Binding& b) const;
+
+  PanelModel& model_;
+  QWidget* top_;
+  QTimer timer_;
+  std::map<int, Binding> bindings_;
+  std::map<QObject*, int> ids_;  // widget -> control id (for event filters)
+  uint64_t drawn_version_ = 0;
+  uint64_t drawn_panel_version_ = ~uint64_t{0};
+  bool closing_ = false;
+};
+
+bool PanelWindow::bind(const std::string& file, std::string* error) {
+  for (const ControlSpec& c : model_.spec().controls) {
+    const QString name = QString::fromStdString(c.name);
+    const QList<QWidget*> found = top_->findChildren<QWidget*>(name);
+    const char* expected = widget_class_for(c.kind);
+    std::string reason;
+    if (found.isEmpty())
+      reason = "no widget named " + c.name;
+    else if (found.size() > 1)
+      reason = "more than one widget named " + c.name;
+    else if (!found.front()->inherits(expected))
+      reason = "control " + c.name + " is a " + found.front()->metaObject()->className() +
+               ", expected " + expected;
+    if (!reason.empty()) {
+      if (error) *error = file + ": " + reason;
+      return false;
+    }
+    Binding& b = bindings_[c.id];
+    b.spec = &c;
+    b.widget = found.front();
+    b.tooltip = b.widget->toolTip();
+    ids_[b.widget] = c.id;
+  }
+  for (auto& [id, b] : bindings_) {
+    switch (b.spec->kind) {
+      case Kind::Display: {
+        auto* edit = static_cast<QLineEdit*>(b.widget);
+        edit->setReadOnly(true);
+        if (b.spec->type != ValueType::Text)
+          edit->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        break;
+      }
+      case Kind::TextBox: {
+        auto* text = static_cast<QPlainTextEdit*>(b.widget);
+        text->setReadOnly(true);
+        QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+        mono.setPointSize(std::max(8, text->font().pointSize()));
+        text->setFont(mono);
+        break;
+      }
+      case Kind::XYGraph:
+      case Kind::StripChart: setup_plot(b); break;
+      default: connect_input(b); break;
+    }
+  }
+  top_->installEventFilter(this);
+  return true;
+}
+
+void PanelWindow::setup_plot(Binding& b) {
+  auto* plot = static_cast<QCustomPlot*>(b.widget);
+  plot->setBackground(QBrush(QColor(0xfb, 0xfb, 0xf8)));
+  const QString title = b.widget->property("plotTitle").toString();
+  if (!title.isEmpty()) {
+    plot->plotLayout()->insertRow(0);
+    QFont f = plot->font();
+    f.setBold(true);
+    plot->plotLayout()->addElement(0, 0, new QCPTextElement(plot, title, f));
+  }
+  if (b.spec->kind == Kind::XYGraph) {
+    plot->xAxis->setLabel("channel position");
+    plot->yAxis->setLabel("rate");
+    plot->xAxis->setRange(0, 10);
+    plot->yAxis->setRange(0, 10);
+    return;
+  }
+  plot->xAxis->setLabel("sample");
+  plot->yAxis->setLabel("value (words)");
+  plot->yAxis2->setVisible(true);
+  plot->yAxis2->setLabel("value (bytes)");
+  for (int t = 0; t < PanelModel::STRIP_TRACES; ++t) {
+    QCPGraph* g = plot->addGraph(plot->xAxis, t < 2 ? plot->yAxis : plot->yAxis2);
+    g->setPen(QPen(STRIP_COLOURS[t], 1.2));
+    g->setName(STRIP_NAMES[t]);
+  }
+  plot->yAxis->setRange(0, 65535);
+  plot->yAxis2->setRange(0, 255);
+  plot->xAxis->setRange(0, STRIP_SHOWN);
+  plot->legend->setVisible(true);
+  QFont small = plot->font();
+  small.setPointSize(std::max(6, small.pointSize() - 2));
+  plot->legend->setFont(small);
+  plot->legend->setRowSpacing(0);
+  plot->legend->setBrush(QBrush(QColor(255, 255, 255, 200)));
+  plot->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignLeft);
+}
+
+void PanelWindow::connect_input(Binding& b) {
+  const int id = b.spec->id;
+  switch (b.spec->kind) {
+    case Kind::Button:
+      connect(static_cast<QAbstractButton*>(b.widget), &QAbstractButton::clicked, this,
+              [this, id] { model_.post_event(id); });
+      break;
+    case Kind::Switch:
+      connect(static_cast<QAbstractButton*>(b.widget), &QAbstractButton::clicked, this,
+              [this, id](bool on) {
+                model_.set_int(id, on ? 1 : 0);
+                model_.post_event(id);
+              });
+      break;
+    case Kind::IntInput:
+    case Kind::FloatInput: {
+      auto* spin = static_cast<QAbstractSpinBox*>(b.widget);
+      spin->setKeyboardTracking(false);
+      spin->installEventFilter(this);
+      connect(spin, &QAbstractSpinBox::editingFinished, this,
+              [this, id] { commit_spin(bindings_.at(id)); });
+      break;
+    }
+    default: break;
+  }
+}
+
+// Enter always commits; leaving the field commits only an edited value.
+void PanelWindow::commit_spin(Binding& b) {
+  if (closing_) return;
+  const bool enter = b.enter;
+  b.enter = false;
+  const int id = b.spec->id;
+  double value;
+  if (b.spec->kind == Kind::IntInput)
+    value = static_cast<QSpinBox*>(b.widget)->value();
+  else
+    value = static_cast<QDoubleSpinBox*>(b.widget)->value();
+  if (enter || value != b.shown) {
+    if (b.spec->kind == Kind::IntInput)
+      model_.set_int(id, static_cast<int>(value));
+    else
+      model_.set_float(id, static_cast<float>(value));
+    b.shown = value;
+    b.shown_text = static_cast<QAbstractSpinBox*>(b.widget)->text();
+    model_.post_event(id);
+    return;
+  }
+  // Not committed: show what the model holds now, which may have moved on
+  // while the operator had the field.
+  if (b.deferred) {
+    ControlState s;
+    if (model_.state(id, &s)) {
+      b.deferred = false;
+      draw_spin(b, s);
+    }
+  }
+}
+
+bool PanelWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == top_ && event->type() == QEvent::Close) {
+    // Closing acts as the quit button; only destroy_panel_window ends the
+    // window, after the system has torn down.
+    if (closing_) return false;
+    event->ignore();
+    if (const ControlSpec* quit = model_.find("PANEL_QUIT")) model_.post_event(quit->id);
+    return true;
+  }
+  if (event->type() == QEvent::KeyPress) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+      auto it = ids_.find(watched);
+      if (it != ids_.end()) bindings_.at(it->second).enter = true;
+    }
+  }
+  return QObject::eventFilter(watched, event);
+}
+
+// The operator is typing in a spin box: its text differs from what was drawn.
+bool PanelWindow::is_editing(const Binding& b) const {
+  return b.widget->hasFocus() &&
+         static_cast<QAbstractSpinBox*>(b.widget)->text() != b.shown_text;
+}
+
+void PanelWindow::start() {
+  drawn_version_ = model_.version();
+  for (auto& [id, b] : bindings_) {
+    ControlState s;
+    if (model_.state(id, &s)) draw(b, s);
+  }
+  draw_panel();
+  timer_.setTimerType(Qt::PreciseTimer);
+  timer_.setInterval(REFRESH_MS);
+  connect(&timer_, &QTimer::timeout, this, [this] { refresh(); });
+  timer_.start();
+}
+
+void PanelWindow::refresh() {
+  // Take the version first: a change that lands while we draw is drawn again
+  // next time rather than missed.
+  const uint64_t version = model_.version();
+  std::set<int> ids;
+  if (version != drawn_version_)
+    for (int id : model_.changed_since(drawn_version_)) ids.insert(id);
+  for (auto& [id, b] : bindings_)
+    if (b.deferred) ids.insert(id);
+  drawn_version_ = version;
+  for (int id : ids) {
+    auto it = bindings_.find(id);
+    if (it == bindings_.end()) continue;
+    ControlState s;
+    if (model_.state(id, &s)) draw(it->second, s);
+  }
+  draw_panel();
+}
+
+void PanelWindow::draw_panel() {
+  const uint64_t pv = model_.panel_version();
+  if (pv == drawn_panel_version_) return;
+  drawn_panel_version_ = pv;
+  std::string title = model_.title();
+  if (title.empty()) title = model_.spec().title;
+  if (!title.empty()) top_->setWindowTitle(QString::fromStdString(title));
+  if (pv == 0) return;  // DisplayPanel not called yet: leave it to the caller
+  if (model_.visible() != top_->isVisible()) top_->setVisible(model_.visible());
+}
+
+void PanelWindow::draw(Binding& b, const ControlState& s) {
+  switch (b.spec->kind) {
+    case Kind::Button: break;
+    case Kind::Switch: {
+      auto* box = static_cast<QCheckBox*>(b.widget);
+      const QSignalBlocker block(box);
+      box->setChecked(s.i != 0);
+      break;
+    }
+    case Kind::IntInput:
+    case Kind::FloatInput: draw_spin(b, s); break;
+    case Kind::Display: {
+      std::string text;
+      switch (b.spec->type) {
+        case ValueType::Int: text = format_display_int(s.i); break;
+        case ValueType::Float: text = format_display_double(s.f); break;
+        case ValueType::Double: text = format_display_double(s.d); break;
+        default: text = s.text; break;
+      }
+      auto* edit = static_cast<QLineEdit*>(b.widget);
+      const QString shown = QString::fromStdString(text);
+      if (edit->text() != shown) {
+        edit->setText(shown);
+        edit->setCursorPosition(0);  // the leading digits, if it overflows
+      }
+      break;
+    }
+    case Kind::TextBox: {
+      auto* box = static_cast<QPlainTextEdit*>(b.widget);
+      const QString shown = QString::fromStdString(s.text);
+      if (box->toPlainText() != shown) box->setPlainText(shown);
+      break;
+    }
+    case Kind::XYGraph: draw_xy(b, s); break;
+    case Kind::StripChart: draw_strip(b, s); break;
+  }
+  draw_done_look(b, s);
+}
+
+void PanelWindow::draw_spin(Binding& b, const ControlState& s) {
+  if (is_editing(b)) {
+    b.deferred = true;  // drawn once the operator commits or leaves
+    return;
+  }
+  b.deferred = false;
+  auto* spin = static_cast<QAbstractSpinBox*>(b.widget);
+  const QSignalBlocker block(spin);
+  if (b.spec->kind == Kind::IntInput) {
+    auto* box = static_cast<QSpinBox*>(spin);
+    box->setValue(s.i);
+    b.shown = box->value();
+  } else {
+    auto* box = static_cast<QDoubleSpinBox*>(spin);
+    box->setValue(static_cast<double>(s.f));
+    b.shown = box->value();
+  }
+  b.shown_text = spin->text();
+}
+
+// Attribute 10 = 2 marks a control finished: amber, with a tooltip saying
+// why. It never disables the control: the operator can always enter a new
+// count.
+void PanelWindow::draw_done_look(Binding& b, const ControlState& s) {
+  auto it = s.attrs.find(ATTR_DONE_LOOK);
+  const bool done = it != s.attrs.end() && it->second == DONE_LOOK_ON;
+  if (done == b.done_look) return;
+  b.done_look = done;
+  const QString cls = QString::fromLatin1(b.widget->metaObject()->className());
+  if (done) {
+    b.widget->setStyleSheet(cls + " { background-color: #ffbf40; color: #3a2500; }");
+    b.widget->setToolTip(QString::fromLatin1(DONE_TOOLTIP));
+  } else {
+    b.widget->setStyleSheet(QString());
+    b.widget->setToolTip(b.tooltip);
+  }
+}
+
+void PanelWindow::draw_xy(Binding& b, const ControlState& s) {
+  auto* plot = static_cast<QCustomPlot*>(b.widget);
+  plot->clearGraphs();
+  for (const Plot& p : s.plots) {
+    QCPGraph* g = plot->addGraph();
+    QPen pen(colour_of(p.color));
+    pen.setWidthF(1.5);
+    g->setPen(pen);
+    g->setLineStyle(QCPGraph::lsLine);
+    const size_t n = std::min(p.x.size(), p.y.size());
+    QVector<double> x(static_cast<qsizetype>(n)), y(static_cast<qsizetype>(n));
+    for (size_t i = 0; i < n; ++i) {
+      x[static_cast<qsizetype>(i)] = p.x[i];
+      y[static_cast<qsizetype>(i)] = p.y[i];
+    }
+    g->setData(x, y, true);
+  }
+  set_axis_log(plot->xAxis, s.x.log);
+  set_axis_log(plot->yAxis, s.y.log);
+  if (s.x.manual)
+    plot->xAxis->setRange(s.x.min, s.x.max);
+  else if (!s.plots.empty())
+    plot->xAxis->rescale();
+  if (s.y.manual)
+    plot->yAxis->setRange(s.y.min, s.y.max);
+  else if (!s.plots.empty())
+    plot->yAxis->rescale();
+  plot->replot(QCustomPlot::rpQueuedReplot);
+}
+
+// Appends only the points that are new since the last draw and drops those
+// that scrolled out, so a redraw costs the same however long the run.
+void PanelWindow::draw_strip(Binding& b, const ControlState& s) {
+  auto* plot = static_cast<QCustomPlot*>(b.widget);
+  uint64_t newest = 0;
+  for (int t = 0; t < PanelModel::STRIP_TRACES && t < plot->graphCount(); ++t) {
+    QCPGraph* g = plot->graph(t);
+    const auto& ring = s.traces[static_cast<size_t>(t)];
+    const uint64_t total = s.appended[static_cast<size_t>(t)];
+    uint64_t& drawn = b.drawn[static_cast<size_t>(t)];
+    // The ring holds the last ring.size() of `total` points.
+    const uint64_t first_in_ring = total - ring.size();
+    if (total < drawn) {  // the model started afresh
+      g->data()->clear();
+      drawn = first_in_ring;
+    }
+    const uint64_t from = std::max<uint64_t>({drawn, first_in_ring,
+                                              total > STRIP_SHOWN ? total - STRIP_SHOWN : 0});
+    if (from > drawn) g->data()->clear();
+    QVector<double> keys, values;
+    keys.reserve(static_cast<qsizetype>(total - from));
+    values.reserve(static_cast<qsizetype>(total - from));
+    for (uint64_t k = from; k < total; ++k) {
+      keys.push_back(static_cast<double>(k));
+      values.push_back(ring[static_cast<size_t>(k - first_in_ring)]);
+    }
+    g->addData(keys, values, true);
+    drawn = total;
+    if (total > STRIP_SHOWN) g->data()->removeBefore(static_cast<double>(total - STRIP_SHOWN));
+    newest = std::max(newest, total);
+  }
+  const double right = static_cast<double>(std::max<uint64_t>(newest, STRIP_SHOWN));
+  plot->xAxis->setRange(right - STRIP_SHOWN, right);
+  bool found = false;
+  const QCPRange words = plot->graph(0)->data()->valueRange(found);
+  if (found) {
+    bool found2 = false;
+    QCPRange both = words;
+    const QCPRange w2 = plot->graph(1)->data()->valueRange(found2);
+    if (found2) both.expand(w2);
+    const double pad = std::max(1.0, both.size() * 0.05);
+    plot->yAxis->setRange(both.lower - pad, both.upper + pad);
+  }
+  bool found3 = false, found4 = false;
+  QCPRange bytes = plot->graph(2)->data()->valueRange(found3);
+  const QCPRange b2 = plot->graph(3)->data()->valueRange(found4);
+  if (found3 || found4) {
+    if (!found3) bytes = b2;
+    else if (found4) bytes.expand(b2);
+    const double pad = std::max(1.0, bytes.size() * 0.05);
+    plot->yAxis2->setRange(bytes.lower - pad, bytes.upper + pad);
+  }
+  plot->replot(QCustomPlot::rpQueuedReplot);
+}
+
+PanelWindow* create_panel_window(PanelModel& model, const std::string& uir_path,
+                                 std::string* error) {
+  QFile file(QString::fromStdString(uir_path));
+  if (!file.open(QIODevice::ReadOnly)) {
+    if (error) *error = uir_path + ": " + file.errorString().toStdString();
+    return nullptr;
+  }
+  PanelLoader loader;
+  QWidget* top = loader.load(&file, nullptr);
+  if (!top) {
+    if (error) {
+      std::string reason = loader.errorString().toStdString();
+      if (reason.empty()) reason = "not a readable panel file";
+      *error = uir_path + ": " + reason;
+    }
+    return nullptr;
+  }
+  auto window = std::make_unique<PanelWindow>(model, top);
+  if (!window->bind(uir_path, error)) return nullptr;
+  window->start();
+  return window.release();
+}
+
+void show_panel_window(PanelWindow* window) {
+  if (!window) return;
+  window->top()->show();
+  window->top()->raise();
+}
+
+void refresh_panel_window(PanelWindow* window) {
+  if (window) window->refresh();
+}
+
+void destroy_panel_window(PanelWindow* window) { delete window; }
+
+QWidget* panel_widget(PanelWindow* window) { return window ? window->top() : nullptr; }
+
+}  // namespace rt
