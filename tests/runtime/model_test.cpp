@@ -1,0 +1,144 @@
+// The panel model: typed values, attributes, graphs, the bounded strip chart
+// and the event queue.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "runtime/model.h"
+
+namespace {
+
+using rt::Kind;
+using rt::PanelModel;
+using rt::ValueType;
+
+rt::PanelSpec small_panel() {
+  rt::PanelSpec spec;
+  spec.controls = {
+      {1, "PANEL_QUIT", Kind::Button, ValueType::None, "QPushButton"},
+      {2, "PANEL_COUNT", Kind::IntInput, ValueType::Int, "QSpinBox"},
+      {3, "PANEL_YMIN", Kind::FloatInput, ValueType::Float, "QDoubleSpinBox"},
+      {4, "PANEL_F12", Kind::Display, ValueType::Double, "QLineEdit"},
+      {5, "PANEL_STATUS", Kind::Display, ValueType::Text, "QLineEdit"},
+      {6, "PANEL_SPEC", Kind::XYGraph, ValueType::Points, "QCustomPlot"},
+      {7, "PANEL_STRIP", Kind::StripChart, ValueType::U16, "QCustomPlot"},
+  };
+  return spec;
+}
+
+TEST(PanelModel, keeps_each_value_in_its_controls_type) {
+  PanelModel m(small_panel());
+  EXPECT_TRUE(m.set_int(2, -7));
+  EXPECT_TRUE(m.set_double(3, 0.1));  // stored as the float nearest 0.1
+  EXPECT_TRUE(m.set_double(4, 0.1));
+  EXPECT_TRUE(m.set_text(5, "COM1 err: checksum failure"));
+
+  int i = 0;
+  float f = 0;
+  double d = 0;
+  std::string text;
+  ASSERT_TRUE(m.get_int(2, &i));
+  EXPECT_EQ(i, -7);
+  ASSERT_TRUE(m.get_float(3, &f));
+  EXPECT_EQ(f, 0.1f);
+  ASSERT_TRUE(m.get_double(4, &d));
+  EXPECT_EQ(d, 0.1);
+  ASSERT_TRUE(m.get_text(5, &text));
+  EXPECT_EQ(text, "COM1 err: checksum failure");
+}
+
+TEST(PanelModel, refuses_values_of_the_wrong_kind_and_unknown_controls) {
+  PanelModel m(small_panel());
+  int i = 0;
+  float f = 0;
+  EXPECT_FALSE(m.set_text(2, "12")) << "text into an int control";
+  EXPECT_FALSE(m.set_int(5, 3)) << "number into a text control";
+  EXPECT_FALSE(m.set_int(1, 1)) << "a button holds no value";
+  EXPECT_FALSE(m.set_int(99, 1)) << "unknown control";
+  EXPECT_FALSE(m.get_float(2, &f)) << "an int control read as float";
+  EXPECT_FALSE(m.get_int(3, &i)) << "a float control read as int";
+  EXPECT_FALSE(m.set_double(2, 1e12)) << "a double beyond int range into an int control";
+}
+
+TEST(PanelModel, passes_nan_and_infinity_through_double_displays) {
+  PanelModel m(small_panel());
+  double d = 0;
+  m.set_double(4, std::nan(""));
+  m.get_double(4, &d);
+  EXPECT_TRUE(std::isnan(d));
+  m.set_double(4, -INFINITY);
+  m.get_double(4, &d);
+  EXPECT_EQ(d, -INFINITY);
+}
+
+TEST(PanelModel, graph_axes_logs_and_plots) {
+  PanelModel m(small_panel());
+  rt::ControlState s;
+  ASSERT_TRUE(m.state(6, &s));
+  EXPECT_FALSE(s.x.manual);
+  EXPECT_TRUE(m.set_x_range(6, 0, 4095));
+  EXPECT_TRUE(m.set_y_log(6, true));
+  EXPECT_EQ(m.add_plot(6, rt::Plot{{1, 2}, {3, 4}, 6, 0, 0, 1, 255}), 1);
+  EXPECT_EQ(m.add_plot(6, rt::Plot{{5}, {6}, 6, 0, 0, 1, 255}), 2);
+  m.state(6, &s);
+  EXPECT_TRUE(s.x.manual);
+  EXPECT_EQ(s.x.max, 4095);
+  EXPECT_FALSE(s.y.manual) << "setting x leaves y alone";
+  EXPECT_TRUE(s.y.log);
+  ASSERT_EQ(s.plots.size(), 2u);
+  EXPECT_EQ(s.plots[0].y[1], 4.0f);
+  EXPECT_EQ(s.plots[1].color, 255);
+
+  EXPECT_TRUE(m.delete_plots(6));
+  m.state(6, &s);
+  EXPECT_TRUE(s.plots.empty());
+  EXPECT_FALSE(m.set_x_range(4, 0, 1)) << "only graphs have axes";
+}
+
+TEST(PanelModel, strip_chart_deals_values_to_four_traces_and_stays_bounded) {
+  PanelModel m(small_panel(), /*strip_capacity=*/10);
+  uint16_t values[80];
+  for (int k = 0; k < 80; ++k) values[k] = static_cast<uint16_t>(k);
+  // 6 calls of 80 values: 120 points per trace, of which 10 are kept.
+  for (int call = 0; call < 6; ++call) ASSERT_TRUE(m.strip_append(7, values, 80));
+  rt::ControlState s;
+  m.state(7, &s);
+  for (int t = 0; t < 4; ++t) {
+    EXPECT_EQ(s.traces[t].size(), 10u) << "trace " << t;
+    EXPECT_EQ(s.appended[t], 120u) << "trace " << t;
+    EXPECT_EQ(s.traces[t].back(), 76 + t) << "trace " << t << " ends with the last group";
+  }
+  // An odd count continues with the next trace on the following call.
+  m.strip_append(7, values, 1);
+  m.strip_append(7, values + 1, 1);
+  m.state(7, &s);
+  EXPECT_EQ(s.appended[0], 121u);
+  EXPECT_EQ(s.appended[1], 121u);
+  EXPECT_EQ(s.traces[1].back(), 1);
+}
+
+TEST(PanelModel, events_come_out_in_the_order_they_were_posted) {
+  PanelModel m(small_panel());
+  m.post_event(2);
+  m.post_event(1);
+  m.post_event(2);
+  int id = 0;
+  std::vector<int> seen;
+  while (m.take_event(&id)) seen.push_back(id);
+  EXPECT_EQ(seen, (std::vector<int>{2, 1, 2}));
+  EXPECT_FALSE(m.take_event(&id));
+}
+
+TEST(PanelModel, change_tracking_lists_only_controls_changed_since_a_version) {
+  PanelModel m(small_panel());
+  m.set_int(2, 5);
+  uint64_t seen = m.version();
+  m.set_text(5, " ");
+  m.set_attr(2, 10, 2);
+  EXPECT_EQ(m.changed_since(seen), (std::vector<int>{2, 5}));
+  EXPECT_TRUE(m.changed_since(m.version()).empty());
+  EXPECT_EQ(m.attr(2, 10), 2);
+  EXPECT_EQ(m.attr(2, 1141, -1), -1) << "a missing attribute reads as the fallback";
+}
+
+}  // namespace

@@ -1,0 +1,118 @@
+// Reading the panel file: the real one is complete, broken ones are refused
+// with a message that names the file and the reason.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "app/panel.h"
+#include "runtime/panel_file.h"
+#include "support/files.h"
+
+namespace {
+
+using rt::Kind;
+using rt::ValueType;
+
+TEST(PanelFile, the_panel_has_every_control_with_its_kind_and_type) {
+  rt::PanelSpec spec;
+  std::string error;
+  ASSERT_TRUE(rt::read_panel_file(rt::find_panel_file("gse.uir"), PANEL, &spec, &error)) << error;
+  std::map<int, const rt::ControlSpec*> by_id;
+  for (const auto& c : spec.controls) by_id[c.id] = &c;
+  ASSERT_EQ(by_id.size(), 75u) << "identifiers 2 to 76";
+
+  struct Want {
+    int id;
+    const char* name;
+    Kind kind;
+    ValueType type;
+  } wants[] = {
+      {PANEL_W190_K0, "PANEL_W190_K0", Kind::Display, ValueType::Int},
+      {PANEL_HKRAW, "PANEL_HKRAW", Kind::Display, ValueType::Int},
+      {PANEL_QUIT, "PANEL_QUIT", Kind::Button, ValueType::None},
+      {PANEL_XMIN, "PANEL_XMIN", Kind::IntInput, ValueType::Int},
+      {PANEL_YMIN, "PANEL_YMIN", Kind::FloatInput, ValueType::Float},
+      {PANEL_YMAX, "PANEL_YMAX", Kind::FloatInput, ValueType::Float},
+      {PANEL_COUNT, "PANEL_COUNT", Kind::IntInput, ValueType::Int},
+      {PANEL_CLEAR, "PANEL_CLEAR", Kind::Button, ValueType::None},
+      {PANEL_ACCUM, "PANEL_ACCUM", Kind::Switch, ValueType::Int},
+      {PANEL_YLOG, "PANEL_YLOG", Kind::Switch, ValueType::Int},
+      {PANEL_SPEC48, "PANEL_SPEC48", Kind::XYGraph, ValueType::Points},
+      {PANEL_SPEC256, "PANEL_SPEC256", Kind::XYGraph, ValueType::Points},
+      {PANEL_L6_K3, "PANEL_L6_K3", Kind::Display, ValueType::Double},
+      {PANEL_HK02, "PANEL_HK02", Kind::Display, ValueType::Double},
+      {PANEL_HK00, "PANEL_HK00", Kind::Display, ValueType::Double},
+      {PANEL_TIME, "PANEL_TIME", Kind::Display, ValueType::Text},
+      {PANEL_W196, "PANEL_W196", Kind::Display, ValueType::Int},
+      {PANEL_F20, "PANEL_F20", Kind::Display, ValueType::Double},
+      {PANEL_HEXDUMP, "PANEL_HEXDUMP", Kind::TextBox, ValueType::Text},
+      {PANEL_SKIPPED, "PANEL_SKIPPED", Kind::Display, ValueType::Int},
+      {PANEL_STATUS, "PANEL_STATUS", Kind::Display, ValueType::Text},
+      {PANEL_STRIP, "PANEL_STRIP", Kind::StripChart, ValueType::U16},
+      {PANEL_CMD, "PANEL_CMD", Kind::Switch, ValueType::Int},
+  };
+  for (const auto& w : wants) {
+    ASSERT_TRUE(by_id.count(w.id)) << w.name;
+    const rt::ControlSpec& c = *by_id[w.id];
+    EXPECT_EQ(c.name, w.name);
+    EXPECT_EQ(c.kind, w.kind) << w.name;
+    EXPECT_EQ(c.type, w.type) << w.name;
+  }
+  // Housekeeping displays 26..61 and the kind values are all doubles.
+  for (int id = PANEL_HK02; id <= PANEL_HK00; ++id)
+    EXPECT_EQ(by_id[id]->type, ValueType::Double) << by_id[id]->name;
+}
+
+std::string form(const std::string& widgets, int resource = 1) {
+  return "<?xml version=\"1.0\"?><ui version=\"4.0\"><widget class=\"QWidget\" name=\"PANEL\">"
+         "<property name=\"panelResource\" stdset=\"0\"><number>" + std::to_string(resource) +
+         "</number></property><layout class=\"QVBoxLayout\" name=\"l\">" + widgets +
+         "</layout></widget></ui>";
+}
+
+std::string control(const char* cls, const char* name, int id, const char* extra = "") {
+  return std::string("<item><widget class=\"") + cls + "\" name=\"" + name +
+         "\"><property name=\"ctrlId\" stdset=\"0\"><number>" + std::to_string(id) +
+         "</number></property>" + extra + "</widget></item>";
+}
+
+TEST(PanelFile, refuses_broken_panels_clearly) {
+  const char* text_type = "<property name=\"valueType\" stdset=\"0\"><string>text</string></property>";
+  struct Case {
+    const char* what;
+    std::string xml;
+    int resource;
+    const char* reason;
+  } cases[] = {
+      {"malformed XML", "<ui><widget class=\"QWidget\">", 1, "malformed panel file"},
+      {"no such resource", form(control("QPushButton", "PANEL_QUIT", 12)), 2, "has no panel resource 2"},
+      {"duplicate identifier",
+       form(control("QPushButton", "PANEL_QUIT", 12) + control("QPushButton", "PANEL_CLEAR", 12)), 1,
+       "duplicate control identifier 12"},
+      {"duplicate name",
+       form(control("QPushButton", "PANEL_QUIT", 12) + control("QPushButton", "PANEL_QUIT", 18)), 1,
+       "duplicate control name PANEL_QUIT"},
+      {"wrong class", form(control("QLabel", "PANEL_STATUS", 74)), 1, "class QLabel is not a control class"},
+      {"display without a value type", form(control("QLineEdit", "PANEL_STATUS", 74)), 1,
+       "needs valueType int, double or text"},
+      {"plot without a chart kind", form(control("QCustomPlot", "PANEL_SPEC48", 22)), 1,
+       "needs chart xy or strip"},
+      {"bad identifier", form(control("QLineEdit", "PANEL_STATUS", -4, text_type)), 1, "invalid ctrlId"},
+  };
+  testing_files::TempDir dir;
+  for (const auto& c : cases) {
+    std::string path = dir.file("bad.uir");
+    testing_files::write_file(path, std::vector<uint8_t>(c.xml.begin(), c.xml.end()));
+    rt::PanelSpec spec;
+    std::string error;
+    EXPECT_FALSE(rt::read_panel_file(path, c.resource, &spec, &error)) << c.what;
+    EXPECT_NE(error.find(path), std::string::npos) << c.what << ": " << error;
+    EXPECT_NE(error.find(c.reason), std::string::npos) << c.what << ": " << error;
+  }
+  rt::PanelSpec spec;
+  std::string error;
+  EXPECT_FALSE(rt::read_panel_file(dir.file("missing.uir"), 1, &spec, &error));
+  EXPECT_NE(error.find("missing.uir"), std::string::npos) << error;
+}
+
+}  // namespace
