@@ -16,6 +16,7 @@
 #include <QString>
 #include <QThread>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -31,6 +32,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int WRITE_WAIT_MS = 1000;  // bound on waiting for bytes to go out
+constexpr double MAX_TIMEOUT_S = 1e6;  // keeps the deadline arithmetic in range
 
 int errno_of(QSerialPort::SerialPortError error) {
   switch (error) {
@@ -73,6 +75,7 @@ class QtSerialPort : public ComPort {
            int stop_bits) override {
     close();
     path_ = path;
+    configured_ = false;
     QSerialPort::Parity qt_parity = QSerialPort::NoParity;
     const bool settings_ok = baud > 0 && baud <= 0x7fffffff &&
                              parity_of(parity, &qt_parity) && data_bits >= 5 &&
@@ -93,7 +96,8 @@ class QtSerialPort : public ComPort {
   }
 
   void set_timeout(double timeout_s) override {
-    timeout_s_ = timeout_s > 0.0 ? timeout_s : 0.0;
+    // Negative or NaN: no wait.
+    timeout_s_ = timeout_s > 0.0 ? std::min(timeout_s, MAX_TIMEOUT_S) : 0.0;
   }
 
   int read_byte() override {
@@ -109,12 +113,14 @@ class QtSerialPort : public ComPort {
       }
     }
     char byte = 0;
-    for (;;) {
+    // The device is asked at least once, so a zero time-out still sees bytes
+    // that have already come.
+    for (bool asked = false;; asked = true) {
       if (port_->bytesAvailable() > 0 && port_->getChar(&byte)) {
         return static_cast<unsigned char>(byte);
       }
       const int wait_ms = ms_until(deadline);
-      if (wait_ms == 0) return COM_ERR_TIMEOUT;
+      if (wait_ms == 0 && asked) return COM_ERR_TIMEOUT;
       if (port_->waitForReadyRead(wait_ms)) continue;
       const QSerialPort::SerialPortError error = port_->error();
       if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError) {
