@@ -30,6 +30,8 @@ void set_event_script(std::vector<ScriptEvent> events);
 // is left.
 void set_quit_at_end_of_input(bool on);
 constexpr const char* END_OF_INPUT_TEXT = "EOF on input file";
+// The status text of a good frame.
+constexpr const char* GOOD_FRAME_TEXT = " ";
 
 // Asks for a quit at the next event poll. Safe to call from a signal handler.
 void request_quit();

@@ -17,6 +17,7 @@
 
 #include "runtime/com_port.h"
 #include "runtime/context.h"
+#include "runtime/csv.h"
 #include "runtime/panel_file.h"
 #include "runtime/qt/window.h"
 #include "runtime/script.h"
@@ -43,6 +44,7 @@ const char USAGE[] =
     "  --trace FILE    write every run-time call as one JSON line ('-' = stdout)\n"
     "  --events FILE   scripted operator input: lines of '<n> <PANEL_NAME> [<value>]'\n"
     "  --speed X       playback speed: playback waits are divided by X; 0 = no waits\n"
+    "  --csv FILE      after each good frame, one CSV row of every display's value\n"
     "  -h, --help      this text;  --version  the version\n";
 
 struct Options {
@@ -50,6 +52,7 @@ struct Options {
   std::string port;
   std::string trace;
   std::string events;
+  std::string csv;
   double speed = 1.0;
   std::vector<char*> positional;
 };
@@ -76,8 +79,11 @@ int parse_options(int argc, char* argv[], Options* opt) {
       return 0;
     } else if (arg == "--headless") {
       opt->headless = true;
-    } else if (arg == "--port" || arg == "--trace" || arg == "--events") {
-      std::string* target = arg == "--port" ? &opt->port : arg == "--trace" ? &opt->trace : &opt->events;
+    } else if (arg == "--port" || arg == "--trace" || arg == "--events" || arg == "--csv") {
+      std::string* target = arg == "--port"    ? &opt->port
+                            : arg == "--trace" ? &opt->trace
+                            : arg == "--csv"   ? &opt->csv
+                                               : &opt->events;
       if (!value(target) || target->empty()) return usage_error(arg + " needs a value");
     } else if (arg == "--speed") {
       std::string text;
@@ -143,6 +149,13 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
       return EXIT_STARTUP;
     }
   }
+  if (!opt.csv.empty()) {
+    std::string error;
+    if (!rt::csv_open(opt.csv, &error)) {
+      std::printf("%s\n", error.c_str());
+      return EXIT_STARTUP;
+    }
+  }
   if (!opt.port.empty()) rt::set_com_path(opt.port);
   rt::set_speed(opt.speed);
   rt::set_quit_at_end_of_input(opt.headless && opt.positional.size() == 1);
@@ -159,6 +172,7 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
     QCoreApplication app(qt_argc, qt_argv);
     status = entry(entry_argc, args.data());
     rt::trace_close();
+    rt::csv_close();
     return status;
   }
 
@@ -191,5 +205,6 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
   system->wait();
   rt::set_window_hooks(rt::WindowHooks{});
   rt::trace_close();
+  rt::csv_close();
   return status;
 }

@@ -93,7 +93,14 @@ int SetComTime(int port, double timeout_s) {
 
 int ComRdByte(int port) {
   ComPort* p = port_for(port);
-  return p ? p->read_byte() : COM_ERR_NOT_OPEN;
+  if (!p) return COM_ERR_NOT_OPEN;
+  int got = p->read_byte();
+  if (got < 0 && got != COM_ERR_TIMEOUT) {
+    // A failing link: keep its reason for whoever reports it.
+    serial().system_error = p->system_error();
+    serial().error_text = p->error_text();
+  }
+  return got;
 }
 
 int ComWrtByte(int port, int byte) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "runtime/context.h"
+#include "runtime/csv.h"
 #include "runtime/model.h"
 #include "runtime/panel_file.h"
 #include "runtime/testing.h"
@@ -125,6 +126,7 @@ int LoadPanel(int parent, const char* file, int resource) {
   if (s.hooks.create && !s.hooks.create(*model, path, &s.error)) return -1;
   s.model = std::move(model);
   s.panel_name = file;
+  csv_begin(*s.model);
   return PANEL_HANDLE;
 }
 
@@ -221,10 +223,16 @@ int SetCtrlVal(int panel, int ctrl, const char* value) {
   if (tracing()) trace_emit(control_line("SetCtrlVal", ctrl).add("type", "text").add("value", value));
   PanelModel* m = model_for(panel);
   if (!m || !m->set_text(ctrl, value)) return -1;
-  // The operator's cue that playback has run out; headless, the run-time
-  // acts on it as an operator would.
+  // The status line tells the operator how the last frame pass went: a
+  // single blank after a good frame, END_OF_INPUT_TEXT once playback has run
+  // out. The run-time acts on it as an operator would: it exports the frame's
+  // values (--csv) and, headless, quits at the end of the input.
   const ControlSpec* c = m->find(ctrl);
-  if (c && c->name == "PANEL_STATUS") ui().input_ended = std::string_view(value) == END_OF_INPUT_TEXT;
+  if (c && c->name == "PANEL_STATUS") {
+    std::string_view text(value);
+    ui().input_ended = text == END_OF_INPUT_TEXT;
+    if (text == GOOD_FRAME_TEXT) csv_frame_row(*m);
+  }
   return 0;
 }
 
