@@ -133,6 +133,25 @@ TEST_F(Receiver, undoes_the_escape_and_stores_everything_else_unchanged) {
   EXPECT_EQ(on_disk(), sent_) << "escapes are recorded as they came";
 }
 
+TEST_F(Receiver, frames_escaped_by_the_sender_come_back_unchanged) {
+  // Bodies drawn from '+', '-', '1' and 0: every escape shape, at every place.
+  const uint8_t alphabet[] = {P, P, M, '1', 0x00};
+  uint32_t seed = 12345;
+  for (uint32_t n = 1; n <= 40; ++n) {
+    FrameBuilder f = good(n);
+    for (int i = OFF_W10; i < OFF_CHECKSUM; ++i) {
+      seed = seed * 1103515245u + 12345u;
+      f.bytes[i] = alphabet[(seed >> 16) % 5];
+    }
+    f.seal();
+    feed(testing_frames::escape_for_link(f.bytes));
+    ASSERT_EQ(receive(), RX_OK) << "frame " << n;
+    EXPECT_EQ(stored(), f.vec()) << "frame " << n;
+    EXPECT_EQ(skipped_, 0) << "frame " << n;
+  }
+  EXPECT_EQ(port_->pending(), 0u);
+}
+
 TEST_F(Receiver, hunts_over_leading_noise_and_records_it) {
   FrameBuilder f = good(1);
   feed(cat({{0x00, 0x90, P, 0xFF, 0x13}, f.vec()}));

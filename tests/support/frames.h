@@ -32,9 +32,10 @@ struct FrameBuilder {
   const uint8_t* data() const { return bytes.data(); }
 };
 
-// The frame as the link carries it: bytes 2..199 escaped so that "++-" and
-// "++1"-looking content survives ("++-" -> "++--", and a stored "++-" is sent
-// as "++-1").
+// The frame as the link carries it: bytes 2..199 escaped so that stored
+// "++-" content survives: it is sent as "++-1". Other content, "+++"
+// included, goes unchanged (the link's other escape, "++--" for "+++", is
+// never needed).
 std::vector<uint8_t> escape_for_link(const Frame& frame);
 
 void append(std::vector<uint8_t>& out, const std::vector<uint8_t>& bytes);
