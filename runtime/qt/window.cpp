@@ -99,6 +99,17 @@ const QColor STRIP_COLOURS[4] = {QColor(0x1f, 0x5f, 0xbf), QColor(0xc0, 0x30, 0x
                                  QColor(0x20, 0x90, 0x40), QColor(0x90, 0x50, 0xb0)};
 const char* const STRIP_NAMES[4] = {"word 1", "word 2", "byte 1", "byte 2"};
 
+// Fits an axis to the plotted data with a little room at both ends, so a
+// curve never lies on the frame.
+void fit_axis(QCPAxis* axis) {
+  axis->rescale();
+  const QCPRange r = axis->range();
+  if (axis->scaleType() == QCPAxis::stLogarithmic)
+    axis->setRange(r.lower / 1.25, r.upper * 1.25);
+  else if (r.size() > 0)
+    axis->setRange(r.lower - 0.04 * r.size(), r.upper + 0.04 * r.size());
+}
+
 }  // namespace
 
 // One model control and the widget that shows it.
@@ -224,9 +235,9 @@ void PanelWindow::setup_plot(Binding& b) {
     return;
   }
   plot->xAxis->setLabel("sample");
-  plot->yAxis->setLabel("value (words)");
+  plot->yAxis->setLabel("words (left)");
   plot->yAxis2->setVisible(true);
-  plot->yAxis2->setLabel("value (bytes)");
+  plot->yAxis2->setLabel("bytes (right)");
   for (int t = 0; t < PanelModel::STRIP_TRACES; ++t) {
     QCPGraph* g = plot->addGraph(plot->xAxis, t < 2 ? plot->yAxis : plot->yAxis2);
     g->setPen(QPen(STRIP_COLOURS[t], 1.2));
@@ -235,13 +246,17 @@ void PanelWindow::setup_plot(Binding& b) {
   plot->yAxis->setRange(0, 65535);
   plot->yAxis2->setRange(0, 255);
   plot->xAxis->setRange(0, STRIP_SHOWN);
+  // The legend in a row of its own above the traces, so it hides no data.
   plot->legend->setVisible(true);
   QFont small = plot->font();
-  small.setPointSize(std::max(6, small.pointSize() - 2));
+  small.setPointSize(std::max(6, small.pointSize() - 1));
   plot->legend->setFont(small);
-  plot->legend->setRowSpacing(0);
-  plot->legend->setBrush(QBrush(QColor(255, 255, 255, 200)));
-  plot->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignLeft);
+  plot->legend->setFillOrder(QCPLegend::foColumnsFirst);
+  plot->legend->setBorderPen(Qt::NoPen);
+  plot->legend->setBrush(Qt::NoBrush);
+  plot->plotLayout()->insertRow(0);
+  plot->plotLayout()->addElement(0, 0, plot->legend);
+  plot->plotLayout()->setRowStretchFactor(0, 0.001);
 }
 
 void PanelWindow::connect_input(Binding& b) {
@@ -312,11 +327,14 @@ bool PanelWindow::eventFilter(QObject* watched, QEvent* event) {
     if (const ControlSpec* quit = model_.find("PANEL_QUIT")) model_.post_event(quit->id);
     return true;
   }
-  if (event->type() == QEvent::KeyPress) {
-    auto* key = static_cast<QKeyEvent*>(event);
-    if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
-      auto it = ids_.find(watched);
-      if (it != ids_.end()) bindings_.at(it->second).enter = true;
+  auto it = ids_.find(watched);
+  if (it != ids_.end()) {
+    if (event->type() == QEvent::KeyPress) {
+      auto* key = static_cast<QKeyEvent*>(event);
+      if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)
+        bindings_.at(it->second).enter = true;
+    } else if (event->type() == QEvent::FocusOut) {
+      bindings_.at(it->second).enter = false;  // leaving is never an Enter
     }
   }
   return QObject::eventFilter(watched, event);
@@ -470,11 +488,11 @@ void PanelWindow::draw_xy(Binding& b, const ControlState& s) {
   if (s.x.manual)
     plot->xAxis->setRange(s.x.min, s.x.max);
   else if (!s.plots.empty())
-    plot->xAxis->rescale();
+    fit_axis(plot->xAxis);
   if (s.y.manual)
     plot->yAxis->setRange(s.y.min, s.y.max);
   else if (!s.plots.empty())
-    plot->yAxis->rescale();
+    fit_axis(plot->yAxis);
   plot->replot(QCustomPlot::rpQueuedReplot);
 }
 
