@@ -1,0 +1,140 @@
+// Fuzzes the serial receiver against a reference model of its state table.
+// Input: byte 0 sets where the port times out (every k-th read, 0 = never);
+// the rest is the link. Invariants, call by call:
+//   - the result, the nskip growth and (on success) the 200 stored bytes equal
+//     the model's: hunted bytes add 1 each, an illegal escape adds the stored
+//     count, a checksum failure 200, a time-out nothing;
+//   - the frame buffer (exactly 200 bytes, heap) is never written past;
+//   - the recording equals the link bytes consumed, in order;
+//   - "RCVD\r" went out once per ten completed frames.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "link/frame.h"
+#include "link/receiver.h"
+#include "runtime/memory_port.h"
+#include "runtime/serial.h"
+
+namespace {
+
+constexpr int TIMEOUT = -1;
+
+struct Outcome {
+  int result = 0;
+  int32_t skipped = 0;
+  uint8_t frame[FRAME_LEN] = {};
+  int completed = 0;  // 1 when 200 bytes were stored
+};
+
+// The receiver's state table, written out independently of the code under test.
+Outcome reference_receive(const std::vector<int>& link, size_t* at) {
+  Outcome out;
+  int state = 0;
+  int stored = 0;
+  while (stored < FRAME_LEN) {
+    if (*at >= link.size() || link[*at] == TIMEOUT) {
+      if (*at < link.size()) ++*at;
+      out.result = RX_READ_FAILED;
+      return out;
+    }
+    uint8_t b = static_cast<uint8_t>(link[(*at)++]);
+    if (state == 0) {
+      if (b == 0xEB) { out.frame[stored++] = b; state = 1; }
+      else out.skipped += 1;
+    } else if (state == 1) {
+      if (b == 0x90) { out.frame[stored++] = b; state = 2; }
+      else { stored = 0; out.skipped += 1; state = 0; }
+    } else if (state == 2) {
+      out.frame[stored++] = b;
+      state = b == '+' ? 3 : 2;
+    } else if (state == 3) {
+      out.frame[stored++] = b;
+      state = b == '+' ? 4 : 2;
+    } else if (state == 4) {
+      if (b == '-') state = 5;
+      else { out.frame[stored++] = b; state = 2; }
+    } else {
+      if (b == '-') out.frame[stored++] = '+';
+      else if (b == '1') out.frame[stored++] = '-';
+      else { out.skipped += stored; out.result = RX_ILLEGAL_ESCAPE; return out; }
+      state = 2;
+    }
+  }
+  out.completed = 1;
+  // Checksum computed here, not with the code under test's helper.
+  unsigned sum = 0;
+  for (int i = 0; i < 198; i += 2) sum += (out.frame[i] << 8) | out.frame[i + 1];
+  bool ok = (sum & 0xFFFF) == static_cast<unsigned>((out.frame[198] << 8) | out.frame[199]);
+  if (!ok) out.skipped += FRAME_LEN;
+  out.result = ok ? RX_OK : RX_BAD_CHECKSUM;
+  return out;
+}
+
+void fail(const char* what, int call) {
+  std::fprintf(stderr, "receiver invariant broken at call %d: %s\n", call, what);
+  std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0) return 0;
+  const int every = data[0] % 16;  // a time-out at every k-th read (k >= 2), or none
+  std::vector<int> link;
+  std::vector<uint8_t> bytes_only;
+  for (size_t i = 1; i < size; ++i) {
+    if (every >= 2 && i % every == 0) link.push_back(TIMEOUT);
+    link.push_back(data[i]);
+    bytes_only.push_back(data[i]);
+  }
+
+  auto port = std::make_shared<rt::MemoryPort>();
+  for (int v : link) {
+    if (v == TIMEOUT) port->feed_timeout();
+    else { uint8_t b = static_cast<uint8_t>(v); port->feed(&b, 1); }
+  }
+  rt::reset_serial_for_tests();
+  rt::set_com_port(port);
+  OpenComConfig(1, "COM1", 19200, 0, 8, 1, 512, 512);
+  receiver_reset_for_tests();
+  nskip_reset_for_tests();
+
+  char* rec_buf = nullptr;
+  size_t rec_len = 0;
+  FILE* rec = open_memstream(&rec_buf, &rec_len);
+  receiver_attach_recording(rec);
+
+  size_t model_at = 0;
+  int completed = 0;
+  std::unique_ptr<uint8_t[]> frame(new uint8_t[FRAME_LEN]);
+  for (int call = 0; model_at < link.size(); ++call) {
+    int32_t before = nskip_count();
+    int result = get_port_frm(frame.get());
+    Outcome want = reference_receive(link, &model_at);
+    completed += want.completed;
+    if (result != want.result) fail("result differs from the state table", call);
+    if (nskip_count() - before != want.skipped) fail("nskip grew by the wrong count", call);
+    if (result == RX_OK && std::memcmp(frame.get(), want.frame, FRAME_LEN) != 0)
+      fail("stored frame differs", call);
+    if (nrcvd_count() != static_cast<uint32_t>(completed)) fail("completed frames miscounted", call);
+    if (port->pending() != link.size() - model_at) fail("read a different number of bytes", call);
+  }
+
+  receiver_attach_recording(nullptr);
+  std::fclose(rec);
+  if (rec_len != bytes_only.size() || (rec_len && std::memcmp(rec_buf, bytes_only.data(), rec_len) != 0))
+    fail("recording differs from the link bytes consumed", -1);
+  std::free(rec_buf);
+
+  const size_t acks = static_cast<size_t>(completed / 10);
+  const std::vector<uint8_t>& written = port->written();
+  if (written.size() != acks * 5) fail("wrong number of acknowledgements", -1);
+  for (size_t i = 0; i < written.size(); ++i)
+    if (written[i] != static_cast<uint8_t>("RCVD\r"[i % 5])) fail("acknowledgement text", -1);
+  rt::reset_serial_for_tests();
+  return 0;
+}
