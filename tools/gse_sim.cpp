@@ -26,6 +26,7 @@ using Clock = std::chrono::steady_clock;
 constexpr int POLL_MS = 100;          // how often blocked calls look at the stop flag
 constexpr int UPLINK_QUIET_MS = 100;  // a pending command is complete after this silence
 constexpr double LINGER_S = 0.5;      // after the last frame, time for the last acks
+constexpr double FULL_LINK_DROP_S = 1.0;
 
 volatile sig_atomic_t stop_requested = 0;
 
@@ -122,18 +123,28 @@ bool open_pty(Link& link, std::string& path, std::string& error) {
   return true;
 }
 
-// Writes all bytes, waiting while the link is full. False on a write error
-// (with `error` set) or a stop request.
-bool write_all(int fd, const uint8_t* data, size_t n, std::string& error) {
+// Writes all bytes, waiting while the link is full. A paced pty is a UART
+// with nobody perhaps listening: when its buffer stays full for
+// FULL_LINK_DROP_S, the bytes nobody read are dropped (`unread_fd` >= 0),
+// as a line without a listener loses them. False on a write error (with
+// `error` set) or a stop request.
+bool write_all(int fd, int unread_fd, const uint8_t* data, size_t n, std::string& error) {
   size_t done = 0;
+  auto blocked_since = Clock::now();
   while (done < n) {
     if (stop_requested) return false;
     ssize_t put = write(fd, data + done, n - done);
     if (put > 0) {
       done += static_cast<size_t>(put);
+      blocked_since = Clock::now();
     } else if (put < 0 && (errno == EAGAIN || errno == EINTR)) {
       pollfd p{fd, POLLOUT, 0};
       poll(&p, 1, POLL_MS);
+      std::chrono::duration<double> blocked = Clock::now() - blocked_since;
+      if (unread_fd >= 0 && blocked.count() >= FULL_LINK_DROP_S) {
+        tcflush(unread_fd, TCIFLUSH);
+        blocked_since = Clock::now();
+      }
     } else {
       error = std::string("write failed: ") + std::strerror(errno);
       return false;
@@ -256,7 +267,8 @@ int run(const sim::Options& opt) {
         status = 1;
         break;
       }
-    } else if (!write_all(link.fd, wire.bytes.data(), wire.bytes.size(), error)) {
+    } else if (!write_all(link.fd, opt.rate_bytes_s > 0.0 ? link.slave_fd : -1, wire.bytes.data(),
+                          wire.bytes.size(), error)) {
       if (!stop_requested) {
         std::fprintf(stderr, "gse_sim: %s: %s\n", opt.device.empty() ? "pty" : opt.device.c_str(), error.c_str());
         status = 1;

@@ -1,0 +1,130 @@
+// The simulator's command line and its reading of the uplink.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tools/sim_options.h"
+
+using Args = std::vector<std::string>;
+
+namespace {
+
+TEST(SimOptions, defaults_follow_the_target) {
+  sim::Options o;
+  ASSERT_EQ(sim::parse_options({"--pty"}, o), "");
+  EXPECT_EQ(o.target, sim::Target::PTY);
+  EXPECT_EQ(o.frames, 0u) << "a link runs until killed";
+  EXPECT_EQ(o.rate_bytes_s, 1920.0) << "19200 baud 8N1";
+
+  ASSERT_EQ(sim::parse_options({"--out", "x.dat"}, o), "");
+  EXPECT_EQ(o.target, sim::Target::FILE);
+  EXPECT_EQ(o.frames, 1000u);
+  EXPECT_EQ(o.rate_bytes_s, 0.0);
+
+  ASSERT_EQ(sim::parse_options({"--port", "/dev/ttyUSB0", "--frames", "50", "--rate", "0", "--seed", "9",
+                                "--quiet", "--cut", "3,4"},
+                               o),
+            "");
+  EXPECT_EQ(o.device, "/dev/ttyUSB0");
+  EXPECT_EQ(o.frames, 50u);
+  EXPECT_EQ(o.rate_bytes_s, 0.0);
+  EXPECT_EQ(o.seed, 9u);
+  EXPECT_TRUE(o.quiet);
+  EXPECT_EQ(o.faults.cut.frames, (std::vector<uint64_t>{3, 4}));
+}
+
+TEST(SimOptions, usage_errors_say_what_is_wrong) {
+  struct Case {
+    const char* name;
+    Args args;
+    const char* says;
+  } cases[] = {
+      {"no target", {"--frames", "5"}, "no target"},
+      {"two targets", {"--pty", "--out", "x"}, "only one"},
+      {"unknown option", {"--pty", "--fast"}, "'--fast'"},
+      {"missing value", {"--out"}, "--out needs a value"},
+      {"zero frames", {"--pty", "--frames", "0"}, "--frames"},
+      {"negative rate", {"--pty", "--rate", "-5"}, "--rate"},
+      {"text seed", {"--pty", "--seed", "abc"}, "--seed"},
+      {"counter beyond 21 bits", {"--pty", "--first-count", "2097152"}, "--first-count"},
+      {"rate above 1", {"--pty", "--noise", "1.5"}, "--noise"},
+      {"empty list entry", {"--pty", "--cut", "5,"}, "--cut"},
+      {"not a list", {"--pty", "--bad-checksum", "x"}, "--bad-checksum"},
+  };
+  for (const auto& c : cases) {
+    sim::Options o;
+    std::string err = sim::parse_options(c.args, o);
+    EXPECT_NE(err.find(c.says), std::string::npos) << c.name << ": got \"" << err << "\"";
+  }
+}
+
+TEST(SimOptions, fault_values_are_a_rate_or_a_frame_list) {
+  sim::FaultRule r;
+  ASSERT_EQ(sim::parse_fault_rule("0.02", r), "");
+  EXPECT_DOUBLE_EQ(r.rate, 0.02);
+  EXPECT_TRUE(r.frames.empty());
+  ASSERT_EQ(sim::parse_fault_rule("5,17", r), "");
+  EXPECT_EQ(r.rate, 0.0);
+  EXPECT_EQ(r.frames, (std::vector<uint64_t>{5, 17}));
+  ASSERT_EQ(sim::parse_fault_rule("1", r), "") << "a single index";
+  EXPECT_EQ(r.frames, (std::vector<uint64_t>{1}));
+  ASSERT_EQ(sim::parse_fault_rule("1.0", r), "") << "every frame";
+  EXPECT_EQ(r.rate, 1.0);
+}
+
+// ---- Uplink ------------------------------------------------------------
+
+std::vector<sim::UplinkMessage> split(const std::vector<std::string>& chunks, bool then_idle) {
+  sim::UplinkSplitter s;
+  std::vector<sim::UplinkMessage> all;
+  for (const auto& c : chunks) {
+    auto got = s.feed(reinterpret_cast<const uint8_t*>(c.data()), c.size());
+    all.insert(all.end(), got.begin(), got.end());
+  }
+  if (then_idle) {
+    auto got = s.idle();
+    all.insert(all.end(), got.begin(), got.end());
+  }
+  return all;
+}
+
+std::string describe(const std::vector<sim::UplinkMessage>& ms) {
+  std::string out;
+  for (const auto& m : ms) out += (m.ack ? "ack;" : "cmd " + sim::printable(m.bytes) + ";");
+  return out;
+}
+
+TEST(SimUplink, splits_acknowledgements_and_commands) {
+  const std::string long_cmd = std::string(50, 'A') + "\r\n1\r";
+  struct Case {
+    const char* name;
+    std::vector<std::string> chunks;
+    bool idle;
+    std::string want;
+  } cases[] = {
+      {"one ack", {"RCVD\r"}, false, "ack;"},
+      {"ack split over reads", {"RC", "VD", "\r"}, false, "ack;"},
+      {"long command once the line is quiet", {long_cmd}, true, "cmd " + std::string(50, 'A') + "\\r\\n1\\r;"},
+      {"long command split at its CR LF", {std::string(50, 'A') + "\r", "\n1\r"}, true,
+       "cmd " + std::string(50, 'A') + "\\r\\n1\\r;"},
+      {"short command then an ack", {"3\rRCVD\r"}, false, "cmd 3\\r;ack;"},
+      {"command waits for the line to go quiet", {"3\r"}, false, ""},
+      {"ack, command, ack", {"RCVD\r3\r", "RCVD\r"}, false, "ack;cmd 3\\r;ack;"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(describe(split(c.chunks, c.idle)), c.want) << c.name;
+}
+
+TEST(SimUplink, finish_gives_an_unterminated_remainder) {
+  sim::UplinkSplitter s;
+  std::string part = "AAA";
+  EXPECT_TRUE(s.feed(reinterpret_cast<const uint8_t*>(part.data()), part.size()).empty());
+  EXPECT_TRUE(s.idle().empty()) << "no CR yet: not complete";
+  EXPECT_EQ(describe(s.finish()), "cmd AAA;");
+}
+
+TEST(SimUplink, printable_escapes_control_bytes) {
+  EXPECT_EQ(sim::printable(std::string("A\r\n\\\x01\xff", 6)), "A\\r\\n\\\\\\x01\\xFF");
+}
+
+}  // namespace
