@@ -140,6 +140,7 @@ TEST(CommandLine, UsageErrorsExit2WithUsageOnStandardError) {
       {"speed not a number", {"--headless", "--speed", "fast", "a.dat"}},
       {"negative speed", {"--headless", "--speed", "-1", "a.dat"}},
       {"option without its value", {"--headless", "a.dat", "--trace"}},
+      {"event script missing", {"--headless", "--events", "nope.txt", "a.dat"}},
   };
   for (const auto& c : cases) {
     TempDir dir;
@@ -188,6 +189,14 @@ TEST(CommandLine, BadEventScriptLineIsUsageErrorNamingFileAndLine) {
     EXPECT_NE(r.err.find("events.txt:3"), std::string::npos) << c.what << "\nstderr: " << r.err;
     EXPECT_EQ(r.out, "") << c.what << ": nothing may run before the script is accepted";
   }
+}
+
+TEST(CommandLine, TraceFileThatCannotBeWrittenIsAStartupFailure) {
+  TempDir dir;
+  testing_files::write_file(dir.file("a.dat"), e2e::frames(1));
+  RunResult r = run_in(dir, {"--headless", "--trace", "no-such-dir/t.txt", "a.dat"});
+  EXPECT_EQ(r.exit_code, 1) << r.err;
+  EXPECT_NE(r.out.find("no-such-dir/t.txt"), std::string::npos) << "stdout: " << r.out;
 }
 
 TEST(PanelStart, MalformedPanelFileIsOneLineNamingFileAndReasonExit1) {

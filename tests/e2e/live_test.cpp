@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 
 #include "e2e_support.h"
@@ -177,6 +178,50 @@ TEST(LiveLink, RecordingThatCannotBeCreatedIsFlaggedAndReceptionGoesOn) {
   ASSERT_EQ(title.size(), 1u);
   EXPECT_NE(title[0].field("value").find("NOT RECORDING"), std::string::npos) << title[0].raw;
   EXPECT_GE(index_of(r.trace, "SetCtrlVal", " "), 0) << "the frame is still shown";
+}
+
+TEST(LiveLink, RunRestartSetsThePortUpAgain) {
+  PtyPair pty;
+  TempDir dir;
+  std::string script = "0 PANEL_STATUS\n0 PANEL_QUIT\n";
+  testing_files::write_file(dir.file("events.txt"), {script.begin(), script.end()});
+  auto r = testing_process::run(testing_process::vst_gse(),
+                                {"--headless", "--port", pty.slave_path(), "--trace", "-", "--events", "events.txt"},
+                                dir.path(), 30.0, e2e::program_env());
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  auto trace = testing_trace::parse(r.out);
+  std::string steps;
+  for (const auto& l : trace) {
+    if (l.op == "SetComTime") steps += "time " + l.field("seconds") + "; ";
+    if (l.op == "SetCtrlVal" && l.ctrl == "PANEL_STATUS") steps += l.field("value") + "; ";
+    if (l.op == "Event") steps += l.ctrl + "; ";
+  }
+  EXPECT_EQ(steps,
+            "setting up serial port; time 0.10000000000000001; time 1.05; serial port ready; PANEL_STATUS; "
+            "setting up serial port; time 0.10000000000000001; time 1.05; serial port ready; PANEL_QUIT; ");
+  EXPECT_EQ(testing_trace::select(trace, "OpenComConfig").size(), 1u) << "the port is not reopened";
+}
+
+TEST(LiveLink, SigtermActsAsTheQuitButton) {
+  PtyPair pty;
+  TempDir dir;
+  testing_process::Child child(testing_process::vst_gse(),
+                               {"--headless", "--port", pty.slave_path(), "--trace", "trace.txt"},
+                               dir.path(), dir.file("out.txt"), e2e::program_env());
+  ASSERT_TRUE(testing_process::wait_until(20.0, [&] {
+    return testing_files::read_text(dir.file("trace.txt")).find("serial port ready") != std::string::npos;
+  }));
+  child.signal(SIGTERM);
+  // The silent link holds a frame pass for up to 1.05 s per read.
+  EXPECT_EQ(child.wait(15.0), 0);
+  auto trace = testing_trace::parse(testing_files::read_text(dir.file("trace.txt")));
+  int quit = index_of(trace, "Event");
+  ASSERT_GE(quit, 0);
+  EXPECT_EQ(trace[quit].ctrl, "PANEL_QUIT");
+  std::string after;
+  for (size_t i = quit + 1; i < trace.size(); ++i) after += trace[i].op + trace[i].field("hex") + " ";
+  EXPECT_EQ(after, "ComWrtByte33 ComWrtByte0D DiscardPanel CloseCom ");
+  EXPECT_EQ(pty.receive(2, std::chrono::milliseconds(5000)), (std::vector<uint8_t>{0x33, 0x0D}));
 }
 
 }  // namespace
