@@ -87,17 +87,6 @@ std::vector<Pass> good_passes(const std::vector<Pass>& all) {
   return out;
 }
 
-std::vector<int> nonzero_blocks256(const Line& plot) {
-  std::vector<double> y = plot.numbers("y");
-  std::vector<int> out;
-  for (size_t i = 0; i < y.size(); i += 8) {
-    bool any = false;
-    for (size_t k = i; k < i + 8 && k < y.size(); ++k) any = any || y[k] != 0.0;
-    if (any) out.push_back(static_cast<int>(i / 8));
-  }
-  return out;
-}
-
 std::string recording_name_at(long long t) {
   std::time_t when = static_cast<std::time_t>(t);
   std::tm local{};

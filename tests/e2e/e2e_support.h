@@ -59,10 +59,6 @@ struct Pass {
 std::vector<Pass> passes(const std::vector<Line>& trace);
 std::vector<Pass> good_passes(const std::vector<Pass>& all);
 
-// Indices of the 256-channel blocks (8 channels each) whose plotted rates
-// are nonzero in a PlotXY line.
-std::vector<int> nonzero_blocks256(const Line& plot);
-
 // The recording name for a local time `t` seconds since the epoch.
 std::string recording_name_at(long long t);
 
