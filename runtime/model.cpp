@@ -36,6 +36,8 @@ PanelModel::PanelModel(PanelSpec spec, size_t strip_capacity)
   states_.resize(spec_.controls.size());
   for (size_t i = 0; i < spec_.controls.size(); ++i) index_[spec_.controls[i].id] = i;
   title_ = spec_.title;
+  for (const auto& c : spec_.controls)
+    if (c.has_initial) set_double(c.id, c.initial);
 }
 
 const ControlSpec* PanelModel::find(int id) const {

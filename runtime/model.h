@@ -37,6 +37,10 @@ struct ControlSpec {
   Kind kind = Kind::Display;
   ValueType type = ValueType::None;
   std::string widget_class;  // as in the panel file
+  // The value the panel file gives the control (spin box value, switch
+  // state), shown until the system or the operator changes it.
+  bool has_initial = false;
+  double initial = 0.0;
 };
 
 struct PanelSpec {

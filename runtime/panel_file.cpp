@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QXmlStreamReader>
 
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -202,6 +203,13 @@ bool read_panel_file(const std::string& path, int resource, PanelSpec* spec,
     if (!classify(*w, &c, &why)) {
       *error = path + ": control " + c.name + " (id " + std::to_string(c.id) + "): " + why;
       return false;
+    }
+    // Starting values of the operator's controls.
+    auto value = w->props.find(c.kind == Kind::Switch ? "checked" : "value");
+    if ((c.kind == Kind::IntInput || c.kind == Kind::FloatInput || c.kind == Kind::Switch) &&
+        value != w->props.end()) {
+      c.has_initial = true;
+      c.initial = value->second == "true" ? 1.0 : std::strtod(value->second.c_str(), nullptr);
     }
     if (!ids.insert(c.id).second) {
       *error = path + ": duplicate control identifier " + std::to_string(c.id) + " (" + c.name + ")";

@@ -11,7 +11,9 @@ namespace rt {
 // A double as the operator should read it: never rounded away. A value that
 // is exactly a 32-bit float (the floats of the frame, widened) shows its
 // shortest float form, so 3.14159f reads "3.14159" and not its 17-digit
-// double expansion; any other value shows its shortest round-trip form.
+// double expansion; any other value shows 15 significant digits, all that a
+// double computation carries, so 500 * 65535 / 65535.0 - 273.15 reads
+// "226.85" and not "226.85000000000002".
 // Whole numbers keep a ".0" so a double display never reads like an int one.
 // NaN and infinities show as "NaN", "Infinity", "-Infinity".
 inline std::string format_display_double(double value) {
@@ -28,7 +30,7 @@ inline std::string format_display_double(double value) {
   if (std::isfinite(as_float) && static_cast<double>(as_float) == value)
     r = std::to_chars(buf, buf + sizeof buf, as_float, form);
   else
-    r = std::to_chars(buf, buf + sizeof buf, value, form);
+    r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 15);
   std::string text(buf, r.ptr);
   if (text.find_first_of(".e") == std::string::npos) text += ".0";
   return text;

@@ -58,6 +58,16 @@ TEST(PanelFile, the_panel_has_every_control_with_its_kind_and_type) {
     EXPECT_EQ(c.kind, w.kind) << w.name;
     EXPECT_EQ(c.type, w.type) << w.name;
   }
+  // The operator's controls start as the panel file sets them.
+  rt::PanelModel model(spec);
+  int xmax = 0, accum = 0;
+  float ymin = 0;
+  model.get_int(PANEL_XMAX, &xmax);
+  model.get_int(PANEL_ACCUM, &accum);
+  model.get_float(PANEL_YMIN, &ymin);
+  EXPECT_EQ(xmax, 4095);
+  EXPECT_EQ(accum, 1);
+  EXPECT_EQ(ymin, 0.001f);
   // Housekeeping displays 26..61 and the kind values are all doubles.
   for (int id = PANEL_HK02; id <= PANEL_HK00; ++id)
     EXPECT_EQ(by_id[id]->type, ValueType::Double) << by_id[id]->name;

@@ -27,12 +27,7 @@ std::vector<std::string> demo_args() {
   return args;
 }
 
-// The source tree from the environment, else as configured (CTest may not
-// pass the environment on).
-std::string demo_path() {
-  const char* src = std::getenv("GSE_SOURCE_DIR");
-  return std::string(src ? src : GSE_SOURCE_TREE) + "/data/demo.dat";
-}
+std::string demo_path() { return testing_files::source_dir() + "/data/demo.dat"; }
 
 class DemoRecording : public ::testing::Test {
  protected:

@@ -44,7 +44,12 @@ std::string read_text(const std::string& path) {
 
 std::string bin_dir() {
   if (const char* dir = std::getenv("GSE_BIN_DIR")) return dir;
-  return std::filesystem::current_path().string();
+  return GSE_TEST_BIN_DIR;
+}
+
+std::string source_dir() {
+  if (const char* dir = std::getenv("GSE_SOURCE_DIR")) return dir;
+  return GSE_TEST_SOURCE_DIR;
 }
 
 }  // namespace testing_files

@@ -28,5 +28,7 @@ std::string read_text(const std::string& path);
 
 // The folder of the built executables (vst_gse, gse.uir, tools).
 std::string bin_dir();
+// The top of the source tree (data/demo.dat, ui/gse.uir).
+std::string source_dir();
 
 }  // namespace testing_files
