@@ -135,6 +135,20 @@ void install_quit_signals() {
   std::signal(SIGTERM, on_quit_signal);
 }
 
+// Without a display Qt would abort the program before it can say anything
+// useful; tell the operator instead.
+bool display_available() {
+#if defined(__linux__) || defined(__unix__)
+  auto set = [](const char* name) {
+    const char* v = std::getenv(name);
+    return v != nullptr && *v != '\0';
+  };
+  return set("QT_QPA_PLATFORM") || set("DISPLAY") || set("WAYLAND_DISPLAY");
+#else
+  return true;
+#endif
+}
+
 }  // namespace
 
 int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
@@ -176,6 +190,10 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
     return status;
   }
 
+  if (!display_available()) {
+    std::printf("No display to show the panel on (DISPLAY is not set); use --headless to run without a window\n");
+    return EXIT_STARTUP;
+  }
   QApplication app(qt_argc, qt_argv);
   rt::PanelWindow* window = nullptr;
   auto on_gui = [&app](auto&& work) {

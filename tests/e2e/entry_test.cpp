@@ -74,6 +74,15 @@ TEST(PlaybackStart, MissingFileReportsThePathAndExits1WithoutRecording) {
   }
 }
 
+TEST(PlaybackStart, WithoutADisplayTheWindowlessStartSaysSoAndExits1) {
+  TempDir dir;
+  RunResult r = run(vst_gse(), {"missing.dat"}, dir.path(), 60.0,
+                    {"QT_QPA_PLATFORM=", "DISPLAY=", "WAYLAND_DISPLAY="});
+  EXPECT_EQ(r.exit_code, 1) << "stderr: " << r.err;
+  EXPECT_NE(r.out.find("No display"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("--headless"), std::string::npos) << r.out;
+}
+
 TEST(LiveStart, MissingPortPrintsPortErrorExits1AndLeavesEmptyRecording) {
   TempDir dir;
   long long before = now_s();
