@@ -18,61 +18,11 @@
 #include "link/receiver.h"
 #include "runtime/memory_port.h"
 #include "runtime/serial.h"
+#include "fuzz/reference_receiver.h"
 
 namespace {
 
-constexpr int TIMEOUT = -1;
-
-struct Outcome {
-  int result = 0;
-  int32_t skipped = 0;
-  uint8_t frame[FRAME_LEN] = {};
-  int completed = 0;  // 1 when 200 bytes were stored
-};
-
-// The receiver's state table, written out independently of the code under test.
-Outcome reference_receive(const std::vector<int>& link, size_t* at) {
-  Outcome out;
-  int state = 0;
-  int stored = 0;
-  while (stored < FRAME_LEN) {
-    if (*at >= link.size() || link[*at] == TIMEOUT) {
-      if (*at < link.size()) ++*at;
-      out.result = RX_READ_FAILED;
-      return out;
-    }
-    uint8_t b = static_cast<uint8_t>(link[(*at)++]);
-    if (state == 0) {
-      if (b == 0xEB) { out.frame[stored++] = b; state = 1; }
-      else out.skipped += 1;
-    } else if (state == 1) {
-      if (b == 0x90) { out.frame[stored++] = b; state = 2; }
-      else { stored = 0; out.skipped += 1; state = 0; }
-    } else if (state == 2) {
-      out.frame[stored++] = b;
-      state = b == '+' ? 3 : 2;
-    } else if (state == 3) {
-      out.frame[stored++] = b;
-      state = b == '+' ? 4 : 2;
-    } else if (state == 4) {
-      if (b == '-') state = 5;
-      else { out.frame[stored++] = b; state = 2; }
-    } else {
-      if (b == '-') out.frame[stored++] = '+';
-      else if (b == '1') out.frame[stored++] = '-';
-      else { out.skipped += stored; out.result = RX_ILLEGAL_ESCAPE; return out; }
-      state = 2;
-    }
-  }
-  out.completed = 1;
-  // Checksum computed here, not with the code under test's helper.
-  unsigned sum = 0;
-  for (int i = 0; i < 198; i += 2) sum += (out.frame[i] << 8) | out.frame[i + 1];
-  bool ok = (sum & 0xFFFF) == static_cast<unsigned>((out.frame[198] << 8) | out.frame[199]);
-  if (!ok) out.skipped += FRAME_LEN;
-  out.result = ok ? RX_OK : RX_BAD_CHECKSUM;
-  return out;
-}
+constexpr int TIMEOUT = reference::REF_TIMEOUT;
 
 void fail(const char* what, int call) {
   std::fprintf(stderr, "receiver invariant broken at call %d: %s\n", call, what);
@@ -114,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (int call = 0; model_at < link.size(); ++call) {
     int32_t before = nskip_count();
     int result = get_port_frm(frame.get());
-    Outcome want = reference_receive(link, &model_at);
+    reference::Outcome want = reference::receive(link, &model_at);
     completed += want.completed;
     if (result != want.result) fail("result differs from the state table", call);
     if (nskip_count() - before != want.skipped) fail("nskip grew by the wrong count", call);

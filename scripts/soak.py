@@ -1,0 +1,290 @@
+#!/usr/bin/env python3
+"""Soak test of the live station: vst_gse (headless, traced) on a link fed by
+gse_sim at full speed with faults, through a relay that records every byte
+it forwards. Every segment the port disappears: gse_sim is stopped, the
+relay's pseudo-terminal is closed and a new one is put behind the same
+symlink (the --port), with a new gse_sim behind it.
+
+Checks at the end:
+  - the recording equals the bytes sent, in order;
+  - the resident memory stays flat (after warm-up, growth within 5 %);
+  - every frame that a correct receiver accepts from those bytes was shown
+    (the hex dumps in the trace equal the reference receiver's good frames).
+
+usage: soak.py --bin BIN_DIR --duration SECONDS [--work DIR] [--segment S]
+"""
+import argparse
+import glob
+import json
+import os
+import random
+import select
+import signal
+import subprocess
+import sys
+import time
+import tty
+
+FAULTS = ["--noise", "0.02", "--bad-checksum", "0.01", "--illegal-escape", "0.01", "--cut", "0.01"]
+
+
+def log(msg):
+    print(f"soak {time.strftime('%H:%M:%S')} {msg}", flush=True)
+
+
+def rss_kb(pid):
+    try:
+        with open(f"/proc/{pid}/status") as f:
+            for line in f:
+                if line.startswith("VmRSS:"):
+                    return int(line.split()[1])
+    except OSError:
+        pass
+    return None
+
+
+def has_open(pid, path):
+    for fd in glob.glob(f"/proc/{pid}/fd/*"):
+        try:
+            if os.readlink(fd) == path:
+                return True
+        except OSError:
+            pass
+    return False
+
+
+def wait_for(cond, timeout, what):
+    end = time.monotonic() + timeout
+    while time.monotonic() < end:
+        if cond():
+            return True
+        time.sleep(0.05)
+    log(f"timed out waiting for {what}")
+    return False
+
+
+class Sim:
+    """gse_sim on a pty of its own; the relay reads its link side."""
+
+    def __init__(self, bin_dir, seed, first_count):
+        self.proc = subprocess.Popen(
+            [os.path.join(bin_dir, "gse_sim"), "--pty", "--rate", "0", "--seed", str(seed),
+             "--first-count", str(first_count), "--quiet"] + FAULTS,
+            stdout=subprocess.PIPE, text=True)
+        first = self.proc.stdout.readline().split()
+        if len(first) != 2 or first[0] != "pty":
+            raise RuntimeError(f"gse_sim did not print its pty: {first}")
+        self.fd = os.open(first[1], os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+
+    def stop(self):
+        os.close(self.fd)
+        self.proc.send_signal(signal.SIGTERM)
+        out = self.proc.communicate(timeout=20)[0]
+        return out.strip().splitlines()[-1] if out.strip() else ""
+
+
+class Port:
+    """The station's side: a new pseudo-terminal behind the symlink."""
+
+    def __init__(self, link_path):
+        self.master, self.slave = os.openpty()
+        tty.setraw(self.master)
+        tty.setraw(self.slave)
+        os.set_blocking(self.master, False)
+        self.path = os.ttyname(self.slave)
+        tmp = link_path + ".new"
+        if os.path.lexists(tmp):
+            os.unlink(tmp)
+        os.symlink(self.path, tmp)
+        os.replace(tmp, link_path)
+
+    def close(self, link_path):
+        os.unlink(link_path)
+        os.close(self.master)
+        os.close(self.slave)
+
+
+def relay(sim, port, sent, seconds, stats):
+    """Forwards gse_sim's bytes to the station for `seconds`, and the
+    station's acknowledgements back. Returns the bytes forwarded."""
+    end = time.monotonic() + seconds
+    pending = b""
+    forwarded = 0
+    last = time.monotonic()
+    while True:
+        now = time.monotonic()
+        if now >= end and not pending:
+            break
+        rd = [port.master] + ([sim.fd] if not pending and now < end else [])
+        wr = [port.master] if pending else []
+        r, w, _ = select.select(rd, wr, [], 0.2)
+        if sim.fd in r:
+            try:
+                pending = os.read(sim.fd, 65536)
+            except BlockingIOError:
+                pending = b""
+        if port.master in w and pending:
+            try:
+                n = os.write(port.master, pending)
+            except BlockingIOError:
+                n = 0
+            if n > 0:
+                sent.write(pending[:n])
+                forwarded += n
+                pending = pending[n:]
+                t = time.monotonic()
+                stats["max_gap"] = max(stats["max_gap"], t - last)
+                last = t
+        if port.master in r:
+            try:
+                up = os.read(port.master, 4096)
+                if up:
+                    os.write(sim.fd, up)
+            except (BlockingIOError, OSError):
+                pass
+    return forwarded
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--bin", required=True)
+    ap.add_argument("--duration", type=float, default=600)
+    ap.add_argument("--segment", type=float, default=60, help="mean seconds between port losses")
+    ap.add_argument("--work", default="/tmp/gse_soak")
+    a = ap.parse_args()
+    a.bin = os.path.abspath(a.bin)
+
+    os.makedirs(a.work, exist_ok=True)
+    for old in glob.glob(os.path.join(a.work, "*")):
+        if os.path.isfile(old) or os.path.islink(old):
+            os.unlink(old)
+    link_path = os.path.join(a.work, "ttyGSE")
+    sent_path = os.path.join(a.work, "sent.bin")
+    bounds_path = os.path.join(a.work, "boundaries.txt")
+    shown_path = os.path.join(a.work, "shown.jsonl")
+    rng = random.Random(8)
+
+    port = Port(link_path)
+    shown = open(shown_path, "w")
+    station = subprocess.Popen(
+        [os.path.join(a.bin, "vst_gse"), "--headless", "--port", link_path, "--trace", "-"],
+        cwd=a.work, stdout=subprocess.PIPE)
+    # Only the hex dumps and the time-outs of the trace are kept.
+    grep = subprocess.Popen(["grep", "--line-buffered", "-E", "PANEL_HEXDUMP|\"SetComTime\""],
+                            stdin=station.stdout, stdout=shown)
+    station.stdout.close()
+    pid = station.pid
+    ok = wait_for(lambda: '"seconds":1.05' in open(shown_path).read(), 30, "the end of the start-up drain")
+    if not ok or station.poll() is not None:
+        log("station did not start")
+        return 1
+
+    sent = open(sent_path, "wb")
+    bounds = []
+    total = 0
+    stats = {"max_gap": 0.0}
+    rss = []
+    start = time.monotonic()
+    seg = 0
+    first_count = 0
+    failures = []
+    while time.monotonic() - start < a.duration:
+        if seg > 0:
+            port = Port(link_path)
+            if not wait_for(lambda: has_open(pid, port.path), 30, "the station to reopen the port"):
+                failures.append("the station did not reopen the port")
+                break
+        sim = Sim(a.bin, seed=100 + seg, first_count=first_count)
+        seconds = min(a.segment * rng.uniform(0.6, 1.4), a.duration - (time.monotonic() - start))
+        seg_start = time.monotonic()
+        while time.monotonic() - seg_start < seconds:
+            total += relay(sim, port, sent, min(5.0, seconds - (time.monotonic() - seg_start)), stats)
+            sent.flush()
+            rss.append((time.monotonic() - start, rss_kb(pid)))
+        summary = sim.stop()
+        # Wait until the station has read (and recorded) everything sent.
+        rec = glob.glob(os.path.join(a.work, "*.dat"))
+        if not rec or not wait_for(lambda: os.path.getsize(rec[0]) >= total, 60, "the recording to catch up"):
+            failures.append(f"recording behind after segment {seg}")
+        bounds.append(total)
+        log(f"segment {seg}: {total} bytes sent so far, rss {rss[-1][1]} kB; {summary}")
+        port.close(link_path)
+        time.sleep(rng.uniform(1.0, 3.0))  # the port stays away for a while
+        first_count = (first_count + 100000) & 0x1FFFFF
+        seg += 1
+    sent.close()
+
+    station.send_signal(signal.SIGTERM)
+    try:
+        rc = station.wait(timeout=30)
+    except subprocess.TimeoutExpired:
+        station.kill()
+        rc = station.wait()
+    grep.wait()
+    shown.close()
+    if rc != 0:
+        failures.append(f"station exit status {rc}")
+    with open(bounds_path, "w") as f:
+        f.write("".join(f"{b}\n" for b in bounds))
+
+    # 1. The recording equals the bytes sent.
+    rec = glob.glob(os.path.join(a.work, "*.dat"))
+    same = False
+    if len(rec) == 1:
+        same = subprocess.run(["cmp", "-s", rec[0], sent_path]).returncode == 0
+    log(f"recording {rec[0] if rec else '(none)'}: {'equals' if same else 'DIFFERS FROM'} the {total} bytes sent")
+    if not same:
+        failures.append("recording differs from what was sent")
+
+    # 2. Memory stays flat: the largest RSS of the last half against the
+    # largest of the first quarter after 30 s of warm-up.
+    samples = [(t, k) for t, k in rss if k is not None and t >= 30]
+    if len(samples) >= 4:
+        q = samples[: max(1, len(samples) // 4)]
+        h = samples[len(samples) // 2:]
+        early, late = max(k for _, k in q), max(k for _, k in h)
+        growth = (late - early) / early * 100
+        log(f"rss early max {early} kB, late max {late} kB, growth {growth:+.2f} %; "
+            f"min {min(k for _, k in samples)} max {max(k for _, k in samples)}")
+        if growth > 5.0:
+            failures.append(f"rss grew {growth:.1f} %")
+    with open(os.path.join(a.work, "rss.txt"), "w") as f:
+        f.write("".join(f"{t:.1f} {k}\n" for t, k in rss))
+
+    # 3. Every good frame was shown, in order.
+    check = subprocess.Popen([os.path.join(a.bin, "gse_soak_check"), sent_path, bounds_path],
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    shown_n = 0
+    want_n = 0
+    mismatch = None
+    with open(shown_path) as f:
+        dumps = (json.loads(line)["value"].replace("\n", "") for line in f if "PANEL_HEXDUMP" in line)
+        for want in check.stdout:
+            want = want.strip()
+            want_n += 1
+            got = next(dumps, None)
+            if got is not None:
+                shown_n += 1
+            if got != want and mismatch is None:
+                mismatch = (want_n, got, want)
+        shown_n += sum(1 for _ in dumps)
+    check_summary = check.stderr.read().strip()
+    check.wait()
+    log(f"reference receiver: {check_summary}")
+    log(f"frames shown {shown_n}, good frames sent {want_n}, largest relay gap {stats['max_gap']:.2f} s")
+    if mismatch or shown_n != want_n:
+        failures.append(f"shown frames differ from the good frames sent (first at {mismatch[0] if mismatch else '-'})")
+
+    elapsed = time.monotonic() - start
+    log(f"{seg} segments in {elapsed:.0f} s, {total / elapsed / 1000:.1f} kB/s, "
+        f"{want_n / elapsed:.0f} good frames/s ({want_n / 9.6 / 3600:.1f} h of link time)")
+    if failures:
+        for f in failures:
+            log(f"FAIL: {f}")
+        return 1
+    log("PASS")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
