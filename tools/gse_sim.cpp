@@ -242,6 +242,17 @@ int run(const sim::Options& opt) {
     say("pty " + path);
   }
 
+  // The bytes actually put on the link, flushed per frame so that a test can
+  // compare them with the station's recording while both run.
+  FILE* save_fp = nullptr;
+  if (!opt.save_path.empty()) {
+    save_fp = std::fopen(opt.save_path.c_str(), "wb");
+    if (save_fp == nullptr) {
+      std::fprintf(stderr, "gse_sim: cannot create %s: %s\n", opt.save_path.c_str(), std::strerror(errno));
+      return 1;
+    }
+  }
+
   UplinkCounts counts;
   std::atomic<bool> uplink_done{false};
   std::thread uplink;
@@ -275,6 +286,10 @@ int run(const sim::Options& opt) {
       }
       break;
     }
+    if (save_fp != nullptr) {
+      std::fwrite(wire.bytes.data(), 1, wire.bytes.size(), save_fp);
+      std::fflush(save_fp);
+    }
     ++totals.frames;
     totals.bytes += wire.bytes.size();
     count_faults(wire, totals);
@@ -287,6 +302,7 @@ int run(const sim::Options& opt) {
     }
   }
 
+  if (save_fp != nullptr) std::fclose(save_fp);
   if (out_fp != nullptr && std::fclose(out_fp) != 0 && status == 0) {
     std::fprintf(stderr, "gse_sim: cannot write %s: %s\n", opt.out_path.c_str(), std::strerror(errno));
     status = 1;

@@ -70,6 +70,8 @@ std::string parse_options(const std::vector<std::string>& args, Options& out) {
       if (!(err = value(out.device)).empty()) return err;
       out.target = Target::PORT;
       ++targets;
+    } else if (opt == "--save") {
+      if (!(err = value(out.save_path)).empty()) return err;
     } else if (opt == "--out") {
       if (!(err = value(out.out_path)).empty()) return err;
       out.target = Target::FILE;
@@ -106,6 +108,7 @@ std::string parse_options(const std::vector<std::string>& args, Options& out) {
   if (out.help) return "";
   if (targets == 0) return "no target: give --port DEVICE, --pty or --out FILE";
   if (targets > 1) return "give only one of --port, --pty and --out";
+  if (!out.save_path.empty() && !out.link()) return "--save goes with --port or --pty";
   if (!frames_given) out.frames = out.link() ? 0 : FILE_FRAMES;
   if (!rate_given) out.rate_bytes_s = out.link() ? LINK_RATE_BYTES_S : 0.0;
   return "";
@@ -129,6 +132,7 @@ const char* usage_text() {
          "  --cut R|LIST          the frame stops part-way, the next follows at once\n"
          "                        R is a rate with a decimal point (0.02); LIST is\n"
          "                        frame indexes from 0 (5,17)\n"
+         "  --save FILE           on a link, also write every byte sent to FILE\n"
          "  --quiet               no line per frame\n"
          "  -h, --help            this text\n"
          "Per frame: \"frame I fcount C sent B [faults]\"; at the end a summary line.\n";

@@ -16,6 +16,7 @@ struct Options {
   Target target = Target::NONE;
   std::string device;    // --port
   std::string out_path;  // --out
+  std::string save_path; // --save: a copy of every byte put on the link
   uint64_t frames = 0;   // 0: until killed (the default on a link)
   double rate_bytes_s = 0.0;
   uint64_t seed = 1;
