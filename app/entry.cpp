@@ -23,6 +23,11 @@ constexpr int COM_DEFAULT_QUEUE = 0;
 
 spectra_t spectra;  // the one record of both spectra, zero at start
 
+// "Save spectra" in the window: the run-time calls this on our own thread.
+void write_spectra(void* record, FILE* out) {
+  spectra_write_csv(*static_cast<const spectra_t*>(record), out);
+}
+
 }  // namespace
 
 void make_recording_name(const std::tm& t, char out[16]) {
@@ -86,7 +91,9 @@ int gse_main(int argc, char* argv[]) {
     if (rec_fp) std::fclose(rec_fp);
     return 1;
   }
+  RegisterSpectraExport(write_spectra, &spectra);
   SetPanelAttribute(panel, ATTR_PANEL_TITLE, title);
+  if (rec_fp) SetPanelAttribute(panel, ATTR_PANEL_RECORDING_FILE, rec_name);
   DisplayPanel(panel);
   receiver_attach_recording(rec_fp);
   reader_attach(in_fp);

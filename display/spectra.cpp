@@ -137,5 +137,17 @@ void spectra_clear(spectra_t& s, int panel) {
   DeleteGraphPlot(panel, PANEL_SPEC256, ALL_PLOTS, REFRESH_NOW);
 }
 
+void spectra_write_csv(const spectra_t& s, FILE* out) {
+  std::fprintf(out, "spectrum,channel,position,width,total,frames,rate\n");
+  for (int i = 0; i < N48; ++i)
+    std::fprintf(out, "48,%d,%.9g,%d,%ld,%ld,%.9g\n", i, static_cast<double>(s.ctr48[i]),
+                 s.wid48[i], static_cast<long>(s.acc48[i]),
+                 static_cast<long>(s.nfr48[i / BLOCK48]), static_cast<double>(rate48(s, i)));
+  for (int i = 0; i < N256; ++i)
+    std::fprintf(out, "256,%d,%.9g,%d,%ld,%ld,%.9g\n", i, static_cast<double>(s.ctr256[i]),
+                 s.wid256[i], static_cast<long>(s.acc256[i]),
+                 static_cast<long>(s.nfr256[i / BLOCK256]), static_cast<double>(rate256(s, i)));
+}
+
 const float* last_rate48() { return rates48; }
 const float* last_rate256() { return rates256; }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 struct spectra_t {
   int16_t wid256[256];  // channel widths, scale units
@@ -41,6 +42,12 @@ void spectra_redraw256(spectra_t& s, int panel);
 
 // Zeroes both spectra and empties both graphs.
 void spectra_clear(spectra_t& s, int panel);
+
+// Writes both spectra as CSV rows under the header
+// "spectrum,channel,position,width,total,frames,rate": the 48 channels, then
+// the 256, each with its block's frame count and its rate (rate48/rate256,
+// 9 significant digits). Reads `s` only.
+void spectra_write_csv(const spectra_t& s, FILE* out);
 
 // The rates last plotted (for tests and exports).
 const float* last_rate48();

@@ -1,5 +1,6 @@
 #include "runtime/model.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace rt {
@@ -295,6 +296,11 @@ bool PanelModel::take_event(int* id) {
 size_t PanelModel::pending_events() const {
   std::lock_guard lock(mu_);
   return events_.size();
+}
+
+bool PanelModel::has_event(int id) const {
+  std::lock_guard lock(mu_);
+  return std::find(events_.begin(), events_.end(), id) != events_.end();
 }
 
 uint64_t PanelModel::version() const {

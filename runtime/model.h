@@ -134,6 +134,8 @@ class PanelModel {
   // Pops the oldest event; false when none is pending.
   bool take_event(int* id);
   size_t pending_events() const;
+  // True when an event of control `id` is waiting (the event stays queued).
+  bool has_event(int id) const;
 
   // Change tracking for the window: the model version grows with every
   // change; `changed_since` lists the controls changed after `version`.

@@ -23,6 +23,7 @@
 #include "runtime/script.h"
 #include "runtime/testing.h"
 #include "runtime/trace.h"
+#include "runtime/transport.h"
 #include "runtime/ui.h"
 
 #ifndef GSE_VERSION
@@ -172,6 +173,8 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
   }
   if (!opt.port.empty()) rt::set_com_path(opt.port);
   rt::set_speed(opt.speed);
+  // The window's transport shows the position in this file; none in live mode.
+  rt::transport_set_source(opt.positional.size() == 1 ? opt.positional[0] : "");
   rt::set_quit_at_end_of_input(opt.headless && opt.positional.size() == 1);
 
   std::vector<char*> args{argv[0]};

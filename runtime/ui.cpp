@@ -3,19 +3,26 @@
 #include "runtime/ui.h"
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "runtime/com_port.h"
 #include "runtime/context.h"
 #include "runtime/csv.h"
 #include "runtime/model.h"
 #include "runtime/panel_file.h"
 #include "runtime/testing.h"
 #include "runtime/trace.h"
+#include "runtime/transport.h"
 
 namespace rt {
 
@@ -34,7 +41,6 @@ struct UiState {
   long passes_done = 0;  // polls that found no event, so a frame pass followed
   bool quit_at_end = false;
   bool input_ended = false;
-  double speed = 1.0;
 };
 
 UiState& ui() {
@@ -62,6 +68,17 @@ int quit_control() {
   return c ? c->id : 0;
 }
 
+// A quit waits for the system: Ctrl+C / SIGTERM, or the quit button (or a
+// window close) still queued.
+bool quit_pending() {
+  if (quit_requested.load()) return true;
+  const int quit = quit_control();
+  return quit != 0 && ui().model && ui().model->has_event(quit);
+}
+
+// How often a paused Delay looks for a quit and a spectra request.
+constexpr int HOLD_POLL_MS = 50;
+
 }  // namespace
 
 void set_window_hooks(WindowHooks hooks) {
@@ -80,7 +97,7 @@ void request_quit() { quit_requested.store(true); }
 
 PanelModel* current_model() { return ui().model.get(); }
 
-void set_speed(double speed) { ui().speed = speed; }
+void set_speed(double speed) { transport_set_speed(speed); }
 
 void reset_ui_for_tests() {
   if (ui().model && ui().hooks.destroy) ui().hooks.destroy();
@@ -93,7 +110,7 @@ void reset_ui_for_tests() {
   s.passes_done = 0;
   s.quit_at_end = false;
   s.input_ended = false;
-  s.speed = 1.0;
+  transport_reset();
   s.error.clear();
   quit_requested.store(false);
   trace_close();
@@ -155,6 +172,7 @@ int GetUserEvent(int wait, int* panel, int* ctrl) {
   UiState& s = ui();
   PanelModel* m = s.model.get();
   if (!m) return 0;
+  transport_run_spectra_request();  // between frames: the spectra are whole
   int id = 0;
   bool got = false;
   if (quit_requested.exchange(false)) {
@@ -231,7 +249,14 @@ int SetCtrlVal(int panel, int ctrl, const char* value) {
   if (c && c->name == "PANEL_STATUS") {
     std::string_view text(value);
     ui().input_ended = text == END_OF_INPUT_TEXT;
-    if (text == GOOD_FRAME_TEXT) csv_frame_row(*m);
+    if (ui().input_ended) transport_end_of_input();
+    if (text == GOOD_FRAME_TEXT) {
+      csv_frame_row(*m);
+      const ControlSpec* skipped = m->find(std::string_view("PANEL_SKIPPED"));
+      int n_skipped = 0;
+      if (skipped) m->get_int(skipped->id, &n_skipped);
+      transport_good_frame(n_skipped);
+    }
   }
   return 0;
 }
@@ -248,8 +273,22 @@ int SetCtrlAttribute(int panel, int ctrl, int attribute, int value) {
 int SetPanelAttribute(int panel, int attribute, const char* value) {
   if (tracing()) trace_emit(JsonLine("SetPanelAttribute").add("attr", attribute).add("value", value));
   PanelModel* m = model_for(panel);
-  if (!m || attribute != ATTR_PANEL_TITLE) return -1;
-  m->set_title(value);
+  if (!m || !value) return -1;
+  if (attribute == ATTR_PANEL_TITLE) {
+    m->set_title(value);
+    return 0;
+  }
+  if (attribute == ATTR_PANEL_RECORDING_FILE) {
+    transport_set_recording(value);
+    return 0;
+  }
+  return -1;
+}
+
+int RegisterSpectraExport(void (*write)(void* context, FILE* out), void* context) {
+  if (tracing()) trace_emit(JsonLine("RegisterSpectraExport"));
+  if (!write) return -1;
+  transport_set_spectra_writer(write, context);
   return 0;
 }
 
@@ -327,8 +366,210 @@ int PlotStripChart(int panel, int ctrl, const void* values, int n, int start,
 
 int Delay(double seconds) {
   if (tracing()) trace_emit(JsonLine("Delay").add("seconds", seconds));
-  double speed = ui().speed;
-  if (speed <= 0.0 || !(seconds > 0.0)) return 0;
-  std::this_thread::sleep_for(std::chrono::duration<double>(seconds / speed));
+  transport_sleep(seconds);
+  // Paused by the operator: hold here, after the wait and so before the
+  // reader's next read. The spectra can still be saved (they are whole
+  // between frames), and a quit releases the hold so the program can end.
+  while (transport_hold(HOLD_POLL_MS)) {
+    transport_run_spectra_request();
+    if (quit_pending()) break;
+  }
   return 0;
 }
+
+// ----- The transport (runtime/transport.h) ----------------------------------
+// Kept in this file because Delay, GetUserEvent and SetCtrlVal are its only
+// drivers on the system's side.
+
+namespace rt {
+
+namespace {
+
+constexpr int64_t FRAME_BYTES = 200;
+
+struct Transport {
+  std::mutex mu;
+  std::condition_variable resumed;
+  double speed = 1.0;
+  bool paused = false;
+  std::string source;
+  Position position;
+  std::string recording;
+  SpectraWriter writer = nullptr;
+  void* writer_context = nullptr;
+  std::string spectra_request;  // path to save to, "" when none is pending
+  Message message;
+};
+
+Transport& tp() {
+  static Transport t;
+  return t;
+}
+
+std::string local_time_text() {
+  std::time_t now = std::time(nullptr);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", std::localtime(&now));
+  return text;
+}
+
+}  // namespace
+
+void transport_set_speed(double speed) {
+  std::lock_guard lock(tp().mu);
+  tp().speed = speed;
+}
+
+double transport_speed() {
+  std::lock_guard lock(tp().mu);
+  return tp().speed;
+}
+
+void transport_set_paused(bool paused) {
+  {
+    std::lock_guard lock(tp().mu);
+    tp().paused = paused;
+  }
+  tp().resumed.notify_all();
+}
+
+bool transport_paused() {
+  std::lock_guard lock(tp().mu);
+  return tp().paused;
+}
+
+void transport_sleep(double seconds) {
+  const double speed = transport_speed();
+  if (speed <= 0.0 || !(seconds > 0.0)) return;
+  std::this_thread::sleep_for(std::chrono::duration<double>(seconds / speed));
+}
+
+bool transport_hold(int max_ms) {
+  std::unique_lock lock(tp().mu);
+  Transport& t = tp();
+  t.resumed.wait_for(lock, std::chrono::milliseconds(max_ms), [&t] { return !t.paused; });
+  return t.paused;
+}
+
+void transport_set_source(const std::string& playback_path) {
+  std::error_code ec;
+  const auto size = playback_path.empty() ? 0 : std::filesystem::file_size(playback_path, ec);
+  std::lock_guard lock(tp().mu);
+  tp().source = playback_path;
+  tp().position = Position{};
+  tp().position.total = ec ? 0 : static_cast<int64_t>(size);
+}
+
+std::string transport_source() {
+  std::lock_guard lock(tp().mu);
+  return tp().source;
+}
+
+bool transport_is_playback() {
+  std::lock_guard lock(tp().mu);
+  return !tp().source.empty();
+}
+
+void transport_good_frame(long skipped) {
+  std::lock_guard lock(tp().mu);
+  Position& p = tp().position;
+  ++p.good_frames;
+  p.bytes = FRAME_BYTES * p.good_frames + skipped;
+}
+
+void transport_end_of_input() {
+  std::lock_guard lock(tp().mu);
+  tp().position.bytes = tp().position.total;
+}
+
+Position transport_position() {
+  std::lock_guard lock(tp().mu);
+  return tp().position;
+}
+
+void transport_set_recording(const std::string& path) {
+  std::lock_guard lock(tp().mu);
+  tp().recording = path;
+}
+
+std::string transport_recording() {
+  std::lock_guard lock(tp().mu);
+  return tp().recording;
+}
+
+void transport_set_spectra_writer(SpectraWriter write, void* context) {
+  std::lock_guard lock(tp().mu);
+  tp().writer = write;
+  tp().writer_context = context;
+}
+
+void transport_request_spectra(const std::string& path) {
+  std::lock_guard lock(tp().mu);
+  tp().spectra_request = path;
+}
+
+bool transport_run_spectra_request() {
+  std::string path, source;
+  SpectraWriter write;
+  void* context;
+  {
+    std::lock_guard lock(tp().mu);
+    if (tp().spectra_request.empty()) return false;
+    path.swap(tp().spectra_request);
+    source = tp().source;
+    write = tp().writer;
+    context = tp().writer_context;
+  }
+  if (!write) {
+    transport_post_message("Spectra not saved: the program offers no spectra export");
+    return true;
+  }
+  FILE* out = std::fopen(path.c_str(), "w");
+  if (!out) {
+    transport_post_message("Spectra not saved: cannot write " + path + ": " + std::strerror(errno));
+    return true;
+  }
+  std::fprintf(out, "# vst_gse spectra\n");
+  if (!source.empty())
+    std::fprintf(out, "# source: playback of %s\n", source.c_str());
+  else
+    std::fprintf(out, "# source: live, port %s\n", com_path().c_str());
+  std::fprintf(out, "# saved: %s\n", local_time_text().c_str());
+  write(context, out);
+  const bool failed = std::ferror(out) != 0;
+  if (std::fclose(out) != 0 || failed)
+    transport_post_message("Spectra not saved: error writing " + path);
+  else
+    transport_post_message("Spectra saved to " + path);
+  return true;
+}
+
+Message transport_message() {
+  std::lock_guard lock(tp().mu);
+  return tp().message;
+}
+
+void transport_post_message(const std::string& text) {
+  std::lock_guard lock(tp().mu);
+  ++tp().message.serial;
+  tp().message.text = text;
+}
+
+void transport_reset() {
+  {
+    std::lock_guard lock(tp().mu);
+    Transport& t = tp();
+    t.speed = 1.0;
+    t.paused = false;
+    t.source.clear();
+    t.position = Position{};
+    t.recording.clear();
+    t.writer = nullptr;
+    t.writer_context = nullptr;
+    t.spectra_request.clear();
+    t.message = Message{};
+  }
+  tp().resumed.notify_all();
+}
+
+}  // namespace rt

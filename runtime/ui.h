@@ -7,6 +7,8 @@
 // The system does not test most of them; the run-time never throws.
 #pragma once
 
+#include <cstdio>
+
 // Scaling codes of SetAxisRange.
 constexpr int AXIS_MANUAL = 0;   // set the axis to the given limits
 constexpr int AXIS_KEEP = -1;    // leave the axis as it is
@@ -19,6 +21,10 @@ constexpr int DONE_LOOK_ON = 2;
 
 // Attribute codes of SetPanelAttribute (text values).
 constexpr int ATTR_PANEL_TITLE = 1;
+// Live mode: the file every received byte is recorded to. The window shows
+// its name and growing size; in live mode without it, a "NOT RECORDING"
+// warning.
+constexpr int ATTR_PANEL_RECORDING_FILE = 2;
 
 // Data type codes of PlotXY and PlotStripChart.
 constexpr int TYPE_FLOAT = 3;   // 32-bit float
@@ -70,9 +76,20 @@ int PlotXY(int panel, int ctrl, const void* x, const void* y, int n, int x_type,
 int PlotStripChart(int panel, int ctrl, const void* values, int n, int start,
                    int skip, int data_type);
 
-// Waits `seconds` (divided by the --speed factor) on the system's thread;
-// the window stays alive meanwhile.
+// Waits `seconds` (divided by the playback speed: --speed, then the
+// window's speed choice) on the system's thread; the window stays alive
+// meanwhile. While the operator has paused playback, it does not return
+// until resumed or a quit is requested.
 int Delay(double seconds);
+
+// Lets the operator save the spectra ("Save spectra" in the window). The
+// system registers its exporter once, after LoadPanel; `write(context, out)`
+// then writes the spectra's CSV rows to `out` (the run-time has already
+// written `#` lines naming the source and the time, and closes the file).
+// The run-time calls it only on the system's own thread, inside
+// GetUserEvent or a paused Delay, so it may read the system's state freely.
+// Returns 0, or -1 when `write` is null.
+int RegisterSpectraExport(void (*write)(void* context, FILE* out), void* context);
 
 // Program start-up: parses the run-time's command-line options, starts the
 // window (unless --headless) and calls `entry` with the program name and the

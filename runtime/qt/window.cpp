@@ -4,18 +4,29 @@
 #include "runtime/qt/window.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QDateTime>
+#include <QDir>
 #include <QDoubleSpinBox>
 #include <QFile>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
+#include <QMainWindow>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QTimer>
+#include <QToolBar>
 #include <QUiLoader>
 #include <QWidget>
 #include <qcustomplot.h>
@@ -29,6 +40,7 @@
 
 #include "runtime/model.h"
 #include "runtime/qt/display_format.h"
+#include "runtime/transport.h"
 #include "runtime/ui.h"
 
 namespace rt {
@@ -36,6 +48,31 @@ namespace rt {
 namespace {
 
 constexpr int REFRESH_MS = 33;  // about 30 redraws a second
+// The recording's size is looked up every this many redraws (about twice a
+// second).
+constexpr int RECORDING_STAT_EVERY = 15;
+constexpr int MESSAGE_MS = 15000;  // how long a status-bar message stays
+constexpr int POSITION_STEPS = 1000;  // resolution of the position bar
+
+// The playback speeds offered; 0 plays as fast as the file can be read.
+const double SPEEDS[] = {1.0, 2.0, 5.0, 10.0, 0.0};
+
+QString speed_label(double speed) {
+  return speed <= 0.0 ? QStringLiteral("as fast as possible")
+                      : QLocale::c().toString(speed, 'g', 6) + QStringLiteral("x");
+}
+
+QString byte_count(int64_t n) { return QLocale(QLocale::English).toString(static_cast<qlonglong>(n)); }
+
+// A file in the working directory named from the time, not yet taken.
+QString timestamped_path(const QString& stem, const QString& suffix) {
+  const QString base =
+      stem + QDateTime::currentDateTime().toString(QStringLiteral("-yyyyMMdd-HHmmss"));
+  QString name = base + suffix;
+  for (int n = 2; QFileInfo::exists(QDir::current().filePath(name)); ++n)
+    name = base + QStringLiteral("-%1").arg(n) + suffix;
+  return QDir::current().absoluteFilePath(name);
+}
 // Points of each strip trace on screen: the newest ones, at most the model's
 // ring (which bounds them anyway).
 constexpr size_t STRIP_SHOWN = 1000;
@@ -135,13 +172,15 @@ class PanelWindow : public QObject {
   ~PanelWindow() override {
     timer_.stop();
     closing_ = true;
-    delete top_;
+    if (frame_) delete frame_;
+    else delete top_;
   }
 
   bool bind(const std::string& file, std::string* error);
   void start();
   void refresh();
-  QWidget* top() { return top_; }
+  QWidget* top() { return frame_ ? static_cast<QWidget*>(frame_) : top_; }
+  QWidget* form() { return top_; }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -157,9 +196,25 @@ class PanelWindow : public QObject {
   void draw_panel();
   void setup_plot(Binding& b);
   bool is_editing(const Binding& b) const;
+  // The frame around the panel: transport and snapshot toolbar, status bar.
+  void build_frame();
+  void draw_transport();
+  void draw_recording();
+  void save_screenshot();
+  void save_spectra();
 
   PanelModel& model_;
-  QWidget* top_;
+  QWidget* top_;  // the panel form
+  QMainWindow* frame_ = nullptr;  // the top-level window holding it
+  QAction* pause_ = nullptr;
+  QComboBox* speed_ = nullptr;
+  QProgressBar* position_ = nullptr;
+  QList<QAction*> playback_actions_;  // hidden in live mode
+  QLabel* recording_ = nullptr;
+  QLabel* not_recording_ = nullptr;
+  QAction* not_recording_action_ = nullptr;
+  uint64_t shown_message_ = 0;
+  int refreshes_ = 0;
   QTimer timer_;
   std::map<int, Binding> bindings_;
   std::map<QObject*, int> ids_;  // widget -> control id (for event filters)
@@ -213,8 +268,144 @@ bool PanelWindow::bind(const std::string& file, std::string* error) {
       default: connect_input(b); break;
     }
   }
-  top_->installEventFilter(this);
+  build_frame();
+  frame_->installEventFilter(this);
   return true;
+}
+
+void PanelWindow::build_frame() {
+  frame_ = new QMainWindow;
+  frame_->setObjectName(QStringLiteral("panelFrame"));
+  frame_->setWindowTitle(top_->windowTitle());
+  const QSize panel_size = top_->size();
+  frame_->setCentralWidget(top_);
+
+  QToolBar* bar = frame_->addToolBar(QStringLiteral("Operator"));
+  bar->setObjectName(QStringLiteral("operatorBar"));
+  bar->setMovable(false);
+  bar->setToolButtonStyle(Qt::ToolButtonTextOnly);
+
+  pause_ = bar->addAction(QStringLiteral("Pause"));
+  pause_->setObjectName(QStringLiteral("transportPause"));
+  pause_->setCheckable(true);
+  pause_->setToolTip(QStringLiteral("Hold playback before the next frame is read; click again to resume"));
+  connect(pause_, &QAction::toggled, this, [this](bool paused) {
+    transport_set_paused(paused);
+    pause_->setText(paused ? QStringLiteral("Resume") : QStringLiteral("Pause"));
+  });
+  playback_actions_ << pause_;
+
+  auto* speed_label_widget = new QLabel(QStringLiteral(" Speed "));
+  playback_actions_ << bar->addWidget(speed_label_widget);
+  speed_ = new QComboBox;
+  speed_->setObjectName(QStringLiteral("transportSpeed"));
+  speed_->setToolTip(QStringLiteral("Playback speed; a change applies from the next wait"));
+  const double start_speed = transport_speed();
+  bool listed = false;
+  for (double v : SPEEDS) {
+    speed_->addItem(speed_label(v), v);
+    listed = listed || v == start_speed;
+  }
+  if (!listed) speed_->insertItem(0, speed_label(start_speed), start_speed);
+  speed_->setCurrentIndex(speed_->findData(start_speed));
+  connect(speed_, &QComboBox::currentIndexChanged, this,
+          [this](int index) { transport_set_speed(speed_->itemData(index).toDouble()); });
+  playback_actions_ << bar->addWidget(speed_);
+
+  position_ = new QProgressBar;
+  position_->setObjectName(QStringLiteral("transportPosition"));
+  position_->setRange(0, POSITION_STEPS);
+  position_->setMinimumWidth(320);
+  position_->setToolTip(QStringLiteral("Bytes of the recording read so far"));
+  playback_actions_ << bar->addSeparator() << bar->addWidget(position_) << bar->addSeparator();
+
+  // Live mode without a recording: a banner across the toolbar.
+  not_recording_ = new QLabel(QStringLiteral("NOT RECORDING: received data is not being saved"));
+  not_recording_->setObjectName(QStringLiteral("notRecordingBanner"));
+  not_recording_->setAlignment(Qt::AlignCenter);
+  not_recording_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+  not_recording_->setStyleSheet(QStringLiteral(
+      "QLabel { background: #c00000; color: white; font-weight: bold; padding: 3px 12px; }"));
+  not_recording_action_ = bar->addWidget(not_recording_);
+  not_recording_action_->setVisible(false);
+  QAction* shot = bar->addAction(QStringLiteral("Save screenshot"));
+  shot->setObjectName(QStringLiteral("saveScreenshot"));
+  shot->setToolTip(QStringLiteral("Save the panel as a PNG in the working directory"));
+  connect(shot, &QAction::triggered, this, [this] { save_screenshot(); });
+  QAction* spectra = bar->addAction(QStringLiteral("Save spectra"));
+  spectra->setObjectName(QStringLiteral("saveSpectra"));
+  spectra->setToolTip(QStringLiteral("Save both spectra (positions, totals, rates) as CSV in the working directory"));
+  connect(spectra, &QAction::triggered, this, [this] { save_spectra(); });
+
+  recording_ = new QLabel;
+  recording_->setObjectName(QStringLiteral("recordingStatus"));
+  recording_->setContentsMargins(6, 0, 6, 0);
+  frame_->statusBar()->setObjectName(QStringLiteral("statusBar"));
+  frame_->statusBar()->addPermanentWidget(recording_);
+  // The window keeps the size the panel file gives (so it fits the same
+  // screens); the panel's layout gives up the bars' height, as far as its
+  // minimum allows.
+  frame_->resize(panel_size);
+}
+
+// Transport only for playback; the position as a share of the file.
+void PanelWindow::draw_transport() {
+  const bool playback = transport_is_playback();
+  for (QAction* a : playback_actions_) a->setVisible(playback);
+  if (!playback) return;
+  const Position p = transport_position();
+  const int steps = p.total > 0 ? static_cast<int>(std::min<int64_t>(p.bytes, p.total) * POSITION_STEPS / p.total) : 0;
+  position_->setValue(steps);
+  const QString percent = QLocale::c().toString(p.total > 0 ? 100.0 * static_cast<double>(p.bytes) / static_cast<double>(p.total) : 0.0, 'f', 1);
+  const bool paused = transport_paused();
+  position_->setFormat(QStringLiteral("%1 of %2 bytes (%3 %)%4")
+                           .arg(byte_count(p.bytes), byte_count(p.total), percent,
+                                paused ? QStringLiteral(" - PAUSED") : QString()));
+  if (pause_->isChecked() != paused) {
+    const QSignalBlocker block(pause_);
+    pause_->setChecked(paused);
+    pause_->setText(paused ? QStringLiteral("Resume") : QStringLiteral("Pause"));
+  }
+}
+
+// Live mode: the recording file and its size, or a warning nobody can miss.
+void PanelWindow::draw_recording() {
+  if (transport_is_playback()) {
+    not_recording_action_->setVisible(false);
+    const QString source = QString::fromStdString(transport_source());
+    recording_->setStyleSheet(QString());
+    recording_->setText(QStringLiteral("Playback of %1").arg(source));
+    return;
+  }
+  const std::string path = transport_recording();
+  not_recording_action_->setVisible(path.empty());
+  if (path.empty()) {
+    recording_->setStyleSheet(QStringLiteral(
+        "QLabel { background: #c00000; color: white; font-weight: bold; padding: 2px 12px; }"));
+    recording_->setText(QStringLiteral("NOT RECORDING: received data is not being saved"));
+    return;
+  }
+  const QFileInfo info(QString::fromStdString(path));
+  recording_->setStyleSheet(QStringLiteral("QLabel { color: #1d5e22; font-weight: bold; }"));
+  recording_->setText(QStringLiteral("Recording %1: %2 bytes")
+                          .arg(QString::fromStdString(path),
+                               info.exists() ? byte_count(info.size()) : QStringLiteral("?")));
+}
+
+void PanelWindow::save_screenshot() {
+  const QString path = timestamped_path(QStringLiteral("vst_gse"), QStringLiteral(".png"));
+  if (top_->grab().save(path, "PNG"))
+    frame_->statusBar()->showMessage(QStringLiteral("Screenshot saved to %1").arg(path), MESSAGE_MS);
+  else
+    frame_->statusBar()->showMessage(QStringLiteral("Screenshot not saved: cannot write %1").arg(path), MESSAGE_MS);
+}
+
+// The spectra belong to the system's thread: ask it to write them at its
+// next poll; refresh() shows the outcome it reports.
+void PanelWindow::save_spectra() {
+  const QString path = timestamped_path(QStringLiteral("vst_gse-spectra"), QStringLiteral(".csv"));
+  transport_request_spectra(path.toStdString());
+  frame_->statusBar()->showMessage(QStringLiteral("Saving spectra to %1 ...").arg(path), MESSAGE_MS);
 }
 
 void PanelWindow::setup_plot(Binding& b) {
@@ -319,7 +510,7 @@ void PanelWindow::commit_spin(Binding& b) {
 }
 
 bool PanelWindow::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == top_ && event->type() == QEvent::Close) {
+  if (watched == frame_ && event->type() == QEvent::Close) {
     // Closing acts as the quit button; only destroy_panel_window ends the
     // window, after the system has torn down.
     if (closing_) return false;
@@ -353,6 +544,8 @@ void PanelWindow::start() {
     if (model_.state(id, &s)) draw(b, s);
   }
   draw_panel();
+  draw_transport();
+  draw_recording();
   timer_.setTimerType(Qt::PreciseTimer);
   timer_.setInterval(REFRESH_MS);
   connect(&timer_, &QTimer::timeout, this, [this] { refresh(); });
@@ -376,6 +569,13 @@ void PanelWindow::refresh() {
     if (model_.state(id, &s)) draw(it->second, s);
   }
   draw_panel();
+  draw_transport();
+  if (++refreshes_ % RECORDING_STAT_EVERY == 0) draw_recording();
+  const Message m = transport_message();
+  if (m.serial != shown_message_) {
+    shown_message_ = m.serial;
+    frame_->statusBar()->showMessage(QString::fromStdString(m.text), MESSAGE_MS);
+  }
 }
 
 void PanelWindow::draw_panel() {
@@ -384,9 +584,10 @@ void PanelWindow::draw_panel() {
   drawn_panel_version_ = pv;
   std::string title = model_.title();
   if (title.empty()) title = model_.spec().title;
-  if (!title.empty()) top_->setWindowTitle(QString::fromStdString(title));
+  if (!title.empty()) top()->setWindowTitle(QString::fromStdString(title));
   if (pv == 0) return;  // DisplayPanel not called yet: leave it to the caller
-  if (model_.visible() != top_->isVisible()) top_->setVisible(model_.visible());
+  if (model_.visible() != top()->isVisible()) top()->setVisible(model_.visible());
+  draw_recording();
 }
 
 void PanelWindow::draw(Binding& b, const ControlState& s) {
@@ -587,5 +788,7 @@ void refresh_panel_window(PanelWindow* window) {
 void destroy_panel_window(PanelWindow* window) { delete window; }
 
 QWidget* panel_widget(PanelWindow* window) { return window ? window->top() : nullptr; }
+
+QWidget* panel_form(PanelWindow* window) { return window ? window->form() : nullptr; }
 
 }  // namespace rt

@@ -2,6 +2,8 @@
 // to its model control by objectName. Every function here runs on the GUI
 // thread. The window redraws what changed in the model about 30 times a
 // second and turns committed operator input into model values and events.
+// Around the panel it offers what the panel's controls do not (see
+// runtime/transport.h); none of that raises panel events.
 #pragma once
 
 #include <string>
@@ -22,7 +24,12 @@ void show_panel_window(PanelWindow* window);
 // Draws every pending model change now (tests; the timer does it otherwise).
 void refresh_panel_window(PanelWindow* window);
 void destroy_panel_window(PanelWindow* window);
-// The top-level widget (for grabs in tests).
+// The top-level window: the panel form with the operator's toolbar
+// (playback transport, "Save screenshot", "Save spectra") above it and a
+// status bar (recording state, messages) below it. For grabs in tests.
 QWidget* panel_widget(PanelWindow* window);
+// The panel form alone, as the panel file lays it out (what "Save
+// screenshot" saves).
+QWidget* panel_form(PanelWindow* window);
 
 }  // namespace rt

@@ -1,0 +1,85 @@
+// What the window offers beyond the panel's own controls, shared between the
+// window (GUI thread) and the system's thread: the playback transport (pause,
+// speed, position in the file), the recording shown in the status bar, and
+// the operator's request to save the spectra. None of it raises panel events;
+// the system's code feels it only through the time its waits take.
+// Implemented in ui.cpp, beside Delay and GetUserEvent that drive it.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace rt {
+
+// ----- Pacing (Delay) --------------------------------------------------------
+
+// Playback waits are divided by `speed`; 0 = no waits. Takes effect at the
+// next wait.
+void transport_set_speed(double speed);
+double transport_speed();
+
+// While paused, Delay holds the system's thread after its wait, so no frame
+// is read. Resuming wakes it at once.
+void transport_set_paused(bool paused);
+bool transport_paused();
+
+// Sleeps seconds / speed (not at all for speed 0 or seconds <= 0).
+void transport_sleep(double seconds);
+// Waits up to `max_ms` for a resume. Returns true while still paused.
+bool transport_hold(int max_ms);
+
+// ----- Position in the playback file -----------------------------------------
+
+// The recording being played back ("" in live mode); its size is the total.
+void transport_set_source(const std::string& playback_path);
+std::string transport_source();
+bool transport_is_playback();
+
+// After each good frame: the bytes consumed are 200 per good frame plus
+// every byte skipped between them (the readers count all of those).
+void transport_good_frame(long skipped);
+// The input has run out: the position is the whole file.
+void transport_end_of_input();
+
+struct Position {
+  int64_t bytes = 0;  // consumed so far
+  int64_t total = 0;  // file size (0 when unknown)
+  long good_frames = 0;
+};
+Position transport_position();
+
+// ----- Recording (live mode) -------------------------------------------------
+
+// The file that every received byte is written to, "" when not recording.
+void transport_set_recording(const std::string& path);
+std::string transport_recording();
+
+// ----- Spectra export --------------------------------------------------------
+
+// Writes the spectra's rows (the system's exporter). `context` is the
+// system's own pointer.
+using SpectraWriter = void (*)(void* context, FILE* out);
+void transport_set_spectra_writer(SpectraWriter write, void* context);
+
+// The window asks for the spectra to be saved to `path` (GUI thread); the
+// system's thread writes the file at its next poll or while held paused.
+void transport_request_spectra(const std::string& path);
+// Runs a pending request on the calling (system's) thread: `#` lines naming
+// the source and the time, then the exporter's rows. The outcome goes to
+// transport_message(). Returns true when a request was handled.
+bool transport_run_spectra_request();
+
+// The last outcome to show in the status bar, and a counter that grows with
+// each new message (so the window shows each once).
+struct Message {
+  uint64_t serial = 0;
+  std::string text;
+};
+Message transport_message();
+void transport_post_message(const std::string& text);
+
+// Forgets everything (tests, and each program start).
+void transport_reset();
+
+}  // namespace rt

@@ -1,0 +1,91 @@
+#include "program_run.h"
+
+#include <chrono>
+#include <thread>
+
+#include "app/entry.h"
+#include "link/frame.h"
+#include "runtime/context.h"
+#include "runtime/panel_file.h"
+#include "runtime/testing.h"
+#include "runtime/transport.h"
+#include "support/files.h"
+
+namespace extras {
+
+testing_frames::Frame counted_frame(uint32_t n) {
+  testing_frames::FrameBuilder b;
+  b.counter(n);
+  for (int i = 0; i < 12; ++i) b.spec48(i, static_cast<int>(7 * n + 3 * static_cast<uint32_t>(i) + 1));
+  for (int i = 0; i < 8; ++i) b.spec256(i, static_cast<int>(11 * n + 5 * static_cast<uint32_t>(i) + 2));
+  return b.bytes;
+}
+
+std::string hex_dump(const testing_frames::Frame& frame) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string out;
+  for (size_t i = 0; i < frame.size(); ++i) {
+    if (i % 32 == 0) out += '\n';
+    out += digits[frame[i] >> 4];
+    out += digits[frame[i] & 0x0F];
+  }
+  return out + "\n";
+}
+
+ProgramRun::ProgramRun(const std::string& path, const std::vector<uint8_t>& recording,
+                       double speed, bool quit_at_end, const std::string& script,
+                       bool start_paused) {
+  rt::reset_ui_for_tests();
+  nskip_reset_for_tests();
+  testing_files::write_file(path, recording);
+  rt::trace_to_memory();
+  rt::set_speed(speed);
+  rt::set_quit_at_end_of_input(quit_at_end);
+  rt::transport_set_source(path);
+  rt::transport_set_paused(start_paused);
+  if (!script.empty()) {
+    std::vector<rt::ScriptEvent> events;
+    std::string error;
+    rt::PanelSpec spec;
+    const std::string panel = testing_files::source_dir() + "/ui/gse.uir";
+    if (!rt::parse_event_text(script, "script", &events, &error) ||
+        !rt::read_panel_file(panel, 1, &spec, &error) ||
+        !rt::check_event_script(&events, spec, "script", &error))
+      throw std::runtime_error(error);
+    rt::set_event_script(std::move(events));
+  }
+  done_ = std::async(std::launch::async, [path] {
+    std::string program = "vst_gse", file = path;
+    char* argv[] = {program.data(), file.data(), nullptr};
+    return gse_main(2, argv);
+  });
+}
+
+ProgramRun::~ProgramRun() {
+  if (done_.valid() && !finished(0.0)) {
+    rt::transport_set_paused(false);
+    rt::request_quit();
+    done_.wait();
+  }
+}
+
+bool ProgramRun::finished(double timeout_s) {
+  return done_.wait_for(std::chrono::duration<double>(timeout_s)) == std::future_status::ready;
+}
+
+int ProgramRun::exit_code() { return done_.get(); }
+
+std::vector<testing_trace::Line> ProgramRun::trace() const {
+  std::string text;
+  for (const std::string& line : rt::trace_lines()) text += line + "\n";
+  return testing_trace::parse(text);
+}
+
+std::vector<std::string> hex_dumps(const std::vector<testing_trace::Line>& trace) {
+  std::vector<std::string> out;
+  for (const auto& l : testing_trace::select(trace, "SetCtrlVal", "PANEL_HEXDUMP"))
+    out.push_back(l.field("value"));
+  return out;
+}
+
+}  // namespace extras
