@@ -29,6 +29,7 @@
 #include "runtime/model.h"
 #include "runtime/panel_file.h"
 #include "runtime/qt/window.h"
+#include "runtime/transport.h"
 #include "runtime/ui.h"
 #include "support/files.h"
 
@@ -534,6 +535,9 @@ TEST(PanelWindow, grabs_a_filled_panel_to_png) {
   ASSERT_TRUE(panel);
   rt::PanelModel& m = *panel->model;
   m.set_title("vst_gse - playback demo.dat");
+  // A playback a third of the way through: the toolbar shows the transport.
+  rt::transport_set_source(testing_files::source_dir() + "/data/demo.dat");
+  for (int i = 0; i < 600; ++i) rt::transport_good_frame(37);
   m.set_text(PANEL_STATUS, " ");
   m.set_int(PANEL_SKIPPED, 37);
   m.set_int(PANEL_CMD, 0);
@@ -634,6 +638,7 @@ TEST(PanelWindow, grabs_a_filled_panel_to_png) {
   EXPECT_LE(top->height(), 950);
   const std::string out = testing_files::bin_dir() + "/window_screenshot.png";
   EXPECT_TRUE(top->grab().save(QString::fromStdString(out))) << out;
+  rt::transport_reset();
 }
 
 }  // namespace
