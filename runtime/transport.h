@@ -79,7 +79,7 @@ struct Message {
 Message transport_message();
 void transport_post_message(const std::string& text);
 
-// Forgets everything (tests, and each program start).
+// Forgets everything (tests; reset_ui_for_tests calls it).
 void transport_reset();
 
 }  // namespace rt

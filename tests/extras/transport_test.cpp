@@ -32,6 +32,19 @@ long good_frames() { return rt::transport_position().good_frames; }
 
 void sleep_s(double s) { std::this_thread::sleep_for(std::chrono::duration<double>(s)); }
 
+// After a pause, the frame under way (and its wait) completes: the count of
+// good frames once it has stayed still for a while.
+long settled_frames() {
+  long n = good_frames();
+  for (int tries = 0; tries < 40; ++tries) {
+    sleep_s(0.4);
+    const long now = good_frames();
+    if (now == n) break;
+    n = now;
+  }
+  return n;
+}
+
 // Frames 0..n-1, with three noise bytes before every tenth (so the position
 // counts skipped bytes too).
 std::vector<uint8_t> recording(int n) {
@@ -64,8 +77,7 @@ TEST(Transport, pause_holds_playback_and_resume_neither_loses_nor_repeats_a_fram
   rt::transport_set_paused(false);
   ASSERT_TRUE(wait_until(20.0, [] { return good_frames() >= 10; }));
   rt::transport_set_paused(true);
-  sleep_s(0.5);  // the frame under way, if any, completes
-  const long held = good_frames();
+  const long held = settled_frames();
   EXPECT_LT(held, N) << "paused before the end";
   EXPECT_EQ(extras::hex_dumps(run.trace()).size(), static_cast<size_t>(held));
   sleep_s(0.6);
@@ -278,8 +290,7 @@ TEST(SpectraExport, is_saved_while_playback_is_paused) {
   ProgramRun run(dir.file("rec.dat"), recording(40), 5.0, false);
   ASSERT_TRUE(wait_until(10.0, [] { return good_frames() >= 3; }));
   rt::transport_set_paused(true);
-  sleep_s(0.5);
-  const long held = good_frames();
+  const long held = settled_frames();
   const std::string out = dir.file("paused.csv");
   const uint64_t before = rt::transport_message().serial;
   rt::transport_request_spectra(out);
