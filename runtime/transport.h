@@ -3,7 +3,7 @@
 // speed, position in the file), the recording shown in the status bar, and
 // the operator's request to save the spectra. None of it raises panel events;
 // the system's code feels it only through the time its waits take.
-// Implemented in ui.cpp, beside Delay and GetUserEvent that drive it.
+// Implemented in transport.cpp; Delay, GetUserEvent and SetCtrlVal drive it.
 #pragma once
 
 #include <cstdint>

@@ -1,0 +1,209 @@
+// The playback transport, the recording shown in the status bar and the
+// spectra export requests, shared by the window and the system's thread.
+// Delay, GetUserEvent and SetCtrlVal (ui.cpp) drive it from the system's side.
+#include "runtime/transport.h"
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "runtime/com_port.h"
+
+namespace rt {
+
+namespace {
+
+constexpr int64_t FRAME_BYTES = 200;
+
+struct Transport {
+  std::mutex mu;
+  std::condition_variable resumed;
+  double speed = 1.0;
+  bool paused = false;
+  std::string source;
+  Position position;
+  std::string recording;
+  SpectraWriter writer = nullptr;
+  void* writer_context = nullptr;
+  std::string spectra_request;  // path to save to, "" when none is pending
+  Message message;
+};
+
+Transport& tp() {
+  static Transport t;
+  return t;
+}
+
+std::string local_time_text() {
+  std::time_t now = std::time(nullptr);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", std::localtime(&now));
+  return text;
+}
+
+}  // namespace
+
+void transport_set_speed(double speed) {
+  std::lock_guard lock(tp().mu);
+  tp().speed = speed;
+}
+
+double transport_speed() {
+  std::lock_guard lock(tp().mu);
+  return tp().speed;
+}
+
+void transport_set_paused(bool paused) {
+  {
+    std::lock_guard lock(tp().mu);
+    tp().paused = paused;
+  }
+  tp().resumed.notify_all();
+}
+
+bool transport_paused() {
+  std::lock_guard lock(tp().mu);
+  return tp().paused;
+}
+
+void transport_sleep(double seconds) {
+  const double speed = transport_speed();
+  if (speed <= 0.0 || !(seconds > 0.0)) return;
+  std::this_thread::sleep_for(std::chrono::duration<double>(seconds / speed));
+}
+
+bool transport_hold(int max_ms) {
+  std::unique_lock lock(tp().mu);
+  Transport& t = tp();
+  t.resumed.wait_for(lock, std::chrono::milliseconds(max_ms), [&t] { return !t.paused; });
+  return t.paused;
+}
+
+void transport_set_source(const std::string& playback_path) {
+  std::error_code ec;
+  const auto size = playback_path.empty() ? 0 : std::filesystem::file_size(playback_path, ec);
+  std::lock_guard lock(tp().mu);
+  tp().source = playback_path;
+  tp().position = Position{};
+  tp().position.total = ec ? 0 : static_cast<int64_t>(size);
+}
+
+std::string transport_source() {
+  std::lock_guard lock(tp().mu);
+  return tp().source;
+}
+
+bool transport_is_playback() {
+  std::lock_guard lock(tp().mu);
+  return !tp().source.empty();
+}
+
+void transport_good_frame(long skipped) {
+  std::lock_guard lock(tp().mu);
+  Position& p = tp().position;
+  ++p.good_frames;
+  p.bytes = FRAME_BYTES * p.good_frames + skipped;
+}
+
+void transport_end_of_input() {
+  std::lock_guard lock(tp().mu);
+  tp().position.bytes = tp().position.total;
+}
+
+Position transport_position() {
+  std::lock_guard lock(tp().mu);
+  return tp().position;
+}
+
+void transport_set_recording(const std::string& path) {
+  std::lock_guard lock(tp().mu);
+  tp().recording = path;
+}
+
+std::string transport_recording() {
+  std::lock_guard lock(tp().mu);
+  return tp().recording;
+}
+
+void transport_set_spectra_writer(SpectraWriter write, void* context) {
+  std::lock_guard lock(tp().mu);
+  tp().writer = write;
+  tp().writer_context = context;
+}
+
+void transport_request_spectra(const std::string& path) {
+  std::lock_guard lock(tp().mu);
+  tp().spectra_request = path;
+}
+
+bool transport_run_spectra_request() {
+  std::string path, source;
+  SpectraWriter write;
+  void* context;
+  {
+    std::lock_guard lock(tp().mu);
+    if (tp().spectra_request.empty()) return false;
+    path.swap(tp().spectra_request);
+    source = tp().source;
+    write = tp().writer;
+    context = tp().writer_context;
+  }
+  if (!write) {
+    transport_post_message("Spectra not saved: the program offers no spectra export");
+    return true;
+  }
+  FILE* out = std::fopen(path.c_str(), "w");
+  if (!out) {
+    transport_post_message("Spectra not saved: cannot write " + path + ": " + std::strerror(errno));
+    return true;
+  }
+  std::fprintf(out, "# vst_gse spectra\n");
+  if (!source.empty())
+    std::fprintf(out, "# source: playback of %s\n", source.c_str());
+  else
+    std::fprintf(out, "# source: live, port %s\n", com_path().c_str());
+  std::fprintf(out, "# saved: %s\n", local_time_text().c_str());
+  write(context, out);
+  const bool failed = std::ferror(out) != 0;
+  if (std::fclose(out) != 0 || failed)
+    transport_post_message("Spectra not saved: error writing " + path);
+  else
+    transport_post_message("Spectra saved to " + path);
+  return true;
+}
+
+Message transport_message() {
+  std::lock_guard lock(tp().mu);
+  return tp().message;
+}
+
+void transport_post_message(const std::string& text) {
+  std::lock_guard lock(tp().mu);
+  ++tp().message.serial;
+  tp().message.text = text;
+}
+
+void transport_reset() {
+  {
+    std::lock_guard lock(tp().mu);
+    Transport& t = tp();
+    t.speed = 1.0;
+    t.paused = false;
+    t.source.clear();
+    t.position = Position{};
+    t.recording.clear();
+    t.writer = nullptr;
+    t.writer_context = nullptr;
+    t.spectra_request.clear();
+    t.message = Message{};
+  }
+  tp().resumed.notify_all();
+}
+
+}  // namespace rt
