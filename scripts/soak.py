@@ -104,9 +104,17 @@ class Port:
         os.close(self.slave)
 
 
-def relay(sim, port, sent, seconds, stats):
+# Bytes sent but not yet recorded that the relay allows. The station reads
+# ahead into a bounded buffer; keeping the link's own queue from filling up
+# avoids a pseudo-terminal stall in which the last bytes before a pause are
+# only delivered with the next write (never, once the port is gone).
+MAX_BACKLOG = 32768
+
+
+def relay(sim, port, sent, seconds, stats, backlog):
     """Forwards gse_sim's bytes to the station for `seconds`, and the
-    station's acknowledgements back. Returns the bytes forwarded."""
+    station's acknowledgements back, as fast as the station takes them.
+    Returns the bytes forwarded."""
     end = time.monotonic() + seconds
     pending = b""
     forwarded = 0
@@ -115,9 +123,10 @@ def relay(sim, port, sent, seconds, stats):
         now = time.monotonic()
         if now >= end and not pending:
             break
-        rd = [port.master] + ([sim.fd] if not pending and now < end else [])
+        take = not pending and now < end and backlog(forwarded) < MAX_BACKLOG
+        rd = [port.master] + ([sim.fd] if take else [])
         wr = [port.master] if pending else []
-        r, w, _ = select.select(rd, wr, [], 0.2)
+        r, w, _ = select.select(rd, wr, [], 0.2 if take or pending else 0.002)
         if sim.fd in r:
             try:
                 pending = os.read(sim.fd, 65536)
@@ -197,15 +206,20 @@ def main():
         sim = Sim(a.bin, seed=100 + seg, first_count=first_count)
         seconds = min(a.segment * rng.uniform(0.6, 1.4), a.duration - (time.monotonic() - start))
         seg_start = time.monotonic()
+        rec_path = glob.glob(os.path.join(a.work, "*.dat"))[0]
+        base = total
+        backlog = lambda fwd: base + fwd - os.path.getsize(rec_path)
         while time.monotonic() - seg_start < seconds:
-            total += relay(sim, port, sent, min(5.0, seconds - (time.monotonic() - seg_start)), stats)
+            base = total
+            total += relay(sim, port, sent, min(5.0, seconds - (time.monotonic() - seg_start)), stats, backlog)
             sent.flush()
             rss.append((time.monotonic() - start, rss_kb(pid)))
         summary = sim.stop()
         # Wait until the station has read (and recorded) everything sent.
         rec = glob.glob(os.path.join(a.work, "*.dat"))
-        if not rec or not wait_for(lambda: os.path.getsize(rec[0]) >= total, 60, "the recording to catch up"):
-            failures.append(f"recording behind after segment {seg}")
+        if not rec or not wait_for(lambda: os.path.getsize(rec[0]) >= total, 30, "the recording to catch up"):
+            failures.append(f"recording {total - os.path.getsize(rec[0]) if rec else total} bytes behind "
+                            f"after segment {seg}")
         bounds.append(total)
         log(f"segment {seg}: {total} bytes sent so far, rss {rss[-1][1]} kB; {summary}")
         port.close(link_path)
