@@ -9,7 +9,7 @@ packages=(
   qt6-base-dev qt6-serialport-dev qt6-tools-dev libqt6opengl6-dev
   libqcustomplot-dev libqcustomplot2.1-qt6
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth python3
+  xvfb xauth python3 time
 )
 
 missing=()
