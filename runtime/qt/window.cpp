@@ -258,7 +258,12 @@ bool PanelWindow::bind(const std::string& file, std::string* error) {
       case Kind::TextBox: {
         auto* text = static_cast<QPlainTextEdit*>(b.widget);
         text->setReadOnly(true);
+        // Fontconfig's fixed font (Noto Sans Mono on some systems) may not
+        // carry the fixed-pitch flag Qt looks for; ask for a monospaced face
+        // explicitly so the columns of the dump line up wherever it runs.
         QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+        mono.setStyleHint(QFont::Monospace, QFont::PreferMatch);
+        mono.setFixedPitch(true);
         mono.setPointSize(std::max(8, text->font().pointSize()));
         text->setFont(mono);
         break;
