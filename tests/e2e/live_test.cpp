@@ -8,11 +8,11 @@
 #include <filesystem>
 
 #include "e2e_support.h"
-#include "pty_pair.h"
+#include "support/pty.h"
 
 namespace {
 
-using e2e::PtyPair;
+using PtyPair = testing_pty::InstrumentPty;
 using testing_files::TempDir;
 using testing_trace::Line;
 
@@ -42,7 +42,7 @@ std::string hex_of(const std::vector<uint8_t>& bytes) {
 }
 
 TEST(LiveLink, CommandSwitchAndQuitSendTheirBytesAndTeardownIsInOrder) {
-  PtyPair pty;
+  PtyPair pty(/*hold_slave=*/true);
   TempDir dir;
   std::string script = "0 PANEL_CMD 1\n0 PANEL_CMD 0\n0 PANEL_QUIT\n";
   testing_files::write_file(dir.file("events.txt"), {script.begin(), script.end()});
@@ -139,7 +139,7 @@ LiveRun live_run_with_one_frame(const TempDir& dir, PtyPair& pty, const std::vec
 }
 
 TEST(LiveLink, ReceivedFrameIsShownAndEveryReceivedByteRecorded) {
-  PtyPair pty;
+  PtyPair pty(/*hold_slave=*/true);
   TempDir dir;
   auto frame = e2e::numbered_frame(7);
   std::vector<uint8_t> sent = testing_frames::escape_for_link(frame);
@@ -164,7 +164,7 @@ TEST(LiveLink, ReceivedFrameIsShownAndEveryReceivedByteRecorded) {
 }
 
 TEST(LiveLink, RecordingThatCannotBeCreatedIsFlaggedAndReceptionGoesOn) {
-  PtyPair pty;
+  PtyPair pty(/*hold_slave=*/true);
   TempDir dir;
   long long before = now_s();
   for (long long t : {before, before + 60})
@@ -181,7 +181,7 @@ TEST(LiveLink, RecordingThatCannotBeCreatedIsFlaggedAndReceptionGoesOn) {
 }
 
 TEST(LiveLink, RunRestartSetsThePortUpAgain) {
-  PtyPair pty;
+  PtyPair pty(/*hold_slave=*/true);
   TempDir dir;
   std::string script = "0 PANEL_STATUS\n0 PANEL_QUIT\n";
   testing_files::write_file(dir.file("events.txt"), {script.begin(), script.end()});
@@ -203,7 +203,7 @@ TEST(LiveLink, RunRestartSetsThePortUpAgain) {
 }
 
 TEST(LiveLink, SigtermActsAsTheQuitButton) {
-  PtyPair pty;
+  PtyPair pty(/*hold_slave=*/true);
   TempDir dir;
   testing_process::Child child(testing_process::vst_gse(),
                                {"--headless", "--port", pty.slave_path(), "--trace", "trace.txt"},

@@ -8,12 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "instrument_pty.h"
+#include "support/pty.h"
 #include "support/files.h"
 #include "support/process.h"
 #include "support/trace_reader.h"
 
 namespace live_testing {
+
+using testing_pty::InstrumentPty;
 
 // Status texts the program shows in PANEL_STATUS.
 inline const std::string STATUS_SETUP = "setting up serial port";

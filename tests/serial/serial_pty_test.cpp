@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "pty.h"
+#include "support/pty.h"
 #include "runtime/com_port.h"
 #include "runtime/qt/serial_port.h"
 #include "runtime/serial.h"
@@ -25,7 +25,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using serial_testing::Pty;
+using Pty = testing_pty::InstrumentPty;
 
 constexpr int PORT = 1;
 constexpr double TIMEOUT_S = 1.05;

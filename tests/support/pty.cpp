@@ -1,4 +1,4 @@
-#include "instrument_pty.h"
+#include "support/pty.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -12,7 +12,7 @@
 #include <stdexcept>
 #include <thread>
 
-namespace live_testing {
+namespace testing_pty {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -20,12 +20,12 @@ using Clock = std::chrono::steady_clock;
 constexpr size_t PACED_CHUNK = 32;  // bytes per paced write: 1/60 s at 1920 bytes/s
 
 [[noreturn]] void fail(const std::string& what) {
-  throw std::runtime_error("instrument pseudo-terminal: " + what + ": " + std::strerror(errno));
+  throw std::runtime_error("pseudo-terminal: " + what + ": " + std::strerror(errno));
 }
 
 }  // namespace
 
-InstrumentPty::InstrumentPty() {
+InstrumentPty::InstrumentPty(bool hold_slave) {
   master_fd_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
   if (master_fd_ < 0) fail("posix_openpt");
   if (grantpt(master_fd_) != 0) fail("grantpt");
@@ -39,10 +39,28 @@ InstrumentPty::InstrumentPty() {
   if (tcgetattr(master_fd_, &tio) != 0) fail("tcgetattr");
   cfmakeraw(&tio);
   if (tcsetattr(master_fd_, TCSANOW, &tio) != 0) fail("tcsetattr");
+  if (hold_slave) {
+    slave_hold_fd_ = ::open(slave_path_.c_str(), O_RDWR | O_NOCTTY);
+    if (slave_hold_fd_ < 0) fail("open " + slave_path_);
+  }
 }
 
 InstrumentPty::~InstrumentPty() {
+  if (slave_hold_fd_ >= 0) ::close(slave_hold_fd_);
+  hang_up();
+}
+
+void InstrumentPty::hang_up() {
   if (master_fd_ >= 0) ::close(master_fd_);
+  master_fd_ = -1;
+}
+
+std::vector<uint8_t> InstrumentPty::receive(size_t n_bytes, std::chrono::milliseconds wait) {
+  collect_until(taken_ + n_bytes, wait);
+  size_t end = std::min(received_.size(), taken_ + n_bytes);
+  std::vector<uint8_t> out(received_.begin() + static_cast<long>(taken_), received_.begin() + static_cast<long>(end));
+  taken_ = end;
+  return out;
 }
 
 size_t InstrumentPty::send_some(const uint8_t* bytes, size_t n) {
@@ -109,4 +127,4 @@ void InstrumentPty::collect_until(size_t n_bytes, std::chrono::milliseconds wait
   }
 }
 
-}  // namespace live_testing
+}  // namespace testing_pty

@@ -1,7 +1,7 @@
-// The instrument's end of the telemetry link for end-to-end tests: the master
-// side of a pseudo-terminal pair. The program under test opens the slave by
-// its path (--port); the test sends telemetry on the master and collects what
-// the program sends back (acknowledgements, command strings).
+// The instrument's end of the telemetry link for tests: the master side of a
+// pseudo-terminal pair. The code under test opens the slave by its path
+// (--port); the test sends telemetry on the master and collects what comes
+// back (acknowledgements, command strings).
 #pragma once
 
 #include <chrono>
@@ -9,13 +9,15 @@
 #include <string>
 #include <vector>
 
-namespace live_testing {
+namespace testing_pty {
 
 class InstrumentPty {
  public:
   // Opens a non-blocking master in raw mode and unlocks its slave. Throws
-  // std::runtime_error naming the failed call.
-  InstrumentPty();
+  // std::runtime_error naming the failed call. With `hold_slave`, the test
+  // keeps the slave open too, so the program closing its port is no hang-up
+  // and what it sent stays readable.
+  explicit InstrumentPty(bool hold_slave = false);
   ~InstrumentPty();
   InstrumentPty(const InstrumentPty&) = delete;
   InstrumentPty& operator=(const InstrumentPty&) = delete;
@@ -38,11 +40,20 @@ class InstrumentPty {
   void collect_until(size_t n_bytes, std::chrono::milliseconds wait);
   // Everything the program has sent so far, in order.
   const std::vector<uint8_t>& received() const { return received_; }
+  // The next bytes after those an earlier receive() returned: up to
+  // `n_bytes`, fewer if `wait` passes first.
+  std::vector<uint8_t> receive(size_t n_bytes, std::chrono::milliseconds wait);
+
+  // Closes the master: the slave side sees a hang-up, as when a USB adapter
+  // is pulled out.
+  void hang_up();
 
  private:
   int master_fd_ = -1;
+  int slave_hold_fd_ = -1;
   std::string slave_path_;
   std::vector<uint8_t> received_;
+  size_t taken_ = 0;  // bytes of received_ that receive() has returned
 };
 
-}  // namespace live_testing
+}  // namespace testing_pty
