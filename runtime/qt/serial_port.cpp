@@ -33,6 +33,10 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int WRITE_WAIT_MS = 1000;  // bound on waiting for bytes to go out
 constexpr double MAX_TIMEOUT_S = 1e6;  // keeps the deadline arithmetic in range
+// Bound on bytes taken from the device ahead of the reader. Beyond it they
+// wait in the device's own queue, so a sender faster than the station holds
+// it back instead of growing the process's memory without limit.
+constexpr qint64 READ_BUFFER_BYTES = 65536;
 
 int errno_of(QSerialPort::SerialPortError error) {
   switch (error) {
@@ -177,6 +181,7 @@ class QtSerialPort : public ComPort {
       // thread one; it is never run: the blocking calls do not need it.
       if (QThread::currentThread()->eventDispatcher() == nullptr) QEventLoop give_dispatcher;
       port_ = std::make_unique<QSerialPort>();
+      port_->setReadBufferSize(READ_BUFFER_BYTES);
     }
     port_->setPortName(QString::fromStdString(path_));
     port_->setBaudRate(baud_);
