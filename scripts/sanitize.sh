@@ -22,7 +22,11 @@ leak:libfontconfig
 leak:libglib
 leak:libdbus
 SUPP
-export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=1"
+# libxkbcommon-x11 (the X11 smoke test) calls strndup on keymap names that are
+# not NUL-terminated within their xcb reply; the interceptor reads up to the
+# NUL and reports an overflow inside that library. It is not ours: leave
+# strndup to the C library.
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=1:intercept_strndup=0"
 export LSAN_OPTIONS="suppressions=$supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 cd "$build"
