@@ -13,6 +13,7 @@
 #include <QDoubleSpinBox>
 #include <QFile>
 #include <QFileInfo>
+#include <QElapsedTimer>
 #include <QFontDatabase>
 #include <QKeyEvent>
 #include <QLabel>
@@ -48,6 +49,11 @@ namespace rt {
 namespace {
 
 constexpr int REFRESH_MS = 33;  // about 30 redraws a second
+// Plots cost far more to paint than fields: the spectra are redrawn at most
+// this often, the strip chart at the frame rate of the link.
+constexpr qint64 XY_REPLOT_MS = 500;
+constexpr qint64 STRIP_REPLOT_MS = 200;
+constexpr qint64 POSITION_REDRAW_MS = 500;
 // The recording's size is looked up every this many redraws (about twice a
 // second).
 constexpr int RECORDING_STAT_EVERY = 15;
@@ -164,6 +170,8 @@ struct Binding {
   bool deferred = false;  // a model change waits for the operator's edit
   // Strip chart: points of each trace already on screen.
   std::array<uint64_t, 4> drawn{};
+  // Plots: when last replotted (monotonic ms), to bound the painting work.
+  qint64 replotted_ms = -1;
 };
 
 class PanelWindow : public QObject {
@@ -178,7 +186,8 @@ class PanelWindow : public QObject {
 
   bool bind(const std::string& file, std::string* error);
   void start();
-  void refresh();
+  // `now`: draw everything pending at once, past the plots' rate limits.
+  void refresh(bool now = false);
   QWidget* top() { return frame_ ? static_cast<QWidget*>(frame_) : top_; }
   QWidget* form() { return top_; }
 
@@ -216,6 +225,9 @@ class PanelWindow : public QObject {
   uint64_t shown_message_ = 0;
   int refreshes_ = 0;
   QTimer timer_;
+  QElapsedTimer clock_;
+  qint64 position_drawn_ms_ = -POSITION_REDRAW_MS;
+  bool unthrottled_ = false;  // this refresh draws past the rate limits
   std::map<int, Binding> bindings_;
   std::map<QObject*, int> ids_;  // widget -> control id (for event filters)
   uint64_t drawn_version_ = 0;
@@ -359,6 +371,14 @@ void PanelWindow::draw_transport() {
   for (QAction* a : playback_actions_) a->setVisible(playback);
   if (!playback) return;
   const Position p = transport_position();
+  // The wide bar is costly to paint: move it twice a second, and at once
+  // when the pause state changes or the input has run out.
+  const bool paused_now = transport_paused();
+  const qint64 now = clock_.elapsed();
+  const bool due = unthrottled_ || now - position_drawn_ms_ >= POSITION_REDRAW_MS ||
+                   paused_now != pause_->isChecked() || p.bytes >= p.total;
+  if (!due) return;
+  position_drawn_ms_ = now;
   const int steps = p.total > 0 ? static_cast<int>(std::min<int64_t>(p.bytes, p.total) * POSITION_STEPS / p.total) : 0;
   position_->setValue(steps);
   const QString percent = QLocale::c().toString(p.total > 0 ? 100.0 * static_cast<double>(p.bytes) / static_cast<double>(p.total) : 0.0, 'f', 1);
@@ -375,24 +395,32 @@ void PanelWindow::draw_transport() {
 
 // Live mode: the recording file and its size, or a warning nobody can miss.
 void PanelWindow::draw_recording() {
+  // A style sheet change re-polishes the widget: set it only when the state
+  // changes, not at every look at the recording's size.
+  auto style = [this](const QString& sheet) {
+    if (recording_->styleSheet() != sheet) recording_->setStyleSheet(sheet);
+  };
+  auto text = [this](const QString& shown) {
+    if (recording_->text() != shown) recording_->setText(shown);
+  };
   if (transport_is_playback()) {
     not_recording_action_->setVisible(false);
     const QString source = QString::fromStdString(transport_source());
-    recording_->setStyleSheet(QString());
-    recording_->setText(QStringLiteral("Playback of %1").arg(source));
+    style(QString());
+    text(QStringLiteral("Playback of %1").arg(source));
     return;
   }
   const std::string path = transport_recording();
   not_recording_action_->setVisible(path.empty());
   if (path.empty()) {
-    recording_->setStyleSheet(QStringLiteral(
+    style(QStringLiteral(
         "QLabel { background: #c00000; color: white; font-weight: bold; padding: 2px 12px; }"));
-    recording_->setText(QStringLiteral("NOT RECORDING: received data is not being saved"));
+    text(QStringLiteral("NOT RECORDING: received data is not being saved"));
     return;
   }
   const QFileInfo info(QString::fromStdString(path));
-  recording_->setStyleSheet(QStringLiteral("QLabel { color: #1d5e22; font-weight: bold; }"));
-  recording_->setText(QStringLiteral("Recording %1: %2 bytes")
+  style(QStringLiteral("QLabel { color: #1d5e22; font-weight: bold; }"));
+  text(QStringLiteral("Recording %1: %2 bytes")
                           .arg(QString::fromStdString(path),
                                info.exists() ? byte_count(info.size()) : QStringLiteral("?")));
 }
@@ -416,6 +444,10 @@ void PanelWindow::save_spectra() {
 void PanelWindow::setup_plot(Binding& b) {
   auto* plot = static_cast<QCustomPlot*>(b.widget);
   plot->setBackground(QBrush(QColor(0xfb, 0xfb, 0xf8)));
+  // Antialiased lines cost most of a plot's painting; the data lines are
+  // clear without it.
+  plot->setNotAntialiasedElements(QCP::aeAll);
+  plot->setPlottingHint(QCP::phFastPolylines, true);
   const QString title = b.widget->property("plotTitle").toString();
   if (!title.isEmpty()) {
     plot->plotLayout()->insertRow(0);
@@ -436,7 +468,7 @@ void PanelWindow::setup_plot(Binding& b) {
   plot->yAxis2->setLabel("bytes (right)");
   for (int t = 0; t < PanelModel::STRIP_TRACES; ++t) {
     QCPGraph* g = plot->addGraph(plot->xAxis, t < 2 ? plot->yAxis : plot->yAxis2);
-    g->setPen(QPen(STRIP_COLOURS[t], 1.2));
+    g->setPen(QPen(STRIP_COLOURS[t], 1.0));
     g->setName(STRIP_NAMES[t]);
   }
   plot->yAxis->setRange(0, 65535);
@@ -551,13 +583,15 @@ void PanelWindow::start() {
   draw_panel();
   draw_transport();
   draw_recording();
+  clock_.start();
   timer_.setTimerType(Qt::PreciseTimer);
   timer_.setInterval(REFRESH_MS);
   connect(&timer_, &QTimer::timeout, this, [this] { refresh(); });
   timer_.start();
 }
 
-void PanelWindow::refresh() {
+void PanelWindow::refresh(bool now) {
+  unthrottled_ = now;
   // Take the version first: a change that lands while we draw is drawn again
   // next time rather than missed.
   const uint64_t version = model_.version();
@@ -628,8 +662,22 @@ void PanelWindow::draw(Binding& b, const ControlState& s) {
       if (box->toPlainText() != shown) box->setPlainText(shown);
       break;
     }
-    case Kind::XYGraph: draw_xy(b, s); break;
-    case Kind::StripChart: draw_strip(b, s); break;
+    case Kind::XYGraph:
+    case Kind::StripChart: {
+      // A plot changed again too soon is drawn at a later refresh, with
+      // whatever the model then holds.
+      const qint64 now = clock_.elapsed();
+      const qint64 every = b.spec->kind == Kind::XYGraph ? XY_REPLOT_MS : STRIP_REPLOT_MS;
+      if (!unthrottled_ && b.replotted_ms >= 0 && now - b.replotted_ms < every) {
+        b.deferred = true;
+        return;
+      }
+      b.deferred = false;
+      b.replotted_ms = now;
+      if (b.spec->kind == Kind::XYGraph) draw_xy(b, s);
+      else draw_strip(b, s);
+      break;
+    }
   }
   draw_done_look(b, s);
 }
@@ -678,7 +726,7 @@ void PanelWindow::draw_xy(Binding& b, const ControlState& s) {
   for (const Plot& p : s.plots) {
     QCPGraph* g = plot->addGraph();
     QPen pen(colour_of(p.color));
-    pen.setWidthF(1.5);
+    pen.setWidthF(1.0);
     g->setPen(pen);
     g->setLineStyle(QCPGraph::lsLine);
     const size_t n = std::min(p.x.size(), p.y.size());
@@ -787,7 +835,7 @@ void show_panel_window(PanelWindow* window) {
 }
 
 void refresh_panel_window(PanelWindow* window) {
-  if (window) window->refresh();
+  if (window) window->refresh(/*now=*/true);
 }
 
 void destroy_panel_window(PanelWindow* window) { delete window; }
