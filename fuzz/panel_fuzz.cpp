@@ -34,20 +34,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::fwrite(data, 1, size, fp);
   std::fclose(fp);
 
-  rt::PanelSpec spec;
+  rt::PanelLayout layout;
   std::string error;
-  if (!rt::read_panel_file(path, 1, &spec, &error)) {
+  if (!rt::read_panel_file(path, 1, &layout, &error)) {
     if (error.empty()) fail("a refused panel file without a reason");
     return 0;
   }
-  if (spec.resource != 1) fail("accepted the wrong resource");
+  if (layout.resource != 1) fail("accepted the wrong resource");
   std::set<int> ids;
   std::set<std::string> names;
-  for (const auto& c : spec.controls) {
+  for (const auto& c : layout.controls) {
     if (!ids.insert(c.id).second) fail("a duplicate identifier accepted");
     if (!names.insert(c.name).second) fail("a duplicate name accepted");
   }
-  rt::PanelModel model{std::move(spec)};
+  rt::PanelModel model{std::move(layout)};
   (void)model;
   return 0;
 }

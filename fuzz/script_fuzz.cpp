@@ -15,9 +15,9 @@
 
 namespace {
 
-const rt::PanelSpec& panel_spec() {
-  static rt::PanelSpec spec = [] {
-    rt::PanelSpec s;
+const rt::PanelLayout& panel_spec() {
+  static rt::PanelLayout layout = [] {
+    rt::PanelLayout s;
     std::string error;
     std::string path = rt::find_panel_file("gse.uir");
     if (path.empty() || !rt::read_panel_file(path, 1, &s, &error)) {
@@ -26,7 +26,7 @@ const rt::PanelSpec& panel_spec() {
     }
     return s;
   }();
-  return spec;
+  return layout;
 }
 
 void fail(const char* what) {
@@ -37,7 +37,7 @@ void fail(const char* what) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const rt::PanelSpec& spec = panel_spec();
+  const rt::PanelLayout& layout = panel_spec();
   std::string text(reinterpret_cast<const char*>(data), size);
   long lines = 1;
   for (char c : text) lines += c == '\n';
@@ -52,11 +52,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (e.line < 1 || e.line > lines) fail("an event line number outside the text");
     if (e.after_passes < 0) fail("a negative pass count");
   }
-  if (!rt::check_event_script(&events, spec, "fuzz", &error)) {
+  if (!rt::check_event_script(&events, layout, "fuzz", &error)) {
     if (error.rfind("fuzz:", 0) != 0) fail("a check error that does not name the source");
     return 0;
   }
-  rt::PanelModel model{rt::PanelSpec(spec)};
+  rt::PanelModel model{rt::PanelLayout(layout)};
   for (const auto& e : events) {
     if (model.find(e.id) == nullptr) fail("an accepted event for an unknown control");
     rt::apply_event_value(e, model);

@@ -17,7 +17,7 @@ FILE* csv_fp = nullptr;
 long frames = 0;
 std::vector<int> columns;  // control ids, in identifier order
 
-bool is_display(const ControlSpec& c) { return c.kind == Kind::Display || c.kind == Kind::TextBox; }
+bool is_display(const ControlInfo& c) { return c.kind == Kind::Display || c.kind == Kind::TextBox; }
 
 // Numbers as in the trace, but NaN and infinities bare.
 std::string number_field(const std::string& json) {
@@ -52,7 +52,7 @@ bool csv_enabled() { return csv_fp != nullptr; }
 void csv_begin(const PanelModel& model) {
   if (!csv_fp) return;
   columns.clear();
-  for (const auto& c : model.spec().controls)
+  for (const auto& c : model.layout().controls)
     if (is_display(c)) columns.push_back(c.id);
   std::sort(columns.begin(), columns.end());
   std::string row = "frame";
@@ -68,7 +68,7 @@ void csv_frame_row(const PanelModel& model) {
   ControlState s;
   for (int id : columns) {
     row += ',';
-    const ControlSpec* c = model.find(id);
+    const ControlInfo* c = model.find(id);
     if (!c || !model.state(id, &s) || s.version == 0) continue;  // never shown yet
     switch (c->type) {
       case ValueType::Int: row += std::to_string(s.i); break;

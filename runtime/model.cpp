@@ -32,22 +32,22 @@ const char* value_type_name(ValueType type) {
   return "?";
 }
 
-PanelModel::PanelModel(PanelSpec spec, size_t strip_capacity)
-    : spec_(std::move(spec)), strip_capacity_(strip_capacity) {
-  states_.resize(spec_.controls.size());
-  for (size_t i = 0; i < spec_.controls.size(); ++i) index_[spec_.controls[i].id] = i;
-  title_ = spec_.title;
-  for (const auto& c : spec_.controls)
+PanelModel::PanelModel(PanelLayout layout, size_t strip_capacity)
+    : layout_(std::move(layout)), strip_capacity_(strip_capacity) {
+  states_.resize(layout_.controls.size());
+  for (size_t i = 0; i < layout_.controls.size(); ++i) index_[layout_.controls[i].id] = i;
+  title_ = layout_.title;
+  for (const auto& c : layout_.controls)
     if (c.has_initial) set_double(c.id, c.initial);
 }
 
-const ControlSpec* PanelModel::find(int id) const {
+const ControlInfo* PanelModel::find(int id) const {
   auto it = index_.find(id);
-  return it == index_.end() ? nullptr : &spec_.controls[it->second];
+  return it == index_.end() ? nullptr : &layout_.controls[it->second];
 }
 
-const ControlSpec* PanelModel::find(std::string_view name) const {
-  for (const auto& c : spec_.controls)
+const ControlInfo* PanelModel::find(std::string_view name) const {
+  for (const auto& c : layout_.controls)
     if (c.name == name) return &c;
   return nullptr;
 }
@@ -82,7 +82,7 @@ void store_number(ControlState& s, ValueType type, T value) {
 
 bool PanelModel::set_int(int id, int value) {
   std::lock_guard lock(mu_);
-  const ControlSpec* c = find(id);
+  const ControlInfo* c = find(id);
   if (!c || !is_numeric(c->type)) return false;
   ControlState& s = *slot(id);
   store_number(s, c->type, value);
@@ -92,7 +92,7 @@ bool PanelModel::set_int(int id, int value) {
 
 bool PanelModel::set_double(int id, double value) {
   std::lock_guard lock(mu_);
-  const ControlSpec* c = find(id);
+  const ControlInfo* c = find(id);
   if (!c || !is_numeric(c->type)) return false;
   ControlState& s = *slot(id);
   if (c->type == ValueType::Int) {
@@ -110,7 +110,7 @@ bool PanelModel::set_float(int id, float value) {
 
 bool PanelModel::set_text(int id, std::string_view value) {
   std::lock_guard lock(mu_);
-  const ControlSpec* c = find(id);
+  const ControlInfo* c = find(id);
   if (!c || c->type != ValueType::Text) return false;
   ControlState& s = *slot(id);
   s.text.assign(value);
@@ -120,7 +120,7 @@ bool PanelModel::set_text(int id, std::string_view value) {
 
 bool PanelModel::get_int(int id, int* value) const {
   std::lock_guard lock(mu_);
-  const ControlSpec* c = find(id);
+  const ControlInfo* c = find(id);
   if (!c || c->type != ValueType::Int) return false;
   *value = slot(id)->i;
   return true;
@@ -128,7 +128,7 @@ bool PanelModel::get_int(int id, int* value) const {
 
 bool PanelModel::get_float(int id, float* value) const {
   std::lock_guard lock(mu_);
-  const ControlSpec* c = find(id);
+  const ControlInfo* c = find(id);
   if (!c || c->type != ValueType::Float) return false;
   *value = slot(id)->f;
   return true;
@@ -136,7 +136,7 @@ bool PanelModel::get_float(int id, float* value) const {
 
 bool PanelModel::get_double(int id, double* value) const {
   std::lock_guard lock(mu_);
-  const ControlSpec* c = find(id);
+  const ControlInfo* c = find(id);
   if (!c || !is_numeric(c->type)) return false;
   const ControlState& s = *slot(id);
   switch (c->type) {
@@ -149,7 +149,7 @@ bool PanelModel::get_double(int id, double* value) const {
 
 bool PanelModel::get_text(int id, std::string* value) const {
   std::lock_guard lock(mu_);
-  const ControlSpec* c = find(id);
+  const ControlInfo* c = find(id);
   if (!c || c->type != ValueType::Text) return false;
   *value = slot(id)->text;
   return true;
@@ -173,7 +173,7 @@ int PanelModel::attr(int id, int attribute, int fallback) const {
 }
 
 namespace {
-bool is_graph(const ControlSpec* c) { return c && c->kind == Kind::XYGraph; }
+bool is_graph(const ControlInfo* c) { return c && c->kind == Kind::XYGraph; }
 }  // namespace
 
 bool PanelModel::set_x_range(int id, double min, double max) {
@@ -236,7 +236,7 @@ bool PanelModel::delete_plots(int id) {
 
 bool PanelModel::strip_append(int id, const uint16_t* values, int n) {
   std::lock_guard lock(mu_);
-  const ControlSpec* c = find(id);
+  const ControlInfo* c = find(id);
   if (!c || c->kind != Kind::StripChart || n < 0) return false;
   ControlState& s = *slot(id);
   for (int k = 0; k < n; ++k) {
@@ -312,7 +312,7 @@ std::vector<int> PanelModel::changed_since(uint64_t version) const {
   std::lock_guard lock(mu_);
   std::vector<int> ids;
   for (size_t i = 0; i < states_.size(); ++i)
-    if (states_[i].version > version) ids.push_back(spec_.controls[i].id);
+    if (states_[i].version > version) ids.push_back(layout_.controls[i].id);
   return ids;
 }
 

@@ -31,7 +31,7 @@ enum class ValueType { None, Int, Float, Double, Text, Points, U16 };
 const char* kind_name(Kind kind);
 const char* value_type_name(ValueType type);
 
-struct ControlSpec {
+struct ControlInfo {
   int id = 0;
   std::string name;         // PANEL_*
   Kind kind = Kind::Display;
@@ -43,11 +43,11 @@ struct ControlSpec {
   double initial = 0.0;
 };
 
-struct PanelSpec {
+struct PanelLayout {
   std::string file;   // path it was read from
   int resource = 0;
   std::string title;
-  std::vector<ControlSpec> controls;  // in file order
+  std::vector<ControlInfo> controls;  // in file order
 };
 
 struct Axis {
@@ -85,12 +85,12 @@ class PanelModel {
  public:
   static constexpr int STRIP_TRACES = 4;
 
-  explicit PanelModel(PanelSpec spec, size_t strip_capacity = 2000);
+  explicit PanelModel(PanelLayout layout, size_t strip_capacity = 2000);
 
-  const PanelSpec& spec() const { return spec_; }
+  const PanelLayout& layout() const { return layout_; }
   // nullptr when the panel has no such control.
-  const ControlSpec* find(int id) const;
-  const ControlSpec* find(std::string_view name) const;
+  const ControlInfo* find(int id) const;
+  const ControlInfo* find(std::string_view name) const;
   size_t strip_capacity() const { return strip_capacity_; }
 
   // Values. Return false for an unknown control or a value the control's type
@@ -148,10 +148,10 @@ class PanelModel {
   const ControlState* slot(int id) const;
   void touch(ControlState& s) { s.version = ++version_; }
 
-  PanelSpec spec_;
+  PanelLayout layout_;
   size_t strip_capacity_;
   mutable std::mutex mu_;
-  std::map<int, size_t> index_;  // id -> position in spec_.controls / states_
+  std::map<int, size_t> index_;  // id -> position in layout_.controls / states_
   std::vector<ControlState> states_;
   std::deque<int> events_;
   std::string title_;

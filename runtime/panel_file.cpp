@@ -48,7 +48,7 @@ constexpr ClassRule CLASS_RULES[] = {
 };
 
 // Fills kind and type from the widget's class and properties, or says why not.
-bool classify(const WidgetRecord& w, ControlSpec* c, std::string* why) {
+bool classify(const WidgetRecord& w, ControlInfo* c, std::string* why) {
   for (const auto& rule : CLASS_RULES) {
     if (w.cls != rule.cls) continue;
     c->kind = rule.kind;
@@ -117,7 +117,7 @@ std::string find_panel_file(const std::string& name, std::string* tried) {
   return "";
 }
 
-bool read_panel_file(const std::string& path, int resource, PanelSpec* spec,
+bool read_panel_file(const std::string& path, int resource, PanelLayout* layout,
                      std::string* error) {
   QFile file(QString::fromStdString(path));
   if (!file.open(QIODevice::ReadOnly)) {
@@ -182,7 +182,7 @@ bool read_panel_file(const std::string& path, int resource, PanelSpec* spec,
     return false;
   }
 
-  PanelSpec out;
+  PanelLayout out;
   out.file = path;
   out.resource = resource;
   if (auto t = top.props.find("windowTitle"); t != top.props.end()) out.title = t->second;
@@ -192,7 +192,7 @@ bool read_panel_file(const std::string& path, int resource, PanelSpec* spec,
   for (const WidgetRecord* w = done.data(); w != done.data() + done.size(); ++w) {
     auto id_prop = w->props.find("ctrlId");
     if (id_prop == w->props.end()) continue;
-    ControlSpec c;
+    ControlInfo c;
     c.name = w->name;
     c.widget_class = w->cls;
     if (!parse_int(id_prop->second, &c.id) || c.id <= 0) {
@@ -221,7 +221,7 @@ bool read_panel_file(const std::string& path, int resource, PanelSpec* spec,
     }
     out.controls.push_back(std::move(c));
   }
-  *spec = std::move(out);
+  *layout = std::move(out);
   return true;
 }
 

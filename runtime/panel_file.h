@@ -1,4 +1,4 @@
-// Reading the panel file (a Qt Designer form) into a PanelSpec: the panel
+// Reading the panel file (a Qt Designer form) into a PanelLayout: the panel
 // resource number, and every widget that carries a ctrlId with its name,
 // class, kind and value type.
 #pragma once
@@ -18,7 +18,7 @@ std::string find_panel_file(const std::string& name, std::string* tried = nullpt
 // reason, on an unreadable or malformed file, a top-level panelResource other
 // than `resource`, a duplicate identifier or name, or a control whose class
 // the panel cannot use (see design notes: class -> kind and value type).
-bool read_panel_file(const std::string& path, int resource, PanelSpec* spec,
+bool read_panel_file(const std::string& path, int resource, PanelLayout* layout,
                      std::string* error);
 
 }  // namespace rt

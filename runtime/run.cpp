@@ -114,11 +114,11 @@ int load_event_script(const std::string& path) {
   std::string error;
   if (!rt::parse_event_script(path, &events, &error)) return usage_error(error);
   std::string panel_path = rt::find_panel_file(PANEL_FILE);
-  rt::PanelSpec spec;
+  rt::PanelLayout layout;
   // Without a readable panel file the names cannot be checked here; the
   // program then fails at LoadPanel with its own message.
-  if (!panel_path.empty() && rt::read_panel_file(panel_path, PANEL_RESOURCE, &spec, &error) &&
-      !rt::check_event_script(&events, spec, path, &error))
+  if (!panel_path.empty() && rt::read_panel_file(panel_path, PANEL_RESOURCE, &layout, &error) &&
+      !rt::check_event_script(&events, layout, path, &error))
     return usage_error(error);
   rt::set_event_script(std::move(events));
   return -1;

@@ -102,11 +102,11 @@ bool parse_event_script(const std::string& path, std::vector<ScriptEvent>* event
   return parse_event_text(buf.str(), path, events, error);
 }
 
-bool check_event_script(std::vector<ScriptEvent>* events, const PanelSpec& panel,
+bool check_event_script(std::vector<ScriptEvent>* events, const PanelLayout& panel,
                         const std::string& path, std::string* error) {
   for (auto& ev : *events) {
     auto where = path + ":" + std::to_string(ev.line) + ": ";
-    const ControlSpec* c = nullptr;
+    const ControlInfo* c = nullptr;
     for (const auto& candidate : panel.controls)
       if (candidate.name == ev.name) c = &candidate;
     if (!c) {
@@ -152,7 +152,7 @@ bool check_event_script(std::vector<ScriptEvent>* events, const PanelSpec& panel
 
 void apply_event_value(const ScriptEvent& event, PanelModel& model) {
   if (!event.has_value) return;
-  const ControlSpec* c = model.find(event.id);
+  const ControlInfo* c = model.find(event.id);
   if (!c) return;
   switch (c->type) {
     case ValueType::Int: model.set_int(event.id, static_cast<int>(std::strtol(event.value.c_str(), nullptr, 10))); break;

@@ -29,7 +29,7 @@ bool parse_event_text(const std::string& text, const std::string& path,
 // Resolves names against the panel and checks each value against its control's
 // type: an int control takes a 32-bit integer, a float control a decimal
 // number, a text control the rest of the line, a button or graph nothing.
-bool check_event_script(std::vector<ScriptEvent>* events, const PanelSpec& panel,
+bool check_event_script(std::vector<ScriptEvent>* events, const PanelLayout& panel,
                         const std::string& path, std::string* error);
 
 // Puts a checked event's value into the model, as operator input would.

@@ -49,14 +49,14 @@ PanelModel* model_for(int panel) {
 // The trace line of a call on a control: op, ctrl (its name) and id.
 JsonLine control_line(const char* op, int ctrl) {
   JsonLine line(op);
-  const ControlSpec* c = ui().model ? ui().model->find(ctrl) : nullptr;
+  const ControlInfo* c = ui().model ? ui().model->find(ctrl) : nullptr;
   line.add("ctrl", c ? c->name.c_str() : "?");
   line.add("id", ctrl);
   return line;
 }
 
 int quit_control() {
-  const ControlSpec* c = ui().model ? ui().model->find(std::string_view("PANEL_QUIT")) : nullptr;
+  const ControlInfo* c = ui().model ? ui().model->find(std::string_view("PANEL_QUIT")) : nullptr;
   return c ? c->id : 0;
 }
 
@@ -129,9 +129,9 @@ int LoadPanel(int parent, const char* file, int resource) {
     s.error = std::string(file) + ": no such file (looked in " + tried + ")";
     return -1;
   }
-  PanelSpec spec;
-  if (!read_panel_file(path, resource, &spec, &s.error)) return -1;
-  auto model = std::make_unique<PanelModel>(std::move(spec));
+  PanelLayout layout;
+  if (!read_panel_file(path, resource, &layout, &s.error)) return -1;
+  auto model = std::make_unique<PanelModel>(std::move(layout));
   if (s.hooks.create && !s.hooks.create(*model, path, &s.error)) return -1;
   s.model = std::move(model);
   s.panel_name = file;
@@ -237,14 +237,14 @@ int SetCtrlVal(int panel, int ctrl, const char* value) {
   // single blank after a good frame, END_OF_INPUT_TEXT once playback has run
   // out. The run-time acts on it as an operator would: it exports the frame's
   // values (--csv) and, headless, quits at the end of the input.
-  const ControlSpec* c = m->find(ctrl);
+  const ControlInfo* c = m->find(ctrl);
   if (c && c->name == "PANEL_STATUS") {
     std::string_view text(value);
     ui().input_ended = text == END_OF_INPUT_TEXT;
     if (ui().input_ended) transport_end_of_input();
     if (text == GOOD_FRAME_TEXT) {
       csv_frame_row(*m);
-      const ControlSpec* skipped = m->find(std::string_view("PANEL_SKIPPED"));
+      const ControlInfo* skipped = m->find(std::string_view("PANEL_SKIPPED"));
       int n_skipped = 0;
       if (skipped) m->get_int(skipped->id, &n_skipped);
       transport_good_frame(n_skipped);
@@ -292,7 +292,7 @@ int SetAxisRange(int panel, int ctrl, int x_scaling, double x_min, double x_max,
                    .add("ymode", y_scaling).add("ymin", y_min).add("ymax", y_max));
   }
   PanelModel* m = model_for(panel);
-  const ControlSpec* c = m ? m->find(ctrl) : nullptr;
+  const ControlInfo* c = m ? m->find(ctrl) : nullptr;
   if (!c || c->kind != Kind::XYGraph) return -1;
   bool known = (x_scaling == AXIS_MANUAL || x_scaling == AXIS_KEEP) &&
                (y_scaling == AXIS_MANUAL || y_scaling == AXIS_KEEP);

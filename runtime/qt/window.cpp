@@ -157,7 +157,7 @@ void fit_axis(QCPAxis* axis) {
 
 // One model control and the widget that shows it.
 struct Binding {
-  const ControlSpec* spec = nullptr;
+  const ControlInfo* info = nullptr;
   QWidget* widget = nullptr;
   QString tooltip;        // as in the panel file (restored when "done" ends)
   bool done_look = false;
@@ -236,7 +236,7 @@ class PanelWindow : public QObject {
 };
 
 bool PanelWindow::bind(const std::string& file, std::string* error) {
-  for (const ControlSpec& c : model_.spec().controls) {
+  for (const ControlInfo& c : model_.layout().controls) {
     const QString name = QString::fromStdString(c.name);
     const QList<QWidget*> found = top_->findChildren<QWidget*>(name);
     const char* expected = widget_class_for(c.kind);
@@ -253,17 +253,17 @@ bool PanelWindow::bind(const std::string& file, std::string* error) {
       return false;
     }
     Binding& b = bindings_[c.id];
-    b.spec = &c;
+    b.info = &c;
     b.widget = found.front();
     b.tooltip = b.widget->toolTip();
     ids_[b.widget] = c.id;
   }
   for (auto& [id, b] : bindings_) {
-    switch (b.spec->kind) {
+    switch (b.info->kind) {
       case Kind::Display: {
         auto* edit = static_cast<QLineEdit*>(b.widget);
         edit->setReadOnly(true);
-        if (b.spec->type != ValueType::Text)
+        if (b.info->type != ValueType::Text)
           edit->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         break;
       }
@@ -455,7 +455,7 @@ void PanelWindow::setup_plot(Binding& b) {
     f.setBold(true);
     plot->plotLayout()->addElement(0, 0, new QCPTextElement(plot, title, f));
   }
-  if (b.spec->kind == Kind::XYGraph) {
+  if (b.info->kind == Kind::XYGraph) {
     plot->xAxis->setLabel("channel position");
     plot->yAxis->setLabel("rate");
     plot->xAxis->setRange(0, 10);
@@ -488,8 +488,8 @@ void PanelWindow::setup_plot(Binding& b) {
 }
 
 void PanelWindow::connect_input(Binding& b) {
-  const int id = b.spec->id;
-  switch (b.spec->kind) {
+  const int id = b.info->id;
+  switch (b.info->kind) {
     case Kind::Button:
       connect(static_cast<QAbstractButton*>(b.widget), &QAbstractButton::clicked, this,
               [this, id] { model_.post_event(id); });
@@ -519,14 +519,14 @@ void PanelWindow::commit_spin(Binding& b) {
   if (closing_) return;
   const bool enter = b.enter;
   b.enter = false;
-  const int id = b.spec->id;
+  const int id = b.info->id;
   double value;
-  if (b.spec->kind == Kind::IntInput)
+  if (b.info->kind == Kind::IntInput)
     value = static_cast<QSpinBox*>(b.widget)->value();
   else
     value = static_cast<QDoubleSpinBox*>(b.widget)->value();
   if (enter || value != b.shown) {
-    if (b.spec->kind == Kind::IntInput)
+    if (b.info->kind == Kind::IntInput)
       model_.set_int(id, static_cast<int>(value));
     else
       model_.set_float(id, static_cast<float>(value));
@@ -552,7 +552,7 @@ bool PanelWindow::eventFilter(QObject* watched, QEvent* event) {
     // window, after the system has torn down.
     if (closing_) return false;
     event->ignore();
-    if (const ControlSpec* quit = model_.find("PANEL_QUIT")) model_.post_event(quit->id);
+    if (const ControlInfo* quit = model_.find("PANEL_QUIT")) model_.post_event(quit->id);
     return true;
   }
   auto it = ids_.find(watched);
@@ -622,7 +622,7 @@ void PanelWindow::draw_panel() {
   if (pv == drawn_panel_version_) return;
   drawn_panel_version_ = pv;
   std::string title = model_.title();
-  if (title.empty()) title = model_.spec().title;
+  if (title.empty()) title = model_.layout().title;
   if (!title.empty()) top()->setWindowTitle(QString::fromStdString(title));
   if (pv == 0) return;  // DisplayPanel not called yet: leave it to the caller
   if (model_.visible() != top()->isVisible()) top()->setVisible(model_.visible());
@@ -630,7 +630,7 @@ void PanelWindow::draw_panel() {
 }
 
 void PanelWindow::draw(Binding& b, const ControlState& s) {
-  switch (b.spec->kind) {
+  switch (b.info->kind) {
     case Kind::Button: break;
     case Kind::Switch: {
       auto* box = static_cast<QCheckBox*>(b.widget);
@@ -642,7 +642,7 @@ void PanelWindow::draw(Binding& b, const ControlState& s) {
     case Kind::FloatInput: draw_spin(b, s); break;
     case Kind::Display: {
       std::string text;
-      switch (b.spec->type) {
+      switch (b.info->type) {
         case ValueType::Int: text = format_display_int(s.i); break;
         case ValueType::Float: text = format_display_double(s.f); break;
         case ValueType::Double: text = format_display_double(s.d); break;
@@ -667,14 +667,14 @@ void PanelWindow::draw(Binding& b, const ControlState& s) {
       // A plot changed again too soon is drawn at a later refresh, with
       // whatever the model then holds.
       const qint64 now = clock_.elapsed();
-      const qint64 every = b.spec->kind == Kind::XYGraph ? XY_REPLOT_MS : STRIP_REPLOT_MS;
+      const qint64 every = b.info->kind == Kind::XYGraph ? XY_REPLOT_MS : STRIP_REPLOT_MS;
       if (!unthrottled_ && b.replotted_ms >= 0 && now - b.replotted_ms < every) {
         b.deferred = true;
         return;
       }
       b.deferred = false;
       b.replotted_ms = now;
-      if (b.spec->kind == Kind::XYGraph) draw_xy(b, s);
+      if (b.info->kind == Kind::XYGraph) draw_xy(b, s);
       else draw_strip(b, s);
       break;
     }
@@ -690,7 +690,7 @@ void PanelWindow::draw_spin(Binding& b, const ControlState& s) {
   b.deferred = false;
   auto* spin = static_cast<QAbstractSpinBox*>(b.widget);
   const QSignalBlocker block(spin);
-  if (b.spec->kind == Kind::IntInput) {
+  if (b.info->kind == Kind::IntInput) {
     auto* box = static_cast<QSpinBox*>(spin);
     box->setValue(s.i);
     b.shown = box->value();

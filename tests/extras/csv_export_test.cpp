@@ -96,12 +96,12 @@ std::vector<uint8_t> varied_recording(int n) {
 
 // The display controls in identifier order, from the panel file.
 std::vector<std::string> display_names() {
-  rt::PanelSpec spec;
+  rt::PanelLayout layout;
   std::string error;
-  EXPECT_TRUE(rt::read_panel_file(testing_files::source_dir() + "/ui/gse.uir", PANEL, &spec, &error))
+  EXPECT_TRUE(rt::read_panel_file(testing_files::source_dir() + "/ui/gse.uir", PANEL, &layout, &error))
       << error;
   std::vector<std::pair<int, std::string>> displays;
-  for (const auto& c : spec.controls)
+  for (const auto& c : layout.controls)
     if (c.kind == rt::Kind::Display || c.kind == rt::Kind::TextBox) displays.emplace_back(c.id, c.name);
   std::sort(displays.begin(), displays.end());
   std::vector<std::string> names;

@@ -46,11 +46,11 @@ ProgramRun::ProgramRun(const std::string& path, const std::vector<uint8_t>& reco
   if (!script.empty()) {
     std::vector<rt::ScriptEvent> events;
     std::string error;
-    rt::PanelSpec spec;
+    rt::PanelLayout layout;
     const std::string panel = testing_files::source_dir() + "/ui/gse.uir";
     if (!rt::parse_event_text(script, "script", &events, &error) ||
-        !rt::read_panel_file(panel, 1, &spec, &error) ||
-        !rt::check_event_script(&events, spec, "script", &error))
+        !rt::read_panel_file(panel, 1, &layout, &error) ||
+        !rt::check_event_script(&events, layout, "script", &error))
       throw std::runtime_error(error);
     rt::set_event_script(std::move(events));
   }

@@ -54,13 +54,13 @@ std::unique_ptr<Panel> open_panel(const std::string& source) {
   rt::transport_set_source(source);
   auto panel = std::make_unique<Panel>();
   const std::string file = testing_files::source_dir() + "/ui/gse.uir";
-  rt::PanelSpec spec;
+  rt::PanelLayout layout;
   std::string error;
-  if (!rt::read_panel_file(file, PANEL, &spec, &error)) {
+  if (!rt::read_panel_file(file, PANEL, &layout, &error)) {
     ADD_FAILURE() << error;
     return nullptr;
   }
-  panel->model = std::make_unique<rt::PanelModel>(std::move(spec));
+  panel->model = std::make_unique<rt::PanelModel>(std::move(layout));
   panel->window = rt::create_panel_window(*panel->model, file, &error);
   if (!panel->window) {
     ADD_FAILURE() << error;
@@ -158,10 +158,10 @@ TEST_F(WindowExtras, a_starting_speed_off_the_list_is_offered_and_selected) {
   rt::transport_set_source(rec);
   auto panel = std::make_unique<Panel>();
   const std::string file = testing_files::source_dir() + "/ui/gse.uir";
-  rt::PanelSpec spec;
+  rt::PanelLayout layout;
   std::string error;
-  ASSERT_TRUE(rt::read_panel_file(file, PANEL, &spec, &error));
-  panel->model = std::make_unique<rt::PanelModel>(std::move(spec));
+  ASSERT_TRUE(rt::read_panel_file(file, PANEL, &layout, &error));
+  panel->model = std::make_unique<rt::PanelModel>(std::move(layout));
   panel->window = rt::create_panel_window(*panel->model, file, &error);
   ASSERT_TRUE(panel->window) << error;
   EXPECT_EQ(panel->find<QComboBox>("transportSpeed")->currentText(), "3x");

@@ -12,9 +12,9 @@ using rt::Kind;
 using rt::PanelModel;
 using rt::ValueType;
 
-rt::PanelSpec small_panel() {
-  rt::PanelSpec spec;
-  spec.controls = {
+rt::PanelLayout small_panel() {
+  rt::PanelLayout layout;
+  layout.controls = {
       {1, "PANEL_QUIT", Kind::Button, ValueType::None, "QPushButton"},
       {2, "PANEL_COUNT", Kind::IntInput, ValueType::Int, "QSpinBox"},
       {3, "PANEL_YMIN", Kind::FloatInput, ValueType::Float, "QDoubleSpinBox"},
@@ -23,7 +23,7 @@ rt::PanelSpec small_panel() {
       {6, "PANEL_SPEC", Kind::XYGraph, ValueType::Points, "QCustomPlot"},
       {7, "PANEL_STRIP", Kind::StripChart, ValueType::U16, "QCustomPlot"},
   };
-  return spec;
+  return layout;
 }
 
 TEST(PanelModel, keeps_each_value_in_its_controls_type) {

@@ -14,11 +14,11 @@ using rt::Kind;
 using rt::ValueType;
 
 TEST(PanelFile, the_panel_has_every_control_with_its_kind_and_type) {
-  rt::PanelSpec spec;
+  rt::PanelLayout layout;
   std::string error;
-  ASSERT_TRUE(rt::read_panel_file(rt::find_panel_file("gse.uir"), PANEL, &spec, &error)) << error;
-  std::map<int, const rt::ControlSpec*> by_id;
-  for (const auto& c : spec.controls) by_id[c.id] = &c;
+  ASSERT_TRUE(rt::read_panel_file(rt::find_panel_file("gse.uir"), PANEL, &layout, &error)) << error;
+  std::map<int, const rt::ControlInfo*> by_id;
+  for (const auto& c : layout.controls) by_id[c.id] = &c;
   ASSERT_EQ(by_id.size(), 75u) << "identifiers 2 to 76";
 
   struct Want {
@@ -53,13 +53,13 @@ TEST(PanelFile, the_panel_has_every_control_with_its_kind_and_type) {
   };
   for (const auto& w : wants) {
     ASSERT_TRUE(by_id.count(w.id)) << w.name;
-    const rt::ControlSpec& c = *by_id[w.id];
+    const rt::ControlInfo& c = *by_id[w.id];
     EXPECT_EQ(c.name, w.name);
     EXPECT_EQ(c.kind, w.kind) << w.name;
     EXPECT_EQ(c.type, w.type) << w.name;
   }
   // The operator's controls start as the panel file sets them.
-  rt::PanelModel model(spec);
+  rt::PanelModel model(layout);
   int xmax = 0, accum = 0;
   float ymin = 0;
   model.get_int(PANEL_XMAX, &xmax);
@@ -113,15 +113,15 @@ TEST(PanelFile, refuses_broken_panels_clearly) {
   for (const auto& c : cases) {
     std::string path = dir.file("bad.uir");
     testing_files::write_file(path, std::vector<uint8_t>(c.xml.begin(), c.xml.end()));
-    rt::PanelSpec spec;
+    rt::PanelLayout layout;
     std::string error;
-    EXPECT_FALSE(rt::read_panel_file(path, c.resource, &spec, &error)) << c.what;
+    EXPECT_FALSE(rt::read_panel_file(path, c.resource, &layout, &error)) << c.what;
     EXPECT_NE(error.find(path), std::string::npos) << c.what << ": " << error;
     EXPECT_NE(error.find(c.reason), std::string::npos) << c.what << ": " << error;
   }
-  rt::PanelSpec spec;
+  rt::PanelLayout layout;
   std::string error;
-  EXPECT_FALSE(rt::read_panel_file(dir.file("missing.uir"), 1, &spec, &error));
+  EXPECT_FALSE(rt::read_panel_file(dir.file("missing.uir"), 1, &layout, &error));
   EXPECT_NE(error.find("missing.uir"), std::string::npos) << error;
 }
 

@@ -12,11 +12,11 @@
 
 namespace {
 
-rt::PanelSpec real_panel() {
-  rt::PanelSpec spec;
+rt::PanelLayout real_panel() {
+  rt::PanelLayout layout;
   std::string error;
-  EXPECT_TRUE(rt::read_panel_file(rt::find_panel_file("gse.uir"), 1, &spec, &error)) << error;
-  return spec;
+  EXPECT_TRUE(rt::read_panel_file(rt::find_panel_file("gse.uir"), 1, &layout, &error)) << error;
+  return layout;
 }
 
 bool check(const std::string& text, std::vector<rt::ScriptEvent>* events, std::string* error) {

@@ -63,13 +63,13 @@ struct Panel {
 
 std::unique_ptr<Panel> open_panel(bool shown = true) {
   auto panel = std::make_unique<Panel>();
-  rt::PanelSpec spec;
+  rt::PanelLayout layout;
   std::string error;
-  if (!rt::read_panel_file(panel_file(), PANEL, &spec, &error)) {
+  if (!rt::read_panel_file(panel_file(), PANEL, &layout, &error)) {
     ADD_FAILURE() << "reading the panel file: " << error;
     return nullptr;
   }
-  panel->model = std::make_unique<rt::PanelModel>(std::move(spec));
+  panel->model = std::make_unique<rt::PanelModel>(std::move(layout));
   panel->window = rt::create_panel_window(*panel->model, panel_file(), &error);
   if (!panel->window) {
     ADD_FAILURE() << "creating the window: " << error;
@@ -157,9 +157,9 @@ const char* widget_class(rt::Kind kind) {
 TEST(PanelWindow, binds_every_control_of_the_panel_with_its_kind_and_value_type) {
   auto panel = open_panel(false);
   ASSERT_TRUE(panel);
-  EXPECT_EQ(panel->model->spec().controls.size(), std::size(CONTROLS));
+  EXPECT_EQ(panel->model->layout().controls.size(), std::size(CONTROLS));
   for (const Expected& e : CONTROLS) {
-    const rt::ControlSpec* c = panel->model->find(e.id);
+    const rt::ControlInfo* c = panel->model->find(e.id);
     ASSERT_NE(c, nullptr) << e.name;
     EXPECT_EQ(c->name, e.name) << e.name;
     EXPECT_EQ(c->kind, e.kind) << e.name;
@@ -472,23 +472,23 @@ TEST(PanelWindow, bad_panel_files_are_refused_naming_the_file_and_the_reason) {
   for (const Case& c : cases) {
     const std::string path = dir.file(c.name);
     write_text(path, c.text);
-    rt::PanelSpec spec;
+    rt::PanelLayout layout;
     std::string error;
-    EXPECT_FALSE(rt::read_panel_file(path, PANEL, &spec, &error)) << c.name;
+    EXPECT_FALSE(rt::read_panel_file(path, PANEL, &layout, &error)) << c.name;
     EXPECT_NE(error.find(path), std::string::npos) << c.name << ": " << error;
     EXPECT_NE(error.find(c.reason), std::string::npos) << c.name << ": " << error;
   }
-  rt::PanelSpec spec;
+  rt::PanelLayout layout;
   std::string error;
-  EXPECT_FALSE(rt::read_panel_file(dir.file("absent.uir"), PANEL, &spec, &error));
+  EXPECT_FALSE(rt::read_panel_file(dir.file("absent.uir"), PANEL, &layout, &error));
   EXPECT_NE(error.find("absent.uir"), std::string::npos) << error;
 }
 
 TEST(PanelWindow, window_refuses_a_layout_that_does_not_fit_the_model) {
-  rt::PanelSpec spec;
+  rt::PanelLayout layout;
   std::string error;
-  ASSERT_TRUE(rt::read_panel_file(panel_file(), PANEL, &spec, &error)) << error;
-  rt::PanelModel model(spec);
+  ASSERT_TRUE(rt::read_panel_file(panel_file(), PANEL, &layout, &error)) << error;
+  rt::PanelModel model(layout);
   testing_files::TempDir dir;
   struct Case {
     const char* name;
