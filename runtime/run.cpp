@@ -137,7 +137,7 @@ void install_quit_signals() {
 }
 
 // Without a display Qt would abort the program before it can say anything
-// useful; tell the operator instead.
+// useful: the window is then refused with a reason instead.
 bool display_available() {
 #if defined(__linux__) || defined(__unix__)
   auto set = [](const char* name) {
@@ -185,18 +185,26 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
   install_quit_signals();
   int qt_argc = 1;
   char* qt_argv[] = {argv[0], nullptr};
-  if (opt.headless) {
+  const bool no_display = !opt.headless && !display_available();
+  if (opt.headless || no_display) {
     QCoreApplication app(qt_argc, qt_argv);
+    if (no_display) {
+      // The input is opened (and reported) first as usual; the panel then
+      // fails to load with this reason, and the program ends with status 1.
+      rt::WindowHooks refuse;
+      refuse.create = [](rt::PanelModel&, const std::string&, std::string* error) {
+        *error = "no display to show it on (DISPLAY is not set); use --headless to run without a window";
+        return false;
+      };
+      rt::set_window_hooks(std::move(refuse));
+    }
     status = entry(entry_argc, args.data());
+    rt::set_window_hooks(rt::WindowHooks{});
     rt::trace_close();
     rt::csv_close();
     return status;
   }
 
-  if (!display_available()) {
-    std::printf("No display to show the panel on (DISPLAY is not set); use --headless to run without a window\n");
-    return EXIT_STARTUP;
-  }
   QApplication app(qt_argc, qt_argv);
   rt::PanelWindow* window = nullptr;
   auto on_gui = [&app](auto&& work) {

@@ -74,12 +74,17 @@ TEST(PlaybackStart, MissingFileReportsThePathAndExits1WithoutRecording) {
   }
 }
 
-TEST(PlaybackStart, WithoutADisplayTheWindowlessStartSaysSoAndExits1) {
+TEST(PlaybackStart, WithoutADisplayTheInputIsCheckedFirstThenThePanelIsRefused) {
+  const std::vector<std::string> no_display = {"QT_QPA_PLATFORM=", "DISPLAY=", "WAYLAND_DISPLAY="};
   TempDir dir;
-  RunResult r = run(vst_gse(), {"missing.dat"}, dir.path(), 60.0,
-                    {"QT_QPA_PLATFORM=", "DISPLAY=", "WAYLAND_DISPLAY="});
+  RunResult missing = run(vst_gse(), {"missing.dat"}, dir.path(), 60.0, no_display);
+  EXPECT_EQ(missing.exit_code, 1) << "stderr: " << missing.err;
+  EXPECT_EQ(missing.out, "Cannot open input file missing.dat\n");
+
+  testing_files::write_file(dir.file("rec.dat"), e2e::frames(3));
+  RunResult r = run(vst_gse(), {"rec.dat"}, dir.path(), 60.0, no_display);
   EXPECT_EQ(r.exit_code, 1) << "stderr: " << r.err;
-  EXPECT_NE(r.out.find("No display"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.rfind("Cannot load panel: no display", 0), 0u) << r.out;
   EXPECT_NE(r.out.find("--headless"), std::string::npos) << r.out;
 }
 
