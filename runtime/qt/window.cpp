@@ -15,6 +15,9 @@
 #include <QFileInfo>
 #include <QElapsedTimer>
 #include <QFontDatabase>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QScrollArea>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -295,7 +298,14 @@ void PanelWindow::build_frame() {
   frame_->setObjectName(QStringLiteral("panelFrame"));
   frame_->setWindowTitle(top_->windowTitle());
   const QSize panel_size = top_->size();
-  frame_->setCentralWidget(top_);
+  // On a screen smaller than the panel the window shrinks and scrolls,
+  // rather than running off the screen's edge.
+  auto* scroll = new QScrollArea;
+  scroll->setObjectName(QStringLiteral("panelScroll"));
+  scroll->setFrameShape(QFrame::NoFrame);
+  scroll->setWidgetResizable(true);
+  scroll->setWidget(top_);
+  frame_->setCentralWidget(scroll);
 
   QToolBar* bar = frame_->addToolBar(QStringLiteral("Operator"));
   bar->setObjectName(QStringLiteral("operatorBar"));
@@ -359,10 +369,12 @@ void PanelWindow::build_frame() {
   recording_->setContentsMargins(6, 0, 6, 0);
   frame_->statusBar()->setObjectName(QStringLiteral("statusBar"));
   frame_->statusBar()->addPermanentWidget(recording_);
-  // The window keeps the size the panel file gives (so it fits the same
-  // screens); the panel's layout gives up the bars' height, as far as its
-  // minimum allows.
-  frame_->resize(panel_size);
+  // The window takes the size the panel file gives, within the screen; the
+  // panel's layout gives up the bars' height, as far as its minimum allows.
+  QSize size = panel_size;
+  if (const QScreen* screen = QGuiApplication::primaryScreen())
+    size = size.boundedTo(screen->availableSize());
+  frame_->resize(size);
 }
 
 // Transport only for playback; the position as a share of the file.
