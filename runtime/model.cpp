@@ -1,6 +1,7 @@
 #include "runtime/model.h"
 
 #include <algorithm>
+#include <functional>
 #include <utility>
 
 namespace rt {
@@ -176,44 +177,37 @@ namespace {
 bool is_graph(const ControlInfo* c) { return c && c->kind == Kind::XYGraph; }
 }  // namespace
 
-bool PanelModel::set_x_range(int id, double min, double max) {
+bool PanelModel::change_axis(int id, Axis ControlState::*axis, const std::function<void(Axis&)>& change) {
   std::lock_guard lock(mu_);
   if (!is_graph(find(id))) return false;
   ControlState& s = *slot(id);
-  s.x.min = min;
-  s.x.max = max;
-  s.x.manual = true;
+  change(s.*axis);
   touch(s);
   return true;
+}
+
+bool PanelModel::set_x_range(int id, double min, double max) {
+  return change_axis(id, &ControlState::x, [&](Axis& a) {
+    a.min = min;
+    a.max = max;
+    a.manual = true;
+  });
 }
 
 bool PanelModel::set_y_range(int id, double min, double max) {
-  std::lock_guard lock(mu_);
-  if (!is_graph(find(id))) return false;
-  ControlState& s = *slot(id);
-  s.y.min = min;
-  s.y.max = max;
-  s.y.manual = true;
-  touch(s);
-  return true;
+  return change_axis(id, &ControlState::y, [&](Axis& a) {
+    a.min = min;
+    a.max = max;
+    a.manual = true;
+  });
 }
 
 bool PanelModel::set_x_log(int id, bool log) {
-  std::lock_guard lock(mu_);
-  if (!is_graph(find(id))) return false;
-  ControlState& s = *slot(id);
-  s.x.log = log;
-  touch(s);
-  return true;
+  return change_axis(id, &ControlState::x, [&](Axis& a) { a.log = log; });
 }
 
 bool PanelModel::set_y_log(int id, bool log) {
-  std::lock_guard lock(mu_);
-  if (!is_graph(find(id))) return false;
-  ControlState& s = *slot(id);
-  s.y.log = log;
-  touch(s);
-  return true;
+  return change_axis(id, &ControlState::y, [&](Axis& a) { a.log = log; });
 }
 
 int PanelModel::add_plot(int id, Plot plot) {

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -147,6 +148,8 @@ class PanelModel {
   ControlState* slot(int id);
   const ControlState* slot(int id) const;
   void touch(ControlState& s) { s.version = ++version_; }
+  // Applies `change` to one axis of a graph, under the lock.
+  bool change_axis(int id, Axis ControlState::*axis, const std::function<void(Axis&)>& change);
 
   PanelLayout layout_;
   size_t strip_capacity_;
