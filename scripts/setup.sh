@@ -12,17 +12,7 @@ packages=(
   xvfb xauth python3 time
 )
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo_cmd=""
-  [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
-  echo "setup: installing ${missing[*]}"
-  $sudo_cmd apt-get update -q
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -q "${missing[@]}"
-fi
+scripts/install-packages.sh "${packages[@]}"
 
 build_type=${BUILD_TYPE:-RelWithDebInfo}
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE="$build_type"

@@ -41,14 +41,18 @@ std::string hex_of(const std::vector<uint8_t>& bytes) {
   return out;
 }
 
+// Runs a headless live session on the pty with the given event script.
+testing_process::RunResult run_live(const PtyPair& pty, const TempDir& dir, const std::string& script) {
+  testing_files::write_file(dir.file("events.txt"), {script.begin(), script.end()});
+  return testing_process::run(testing_process::vst_gse(),
+                              {"--headless", "--port", pty.slave_path(), "--trace", "-", "--events", "events.txt"},
+                              dir.path(), 30.0, e2e::program_env());
+}
+
 TEST(LiveLink, CommandSwitchAndQuitSendTheirBytesAndTeardownIsInOrder) {
   PtyPair pty(/*hold_slave=*/true);
   TempDir dir;
-  std::string script = "0 PANEL_CMD 1\n0 PANEL_CMD 0\n0 PANEL_QUIT\n";
-  testing_files::write_file(dir.file("events.txt"), {script.begin(), script.end()});
-  auto r = testing_process::run(testing_process::vst_gse(),
-                                {"--headless", "--port", pty.slave_path(), "--trace", "-", "--events", "events.txt"},
-                                dir.path(), 30.0, e2e::program_env());
+  auto r = run_live(pty, dir, "0 PANEL_CMD 1\n0 PANEL_CMD 0\n0 PANEL_QUIT\n");
   ASSERT_EQ(r.exit_code, 0) << r.err;
   auto trace = testing_trace::parse(r.out);
 
@@ -183,11 +187,7 @@ TEST(LiveLink, RecordingThatCannotBeCreatedIsFlaggedAndReceptionGoesOn) {
 TEST(LiveLink, RunRestartSetsThePortUpAgain) {
   PtyPair pty(/*hold_slave=*/true);
   TempDir dir;
-  std::string script = "0 PANEL_STATUS\n0 PANEL_QUIT\n";
-  testing_files::write_file(dir.file("events.txt"), {script.begin(), script.end()});
-  auto r = testing_process::run(testing_process::vst_gse(),
-                                {"--headless", "--port", pty.slave_path(), "--trace", "-", "--events", "events.txt"},
-                                dir.path(), 30.0, e2e::program_env());
+  auto r = run_live(pty, dir, "0 PANEL_STATUS\n0 PANEL_QUIT\n");
   ASSERT_EQ(r.exit_code, 0) << r.err;
   auto trace = testing_trace::parse(r.out);
   std::string steps;
