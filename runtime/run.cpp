@@ -18,6 +18,7 @@
 #include "runtime/com_port.h"
 #include "runtime/context.h"
 #include "runtime/csv.h"
+#include "runtime/outcome.h"
 #include "runtime/panel_file.h"
 #include "runtime/qt/window.h"
 #include "runtime/script.h"
@@ -34,8 +35,8 @@ namespace {
 
 constexpr const char* PANEL_FILE = "gse.uir";
 constexpr int PANEL_RESOURCE = 1;
-constexpr int EXIT_STARTUP = 1;
-constexpr int EXIT_USAGE = 2;
+using rt::EXIT_STARTUP;
+using rt::EXIT_USAGE;
 
 const char USAGE[] =
     "usage: vst_gse [options]          live: the telemetry link on COM1\n"
@@ -202,7 +203,7 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
     rt::set_window_hooks(rt::WindowHooks{});
     rt::trace_close();
     rt::csv_close();
-    return status;
+    return rt::final_exit_status(status);
   }
 
   QApplication app(qt_argc, qt_argv);
@@ -235,5 +236,5 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
   rt::set_window_hooks(rt::WindowHooks{});
   rt::trace_close();
   rt::csv_close();
-  return status;
+  return rt::final_exit_status(status);
 }

@@ -1,0 +1,36 @@
+// How a run ends: the exit status that tells a calling script what went
+// wrong after start-up, and the message lines that must reach a reader at
+// once. Qt-free; any thread may call these.
+#pragma once
+
+#include <string>
+
+namespace rt {
+
+// Exit statuses. 0, 1 and 2 are decided at start-up; the others are noted
+// while the program runs and returned after a normal quit.
+constexpr int EXIT_OK = 0;
+constexpr int EXIT_STARTUP = 1;           // the port, the input or the panel file failed
+constexpr int EXIT_USAGE = 2;             // bad command line or event script
+constexpr int EXIT_RECORDING_LOST = 3;    // bytes received on the link are missing from the recording
+constexpr int EXIT_OUTPUT_FAILED = 4;     // a trace, CSV, log or summary file could not be written whole
+constexpr int EXIT_SCRIPT_UNFINISHED = 5; // the input ended before every scripted event was raised
+
+// Notes a failure that must show in the exit status. When several were
+// noted, the lowest status of 3 and above wins: a lost recording matters
+// most.
+void note_exit_status(int status);
+// The status noted so far (EXIT_OK when none).
+int noted_exit_status();
+// What the program returns: the entry's own result when it is not 0 (a
+// start-up failure), else the status noted during the run.
+int final_exit_status(int entry_result);
+
+// Writes `line` and a newline on standard output and flushes it, so that a
+// caller reading the output (or a file it is redirected to) sees it now.
+void say(const std::string& line);
+
+// For tests.
+void reset_outcome_for_tests();
+
+}  // namespace rt
