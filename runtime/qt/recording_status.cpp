@@ -1,0 +1,72 @@
+#include "runtime/qt/recording_status.h"
+
+#include <QAction>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLocale>
+#include <QStatusBar>
+#include <QToolBar>
+
+#include <cstdint>
+#include <string>
+
+#include "runtime/transport.h"
+
+namespace rt {
+
+namespace {
+
+QString byte_count(int64_t n) { return QLocale(QLocale::English).toString(static_cast<qlonglong>(n)); }
+
+}  // namespace
+
+RecordingStatus::RecordingStatus(QToolBar* bar, QStatusBar* status) {
+  // Live mode without a recording: a banner across the toolbar.
+  not_recording_ = new QLabel(QStringLiteral("NOT RECORDING: received data is not being saved"));
+  not_recording_->setObjectName(QStringLiteral("notRecordingBanner"));
+  not_recording_->setAlignment(Qt::AlignCenter);
+  not_recording_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+  not_recording_->setStyleSheet(QStringLiteral(
+      "QLabel { background: #c00000; color: white; font-weight: bold; padding: 3px 12px; }"));
+  not_recording_action_ = bar->addWidget(not_recording_);
+  not_recording_action_->setVisible(false);
+
+  recording_ = new QLabel;
+  recording_->setObjectName(QStringLiteral("recordingStatus"));
+  recording_->setContentsMargins(6, 0, 6, 0);
+  status->addPermanentWidget(recording_);
+}
+
+// Live mode: the recording file and its size, or a warning nobody can miss.
+void RecordingStatus::draw() {
+  // A style sheet change re-polishes the widget: set it only when the state
+  // changes, not at every look at the recording's size.
+  auto style = [this](const QString& sheet) {
+    if (recording_->styleSheet() != sheet) recording_->setStyleSheet(sheet);
+  };
+  auto text = [this](const QString& shown) {
+    if (recording_->text() != shown) recording_->setText(shown);
+  };
+  if (transport_is_playback()) {
+    not_recording_action_->setVisible(false);
+    const QString source = QString::fromStdString(transport_source());
+    style(QString());
+    text(QStringLiteral("Playback of %1").arg(source));
+    return;
+  }
+  const std::string path = transport_recording();
+  not_recording_action_->setVisible(path.empty());
+  if (path.empty()) {
+    style(QStringLiteral(
+        "QLabel { background: #c00000; color: white; font-weight: bold; padding: 2px 12px; }"));
+    text(QStringLiteral("NOT RECORDING: received data is not being saved"));
+    return;
+  }
+  const QFileInfo info(QString::fromStdString(path));
+  style(QStringLiteral("QLabel { color: #1d5e22; font-weight: bold; }"));
+  text(QStringLiteral("Recording %1: %2 bytes")
+                          .arg(QString::fromStdString(path),
+                               info.exists() ? byte_count(info.size()) : QStringLiteral("?")));
+}
+
+}  // namespace rt
