@@ -1,0 +1,16 @@
+// Local wall-clock time as text, safe to call from any thread.
+#pragma once
+
+#include <chrono>
+#include <ctime>
+#include <string>
+
+namespace rt {
+
+// The broken-down local time of `t` (the platform's thread-safe call).
+std::tm local_tm(std::time_t t);
+
+// "YYYY-MM-DD HH:MM:SS", and ".mmm" after it when `millis`.
+std::string local_time_text(std::chrono::system_clock::time_point t, bool millis = false);
+
+}  // namespace rt

@@ -1,0 +1,249 @@
+#include "runtime/session_log.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include "runtime/local_time.h"
+#include "runtime/outcome.h"
+
+namespace rt {
+
+const char* severity_name(Severity severity) {
+  switch (severity) {
+    case Severity::Info: return "INFO";
+    case Severity::Warning: return "WARN";
+    case Severity::Error: return "ERROR";
+  }
+  return "?";
+}
+
+// ----- Coalescing --------------------------------------------------------------
+
+void LogCoalescer::close(const std::string& text, Storm& storm, std::vector<Line>* out) {
+  if (storm.held == 0) return;  // every occurrence is already in the log
+  const long span_s = std::max(1L, static_cast<long>(std::ceil(storm.last_s - storm.first_s)));
+  out->push_back({storm.severity, text + " \u00d7" + std::to_string(storm.count) + " in " +
+                                      std::to_string(span_s) + " s"});
+}
+
+std::vector<LogCoalescer::Line> LogCoalescer::add(Severity severity, std::string_view text,
+                                                  double t_s) {
+  std::vector<Line> out = tick(t_s);
+  auto it = storms_.find(text);
+  if (it == storms_.end()) {
+    storms_.emplace(std::string(text), Storm{severity, t_s, t_s, 1, 0});
+    out.push_back({severity, std::string(text)});
+    return out;
+  }
+  ++it->second.count;
+  ++it->second.held;
+  it->second.last_s = t_s;
+  return out;
+}
+
+std::vector<LogCoalescer::Line> LogCoalescer::tick(double t_s) {
+  std::vector<Line> out;
+  for (auto it = storms_.begin(); it != storms_.end();) {
+    Storm& storm = it->second;
+    if (t_s - storm.first_s < COALESCE_S) {
+      ++it;
+      continue;
+    }
+    close(it->first, storm, &out);
+    if (storm.held > 0 && t_s - storm.last_s < COALESCE_S) {
+      // Still raging: count the next window, without logging its first.
+      storm.first_s = t_s;
+      storm.count = 0;
+      storm.held = 0;
+      ++it;
+    } else {
+      it = storms_.erase(it);
+    }
+  }
+  return out;
+}
+
+std::vector<LogCoalescer::Line> LogCoalescer::flush() {
+  std::vector<Line> out;
+  for (auto& [text, storm] : storms_) close(text, storm, &out);
+  storms_.clear();
+  return out;
+}
+
+// ----- The session's log -------------------------------------------------------
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Log {
+  std::mutex mu;
+  const Clock::time_point start = Clock::now();
+  LogCoalescer coalescer;
+  bool storms_open = false;  // cheap test for log_tick
+  std::deque<LogEntry> history;
+  uint64_t serial = 0;
+  FILE* file = nullptr;
+  std::string path;
+  long long file_bytes = 0;
+  long long max_bytes = LOG_FILE_MAX_BYTES;
+  std::string failure;
+};
+
+Log& lg() {
+  static Log log;
+  return log;
+}
+
+double now_s(const Log& log) {
+  return std::chrono::duration<double>(Clock::now() - log.start).count();
+}
+
+// Under the lock. Returns a failure message to report once unlocked, or "".
+std::string write_file_line(Log& log, const std::string& line) {
+  if (!log.file) return "";
+  if (log.file_bytes + static_cast<long long>(line.size()) > log.max_bytes) {
+    std::fclose(log.file);
+    const std::string old = log.path + ".1";
+    std::remove(old.c_str());
+    std::rename(log.path.c_str(), old.c_str());
+    log.file = std::fopen(log.path.c_str(), "ab");
+    log.file_bytes = 0;
+    if (!log.file) {
+      log.failure = "cannot start a new log file " + log.path + ": " + std::strerror(errno);
+      return log.failure;
+    }
+  }
+  errno = 0;
+  if (std::fputs(line.c_str(), log.file) < 0 || std::fflush(log.file) != 0) {
+    const int err = errno;
+    log.failure = "cannot write log file " + log.path + ": " + std::strerror(err != 0 ? err : EIO);
+    std::fclose(log.file);
+    log.file = nullptr;
+    return log.failure;
+  }
+  log.file_bytes += static_cast<long long>(line.size());
+  return "";
+}
+
+// Under the lock: keeps the entries and writes them to the file.
+std::string append(Log& log, const std::vector<LogCoalescer::Line>& lines) {
+  std::string failure;
+  for (const auto& l : lines) {
+    LogEntry e;
+    e.serial = ++log.serial;
+    e.time = local_time_text(std::chrono::system_clock::now(), true);
+    e.severity = l.severity;
+    e.text = l.text;
+    const std::string failed =
+        write_file_line(log, e.time + " " + severity_name(e.severity) + " " + e.text + "\n");
+    if (failure.empty()) failure = failed;
+    log.history.push_back(std::move(e));
+    if (log.history.size() > LOG_HISTORY) log.history.pop_front();
+  }
+  return failure;
+}
+
+// Outside the lock: a file log that failed says so once, and the failure
+// stays in the entries the window shows.
+void report_file_failure(const std::string& failure) {
+  if (failure.empty()) return;
+  say("LOG FILE FAILED: " + failure + "; the log goes on in the window only");
+  note_exit_status(EXIT_OUTPUT_FAILED);
+  Log& log = lg();
+  std::lock_guard lock(log.mu);
+  append(log, {{Severity::Error, "log file failed: " + failure}});
+}
+
+}  // namespace
+
+void log_event(Severity severity, std::string_view text) {
+  Log& log = lg();
+  std::string failure;
+  {
+    std::lock_guard lock(log.mu);
+    failure = append(log, log.coalescer.add(severity, text, now_s(log)));
+    log.storms_open = true;
+  }
+  report_file_failure(failure);
+}
+
+void log_tick() {
+  Log& log = lg();
+  std::string failure;
+  {
+    std::lock_guard lock(log.mu);
+    if (!log.storms_open) return;
+    failure = append(log, log.coalescer.tick(now_s(log)));
+  }
+  report_file_failure(failure);
+}
+
+bool log_open_file(const std::string& path, std::string* error, long long max_bytes) {
+  Log& log = lg();
+  std::lock_guard lock(log.mu);
+  if (log.file) std::fclose(log.file);
+  log.file = std::fopen(path.c_str(), "ab");
+  if (!log.file) {
+    log.failure = "cannot write log file " + path + ": " + std::strerror(errno);
+    if (error) *error = log.failure;
+    return false;
+  }
+  std::fseek(log.file, 0, SEEK_END);
+  log.file_bytes = std::ftell(log.file);
+  log.path = path;
+  log.max_bytes = max_bytes;
+  log.failure.clear();
+  return true;
+}
+
+std::string log_file_path() {
+  std::lock_guard lock(lg().mu);
+  return lg().file ? lg().path : std::string();
+}
+
+std::string log_file_failure() {
+  std::lock_guard lock(lg().mu);
+  return lg().failure;
+}
+
+void log_close() {
+  Log& log = lg();
+  std::string failure;
+  {
+    std::lock_guard lock(log.mu);
+    failure = append(log, log.coalescer.flush());
+    log.storms_open = false;
+  }
+  report_file_failure(failure);
+  std::lock_guard lock(log.mu);
+  if (log.file) std::fclose(log.file);
+  log.file = nullptr;
+}
+
+std::vector<LogEntry> log_entries_since(uint64_t serial) {
+  std::lock_guard lock(lg().mu);
+  std::vector<LogEntry> out;
+  for (const LogEntry& e : lg().history)
+    if (e.serial > serial) out.push_back(e);
+  return out;
+}
+
+void reset_log_for_tests() {
+  Log& log = lg();
+  std::lock_guard lock(log.mu);
+  if (log.file) std::fclose(log.file);
+  log.file = nullptr;
+  log.path.clear();
+  log.failure.clear();
+  log.file_bytes = 0;
+  log.history.clear();
+  log.coalescer = LogCoalescer{};
+  log.storms_open = false;
+}
+
+}  // namespace rt

@@ -1,0 +1,99 @@
+// The session log: what happened during a session, for the operator now
+// (the window's log pane) and after the shift (a file: beside the recording
+// in live mode, or --log FILE in any mode). Qt-free; any thread may call it.
+//
+// Each entry is one line: local time to the millisecond, severity, text.
+// Identical texts that repeat are coalesced, so a noisy link cannot flood
+// the log: the first is logged at once, the repeats are counted, and one line
+// "TEXT ×N in S s" follows when the storm ends, or every COALESCE_S while it
+// lasts.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace rt {
+
+enum class Severity { Info = 0, Warning = 1, Error = 2 };
+// "INFO", "WARN", "ERROR".
+const char* severity_name(Severity severity);
+
+struct LogEntry {
+  uint64_t serial = 0;  // 1, 2, 3, ... in the order the entries were made
+  std::string time;     // local time, "YYYY-MM-DD HH:MM:SS.mmm"
+  Severity severity = Severity::Info;
+  std::string text;
+};
+
+// The coalescing rule alone, on an injected clock (seconds, any origin).
+class LogCoalescer {
+ public:
+  static constexpr double COALESCE_S = 10.0;
+
+  struct Line {
+    Severity severity;
+    std::string text;
+  };
+
+  // The lines to log now for one occurrence of `text` at `t_s`: the text
+  // itself when no storm of it is open; nothing while one is (it is
+  // counted); the storm's count line once its window has run out.
+  std::vector<Line> add(Severity severity, std::string_view text, double t_s);
+  // The count lines of storms whose window has run out by `t_s`; those
+  // storms end, so the text's next occurrence is logged at once again.
+  std::vector<Line> tick(double t_s);
+  // The count lines of every open storm (at the end of the session).
+  std::vector<Line> flush();
+
+ private:
+  struct Storm {
+    Severity severity;
+    double first_s;  // start of the current window
+    double last_s;   // latest occurrence
+    long count;      // occurrences in the window
+    long held;       // of those, the ones not logged on their own
+  };
+  static void close(const std::string& text, Storm& storm, std::vector<Line>* out);
+  std::map<std::string, Storm, std::less<>> storms_;
+};
+
+// Severity-tagged entry at the current time.
+void log_event(Severity severity, std::string_view text);
+inline void log_info(std::string_view text) { log_event(Severity::Info, text); }
+inline void log_warning(std::string_view text) { log_event(Severity::Warning, text); }
+inline void log_error(std::string_view text) { log_event(Severity::Error, text); }
+
+// Ends storms whose window has run out. Cheap when none is open; the
+// system's polls and the window's timer call it.
+void log_tick();
+
+// Writes the log to `path` from now on (appending), one flushed line per
+// entry. The file is bounded: beyond LOG_FILE_MAX_BYTES it is renamed to
+// "PATH.1" (replacing an older one) and a new file begins (tests may give
+// a smaller bound). Returns false
+// with *error when the file cannot be opened. A later write failure ends
+// the file log with one message (standard output and an entry), notes
+// EXIT_OUTPUT_FAILED, and the log goes on in memory.
+constexpr long long LOG_FILE_MAX_BYTES = 16LL * 1024 * 1024;
+bool log_open_file(const std::string& path, std::string* error,
+                   long long max_bytes = LOG_FILE_MAX_BYTES);
+// The file being written ("" when none), and why the file log failed ("" if
+// it did not).
+std::string log_file_path();
+std::string log_file_failure();
+
+// Logs the count lines of open storms and closes the file.
+void log_close();
+
+// The newest entries kept in memory (at most LOG_HISTORY), after `serial`.
+constexpr std::size_t LOG_HISTORY = 5000;
+std::vector<LogEntry> log_entries_since(uint64_t serial);
+
+// For tests: forgets every entry and storm, closes the file.
+void reset_log_for_tests();
+
+}  // namespace rt

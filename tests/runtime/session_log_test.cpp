@@ -1,0 +1,114 @@
+// The session log: coalesced storms, the bounded file, a file that fails.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "runtime/outcome.h"
+#include "runtime/session_log.h"
+#include "support/files.h"
+
+namespace {
+
+using rt::LogCoalescer;
+using rt::Severity;
+
+std::vector<std::string> texts(const std::vector<LogCoalescer::Line>& lines) {
+  std::vector<std::string> out;
+  for (const auto& l : lines) out.push_back(l.text);
+  return out;
+}
+
+TEST(LogCoalescer, a_storm_is_logged_once_then_counted_per_window) {
+  LogCoalescer c;
+  const std::string checksum = "COM1 err: checksum failure";
+  EXPECT_EQ(texts(c.add(Severity::Warning, checksum, 0.0)), std::vector<std::string>{checksum});
+  // 36 more within the window: held back.
+  for (int k = 1; k <= 36; ++k) EXPECT_TRUE(c.add(Severity::Warning, checksum, k * 0.25).empty());
+  EXPECT_TRUE(c.tick(9.9).empty());
+  EXPECT_EQ(texts(c.tick(10.0)), std::vector<std::string>{checksum + " \u00d737 in 9 s"});
+  // Still raging: the next window is only counted.
+  EXPECT_TRUE(c.add(Severity::Warning, checksum, 12.0).empty());
+  EXPECT_TRUE(c.add(Severity::Warning, checksum, 13.0).empty());
+  EXPECT_EQ(texts(c.tick(20.0)), std::vector<std::string>{checksum + " \u00d72 in 3 s"});
+  // Over: the window ends quietly, and the next one is news again.
+  EXPECT_TRUE(c.tick(30.0).empty());
+  EXPECT_EQ(texts(c.add(Severity::Warning, checksum, 31.0)), std::vector<std::string>{checksum});
+}
+
+TEST(LogCoalescer, different_texts_and_single_events_are_never_held) {
+  LogCoalescer c;
+  EXPECT_EQ(texts(c.add(Severity::Info, "a", 0.0)), std::vector<std::string>{"a"});
+  EXPECT_EQ(texts(c.add(Severity::Info, "b", 0.1)), std::vector<std::string>{"b"});
+  EXPECT_TRUE(c.tick(11.0).empty());  // nothing held back, nothing to count
+  EXPECT_TRUE(c.add(Severity::Info, "a", 12.0).size() == 1);
+  EXPECT_TRUE(c.add(Severity::Info, "a", 12.5).empty());
+  EXPECT_EQ(texts(c.flush()), std::vector<std::string>{"a \u00d72 in 1 s"});
+}
+
+class SessionLogFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    rt::reset_log_for_tests();
+    rt::reset_outcome_for_tests();
+  }
+  void TearDown() override {
+    rt::reset_log_for_tests();
+    rt::reset_outcome_for_tests();
+  }
+  testing_files::TempDir dir;
+};
+
+std::vector<std::string> file_lines(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<std::string> out;
+  for (std::string line; std::getline(in, line);) out.push_back(line);
+  return out;
+}
+
+TEST_F(SessionLogFile, lines_carry_time_severity_and_text_and_the_file_rotates_at_its_bound) {
+  const std::string path = dir.path() + "/session.log";
+  std::string error;
+  ASSERT_TRUE(rt::log_open_file(path, &error, 200)) << error;
+  rt::log_info("recording started");
+  rt::log_error("port lost");
+  auto lines = file_lines(path);
+  ASSERT_EQ(lines.size(), 2u);
+  // "YYYY-MM-DD HH:MM:SS.mmm LEVEL text"
+  EXPECT_EQ(lines[0].size(), 23 + std::string(" INFO recording started").size()) << lines[0];
+  EXPECT_EQ(lines[0].substr(23), " INFO recording started");
+  EXPECT_EQ(lines[1].substr(23), " ERROR port lost");
+  for (int k = 0; k < 6; ++k) rt::log_info("entry " + std::to_string(k));
+  // 200 bytes hold four lines of about 44: the older ones moved to .1.
+  EXPECT_LE(file_lines(path).size(), 4u);
+  EXPECT_FALSE(file_lines(path + ".1").empty());
+  EXPECT_EQ(file_lines(path).back().substr(23), " INFO entry 5");
+}
+
+TEST_F(SessionLogFile, a_file_that_fails_is_reported_once_and_the_log_goes_on_in_memory) {
+  std::string error;
+  ASSERT_TRUE(rt::log_open_file("/dev/full", &error)) << error;
+  rt::log_info("first");
+  rt::log_info("second");
+  EXPECT_NE(rt::log_file_failure().find("/dev/full"), std::string::npos);
+  EXPECT_EQ(rt::log_file_path(), "");
+  EXPECT_EQ(rt::noted_exit_status(), rt::EXIT_OUTPUT_FAILED);
+  std::vector<std::string> shown;
+  for (const auto& e : rt::log_entries_since(0)) shown.push_back(e.text);
+  ASSERT_EQ(shown.size(), 3u);
+  EXPECT_EQ(shown[0], "first");
+  EXPECT_NE(shown[1].find("log file failed"), std::string::npos);
+  EXPECT_EQ(shown[2], "second");
+}
+
+TEST_F(SessionLogFile, an_unwritable_path_is_refused_with_the_reason) {
+  std::string error;
+  EXPECT_FALSE(rt::log_open_file(dir.path() + "/no/such/dir/x.log", &error));
+  EXPECT_NE(error.find("no/such/dir/x.log"), std::string::npos) << error;
+  EXPECT_NE(error.find("No such file"), std::string::npos) << error;
+}
+
+}  // namespace
