@@ -18,6 +18,8 @@
 #include "link/receiver.h"
 #include "runtime/memory_port.h"
 #include "runtime/serial.h"
+#include "runtime/testing.h"
+#include "runtime/ui.h"
 #include "fuzz/reference_receiver.h"
 
 namespace {
@@ -55,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   char* rec_buf = nullptr;
   size_t rec_len = 0;
-  FILE* rec = open_memstream(&rec_buf, &rec_len);
+  FileStream* rec = rt::stream_over(open_memstream(&rec_buf, &rec_len), "fuzz recording", "ab");
   receiver_attach_recording(rec);
 
   size_t model_at = 0;
@@ -75,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   receiver_attach_recording(nullptr);
-  std::fclose(rec);
+  FileClose(rec);  // writes what is buffered and closes the memory stream
   if (rec_len != bytes_only.size() || (rec_len && std::memcmp(rec_buf, bytes_only.data(), rec_len) != 0))
     fail("recording differs from the link bytes consumed", -1);
   std::free(rec_buf);

@@ -388,16 +388,16 @@ void PanelWindow::draw_transport() {
   const bool paused_now = transport_paused();
   const qint64 now = clock_.elapsed();
   const bool due = unthrottled_ || now - position_drawn_ms_ >= POSITION_REDRAW_MS ||
-                   paused_now != pause_->isChecked() || p.bytes >= p.total;
+                   paused_now != pause_->isChecked() || (p.total > 0 && p.bytes >= p.total);
   if (!due) return;
   position_drawn_ms_ = now;
   const int steps = p.total > 0 ? static_cast<int>(std::min<int64_t>(p.bytes, p.total) * POSITION_STEPS / p.total) : 0;
   position_->setValue(steps);
   const QString percent = QLocale::c().toString(p.total > 0 ? 100.0 * static_cast<double>(p.bytes) / static_cast<double>(p.total) : 0.0, 'f', 1);
   const bool paused = transport_paused();
-  position_->setFormat(QStringLiteral("%1 of %2 bytes (%3 %)%4")
-                           .arg(byte_count(p.bytes), byte_count(p.total), percent,
-                                paused ? QStringLiteral(" - PAUSED") : QString()));
+  const QString where = p.total > 0 ? QStringLiteral("%1 of %2 bytes (%3 %)").arg(byte_count(p.bytes), byte_count(p.total), percent)
+                                    : QStringLiteral("%1 bytes (size not known)").arg(byte_count(p.bytes));  // a pipe
+  position_->setFormat(where + (paused ? QStringLiteral(" - PAUSED") : QString()));
   if (pause_->isChecked() != paused) {
     const QSignalBlocker block(pause_);
     pause_->setChecked(paused);
@@ -422,19 +422,27 @@ void PanelWindow::draw_recording() {
     text(QStringLiteral("Playback of %1").arg(source));
     return;
   }
-  const std::string path = transport_recording();
-  not_recording_action_->setVisible(path.empty());
-  if (path.empty()) {
+  // Not recording: no file, or one that cannot be written now (the reason).
+  const RecordingState rec = transport_recording_state();
+  const bool recording = !rec.path.empty() && rec.failure.empty();
+  not_recording_action_->setVisible(!recording);
+  if (!recording) {
+    const QString shown = rec.failure.empty()
+                              ? QStringLiteral("NOT RECORDING: received data is not being saved")
+                              : QStringLiteral("NOT RECORDING: %1").arg(QString::fromStdString(rec.failure));
+    if (not_recording_->text() != shown) not_recording_->setText(shown);
     style(QStringLiteral(
         "QLabel { background: #c00000; color: white; font-weight: bold; padding: 2px 12px; }"));
-    text(QStringLiteral("NOT RECORDING: received data is not being saved"));
+    text(shown);
     return;
   }
-  const QFileInfo info(QString::fromStdString(path));
-  style(QStringLiteral("QLabel { color: #1d5e22; font-weight: bold; }"));
-  text(QStringLiteral("Recording %1: %2 bytes")
-                          .arg(QString::fromStdString(path),
-                               info.exists() ? byte_count(info.size()) : QStringLiteral("?")));
+  const QFileInfo info(QString::fromStdString(rec.path));
+  const QString missing = rec.missing > 0 ? QStringLiteral(" (%1 bytes missing)").arg(byte_count(rec.missing)) : QString();
+  style(rec.missing > 0 ? QStringLiteral("QLabel { color: #b35900; font-weight: bold; }")
+                        : QStringLiteral("QLabel { color: #1d5e22; font-weight: bold; }"));
+  text(QStringLiteral("Recording %1: %2 bytes%3")
+                          .arg(QString::fromStdString(rec.path),
+                               info.exists() ? byte_count(info.size()) : QStringLiteral("?"), missing));
 }
 
 void PanelWindow::save_screenshot() {

@@ -174,15 +174,29 @@ TEST_F(WindowExtras, the_position_bar_follows_the_bytes_consumed) {
   auto panel = open_panel(rec);
   ASSERT_TRUE(panel);
   QProgressBar* bar = panel->find<QProgressBar>("transportPosition");
-  rt::transport_good_frame(0);
-  rt::transport_good_frame(100);  // 2 frames and 100 skipped bytes
+  rt::transport_input_at(500);  // the input stream's position
   panel->refresh();
   EXPECT_EQ(bar->value(), bar->maximum() * 500 / 2000);
   EXPECT_NE(bar->text().indexOf("500 of 2,000 bytes"), -1) << bar->text().toStdString();
+  rt::transport_input_at(2000);  // the reader's last short read takes the rest
   rt::transport_end_of_input();
   panel->refresh();
   EXPECT_EQ(bar->value(), bar->maximum());
   EXPECT_NE(bar->text().indexOf("100.0 %"), -1) << bar->text().toStdString();
+}
+
+TEST_F(WindowExtras, the_position_bar_counts_bytes_of_a_pipe_until_its_end_gives_the_size) {
+  auto panel = open_panel("-");
+  ASSERT_TRUE(panel);
+  QProgressBar* bar = panel->find<QProgressBar>("transportPosition");
+  rt::transport_input_opened(0);  // standard input: size not known
+  rt::transport_input_at(700);
+  panel->refresh();
+  EXPECT_NE(bar->text().indexOf("700 bytes (size not known)"), -1) << bar->text().toStdString();
+  rt::transport_end_of_input();
+  panel->refresh();
+  EXPECT_NE(bar->text().indexOf("700 of 700 bytes (100.0 %)"), -1) << bar->text().toStdString();
+  EXPECT_EQ(bar->value(), bar->maximum());
 }
 
 TEST_F(WindowExtras, save_screenshot_writes_a_png_of_the_panel_and_says_where) {
@@ -257,6 +271,41 @@ TEST_F(WindowExtras, live_mode_shows_the_recording_growing_or_not_recording) {
   EXPECT_EQ(label->text().toStdString(), "Recording 4123456.dat: 2,234 bytes") << "it grows visibly";
 }
 
+TEST_F(WindowExtras, live_mode_shows_why_it_is_not_recording_and_the_bytes_missing) {
+  const std::string rec = "4123456.dat";
+  testing_files::write_file(dir_.file(rec), std::vector<uint8_t>(1000, 0));
+  struct Case {
+    const char* name;
+    std::string path, failure;
+    int64_t missing;
+    std::string label;  // the status bar's text
+    bool banner;
+  };
+  const Case cases[] = {
+      {"cannot be created", "", "cannot create recording file 4123456.dat: Is a directory", 0,
+       "NOT RECORDING: cannot create recording file 4123456.dat: Is a directory", true},
+      {"disk full", rec, "cannot write 4123456.dat: No space left on device", 0,
+       "NOT RECORDING: cannot write 4123456.dat: No space left on device", true},
+      {"written again after a loss", rec, "", 1234, "Recording 4123456.dat: 1,000 bytes (1,234 bytes missing)",
+       false},
+  };
+  for (const Case& c : cases) {
+    auto panel = open_panel("");
+    ASSERT_TRUE(panel) << c.name;
+    rt::transport_set_recording(c.path);
+    rt::transport_set_recording_failure(c.failure);
+    rt::transport_set_recording_missing(c.missing);
+    for (int i = 0; i < 20; ++i) panel->refresh();
+    QLabel* label = panel->find<QLabel>("recordingStatus");
+    QLabel* banner = panel->find<QLabel>("notRecordingBanner");
+    EXPECT_EQ(label->text().toStdString(), c.label) << c.name;
+    EXPECT_EQ(banner->isVisible(), c.banner) << c.name;
+    if (c.banner) {
+      EXPECT_EQ(banner->text().toStdString(), c.label) << c.name << ": the banner gives the reason too";
+    }
+  }
+}
+
 // Pictures for a person to look at: the whole window with its toolbar and
 // status bar, in paused playback and in live mode without a recording
 // (bin/window_extras_playback.png, bin/window_extras_live.png).
@@ -273,7 +322,7 @@ TEST_F(WindowExtras, grabs_the_whole_window_with_its_bars) {
     ASSERT_TRUE(panel) << c.name;
     panel->model->set_text(PANEL_STATUS, " ");
     if (!c.source.empty()) {
-      for (int i = 0; i < 60; ++i) rt::transport_good_frame(37);
+      rt::transport_input_at(60 * 237);
       panel->find<QAction>("transportPause")->trigger();
       rt::transport_post_message("Screenshot saved to /home/op/vst_gse-20240501-101500.png");
     }
