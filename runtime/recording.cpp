@@ -57,7 +57,11 @@ void RecordingWriter::wake() {
 void RecordingWriter::drain() {
   wake();
   std::unique_lock lock(mu_);
-  passed_cv_.wait(lock, [this] { return (pending_.empty() && in_flight_ == 0) || failing_ || closing_; });
+  // Two passes ends make sure that one began after this call.
+  const uint64_t start = passes_;
+  passed_cv_.wait(lock, [this, start] {
+    return (pending_.empty() && in_flight_ == 0) || closing_ || (failing_ && passes_ >= start + 2);
+  });
 }
 
 bool RecordingWriter::failing() const {
@@ -82,12 +86,20 @@ bool RecordingWriter::close() {
 }
 
 size_t RecordingWriter::write_out(const std::vector<uint8_t>& bytes, std::string* error) {
-  if (bytes.empty()) return 0;
-  errno = 0;
-  const size_t done = std::fwrite(bytes.data(), 1, bytes.size(), fp_);
-  if (done < bytes.size()) {
-    *error = reason_of_errno(errno);
-    std::clearerr(fp_);  // so that the next pass tries again
+  size_t done = 0;
+  while (done < bytes.size()) {
+    errno = 0;
+    const size_t took = std::fwrite(bytes.data() + done, 1, bytes.size() - done, fp_);
+    done += std::min(took, bytes.size() - done);
+    if (done == bytes.size()) break;
+    const int err = errno;
+    std::clearerr(fp_);  // so that the next try can succeed
+    // A write cut short without a reason is tried on once: the next one
+    // either goes on or gives the reason (as write() does at a full disk).
+    if (took == 0 || err != 0) {
+      *error = reason_of_errno(err);
+      break;
+    }
   }
   return done;
 }
@@ -185,6 +197,10 @@ void RecordingWriter::run() {
     if (done < batch.size()) on_write_failed(reason);
     else if (!batch.empty()) on_write_resumed();
     sync_if_due(closing);
+    {
+      std::lock_guard lock(mu_);
+      ++passes_;
+    }
     passed_cv_.notify_all();
     if (closing) break;
   }

@@ -74,6 +74,7 @@ class RecordingWriter {
   int64_t missing_ = 0;           // bytes dropped since open
   int64_t missing_reported_ = 0;  // of those, already said
   int64_t gap_at_ = -1;           // file offset of the first byte dropped since the last report
+  uint64_t passes_ = 0;            // of the writer, for drain()
   bool wake_requested_ = false;
   bool closing_ = false;
   bool failing_ = false;
