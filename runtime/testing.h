@@ -24,9 +24,10 @@ void trace_to_memory();
 std::vector<std::string> trace_lines();
 void clear_trace_lines();
 
-// Wraps an open stdio stream (fmemopen, open_memstream, tmpfile) as a stream
-// of the system's: "rb" an input read through the look-back buffer, "ab" a
-// recording written in the background. FileClose closes `fp` too.
+// Wraps an open stdio stream as a stream of the system's: "rb" an input read
+// through the look-back buffer (fmemopen, a pipe), "ab" a recording written
+// in the background (a stream that can be made unbuffered: a file,
+// fopencookie; not open_memstream). FileClose closes `fp` too.
 FileStream* stream_over(FILE* fp, const std::string& name, const char* mode);
 // Waits until a recording has handed every byte written so far to the
 // operating system (or found that it cannot).
