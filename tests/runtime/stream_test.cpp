@@ -147,17 +147,6 @@ TEST(InputStream, a_pipe_steps_back_within_the_look_back_exactly_as_a_file) {
   }
 }
 
-TEST(InputStream, FileRead_counts_whole_items_like_fread) {
-  TempDir dir;
-  Input input(dir, input_bytes(450), true);
-  uint8_t record[200];
-  EXPECT_EQ(FileRead(record, 200, 1, input.stream()), 1u);
-  EXPECT_EQ(FileRead(record, 200, 1, input.stream()), 1u);
-  EXPECT_EQ(FileRead(record, 200, 1, input.stream()), 0u) << "50 bytes left: no whole record";
-  EXPECT_EQ(position(), 450) << "the partial record's bytes are consumed";
-  EXPECT_EQ(FileRead(record, 200, 1, input.stream()), 0u) << "the end stays";
-}
-
 struct OpenCase {
   const char* name;
   std::string path;
