@@ -107,13 +107,17 @@ class Station {
   bool wait_for_message(const std::regex& pattern, std::string* line) {
     return wait_until(WAIT_S, [&] { return !(*line = message_matching(pattern)).empty(); });
   }
+  // PANEL_STATUS texts so far; only lines new since the last look are parsed.
   std::vector<std::string> statuses() {
-    std::string text = output();
-    text.resize(text.rfind('\n') == std::string::npos ? 0 : text.rfind('\n') + 1);
-    std::vector<std::string> out;
-    for (const auto& l : testing_trace::select(testing_trace::parse(text), "SetCtrlVal", "PANEL_STATUS"))
-      out.push_back(l.field("value"));
-    return out;
+    std::lock_guard lock(mu_);
+    const size_t end = out_.rfind('\n');
+    if (end != std::string::npos && end + 1 > parsed_) {
+      for (const auto& l : testing_trace::select(testing_trace::parse(out_.substr(parsed_, end + 1 - parsed_)),
+                                                 "SetCtrlVal", "PANEL_STATUS"))
+        statuses_.push_back(l.field("value"));
+      parsed_ = end + 1;
+    }
+    return statuses_;
   }
   size_t good_frames() {
     size_t n = 0;
@@ -134,6 +138,8 @@ class Station {
   testing_pty::InstrumentPty link_;
   std::mutex mu_;
   std::string out_;
+  size_t parsed_ = 0;  // bytes of out_ that statuses_ covers
+  std::vector<std::string> statuses_;
   std::thread reader_;
   std::unique_ptr<testing_process::Child> child_;
 };
