@@ -1,8 +1,7 @@
 #include "app/entry.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
+#include <string_view>
 
 #include "app/panel.h"
 #include "app/service.h"
@@ -38,8 +37,8 @@ void make_recording_name(const std::tm& t, char out[16]) {
 }
 
 int gse_main(int argc, char* argv[]) {
-  FILE* rec_fp = nullptr;
-  FILE* in_fp = nullptr;
+  FileStream* rec_fp = nullptr;
+  FileStream* in_fp = nullptr;
   char rec_name[16] = "";
   char title[512];
   int file_mode;
@@ -51,12 +50,13 @@ int gse_main(int argc, char* argv[]) {
     std::time_t now = std::time(nullptr);
     make_recording_name(*std::localtime(&now), rec_name);
     // Appending: a restart within the same minute must not wipe a recording.
-    rec_fp = std::fopen(rec_name, "ab");
+    rec_fp = FileOpen(rec_name, "ab");
     if (rec_fp) {
       std::snprintf(title, sizeof title, "vst_gse - live, recording %s", rec_name);
     } else {
-      const char* reason = std::strerror(errno);
+      const char* reason = FileErrorText(nullptr);
       std::printf("NOT RECORDING: cannot create recording file %s: %s\n", rec_name, reason);
+      std::fflush(stdout);
       std::snprintf(title, sizeof title, "vst_gse - live - NOT RECORDING (%s: %s)", rec_name, reason);
     }
     if (status < 0) {
@@ -64,18 +64,21 @@ int gse_main(int argc, char* argv[]) {
       std::printf("%d COM1 port error %d\n", status, err != 0 ? err : status);
       std::fprintf(stderr, "vst_gse: COM1: %s\n", ComErrorText());
       std::fflush(stdout);
-      if (rec_fp) std::fclose(rec_fp);
+      FileClose(rec_fp);
       return 1;
     }
   } else if (argc == 2) {
-    in_fp = std::fopen(argv[1], "rb");
+    // A file, a pipe, a FIFO, a character device or "-" (standard input).
+    in_fp = FileOpen(argv[1], "rb");
     if (!in_fp) {
       std::printf("Cannot open input file %s\n", argv[1]);
       std::fflush(stdout);
+      std::fprintf(stderr, "vst_gse: %s: %s\n", argv[1], FileErrorText(nullptr));
       return 1;
     }
     file_mode = 1;
-    std::snprintf(title, sizeof title, "vst_gse - playback of %s", argv[1]);
+    std::snprintf(title, sizeof title, "vst_gse - playback of %s",
+                  std::string_view(argv[1]) == "-" ? "standard input" : argv[1]);
   } else {
     std::fprintf(stderr, "usage: vst_gse [options] [FILE]\n");
     return 2;
@@ -86,9 +89,9 @@ int gse_main(int argc, char* argv[]) {
   if (panel < 0) {
     std::printf("Cannot load panel: %s\n", PanelErrorText());
     std::fflush(stdout);
-    if (in_fp) std::fclose(in_fp);
+    FileClose(in_fp);
     if (file_mode == 0) CloseCom(COM_PORT);
-    if (rec_fp) std::fclose(rec_fp);
+    FileClose(rec_fp);
     return 1;
   }
   RegisterSpectraExport(write_spectra, &spectra);
@@ -102,11 +105,12 @@ int gse_main(int argc, char* argv[]) {
   while (quit == 0) quit = service(panel, file_mode, spectra);
 
   DiscardPanel(panel);
-  if (file_mode) std::fclose(in_fp);
+  if (file_mode) FileClose(in_fp);
   else CloseCom(COM_PORT);
   receiver_attach_recording(nullptr);
   reader_attach(nullptr);
-  if (rec_fp) std::fclose(rec_fp);
+  // Writes what is still buffered and synchronises it to the disk.
+  FileClose(rec_fp);
   std::fflush(stdout);
   return 0;
 }

@@ -3,6 +3,8 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <string>
 
 #include "bench/bench_frames.h"
 #include "link/frame.h"
@@ -37,22 +39,24 @@ bench::Bytes make_file(bool damaged) {
 
 void read_file(benchmark::State& state, bool damaged) {
   const bench::Bytes bytes = make_file(damaged);
-  FILE* fp = std::tmpfile();
-  std::fwrite(bytes.data(), 1, bytes.size(), fp);
-  std::fflush(fp);
+  const std::string path = (std::filesystem::temp_directory_path() / "gse_reader_bench.dat").string();
+  FILE* out = std::fopen(path.c_str(), "wb");
+  std::fwrite(bytes.data(), 1, bytes.size(), out);
+  std::fclose(out);
+  FileStream* fp = FileOpen(path.c_str(), "rb");
   rt::set_speed(0);
   reader_attach(fp);
   uint8_t frame[FRAME_LEN];
   int64_t good = 0;
   for (auto _ : state) {
-    std::fseek(fp, 0, SEEK_SET);
-    std::clearerr(fp);
+    FileSeek(fp, 0, SEEK_SET);
     while (get_file_frm(frame) == 0) ++good;
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(bytes.size()));
   state.counters["good_frames/s"] = benchmark::Counter(static_cast<double>(good), benchmark::Counter::kIsRate);
   reader_attach(nullptr);
-  std::fclose(fp);
+  FileClose(fp);
+  std::filesystem::remove(path);
 }
 
 void BM_Reader_Clean(benchmark::State& s) { read_file(s, false); }

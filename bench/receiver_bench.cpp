@@ -61,7 +61,8 @@ void open_port(std::shared_ptr<rt::ComPort> port) {
 void receive_ring(benchmark::State& state, Stream kind, bool record) {
   auto port = std::make_shared<RingPort>(make_stream(kind));
   open_port(port);
-  FILE* rec = record ? std::fopen("/dev/null", "wb") : nullptr;
+  // The run-time's recording: bytes buffered, written by its own thread.
+  FileStream* rec = record ? FileOpen("/dev/null", "wb") : nullptr;
   receiver_attach_recording(rec);
   uint8_t frame[FRAME_LEN];
   int64_t good = 0;
@@ -73,7 +74,7 @@ void receive_ring(benchmark::State& state, Stream kind, bool record) {
   state.SetBytesProcessed(port->consumed());
   state.counters["good_frames/s"] = benchmark::Counter(static_cast<double>(good), benchmark::Counter::kIsRate);
   receiver_attach_recording(nullptr);
-  if (rec) std::fclose(rec);
+  FileClose(rec);
   rt::reset_serial_for_tests();
 }
 

@@ -1,7 +1,8 @@
-// Fuzzes the playback reader with resynchronisation on an in-memory file.
+// Fuzzes the playback reader with resynchronisation on an in-memory file,
+// read through the run-time's look-back stream as a pipe would be.
 // Invariants:
-//   - every record returned passes the checksum and is the file's 200 bytes
-//     at the stream position it was read from;
+//   - every record returned starts with the sync word, passes the checksum
+//     and is the file's 200 bytes at the stream position it was read from;
 //   - nskip grows by exactly the bytes between two returned frames (from the
 //     start of the file before the first), and at the end by the bytes a
 //     failed hunt passed over (a final short record is not counted), as a
@@ -18,10 +19,14 @@
 #include "link/frame.h"
 #include "link/reader.h"
 #include "runtime/testing.h"
+#include "runtime/transport.h"
+#include "runtime/ui.h"
 
 namespace {
 
+// A frame: the sync word, and the checksum.
 bool sum_ok(const uint8_t* f) {
+  if (f[0] != 0xEB || f[1] != 0x90) return false;
   unsigned sum = 0;
   for (int i = 0; i < 198; i += 2) sum += (f[i] << 8) | f[i + 1];
   return (sum & 0xFFFF) == static_cast<unsigned>((f[198] << 8) | f[199]);
@@ -80,8 +85,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // An exact-size heap copy, so that a read past the file's end would be seen.
   std::unique_ptr<uint8_t[]> copy(new uint8_t[size + 1]);
   std::memcpy(copy.get(), data, size);
-  FILE* fp = size ? fmemopen(copy.get(), size, "rb") : std::tmpfile();
-  if (fp == nullptr) return 0;
+  FILE* file = size ? fmemopen(copy.get(), size, "rb") : std::tmpfile();
+  if (file == nullptr) return 0;
+  FileStream* fp = rt::stream_over(file, "fuzz input", "rb");
   rt::set_speed(0);
   nskip_reset_for_tests();
   reader_attach(fp);
@@ -92,9 +98,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t k = 0;
   int32_t before = nskip_count();
   while (get_file_frm(frame.get()) == 0) {
-    long end = std::ftell(fp);
+    const int64_t end = rt::transport_position().bytes;
     if (k >= want.size()) fail("more frames than the model", k);
-    if (end < FRAME_LEN || static_cast<size_t>(end) > size) fail("position outside the file", k);
+    if (end < FRAME_LEN || static_cast<uint64_t>(end) > size) fail("position outside the file", k);
     size_t start = static_cast<size_t>(end) - FRAME_LEN;
     if (start != want[k].start) fail("frame at the wrong position", k);
     if (!sum_ok(frame.get())) fail("returned a frame that fails the checksum", k);
@@ -108,6 +114,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Once at the end, it stays there.
   if (get_file_frm(frame.get()) != -1) fail("a frame after the end of input", k);
   reader_attach(nullptr);
-  std::fclose(fp);
+  FileClose(fp);
   return 0;
 }

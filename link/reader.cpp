@@ -1,5 +1,7 @@
 #include "link/reader.h"
 
+#include <cstdio>
+
 #include "link/frame.h"
 #include "runtime/ui.h"
 
@@ -12,17 +14,24 @@ constexpr double RESYNC_DELAY_S = 1.0;
 constexpr long STEP_BACK_RECORD = -(FRAME_LEN - 1);
 constexpr long STEP_BACK_SYNC = -2;
 
-FILE* in_fp = nullptr;
+FileStream* in_fp = nullptr;
+
+// A record is a frame when it starts with the sync word and its checksum
+// holds. The checksum alone would pass 200 zero bytes (a zero-filled tail
+// after a crash), since the sum does not single out the sync word.
+bool is_frame(const uint8_t* record) {
+  return record[0] == SYNC0 && record[1] == SYNC1 && checksum_ok(record);
+}
 
 }  // namespace
 
-void reader_attach(FILE* fp) { in_fp = fp; }
+void reader_attach(FileStream* fp) { in_fp = fp; }
 
 int get_file_frm(uint8_t* frame) {
   Delay(PACING_DELAY_S);
   for (;;) {
-    if (in_fp == nullptr || std::fread(frame, FRAME_LEN, 1, in_fp) != 1) return -1;
-    if (checksum_ok(frame)) return 0;
+    if (in_fp == nullptr || FileRead(frame, FRAME_LEN, 1, in_fp) != 1) return -1;
+    if (is_frame(frame)) return 0;
     if (resync() != 0) return -1;
   }
 }
@@ -31,17 +40,17 @@ int resync() {
   int after_sync0 = 0;  // 1 when the byte just read was 0xEB
   Delay(RESYNC_DELAY_S);
   if (in_fp == nullptr) return 1;
-  std::fseek(in_fp, STEP_BACK_RECORD, SEEK_CUR);
+  FileSeek(in_fp, STEP_BACK_RECORD, SEEK_CUR);
   nskip_add(1);  // the failed record's first byte
   for (;;) {
-    int c = std::getc(in_fp);
+    int c = FileGetc(in_fp);
     if (c == EOF) return 1;
     nskip_add(1);
     if (after_sync0 == 0) {
       after_sync0 = (c == SYNC0) ? 1 : 0;
     } else if (c == SYNC1) {
       // Back onto the 0xEB; neither sync byte counts as skipped.
-      std::fseek(in_fp, STEP_BACK_SYNC, SEEK_CUR);
+      FileSeek(in_fp, STEP_BACK_SYNC, SEEK_CUR);
       nskip_add(-2);
       return 0;
     } else {

@@ -24,7 +24,7 @@ enum RxState : int {
   ESCAPE = 5,      // "++-" seen: '-' stands for '+', '1' for '-'
 };
 
-FILE* rec_fp = nullptr;
+FileStream* rec_fp = nullptr;
 uint32_t nrcvd = 0;
 
 // One frame off the link, without the final flush of the recording.
@@ -36,7 +36,7 @@ int receive_frame(uint8_t* frame) {
     if (got < 0) return RX_READ_FAILED;  // the partial frame is dropped uncounted
     uint8_t byte = static_cast<uint8_t>(got & 0xFF);
     // Recorded raw, before it is interpreted: the file is the link as it came.
-    if (rec_fp != nullptr) std::fwrite(&byte, 1, 1, rec_fp);
+    if (rec_fp != nullptr) FileWrite(&byte, 1, 1, rec_fp);
 
     switch (state) {
       case HUNT_SYNC0:
@@ -103,13 +103,13 @@ int receive_frame(uint8_t* frame) {
 
 }  // namespace
 
-void receiver_attach_recording(FILE* fp) { rec_fp = fp; }
+void receiver_attach_recording(FileStream* fp) { rec_fp = fp; }
 
 int get_port_frm(uint8_t* frame) {
   int result = receive_frame(frame);
-  // Hands the call's bytes to the operating system, so that a crash loses
-  // none of the recording. Nothing to do when the call read no byte.
-  if (rec_fp != nullptr) std::fflush(rec_fp);
+  // Hands the call's bytes on to the operating system now rather than at the
+  // run-time's next round. Its failures are the run-time's to report.
+  if (rec_fp != nullptr) FileFlush(rec_fp);
   return result;
 }
 

@@ -4,7 +4,8 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
+
+#include "runtime/ui.h"
 
 // Results of get_port_frm.
 constexpr int RX_OK = 0;
@@ -14,12 +15,13 @@ constexpr int RX_BAD_STATE = -3;       // guard: state outside the table
 constexpr int RX_BAD_CHECKSUM = -4;
 
 // The recording stream, or nullptr to receive without recording.
-void receiver_attach_recording(FILE* rec_fp);
+void receiver_attach_recording(FileStream* rec_fp);
 
 // Reads port 1 until 200 bytes are stored or a read fails. Returns one of the
 // RX_* codes. nskip grows by the bytes hunted over, by the stored count on an
-// illegal escape and by 200 on a checksum failure. The recording is flushed
-// before the call returns whenever it read a byte.
+// illegal escape and by 200 on a checksum failure. Every byte read goes to
+// the recording before it is interpreted; the run-time writes it to disk
+// within a second, during the call too, and the call ends with a flush.
 int get_port_frm(uint8_t* frame);
 
 // Frames completed (200 bytes stored) since start-up.

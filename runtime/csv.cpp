@@ -7,13 +7,17 @@
 #include <vector>
 
 #include "runtime/model.h"
+#include "runtime/outcome.h"
 #include "runtime/trace.h"
+#include "runtime/transport.h"
 
 namespace rt {
 
 namespace {
 
 FILE* csv_fp = nullptr;
+std::string csv_name;     // in messages
+bool csv_failed = false;  // a write failed: no more rows
 long frames = 0;
 std::vector<int> columns;  // control ids, in identifier order
 
@@ -23,6 +27,24 @@ bool is_display(const ControlInfo& c) { return c.kind == Kind::Display || c.kind
 std::string number_field(const std::string& json) {
   if (!json.empty() && json.front() == '"') return json.substr(1, json.size() - 2);
   return json;
+}
+
+// The first failed write ends the export (a CSV with holes would mislead);
+// the exit status tells the caller.
+void csv_write_failed(int err) {
+  csv_failed = true;
+  const std::string text = "cannot write CSV file " + csv_name + ": " +
+                           (err != 0 ? std::strerror(err) : "write failed") + "; the export ends there";
+  std::fprintf(stderr, "vst_gse: %s\n", text.c_str());
+  std::fflush(stderr);
+  note_exit_status(EXIT_OUTPUT_FAILED);
+  transport_post_message("CSV: " + text);
+}
+
+void write_row(const std::string& row) {
+  if (!csv_fp || csv_failed) return;
+  errno = 0;
+  if (std::fputs(row.c_str(), csv_fp) == EOF || std::fflush(csv_fp) != 0) csv_write_failed(errno);
 }
 
 }  // namespace
@@ -43,6 +65,8 @@ bool csv_open(const std::string& path, std::string* error) {
     *error = "cannot write CSV file " + path + ": " + std::strerror(errno);
     return false;
   }
+  csv_name = path;
+  csv_failed = false;
   frames = 0;
   return true;
 }
@@ -58,12 +82,11 @@ void csv_begin(const PanelModel& model) {
   std::string row = "frame";
   for (int id : columns) row += "," + csv_field(model.find(id)->name);
   row += "\n";
-  std::fputs(row.c_str(), csv_fp);
-  std::fflush(csv_fp);
+  write_row(row);
 }
 
 void csv_frame_row(const PanelModel& model) {
-  if (!csv_fp) return;
+  if (!csv_fp || csv_failed) return;
   std::string row = std::to_string(++frames);
   ControlState s;
   for (int id : columns) {
@@ -79,12 +102,14 @@ void csv_frame_row(const PanelModel& model) {
     }
   }
   row += "\n";
-  std::fputs(row.c_str(), csv_fp);
-  std::fflush(csv_fp);
+  write_row(row);
 }
 
 void csv_close() {
-  if (csv_fp) std::fclose(csv_fp);
+  if (csv_fp) {
+    errno = 0;
+    if (std::fclose(csv_fp) != 0 && !csv_failed) csv_write_failed(errno);
+  }
   csv_fp = nullptr;
   columns.clear();
   frames = 0;

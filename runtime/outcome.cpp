@@ -28,9 +28,11 @@ int final_exit_status(int entry_result) {
 }
 
 void say(const std::string& line) {
+  // One write for the line and its newline: another thread writing standard
+  // output (the trace, with --trace -) cannot come between them.
+  const std::string text = line + '\n';
   std::lock_guard lock(say_mu);
-  std::fputs(line.c_str(), stdout);
-  std::fputc('\n', stdout);
+  std::fwrite(text.data(), 1, text.size(), stdout);
   std::fflush(stdout);
 }
 

@@ -15,6 +15,7 @@ constexpr int EXIT_USAGE = 2;             // bad command line or event script
 constexpr int EXIT_RECORDING_LOST = 3;    // bytes received on the link are missing from the recording
 constexpr int EXIT_OUTPUT_FAILED = 4;     // a trace, CSV, log or summary file could not be written whole
 constexpr int EXIT_SCRIPT_UNFINISHED = 5; // the input ended before every scripted event was raised
+constexpr int EXIT_INPUT_FAILED = 6;      // a read error cut the playback input short
 
 // Notes a failure that must show in the exit status. When several were
 // noted, the lowest status of 3 and above wins: a lost recording matters

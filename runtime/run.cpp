@@ -135,6 +135,9 @@ extern "C" void on_quit_signal(int sig) {
 void install_quit_signals() {
   std::signal(SIGINT, on_quit_signal);
   std::signal(SIGTERM, on_quit_signal);
+#ifdef SIGXFSZ
+  std::signal(SIGXFSZ, SIG_IGN);  // a file-size limit is then a write error, reported as one
+#endif
 }
 
 // Without a display Qt would abort the program before it can say anything

@@ -6,7 +6,9 @@
 #include <mutex>
 #include <vector>
 
+#include "runtime/outcome.h"
 #include "runtime/testing.h"
+#include "runtime/transport.h"
 
 namespace rt {
 
@@ -15,6 +17,8 @@ namespace {
 std::mutex trace_mu;
 FILE* trace_fp = nullptr;
 bool trace_owns_fp = false;
+std::string trace_name;     // in messages
+bool trace_failed = false;  // a write failed: the trace ends there
 bool trace_memory = false;
 std::vector<std::string> memory_lines;
 
@@ -25,6 +29,18 @@ std::string number_text(double v, int digits) {
   std::snprintf(buf, sizeof buf, "%.*g", digits, v);
   if (!std::strpbrk(buf, ".eE")) std::strcat(buf, ".0");
   return buf;
+}
+
+// The first failed write ends the trace: a trace with holes would mislead
+// more than one that stops, and the exit status tells the caller.
+void trace_write_failed(int err) {
+  trace_failed = true;
+  const std::string text = "cannot write trace file " + trace_name + ": " +
+                           (err != 0 ? std::strerror(err) : "write failed") + "; the trace ends there";
+  std::fprintf(stderr, "vst_gse: %s\n", text.c_str());
+  std::fflush(stderr);
+  note_exit_status(EXIT_OUTPUT_FAILED);
+  transport_post_message("Trace: " + text);
 }
 
 }  // namespace
@@ -126,14 +142,16 @@ JsonLine& JsonLine::add_hex(std::string_view k, const unsigned char* bytes, int 
 
 bool tracing() {
   std::lock_guard lock(trace_mu);
-  return trace_fp != nullptr || trace_memory;
+  return (trace_fp != nullptr && !trace_failed) || trace_memory;
 }
 
 bool trace_open(const std::string& path, std::string* error) {
   std::lock_guard lock(trace_mu);
+  trace_failed = false;
   if (path == "-") {
     trace_fp = stdout;
     trace_owns_fp = false;
+    trace_name = "standard output";
     return true;
   }
   FILE* fp = std::fopen(path.c_str(), "w");
@@ -143,6 +161,7 @@ bool trace_open(const std::string& path, std::string* error) {
   }
   trace_fp = fp;
   trace_owns_fp = true;
+  trace_name = path;
   return true;
 }
 
@@ -154,8 +173,11 @@ void trace_to_memory_sink() {
 
 void trace_close() {
   std::lock_guard lock(trace_mu);
-  if (trace_fp && trace_owns_fp) std::fclose(trace_fp);
-  else if (trace_fp) std::fflush(trace_fp);
+  if (trace_fp) {
+    errno = 0;
+    const int result = trace_owns_fp ? std::fclose(trace_fp) : std::fflush(trace_fp);
+    if (result != 0 && !trace_failed) trace_write_failed(errno);
+  }
   trace_fp = nullptr;
   trace_owns_fp = false;
   trace_memory = false;
@@ -165,11 +187,12 @@ void trace_close() {
 void trace_emit(const JsonLine& line) {
   std::lock_guard lock(trace_mu);
   if (trace_memory) memory_lines.push_back(line.str());
-  if (trace_fp) {
+  if (trace_fp && !trace_failed) {
     std::string text = line.str();
     text += '\n';
-    std::fwrite(text.data(), 1, text.size(), trace_fp);
-    std::fflush(trace_fp);
+    errno = 0;
+    if (std::fwrite(text.data(), 1, text.size(), trace_fp) != text.size() || std::fflush(trace_fp) != 0)
+      trace_write_failed(errno);
   }
 }
 

@@ -3,6 +3,7 @@
 // Delay, GetUserEvent and SetCtrlVal (ui.cpp) drive it from the system's side.
 #include "runtime/transport.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -19,8 +20,6 @@ namespace rt {
 
 namespace {
 
-constexpr int64_t FRAME_BYTES = 200;
-
 struct Transport {
   std::mutex mu;
   std::condition_variable resumed;
@@ -29,6 +28,8 @@ struct Transport {
   std::string source;
   Position position;
   std::string recording;
+  std::string recording_failure;
+  int64_t recording_missing = 0;
   SpectraWriter writer = nullptr;
   void* writer_context = nullptr;
   std::string spectra_request;  // path to save to, "" when none is pending
@@ -39,6 +40,9 @@ Transport& tp() {
   static Transport t;
   return t;
 }
+
+// The input's position, written at every read of the system's thread.
+std::atomic<int64_t> input_bytes{0};
 
 std::string local_time_text() {
   std::time_t now = std::time(nullptr);
@@ -92,6 +96,7 @@ void transport_set_source(const std::string& playback_path) {
   tp().source = playback_path;
   tp().position = Position{};
   tp().position.total = ec ? 0 : static_cast<int64_t>(size);
+  input_bytes.store(0, std::memory_order_relaxed);
 }
 
 std::string transport_source() {
@@ -104,21 +109,29 @@ bool transport_is_playback() {
   return !tp().source.empty();
 }
 
-void transport_good_frame(long skipped) {
+void transport_input_opened(int64_t total) {
   std::lock_guard lock(tp().mu);
-  Position& p = tp().position;
-  ++p.good_frames;
-  p.bytes = FRAME_BYTES * p.good_frames + skipped;
+  tp().position.total = total;
+  input_bytes.store(0, std::memory_order_relaxed);
+}
+
+void transport_input_at(int64_t bytes) { input_bytes.store(bytes, std::memory_order_relaxed); }
+
+void transport_good_frame() {
+  std::lock_guard lock(tp().mu);
+  ++tp().position.good_frames;
 }
 
 void transport_end_of_input() {
   std::lock_guard lock(tp().mu);
-  tp().position.bytes = tp().position.total;
+  if (tp().position.total == 0) tp().position.total = input_bytes.load(std::memory_order_relaxed);
 }
 
 Position transport_position() {
   std::lock_guard lock(tp().mu);
-  return tp().position;
+  Position p = tp().position;
+  p.bytes = input_bytes.load(std::memory_order_relaxed);
+  return p;
 }
 
 void transport_set_recording(const std::string& path) {
@@ -129,6 +142,21 @@ void transport_set_recording(const std::string& path) {
 std::string transport_recording() {
   std::lock_guard lock(tp().mu);
   return tp().recording;
+}
+
+void transport_set_recording_failure(const std::string& reason) {
+  std::lock_guard lock(tp().mu);
+  tp().recording_failure = reason;
+}
+
+void transport_set_recording_missing(int64_t bytes) {
+  std::lock_guard lock(tp().mu);
+  tp().recording_missing = bytes;
+}
+
+RecordingState transport_recording_state() {
+  std::lock_guard lock(tp().mu);
+  return RecordingState{tp().recording, tp().recording_failure, tp().recording_missing};
 }
 
 void transport_set_spectra_writer(SpectraWriter write, void* context) {
@@ -198,11 +226,14 @@ void transport_reset() {
     t.source.clear();
     t.position = Position{};
     t.recording.clear();
+    t.recording_failure.clear();
+    t.recording_missing = 0;
     t.writer = nullptr;
     t.writer_context = nullptr;
     t.spectra_request.clear();
     t.message = Message{};
   }
+  input_bytes.store(0);
   tp().resumed.notify_all();
 }
 

@@ -29,22 +29,26 @@ void transport_sleep(double seconds);
 // Waits up to `max_ms` for a resume. Returns true while still paused.
 bool transport_hold(int max_ms);
 
-// ----- Position in the playback file -----------------------------------------
+// ----- Position in the playback input ----------------------------------------
 
-// The recording being played back ("" in live mode); its size is the total.
+// The recording being played back ("" in live mode).
 void transport_set_source(const std::string& playback_path);
 std::string transport_source();
 bool transport_is_playback();
 
-// After each good frame: the bytes consumed are 200 per good frame plus
-// every byte skipped between them (the readers count all of those).
-void transport_good_frame(long skipped);
-// The input has run out: the position is the whole file.
+// The input stream reports where it stands: its size when it is opened (0
+// when unknown: a pipe, standard input) and its position after every read
+// and seek. Any thread may read the position.
+void transport_input_opened(int64_t total);
+void transport_input_at(int64_t bytes);
+// After each good frame.
+void transport_good_frame();
+// The input has run out: a total that was unknown is now the position.
 void transport_end_of_input();
 
 struct Position {
-  int64_t bytes = 0;  // consumed so far
-  int64_t total = 0;  // file size (0 when unknown)
+  int64_t bytes = 0;  // the input's position: bytes consumed so far
+  int64_t total = 0;  // its size (0 while unknown)
   long good_frames = 0;
 };
 Position transport_position();
@@ -54,6 +58,18 @@ Position transport_position();
 // The file that every received byte is written to, "" when not recording.
 void transport_set_recording(const std::string& path);
 std::string transport_recording();
+
+// Kept by the recording's writer (recording.h): why received bytes are not
+// reaching the file now ("" while they are; also why it could not be
+// created), and how many are missing from it so far.
+void transport_set_recording_failure(const std::string& reason);
+void transport_set_recording_missing(int64_t bytes);
+struct RecordingState {
+  std::string path;
+  std::string failure;
+  int64_t missing = 0;
+};
+RecordingState transport_recording_state();
 
 // ----- Spectra export --------------------------------------------------------
 

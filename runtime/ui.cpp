@@ -244,10 +244,7 @@ int SetCtrlVal(int panel, int ctrl, const char* value) {
     if (ui().input_ended) transport_end_of_input();
     if (text == GOOD_FRAME_TEXT) {
       csv_frame_row(*m);
-      const ControlInfo* skipped = m->find(std::string_view("PANEL_SKIPPED"));
-      int n_skipped = 0;
-      if (skipped) m->get_int(skipped->id, &n_skipped);
-      transport_good_frame(n_skipped);
+      transport_good_frame();
     }
   }
   return 0;

@@ -91,6 +91,78 @@ int Delay(double seconds);
 // Returns 0, or -1 when `write` is null.
 int RegisterSpectraExport(void (*write)(void* context, FILE* out), void* context);
 
+// ----- Streams: the playback input and the recording ------------------------
+//
+// The system's two files. The engine the system was first written against
+// supplied the standard stream calls (fopen, fread, fseek, getc, fwrite,
+// fclose); these take their place with the same shape. Always binary; not
+// traced; called from the system's own thread.
+//
+// An input (mode "rb") is read through a look-back buffer, so that any input
+// can step back up to FILE_LOOK_BACK bytes: a regular file, a pipe, a FIFO, a
+// character device and "-" (standard input) give the same bytes at the same
+// positions. A read error is reported by the run-time itself (a line on
+// standard output, the exit status) and then looks like the end of the input.
+//
+// A recording (mode "ab" or "wb") is buffered in memory and written by the
+// run-time in the background: received bytes reach the file within a
+// fraction of a second and are synchronised to the disk at least once a
+// second, however long the caller stays in one call. When the file cannot be
+// written (disk full, file too large, ...), the run-time says so at once,
+// shows "NOT RECORDING" in the window, keeps up to FILE_BACKLOG bytes in
+// memory and retries; when writing resumes it says how many bytes are missing
+// from the file, and the program then ends with a status that says so.
+
+struct FileStream;  // opaque; from FileOpen until FileClose
+
+// How far back any input can step from its current position.
+constexpr long FILE_LOOK_BACK = 4096;
+// Bytes a recording holds in memory while its file cannot be written (about
+// 9 minutes of the link at 1920 bytes/s); bytes beyond are lost and counted.
+constexpr long FILE_BACKLOG = 1L << 20;
+
+// Opens `path`. Mode "rb": an input, which must be a regular file, a pipe, a
+// FIFO or a character device ("-" is standard input). Mode "ab" (append,
+// created if missing) or "wb" (replaced): a recording. Returns the stream,
+// or nullptr when the file cannot be opened (a directory as input, no such
+// file, no permission, another mode); FileErrorText(nullptr) then says why.
+FileStream* FileOpen(const char* path, const char* mode);
+
+// Reads up to `count` items of `size` bytes into `buffer`. Returns the
+// number of whole items read: fewer than `count` at the end of the input or
+// after a read error. The position moves by every byte read, those of a
+// partial item included. 0 on a recording.
+size_t FileRead(void* buffer, size_t size, size_t count, FileStream* stream);
+
+// The next byte of an input (0..255), or EOF at its end or after a read error.
+int FileGetc(FileStream* stream);
+
+// Moves an input's position by `offset` from `origin` (SEEK_SET, SEEK_CUR or
+// SEEK_END). Returns 0, or -1 with the position unchanged when it cannot be
+// reached: more than FILE_LOOK_BACK bytes back in an input that is not a
+// regular file, SEEK_END in one, a position before the start, a recording.
+int FileSeek(FileStream* stream, long offset, int origin);
+
+// Appends `count` items of `size` bytes to a recording. Returns `count`, or
+// fewer when bytes had to be dropped (the file cannot be written and the
+// backlog is full; the run-time has reported it). 0 on an input.
+size_t FileWrite(const void* data, size_t size, size_t count, FileStream* stream);
+
+// Asks for a recording's buffered bytes to be handed to the operating system
+// now, without waiting for it. Returns 0, or EOF while the file cannot be
+// written (on an input: EOF).
+int FileFlush(FileStream* stream);
+
+// Closes the stream (a null stream is ignored). A recording's remaining bytes
+// are written and synchronised to the disk first. Returns 0, or EOF when a
+// recording ends with bytes missing from its file or an input could not be
+// read to its end (both already reported).
+int FileClose(FileStream* stream);
+
+// Why the last failing call on `stream` failed ("" when none); with nullptr,
+// why the last FileOpen failed.
+const char* FileErrorText(FileStream* stream);
+
 // Program start-up: parses the run-time's command-line options, starts the
 // window (unless --headless) and calls `entry` with the program name and the
 // remaining positional arguments. Returns the process exit status: entry's

@@ -54,19 +54,27 @@ void RecordingStatus::draw() {
     text(QStringLiteral("Playback of %1").arg(source));
     return;
   }
-  const std::string path = transport_recording();
-  not_recording_action_->setVisible(path.empty());
-  if (path.empty()) {
+  // Not recording: no file, or one that cannot be written now (the reason).
+  const RecordingState rec = transport_recording_state();
+  const bool recording = !rec.path.empty() && rec.failure.empty();
+  not_recording_action_->setVisible(!recording);
+  if (!recording) {
+    const QString shown = rec.failure.empty()
+                              ? QStringLiteral("NOT RECORDING: received data is not being saved")
+                              : QStringLiteral("NOT RECORDING: %1").arg(QString::fromStdString(rec.failure));
+    if (not_recording_->text() != shown) not_recording_->setText(shown);
     style(QStringLiteral(
         "QLabel { background: #c00000; color: white; font-weight: bold; padding: 2px 12px; }"));
-    text(QStringLiteral("NOT RECORDING: received data is not being saved"));
+    text(shown);
     return;
   }
-  const QFileInfo info(QString::fromStdString(path));
-  style(QStringLiteral("QLabel { color: #1d5e22; font-weight: bold; }"));
-  text(QStringLiteral("Recording %1: %2 bytes")
-                          .arg(QString::fromStdString(path),
-                               info.exists() ? byte_count(info.size()) : QStringLiteral("?")));
+  const QFileInfo info(QString::fromStdString(rec.path));
+  const QString missing = rec.missing > 0 ? QStringLiteral(" (%1 bytes missing)").arg(byte_count(rec.missing)) : QString();
+  style(rec.missing > 0 ? QStringLiteral("QLabel { color: #b35900; font-weight: bold; }")
+                        : QStringLiteral("QLabel { color: #1d5e22; font-weight: bold; }"));
+  text(QStringLiteral("Recording %1: %2 bytes%3")
+                          .arg(QString::fromStdString(rec.path),
+                               info.exists() ? byte_count(info.size()) : QStringLiteral("?"), missing));
 }
 
 }  // namespace rt

@@ -79,16 +79,16 @@ void TransportBar::draw(qint64 now_ms, bool unthrottled) {
   const bool paused_now = transport_paused();
   const qint64 now = now_ms;
   const bool due = unthrottled || now - position_drawn_ms_ >= POSITION_REDRAW_MS ||
-                   paused_now != pause_->isChecked() || p.bytes >= p.total;
+                   paused_now != pause_->isChecked() || (p.total > 0 && p.bytes >= p.total);
   if (!due) return;
   position_drawn_ms_ = now;
   const int steps = p.total > 0 ? static_cast<int>(std::min<int64_t>(p.bytes, p.total) * POSITION_STEPS / p.total) : 0;
   position_->setValue(steps);
   const QString percent = QLocale::c().toString(p.total > 0 ? 100.0 * static_cast<double>(p.bytes) / static_cast<double>(p.total) : 0.0, 'f', 1);
   const bool paused = transport_paused();
-  position_->setFormat(QStringLiteral("%1 of %2 bytes (%3 %)%4")
-                           .arg(byte_count(p.bytes), byte_count(p.total), percent,
-                                paused ? QStringLiteral(" - PAUSED") : QString()));
+  const QString where = p.total > 0 ? QStringLiteral("%1 of %2 bytes (%3 %)").arg(byte_count(p.bytes), byte_count(p.total), percent)
+                                    : QStringLiteral("%1 bytes (size not known)").arg(byte_count(p.bytes));  // a pipe
+  position_->setFormat(where + (paused ? QStringLiteral(" - PAUSED") : QString()));
   if (pause_->isChecked() != paused) {
     const QSignalBlocker block(pause_);
     pause_->setChecked(paused);

@@ -51,4 +51,39 @@ TEST_F(WindowExtras, live_mode_shows_the_recording_growing_or_not_recording) {
   EXPECT_EQ(label->text().toStdString(), "Recording 4123456.dat: 2,234 bytes") << "it grows visibly";
 }
 
+TEST_F(WindowExtras, live_mode_shows_why_it_is_not_recording_and_the_bytes_missing) {
+  const std::string rec = "4123456.dat";
+  testing_files::write_file(dir_.file(rec), std::vector<uint8_t>(1000, 0));
+  struct Case {
+    const char* name;
+    std::string path, failure;
+    int64_t missing;
+    std::string label;  // the status bar's text
+    bool banner;
+  };
+  const Case cases[] = {
+      {"cannot be created", "", "cannot create recording file 4123456.dat: Is a directory", 0,
+       "NOT RECORDING: cannot create recording file 4123456.dat: Is a directory", true},
+      {"disk full", rec, "cannot write 4123456.dat: No space left on device", 0,
+       "NOT RECORDING: cannot write 4123456.dat: No space left on device", true},
+      {"written again after a loss", rec, "", 1234, "Recording 4123456.dat: 1,000 bytes (1,234 bytes missing)",
+       false},
+  };
+  for (const Case& c : cases) {
+    auto panel = open_panel("");
+    ASSERT_TRUE(panel) << c.name;
+    rt::transport_set_recording(c.path);
+    rt::transport_set_recording_failure(c.failure);
+    rt::transport_set_recording_missing(c.missing);
+    for (int i = 0; i < 20; ++i) panel->refresh();
+    QLabel* label = panel->find<QLabel>("recordingStatus");
+    QLabel* banner = panel->find<QLabel>("notRecordingBanner");
+    EXPECT_EQ(label->text().toStdString(), c.label) << c.name;
+    EXPECT_EQ(banner->isVisible(), c.banner) << c.name;
+    if (c.banner) {
+      EXPECT_EQ(banner->text().toStdString(), c.label) << c.name << ": the banner gives the reason too";
+    }
+  }
+}
+
 }  // namespace

@@ -104,15 +104,29 @@ TEST_F(WindowExtras, the_position_bar_follows_the_bytes_consumed) {
   auto panel = open_panel(rec);
   ASSERT_TRUE(panel);
   QProgressBar* bar = panel->find<QProgressBar>("transportPosition");
-  rt::transport_good_frame(0);
-  rt::transport_good_frame(100);  // 2 frames and 100 skipped bytes
+  rt::transport_input_at(500);  // the input stream's position
   panel->refresh();
   EXPECT_EQ(bar->value(), bar->maximum() * 500 / 2000);
   EXPECT_NE(bar->text().indexOf("500 of 2,000 bytes"), -1) << bar->text().toStdString();
+  rt::transport_input_at(2000);  // the reader's last short read takes the rest
   rt::transport_end_of_input();
   panel->refresh();
   EXPECT_EQ(bar->value(), bar->maximum());
   EXPECT_NE(bar->text().indexOf("100.0 %"), -1) << bar->text().toStdString();
+}
+
+TEST_F(WindowExtras, the_position_bar_counts_bytes_of_a_pipe_until_its_end_gives_the_size) {
+  auto panel = open_panel("-");
+  ASSERT_TRUE(panel);
+  QProgressBar* bar = panel->find<QProgressBar>("transportPosition");
+  rt::transport_input_opened(0);  // standard input: size not known
+  rt::transport_input_at(700);
+  panel->refresh();
+  EXPECT_NE(bar->text().indexOf("700 bytes (size not known)"), -1) << bar->text().toStdString();
+  rt::transport_end_of_input();
+  panel->refresh();
+  EXPECT_NE(bar->text().indexOf("700 of 700 bytes (100.0 %)"), -1) << bar->text().toStdString();
+  EXPECT_EQ(bar->value(), bar->maximum());
 }
 
 }  // namespace

@@ -43,7 +43,7 @@ TEST_F(WindowExtras, grabs_the_whole_window_with_its_bars) {
     ASSERT_TRUE(panel) << c.name;
     panel->model->set_text(PANEL_STATUS, " ");
     if (!c.source.empty()) {
-      for (int i = 0; i < 60; ++i) rt::transport_good_frame(37);
+      rt::transport_input_at(60 * 237);
       panel->find<QAction>("transportPause")->trigger();
       rt::transport_post_message("Screenshot saved to /home/op/vst_gse-20240501-101500.png");
     }

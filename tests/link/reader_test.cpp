@@ -1,15 +1,20 @@
-// The file playback reader over real files: pacing, resynchronisation and
-// the discarded-byte count.
+// The file playback reader over real files and FIFOs: pacing,
+// resynchronisation and the discarded-byte count.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "link/frame.h"
 #include "link/reader.h"
 #include "runtime/testing.h"
+#include "runtime/transport.h"
 #include "support/files.h"
 #include "support/frames.h"
 
@@ -53,12 +58,28 @@ class Reader : public ::testing::Test {
   }
   void TearDown() override { reader_attach(nullptr); }
 
-  // Reads the file to its end, then once more to see the end stays.
-  Playback play(const Bytes& content) {
-    std::string path = dir_.file("playback.dat");
-    testing_files::write_file(path, content);
-    FILE* fp = std::fopen(path.c_str(), "rb");
-    EXPECT_NE(fp, nullptr) << path;
+  // Reads the input to its end, then once more to see the end stays: a
+  // regular file, or a FIFO that a writer fills and closes.
+  Playback play(const Bytes& content, bool fifo = false) {
+    std::string path = dir_.file(fifo ? "playback.fifo" : "playback.dat");
+    std::thread writer;
+    if (fifo) {
+      unlink(path.c_str());
+      EXPECT_EQ(mkfifo(path.c_str(), 0600), 0) << path;
+      writer = std::thread([path, content] {
+        const int fd = open(path.c_str(), O_WRONLY);
+        for (size_t at = 0; fd >= 0 && at < content.size();) {
+          const ssize_t n = write(fd, content.data() + at, content.size() - at);
+          if (n <= 0) break;
+          at += static_cast<size_t>(n);
+        }
+        if (fd >= 0) close(fd);
+      });
+    } else {
+      testing_files::write_file(path, content);
+    }
+    FileStream* fp = FileOpen(path.c_str(), "rb");
+    EXPECT_NE(fp, nullptr) << path << ": " << FileErrorText(nullptr);
     reader_attach(fp);
     rt::clear_trace_lines();
 
@@ -79,7 +100,8 @@ class Reader : public ::testing::Test {
       }
     }
     reader_attach(nullptr);
-    std::fclose(fp);
+    FileClose(fp);
+    if (writer.joinable()) writer.join();
     count_waits(out);
     return out;
   }
@@ -113,6 +135,10 @@ TEST_F(Reader, returns_good_frames_and_counts_bytes_between_them_exactly) {
   false_sync.bytes[100] = SYNC0;
   false_sync.bytes[101] = SYNC1;
   FrameBuilder one = good(1), two = good(2), three = good(3);
+  // Frame 2 with its sync word zeroed and 0xEB90 added to W10 (0x1234 +
+  // 0xEB90 = 0xFDC4): the same sum, so its checksum still holds.
+  FrameBuilder no_sync = good(2);
+  no_sync.byte(0, 0x00).byte(1, 0x00).byte(OFF_W10, 0xFD).byte(OFF_W10 + 1, 0xC4);
 
   const PlaybackCase cases[] = {
       {"back to back", cat({one.vec(), two.vec(), three.vec()}), {1, 2, 3}, {0, 0, 0}, 0, 0},
@@ -130,18 +156,26 @@ TEST_F(Reader, returns_good_frames_and_counts_bytes_between_them_exactly) {
        {1}, {0}, 230, 1},
       {"0xFF during the hunt", cat({fill(10, 0xFF), one.vec(), fill(3, 0xFF), two.vec()}), {1, 2}, {10, 3}, 0, 2},
       {"sync word straddling the record end", cat({fill(199, 0x00), one.vec()}), {1}, {199}, 0, 1},
+      // Zeros pass the checksum rule (sum 0, checksum 0) but are no frame.
+      {"200 zero bytes are no frame", cat({one.vec(), fill(200, 0x00), three.vec()}), {1, 3}, {0, 200}, 0, 1},
+      {"a record with a good sum but no sync word", cat({one.vec(), no_sync.vec(), three.vec()}), {1, 3}, {0, 200}, 0, 1},
       {"empty file", {}, {}, {}, 0, 0},
   };
-  for (const auto& c : cases) {
-    nskip_reset_for_tests();
-    Playback got = play(c.file);
-    EXPECT_EQ(got.counters, c.counters) << c.name;
-    EXPECT_EQ(got.skipped_before, c.skipped_before) << c.name;
-    EXPECT_EQ(got.skipped_at_end, c.skipped_at_end) << c.name;
-    EXPECT_EQ(got.resync_waits, c.resyncs) << c.name << ": one 1.0 s wait per resynchronisation";
-    EXPECT_EQ(got.pacing_waits, static_cast<int>(c.counters.size()) + 2)
-        << c.name << ": one 0.1 s wait per call, the two end calls included";
-    EXPECT_EQ(got.other_waits, 0) << c.name;
+  // A FIFO cannot seek: the stream's look-back serves the steps back, so it
+  // plays exactly as the file.
+  for (const bool fifo : {false, true}) {
+    for (const auto& c : cases) {
+      const std::string name = std::string(c.name) + (fifo ? " (FIFO)" : " (file)");
+      nskip_reset_for_tests();
+      Playback got = play(c.file, fifo);
+      EXPECT_EQ(got.counters, c.counters) << name;
+      EXPECT_EQ(got.skipped_before, c.skipped_before) << name;
+      EXPECT_EQ(got.skipped_at_end, c.skipped_at_end) << name;
+      EXPECT_EQ(got.resync_waits, c.resyncs) << name << ": one 1.0 s wait per resynchronisation";
+      EXPECT_EQ(got.pacing_waits, static_cast<int>(c.counters.size()) + 2)
+          << name << ": one 0.1 s wait per call, the two end calls included";
+      EXPECT_EQ(got.other_waits, 0) << name;
+    }
   }
 }
 
@@ -164,18 +198,18 @@ TEST_F(Reader, recording_with_escaped_frames_skips_only_those_frames) {
 TEST_F(Reader, stream_stands_just_after_a_good_record_and_on_the_sync_word_after_resync) {
   std::string path = dir_.file("position.dat");
   testing_files::write_file(path, cat({good(1).vec(), fill(7, 0x42), good(2).vec()}));
-  FILE* fp = std::fopen(path.c_str(), "rb");
+  FileStream* fp = FileOpen(path.c_str(), "rb");
   ASSERT_NE(fp, nullptr);
   reader_attach(fp);
   uint8_t frame[FRAME_LEN];
   ASSERT_EQ(get_file_frm(frame), 0);
-  EXPECT_EQ(std::ftell(fp), 200);
-  ASSERT_EQ(std::fread(frame, FRAME_LEN, 1, fp), 1u);  // the failing record
+  EXPECT_EQ(rt::transport_position().bytes, 200);
+  ASSERT_EQ(FileRead(frame, FRAME_LEN, 1, fp), 1u);  // the failing record
   EXPECT_EQ(resync(), 0);
-  EXPECT_EQ(std::ftell(fp), 207) << "on the 0xEB";
+  EXPECT_EQ(rt::transport_position().bytes, 207) << "on the 0xEB";
   EXPECT_EQ(nskip_count(), 7);
   reader_attach(nullptr);
-  std::fclose(fp);
+  FileClose(fp);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// The serial receiver against an in-memory port, recording to a real file.
+// The serial receiver against an in-memory port, recording to a real file
+// through the run-time's recording stream.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -61,13 +62,13 @@ class Receiver : public ::testing::Test {
     rt::set_com_port(port_);
     ASSERT_EQ(OpenComConfig(1, "COM1", 19200, 0, 8, 1, 0, 0), 0);
     rec_path_ = dir_.file("recording.dat");
-    rec_fp_ = std::fopen(rec_path_.c_str(), "wb");
+    rec_fp_ = FileOpen(rec_path_.c_str(), "wb");
     ASSERT_NE(rec_fp_, nullptr);
     receiver_attach_recording(rec_fp_);
   }
   void TearDown() override {
     receiver_attach_recording(nullptr);
-    if (rec_fp_) std::fclose(rec_fp_);
+    FileClose(rec_fp_);
     CloseCom(1);
     rt::reset_serial_for_tests();
   }
@@ -86,13 +87,17 @@ class Receiver : public ::testing::Test {
   }
 
   Bytes stored() const { return Bytes(frame_, frame_ + FRAME_LEN); }
-  // The recording as the operating system has it: the stream stays open.
-  Bytes on_disk() const { return testing_files::read_file(rec_path_); }
+  // The recording as the operating system has it once the run-time's writer
+  // has handed on what it holds; the stream stays open.
+  Bytes on_disk() const {
+    rt::drain_recording(rec_fp_);
+    return testing_files::read_file(rec_path_);
+  }
 
   testing_files::TempDir dir_;
   std::shared_ptr<rt::MemoryPort> port_;
   std::string rec_path_;
-  FILE* rec_fp_ = nullptr;
+  FileStream* rec_fp_ = nullptr;
   Bytes sent_;
   uint8_t frame_[FRAME_LEN] = {};
   int32_t skipped_ = 0;
@@ -290,7 +295,7 @@ TEST_F(Receiver, acknowledgement_count_survives_failed_calls) {
   EXPECT_EQ(port_->written(), ACK);
 }
 
-TEST_F(Receiver, recording_is_on_disk_when_the_call_returns) {
+TEST_F(Receiver, recording_holds_every_byte_read_the_one_before_a_timeout_too) {
   feed(cat({{0x01, 0x02}, good(1).vec(), {0x03}}));
   port_->feed_timeout();
   ASSERT_EQ(receive(), RX_OK);

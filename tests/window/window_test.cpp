@@ -428,7 +428,7 @@ TEST(PanelWindow, grabs_a_filled_panel_to_png) {
   m.set_title("vst_gse - playback demo.dat");
   // A playback a third of the way through: the toolbar shows the transport.
   rt::transport_set_source(testing_files::source_dir() + "/data/demo.dat");
-  for (int i = 0; i < 600; ++i) rt::transport_good_frame(37);
+  rt::transport_input_at(600 * 200 + 37);
   m.set_text(PANEL_STATUS, " ");
   m.set_int(PANEL_SKIPPED, 37);
   m.set_int(PANEL_CMD, 0);

@@ -1,0 +1,302 @@
+// The system's streams (ui.h, FileOpen ... FileClose): the playback input,
+// read through a look-back buffer so that a pipe steps back like a file,
+// and the recording, handed to a RecordingWriter. Qt-free.
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "runtime/outcome.h"
+#include "runtime/recording.h"
+#include "runtime/testing.h"
+#include "runtime/transport.h"
+#include "runtime/ui.h"
+
+// ----- Platform: the disk sync call and a binary standard input --------------
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace rt {
+
+int sync_to_disk(FILE* fp) {
+  if (std::fflush(fp) != 0) return errno != 0 ? errno : EIO;
+#if defined(_WIN32)
+  const int fd = _fileno(fp);
+  if (fd < 0 || _commit(fd) == 0) return 0;
+  return errno == EBADF || errno == EINVAL ? 0 : errno;  // a device: nothing to sync
+#else
+  const int fd = fileno(fp);
+  if (fd < 0 || fsync(fd) == 0) return 0;
+  return errno == EINVAL || errno == EROFS || errno == ENOTSUP ? 0 : errno;  // a device or pipe
+#endif
+}
+
+namespace {
+
+FILE* binary_stdin() {
+#if defined(_WIN32)
+  _setmode(_fileno(stdin), _O_BINARY);
+#endif
+  return stdin;
+}
+
+}  // namespace
+
+}  // namespace rt
+// ----- End of the platform part ----------------------------------------------
+
+struct FileStream {
+  std::string name;
+  std::string error;  // of the last failing call
+
+  // An input.
+  FILE* in = nullptr;
+  bool owns_in = false;
+  bool seekable = false;      // a regular file: any position can be reached
+  std::vector<uint8_t> seen;  // the last bytes taken from `in`, ending at offset `taken`
+  size_t back = 0;            // how many of them are delivered again before `in` is read on
+  int64_t taken = 0;
+  bool read_failed = false;
+
+  // A recording.
+  std::unique_ptr<rt::RecordingWriter> writer;
+
+  int64_t position() const { return taken - static_cast<int64_t>(back); }
+};
+
+namespace rt {
+
+namespace {
+
+std::string& open_error() {
+  static std::string text;
+  return text;
+}
+
+std::string errno_text(int err) { return std::make_error_code(static_cast<std::errc>(err)).message(); }
+
+// The look-back kept is trimmed only when it has grown to this, so that each
+// byte is moved rarely.
+constexpr size_t SEEN_TRIM_AT = 4 * static_cast<size_t>(FILE_LOOK_BACK);
+
+void remember(FileStream* s, const uint8_t* bytes, size_t n) {
+  s->taken += static_cast<int64_t>(n);
+  s->seen.insert(s->seen.end(), bytes, bytes + n);
+  if (s->seen.size() > SEEN_TRIM_AT)
+    s->seen.erase(s->seen.begin(), s->seen.end() - FILE_LOOK_BACK);
+}
+
+void report_read_error(FileStream* s, int err) {
+  s->read_failed = true;
+  s->error = err != 0 ? errno_text(err) : "read error";
+  say("Cannot read input file " + s->name + " to its end: " + s->error + " (playback ends there)");
+  note_exit_status(EXIT_INPUT_FAILED);
+  transport_post_message("Input file " + s->name + " could not be read to its end: " + s->error);
+}
+
+// Up to n bytes from the position: first those stepped back over, then new
+// ones. Fewer only at the end of the input or after a read error.
+size_t input_read(FileStream* s, uint8_t* out, size_t n) {
+  size_t got = 0;
+  if (s->back > 0) {
+    got = std::min(n, s->back);
+    std::memcpy(out, s->seen.data() + (s->seen.size() - s->back), got);
+    s->back -= got;
+  }
+  if (got < n && !s->read_failed) {
+    errno = 0;
+    const size_t fresh = std::fread(out + got, 1, n - got, s->in);
+    const int err = errno;
+    if (fresh < n - got && std::ferror(s->in)) report_read_error(s, err);
+    remember(s, out + got, fresh);
+    got += fresh;
+  }
+  transport_input_at(s->position());
+  return got;
+}
+
+int seek_failed(FileStream* s, const std::string& why) {
+  s->error = why;
+  return -1;
+}
+
+FileStream* open_input(const std::string& path) {
+  auto s = std::make_unique<FileStream>();
+  s->name = path;
+  int64_t total = 0;  // unknown
+  if (path == "-") {
+    s->name = "- (standard input)";
+    s->in = binary_stdin();
+  } else {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::file_type type = fs::status(path, ec).type();
+    if (ec) {
+      open_error() = ec.message();
+      return nullptr;
+    }
+    if (type == fs::file_type::directory) {
+      open_error() = std::make_error_code(std::errc::is_a_directory).message();
+      return nullptr;
+    }
+    if (type != fs::file_type::regular && type != fs::file_type::fifo &&
+        type != fs::file_type::character) {
+      open_error() = "not a regular file, pipe, FIFO or character device";
+      return nullptr;
+    }
+    s->in = std::fopen(path.c_str(), "rb");
+    if (!s->in) {
+      open_error() = errno_text(errno);
+      return nullptr;
+    }
+    s->owns_in = true;
+    s->seekable = type == fs::file_type::regular;
+    if (s->seekable) {
+      const auto size = fs::file_size(path, ec);
+      if (!ec) total = static_cast<int64_t>(size);
+    }
+  }
+  transport_input_opened(total);
+  return s.release();
+}
+
+FileStream* open_recording(const std::string& path, const char* mode) {
+  std::error_code ec;
+  int64_t start = 0;
+  if (mode[0] == 'a') {
+    const auto size = std::filesystem::file_size(path, ec);
+    if (!ec) start = static_cast<int64_t>(size);
+  }
+  FILE* fp = std::fopen(path.c_str(), mode);
+  if (!fp) {
+    open_error() = errno_text(errno);
+    transport_set_recording_failure("cannot create recording file " + path + ": " + open_error());
+    return nullptr;
+  }
+  auto s = std::make_unique<FileStream>();
+  s->name = path;
+  s->writer = std::make_unique<RecordingWriter>(fp, path, start, static_cast<size_t>(FILE_BACKLOG));
+  return s.release();
+}
+
+}  // namespace
+
+FileStream* stream_over(FILE* fp, const std::string& name, const char* mode) {
+  auto s = std::make_unique<FileStream>();
+  s->name = name;
+  if (std::string(mode) == "rb") {
+    s->in = fp;
+    s->owns_in = true;
+    transport_input_opened(0);
+  } else {
+    s->writer = std::make_unique<RecordingWriter>(fp, name, 0, static_cast<size_t>(FILE_BACKLOG));
+  }
+  return s.release();
+}
+
+void drain_recording(FileStream* recording) {
+  if (recording && recording->writer) recording->writer->drain();
+}
+
+}  // namespace rt
+
+using namespace rt;
+
+FileStream* FileOpen(const char* path, const char* mode) {
+  open_error().clear();
+  if (!path || !mode) {
+    open_error() = "no file named";
+    return nullptr;
+  }
+  const std::string m = mode;
+  if (m == "rb") return open_input(path);
+  if (m == "ab" || m == "wb") return open_recording(path, mode);
+  open_error() = "unsupported mode \"" + m + "\"";
+  return nullptr;
+}
+
+size_t FileRead(void* buffer, size_t size, size_t count, FileStream* stream) {
+  if (!stream || !stream->in || size == 0 || count == 0 || count > SIZE_MAX / size) return 0;
+  return input_read(stream, static_cast<uint8_t*>(buffer), size * count) / size;
+}
+
+int FileGetc(FileStream* stream) {
+  uint8_t byte;
+  if (!stream || !stream->in || input_read(stream, &byte, 1) != 1) return EOF;
+  return byte;
+}
+
+int FileSeek(FileStream* stream, long offset, int origin) {
+  if (!stream) return -1;
+  FileStream* s = stream;
+  if (!s->in) return seek_failed(s, "not an input");
+  int64_t target;
+  if (origin == SEEK_SET) {
+    target = offset;
+  } else if (origin == SEEK_CUR) {
+    target = s->position() + offset;
+  } else if (origin == SEEK_END && s->seekable) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(s->name, ec);
+    if (ec) return seek_failed(s, ec.message());
+    target = static_cast<int64_t>(size) + offset;
+  } else if (origin == SEEK_END) {
+    return seek_failed(s, "the end of a pipe is not known");
+  } else {
+    return seek_failed(s, "unknown origin");
+  }
+  if (target < 0) return seek_failed(s, "a position before the start");
+  const int64_t oldest = s->taken - static_cast<int64_t>(s->seen.size());
+  if (target >= oldest && target <= s->taken) {
+    s->back = static_cast<size_t>(s->taken - target);
+  } else if (s->seekable) {
+    std::clearerr(s->in);
+    if (std::fseek(s->in, static_cast<long>(target), SEEK_SET) != 0) return seek_failed(s, errno_text(errno));
+    s->taken = target;
+    s->seen.clear();
+    s->back = 0;
+  } else {
+    return seek_failed(s, "a pipe cannot step back more than the look-back nor skip ahead");
+  }
+  transport_input_at(s->position());
+  return 0;
+}
+
+size_t FileWrite(const void* data, size_t size, size_t count, FileStream* stream) {
+  if (!stream || !stream->writer || size == 0 || count == 0 || count > SIZE_MAX / size) return 0;
+  return stream->writer->append(static_cast<const uint8_t*>(data), size * count) / size;
+}
+
+int FileFlush(FileStream* stream) {
+  if (!stream || !stream->writer) return EOF;
+  stream->writer->wake();
+  return stream->writer->failing() ? EOF : 0;
+}
+
+int FileClose(FileStream* stream) {
+  if (!stream) return 0;
+  int result = 0;
+  if (stream->writer && !stream->writer->close()) result = EOF;
+  if (stream->in) {
+    if (stream->read_failed) result = EOF;
+    if (stream->owns_in) std::fclose(stream->in);
+  }
+  delete stream;
+  return result;
+}
+
+const char* FileErrorText(FileStream* stream) {
+  if (!stream) return open_error().c_str();
+  if (stream->writer) stream->error = stream->writer->error();
+  return stream->error.c_str();
+}
