@@ -2,6 +2,7 @@
 // backend; unit tests install an in-memory one (memory_port.h).
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -19,6 +20,11 @@ class ComPort {
   // Returns the count written, or a negative value.
   virtual int write(const unsigned char* data, int n) = 0;
   virtual void close() = 0;
+  // Asked every few milliseconds while a read or a write waits: once it
+  // returns true (a quit is waiting), a read ends at once as a time-out
+  // would and a write waits only briefly for the device to take its bytes.
+  // Without one, waits run their whole time.
+  virtual void set_interrupt(std::function<bool()> interrupted) { (void)interrupted; }
   virtual int system_error() const = 0;
   virtual std::string error_text() const = 0;
 };

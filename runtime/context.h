@@ -22,12 +22,16 @@ struct WindowHooks {
 };
 void set_window_hooks(WindowHooks hooks);
 
-// The scripted operator input (already checked against the panel file).
-void set_event_script(std::vector<ScriptEvent> events);
+// The scripted operator input (already checked against the panel file),
+// read from `path` (named in messages).
+void set_event_script(std::vector<ScriptEvent> events, const std::string& path = "");
 
 // Headless playback: the run-time quits by itself once the input is
 // exhausted (the status shows the end-of-input text) and no scripted event
-// is left.
+// is left. Scripted events may still come during the next few frame passes
+// (each shows the end-of-input text again); any left after those are never
+// raised: one line on standard error names them, and the exit status is
+// EXIT_SCRIPT_UNFINISHED.
 void set_quit_at_end_of_input(bool on);
 constexpr const char* END_OF_INPUT_TEXT = "EOF on input file";
 // The status text of a good frame.
@@ -35,5 +39,14 @@ constexpr const char* GOOD_FRAME_TEXT = " ";
 
 // Asks for a quit at the next event poll. Safe to call from a signal handler.
 void request_quit();
+
+// True from the moment a quit is asked for (Ctrl+C, SIGTERM, SIGHUP, the
+// quit button or a window close still queued) until the program ends, the
+// system's teardown after its quit event included. Every wait on the
+// system's thread (Delay, the paused hold, serial reads and writes) looks at
+// it at least every QUIT_POLL_MS and ends early, so a quit is never held up
+// by a wait. Called on the system's thread only.
+bool quit_pending();
+constexpr int QUIT_POLL_MS = 20;
 
 }  // namespace rt

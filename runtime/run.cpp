@@ -1,5 +1,6 @@
 // Program start-up of the run-time: the command line, the Qt application,
-// the system's thread beside the window, and Ctrl+C / SIGTERM.
+// the system's thread beside the window, and the quit signals (Ctrl+C,
+// SIGTERM, SIGHUP).
 #include <QApplication>
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -45,7 +46,8 @@ const char USAGE[] =
     "  --headless      no window (for unattended recording, scripts and tests)\n"
     "  --trace FILE    write every run-time call as one JSON line ('-' = stdout)\n"
     "  --events FILE   scripted operator input: lines of '<n> <PANEL_NAME> [<value>]'\n"
-    "  --speed X       playback speed: playback waits are divided by X; 0 = no waits\n"
+    "  --speed X       playback speed 0.001 to 1000: playback waits are divided by X;\n"
+    "                  0 = no waits\n"
     "  --csv FILE      after each good frame, one CSV row of every display's value\n"
     "  -h, --help      this text;  --version  the version\n";
 
@@ -93,8 +95,10 @@ int parse_options(int argc, char* argv[], Options* opt) {
       char* end = nullptr;
       errno = 0;
       double x = std::strtod(text.c_str(), &end);
-      if (text.empty() || *end != '\0' || errno != 0 || !std::isfinite(x) || x < 0.0)
-        return usage_error("--speed takes a number 0 or above, not \"" + text + "\"");
+      const bool in_range = x == 0.0 || (x >= rt::SPEED_MIN && x <= rt::SPEED_MAX);
+      if (text.empty() || *end != '\0' || errno != 0 || !std::isfinite(x) || !in_range)
+        return usage_error("--speed takes 0 (no waits) or a number from 0.001 to 1000, not \"" +
+                           text + "\"");
       opt->speed = x;
     } else if (arg == "--") {
       for (++i; i < argc; ++i) opt->positional.push_back(argv[i]);
@@ -121,12 +125,14 @@ int load_event_script(const std::string& path) {
   if (!panel_path.empty() && rt::read_panel_file(panel_path, PANEL_RESOURCE, &layout, &error) &&
       !rt::check_event_script(&events, layout, path, &error))
     return usage_error(error);
-  rt::set_event_script(std::move(events));
+  rt::set_event_script(std::move(events), path);
   return -1;
 }
 
-// Ctrl+C and SIGTERM act as the quit button. A second one ends the program
-// the hard way, in case the system is stuck.
+// ----- Quit signals: the one place that handles them -------------------------
+// Ctrl+C, SIGTERM and (where it exists) SIGHUP act as the quit button, so the
+// session ends through the normal teardown: stop command sent, port and files
+// closed. A second one ends the program the hard way, in case it is stuck.
 extern "C" void on_quit_signal(int sig) {
   rt::request_quit();
   std::signal(sig, SIG_DFL);
@@ -138,7 +144,13 @@ void install_quit_signals() {
 #ifdef SIGXFSZ
   std::signal(SIGXFSZ, SIG_IGN);  // a file-size limit is then a write error, reported as one
 #endif
+#ifdef SIGHUP
+  // The terminal went away (or the session ended). Started with SIGHUP
+  // ignored (nohup), the program keeps it ignored.
+  if (std::signal(SIGHUP, on_quit_signal) == SIG_IGN) std::signal(SIGHUP, SIG_IGN);
+#endif
 }
+// ------------------------------------------------------------------------------
 
 // Without a display Qt would abort the program before it can say anything
 // useful: the window is then refused with a reason instead.
@@ -157,6 +169,13 @@ bool display_available() {
 }  // namespace
 
 int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
+  // Every message line reaches a reader at once, also when standard output
+  // is a file or a pipe. (Windows has no line buffering: unbuffered there.)
+#ifdef _WIN32
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+#else
+  std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
+#endif
   Options opt;
   int status = parse_options(argc, argv, &opt);
   if (status >= 0) return status;
@@ -164,14 +183,14 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
   if (!opt.trace.empty()) {
     std::string error;
     if (!rt::trace_open(opt.trace, &error)) {
-      std::printf("%s\n", error.c_str());
+      rt::say(error);
       return EXIT_STARTUP;
     }
   }
   if (!opt.csv.empty()) {
     std::string error;
     if (!rt::csv_open(opt.csv, &error)) {
-      std::printf("%s\n", error.c_str());
+      rt::say(error);
       return EXIT_STARTUP;
     }
   }

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -38,6 +39,19 @@ bool parse_number(const std::string& text, double* out) {
   return true;
 }
 
+// What a path that is not a regular file is, for the message.
+const char* kind_of(std::filesystem::file_type type) {
+  using std::filesystem::file_type;
+  switch (type) {
+    case file_type::directory: return "a directory";
+    case file_type::fifo: return "a FIFO";
+    case file_type::character: return "a character device";
+    case file_type::block: return "a block device";
+    case file_type::socket: return "a socket";
+    default: return "not a regular file";
+  }
+}
+
 std::string trim(const std::string& s) {
   size_t a = s.find_first_not_of(" \t\r");
   if (a == std::string::npos) return "";
@@ -55,6 +69,11 @@ bool parse_event_text(const std::string& text, const std::string& path,
   std::vector<ScriptEvent> out;
   while (std::getline(in, raw)) {
     ++line_no;
+    if (raw.size() > MAX_SCRIPT_LINE_BYTES) {
+      *error = path + ":" + std::to_string(line_no) + ": line longer than " +
+               std::to_string(MAX_SCRIPT_LINE_BYTES) + " bytes";
+      return false;
+    }
     // A leading '#' makes a comment line; after a number value a '#' starts a
     // comment too, but a text value takes the rest of the line as it is.
     std::string stripped = trim(raw);
@@ -92,14 +111,38 @@ bool parse_event_text(const std::string& text, const std::string& path,
 
 bool parse_event_script(const std::string& path, std::vector<ScriptEvent>* events,
                         std::string* error) {
+  // Only a regular file of bounded size: a device or a FIFO could feed the
+  // reader without end, and a directory reads as empty.
+  std::error_code ec;
+  const std::filesystem::file_status status = std::filesystem::status(path, ec);
+  if (ec) {
+    *error = "cannot read event script " + path + ": " + ec.message();
+    return false;
+  }
+  if (!std::filesystem::is_regular_file(status)) {
+    *error = "event script " + path + " is " + kind_of(status.type()) +
+             ", not a regular file";
+    return false;
+  }
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     *error = "cannot read event script " + path + ": " + std::strerror(errno);
     return false;
   }
-  std::stringstream buf;
-  buf << in.rdbuf();
-  return parse_event_text(buf.str(), path, events, error);
+  // Read one byte past the limit, so a file that grew since is caught too.
+  std::string text(MAX_SCRIPT_BYTES + 1, '\0');
+  in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  if (in.bad()) {
+    *error = "cannot read event script " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  text.resize(static_cast<size_t>(in.gcount()));
+  if (text.size() > MAX_SCRIPT_BYTES) {
+    *error = "event script " + path + " is larger than " + std::to_string(MAX_SCRIPT_BYTES) +
+             " bytes";
+    return false;
+  }
+  return parse_event_text(text, path, events, error);
 }
 
 bool check_event_script(std::vector<ScriptEvent>* events, const PanelLayout& panel,

@@ -3,6 +3,7 @@
 // raised at the first poll after n frame passes; '#' starts a comment.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -19,7 +20,15 @@ struct ScriptEvent {
   int id = 0;             // filled by check_event_script
 };
 
-// Reads the script. Fails with "FILE:LINE: reason" on a malformed line.
+// Limits of a script file: about 100 000 events, and a line far longer than
+// any control name and value.
+constexpr size_t MAX_SCRIPT_BYTES = 4u << 20;  // 4 MiB
+constexpr size_t MAX_SCRIPT_LINE_BYTES = 4096;
+
+// Reads the script: a regular file of at most MAX_SCRIPT_BYTES. Fails with a
+// reason naming the file when it is anything else (a directory, a device, a
+// FIFO) or larger, and with "FILE:LINE: reason" on a malformed line or one
+// longer than MAX_SCRIPT_LINE_BYTES.
 bool parse_event_script(const std::string& path, std::vector<ScriptEvent>* events,
                         std::string* error);
 // Same, from text (for tests); `path` only names the source in messages.

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "runtime/com_port.h"
+#include "runtime/context.h"
 #include "runtime/qt/serial_port.h"
 #include "runtime/trace.h"
 
@@ -70,6 +71,9 @@ int OpenComConfig(int port, const char* device, long baud, int parity, int data_
     s.error_text = "port " + std::to_string(port) + " does not exist (only port 1)";
   } else {
     if (!s.port) s.port = make_qt_serial_port();
+    // A quit cuts the port's waits short: a silent link, a stream that never
+    // pauses and a vanished device all let the service loop reach the quit.
+    s.port->set_interrupt(quit_pending);
     result = s.port->open(s.path, baud, parity, data_bits, stop_bits);
     s.open = result >= 0;
     s.system_error = s.open ? 0 : s.port->system_error();

@@ -4,6 +4,7 @@
 #include "runtime/transport.h"
 
 #include <atomic>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -19,6 +20,9 @@
 namespace rt {
 
 namespace {
+
+// Longest single sleep between two looks at a wait's stop condition.
+constexpr auto SLEEP_SLICE = std::chrono::milliseconds(20);
 
 struct Transport {
   std::mutex mu;
@@ -54,6 +58,8 @@ std::string local_time_text() {
 }  // namespace
 
 void transport_set_speed(double speed) {
+  if (!(speed > 0.0)) speed = 0.0;  // NaN and below zero: no waits
+  else speed = std::clamp(speed, SPEED_MIN, SPEED_MAX);
   std::lock_guard lock(tp().mu);
   tp().speed = speed;
 }
@@ -76,10 +82,19 @@ bool transport_paused() {
   return tp().paused;
 }
 
-void transport_sleep(double seconds) {
+void transport_sleep(double seconds, const std::function<bool()>& stop) {
   const double speed = transport_speed();
   if (speed <= 0.0 || !(seconds > 0.0)) return;
-  std::this_thread::sleep_for(std::chrono::duration<double>(seconds / speed));
+  using Clock = std::chrono::steady_clock;
+  const double wait_s = std::min(seconds / speed, MAX_WAIT_S);
+  const Clock::time_point deadline =
+      Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(wait_s));
+  for (;;) {
+    if (stop && stop()) return;
+    const Clock::duration left = deadline - Clock::now();
+    if (left <= Clock::duration::zero()) return;
+    std::this_thread::sleep_for(std::min<Clock::duration>(left, SLEEP_SLICE));
+  }
 }
 
 bool transport_hold(int max_ms) {

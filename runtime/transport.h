@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 namespace rt {
@@ -15,7 +16,13 @@ namespace rt {
 // ----- Pacing (Delay) --------------------------------------------------------
 
 // Playback waits are divided by `speed`; 0 = no waits. Takes effect at the
-// next wait.
+// next wait. Speeds other than 0 lie in SPEED_MIN..SPEED_MAX (--speed refuses
+// the rest; a value outside is brought to the nearer end): at SPEED_MIN a
+// frame's 0.1 s pacing takes 100 s, the slowest stepping that is still of
+// use, and beyond SPEED_MAX the pacing is below a frame's own processing
+// time, so 0 says it better.
+constexpr double SPEED_MIN = 0.001;
+constexpr double SPEED_MAX = 1000.0;
 void transport_set_speed(double speed);
 double transport_speed();
 
@@ -24,8 +31,11 @@ double transport_speed();
 void transport_set_paused(bool paused);
 bool transport_paused();
 
-// Sleeps seconds / speed (not at all for speed 0 or seconds <= 0).
-void transport_sleep(double seconds);
+// Sleeps seconds / speed (not at all for speed 0 or seconds <= 0, at most
+// MAX_WAIT_S). `stop`, when given, is asked every few milliseconds and ends
+// the sleep as soon as it returns true.
+constexpr double MAX_WAIT_S = 1e6;
+void transport_sleep(double seconds, const std::function<bool()>& stop = nullptr);
 // Waits up to `max_ms` for a resume. Returns true while still paused.
 bool transport_hold(int max_ms);
 

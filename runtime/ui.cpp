@@ -3,6 +3,7 @@
 #include "runtime/ui.h"
 
 #include <atomic>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <thread>
@@ -11,6 +12,7 @@
 #include "runtime/context.h"
 #include "runtime/csv.h"
 #include "runtime/model.h"
+#include "runtime/outcome.h"
 #include "runtime/panel_file.h"
 #include "runtime/testing.h"
 #include "runtime/trace.h"
@@ -28,11 +30,15 @@ struct UiState {
   std::string error;
   WindowHooks hooks;
   bool window = false;
+  int quit_id = 0;           // PANEL_QUIT of the loaded panel, 0 if none
+  bool quit_handed = false;  // the system has been given its quit event
   std::vector<ScriptEvent> script;
+  std::string script_path;
   size_t script_next = 0;
   long passes_done = 0;  // polls that found no event, so a frame pass followed
   bool quit_at_end = false;
   bool input_ended = false;
+  long ended_at_pass = -1;  // passes_done when the input was first seen ended
 };
 
 UiState& ui() {
@@ -55,31 +61,40 @@ JsonLine control_line(const char* op, int ctrl) {
   return line;
 }
 
-int quit_control() {
-  const ControlInfo* c = ui().model ? ui().model->find(std::string_view("PANEL_QUIT")) : nullptr;
-  return c ? c->id : 0;
-}
+int quit_control() { return ui().model ? ui().quit_id : 0; }
 
-// A quit waits for the system: Ctrl+C / SIGTERM, or the quit button (or a
-// window close) still queued.
-bool quit_pending() {
-  if (quit_requested.load()) return true;
-  const int quit = quit_control();
-  return quit != 0 && ui().model && ui().model->has_event(quit);
-}
+// Headless playback: frame passes that scripted events may still take once
+// the input has ended (each pass shows the end-of-input status again). A
+// script that wants more has events the input never reached.
+constexpr long END_GRACE_PASSES = 10;
 
-// How often a paused Delay looks for a quit and a spectra request.
-constexpr int HOLD_POLL_MS = 50;
+// One line on standard error for the scripted events that were never raised.
+void report_unraised_events(const UiState& s) {
+  const ScriptEvent& next = s.script[s.script_next];
+  std::fprintf(stderr,
+               "vst_gse: event script %s: %zu of %zu events not raised: the input ended "
+               "after %ld frame passes; the first left is line %d (after %ld passes: %s)\n",
+               s.script_path.c_str(), s.script.size() - s.script_next, s.script.size(),
+               s.ended_at_pass, next.line, next.after_passes, next.name.c_str());
+  std::fflush(stderr);
+}
 
 }  // namespace
+
+bool quit_pending() {
+  if (quit_requested.load() || ui().quit_handed) return true;
+  const int quit = quit_control();
+  return quit != 0 && ui().model->has_event(quit);
+}
 
 void set_window_hooks(WindowHooks hooks) {
   ui().hooks = std::move(hooks);
   ui().window = static_cast<bool>(ui().hooks.create);
 }
 
-void set_event_script(std::vector<ScriptEvent> events) {
+void set_event_script(std::vector<ScriptEvent> events, const std::string& path) {
   ui().script = std::move(events);
+  ui().script_path = path;
   ui().script_next = 0;
 }
 
@@ -97,11 +112,15 @@ void reset_ui_for_tests() {
   s.model.reset();
   s.hooks = WindowHooks{};
   s.window = false;
+  s.quit_id = 0;
+  s.quit_handed = false;
   s.script.clear();
+  s.script_path.clear();
   s.script_next = 0;
   s.passes_done = 0;
   s.quit_at_end = false;
   s.input_ended = false;
+  s.ended_at_pass = -1;
   transport_reset();
   s.error.clear();
   quit_requested.store(false);
@@ -135,6 +154,8 @@ int LoadPanel(int parent, const char* file, int resource) {
   if (s.hooks.create && !s.hooks.create(*model, path, &s.error)) return -1;
   s.model = std::move(model);
   s.panel_name = file;
+  const ControlInfo* quit = s.model->find(std::string_view("PANEL_QUIT"));
+  s.quit_id = quit ? quit->id : 0;
   csv_begin(*s.model);
   return PANEL_HANDLE;
 }
@@ -179,14 +200,26 @@ int GetUserEvent(int wait, int* panel, int* ctrl) {
     got = true;
   }
   if (!got) got = m->take_event(&id);
-  if (!got && s.quit_at_end && s.input_ended && s.script_next >= s.script.size()) {
-    id = quit_control();
-    got = id != 0;
+  if (!got && s.quit_at_end && s.input_ended) {
+    // Headless playback quits by itself at the end of the input: at once
+    // when the script is done, else once its grace has run out.
+    if (s.ended_at_pass < 0) s.ended_at_pass = s.passes_done;
+    const bool script_done = s.script_next >= s.script.size();
+    if (script_done || s.passes_done - s.ended_at_pass >= END_GRACE_PASSES) {
+      if (!script_done) {
+        report_unraised_events(s);
+        note_exit_status(EXIT_SCRIPT_UNFINISHED);
+        s.script_next = s.script.size();
+      }
+      id = quit_control();
+      got = id != 0;
+    }
   }
   if (!got) {
     ++s.passes_done;
     return 0;
   }
+  if (id == s.quit_id) s.quit_handed = true;
   if (tracing()) trace_emit(control_line("Event", id));
   *panel = PANEL_HANDLE;
   *ctrl = id;
@@ -242,6 +275,7 @@ int SetCtrlVal(int panel, int ctrl, const char* value) {
     std::string_view text(value);
     ui().input_ended = text == END_OF_INPUT_TEXT;
     if (ui().input_ended) transport_end_of_input();
+    else ui().ended_at_pass = -1;
     if (text == GOOD_FRAME_TEXT) {
       csv_frame_row(*m);
       transport_good_frame();
@@ -355,13 +389,12 @@ int PlotStripChart(int panel, int ctrl, const void* values, int n, int start,
 
 int Delay(double seconds) {
   if (tracing()) trace_emit(JsonLine("Delay").add("seconds", seconds));
-  transport_sleep(seconds);
+  // A quit ends the wait (and the hold below) at once: the reader then goes
+  // on without waiting, and the service loop takes the quit at its next poll.
+  transport_sleep(seconds, quit_pending);
   // Paused by the operator: hold here, after the wait and so before the
   // reader's next read. The spectra can still be saved (they are whole
   // between frames), and a quit releases the hold so the program can end.
-  while (transport_hold(HOLD_POLL_MS)) {
-    transport_run_spectra_request();
-    if (quit_pending()) break;
-  }
+  while (!quit_pending() && transport_hold(QUIT_POLL_MS)) transport_run_spectra_request();
   return 0;
 }

@@ -1,31 +1,55 @@
 #!/usr/bin/env python3
 """Soak test of the live station: vst_gse (headless, traced) on a link fed by
-gse_sim at full speed with faults, through a relay that records every byte
-it forwards. Every segment the port disappears: gse_sim is stopped, the
-relay's pseudo-terminal is closed and a new one is put behind the same
-symlink (the --port), with a new gse_sim behind it.
+gse_sim with faults, through a relay that records every byte it forwards.
+The relay works in pieces of up to 5 s, each in one of three modes: bursts at
+full rate (as fast as the station takes them, with short bursts of noise that
+holds no sync word thrown in between the simulator's bytes), the link's own
+rate (1920 bytes/s), or a stream of noise without sync words at the link's
+rate (a wrong baud rate looks like that). Every segment the port disappears:
+gse_sim is stopped, the relay's pseudo-terminal is closed and a new one is put
+behind the same symlink (the --port), with a new gse_sim behind it. The run
+ends with a quit (SIGTERM) during a stream of noise.
 
 Checks at the end:
-  - the recording equals the bytes sent, in order;
+  - the recording equals the bytes sent, in order, but for what the final
+    quit may drop: the bytes the station never took off the device, and at
+    most one frame (200 bytes) of what it had read ahead;
+  - the final quit took effect within the link's time-out (1.05 s), and the
+    stop command "3\r" reached the link;
   - the resident memory stays flat (after warm-up, growth within 5 %);
   - every frame that a correct receiver accepts from those bytes was shown
     (the hex dumps in the trace equal the reference receiver's good frames).
 
 usage: soak.py --bin BIN_DIR --duration SECONDS [--work DIR] [--segment S]
+               [--modes FULL,PACED,NOISE]
 """
 import argparse
 import glob
 import json
 import os
 import random
+import fcntl
 import select
 import signal
 import subprocess
 import sys
+import termios
 import time
 import tty
 
 FAULTS = ["--noise", "0.02", "--bad-checksum", "0.01", "--illegal-escape", "0.01", "--cut", "0.01"]
+LINK_RATE = 1920.0        # bytes/s: 19200 baud, 8N1
+LINK_TIMEOUT_S = 1.05     # the station's read time-out
+QUIT_BOUND_S = 1.05       # a quit takes effect within the link's time-out
+READ_AHEAD_BYTES = 200    # what a quit may drop of the bytes the station took
+NOISE_BURST_CHANCE = 0.02  # per chunk taken from gse_sim at full rate
+NOISE_BURST_MAX = 4096     # bytes; far below MAX_BACKLOG
+# Noise never holds 0xEB, so it never holds a sync word: the receiver hunts.
+NO_SYNC = bytes.maketrans(b"\xeb", b"\x00")
+
+
+def noise(n):
+    return os.urandom(n).translate(NO_SYNC)
 
 
 def log(msg):
@@ -103,6 +127,25 @@ class Port:
         os.close(self.master)
         os.close(self.slave)
 
+    def unread(self):
+        """Bytes waiting in the station's input queue."""
+        return int.from_bytes(fcntl.ioctl(self.slave, termios.FIONREAD, b"\0\0\0\0"), sys.byteorder)
+
+    def drain(self, quiet_s=0.5):
+        """Reads what the station left in its input queue, until it stays
+        empty for quiet_s. Returns the count."""
+        os.set_blocking(self.slave, False)
+        total = 0
+        while True:
+            try:
+                got = os.read(self.slave, 65536)
+                total += len(got)
+                continue
+            except BlockingIOError:
+                pass
+            if not select.select([self.slave], [], [], quiet_s)[0]:
+                return total
+
 
 # Bytes sent but not yet recorded that the relay allows. The station reads
 # ahead into a bounded buffer; keeping the link's own queue from filling up
@@ -111,11 +154,15 @@ class Port:
 MAX_BACKLOG = 32768
 
 
-def relay(sim, port, sent, seconds, stats, backlog):
-    """Forwards gse_sim's bytes to the station for `seconds`, and the
-    station's acknowledgements back, as fast as the station takes them.
-    Returns the bytes forwarded."""
-    end = time.monotonic() + seconds
+def relay(sim, port, sent, seconds, stats, backlog, mode="full", rng=None, uplink=None):
+    """Forwards bytes to the station for `seconds`, and the station's
+    acknowledgements back (to gse_sim, or into `uplink` without one).
+    Modes: "full" takes gse_sim's bytes as fast as the station takes them,
+    with now and then a burst of noise between two of its chunks; "paced"
+    takes them at the link's rate; "noise" sends noise at the link's rate
+    instead. Returns the bytes forwarded."""
+    start = time.monotonic()
+    end = start + seconds
     pending = b""
     forwarded = 0
     last = time.monotonic()
@@ -123,13 +170,21 @@ def relay(sim, port, sent, seconds, stats, backlog):
         now = time.monotonic()
         if now >= end and not pending:
             break
-        take = not pending and now < end and backlog(forwarded) < MAX_BACKLOG
+        due = forwarded + 1 if mode == "full" else int(LINK_RATE * (now - start)) + 1
+        take = not pending and now < end and backlog(forwarded) < MAX_BACKLOG and forwarded < due
+        if take and mode == "noise":
+            pending = noise(min(due - forwarded, 64))
+            take = False
+        elif take and mode == "full" and rng is not None and rng.random() < NOISE_BURST_CHANCE:
+            pending = noise(rng.randint(1, NOISE_BURST_MAX))
+            take = False
         rd = [port.master] + ([sim.fd] if take else [])
         wr = [port.master] if pending else []
-        r, w, _ = select.select(rd, wr, [], 0.2 if take or pending else 0.002)
-        if sim.fd in r:
+        idle = 0.2 if mode == "full" else 0.01
+        r, w, _ = select.select(rd, wr, [], idle if take or pending else 0.002)
+        if sim is not None and sim.fd in r:
             try:
-                pending = os.read(sim.fd, 65536)
+                pending = os.read(sim.fd, 65536 if mode == "full" else max(1, min(due - forwarded, 64)))
             except BlockingIOError:
                 pending = b""
         if port.master in w and pending:
@@ -147,8 +202,10 @@ def relay(sim, port, sent, seconds, stats, backlog):
         if port.master in r:
             try:
                 up = os.read(port.master, 4096)
-                if up:
+                if up and sim is not None:
                     os.write(sim.fd, up)
+                elif up and uplink is not None:
+                    uplink.extend(up)
             except (BlockingIOError, OSError):
                 pass
     return forwarded
@@ -160,7 +217,10 @@ def main():
     ap.add_argument("--duration", type=float, default=600)
     ap.add_argument("--segment", type=float, default=60, help="mean seconds between port losses")
     ap.add_argument("--work", default="/tmp/gse_soak")
+    ap.add_argument("--modes", default="6,3,1",
+                    help="weights of the relay's modes: full rate, link rate, noise at the link rate")
     a = ap.parse_args()
+    weights = [float(w) for w in a.modes.split(",")]
     a.bin = os.path.abspath(a.bin)
 
     os.makedirs(a.work, exist_ok=True)
@@ -197,6 +257,7 @@ def main():
     seg = 0
     first_count = 0
     failures = []
+    modes = {"full": 0, "paced": 0, "noise": 0}
     while time.monotonic() - start < a.duration:
         if seg > 0:
             port = Port(link_path)
@@ -211,8 +272,18 @@ def main():
         backlog = lambda fwd: base + fwd - os.path.getsize(rec_path)
         while time.monotonic() - seg_start < seconds:
             base = total
-            total += relay(sim, port, sent, min(5.0, seconds - (time.monotonic() - seg_start)), stats, backlog)
+            mode = rng.choices(["full", "paced", "noise"], weights)[0]
+            modes[mode] += 1
+            total += relay(sim, port, sent, min(5.0, seconds - (time.monotonic() - seg_start)), stats, backlog,
+                           mode, rng)
             sent.flush()
+            if mode == "noise":
+                # Let the station read it all and time out (the link stays
+                # silent longer than its time-out), so the stream is cut at a
+                # known place: a frame the noise broke into ends there.
+                wait_for(lambda: os.path.getsize(rec_path) >= total, 30, "the recording after noise")
+                time.sleep(LINK_TIMEOUT_S + 0.5)
+                bounds.append(total)
             rss.append((time.monotonic() - start, rss_kb(pid)))
         summary = sim.stop()
         # Wait until the station has read (and recorded) everything sent.
@@ -226,14 +297,50 @@ def main():
         time.sleep(rng.uniform(1.0, 3.0))  # the port stays away for a while
         first_count = (first_count + 100000) & 0x1FFFFF
         seg += 1
-    sent.close()
-
-    station.send_signal(signal.SIGTERM)
-    try:
-        rc = station.wait(timeout=30)
-    except subprocess.TimeoutExpired:
-        station.kill()
-        rc = station.wait()
+    # The end: a quit during a stream of noise on a fresh port.
+    dropped_ok = 0
+    port = Port(link_path)
+    rc = None
+    if not wait_for(lambda: has_open(pid, port.path), 30, "the station to reopen the port"):
+        failures.append("the station did not reopen the port for the final quit")
+    else:
+        rec_path = glob.glob(os.path.join(a.work, "*.dat"))[0]
+        base = total
+        uplink = bytearray()
+        total += relay(None, port, sent, 3.0, stats, lambda fwd: base + fwd - os.path.getsize(rec_path), "noise",
+                       uplink=uplink)
+        sent.close()
+        quit_start = time.monotonic()
+        station.send_signal(signal.SIGTERM)
+        try:
+            rc = station.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            station.kill()
+            rc = station.wait()
+        quit_s = time.monotonic() - quit_start
+        try:
+            os.set_blocking(port.master, False)
+            uplink.extend(os.read(port.master, 4096))
+        except (BlockingIOError, OSError):
+            pass
+        never_taken = port.drain()
+        dropped_ok = never_taken + READ_AHEAD_BYTES
+        log(f"final quit during noise: exit {rc} after {quit_s:.3f} s; uplink {bytes(uplink[-16:])!r}; "
+            f"{never_taken} bytes never taken off the device")
+        if quit_s > QUIT_BOUND_S:
+            failures.append(f"the final quit took {quit_s:.2f} s (bound {QUIT_BOUND_S} s)")
+        if not uplink.endswith(b"3\r"):
+            failures.append("the stop command did not reach the link at the quit")
+        port.close(link_path)
+    if not sent.closed:
+        sent.close()
+    if rc is None:
+        station.send_signal(signal.SIGTERM)
+        try:
+            rc = station.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            station.kill()
+            rc = station.wait()
     grep.wait()
     shown.close()
     if rc != 0:
@@ -241,12 +348,18 @@ def main():
     with open(bounds_path, "w") as f:
         f.write("".join(f"{b}\n" for b in bounds))
 
-    # 1. The recording equals the bytes sent.
+    # 1. The recording equals the bytes sent, but for what the final quit
+    # may drop.
     rec = glob.glob(os.path.join(a.work, "*.dat"))
     same = False
+    short = None
     if len(rec) == 1:
-        same = subprocess.run(["cmp", "-s", rec[0], sent_path]).returncode == 0
-    log(f"recording {rec[0] if rec else '(none)'}: {'equals' if same else 'DIFFERS FROM'} the {total} bytes sent")
+        rec_size = os.path.getsize(rec[0])
+        short = total - rec_size
+        same = 0 <= short <= dropped_ok and subprocess.run(
+            ["cmp", "-s", "-n", str(rec_size), rec[0], sent_path]).returncode == 0
+    log(f"recording {rec[0] if rec else '(none)'}: {'equals' if same else 'DIFFERS FROM'} the {total} bytes sent"
+        f" ({short} short at the final quit, {dropped_ok} allowed)")
     if not same:
         failures.append("recording differs from what was sent")
 
@@ -290,6 +403,8 @@ def main():
         failures.append(f"shown frames differ from the good frames sent (first at {mismatch[0] if mismatch else '-'})")
 
     elapsed = time.monotonic() - start
+    log(f"relay pieces: {modes['full']} at full rate, {modes['paced']} at the link rate, "
+        f"{modes['noise']} of noise without sync words")
     log(f"{seg} segments in {elapsed:.0f} s, {total / elapsed / 1000:.1f} kB/s, "
         f"{want_n / elapsed:.0f} good frames/s ({want_n / 9.6 / 3600:.1f} h of link time)")
     if failures:

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Soak test of live reception: scripts/soak.sh [DURATION_S] (default 600).
 # Builds vst_gse, gse_sim and the reference check (Release, build-bench) and
-# runs scripts/soak.py: gse_sim at full speed with faults over a relayed
-# pseudo-terminal that disappears and comes back every minute or so. Passes
-# when the recording equals what was sent, memory stays flat and every good
-# frame was shown. Work files in ${SOAK_DIR:-/tmp/gse_soak}.
+# runs scripts/soak.py: gse_sim with faults over a relayed pseudo-terminal
+# that disappears and comes back every minute or so, in bursts at full rate,
+# stretches at the link's rate and streams of noise without sync words
+# (weights ${SOAK_MODES:-6,3,1}), ending with a quit during noise. Passes when
+# the recording equals what was sent, the quit took effect within 1.05 s,
+# memory stays flat and every good frame was shown. Work files in
+# ${SOAK_DIR:-/tmp/gse_soak}.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 duration=${1:-600}
@@ -12,4 +15,4 @@ build=build-bench
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DGSE_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" -j"${JOBS:-2}" --target vst_gse gse_sim gse_soak_check
 exec python3 scripts/soak.py --bin "$build/bin" --duration "$duration" --work "${SOAK_DIR:-/tmp/gse_soak}" \
-  --segment "${SOAK_SEGMENT_S:-60}"
+  --segment "${SOAK_SEGMENT_S:-60}" --modes "${SOAK_MODES:-6,3,1}"

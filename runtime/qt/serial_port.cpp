@@ -9,6 +9,15 @@
 // the read time-out has passed, so a caller that reads in a loop never spins.
 // A read on a port closed by a failure first tries to open the same device
 // again: reception resumes by itself when the device comes back.
+//
+// Nothing taken off the device is lost: QSerialPort reads ahead into its own
+// buffer (at most READ_AHEAD_BYTES), and closing the port throws that buffer
+// away. When a failure closes the port, the bytes still in it are kept and
+// handed to the reader before the failure is reported. Only a close on
+// purpose (the program's teardown) drops them: never more than the bound.
+//
+// Quit: every wait is cut into short slices and asks the interrupt between
+// them, so a read ends at once when a quit is waiting.
 #include "runtime/qt/serial_port.h"
 
 #include <QEventLoop>
@@ -20,6 +29,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -32,11 +43,17 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int WRITE_WAIT_MS = 1000;  // bound on waiting for bytes to go out
+// The same once a quit is waiting: the stop command gets a short chance to
+// leave, and the program still ends at once.
+constexpr int QUIT_WRITE_WAIT_MS = 200;
+// Longest single wait between two looks at the interrupt.
+constexpr int SLICE_MS = 20;
 constexpr double MAX_TIMEOUT_S = 1e6;  // keeps the deadline arithmetic in range
-// Bound on bytes taken from the device ahead of the reader. Beyond it they
-// wait in the device's own queue, so a sender faster than the station holds
-// it back instead of growing the process's memory without limit.
-constexpr qint64 READ_BUFFER_BYTES = 65536;
+// Bound on bytes taken from the device ahead of the reader: one frame. Beyond
+// it they wait in the device's own queue, so a sender faster than the station
+// holds it back, and a quit (which closes the port with them unread) drops no
+// more than a frame's worth of what the station itself had taken.
+constexpr qint64 READ_AHEAD_BYTES = 200;
 
 int errno_of(QSerialPort::SerialPortError error) {
   switch (error) {
@@ -108,24 +125,28 @@ class QtSerialPort : public ComPort {
     const Clock::time_point deadline =
         Clock::now() + std::chrono::duration_cast<Clock::duration>(
                            std::chrono::duration<double>(timeout_s_));
+    // Bytes kept from a port that failed come first, before the failure.
+    if (!salvaged_.empty()) return take_salvaged();
     if (!port_ || !port_->isOpen()) {
       // Closed by a failure: the device may have come back. Closed on purpose
       // (or never opened): nothing to read.
       if (!lost_ || !open_configured()) {
-        std::this_thread::sleep_until(deadline);
+        if (!sleep_until(deadline)) return COM_ERR_TIMEOUT;
         return lost_ ? COM_ERR_IO : COM_ERR_NOT_OPEN;
       }
     }
     char byte = 0;
     // The device is asked at least once, so a zero time-out still sees bytes
-    // that have already come.
+    // that have already come. Bytes already read ahead are handed out even
+    // while a quit waits; only a wait for more is cut short.
     for (bool asked = false;; asked = true) {
       if (port_->bytesAvailable() > 0 && port_->getChar(&byte)) {
         return static_cast<unsigned char>(byte);
       }
       const int wait_ms = ms_until(deadline);
       if (wait_ms == 0 && asked) return COM_ERR_TIMEOUT;
-      if (port_->waitForReadyRead(wait_ms)) continue;
+      if (interrupted()) return COM_ERR_TIMEOUT;
+      if (port_->waitForReadyRead(std::min(wait_ms, SLICE_MS))) continue;
       const QSerialPort::SerialPortError error = port_->error();
       if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError) {
         port_->clearError();
@@ -133,7 +154,8 @@ class QtSerialPort : public ComPort {
       }
       // The errno text of a hang-up is misleading: name what happened.
       lose("read failed: the device hung up or vanished");
-      std::this_thread::sleep_until(deadline);
+      if (!salvaged_.empty()) return take_salvaged();
+      if (!sleep_until(deadline)) return COM_ERR_TIMEOUT;
       return COM_ERR_IO;
     }
   }
@@ -146,26 +168,40 @@ class QtSerialPort : public ComPort {
       lose("write failed (" + reason(port_->error()) + ")");
       return COM_ERR_IO;
     }
-    // Bytes still queued after the wait go out with the next read.
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(WRITE_WAIT_MS);
-    while (port_->bytesToWrite() > 0) {
-      const int wait_ms = ms_until(deadline);
-      if (wait_ms == 0) break;
-      if (port_->waitForBytesWritten(wait_ms)) continue;
-      const QSerialPort::SerialPortError error = port_->error();
-      if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError) {
-        port_->clearError();
+    const Clock::time_point start = Clock::now();
+    for (;;) {
+      // Hands the device what it takes now, without reading: a busy link
+      // cannot hold the bytes back.
+      port_->clearError();
+      port_->flush();
+      if (port_->bytesToWrite() == 0) return n;
+      const int limit_ms = interrupted() ? QUIT_WRITE_WAIT_MS : WRITE_WAIT_MS;
+      const int wait_ms = ms_until(start + std::chrono::milliseconds(limit_ms));
+      // Bytes still queued after the wait go out with a later one.
+      if (wait_ms == 0) return n;
+      // The device takes no more for now, or it failed. QSerialPort's wait
+      // reads what came in before it writes, and with its read-ahead full it
+      // returns at once without writing: then let the reader catch up.
+      if (port_->bytesAvailable() >= READ_AHEAD_BYTES) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(wait_ms, SLICE_MS)));
         continue;
       }
+      if (port_->waitForBytesWritten(std::min(wait_ms, SLICE_MS))) continue;
+      const QSerialPort::SerialPortError error = port_->error();
+      if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError) continue;
       lose("write failed (" + reason(error) + ")");
       return COM_ERR_IO;
     }
-    return n;
   }
 
   void close() override {
     lost_ = false;
+    salvaged_.clear();
     port_.reset();
+  }
+
+  void set_interrupt(std::function<bool()> interrupted) override {
+    interrupted_ = std::move(interrupted);
   }
 
   int system_error() const override { return system_error_; }
@@ -181,7 +217,7 @@ class QtSerialPort : public ComPort {
       // thread one; it is never run: the blocking calls do not need it.
       if (QThread::currentThread()->eventDispatcher() == nullptr) QEventLoop give_dispatcher;
       port_ = std::make_unique<QSerialPort>();
-      port_->setReadBufferSize(READ_BUFFER_BYTES);
+      port_->setReadBufferSize(READ_AHEAD_BYTES);
     }
     port_->setPortName(QString::fromStdString(path_));
     port_->setBaudRate(baud_);
@@ -202,11 +238,32 @@ class QtSerialPort : public ComPort {
   }
 
   // A real port error: remember it and close the port, to be reopened by a
-  // later read.
+  // later read. What the port had already read ahead is kept for the reader.
   void lose(const std::string& what) {
     fail(EIO, path_ + ": " + what);
+    const QByteArray ahead = port_->readAll();
+    salvaged_.insert(salvaged_.end(), ahead.begin(), ahead.end());
     port_->close();
     lost_ = configured_;
+  }
+
+  int take_salvaged() {
+    const unsigned char byte = salvaged_.front();
+    salvaged_.pop_front();
+    return byte;
+  }
+
+  bool interrupted() const { return interrupted_ && interrupted_(); }
+
+  // Sleeps until `deadline` in short slices. Returns false when the
+  // interrupt cut it short.
+  bool sleep_until(Clock::time_point deadline) const {
+    for (;;) {
+      if (interrupted()) return false;
+      const int left_ms = ms_until(deadline);
+      if (left_ms == 0) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(std::min(left_ms, SLICE_MS)));
+    }
   }
 
   std::string reason(QSerialPort::SerialPortError error) const {
@@ -229,6 +286,8 @@ class QtSerialPort : public ComPort {
   bool configured_ = false;  // open() was given valid settings
   bool lost_ = false;        // closed by a failure, not on purpose
   double timeout_s_ = 10.0;
+  std::deque<unsigned char> salvaged_;  // read ahead before a failure closed the port
+  std::function<bool()> interrupted_;
   int system_error_ = 0;
   std::string error_text_;
 };

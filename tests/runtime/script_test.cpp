@@ -2,9 +2,13 @@
 // each event is raised.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <string>
+
 #include "app/panel.h"
 #include "runtime/context.h"
 #include "runtime/model.h"
+#include "runtime/outcome.h"
 #include "runtime/panel_file.h"
 #include "runtime/script.h"
 #include "runtime/testing.h"
@@ -49,7 +53,7 @@ TEST(EventScript, reads_counts_names_and_values_of_each_type) {
 
 TEST(EventScript, refuses_bad_lines_naming_the_line) {
   struct Case {
-    const char* text;
+    std::string text;
     const char* message;
   } cases[] = {
       {"0 PANEL_COUNT 1\nx PANEL_QUIT\n", "ev.txt:2: expected a frame-pass count"},
@@ -61,6 +65,7 @@ TEST(EventScript, refuses_bad_lines_naming_the_line) {
       {"0 PANEL_YMAX ten\n", "ev.txt:1: PANEL_YMAX takes a decimal number"},
       {"0 PANEL_QUIT 1\n", "ev.txt:1: PANEL_QUIT (command button) takes no value"},
       {"0 PANEL_SPEC48 1\n", "ev.txt:1: PANEL_SPEC48 (XY graph) takes no value"},
+      {"0 PANEL_STATUS " + std::string(5000, 'x') + "\n", "ev.txt:1: line longer than 4096 bytes"},
   };
   for (const auto& c : cases) {
     std::vector<rt::ScriptEvent> ev;
@@ -112,6 +117,36 @@ TEST(EventScript, headless_playback_quits_once_input_ended_and_the_script_is_don
   EXPECT_EQ(c, PANEL_CLEAR);
   ASSERT_EQ(GetUserEvent(0, &p, &c), 1);
   EXPECT_EQ(c, PANEL_QUIT);
+  rt::reset_ui_for_tests();
+}
+
+TEST(EventScript, events_left_ten_passes_after_the_end_of_headless_playback_give_way_to_a_quit) {
+  rt::reset_ui_for_tests();
+  rt::reset_outcome_for_tests();
+  std::vector<rt::ScriptEvent> ev;
+  std::string error;
+  ASSERT_TRUE(check("2147483648 PANEL_CLEAR\n", &ev, &error)) << error;
+  rt::set_event_script(ev, "ev.txt");
+  rt::set_quit_at_end_of_input(true);
+  int panel = LoadPanel(0, "gse.uir", PANEL);
+  int p = 0, c = 0;
+  SetCtrlVal(panel, PANEL_STATUS, "EOF on input file");
+  for (int pass = 1; pass <= 10; ++pass) EXPECT_EQ(GetUserEvent(0, &p, &c), 0) << "pass " << pass;
+  ASSERT_EQ(GetUserEvent(0, &p, &c), 1);
+  EXPECT_EQ(c, PANEL_QUIT);
+  EXPECT_EQ(rt::noted_exit_status(), rt::EXIT_SCRIPT_UNFINISHED);
+  rt::reset_outcome_for_tests();
+  rt::reset_ui_for_tests();
+}
+
+TEST(EventScript, a_quit_ends_a_playback_wait_at_once) {
+  rt::reset_ui_for_tests();
+  rt::set_speed(1.0);
+  LoadPanel(0, "gse.uir", PANEL);
+  rt::request_quit();
+  const auto start = std::chrono::steady_clock::now();
+  Delay(600.0);
+  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 30.0);
   rt::reset_ui_for_tests();
 }
 

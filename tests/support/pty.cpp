@@ -28,6 +28,9 @@ constexpr size_t PACED_CHUNK = 32;  // bytes per paced write: 1/60 s at 1920 byt
 InstrumentPty::InstrumentPty(bool hold_slave) {
   master_fd_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
   if (master_fd_ < 0) fail("posix_openpt");
+  // Not inherited by the programs a test starts: a copy held there would
+  // keep the link up after hang_up().
+  if (fcntl(master_fd_, F_SETFD, FD_CLOEXEC) != 0) fail("fcntl");
   if (grantpt(master_fd_) != 0) fail("grantpt");
   if (unlockpt(master_fd_) != 0) fail("unlockpt");
   const char* name = ptsname(master_fd_);
@@ -40,7 +43,7 @@ InstrumentPty::InstrumentPty(bool hold_slave) {
   cfmakeraw(&tio);
   if (tcsetattr(master_fd_, TCSANOW, &tio) != 0) fail("tcsetattr");
   if (hold_slave) {
-    slave_hold_fd_ = ::open(slave_path_.c_str(), O_RDWR | O_NOCTTY);
+    slave_hold_fd_ = ::open(slave_path_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (slave_hold_fd_ < 0) fail("open " + slave_path_);
   }
 }
