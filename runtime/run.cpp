@@ -20,6 +20,7 @@
 #include "runtime/csv.h"
 #include "runtime/outcome.h"
 #include "runtime/panel_file.h"
+#include "runtime/qt/serial_port.h"
 #include "runtime/qt/window.h"
 #include "runtime/script.h"
 #include "runtime/testing.h"
@@ -172,6 +173,7 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
       return EXIT_STARTUP;
     }
   }
+  rt::set_com_port(rt::make_qt_serial_port());
   if (!opt.port.empty()) rt::set_com_path(opt.port);
   rt::set_speed(opt.speed);
   // The window's transport shows the position in this file; none in live mode.
