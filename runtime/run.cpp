@@ -39,10 +39,16 @@ constexpr int PANEL_RESOURCE = 1;
 using rt::EXIT_STARTUP;
 using rt::EXIT_USAGE;
 
+#ifdef _WIN32
+#define DEFAULT_PORT_TEXT "COM1"
+#else
+#define DEFAULT_PORT_TEXT "/dev/ttyS0"
+#endif
+
 const char USAGE[] =
     "usage: vst_gse [options]          live: the telemetry link on COM1\n"
     "       vst_gse [options] FILE     playback of a recording\n"
-    "  --port DEVICE   device that COM1 stands for (default /dev/ttyS0)\n"
+    "  --port DEVICE   device that COM1 stands for (default " DEFAULT_PORT_TEXT ")\n"
     "  --headless      no window (for unattended recording, scripts and tests)\n"
     "  --trace FILE    write every run-time call as one JSON line ('-' = stdout)\n"
     "  --events FILE   scripted operator input: lines of '<n> <PANEL_NAME> [<value>]'\n"
@@ -136,6 +142,10 @@ extern "C" void on_quit_signal(int sig) {
 void install_quit_signals() {
   std::signal(SIGINT, on_quit_signal);
   std::signal(SIGTERM, on_quit_signal);
+#ifdef SIGBREAK
+  // Windows: Ctrl+Break in the console (it sends no SIGTERM).
+  std::signal(SIGBREAK, on_quit_signal);
+#endif
 }
 
 // Without a display Qt would abort the program before it can say anything

@@ -30,7 +30,7 @@ struct UiState {
   bool window = false;
   std::vector<ScriptEvent> script;
   size_t script_next = 0;
-  long passes_done = 0;  // polls that found no event, so a frame pass followed
+  long long passes_done = 0;  // polls that found no event, so a frame pass followed
   bool quit_at_end = false;
   bool input_ended = false;
 };
