@@ -27,6 +27,18 @@ void write_spectra(void* record, FILE* out) {
   spectra_write_csv(*static_cast<const spectra_t*>(record), out);
 }
 
+// The local time of `t`. localtime() shares one buffer between threads (the
+// window has its own); the thread-safe call has another name on Windows.
+std::tm local_time(std::time_t t) {
+  std::tm tm{};
+#ifdef _WIN32
+  localtime_s(&tm, &t);
+#else
+  localtime_r(&t, &tm);
+#endif
+  return tm;
+}
+
 }  // namespace
 
 void make_recording_name(const std::tm& t, char out[16]) {
@@ -48,7 +60,7 @@ int gse_main(int argc, char* argv[]) {
     int status = OpenComConfig(COM_PORT, "COM1", COM_BAUD, COM_PARITY_NONE, COM_DATA_BITS,
                                COM_STOP_BITS, COM_DEFAULT_QUEUE, COM_DEFAULT_QUEUE);
     std::time_t now = std::time(nullptr);
-    make_recording_name(*std::localtime(&now), rec_name);
+    make_recording_name(local_time(now), rec_name);
     // Appending: a restart within the same minute must not wipe a recording.
     rec_fp = FileOpen(rec_name, "ab");
     if (rec_fp) {

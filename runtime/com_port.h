@@ -29,8 +29,9 @@ class ComPort {
   virtual std::string error_text() const = 0;
 };
 
-// The port that the next OpenComConfig uses. Without one, OpenComConfig makes
-// the QSerialPort backend.
+// The port that the next OpenComConfig uses: the program installs the
+// QSerialPort backend at start-up, unit tests an in-memory port. Without
+// one, OpenComConfig fails.
 void set_com_port(std::shared_ptr<ComPort> port);
 // The device that "COM1" stands for (--port).
 void set_com_path(const std::string& path);

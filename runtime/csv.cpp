@@ -60,7 +60,9 @@ std::string csv_field(std::string_view text) {
 }
 
 bool csv_open(const std::string& path, std::string* error) {
-  csv_fp = std::fopen(path.c_str(), "w");
+  // Binary: the same bytes on every platform; in text mode Windows would
+  // turn each line break, those inside quoted text values too, into "\r\n".
+  csv_fp = std::fopen(path.c_str(), "wb");
   if (!csv_fp) {
     *error = "cannot write CSV file " + path + ": " + std::strerror(errno);
     return false;

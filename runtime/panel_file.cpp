@@ -10,6 +10,12 @@
 #include <set>
 #include <vector>
 
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>  // GetModuleFileNameW, for executable_dir()
+#endif
+
 #ifndef GSE_DATA_DIR
 #define GSE_DATA_DIR "/usr/local/share/vst_gse"
 #endif
@@ -18,11 +24,27 @@ namespace rt {
 
 namespace {
 
+// The folder of the running program. The event script is checked against
+// the panel before the application object exists, so this works without it.
 std::string executable_dir() {
   if (QCoreApplication::instance()) return QCoreApplication::applicationDirPath().toStdString();
+#ifdef _WIN32
+  std::wstring exe(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = GetModuleFileNameW(nullptr, exe.data(), static_cast<DWORD>(exe.size()));
+    if (n == 0) return std::string();
+    if (n < exe.size()) {
+      exe.resize(n);
+      break;
+    }
+    exe.resize(exe.size() * 2);  // cut short: a longer path
+  }
+  return QString::fromStdWString(exe).section(QLatin1Char('\\'), 0, -2).toStdString();
+#else
   std::error_code ec;
   auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
   return ec ? std::string() : exe.parent_path().string();
+#endif
 }
 
 // One <widget> element while it is being read.

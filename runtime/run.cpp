@@ -21,6 +21,7 @@
 #include "runtime/csv.h"
 #include "runtime/outcome.h"
 #include "runtime/panel_file.h"
+#include "runtime/qt/serial_port.h"
 #include "runtime/qt/window.h"
 #include "runtime/script.h"
 #include "runtime/testing.h"
@@ -39,10 +40,16 @@ constexpr int PANEL_RESOURCE = 1;
 using rt::EXIT_STARTUP;
 using rt::EXIT_USAGE;
 
+#ifdef _WIN32
+#define DEFAULT_PORT_TEXT "COM1"
+#else
+#define DEFAULT_PORT_TEXT "/dev/ttyS0"
+#endif
+
 const char USAGE[] =
     "usage: vst_gse [options]          live: the telemetry link on COM1\n"
     "       vst_gse [options] FILE     playback of a recording\n"
-    "  --port DEVICE   device that COM1 stands for (default /dev/ttyS0)\n"
+    "  --port DEVICE   device that COM1 stands for (default " DEFAULT_PORT_TEXT ")\n"
     "  --headless      no window (for unattended recording, scripts and tests)\n"
     "  --trace FILE    write every run-time call as one JSON line ('-' = stdout)\n"
     "  --events FILE   scripted operator input: lines of '<n> <PANEL_NAME> [<value>]'\n"
@@ -149,6 +156,10 @@ void install_quit_signals() {
   // ignored (nohup), the program keeps it ignored.
   if (std::signal(SIGHUP, on_quit_signal) == SIG_IGN) std::signal(SIGHUP, SIG_IGN);
 #endif
+#ifdef SIGBREAK
+  // Windows: Ctrl+Break in the console (it sends no SIGTERM).
+  std::signal(SIGBREAK, on_quit_signal);
+#endif
 }
 // ------------------------------------------------------------------------------
 
@@ -194,6 +205,7 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
       return EXIT_STARTUP;
     }
   }
+  rt::set_com_port(rt::make_qt_serial_port());
   if (!opt.port.empty()) rt::set_com_path(opt.port);
   rt::set_speed(opt.speed);
   // The window's transport shows the position in this file; none in live mode.

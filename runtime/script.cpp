@@ -12,19 +12,20 @@ namespace rt {
 
 namespace {
 
-bool parse_long(const std::string& text, long* out) {
+// long long, not long: long is 32 bits on Windows.
+bool parse_long(const std::string& text, long long* out) {
   if (text.empty()) return false;
   errno = 0;
   char* end = nullptr;
-  long v = std::strtol(text.c_str(), &end, 10);
+  long long v = std::strtoll(text.c_str(), &end, 10);
   if (errno != 0 || *end != '\0') return false;
   *out = v;
   return true;
 }
 
 bool parse_int32(const std::string& text, int* out) {
-  long v = 0;
-  if (!parse_long(text, &v) || v < -2147483648L || v > 2147483647L) return false;
+  long long v = 0;
+  if (!parse_long(text, &v) || v < -2147483648LL || v > 2147483647LL) return false;
   *out = static_cast<int>(v);
   return true;
 }

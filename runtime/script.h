@@ -13,7 +13,7 @@ namespace rt {
 
 struct ScriptEvent {
   int line = 0;           // line number in the file, for messages
-  long after_passes = 0;  // n
+  long long after_passes = 0;  // n (64 bits on every platform)
   std::string name;       // PANEL_*
   bool has_value = false;
   std::string value;      // as written (a text control takes the rest of the line)

@@ -154,7 +154,8 @@ bool trace_open(const std::string& path, std::string* error) {
     trace_name = "standard output";
     return true;
   }
-  FILE* fp = std::fopen(path.c_str(), "w");
+  // Binary: lines end in LF on every platform (no "\r\n" on Windows).
+  FILE* fp = std::fopen(path.c_str(), "wb");
   if (!fp) {
     *error = "cannot write trace file " + path + ": " + std::strerror(errno);
     return false;

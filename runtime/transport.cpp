@@ -50,8 +50,15 @@ std::atomic<int64_t> input_bytes{0};
 
 std::string local_time_text() {
   std::time_t now = std::time(nullptr);
+  std::tm local{};
+  // Thread-safe, unlike localtime(): its name differs on Windows.
+#ifdef _WIN32
+  localtime_s(&local, &now);
+#else
+  localtime_r(&now, &local);
+#endif
   char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", std::localtime(&now));
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
   return text;
 }
 
@@ -201,7 +208,7 @@ bool transport_run_spectra_request() {
     transport_post_message("Spectra not saved: the program offers no spectra export");
     return true;
   }
-  FILE* out = std::fopen(path.c_str(), "w");
+  FILE* out = std::fopen(path.c_str(), "wb");  // LF line ends on every platform
   if (!out) {
     transport_post_message("Spectra not saved: cannot write " + path + ": " + std::strerror(errno));
     return true;

@@ -35,7 +35,7 @@ struct UiState {
   std::vector<ScriptEvent> script;
   std::string script_path;
   size_t script_next = 0;
-  long passes_done = 0;  // polls that found no event, so a frame pass followed
+  long long passes_done = 0;  // polls that found no event, so a frame pass followed
   bool quit_at_end = false;
   bool input_ended = false;
   long ended_at_pass = -1;  // passes_done when the input was first seen ended

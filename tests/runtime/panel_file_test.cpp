@@ -6,6 +6,7 @@
 
 #include "app/panel.h"
 #include "runtime/panel_file.h"
+#include "support/builtin_panel.h"
 #include "support/files.h"
 
 namespace {
@@ -71,6 +72,29 @@ TEST(PanelFile, the_panel_has_every_control_with_its_kind_and_type) {
   // Housekeeping displays 26..61 and the kind values are all doubles.
   for (int id = PANEL_HK02; id <= PANEL_HK00; ++id)
     EXPECT_EQ(by_id[id]->type, ValueType::Double) << by_id[id]->name;
+}
+
+// The Windows check's unit tests load the built-in layout in place of the
+// file (no XML reader without Qt): it must be what the reader makes of it.
+TEST(PanelFile, builtin_layout_is_what_the_reader_makes_of_the_file) {
+  rt::PanelLayout file;
+  std::string error;
+  ASSERT_TRUE(rt::read_panel_file(rt::find_panel_file("gse.uir"), PANEL, &file, &error)) << error;
+  const rt::PanelLayout builtin = testing_panel::builtin_gse_layout();
+  EXPECT_EQ(builtin.resource, file.resource);
+  EXPECT_EQ(builtin.title, file.title);
+  ASSERT_EQ(builtin.controls.size(), file.controls.size());
+  for (size_t i = 0; i < file.controls.size(); ++i) {
+    const rt::ControlInfo& want = file.controls[i];
+    const rt::ControlInfo& got = builtin.controls[i];
+    EXPECT_EQ(got.name, want.name) << "control " << i;
+    EXPECT_EQ(got.id, want.id) << want.name;
+    EXPECT_EQ(got.widget_class, want.widget_class) << want.name;
+    EXPECT_EQ(got.kind, want.kind) << want.name;
+    EXPECT_EQ(got.type, want.type) << want.name;
+    EXPECT_EQ(got.has_initial, want.has_initial) << want.name;
+    EXPECT_EQ(got.initial, want.initial) << want.name;
+  }
 }
 
 std::string form(const std::string& widgets, int resource = 1) {

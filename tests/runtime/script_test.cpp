@@ -37,10 +37,11 @@ TEST(EventScript, reads_counts_names_and_values_of_each_type) {
                     "  3 PANEL_YMIN 1e-4   # a comment after a number\n"
                     "3 PANEL_QUIT\n"
                     "7 PANEL_STATUS a text, with # and commas\r\n"
-                    "9 PANEL_ACCUM 0\n",
+                    "9 PANEL_ACCUM 0\n"
+                    "4294967296 PANEL_CLEAR\n",
                     &ev, &error))
       << error;
-  ASSERT_EQ(ev.size(), 5u);
+  ASSERT_EQ(ev.size(), 6u);
   EXPECT_EQ(ev[0].id, PANEL_COUNT);
   EXPECT_EQ(ev[0].value, "-2147483648");
   EXPECT_EQ(ev[1].after_passes, 3);
@@ -49,6 +50,7 @@ TEST(EventScript, reads_counts_names_and_values_of_each_type) {
   EXPECT_EQ(ev[3].value, "a text, with # and commas");
   EXPECT_EQ(ev[3].line, 6);
   EXPECT_EQ(ev[4].id, PANEL_ACCUM);
+  EXPECT_EQ(ev[5].after_passes, 4294967296LL) << "a count beyond 32 bits, wherever long is 32 bits";
 }
 
 TEST(EventScript, refuses_bad_lines_naming_the_line) {

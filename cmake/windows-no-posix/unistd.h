@@ -1,0 +1,4 @@
+// The Windows check refuses <unistd.h> in the portable code: a POSIX header that
+// MinGW supplies but Windows itself does not (see GSE_CORE_ONLY in the top
+// CMakeLists.txt).
+#error "<unistd.h> is POSIX-only: the system code and the Qt-free run-time use the standard library"
