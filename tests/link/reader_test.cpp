@@ -1,9 +1,11 @@
 // The file playback reader over real files and FIFOs: pacing,
 // resynchronisation and the discarded-byte count.
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -64,6 +66,9 @@ class Reader : public ::testing::Test {
     std::string path = dir_.file(fifo ? "playback.fifo" : "playback.dat");
     std::thread writer;
     if (fifo) {
+#ifdef _WIN32
+      ADD_FAILURE() << "no FIFOs on Windows";
+#else
       unlink(path.c_str());
       EXPECT_EQ(mkfifo(path.c_str(), 0600), 0) << path;
       writer = std::thread([path, content] {
@@ -75,6 +80,7 @@ class Reader : public ::testing::Test {
         }
         if (fd >= 0) close(fd);
       });
+#endif
     } else {
       testing_files::write_file(path, content);
     }
@@ -163,7 +169,11 @@ TEST_F(Reader, returns_good_frames_and_counts_bytes_between_them_exactly) {
   };
   // A FIFO cannot seek: the stream's look-back serves the steps back, so it
   // plays exactly as the file.
+#ifdef _WIN32
+  for (const bool fifo : {false}) {  // the same cases through a FIFO where there are FIFOs
+#else
   for (const bool fifo : {false, true}) {
+#endif
     for (const auto& c : cases) {
       const std::string name = std::string(c.name) + (fifo ? " (FIFO)" : " (file)");
       nskip_reset_for_tests();
