@@ -68,6 +68,19 @@ bool quit_pending() {
   return quit != 0 && ui().model && ui().model->has_event(quit);
 }
 
+// The Count's finished look (attribute 10 = 2) says that accumulation has
+// stopped; the system sets it and never clears it. Operator input that
+// switches Accumulate on ends it: if the count is spent, the system's next
+// frame marks it again.
+void end_finished_look(PanelModel& m, int id) {
+  const ControlInfo* accum = m.find(std::string_view("PANEL_ACCUM"));
+  const ControlInfo* count = m.find(std::string_view("PANEL_COUNT"));
+  int on = 0;
+  if (accum && count && id == accum->id && m.get_int(id, &on) && on != 0 &&
+      m.attr(count->id, ATTR_DONE_LOOK) == DONE_LOOK_ON)
+    m.set_attr(count->id, ATTR_DONE_LOOK, 0);
+}
+
 // How often a paused Delay looks for a quit and a spectra request.
 constexpr int HOLD_POLL_MS = 50;
 
@@ -178,6 +191,8 @@ int GetUserEvent(int wait, int* panel, int* ctrl) {
     id = ev.id;
     got = true;
   }
+  // Takes the operator's committed value into the control now, so the
+  // system's handler reads it even if the system wrote the control since.
   if (!got) got = m->take_event(&id);
   if (!got && s.quit_at_end && s.input_ended && s.script_next >= s.script.size()) {
     id = quit_control();
@@ -187,6 +202,7 @@ int GetUserEvent(int wait, int* panel, int* ctrl) {
     ++s.passes_done;
     return 0;
   }
+  end_finished_look(*m, id);
   if (tracing()) trace_emit(control_line("Event", id));
   *panel = PANEL_HANDLE;
   *ctrl = id;
