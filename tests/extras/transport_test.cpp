@@ -5,6 +5,8 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -303,13 +305,33 @@ TEST(SpectraExport, is_saved_while_playback_is_paused) {
 }
 
 TEST(SpectraExport, a_file_that_cannot_be_written_is_reported_not_claimed) {
-  rt::reset_ui_for_tests();
-  RegisterSpectraExport([](void*, FILE* out) { std::fputs("x\n", out); }, nullptr);
-  rt::transport_request_spectra("/nonexistent-dir/spectra.csv");
-  EXPECT_TRUE(rt::transport_run_spectra_request());
-  const std::string text = rt::transport_message().text;
-  EXPECT_EQ(text.rfind("Spectra not saved: cannot write /nonexistent-dir/spectra.csv", 0), 0u) << text;
-  EXPECT_FALSE(rt::transport_run_spectra_request()) << "a request is handled once";
+  using Writer = void (*)(void*, FILE*);
+  const Writer short_rows = [](void*, FILE* out) { std::fputs("x\n", out); };
+  // More than a stream buffer: the error comes in the middle of the rows.
+  const Writer long_rows = [](void*, FILE* out) {
+    for (int i = 0; i < 5000; ++i) std::fputs("256,255,4064,64,123456789,1000,1.23456789\n", out);
+  };
+  struct Case {
+    const char* name;
+    const char* path;
+    Writer write;
+    const char* message;
+  } cases[] = {
+      {"no such directory", "/nonexistent-dir/spectra.csv", short_rows,
+       "Spectra not saved: cannot write /nonexistent-dir/spectra.csv: "},
+      {"disk full in the middle", "/dev/full", long_rows, "Spectra not saved: error writing /dev/full"},
+      {"disk full at the close", "/dev/full", short_rows, "Spectra not saved: error writing /dev/full"},
+  };
+  for (const Case& c : cases) {
+    if (std::string(c.path) == "/dev/full" && !std::filesystem::exists(c.path)) continue;
+    rt::reset_ui_for_tests();
+    RegisterSpectraExport(c.write, nullptr);
+    rt::transport_request_spectra(c.path);
+    EXPECT_TRUE(rt::transport_run_spectra_request()) << c.name;
+    const std::string text = rt::transport_message().text;
+    EXPECT_EQ(text.rfind(c.message, 0), 0u) << c.name << ": " << text;
+    EXPECT_FALSE(rt::transport_run_spectra_request()) << c.name << ": a request is handled once";
+  }
   rt::reset_ui_for_tests();
 }
 

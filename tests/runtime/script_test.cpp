@@ -59,6 +59,10 @@ TEST(EventScript, refuses_bad_lines_naming_the_line) {
       {"0 PANEL_COUNT 1.5\n", "ev.txt:1: PANEL_COUNT takes a 32-bit integer"},
       {"0 PANEL_COUNT 2147483648\n", "ev.txt:1: PANEL_COUNT takes a 32-bit integer"},
       {"0 PANEL_YMAX ten\n", "ev.txt:1: PANEL_YMAX takes a decimal number"},
+      {"0 PANEL_YMAX inf\n", "ev.txt:1: PANEL_YMAX takes a decimal number"},
+      {"0 PANEL_YMAX nan\n", "ev.txt:1: PANEL_YMAX takes a decimal number"},
+      {"0 PANEL_YMAX 1e999\n", "ev.txt:1: PANEL_YMAX takes a decimal number"},
+      {"0 PANEL_YMIN -1e39\n", "ev.txt:1: PANEL_YMIN takes a decimal number"},
       {"0 PANEL_QUIT 1\n", "ev.txt:1: PANEL_QUIT (command button) takes no value"},
       {"0 PANEL_SPEC48 1\n", "ev.txt:1: PANEL_SPEC48 (XY graph) takes no value"},
   };
