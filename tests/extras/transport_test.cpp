@@ -307,9 +307,13 @@ TEST(SpectraExport, is_saved_while_playback_is_paused) {
 TEST(SpectraExport, a_file_that_cannot_be_written_is_reported_not_claimed) {
   using Writer = void (*)(void*, FILE*);
   const Writer short_rows = [](void*, FILE* out) { std::fputs("x\n", out); };
-  // More than a stream buffer: the error comes in the middle of the rows.
+  // The disk fills in the middle of the rows. The last block is larger
+  // than the stream's buffer, so it goes straight to the file and leaves
+  // nothing for the close to flush: only the stream's error flag tells.
   const Writer long_rows = [](void*, FILE* out) {
-    for (int i = 0; i < 5000; ++i) std::fputs("256,255,4064,64,123456789,1000,1.23456789\n", out);
+    for (int i = 0; i < 100; ++i) std::fputs("256,255,4064,64,123456789,1000,1.23456789\n", out);
+    static const std::vector<char> block(65536, '0');
+    std::fwrite(block.data(), 1, block.size(), out);
   };
   struct Case {
     const char* name;

@@ -63,6 +63,9 @@ TEST(EventScript, refuses_bad_lines_naming_the_line) {
       {"0 PANEL_YMAX nan\n", "ev.txt:1: PANEL_YMAX takes a decimal number"},
       {"0 PANEL_YMAX 1e999\n", "ev.txt:1: PANEL_YMAX takes a decimal number"},
       {"0 PANEL_YMIN -1e39\n", "ev.txt:1: PANEL_YMIN takes a decimal number"},
+      {"0 PANEL_F12 inf\n", "ev.txt:1: PANEL_F12 takes a decimal number"},
+      {"0 PANEL_F12 nan\n", "ev.txt:1: PANEL_F12 takes a decimal number"},
+      {"0 PANEL_F12 -1e999\n", "ev.txt:1: PANEL_F12 takes a decimal number"},
       {"0 PANEL_QUIT 1\n", "ev.txt:1: PANEL_QUIT (command button) takes no value"},
       {"0 PANEL_SPEC48 1\n", "ev.txt:1: PANEL_SPEC48 (XY graph) takes no value"},
   };
