@@ -177,7 +177,9 @@ TEST(PanelModel, a_committed_value_reaches_the_control_when_its_event_is_taken) 
     EXPECT_EQ(i, step.count) << "after the event of " << step.id;
     m.state(2, &s);
     EXPECT_EQ(s.committed, step.committed) << "after the event of " << step.id;
-    if (step.id != 1) EXPECT_FALSE(m.changed_since(before).empty()) << "redrawn after " << step.id;
+    if (step.id != 1) {
+      EXPECT_FALSE(m.changed_since(before).empty()) << "redrawn after " << step.id;
+    }
   }
   m.get_float(3, &f);
   EXPECT_EQ(f, 0.5f);
