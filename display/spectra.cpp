@@ -37,15 +37,17 @@ constexpr int LINE_STYLE = 0;
 constexpr int POINT_FREQ = 1;
 constexpr int PLOT_COLOR = 255;
 
-// Totals wrap modulo 2^32 rather than overflow (they would need years of
-// full-scale counts to get there).
+// Frame counts wrap modulo 2^32 rather than overflow (2^31 frames of one
+// block is years of telemetry).
 int32_t wrap_add(int32_t a, int32_t b) {
   return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
 }
 
 // total / (width * blocks * frames * tscale). The divisor is formed in 64
-// bits: width 64 x 32 blocks overflows 32 bits at 2^20 frames.
-float rate(int32_t total, int width, int blocks, int32_t frames, float tscale) {
+// bits: width 64 x 32 blocks overflows 32 bits at 2^20 frames. Totals below
+// 2^53 convert to double exactly, so a rate is the same as with 32-bit
+// totals for as long as those would have held the value.
+float rate(int64_t total, int width, int blocks, int32_t frames, float tscale) {
   if (frames == 0) return 0.0f;
   int64_t divisor = static_cast<int64_t>(width) * blocks * frames;
   return static_cast<float>(static_cast<double>(total) /
@@ -92,15 +94,13 @@ void spectra_accumulate(spectra_t& s, const uint8_t* frame, int fsub, int fkind,
     s.nfr256[fsub] = wrap_add(s.nfr256[fsub], 1);
     for (int i = 0; i < BLOCK256; ++i) {
       int32_t word = glueshort(frame + OFF_SPEC256 + 2 * i);
-      int32_t& total = s.acc256[BLOCK256 * fsub + i];
-      total = wrap_add(total, acc_on > 0 ? word : -word);
+      s.acc256[BLOCK256 * fsub + i] += acc_on > 0 ? word : -word;
     }
   }
   s.nfr48[fkind] = wrap_add(s.nfr48[fkind], 1);
   for (int i = 0; i < BLOCK48; ++i) {
     int32_t word = glueshort(frame + OFF_SPEC48 + 2 * i);
-    int32_t& total = s.acc48[BLOCK48 * fkind + i];
-    total = wrap_add(total, word);
+    s.acc48[BLOCK48 * fkind + i] += word;
   }
 }
 
@@ -140,12 +140,12 @@ void spectra_clear(spectra_t& s, int panel) {
 void spectra_write_csv(const spectra_t& s, FILE* out) {
   std::fprintf(out, "spectrum,channel,position,width,total,frames,rate\n");
   for (int i = 0; i < N48; ++i)
-    std::fprintf(out, "48,%d,%.9g,%d,%ld,%ld,%.9g\n", i, static_cast<double>(s.ctr48[i]),
-                 s.wid48[i], static_cast<long>(s.acc48[i]),
+    std::fprintf(out, "48,%d,%.9g,%d,%lld,%ld,%.9g\n", i, static_cast<double>(s.ctr48[i]),
+                 s.wid48[i], static_cast<long long>(s.acc48[i]),
                  static_cast<long>(s.nfr48[i / BLOCK48]), static_cast<double>(rate48(s, i)));
   for (int i = 0; i < N256; ++i)
-    std::fprintf(out, "256,%d,%.9g,%d,%ld,%ld,%.9g\n", i, static_cast<double>(s.ctr256[i]),
-                 s.wid256[i], static_cast<long>(s.acc256[i]),
+    std::fprintf(out, "256,%d,%.9g,%d,%lld,%ld,%.9g\n", i, static_cast<double>(s.ctr256[i]),
+                 s.wid256[i], static_cast<long long>(s.acc256[i]),
                  static_cast<long>(s.nfr256[i / BLOCK256]), static_cast<double>(rate256(s, i)));
 }
 

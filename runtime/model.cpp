@@ -93,6 +93,10 @@ bool PanelModel::set_int(int id, int value) {
 
 bool PanelModel::set_double(int id, double value) {
   std::lock_guard lock(mu_);
+  return store_double(id, value);
+}
+
+bool PanelModel::store_double(int id, double value) {
   const ControlInfo* c = find(id);
   if (!c || !is_numeric(c->type)) return false;
   ControlState& s = *slot(id);
@@ -249,6 +253,9 @@ bool PanelModel::state(int id, ControlState* out) const {
   const ControlState* s = slot(id);
   if (!s) return false;
   *out = *s;
+  out->committed.reset();
+  for (const Event& e : events_)
+    if (e.id == id && e.value) out->committed = e.value;
   return true;
 }
 
@@ -276,14 +283,26 @@ bool PanelModel::visible() const {
 
 void PanelModel::post_event(int id) {
   std::lock_guard lock(mu_);
-  events_.push_back(id);
+  events_.push_back(Event{id, std::nullopt});
+}
+
+void PanelModel::post_event(int id, double value) {
+  std::lock_guard lock(mu_);
+  events_.push_back(Event{id, value});
+  // The window shows the committed value from now on.
+  if (ControlState* s = slot(id)) touch(*s);
 }
 
 bool PanelModel::take_event(int* id) {
   std::lock_guard lock(mu_);
   if (events_.empty()) return false;
-  *id = events_.front();
+  const Event e = events_.front();
   events_.pop_front();
+  *id = e.id;
+  if (e.value && !store_double(e.id, *e.value)) {
+    // Not a value the control can hold: it keeps its own, shown again.
+    if (ControlState* s = slot(e.id)) touch(*s);
+  }
   return true;
 }
 
@@ -294,7 +313,7 @@ size_t PanelModel::pending_events() const {
 
 bool PanelModel::has_event(int id) const {
   std::lock_guard lock(mu_);
-  return std::find(events_.begin(), events_.end(), id) != events_.end();
+  return std::any_of(events_.begin(), events_.end(), [id](const Event& e) { return e.id == id; });
 }
 
 uint64_t PanelModel::version() const {

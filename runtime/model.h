@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -80,6 +81,10 @@ struct ControlState {
   std::array<uint64_t, 4> appended{};
   int strip_next = 0;  // trace that takes the next value
   uint64_t version = 0;  // model version of the last change
+  // Input controls: the value the operator committed last, while its event
+  // waits to be handed over (the control takes it then). The window shows
+  // this rather than `i` / `f`, which the system may still be writing.
+  std::optional<double> committed;
 };
 
 class PanelModel {
@@ -130,9 +135,14 @@ class PanelModel {
   void set_visible(bool visible);
   bool visible() const;
 
-  // Operator events: the window (or the event script) commits input.
+  // Operator events: the window commits input. A committed value travels
+  // with its event and goes into the control only when the event is taken,
+  // so whoever takes it (GetUserEvent, for the system's handler) reads what
+  // the operator committed, even if the system wrote the control meanwhile.
   void post_event(int id);
-  // Pops the oldest event; false when none is pending.
+  void post_event(int id, double value);
+  // Pops the oldest event and puts its value, if any, into the control
+  // (converted as set_double does); false when none is pending.
   bool take_event(int* id);
   size_t pending_events() const;
   // True when an event of control `id` is waiting (the event stays queued).
@@ -148,6 +158,8 @@ class PanelModel {
   ControlState* slot(int id);
   const ControlState* slot(int id) const;
   void touch(ControlState& s) { s.version = ++version_; }
+  // set_double's work, for a caller that holds the lock.
+  bool store_double(int id, double value);
   // Applies `change` to one axis of a graph, under the lock.
   bool change_axis(int id, Axis ControlState::*axis, const std::function<void(Axis&)>& change);
 
@@ -156,7 +168,11 @@ class PanelModel {
   mutable std::mutex mu_;
   std::map<int, size_t> index_;  // id -> position in layout_.controls / states_
   std::vector<ControlState> states_;
-  std::deque<int> events_;
+  struct Event {
+    int id = 0;
+    std::optional<double> value;  // committed with the event
+  };
+  std::deque<Event> events_;
   std::string title_;
   bool visible_ = false;
   uint64_t version_ = 0;

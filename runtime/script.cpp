@@ -178,6 +178,8 @@ bool check_event_script(std::vector<ScriptEvent>* events, const PanelLayout& pan
       case ValueType::Double: {
         double v;
         ok = parse_number(value, &v);
+        // A float control cannot hold what lies beyond a float's range.
+        if (ok && c->type == ValueType::Float) ok = std::isfinite(static_cast<float>(v));
         if (!ok) *error = where + ev.name + " takes a decimal number, not \"" + value + "\"";
         break;
       }

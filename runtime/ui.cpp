@@ -38,7 +38,7 @@ struct UiState {
   long long passes_done = 0;  // polls that found no event, so a frame pass followed
   bool quit_at_end = false;
   bool input_ended = false;
-  long ended_at_pass = -1;  // passes_done when the input was first seen ended
+  long long ended_at_pass = -1;  // passes_done when the input was first seen ended
 };
 
 UiState& ui() {
@@ -73,10 +73,24 @@ void report_unraised_events(const UiState& s) {
   const ScriptEvent& next = s.script[s.script_next];
   std::fprintf(stderr,
                "vst_gse: event script %s: %zu of %zu events not raised: the input ended "
-               "after %ld frame passes; the first left is line %d (after %ld passes: %s)\n",
+               "after %lld frame passes; the first left is line %d (after %lld passes: %s)\n",
                s.script_path.c_str(), s.script.size() - s.script_next, s.script.size(),
-               s.ended_at_pass, next.line, next.after_passes, next.name.c_str());
+               s.ended_at_pass, next.line,
+               static_cast<long long>(next.after_passes), next.name.c_str());
   std::fflush(stderr);
+}
+
+// The Count's finished look (attribute 10 = 2) says that accumulation has
+// stopped; the system sets it and never clears it. Operator input that
+// switches Accumulate on ends it: if the count is spent, the system's next
+// frame marks it again.
+void end_finished_look(PanelModel& m, int id) {
+  const ControlInfo* accum = m.find(std::string_view("PANEL_ACCUM"));
+  const ControlInfo* count = m.find(std::string_view("PANEL_COUNT"));
+  int on = 0;
+  if (accum && count && id == accum->id && m.get_int(id, &on) && on != 0 &&
+      m.attr(count->id, ATTR_DONE_LOOK) == DONE_LOOK_ON)
+    m.set_attr(count->id, ATTR_DONE_LOOK, 0);
 }
 
 }  // namespace
@@ -199,6 +213,8 @@ int GetUserEvent(int wait, int* panel, int* ctrl) {
     id = ev.id;
     got = true;
   }
+  // Takes the operator's committed value into the control now, so the
+  // system's handler reads it even if the system wrote the control since.
   if (!got) got = m->take_event(&id);
   if (!got && s.quit_at_end && s.input_ended) {
     // Headless playback quits by itself at the end of the input: at once
@@ -220,6 +236,7 @@ int GetUserEvent(int wait, int* panel, int* ctrl) {
     return 0;
   }
   if (id == s.quit_id) s.quit_handed = true;
+  end_finished_look(*m, id);
   if (tracing()) trace_emit(control_line("Event", id));
   *panel = PANEL_HANDLE;
   *ctrl = id;

@@ -3,6 +3,7 @@
 // sends back, or writes a recording. See usage_text() for the options.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <signal.h>
 #include <termios.h>
 #include <unistd.h>
@@ -25,8 +26,12 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int POLL_MS = 100;          // how often blocked calls look at the stop flag
 constexpr int UPLINK_QUIET_MS = 100;  // a pending command is complete after this silence
-constexpr double LINGER_S = 0.5;      // after the last frame, time for the last acks
+constexpr double LINGER_S = 0.5;      // once the last frame is taken, time for the last acks
 constexpr double FULL_LINK_DROP_S = 1.0;
+// At the end on a pty: a station that takes none of the bytes still in
+// flight for this long is taken to be gone.
+constexpr double NOBODY_READS_S = 10.0;
+constexpr int DRAIN_POLL_MS = 10;
 
 volatile sig_atomic_t stop_requested = 0;
 
@@ -151,6 +156,25 @@ bool write_all(int fd, int unread_fd, const uint8_t* data, size_t n, std::string
     }
   }
   return true;
+}
+
+// Closing a pty hangs it up, and the slave loses what it has not read yet;
+// a line would still deliver bytes already sent. So before the end, wait
+// until the station has taken them (the slave's input queue is empty), or
+// until it has taken none for NOBODY_READS_S.
+void wait_until_taken(int slave_fd) {
+  int left = 0;
+  int last_left = -1;
+  auto progress = Clock::now();
+  while (!stop_requested && ioctl(slave_fd, FIONREAD, &left) == 0 && left > 0) {
+    if (left != last_left) {
+      last_left = left;
+      progress = Clock::now();
+    } else if (std::chrono::duration<double>(Clock::now() - progress).count() >= NOBODY_READS_S) {
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(DRAIN_POLL_MS));
+  }
 }
 
 void sleep_until(Clock::time_point when) {
@@ -309,6 +333,7 @@ int run(const sim::Options& opt) {
   }
   if (opt.link()) {
     if (status == 0 && !stop_requested) {
+      if (link.slave_fd >= 0) wait_until_taken(link.slave_fd);
       sleep_until(Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(LINGER_S)));
     }
     uplink_done = true;

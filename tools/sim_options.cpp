@@ -117,7 +117,8 @@ std::string parse_options(const std::vector<std::string>& args, Options& out) {
 const char* usage_text() {
   return "usage: gse_sim (--port DEVICE | --pty | --out FILE) [options]\n"
          "Plays the instrument: sends telemetry frames to a serial device, to a\n"
-         "pseudo-terminal it creates (its path is printed first: \"pty PATH\"), or\n"
+         "pseudo-terminal it creates (its path is printed first: \"pty PATH\"; at\n"
+         "the end it waits until the station has read what was sent), or\n"
          "writes a recording. On a link the frames carry the \"++-\" escape and\n"
          "what the station sends back is printed (\"uplink RCVD\", \"uplink command ...\").\n"
          "  --frames N            frames to send (default: until killed on a link,\n"

@@ -257,10 +257,7 @@ void PanelWindow::connect_input(Binding& b) {
       break;
     case Kind::Switch:
       connect(static_cast<QAbstractButton*>(b.widget), &QAbstractButton::clicked, this,
-              [this, id](bool on) {
-                model_.set_int(id, on ? 1 : 0);
-                model_.post_event(id);
-              });
+              [this, id](bool on) { model_.post_event(id, on ? 1 : 0); });
       break;
     case Kind::IntInput:
     case Kind::FloatInput: {
@@ -276,6 +273,8 @@ void PanelWindow::connect_input(Binding& b) {
 }
 
 // Enter always commits; leaving the field commits only an edited value.
+// The value goes with the event: the control takes it when the system is
+// handed the event, and shows it meanwhile.
 void PanelWindow::commit_spin(Binding& b) {
   if (closing_) return;
   const bool enter = b.enter;
@@ -287,13 +286,12 @@ void PanelWindow::commit_spin(Binding& b) {
   else
     value = static_cast<QDoubleSpinBox*>(b.widget)->value();
   if (enter || value != b.shown) {
-    if (b.info->kind == Kind::IntInput)
-      model_.set_int(id, static_cast<int>(value));
-    else
-      model_.set_float(id, static_cast<float>(value));
     b.shown = value;
     b.shown_text = static_cast<QAbstractSpinBox*>(b.widget)->text();
-    model_.post_event(id);
+    if (b.info->kind == Kind::IntInput)
+      model_.post_event(id, static_cast<int>(value));
+    else
+      model_.post_event(id, static_cast<float>(value));
     return;
   }
   // Not committed: show what the model holds now, which may have moved on
@@ -396,7 +394,7 @@ void PanelWindow::draw(Binding& b, const ControlState& s) {
     case Kind::Switch: {
       auto* box = static_cast<QCheckBox*>(b.widget);
       const QSignalBlocker block(box);
-      box->setChecked(s.i != 0);
+      box->setChecked((s.committed ? *s.committed : s.i) != 0);
       break;
     }
     case Kind::IntInput:
@@ -445,11 +443,11 @@ void PanelWindow::draw_spin(Binding& b, const ControlState& s) {
   const QSignalBlocker block(spin);
   if (b.info->kind == Kind::IntInput) {
     auto* box = static_cast<QSpinBox*>(spin);
-    box->setValue(s.i);
+    box->setValue(s.committed ? static_cast<int>(*s.committed) : s.i);
     b.shown = box->value();
   } else {
     auto* box = static_cast<QDoubleSpinBox*>(spin);
-    box->setValue(static_cast<double>(s.f));
+    box->setValue(s.committed ? *s.committed : static_cast<double>(s.f));
     b.shown = box->value();
   }
   b.shown_text = spin->text();

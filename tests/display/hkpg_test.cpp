@@ -102,4 +102,11 @@ TEST(HkScaled, scales_match_the_sample_conversions) {
   EXPECT_TRUE(std::signbit(hk_scaled(6, 0))) << "-10.0 x 0 is -0.0";
 }
 
+TEST(HkScaled, slots_without_a_scale_give_the_raw_word) {
+  for (int slot : {-1, 36, 37, 39, 40, 1000}) {
+    EXPECT_EQ(hk_scaled(slot, 0x1234), 4660.0) << "slot " << slot;
+    EXPECT_EQ(hk_scaled(slot, -1), 65535.0) << "slot " << slot;
+  }
+}
+
 }  // namespace

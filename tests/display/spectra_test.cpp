@@ -1,5 +1,6 @@
 // The two spectra: bin tables, accumulation, rates and their plots.
 #include <cstdint>
+#include <cstdio>
 #include <numeric>
 #include <string>
 #include <vector>
@@ -127,6 +128,48 @@ TEST_F(SpectraTest, rate_divisor_holds_beyond_a_million_frames) {
     EXPECT_EQ(rate256(s, 255), static_cast<float>(expect256)) << n << " frames";
     EXPECT_EQ(rate48(s, 47), static_cast<float>(expect48)) << n << " frames";
   }
+}
+
+// 65 540 frames of full-scale words (32767) take a total past 2^31 - 1: seven
+// hours of kind-0 frames at the link rate. The total goes on, and the rate
+// stays 32767 / (width * blocks * 2.2), as it was while 32 bits held it.
+TEST_F(SpectraTest, full_scale_totals_do_not_wrap_after_seven_hours) {
+  FrameBuilder f;
+  f.spec48(0, 0x7FFF).spec256(0, 0x7FFF);
+  for (int n = 1; n <= 65540; ++n) {
+    feed(f, 0);      // kind 0, block 0
+    feed(f, 1, -1);  // kind 1, block 1, subtracted: runs negative
+    if (n == 65539) {
+      ASSERT_EQ(s.acc48[0], 2147516413) << "the last total 32 bits hold";
+      EXPECT_EQ(rate48(s, 0), 930.880676f) << "in range, 48 channel 0";
+      EXPECT_EQ(rate256(s, 0), 465.440338f) << "in range, 256 channel 0";
+    }
+  }
+  struct Case {
+    const char* name;
+    int64_t total;
+    int64_t expect_total;
+    float rate;
+    float expect_rate;
+  } cases[] = {
+      {"48 channel 0", s.acc48[0], 2147549180, rate48(s, 0), 930.880676f},
+      {"256 channel 0", s.acc256[0], 2147549180, rate256(s, 0), 465.440338f},
+      {"256 channel 8, subtracted", s.acc256[8], -2147549180, rate256(s, 8), -465.440338f},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.total, c.expect_total) << c.name;
+    EXPECT_EQ(c.rate, c.expect_rate) << c.name;
+  }
+  // "Save spectra" writes the whole total.
+  FILE* out = std::tmpfile();
+  ASSERT_NE(out, nullptr);
+  spectra_write_csv(s, out);
+  std::rewind(out);
+  std::string csv;
+  for (int ch; (ch = std::fgetc(out)) != EOF;) csv += static_cast<char>(ch);
+  std::fclose(out);
+  EXPECT_NE(csv.find("\n48,0,44,4,2147549180,65540,930.880676\n"), std::string::npos) << csv.substr(0, 200);
+  EXPECT_NE(csv.find("\n256,8,8.5,1,-2147549180,65540,-465.440338\n"), std::string::npos);
 }
 
 TEST_F(SpectraTest, redraw_replaces_the_plot_with_exact_arguments) {

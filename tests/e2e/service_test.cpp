@@ -209,6 +209,20 @@ TEST(Countdown, CountZeroOrSwitchOnAtZeroAccumulatesOneFrameThenStops) {
   EXPECT_EQ(count_shown(good[3]), 1);
 }
 
+// The count is tested for exactly 0: a negative one never runs out.
+TEST(Countdown, NegativeCountNeverRunsOutAndRedrawsEveryFrame) {
+  TempDir dir;
+  Playback run = play_ok(dir, frames(3), "0 PANEL_COUNT -1\n");
+  auto good = good_passes(passes(run.trace));
+  ASSERT_EQ(good.size(), 3u);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(good[i].count("PlotXY", "PANEL_SPEC256"), 1u) << "frame " << i + 1;
+    EXPECT_EQ(count_shown(good[i]), -2 - i) << "frame " << i + 1;
+    EXPECT_EQ(good[i].count("SetCtrlAttribute"), 0u) << "frame " << i + 1;
+    EXPECT_EQ(good[i].count("SetCtrlVal", "PANEL_ACCUM"), 0u) << "frame " << i + 1;
+  }
+}
+
 TEST(Countdown, SwitchingOffMarksCountAtOnceAndFreezesTheGraph) {
   TempDir dir;
   Playback run = play_ok(dir, frames(4), "1 PANEL_ACCUM 0\n3 PANEL_ACCUM 1\n");
@@ -313,6 +327,39 @@ TEST(AxisControls, XLogOnlySetsTheMappingAndKeepsTheStoredLimits) {
   EXPECT_EQ(range[0].number_field("xmax"), 255.0) << "xmax as stored within the run";
 }
 
+TEST(AxisControls, EachLimitSetsItsOwnAxisToTheStoredLimitsAndKeepsTheOther) {
+  TempDir dir;
+  Playback run = play_ok(dir, frames(1),
+                         "0 PANEL_XMIN 10\n0 PANEL_XMAX 255\n0 PANEL_YMIN 0.5\n0 PANEL_YMAX 100\n");
+  auto all = passes(run.trace);
+  const double ymin_default = static_cast<double>(0.001f);
+  const struct {
+    const char* ctrl;
+    int xmode;
+    double xmin, xmax;
+    int ymode;
+    double ymin, ymax;
+  } expected[] = {
+      {"PANEL_XMIN", AXIS_MANUAL, 10, 4095, AXIS_KEEP, ymin_default, 10},
+      {"PANEL_XMAX", AXIS_MANUAL, 10, 255, AXIS_KEEP, ymin_default, 10},
+      {"PANEL_YMIN", AXIS_KEEP, 10, 255, AXIS_MANUAL, 0.5, 10},
+      {"PANEL_YMAX", AXIS_KEEP, 10, 255, AXIS_MANUAL, 0.5, 100},
+  };
+  for (const auto& e : expected) {
+    auto events = event_passes(all, e.ctrl);
+    ASSERT_EQ(events.size(), 1u) << e.ctrl;
+    auto ranges = events[0].select("SetAxisRange", "PANEL_SPEC256");
+    ASSERT_EQ(ranges.size(), 1u) << e.ctrl << events[0].summary();
+    const Line& r = ranges[0];
+    EXPECT_EQ(r.int_field("xmode"), e.xmode) << e.ctrl;
+    EXPECT_EQ(r.number_field("xmin"), e.xmin) << e.ctrl;
+    EXPECT_EQ(r.number_field("xmax"), e.xmax) << e.ctrl;
+    EXPECT_EQ(r.int_field("ymode"), e.ymode) << e.ctrl;
+    EXPECT_EQ(r.number_field("ymin"), e.ymin) << e.ctrl;
+    EXPECT_EQ(r.number_field("ymax"), e.ymax) << e.ctrl;
+  }
+}
+
 TEST(RunRestart, EventWithoutHandlerRestartsWithDefaultCountSwitchLimitsAndTotals) {
   // A display field, a graph, and a field below the operator's controls.
   for (const char* ctrl : {"PANEL_STATUS", "PANEL_SPEC48", "PANEL_W190_K0"}) {
@@ -390,13 +437,6 @@ TEST(FailedRead, ChangesOnlyTheStatusAndEveryPassStillWaits) {
   EXPECT_TRUE(all[3].event && all[3].ctrl == "PANEL_QUIT");
 }
 
-struct SkipCase {
-  const char* what;
-  std::vector<uint8_t> recording;
-  std::vector<long long> skipped;  // PANEL_SKIPPED at each good frame
-  size_t resyncs;
-};
-
 std::vector<uint8_t> join(std::initializer_list<std::vector<uint8_t>> parts) {
   std::vector<uint8_t> out;
   for (const auto& p : parts) append(out, p);
@@ -408,6 +448,9 @@ std::vector<uint8_t> frame_bytes(uint32_t fcount) {
   return {f.begin(), f.end()};
 }
 
+// The reader's unit tests take each kind of damage apart; here one
+// recording with several of them shows that PANEL_SKIPPED carries the
+// running count, and that the waits reach the trace.
 TEST(SkippedCount, EqualsTheBytesBetweenGoodFramesWithOneLongWaitPerResync) {
   std::vector<uint8_t> bad(200, 0x55);
   bad[0] = SYNC0;
@@ -420,46 +463,44 @@ TEST(SkippedCount, EqualsTheBytesBetweenGoodFramesWithOneLongWaitPerResync) {
   std::vector<uint8_t> tail = frame_bytes(3);
   tail.resize(150);
 
-  // The damaged records must fail, or the cases test nothing.
+  // The damaged records must fail, or the recording tests nothing.
   std::vector<uint8_t> after_false = join({std::vector<uint8_t>(false_sync.begin() + 60, false_sync.end()), frame_bytes(2)});
   ASSERT_FALSE(checksum_ok(after_false.data()));
   std::vector<uint8_t> cut_record = join({cut, frame_bytes(3)});
   ASSERT_FALSE(checksum_ok(cut_record.data()));
 
-  const SkipCase cases[] = {
-      {"back to back", frames(3), {0, 0, 0}, 0},
-      {"leading garbage", join({std::vector<uint8_t>(37, 0x11), frames(2)}), {37, 37}, 1},
-      {"bad frame between good ones", join({frame_bytes(1), bad, frame_bytes(2)}), {0, 200}, 1},
-      {"false sync word in a bad frame", join({frame_bytes(1), false_sync, frame_bytes(2)}), {0, 200}, 2},
-      {"0xEB 0xEB 0x90 is no sync word", join({frame_bytes(1), {0x01, 0xEB, 0xEB, 0x90, 0x02}, frame_bytes(2)}), {0, 5}, 1},
-      {"0xFF passed over in the hunt", join({frame_bytes(1), {0xFF, 0xFF, 0xEB, 0xFF, 0x90, 0xFF, 0xFF}, frame_bytes(2)}), {0, 7}, 1},
-      {"cut frame", join({frame_bytes(1), cut, frame_bytes(3)}), {0, 120}, 1},
-      {"short tail not counted", join({frames(2), tail}), {0, 0}, 0},
-  };
-  for (const auto& c : cases) {
-    TempDir dir;
-    Playback run = play(dir, c.recording);
-    EXPECT_EQ(run.result.exit_code, 0) << c.what;
-    auto all = passes(run.trace);
-    auto good = good_passes(all);
-    std::vector<long long> skipped;
-    for (const auto& p : good) skipped.push_back(p.select("SetCtrlVal", "PANEL_SKIPPED").at(0).int_field("value"));
-    EXPECT_EQ(skipped, c.skipped) << c.what;
+  const std::vector<uint8_t> recording = join({
+      std::vector<uint8_t>(37, 0x11), frame_bytes(1),  // leading garbage: 37, one resync
+      bad, frame_bytes(2),                              // a bad frame: 200, one resync
+      cut, frame_bytes(3),                              // a cut frame: 120, one resync
+      false_sync, frame_bytes(2),                       // a false sync word: 200, two resyncs
+      tail,                                             // a short tail: not counted
+  });
+  const std::vector<long long> expected_skipped = {37, 237, 357, 557};
+  const size_t expected_resyncs = 5;
 
-    size_t frame_passes = 0, pacing = 0, resyncs = 0;
-    for (const auto& p : all) {
-      for (const auto& d : p.select("Delay")) (d.number_field("seconds") == 0.1 ? pacing : resyncs)++;
-      if (p.event) continue;
-      ++frame_passes;
-      EXPECT_EQ(p.count("SetCtrlVal", "PANEL_STATUS"), 1u) << c.what << p.summary();
-    }
-    EXPECT_EQ(frame_passes, good.size() + 1) << c.what << ": the good frames and one end of input";
-    EXPECT_EQ(pacing, frame_passes) << c.what;
-    EXPECT_EQ(resyncs, c.resyncs) << c.what;
-    EXPECT_EQ(testing_trace::select(run.trace, "Delay").size(), pacing + resyncs) << c.what;
-    for (const auto& d : testing_trace::select(run.trace, "Delay"))
-      EXPECT_TRUE(d.number_field("seconds") == 0.1 || d.number_field("seconds") == 1.0) << c.what << d.raw;
+  TempDir dir;
+  Playback run = play(dir, recording);
+  EXPECT_EQ(run.result.exit_code, 0);
+  auto all = passes(run.trace);
+  auto good = good_passes(all);
+  std::vector<long long> skipped;
+  for (const auto& p : good) skipped.push_back(p.select("SetCtrlVal", "PANEL_SKIPPED").at(0).int_field("value"));
+  EXPECT_EQ(skipped, expected_skipped) << "PANEL_SKIPPED at each good frame";
+
+  size_t frame_passes = 0, pacing = 0, resyncs = 0;
+  for (const auto& p : all) {
+    for (const auto& d : p.select("Delay")) (d.number_field("seconds") == 0.1 ? pacing : resyncs)++;
+    if (p.event) continue;
+    ++frame_passes;
+    EXPECT_EQ(p.count("SetCtrlVal", "PANEL_STATUS"), 1u) << p.summary();
   }
+  EXPECT_EQ(frame_passes, good.size() + 1) << "the good frames and one end of input";
+  EXPECT_EQ(pacing, frame_passes);
+  EXPECT_EQ(resyncs, expected_resyncs);
+  EXPECT_EQ(testing_trace::select(run.trace, "Delay").size(), pacing + resyncs);
+  for (const auto& d : testing_trace::select(run.trace, "Delay"))
+    EXPECT_TRUE(d.number_field("seconds") == 0.1 || d.number_field("seconds") == 1.0) << d.raw;
 }
 
 }  // namespace

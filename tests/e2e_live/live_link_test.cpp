@@ -1,10 +1,12 @@
-// Live reception end to end: the built vst_gse, headless, reads telemetry
-// from a pseudo-terminal on which the test plays the instrument.
+// Live mode end to end: the built vst_gse, headless, on a pseudo-terminal on
+// which the test plays the instrument: port set-up and run start, reception,
+// recording, acknowledgement, the command switch, quit and teardown.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <regex>
@@ -25,6 +27,13 @@ constexpr double START_S = 15.0;  // generous: start-up under a loaded machine
 constexpr double PASS_S = 10.0;   // bound on one frame pass being seen in the trace
 
 std::vector<uint8_t> bytes_of(const std::string& text) { return {text.begin(), text.end()}; }
+
+std::vector<uint8_t> from_hex(const std::string& hex_text) {
+  std::vector<uint8_t> out;
+  for (size_t i = 0; i + 1 < hex_text.size(); i += 2)
+    out.push_back(static_cast<uint8_t>(std::stoi(hex_text.substr(i, 2), nullptr, 16)));
+  return out;
+}
 
 // Stores "++-" at `offset` of the frame; on the link it becomes "++-1".
 FrameBuilder& with_plus_minus(FrameBuilder& f, int offset) {
@@ -57,22 +66,29 @@ std::vector<std::string> statuses_after_ready(const std::vector<Line>& trace) {
   return {at, all.end()};
 }
 
-// The quit was taken as PANEL_QUIT, sent "3\r", and the panel went before
-// the port.
+// The quit was taken as PANEL_QUIT; it sent "3\r", then the panel went,
+// then the port, with nothing else in between.
 void expect_orderly_teardown(const std::vector<Line>& trace, const std::string& how) {
   size_t quit = trace.size();
   for (size_t i = 0; i < trace.size(); ++i)
     if (trace[i].op == "Event" && trace[i].ctrl == "PANEL_QUIT") quit = i;
   ASSERT_LT(quit, trace.size()) << how << ": no PANEL_QUIT event in the trace";
-  const size_t discard = find_op(trace, "DiscardPanel", quit);
   const size_t close = find_op(trace, "CloseCom", quit);
+  ASSERT_LT(close, trace.size()) << how << ": no CloseCom after the quit";
   std::string after_quit;
-  for (size_t i = quit + 1; i < discard && i < trace.size(); ++i)
-    if (trace[i].op == "ComWrtByte") after_quit += trace[i].field("hex");
-  EXPECT_EQ(after_quit, "330D") << how << ": bytes sent between the quit event and DiscardPanel";
-  EXPECT_LT(discard, trace.size()) << how << ": no DiscardPanel after the quit";
-  EXPECT_LT(close, trace.size()) << how << ": no CloseCom after the quit";
-  EXPECT_LT(discard, close) << how << ": DiscardPanel must come before CloseCom";
+  for (size_t i = quit + 1; i <= close; ++i) after_quit += trace[i].op + trace[i].field("hex") + " ";
+  EXPECT_EQ(after_quit, "ComWrtByte33 ComWrtByte0D DiscardPanel CloseCom ")
+      << how << ": the quit bytes, then the panel, then the port";
+}
+
+// The recording's name for a start at time t: "%1d%03d%02d%02d.dat" of the
+// local year's last digit, day of the year, hour and minute.
+std::string recording_name_at(std::time_t t) {
+  const std::tm* local = std::localtime(&t);
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%1d%03d%02d%02d.dat", local->tm_year % 10, local->tm_yday,
+                local->tm_hour, local->tm_min);
+  return buf;
 }
 
 std::string stdout_of(const LiveSession& s) {
@@ -149,6 +165,8 @@ TEST(LiveLink, stream_with_escapes_noise_and_faults_is_shown_counted_and_recorde
   const std::vector<std::string> dumps{hex_dump(good1.vec()), hex_dump(good2.vec()),
                                        hex_dump(good3.vec())};
   EXPECT_EQ(values_of(trace, "PANEL_HEXDUMP"), dumps) << "hex dump of each good frame, escapes undone";
+  EXPECT_EQ(values_of(trace, "PANEL_COUNT"), (std::vector<std::string>{"999", "998", "997"}))
+      << "the live count starts at 1000";
   // 7 noise; then 2 noise + 200 bad checksum + 14 stored before the illegal
   // escape + 20 hunted; the abandoned partial frame adds nothing.
   const std::vector<std::string> skipped{"7", "243", "243"};
@@ -205,42 +223,57 @@ TEST(LiveLink, acknowledges_every_tenth_completed_frame_even_when_it_fails_its_c
   EXPECT_EQ(s.quit_by_signal(), 0);
 }
 
-TEST(LiveLink, command_switch_sends_54_bytes_on_and_2_bytes_off) {
-  LiveSession s("1 PANEL_CMD 1\n2 PANEL_CMD 0\n3 PANEL_QUIT\n");
+TEST(LiveLink, command_switch_and_quit_send_their_bytes_and_the_session_runs_in_order) {
+  const std::time_t started = std::time(nullptr);
+  LiveSession s("0 PANEL_CMD 1\n0 PANEL_CMD 0\n0 PANEL_QUIT\n");
+  InstrumentPty& link = s.link();
+  EXPECT_EQ(s.program().wait(30.0), 0) << "exit status; stdout: " << stdout_of(s);
+  const std::time_t ended = std::time(nullptr);
+  link.collect_until(58, std::chrono::seconds(5));
   const std::string on = std::string(50, 'A') + "\\x0D\\x0A1\\x0D";
   const std::string off = "3\\x0D";
-  InstrumentPty& link = s.link();
-  link.collect_until(58, std::chrono::seconds(30));
-  EXPECT_EQ(s.program().wait(10.0), 0) << "exit status; stdout: " << stdout_of(s);
-  link.collect();
   EXPECT_EQ(printable(link.received()), on + off + off)
       << "switch on (54 bytes), switch off (2 bytes), then quit (2 bytes)";
+
   const auto trace = s.trace();
+  EXPECT_EQ(printable(from_hex(hex_sent(trace, "ComWrtByte"))), on + off + off);
+  EXPECT_EQ(testing_trace::select(trace, "ComWrtByte").size(), 58u) << "one ComWrtByte per byte";
   std::vector<std::string> reads;
   for (const auto& line : testing_trace::select(trace, "GetCtrlVal", "PANEL_CMD"))
     reads.push_back(line.field("value"));
   EXPECT_EQ(reads, (std::vector<std::string>{"1", "0"})) << "switch values read";
-  EXPECT_EQ(testing_trace::select(trace, "ComWrtByte").size(), 58u) << "one ComWrtByte per byte";
-}
 
-TEST(LiveLink, scripted_quit_sends_3_cr_exits_0_and_tears_down_in_order) {
-  const std::time_t started = std::time(nullptr);
-  LiveSession s("1 PANEL_QUIT\n");
-  EXPECT_EQ(s.program().wait(30.0), 0) << "exit status; stdout: " << stdout_of(s);
-  s.link().collect_until(2, std::chrono::seconds(3));
-  EXPECT_EQ(hex(s.link().received()), "330D") << "bytes the instrument received";
-
-  const auto trace = s.trace();
   const auto open = testing_trace::select(trace, "OpenComConfig");
   ASSERT_EQ(open.size(), 1u);
+  EXPECT_EQ(open[0].int_field("port"), 1);
   EXPECT_EQ(open[0].field("device"), "COM1");
-  EXPECT_EQ(open[0].field("path"), s.link().slave_path());
+  EXPECT_EQ(open[0].field("path"), link.slave_path());
   EXPECT_EQ(open[0].int_field("baud"), 19200);
   EXPECT_EQ(open[0].int_field("parity"), 0);
   EXPECT_EQ(open[0].int_field("data"), 8);
   EXPECT_EQ(open[0].int_field("stop"), 1);
   EXPECT_EQ(open[0].int_field("result"), 0) << "the pseudo-terminal opened";
+
+  // Start-up, the run start, the events, the teardown.
+  auto index_of = [&](const std::string& op, const std::string& value = "") {
+    for (size_t i = 0; i < trace.size(); ++i)
+      if (trace[i].op == op && (value.empty() || trace[i].field("value") == value)) return static_cast<int>(i);
+    return -1;
+  };
+  const std::vector<int> order = {
+      index_of("OpenComConfig"), index_of("LoadPanel"),  index_of("DisplayPanel"),
+      index_of("SetCtrlVal", STATUS_SETUP), index_of("SetComTime"),
+      index_of("SetCtrlVal", STATUS_READY), index_of("Event"), index_of("DiscardPanel"),
+      index_of("CloseCom"),
+  };
+  for (size_t i = 0; i < order.size(); ++i) ASSERT_GE(order[i], 0) << "step " << i << " missing";
+  for (size_t i = 1; i < order.size(); ++i) EXPECT_LT(order[i - 1], order[i]) << "step " << i << " out of order";
+  const auto times = testing_trace::select(trace, "SetComTime");
+  ASSERT_EQ(times.size(), 2u);
+  EXPECT_EQ(times[0].number_field("seconds"), 0.1) << "the drain's time-out";
+  EXPECT_EQ(times[1].number_field("seconds"), 1.05) << "the link's time-out";
   expect_orderly_teardown(trace, "scripted quit");
+  EXPECT_EQ(trace.back().op, "CloseCom");
 
   // The recording is named from the start time and holds nothing: the link
   // was silent.
@@ -248,17 +281,42 @@ TEST(LiveLink, scripted_quit_sends_3_cr_exits_0_and_tears_down_in_order) {
   ASSERT_EQ(found.size(), 1u);
   const std::string name = std::filesystem::path(found[0]).filename().string();
   EXPECT_TRUE(std::regex_match(name, std::regex("[0-9]{8}\\.dat"))) << name;
-  auto name_at = [](std::time_t t) {
-    const std::tm* local = std::localtime(&t);
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%1d%03d%02d%02d.dat", local->tm_year % 10, local->tm_yday,
-                  local->tm_hour, local->tm_min);
-    return std::string(buf);
-  };
-  const std::time_t ended = std::time(nullptr);
-  EXPECT_TRUE(name == name_at(started) || name == name_at(ended))
-      << name << " is not named from the start time (" << name_at(started) << ")";
+  EXPECT_TRUE(name == recording_name_at(started) || name == recording_name_at(ended))
+      << name << " is not named from the start time (" << recording_name_at(started) << ")";
   EXPECT_TRUE(testing_files::read_file(found[0]).empty()) << "recording of a silent link";
+}
+
+TEST(LiveLink, a_recording_that_cannot_be_created_is_flagged_and_reception_goes_on) {
+  // Run as root, an unwritable folder is no obstacle: a directory of the
+  // recording's name (this minute's and the next) is.
+  const std::time_t now = std::time(nullptr);
+  LiveSession s("", {}, [now](const testing_files::TempDir& dir) {
+    for (std::time_t t : {now, now + 60}) std::filesystem::create_directory(dir.file(recording_name_at(t)));
+  });
+  ASSERT_TRUE(s.wait_for_status(STATUS_READY, START_S)) << "no run start; stdout: " << stdout_of(s);
+  s.link().send(escape_for_link(FrameBuilder().counter(9).bytes));
+  EXPECT_TRUE(s.wait_for_status(STATUS_GOOD, PASS_S)) << "the frame is still shown";
+  EXPECT_EQ(s.quit_by_signal(), 0);
+  EXPECT_EQ(stdout_of(s).rfind("NOT RECORDING", 0), 0u) << "stdout: " << stdout_of(s);
+  const auto title = testing_trace::select(s.trace(), "SetPanelAttribute");
+  ASSERT_EQ(title.size(), 1u);
+  EXPECT_NE(title[0].field("value").find("NOT RECORDING"), std::string::npos) << title[0].raw;
+}
+
+TEST(LiveLink, a_run_restart_sets_the_port_up_again_without_reopening_it) {
+  LiveSession s("0 PANEL_STATUS\n0 PANEL_QUIT\n");
+  EXPECT_EQ(s.program().wait(30.0), 0) << "exit status; stdout: " << stdout_of(s);
+  const auto trace = s.trace();
+  std::string steps;
+  for (const auto& l : trace) {
+    if (l.op == "SetComTime") steps += "time " + l.field("seconds") + "; ";
+    if (l.op == "SetCtrlVal" && l.ctrl == "PANEL_STATUS") steps += l.field("value") + "; ";
+    if (l.op == "Event") steps += l.ctrl + "; ";
+  }
+  EXPECT_EQ(steps,
+            "setting up serial port; time 0.10000000000000001; time 1.05; serial port ready; PANEL_STATUS; "
+            "setting up serial port; time 0.10000000000000001; time 1.05; serial port ready; PANEL_QUIT; ");
+  EXPECT_EQ(testing_trace::select(trace, "OpenComConfig").size(), 1u) << "the port is not reopened";
 }
 
 TEST(LiveLink, run_start_drain_ends_while_the_sender_never_pauses) {

@@ -11,7 +11,9 @@ namespace live_testing {
 
 using testing_trace::Line;
 
-LiveSession::LiveSession(const std::string& events, const std::vector<uint8_t>& pending) {
+LiveSession::LiveSession(const std::string& events, const std::vector<uint8_t>& pending,
+                         const std::function<void(const testing_files::TempDir&)>& prepare) {
+  if (prepare) prepare(dir_);
   if (!pending.empty()) link_.send(pending);
   std::vector<std::string> args{"--headless", "--port", link_.slave_path(), "--trace",
                                 trace_path()};

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,8 +30,10 @@ class LiveSession {
  public:
   // Starts `vst_gse --headless --port <slave> --trace <dir>/trace.jsonl`,
   // plus `--events` with `events` when it is not empty. `pending` is written
-  // to the link before the program starts.
-  explicit LiveSession(const std::string& events = "", const std::vector<uint8_t>& pending = {});
+  // to the link before the program starts; `prepare` may fill the folder
+  // before that.
+  explicit LiveSession(const std::string& events = "", const std::vector<uint8_t>& pending = {},
+                       const std::function<void(const testing_files::TempDir&)>& prepare = {});
 
   InstrumentPty& link() { return link_; }
   testing_process::Child& program() { return *child_; }

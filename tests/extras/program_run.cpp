@@ -34,8 +34,9 @@ std::string hex_dump(const testing_frames::Frame& frame) {
 
 ProgramRun::ProgramRun(const std::string& path, const std::vector<uint8_t>& recording,
                        double speed, bool quit_at_end, const std::string& script,
-                       bool start_paused) {
+                       bool start_paused, rt::WindowHooks window) {
   rt::reset_ui_for_tests();
+  if (window.create) rt::set_window_hooks(std::move(window));
   nskip_reset_for_tests();
   testing_files::write_file(path, recording);
   rt::trace_to_memory();

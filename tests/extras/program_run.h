@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/context.h"
 #include "support/frames.h"
 #include "support/trace_reader.h"
 
@@ -25,9 +26,12 @@ class ProgramRun {
   // Starts playback of `recording` (written to `path`), at `speed`. With
   // `quit_at_end`, the run ends by itself at the end of the input. Events
   // of `script` (an event-script text) are raised as with --events. With
-  // `start_paused`, the transport is paused before the first read.
+  // `start_paused`, the transport is paused before the first read. With
+  // `window` hooks the program shows its window through them (the test's
+  // main thread must then run Qt's events until the run has finished).
   ProgramRun(const std::string& path, const std::vector<uint8_t>& recording, double speed,
-             bool quit_at_end, const std::string& script = "", bool start_paused = false);
+             bool quit_at_end, const std::string& script = "", bool start_paused = false,
+             rt::WindowHooks window = {});
   ~ProgramRun();  // quits and joins, if still running
 
   // Waits for gse_main to return; false if it has not after timeout_s.

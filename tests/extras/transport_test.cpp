@@ -5,6 +5,8 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -32,16 +34,18 @@ long good_frames() { return rt::transport_position().good_frames; }
 
 void sleep_s(double s) { std::this_thread::sleep_for(std::chrono::duration<double>(s)); }
 
-// After a pause, the frame under way (and its wait) completes: the count of
-// good frames once it has stayed still for a while.
+// After a pause, the frame under way (and its wait) completes and the
+// system's thread holds in Delay: the trace ends with that Delay and stays
+// so. Returns the count of good frames then.
 long settled_frames() {
   long n = good_frames();
-  for (int tries = 0; tries < 40; ++tries) {
+  wait_until(60.0, [&] {
+    const std::vector<std::string> lines = rt::trace_lines();
+    n = good_frames();
+    if (lines.empty() || lines.back().find("\"op\":\"Delay\"") == std::string::npos) return false;
     sleep_s(0.4);
-    const long now = good_frames();
-    if (now == n) break;
-    n = now;
-  }
+    return rt::trace_lines().size() == lines.size() && good_frames() == n;
+  });
   return n;
 }
 
@@ -150,11 +154,14 @@ TEST(Transport, a_speed_change_applies_from_the_next_wait_and_the_trace_keeps_th
     first_s = std::chrono::duration<double>(t1 - t0).count();
     second_s = std::chrono::duration<double>(t2 - t1).count();
   });
+  // Delay is traced just before its wait begins; a moment later the wait
+  // is under way.
+  EXPECT_TRUE(wait_until(30.0, [] { return !rt::trace_lines().empty(); }));
   sleep_s(0.1);
   rt::transport_set_speed(0.0);  // "as fast as possible", during the first wait
   system.join();
   EXPECT_GE(first_s, 0.8) << "the wait under way keeps the speed it began with";
-  EXPECT_LT(second_s, 5.0) << "the next wait is at the new speed (1000 s at 1x)";
+  EXPECT_LT(second_s, 60.0) << "the next wait is at the new speed (1000 s at 1x)";
   const auto delays = testing_trace::select(testing_trace::parse([] {
     std::string t;
     for (const auto& l : rt::trace_lines()) t += l + "\n";
@@ -303,13 +310,37 @@ TEST(SpectraExport, is_saved_while_playback_is_paused) {
 }
 
 TEST(SpectraExport, a_file_that_cannot_be_written_is_reported_not_claimed) {
-  rt::reset_ui_for_tests();
-  RegisterSpectraExport([](void*, FILE* out) { std::fputs("x\n", out); }, nullptr);
-  rt::transport_request_spectra("/nonexistent-dir/spectra.csv");
-  EXPECT_TRUE(rt::transport_run_spectra_request());
-  const std::string text = rt::transport_message().text;
-  EXPECT_EQ(text.rfind("Spectra not saved: cannot write /nonexistent-dir/spectra.csv", 0), 0u) << text;
-  EXPECT_FALSE(rt::transport_run_spectra_request()) << "a request is handled once";
+  using Writer = void (*)(void*, FILE*);
+  const Writer short_rows = [](void*, FILE* out) { std::fputs("x\n", out); };
+  // The disk fills in the middle of the rows. The last block is larger
+  // than the stream's buffer, so it goes straight to the file and leaves
+  // nothing for the close to flush: only the stream's error flag tells.
+  const Writer long_rows = [](void*, FILE* out) {
+    for (int i = 0; i < 100; ++i) std::fputs("256,255,4064,64,123456789,1000,1.23456789\n", out);
+    static const std::vector<char> block(65536, '0');
+    std::fwrite(block.data(), 1, block.size(), out);
+  };
+  struct Case {
+    const char* name;
+    const char* path;
+    Writer write;
+    const char* message;
+  } cases[] = {
+      {"no such directory", "/nonexistent-dir/spectra.csv", short_rows,
+       "Spectra not saved: cannot write /nonexistent-dir/spectra.csv: "},
+      {"disk full in the middle", "/dev/full", long_rows, "Spectra not saved: error writing /dev/full"},
+      {"disk full at the close", "/dev/full", short_rows, "Spectra not saved: error writing /dev/full"},
+  };
+  for (const Case& c : cases) {
+    if (std::string(c.path) == "/dev/full" && !std::filesystem::exists(c.path)) continue;
+    rt::reset_ui_for_tests();
+    RegisterSpectraExport(c.write, nullptr);
+    rt::transport_request_spectra(c.path);
+    EXPECT_TRUE(rt::transport_run_spectra_request()) << c.name;
+    const std::string text = rt::transport_message().text;
+    EXPECT_EQ(text.rfind(c.message, 0), 0u) << c.name << ": " << text;
+    EXPECT_FALSE(rt::transport_run_spectra_request()) << c.name << ": a request is handled once";
+  }
   rt::reset_ui_for_tests();
 }
 

@@ -161,6 +161,8 @@ TEST_F(Reader, returns_good_frames_and_counts_bytes_between_them_exactly) {
       {"last record fails, no sync word to the end", cat({one.vec(), bad(2).vec(), fill(30, 0x77)}),
        {1}, {0}, 230, 1},
       {"0xFF during the hunt", cat({fill(10, 0xFF), one.vec(), fill(3, 0xFF), two.vec()}), {1, 2}, {10, 3}, 0, 2},
+      {"0xEB 0xFF 0x90 among 0xFF is no sync word",
+       cat({one.vec(), {0xFF, 0xFF, 0xEB, 0xFF, 0x90, 0xFF, 0xFF}, three.vec()}), {1, 3}, {0, 7}, 0, 1},
       {"sync word straddling the record end", cat({fill(199, 0x00), one.vec()}), {1}, {199}, 0, 1},
       // Zeros pass the checksum rule (sum 0, checksum 0) but are no frame.
       {"200 zero bytes are no frame", cat({one.vec(), fill(200, 0x00), three.vec()}), {1, 3}, {0, 200}, 0, 1},

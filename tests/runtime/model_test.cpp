@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <optional>
 
 #include "runtime/model.h"
 
@@ -58,6 +59,22 @@ TEST(PanelModel, refuses_values_of_the_wrong_kind_and_unknown_controls) {
   EXPECT_FALSE(m.get_float(2, &f)) << "an int control read as float";
   EXPECT_FALSE(m.get_int(3, &i)) << "a float control read as int";
   EXPECT_FALSE(m.set_double(2, 1e12)) << "a double beyond int range into an int control";
+}
+
+TEST(PanelModel, an_int_control_takes_every_32_bit_value_and_nothing_beyond) {
+  PanelModel m(small_panel());
+  struct Case {
+    double value;
+    bool taken;
+  } cases[] = {{2147483647.0, true}, {-2147483648.0, true}, {2147483648.0, false},
+               {-2147483649.0, false}, {NAN, false}};
+  for (const Case& c : cases) {
+    m.set_int(2, 5);
+    EXPECT_EQ(m.set_double(2, c.value), c.taken) << c.value;
+    int i = 0;
+    m.get_int(2, &i);
+    EXPECT_EQ(i, c.taken ? static_cast<int>(c.value) : 5) << c.value;
+  }
 }
 
 TEST(PanelModel, passes_nan_and_infinity_through_double_displays) {
@@ -126,6 +143,46 @@ TEST(PanelModel, events_come_out_in_the_order_they_were_posted) {
   std::vector<int> seen;
   while (m.take_event(&id)) seen.push_back(id);
   EXPECT_EQ(seen, (std::vector<int>{2, 1, 2}));
+  EXPECT_FALSE(m.take_event(&id));
+}
+
+// What the operator committed reaches the control when its event is taken,
+// so the taker reads it even though the control was written in between.
+TEST(PanelModel, a_committed_value_reaches_the_control_when_its_event_is_taken) {
+  PanelModel m(small_panel());
+  m.set_int(2, 9968);
+  m.post_event(2, 50);
+  m.post_event(3, 0.5f);
+  m.post_event(2, 60);
+  m.post_event(2, 1e12);  // no int holds it: the control keeps its value
+  m.post_event(1);
+  m.set_int(2, 9967);  // the system writes the control meanwhile
+  rt::ControlState s;
+  m.state(2, &s);
+  EXPECT_EQ(s.i, 9967) << "the control holds the system's value until the hand-over";
+  EXPECT_EQ(s.committed, 1e12) << "the last committed value is on its way";
+  int id = 0, i = 0;
+  float f = 0;
+  struct Step {
+    int id;
+    int count;
+    std::optional<double> committed;
+  } steps[] = {{2, 50, 1e12}, {3, 50, 1e12}, {2, 60, 1e12}, {2, 60, std::nullopt},
+               {1, 60, std::nullopt}};
+  for (const Step& step : steps) {
+    const uint64_t before = m.version();
+    ASSERT_TRUE(m.take_event(&id));
+    EXPECT_EQ(id, step.id);
+    m.get_int(2, &i);
+    EXPECT_EQ(i, step.count) << "after the event of " << step.id;
+    m.state(2, &s);
+    EXPECT_EQ(s.committed, step.committed) << "after the event of " << step.id;
+    if (step.id != 1) {
+      EXPECT_FALSE(m.changed_since(before).empty()) << "redrawn after " << step.id;
+    }
+  }
+  m.get_float(3, &f);
+  EXPECT_EQ(f, 0.5f);
   EXPECT_FALSE(m.take_event(&id));
 }
 

@@ -6,6 +6,7 @@
 
 #include "app/panel.h"
 #include "runtime/memory_port.h"
+#include "runtime/context.h"
 #include "runtime/model.h"
 #include "runtime/serial.h"
 #include "runtime/testing.h"
@@ -29,6 +30,7 @@ TEST(TraceNumbers, ints_doubles_and_floats_have_their_own_forms) {
       {rt::json_float(10.0f), "10.0"},
       {rt::json_float(std::nanf("")), "\"NaN\""},
       {rt::json_string("a\"b\\c\nd\x01"), "\"a\\\"b\\\\c\\nd\\u0001\""},
+      {rt::json_string("\x1f\x20~\x7f"), "\"\\u001f ~\x7f\""},
   };
   for (const auto& c : cases) EXPECT_EQ(c.got, c.want);
 }
@@ -97,8 +99,7 @@ TEST_F(TraceLines, reads_trace_the_value_read) {
 
 TEST_F(TraceLines, operator_events_are_traced_when_handed_over_and_values_are_not) {
   int panel = LoadPanel(0, "gse.uir", PANEL);
-  rt::current_model()->set_int(PANEL_ACCUM, 0);  // operator input: not a call
-  rt::current_model()->post_event(PANEL_ACCUM);
+  rt::current_model()->post_event(PANEL_ACCUM, 0);  // operator input: not a call
   size_t before = rt::trace_lines().size();
   int ev_panel = 0, ev_ctrl = 0;
   ASSERT_EQ(GetUserEvent(0, &ev_panel, &ev_ctrl), 1);
@@ -108,6 +109,48 @@ TEST_F(TraceLines, operator_events_are_traced_when_handed_over_and_values_are_no
   EXPECT_EQ(last(), R"({"op":"Event","ctrl":"PANEL_ACCUM","id":19})");
   EXPECT_EQ(GetUserEvent(0, &ev_panel, &ev_ctrl), 0);
   EXPECT_EQ(rt::trace_lines().size(), before + 1) << "an empty poll is not traced";
+}
+
+// The handler reads what the operator committed, though the system wrote
+// the control after the commit; switching Accumulate on ends the Count's
+// finished look, and nothing else does.
+TEST_F(TraceLines, handler_reads_the_committed_value_and_accumulate_on_ends_the_finished_look) {
+  int panel = LoadPanel(0, "gse.uir", PANEL);
+  rt::PanelModel& m = *rt::current_model();
+  struct Case {
+    const char* name;
+    int ctrl;
+    int committed;
+    int system_wrote;
+    int finished_after;  // attribute 10 of PANEL_COUNT after the hand-over
+  } cases[] = {
+      {"accumulate switched on", PANEL_ACCUM, 1, 0, 0},
+      {"accumulate switched off", PANEL_ACCUM, 0, 1, DONE_LOOK_ON},
+      {"a new count", PANEL_COUNT, 50, 9968, DONE_LOOK_ON},
+      {"command switch on", PANEL_CMD, 1, 0, DONE_LOOK_ON},
+  };
+  for (const Case& c : cases) {
+    SetCtrlAttribute(panel, PANEL_COUNT, ATTR_DONE_LOOK, DONE_LOOK_ON);
+    m.post_event(c.ctrl, c.committed);
+    SetCtrlVal(panel, c.ctrl, c.system_wrote);
+    int ev_panel = 0, ev_ctrl = 0, value = -1;
+    ASSERT_EQ(GetUserEvent(0, &ev_panel, &ev_ctrl), 1) << c.name;
+    EXPECT_EQ(ev_ctrl, c.ctrl) << c.name;
+    GetCtrlVal(panel, c.ctrl, &value);
+    EXPECT_EQ(value, c.committed) << c.name;
+    EXPECT_EQ(m.attr(PANEL_COUNT, ATTR_DONE_LOOK), c.finished_after) << c.name;
+  }
+  // A scripted switch-on ends it the same way.
+  SetCtrlAttribute(panel, PANEL_COUNT, ATTR_DONE_LOOK, DONE_LOOK_ON);
+  rt::ScriptEvent ev;
+  ev.id = PANEL_ACCUM;
+  ev.name = "PANEL_ACCUM";
+  ev.has_value = true;
+  ev.value = "1";
+  rt::set_event_script({ev});
+  int ev_panel = 0, ev_ctrl = 0;
+  ASSERT_EQ(GetUserEvent(0, &ev_panel, &ev_ctrl), 1);
+  EXPECT_EQ(m.attr(PANEL_COUNT, ATTR_DONE_LOOK), 0) << "scripted switch-on";
 }
 
 TEST_F(TraceLines, serial_calls) {

@@ -7,7 +7,9 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "sim_log.h"
@@ -138,6 +140,41 @@ TEST(SimCli, pty_is_raw_before_its_path_is_printed_and_hears_the_uplink) {
   EXPECT_NE(out.find("\nuplink RCVD\n"), std::string::npos) << out;
   EXPECT_NE(out.find("\nuplink command " + std::string(50, 'A') + "\\r\\n1\\r\n"), std::string::npos) << out;
   EXPECT_NE(out.find("acks 1 commands 1"), std::string::npos) << out;
+}
+
+// A station that reads late (loaded, or busy) still gets every byte: the
+// simulator does not hang up, which would throw away what the pty holds,
+// before the bytes are taken.
+TEST(SimCli, pty_keeps_what_was_sent_until_a_late_station_has_read_it) {
+  TempDir dir;
+  std::string log_path = dir.file("sim.out");
+  testing_process::Child sim(testing_process::gse_sim(),
+                             {"--pty", "--frames", "10", "--rate", "4000", "--seed", "7"}, dir.path(),
+                             log_path);
+  ASSERT_TRUE(testing_process::wait_until(10.0, [&] { return !first_line(log_path).empty(); }));
+  std::string line = first_line(log_path);
+  ASSERT_EQ(line.rfind("pty /dev/", 0), 0u) << line;
+  int fd = open(line.substr(4).c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(fd, 0) << line;
+  ASSERT_TRUE(testing_process::wait_until(
+      30.0, [&] { return testing_files::read_text(log_path).find("\nframe 9 ") != std::string::npos; }));
+  // Late: longer than the simulator lingers after its last frame.
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  Bytes want = expected_output(7, 10, sim::FaultOptions{}, true, 4000.0);
+  Bytes got;
+  testing_process::wait_until(30.0, [&] {
+    uint8_t buf[4096];
+    pollfd p{fd, POLLIN, 0};
+    while (poll(&p, 1, 0) > 0) {
+      ssize_t n = read(fd, buf, sizeof buf);
+      if (n <= 0) return true;  // hung up
+      got.insert(got.end(), buf, buf + n);
+    }
+    return got.size() >= want.size();
+  });
+  EXPECT_EQ(got, want) << "received " << got.size() << " of " << want.size() << " bytes";
+  EXPECT_EQ(sim.wait(30.0), 0);
+  close(fd);
 }
 
 }  // namespace

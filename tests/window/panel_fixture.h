@@ -34,6 +34,11 @@ struct Panel {
   W* widget(const char* name) const {
     return rt::panel_widget(window)->findChild<W*>(name);
   }
+  int int_value(int id) const {
+    int value = -1;
+    EXPECT_TRUE(model->get_int(id, &value)) << id;
+    return value;
+  }
   std::vector<int> events() const {
     std::vector<int> ids;
     int id;

@@ -203,7 +203,11 @@ TEST(PanelWindow, a_click_on_quit_queues_its_event) {
   EXPECT_EQ(panel->events(), std::vector<int>{PANEL_CLEAR});
 }
 
-TEST(PanelWindow, a_switch_click_sets_the_model_then_queues_an_event) {
+// Committed input travels with its event: the control takes the value when
+// the event is handed over (take_event, as GetUserEvent does), so what the
+// system wrote in between never replaces it. Until then the widget shows
+// what the operator committed.
+TEST(PanelWindow, a_switch_click_queues_its_state_with_the_event) {
   auto panel = open_panel();
   ASSERT_TRUE(panel);
   struct Case {
@@ -217,14 +221,15 @@ TEST(PanelWindow, a_switch_click_sets_the_model_then_queues_an_event) {
     rt::refresh_panel_window(panel->window);
     // On the indicator: a wide switch takes clicks only on its box and label.
     QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(6, box->height() / 2));
-    int value = -1;
-    panel->model->get_int(c.id, &value);
-    EXPECT_EQ(value, 1) << c.name << " switched on";
+    panel->model->set_int(c.id, 0);  // the system writes the switch meanwhile
+    rt::refresh_panel_window(panel->window);
+    EXPECT_TRUE(box->isChecked()) << c.name << " shows the committed state";
     EXPECT_EQ(panel->events(), std::vector<int>{c.id}) << c.name << " switched on";
+    EXPECT_EQ(panel->int_value(c.id), 1) << c.name << " switched on";
     box->click();
-    panel->model->get_int(c.id, &value);
-    EXPECT_EQ(value, 0) << c.name << " switched off";
+    EXPECT_EQ(panel->int_value(c.id), 1) << c.name << ": not handed over yet";
     EXPECT_EQ(panel->events(), std::vector<int>{c.id}) << c.name << " switched off";
+    EXPECT_EQ(panel->int_value(c.id), 0) << c.name << " switched off";
   }
 }
 
@@ -242,10 +247,8 @@ TEST(PanelWindow, enter_in_a_numeric_input_commits_its_value) {
   type_into(count, "500");
   EXPECT_EQ(panel->model->pending_events(), 0u) << "typing alone commits nothing";
   QTest::keyClick(count, Qt::Key_Return);
-  int value = 0;
-  panel->model->get_int(PANEL_COUNT, &value);
-  EXPECT_EQ(value, 500);
   EXPECT_EQ(panel->events(), std::vector<int>{PANEL_COUNT});
+  EXPECT_EQ(panel->int_value(PANEL_COUNT), 500);
 
   // Enter commits even an unchanged value (the operator confirms it).
   QTest::keyClick(count, Qt::Key_Enter);
@@ -254,10 +257,10 @@ TEST(PanelWindow, enter_in_a_numeric_input_commits_its_value) {
   auto* ymax = panel->widget<QDoubleSpinBox>("PANEL_YMAX");
   type_into(ymax, "2.5");
   QTest::keyClick(ymax, Qt::Key_Return);
+  EXPECT_EQ(panel->events(), std::vector<int>{PANEL_YMAX});
   float f = 0;
   panel->model->get_float(PANEL_YMAX, &f);
   EXPECT_EQ(f, 2.5f);
-  EXPECT_EQ(panel->events(), std::vector<int>{PANEL_YMAX});
 }
 
 TEST(PanelWindow, leaving_a_numeric_input_commits_only_an_edited_value) {
@@ -272,28 +275,40 @@ TEST(PanelWindow, leaving_a_numeric_input_commits_only_an_edited_value) {
 
   type_into(xmin, "17");
   focus(other);
-  int value = 0;
-  panel->model->get_int(PANEL_XMIN, &value);
-  EXPECT_EQ(value, 17);
   EXPECT_EQ(panel->events(), std::vector<int>{PANEL_XMIN});
+  EXPECT_EQ(panel->int_value(PANEL_XMIN), 17);
 }
 
-TEST(PanelWindow, a_field_being_edited_is_not_overwritten_by_the_model) {
+TEST(PanelWindow, a_count_typed_while_the_system_counts_down_is_what_it_reads) {
   auto panel = open_panel();
   ASSERT_TRUE(panel);
   auto* count = panel->widget<QSpinBox>("PANEL_COUNT");
   type_into(count, "42");
   panel->model->set_int(PANEL_COUNT, 998);  // the countdown moves on meanwhile
   rt::refresh_panel_window(panel->window);
-  EXPECT_EQ(count->text().toStdString(), "42");
+  EXPECT_EQ(count->text().toStdString(), "42") << "an edit in progress is kept";
   QTest::keyClick(count, Qt::Key_Return);
-  int value = 0;
-  panel->model->get_int(PANEL_COUNT, &value);
-  EXPECT_EQ(value, 42);
-  // Once committed, the field follows the model again even with focus.
-  panel->model->set_int(PANEL_COUNT, 41);
+  // Frame passes before the system polls: each writes its countdown.
+  for (int n : {997, 996}) {
+    panel->model->set_int(PANEL_COUNT, n);
+    rt::refresh_panel_window(panel->window);
+    EXPECT_EQ(count->value(), 42) << "the committed value stays on screen over " << n;
+  }
+  // Two commits before the poll: each event carries its own value.
+  type_into(count, "43");
+  QTest::keyClick(count, Qt::Key_Return);
+  int id = 0;
+  ASSERT_TRUE(panel->model->take_event(&id));
+  EXPECT_EQ(id, PANEL_COUNT);
+  EXPECT_EQ(panel->int_value(PANEL_COUNT), 42) << "the first event hands over 42";
   rt::refresh_panel_window(panel->window);
-  EXPECT_EQ(count->value(), 41);
+  EXPECT_EQ(count->value(), 43) << "43 is still on its way";
+  EXPECT_EQ(panel->events(), std::vector<int>{PANEL_COUNT});
+  EXPECT_EQ(panel->int_value(PANEL_COUNT), 43);
+  // Once handed over, the field follows the model again even with focus.
+  panel->model->set_int(PANEL_COUNT, 42);
+  rt::refresh_panel_window(panel->window);
+  EXPECT_EQ(count->value(), 42);
 }
 
 TEST(PanelWindow, finished_look_marks_the_count_but_keeps_it_editable) {
@@ -313,10 +328,15 @@ TEST(PanelWindow, finished_look_marks_the_count_but_keeps_it_editable) {
 
   type_into(count, "250");
   QTest::keyClick(count, Qt::Key_Return);
-  int value = 0;
-  panel->model->get_int(PANEL_COUNT, &value);
-  EXPECT_EQ(value, 250) << "a new count is still accepted";
   EXPECT_EQ(panel->events(), std::vector<int>{PANEL_COUNT});
+  EXPECT_EQ(panel->int_value(PANEL_COUNT), 250) << "a new count is still accepted";
+
+  // The look follows the attribute back (the run-time clears it when
+  // accumulation is switched on again).
+  panel->model->set_attr(PANEL_COUNT, ATTR_DONE_LOOK, 0);
+  rt::refresh_panel_window(panel->window);
+  EXPECT_TRUE(count->styleSheet().isEmpty());
+  EXPECT_EQ(count->toolTip(), plain_tip);
 }
 
 TEST(PanelWindow, closing_the_window_acts_as_the_quit_button) {
