@@ -7,13 +7,21 @@ holds no sync word thrown in between the simulator's bytes), the link's own
 rate (1920 bytes/s), or a stream of noise without sync words at the link's
 rate (a wrong baud rate looks like that). Every segment the port disappears:
 gse_sim is stopped, the relay's pseudo-terminal is closed and a new one is put
-behind the same symlink (the --port), with a new gse_sim behind it. The run
-ends with a quit (SIGTERM) during a stream of noise.
+behind the same symlink (the --port), with a new gse_sim behind it. With
+--disk-mb, the recording lies on a tmpfs of that size (needs root) which is
+filled to the last byte now and then for one relay piece and freed again: the
+station must say at once that it is not recording, hold what it can, and say
+how many bytes are missing when writing resumes. The run ends with a quit
+(SIGTERM) during a stream of noise.
 
 Checks at the end:
-  - the recording equals the bytes sent, in order, but for what the final
-    quit may drop: the bytes the station never took off the device, and at
-    most one frame (200 bytes) of what it had read ahead;
+  - the recording equals the bytes sent, in order, but for the gaps the
+    station announced (a full disk) and what the final quit may drop: the
+    bytes the station never took off the device, and at most one frame (200
+    bytes) of what it had read ahead;
+  - every time the disk filled, the station said so, and it said how many
+    bytes are missing once it could write again; the exit status says a
+    recording lost bytes (3) exactly when a gap was announced;
   - the final quit took effect within the link's time-out (1.05 s), and the
     stop command "3\r" reached the link;
   - the resident memory stays flat (after warm-up, growth within 5 %);
@@ -21,16 +29,19 @@ Checks at the end:
     (the hex dumps in the trace equal the reference receiver's good frames).
 
 usage: soak.py --bin BIN_DIR --duration SECONDS [--work DIR] [--segment S]
-               [--modes FULL,PACED,NOISE]
+               [--modes FULL,PACED,NOISE] [--disk-mb MB] [--fill-chance P]
 """
 import argparse
+import atexit
 import glob
 import json
 import os
 import random
+import re
 import fcntl
 import select
 import signal
+import stat
 import subprocess
 import sys
 import termios
@@ -147,6 +158,91 @@ class Port:
                 return total
 
 
+class Disk:
+    """A tmpfs for the recording that can be filled to the last byte and
+    freed again."""
+
+    def __init__(self, path, size_mb):
+        os.makedirs(path, exist_ok=True)
+        subprocess.run(["umount", path], stderr=subprocess.DEVNULL)
+        subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size_mb}m", "tmpfs", path], check=True)
+        atexit.register(self.unmount)
+        self.path = path
+        self.ballast = os.path.join(path, "ballast")
+
+    def fill(self):
+        fd = os.open(self.ballast, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)
+        try:
+            for size in (1 << 20, 4096, 1):  # then to the very last byte
+                chunk = b"\0" * size
+                try:
+                    while os.write(fd, chunk) > 0:
+                        pass
+                except OSError:
+                    pass
+        finally:
+            os.close(fd)
+
+    def free(self):
+        if os.path.exists(self.ballast):
+            os.unlink(self.ballast)
+
+    def unmount(self):
+        if os.path.ismount(self.path):
+            self.free()
+            subprocess.run(["umount", "-l", self.path])
+
+
+def said_lines(said_path):
+    with open(said_path, errors="replace") as f:
+        return [line for line in f if line.startswith("NOT RECORDING") or line.startswith("Recording ")]
+
+
+def said_count(said_path, what):
+    return sum(1 for line in said_lines(said_path) if what in line)
+
+
+GAP = re.compile(r"(\d+) received bytes are missing from the file \(a gap at byte (\d+)\)")
+
+
+def announced_gaps(said_path):
+    """(offset in the file, byte count) of every gap the station announced."""
+    gaps = []
+    for line in said_lines(said_path):
+        m = GAP.search(line)
+        if m:
+            gaps.append((int(m.group(2)), int(m.group(1))))
+    return gaps
+
+
+def missing(said_path):
+    return sum(n for _, n in announced_gaps(said_path))
+
+
+def equal_but_gaps(rec_path, sent_path, gaps):
+    """The recording equals the bytes sent with the announced gaps cut out
+    (and may end early, at the final quit)."""
+    with open(rec_path, "rb") as rec, open(sent_path, "rb") as sent:
+        at = 0  # offset in the recording
+        for gap_at, n in sorted(gaps) + [(None, 0)]:
+            length = None if gap_at is None else gap_at - at
+            while length is None or length > 0:
+                step = 1 << 20 if length is None else min(1 << 20, length)
+                a, b = rec.read(step), sent.read(step)
+                if length is None:
+                    if a != b[:len(a)]:
+                        return False
+                    if len(a) < step:
+                        return True
+                elif a != b or len(a) < step:
+                    return False
+                else:
+                    length -= step
+                at += len(a)
+            sent.seek(n, os.SEEK_CUR)
+    return True
+
+
 # Bytes sent but not yet recorded that the relay allows. The station reads
 # ahead into a bounded buffer; keeping the link's own queue from filling up
 # avoids a pseudo-terminal stall in which the last bytes before a pause are
@@ -219,31 +315,42 @@ def main():
     ap.add_argument("--work", default="/tmp/gse_soak")
     ap.add_argument("--modes", default="6,3,1",
                     help="weights of the relay's modes: full rate, link rate, noise at the link rate")
+    ap.add_argument("--disk-mb", type=int, default=0,
+                    help="put the recording on a tmpfs of this size that fills and frees (root only)")
+    ap.add_argument("--fill-chance", type=float, default=0.15,
+                    help="chance that a relay piece runs with the disk full")
     a = ap.parse_args()
     weights = [float(w) for w in a.modes.split(",")]
     a.bin = os.path.abspath(a.bin)
 
     os.makedirs(a.work, exist_ok=True)
     for old in glob.glob(os.path.join(a.work, "*")):
-        if os.path.isfile(old) or os.path.islink(old):
+        if os.path.isfile(old) or os.path.islink(old) or stat.S_ISFIFO(os.lstat(old).st_mode):
             os.unlink(old)
+    disk = Disk(os.path.join(a.work, "disk"), a.disk_mb) if a.disk_mb else None
+    rec_dir = disk.path if disk else a.work
     link_path = os.path.join(a.work, "ttyGSE")
     sent_path = os.path.join(a.work, "sent.bin")
     bounds_path = os.path.join(a.work, "boundaries.txt")
     shown_path = os.path.join(a.work, "shown.jsonl")
+    said_path = os.path.join(a.work, "said.txt")
     rng = random.Random(8)
 
     port = Port(link_path)
-    shown = open(shown_path, "w")
+    # The trace goes through a FIFO to grep, which keeps only the hex dumps
+    # and the time-outs; standard output keeps what the station says.
+    trace_fifo = os.path.join(a.work, "trace.fifo")
+    os.mkfifo(trace_fifo)
+    grep = subprocess.Popen(["sh", "-c", 'exec grep --line-buffered -E "PANEL_HEXDUMP|\\"SetComTime\\"" < "$0" > "$1"',
+                             trace_fifo, shown_path])
+    said = open(said_path, "w")
     station = subprocess.Popen(
-        [os.path.join(a.bin, "vst_gse"), "--headless", "--port", link_path, "--trace", "-"],
-        cwd=a.work, stdout=subprocess.PIPE)
-    # Only the hex dumps and the time-outs of the trace are kept.
-    grep = subprocess.Popen(["grep", "--line-buffered", "-E", "PANEL_HEXDUMP|\"SetComTime\""],
-                            stdin=station.stdout, stdout=shown)
-    station.stdout.close()
+        [os.path.join(a.bin, "vst_gse"), "--headless", "--port", link_path, "--trace", trace_fifo],
+        cwd=rec_dir, stdout=said)
+    atexit.register(lambda: station.poll() is None and station.kill())  # never left behind
     pid = station.pid
-    ok = wait_for(lambda: '"seconds":1.05' in open(shown_path).read(), 30, "the end of the start-up drain")
+    ok = wait_for(lambda: os.path.exists(shown_path) and '"seconds":1.05' in open(shown_path).read(), 30,
+                  "the end of the start-up drain")
     if not ok or station.poll() is not None:
         log("station did not start")
         return 1
@@ -258,6 +365,8 @@ def main():
     first_count = 0
     failures = []
     modes = {"full": 0, "paced": 0, "noise": 0}
+    fills = 0
+    lost = [0]  # bytes the station said are missing from its recording
     while time.monotonic() - start < a.duration:
         if seg > 0:
             port = Port(link_path)
@@ -267,28 +376,50 @@ def main():
         sim = Sim(a.bin, seed=100 + seg, first_count=first_count)
         seconds = min(a.segment * rng.uniform(0.6, 1.4), a.duration - (time.monotonic() - start))
         seg_start = time.monotonic()
-        rec_path = glob.glob(os.path.join(a.work, "*.dat"))[0]
+        rec_path = glob.glob(os.path.join(rec_dir, "*.dat"))[0]
         base = total
-        backlog = lambda fwd: base + fwd - os.path.getsize(rec_path)
+        backlog = lambda fwd: base + fwd - lost[0] - os.path.getsize(rec_path)
         while time.monotonic() - seg_start < seconds:
             base = total
             mode = rng.choices(["full", "paced", "noise"], weights)[0]
             modes[mode] += 1
-            total += relay(sim, port, sent, min(5.0, seconds - (time.monotonic() - seg_start)), stats, backlog,
-                           mode, rng)
+            full = disk is not None and rng.random() < a.fill_chance
+            if full:
+                # The file does not grow now: keep the station's input queue
+                # short instead.
+                disk.fill()
+                fills += 1
+            piece = relay(sim, port, sent, min(5.0, seconds - (time.monotonic() - seg_start)), stats,
+                          (lambda fwd: port.unread()) if full else backlog, mode, rng)
+            total += piece
             sent.flush()
+            if full and piece == 0:
+                disk.free()  # nothing came to be written meanwhile
+                fills -= 1
+            elif full:
+                told = wait_for(lambda: said_count(said_path, "NOT RECORDING") >= fills, 10,
+                                "the station to say it is not recording")
+                disk.free()
+                if not told:
+                    failures.append(f"the disk filled (time {fills}) and the station said nothing")
+                elif not wait_for(lambda: said_count(said_path, "written again") >= fills, 10,
+                                  "the station to say the recording is written again"):
+                    failures.append(f"the disk was freed (time {fills}) and the station did not say so")
+                lost[0] = missing(said_path)
             if mode == "noise":
                 # Let the station read it all and time out (the link stays
                 # silent longer than its time-out), so the stream is cut at a
                 # known place: a frame the noise broke into ends there.
-                wait_for(lambda: os.path.getsize(rec_path) >= total, 30, "the recording after noise")
+                wait_for(lambda: os.path.getsize(rec_path) + lost[0] >= total, 30,
+                         "the recording after noise")
                 time.sleep(LINK_TIMEOUT_S + 0.5)
                 bounds.append(total)
             rss.append((time.monotonic() - start, rss_kb(pid)))
         summary = sim.stop()
         # Wait until the station has read (and recorded) everything sent.
-        rec = glob.glob(os.path.join(a.work, "*.dat"))
-        if not rec or not wait_for(lambda: os.path.getsize(rec[0]) >= total, 30, "the recording to catch up"):
+        rec = glob.glob(os.path.join(rec_dir, "*.dat"))
+        caught_up = lambda: os.path.getsize(rec[0]) + lost[0] >= total
+        if not rec or not wait_for(caught_up, 30, "the recording to catch up"):
             failures.append(f"recording {total - os.path.getsize(rec[0]) if rec else total} bytes behind "
                             f"after segment {seg}")
         bounds.append(total)
@@ -304,10 +435,11 @@ def main():
     if not wait_for(lambda: has_open(pid, port.path), 30, "the station to reopen the port"):
         failures.append("the station did not reopen the port for the final quit")
     else:
-        rec_path = glob.glob(os.path.join(a.work, "*.dat"))[0]
+        rec_path = glob.glob(os.path.join(rec_dir, "*.dat"))[0]
         base = total
         uplink = bytearray()
-        total += relay(None, port, sent, 3.0, stats, lambda fwd: base + fwd - os.path.getsize(rec_path), "noise",
+        total += relay(None, port, sent, 3.0, stats,
+                       lambda fwd: base + fwd - lost[0] - os.path.getsize(rec_path), "noise",
                        uplink=uplink)
         sent.close()
         quit_start = time.monotonic()
@@ -342,29 +474,33 @@ def main():
             station.kill()
             rc = station.wait()
     grep.wait()
-    shown.close()
-    if rc != 0:
-        failures.append(f"station exit status {rc}")
+    said.close()
+    gaps = announced_gaps(said_path)
+    want_rc = 3 if gaps else 0
+    if rc != want_rc:
+        failures.append(f"station exit status {rc}, expected {want_rc} ({len(gaps)} gaps announced)")
     with open(bounds_path, "w") as f:
         f.write("".join(f"{b}\n" for b in bounds))
 
-    # 1. The recording equals the bytes sent, but for what the final quit
-    # may drop.
-    rec = glob.glob(os.path.join(a.work, "*.dat"))
+    # 1. The recording equals the bytes sent, but for the announced gaps and
+    # what the final quit may drop.
+    rec = glob.glob(os.path.join(rec_dir, "*.dat"))
     same = False
     short = None
+    gap_bytes = sum(n for _, n in gaps)
     if len(rec) == 1:
         rec_size = os.path.getsize(rec[0])
-        short = total - rec_size
-        same = 0 <= short <= dropped_ok and subprocess.run(
-            ["cmp", "-s", "-n", str(rec_size), rec[0], sent_path]).returncode == 0
+        short = total - gap_bytes - rec_size
+        same = 0 <= short <= dropped_ok and equal_but_gaps(rec[0], sent_path, gaps)
     log(f"recording {rec[0] if rec else '(none)'}: {'equals' if same else 'DIFFERS FROM'} the {total} bytes sent"
-        f" ({short} short at the final quit, {dropped_ok} allowed)")
+        f" but {len(gaps)} announced gaps of {gap_bytes} bytes in all"
+        f" ({short} short at the final quit, {dropped_ok} allowed); the disk filled {fills} times")
     if not same:
         failures.append("recording differs from what was sent")
 
     # 2. Memory stays flat: the largest RSS of the last half against the
-    # largest of the first quarter after 30 s of warm-up.
+    # largest of the first quarter after 30 s of warm-up, within 5 % (and
+    # the recording's bounded backlog when the disk fills).
     samples = [(t, k) for t, k in rss if k is not None and t >= 30]
     if len(samples) >= 4:
         q = samples[: max(1, len(samples) // 4)]
@@ -373,7 +509,10 @@ def main():
         growth = (late - early) / early * 100
         log(f"rss early max {early} kB, late max {late} kB, growth {growth:+.2f} %; "
             f"min {min(k for _, k in samples)} max {max(k for _, k in samples)}")
-        if growth > 5.0:
+        # A full disk makes the station hold up to 1 MiB of the recording in
+        # memory (two buffers of it at worst): that much is bounded, not a leak.
+        allowed_kb = early * 0.05 + (2.5 * 1024 if disk else 0)
+        if late - early > allowed_kb:
             failures.append(f"rss grew {growth:.1f} %")
     with open(os.path.join(a.work, "rss.txt"), "w") as f:
         f.write("".join(f"{t:.1f} {k}\n" for t, k in rss))
@@ -407,6 +546,8 @@ def main():
         f"{modes['noise']} of noise without sync words")
     log(f"{seg} segments in {elapsed:.0f} s, {total / elapsed / 1000:.1f} kB/s, "
         f"{want_n / elapsed:.0f} good frames/s ({want_n / 9.6 / 3600:.1f} h of link time)")
+    if disk:
+        disk.unmount()
     if failures:
         for f in failures:
             log(f"FAIL: {f}")
