@@ -5,14 +5,19 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "runtime/display_format.h"
+#include "runtime/limits.h"
 
 namespace rt {
 
@@ -42,6 +47,11 @@ struct ControlInfo {
   // state), shown until the system or the operator changes it.
   bool has_initial = false;
   double initial = 0.0;
+  // Numeric displays: how the value is written, and the caution and alarm
+  // ranges it is watched against (panel-file properties format, unit,
+  // unitScale, caution, alarm, hysteresis).
+  DisplayFormat format{};
+  Limits limits{};
 };
 
 struct PanelLayout {
@@ -56,6 +66,13 @@ struct Axis {
   double max = 10.0;
   bool manual = false;  // limits set by SetAxisRange; otherwise autoscaled
   bool log = false;
+};
+
+// When a strip-chart append happened: the count of points of each trace
+// after it, and the time (seconds on the model's clock).
+struct StripStamp {
+  std::array<uint64_t, 4> appended{};
+  double t_s = 0.0;
 };
 
 struct Plot {
@@ -79,7 +96,12 @@ struct ControlState {
   std::array<std::deque<uint16_t>, 4> traces;
   std::array<uint64_t, 4> appended{};
   int strip_next = 0;  // trace that takes the next value
-  uint64_t version = 0;  // model version of the last change
+  // The appends whose points are still in the rings, oldest first, and the
+  // one before them (so the oldest points have a start time too).
+  std::deque<StripStamp> stamps;
+  // Displays with limits: the level of the value shown.
+  LimitLevel limit = LimitLevel::Normal;
+  uint64_t version = 0;  // model version of the last change; 0: never written
 };
 
 class PanelModel {
@@ -118,8 +140,18 @@ class PanelModel {
   // Returns the plot handle (1-based index), or -1.
   int add_plot(int id, Plot plot);
   bool delete_plots(int id);
-  // Appends values to the traces in turn, continuing where the last call left.
+  // Appends values to the traces in turn, continuing where the last call
+  // left, stamped with the time on the model's clock (seconds since the
+  // model was made) or with `t_s`.
   bool strip_append(int id, const uint16_t* values, int n);
+  bool strip_append(int id, const uint16_t* values, int n, double t_s);
+  double clock_s() const;
+
+  // Limits: numeric displays with a caution or alarm range are watched as
+  // values are set. Each change of level is logged to the session log
+  // (runtime/session_log.h); the control's state carries its level.
+  int out_of_limits() const;  // displays not at the normal level
+  int in_alarm() const;
 
   // A copy of a control's whole state (false for an unknown control).
   bool state(int id, ControlState* out) const;
@@ -150,6 +182,10 @@ class PanelModel {
   void touch(ControlState& s) { s.version = ++version_; }
   // Applies `change` to one axis of a graph, under the lock.
   bool change_axis(int id, Axis ControlState::*axis, const std::function<void(Axis&)>& change);
+  // After a numeric value is stored, under the lock: the limit level of a
+  // watched display. Returns the change to log once the lock is released.
+  std::optional<LimitChange> watch_limits(int id, ControlState& s, double value);
+  static void log_change(const std::optional<LimitChange>& change);
 
   PanelLayout layout_;
   size_t strip_capacity_;
@@ -161,6 +197,8 @@ class PanelModel {
   bool visible_ = false;
   uint64_t version_ = 0;
   uint64_t panel_version_ = 0;
+  LimitTable limits_;
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
 }  // namespace rt

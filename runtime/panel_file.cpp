@@ -4,10 +4,12 @@
 #include <QFile>
 #include <QXmlStreamReader>
 
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <set>
+#include <utility>
 #include <vector>
 
 #ifndef GSE_DATA_DIR
@@ -93,6 +95,47 @@ bool parse_int(const std::string& text, int* out) {
   } catch (...) {
     return false;
   }
+}
+
+// A numeric display's format and limits, from its properties. False with
+// *why naming the property at fault.
+bool read_display_properties(const WidgetRecord& w, ControlInfo* c, std::string* why) {
+  auto prop = [&w](const char* name) -> const std::string* {
+    auto it = w.props.find(name);
+    return it == w.props.end() ? nullptr : &it->second;
+  };
+  if (const std::string* f = prop("format"); f && !parse_display_format(*f, &c->format, why))
+    return false;
+  if (const std::string* u = prop("unit")) c->format.unit = *u;
+  if (const std::string* scale = prop("unitScale")) {
+    char* end = nullptr;
+    const double v = std::strtod(scale->c_str(), &end);
+    if (scale->empty() || *end != '\0' || !std::isfinite(v) || v == 0.0) {
+      *why = "unitScale \"" + *scale + "\" is not a non-zero number";
+      return false;
+    }
+    c->format.scale = v;
+  }
+  for (auto [name, range] : {std::pair{"caution", &c->limits.caution}, std::pair{"alarm", &c->limits.alarm}}) {
+    const std::string* text = prop(name);
+    if (!text) continue;
+    LimitRange r;
+    if (!parse_limit_range(*text, &r, why)) {
+      *why = std::string(name) + ": " + *why;
+      return false;
+    }
+    *range = r;
+  }
+  if (const std::string* h = prop("hysteresis")) {
+    char* end = nullptr;
+    const double v = std::strtod(h->c_str(), &end);
+    if (h->empty() || *end != '\0' || !std::isfinite(v) || v < 0.0) {
+      *why = "hysteresis \"" + *h + "\" is not a number 0 or above";
+      return false;
+    }
+    c->limits.hysteresis = v;
+  }
+  return true;
 }
 
 }  // namespace
@@ -200,7 +243,8 @@ bool read_panel_file(const std::string& path, int resource, PanelLayout* layout,
       return false;
     }
     std::string why;
-    if (!classify(*w, &c, &why)) {
+    if (!classify(*w, &c, &why) ||
+        (c.kind == Kind::Display && c.type != ValueType::Text && !read_display_properties(*w, &c, &why))) {
       *error = path + ": control " + c.name + " (id " + std::to_string(c.id) + "): " + why;
       return false;
     }

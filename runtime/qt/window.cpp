@@ -38,7 +38,7 @@
 #include <vector>
 
 #include "runtime/model.h"
-#include "runtime/qt/display_format.h"
+#include "runtime/display_format.h"
 #include "runtime/qt/plots.h"
 #include "runtime/qt/recording_status.h"
 #include "runtime/qt/save_actions.h"
