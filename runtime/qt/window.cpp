@@ -1,7 +1,8 @@
 // The panel window. It draws the model and turns committed operator input
 // into model values and events; everything it shows comes from the model.
-// The plots (plots.h) and the pieces around the panel (transport_bar.h,
-// recording_status.h, save_actions.h) live in files of their own: this one
+// The plots (plots.h), the pieces around the panel (transport_bar.h,
+// recording_status.h, save_actions.h, limit_look.h, axis_inputs.h) and the
+// layout and theme (layout.h, theme.h) live in files of their own: this one
 // binds the panel, places them in the frame and dispatches each refresh.
 // All of it runs on the GUI thread.
 #include "runtime/qt/window.h"
@@ -13,8 +14,6 @@
 #include <QFile>
 #include <QElapsedTimer>
 #include <QFontDatabase>
-#include <QGuiApplication>
-#include <QScreen>
 #include <QScrollArea>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -27,6 +26,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QUiLoader>
+#include <QVBoxLayout>
 #include <QWidget>
 #include <qcustomplot.h>
 
@@ -37,8 +37,12 @@
 #include <set>
 #include <vector>
 
-#include "runtime/model.h"
 #include "runtime/display_format.h"
+#include "runtime/model.h"
+#include "runtime/qt/axis_inputs.h"
+#include "runtime/qt/float_input.h"
+#include "runtime/qt/layout.h"
+#include "runtime/qt/limit_look.h"
 #include "runtime/qt/plots.h"
 #include "runtime/qt/recording_status.h"
 #include "runtime/qt/save_actions.h"
@@ -71,6 +75,11 @@ class PanelLoader : public QUiLoader {
       auto* plot = new QCustomPlot(parent);
       plot->setObjectName(name);
       return plot;
+    }
+    if (class_name == QLatin1String("QDoubleSpinBox")) {
+      auto* input = new FloatInput(parent);
+      input->setObjectName(name);
+      return input;
     }
     return QUiLoader::createWidget(class_name, parent, name);
   }
@@ -114,6 +123,7 @@ class PanelWindow : public QObject {
   ~PanelWindow() override {
     timer_.stop();
     closing_ = true;
+    if (layout_) layout_->save();
     if (frame_) delete frame_;
     else delete top_;
   }
@@ -124,6 +134,9 @@ class PanelWindow : public QObject {
   void refresh(bool now = false);
   QWidget* top() { return frame_ ? static_cast<QWidget*>(frame_) : top_; }
   QWidget* form() { return top_; }
+  QWidget* health_slot() { return health_slot_; }
+  // Shows the window, sized for the screen the first time.
+  void show() { layout_->show(); }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -138,12 +151,17 @@ class PanelWindow : public QObject {
   bool is_editing(const Binding& b) const;
   // The frame around the panel: transport and snapshot toolbar, status bar.
   void build_frame();
+  void restyle();  // after a theme change
 
   PanelModel& model_;
   QWidget* top_;  // the panel form
   QMainWindow* frame_ = nullptr;  // the top-level window holding it
   std::unique_ptr<TransportBar> transport_;
   std::unique_ptr<RecordingStatus> recording_;
+  std::unique_ptr<LimitLook> limit_look_;
+  std::unique_ptr<AxisInputs> axis_inputs_;
+  std::unique_ptr<WindowLayout> layout_;
+  QWidget* health_slot_ = nullptr;
   uint64_t shown_message_ = 0;
   int refreshes_ = 0;
   QTimer timer_;
@@ -218,14 +236,24 @@ void PanelWindow::build_frame() {
   frame_->setObjectName(QStringLiteral("panelFrame"));
   frame_->setWindowTitle(top_->windowTitle());
   const QSize panel_size = top_->size();
-  // On a screen smaller than the panel the window shrinks and scrolls,
-  // rather than running off the screen's edge.
+  // On a screen smaller than the panel's least size the panel scrolls,
+  // rather than running off the screen's edge; above it stays the slot of
+  // the link-health bar, always in view.
   auto* scroll = new QScrollArea;
   scroll->setObjectName(QStringLiteral("panelScroll"));
   scroll->setFrameShape(QFrame::NoFrame);
   scroll->setWidgetResizable(true);
   scroll->setWidget(top_);
-  frame_->setCentralWidget(scroll);
+  auto* central = new QWidget;
+  auto* column = new QVBoxLayout(central);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(0);
+  health_slot_ = new QWidget;
+  health_slot_->setObjectName(QStringLiteral("healthBarSlot"));
+  (new QHBoxLayout(health_slot_))->setContentsMargins(0, 0, 0, 0);
+  column->addWidget(health_slot_);
+  column->addWidget(scroll, 1);
+  frame_->setCentralWidget(central);
 
   QToolBar* bar = frame_->addToolBar(QStringLiteral("Operator"));
   bar->setObjectName(QStringLiteral("operatorBar"));
@@ -237,15 +265,28 @@ void PanelWindow::build_frame() {
   transport_ = std::make_unique<TransportBar>(bar);
   frame_->statusBar()->setObjectName(QStringLiteral("statusBar"));
   recording_ = std::make_unique<RecordingStatus>(bar, frame_->statusBar());
-  add_save_actions(bar, top_, [this](const QString& message) {
+  add_save_actions(bar, frame_, [this](const QString& message) {
     frame_->statusBar()->showMessage(message, MESSAGE_MS);
   });
-  // The window takes the size the panel file gives, within the screen; the
-  // panel's layout gives up the bars' height, as far as its minimum allows.
-  QSize size = panel_size;
-  if (const QScreen* screen = QGuiApplication::primaryScreen())
-    size = size.boundedTo(screen->availableSize());
-  frame_->resize(size);
+  limit_look_ = std::make_unique<LimitLook>(frame_->statusBar());
+  for (auto& [id, b] : bindings_)
+    if (b.info->kind == Kind::Display && b.info->limits.any()) limit_look_->add(b.widget, *b.info);
+  axis_inputs_ = std::make_unique<AxisInputs>(top_);
+  connect_view_switches(top_, [this](const QString& name) -> PanelPlot* {
+    const ControlInfo* c = model_.find(name.toStdString());
+    return c && bindings_.count(c->id) ? bindings_.at(c->id).plot.get() : nullptr;
+  });
+  // The window takes the size the panel file gives where the screen has
+  // room (WindowLayout::show); the operator's layout is restored.
+  frame_->resize(panel_size);
+  layout_ = std::make_unique<WindowLayout>(frame_, top_, bar, [this] { restyle(); });
+  layout_->restore();
+}
+
+void PanelWindow::restyle() {
+  for (auto& [id, b] : bindings_)
+    if (b.plot) b.plot->apply_palette();
+  limit_look_->restyle();
 }
 
 void PanelWindow::connect_input(Binding& b) {
@@ -371,6 +412,7 @@ void PanelWindow::refresh(bool now) {
   draw_panel();
   transport_->draw(clock_.elapsed(), unthrottled_);
   if (++refreshes_ % RECORDING_STAT_EVERY == 0) recording_->draw();
+  limit_look_->draw_count(model_.out_of_limits(), model_.in_alarm());
   const Message m = transport_message();
   if (m.serial != shown_message_) {
     shown_message_ = m.serial;
@@ -386,7 +428,10 @@ void PanelWindow::draw_panel() {
   if (title.empty()) title = model_.layout().title;
   if (!title.empty()) top()->setWindowTitle(QString::fromStdString(title));
   if (pv == 0) return;  // DisplayPanel not called yet: leave it to the caller
-  if (model_.visible() != top()->isVisible()) top()->setVisible(model_.visible());
+  if (model_.visible() != top()->isVisible()) {
+    if (model_.visible()) show();
+    else top()->hide();
+  }
   recording_->draw();
 }
 
@@ -402,13 +447,17 @@ void PanelWindow::draw(Binding& b, const ControlState& s) {
     case Kind::IntInput:
     case Kind::FloatInput: draw_spin(b, s); break;
     case Kind::Display: {
+      // A display the system never wrote shows nothing, not a zero.
       std::string text;
-      switch (b.info->type) {
-        case ValueType::Int: text = format_display_int(s.i); break;
-        case ValueType::Float: text = format_display_double(s.f); break;
-        case ValueType::Double: text = format_display_double(s.d); break;
-        default: text = s.text; break;
+      if (s.version != 0) {
+        switch (b.info->type) {
+          case ValueType::Int: text = format_display_int(s.i); break;
+          case ValueType::Float: text = format_display_double(s.f, b.info->format); break;
+          case ValueType::Double: text = format_display_double(s.d, b.info->format); break;
+          default: text = s.text; break;
+        }
       }
+      limit_look_->draw(b.widget, s.limit);
       auto* edit = static_cast<QLineEdit*>(b.widget);
       const QString shown = QString::fromStdString(text);
       if (edit->text() != shown) {
@@ -429,6 +478,7 @@ void PanelWindow::draw(Binding& b, const ControlState& s) {
       // whatever the model then holds.
       b.deferred = !b.plot->draw(s, clock_.elapsed(), unthrottled_);
       if (b.deferred) return;
+      if (b.info->kind == Kind::XYGraph) axis_inputs_->show_graph(b.info->name, s);
       break;
     }
   }
@@ -498,7 +548,7 @@ PanelWindow* create_panel_window(PanelModel& model, const std::string& uir_path,
 
 void show_panel_window(PanelWindow* window) {
   if (!window) return;
-  window->top()->show();
+  window->show();
   window->top()->raise();
 }
 
@@ -511,5 +561,7 @@ void destroy_panel_window(PanelWindow* window) { delete window; }
 QWidget* panel_widget(PanelWindow* window) { return window ? window->top() : nullptr; }
 
 QWidget* panel_form(PanelWindow* window) { return window ? window->form() : nullptr; }
+
+QWidget* health_bar_slot(PanelWindow* window) { return window ? window->health_slot() : nullptr; }
 
 }  // namespace rt

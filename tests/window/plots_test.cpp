@@ -6,11 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
 #include "app/panel.h"
 #include "runtime/model.h"
+#include "runtime/qt/plots.h"
 #include "runtime/qt/window.h"
 #include "window/panel_fixture.h"
 
@@ -61,30 +63,44 @@ TEST(PanelPlots, draws_xy_plots_with_their_colour_axes_and_log_mapping) {
   EXPECT_TRUE(y.contains(0.25) && y.contains(2) && y.size() < 2.5) << y.lower << ".." << y.upper;
 }
 
-TEST(PanelPlots, strip_chart_scrolls_and_keeps_a_bounded_number_of_points) {
+TEST(PanelPlots, strip_chart_runs_on_reception_time_and_keeps_a_bounded_number_of_points) {
   auto panel = open_panel();
   ASSERT_TRUE(panel);
   auto* strip = panel->widget<QCustomPlot>("PANEL_STRIP");
   ASSERT_GE(strip->graphCount(), 4);
   std::vector<uint16_t> values(80);
+  // 300 frames received 0.1 s apart from t = 100 s on, with a silence of
+  // 2 s before frame 200.
+  auto received = [](int frame) { return 100.0 + 0.1 * frame + (frame >= 200 ? 2.0 : 0.0); };
   for (int frame = 0; frame < 300; ++frame) {
     for (int i = 0; i < 80; ++i) values[static_cast<size_t>(i)] = static_cast<uint16_t>(frame * 80 + i);
-    panel->model->strip_append(PANEL_STRIP, values.data(), 80);
+    panel->model->strip_append(PANEL_STRIP, values.data(), 80, received(frame));
     if (frame % 7 == 0) rt::refresh_panel_window(panel->window);
   }
   rt::refresh_panel_window(panel->window);
+  const double newest = received(299);
   for (int t = 0; t < 4; ++t) {
     auto data = strip->graph(t)->data();
     ASSERT_GT(data->size(), 0) << "trace " << t;
-    EXPECT_LE(static_cast<size_t>(data->size()), panel->model->strip_capacity()) << "trace " << t;
-    // Trace t takes every fourth value; its newest point is the last frame's.
+    EXPECT_LE(static_cast<size_t>(data->size()), panel->model->strip_capacity() + 8) << "trace " << t;
+    // Trace t takes every fourth value; its newest point is the last frame's,
+    // at the time that frame was received.
     EXPECT_EQ((data->constEnd() - 1)->value, 299 * 80 + 76 + t) << "trace " << t;
-    EXPECT_EQ((data->constEnd() - 1)->key, 300 * 20 - 1) << "trace " << t;
-    // No point is drawn twice: keys are consecutive.
-    EXPECT_EQ((data->constEnd() - 1)->key - data->constBegin()->key, data->size() - 1)
+    EXPECT_DOUBLE_EQ((data->constEnd() - 1)->key, newest) << "trace " << t;
+    // A frame's 20 samples share the 0.1 s since the frame before.
+    EXPECT_NEAR((data->constEnd() - 1)->key - (data->constEnd() - 20)->key, 0.1 * 19 / 20, 1e-9)
         << "trace " << t;
+    // Keys only grow; the silence breaks the line with one gap mark.
+    int gaps = 0;
+    for (auto it = data->constBegin() + 1; it != data->constEnd(); ++it) {
+      EXPECT_GT(it->key, (it - 1)->key) << "trace " << t;
+      if (std::isnan(it->value)) ++gaps;
+    }
+    EXPECT_EQ(gaps, 1) << "trace " << t;
   }
-  EXPECT_DOUBLE_EQ(strip->xAxis->range().upper, 300 * 20);
+  EXPECT_DOUBLE_EQ(strip->xAxis->range().upper, newest) << "the newest sample at the right";
+  EXPECT_DOUBLE_EQ(strip->xAxis->range().size(), rt::PanelPlot::STRIP_SECONDS);
+  EXPECT_FALSE(strip->xAxis->label().isEmpty());
 }
 
 }  // namespace

@@ -1,0 +1,65 @@
+#include "runtime/qt/axis_inputs.h"
+
+#include <QAbstractSpinBox>
+#include <QApplication>
+#include <QDoubleSpinBox>
+#include <QSpinBox>
+#include <QStringList>
+#include <QWidget>
+
+#include "runtime/display_format.h"
+
+namespace rt {
+
+namespace {
+
+// The input's value as the model holds it (an int, or a 32-bit float).
+double input_value(QAbstractSpinBox* w) {
+  if (auto* spin = qobject_cast<QSpinBox*>(w)) return spin->value();
+  return static_cast<double>(static_cast<float>(static_cast<QDoubleSpinBox*>(w)->value()));
+}
+
+}  // namespace
+
+AxisInputs::AxisInputs(QWidget* form) {
+  for (QAbstractSpinBox* w : form->findChildren<QAbstractSpinBox*>()) {
+    const QStringList parts =
+        w->property("axisLimit").toString().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (parts.size() != 3) continue;
+    Input in;
+    in.widget = w;
+    in.tooltip = w->toolTip();
+    in.graph = parts[0].toStdString();
+    in.x = parts[1] == QLatin1String("x");
+    in.max = parts[2] == QLatin1String("max");
+    inputs_.push_back(in);
+  }
+}
+
+void AxisInputs::show_graph(const std::string& graph, const ControlState& s) {
+  for (Input& in : inputs_) {
+    if (in.graph != graph) continue;
+    const Axis& axis = in.x ? s.x : s.y;
+    const double used = in.max ? axis.max : axis.min;
+    QString note;
+    if (!axis.manual)
+      note = QStringLiteral("The graph scales itself to the data now: press Enter to apply this value.");
+    else if (used != input_value(in.widget))
+      note = QStringLiteral("The graph uses %1.")
+                 .arg(QString::fromStdString(format_display_double(used)));
+    if (note == in.shown_note) continue;
+    in.shown_note = note;
+    in.widget->setToolTip(note.isEmpty() ? in.tooltip : in.tooltip + QLatin1Char('\n') + note);
+    // Greyed while the graph does not use the value shown.
+    in.widget->setProperty("axisInUse", note.isEmpty());
+    if (note.isEmpty()) {
+      in.widget->setPalette(QPalette());
+    } else {
+      QPalette palette;
+      palette.setColor(QPalette::Text, QApplication::palette().color(QPalette::Disabled, QPalette::Text));
+      in.widget->setPalette(palette);
+    }
+  }
+}
+
+}  // namespace rt
