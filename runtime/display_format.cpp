@@ -13,9 +13,6 @@ constexpr int MAX_DIGITS = 17;
 // From this magnitude on, a fixed format would print noise digits of a
 // huge number: exponent form instead.
 constexpr double FIXED_LIMIT = 1e15;
-// Below this magnitude a significant-digits format uses exponent form, so
-// a tiny value does not become a long row of zeros.
-constexpr double SIG_SMALL = 1e-4;
 
 std::string not_finite(double value) {
   if (std::isnan(value)) return "NaN";
@@ -33,16 +30,16 @@ std::string fixed(double value, int decimals) {
   return chars(value, std::chars_format::fixed, decimals);
 }
 
-std::string significant(double value, int digits) {
+// `digits` digits in all, at least one before the point.
+std::string meter(double value, int digits) {
   const double magnitude = std::fabs(value);
-  if (magnitude != 0.0 && (magnitude < SIG_SMALL || magnitude >= FIXED_LIMIT))
-    return chars(value, std::chars_format::scientific, digits - 1);
-  const int exponent = magnitude == 0.0 ? 0 : static_cast<int>(std::floor(std::log10(magnitude)));
-  int decimals = std::max(0, digits - 1 - exponent);
+  if (magnitude >= FIXED_LIMIT) return chars(value, std::chars_format::scientific, digits - 1);
+  auto integer_digits = [](double m) { return m < 1.0 ? 1 : static_cast<int>(std::floor(std::log10(m))) + 1; };
+  const int decimals = std::max(0, digits - integer_digits(magnitude));
   std::string text = chars(value, std::chars_format::fixed, decimals);
   // Rounding may carry into a new leading digit (9.99996 -> 10.0000): one
-  // decimal fewer keeps the count of significant digits.
-  if (decimals > 0 && std::fabs(std::strtod(text.c_str(), nullptr)) >= std::pow(10.0, exponent + 1))
+  // decimal fewer keeps the count of digits.
+  if (decimals > 0 && integer_digits(std::fabs(std::strtod(text.c_str(), nullptr))) > integer_digits(magnitude))
     text = chars(value, std::chars_format::fixed, decimals - 1);
   return text;
 }
@@ -80,11 +77,11 @@ bool parse_display_format(std::string_view text, DisplayFormat* format, std::str
     f.style = DisplayFormat::Style::Float32;
   } else if (text.substr(0, 6) == "fixed:" && parse_digits(text.substr(6), 0, &f.digits)) {
     f.style = DisplayFormat::Style::Fixed;
-  } else if (text.substr(0, 4) == "sig:" && parse_digits(text.substr(4), 1, &f.digits)) {
-    f.style = DisplayFormat::Style::Significant;
+  } else if (text.substr(0, 7) == "digits:" && parse_digits(text.substr(7), 1, &f.digits)) {
+    f.style = DisplayFormat::Style::Digits;
   } else {
     *why = "format \"" + std::string(text) +
-           "\" is not one of auto, float, fixed:N (N 0 to 17) or sig:N (N 1 to 17)";
+           "\" is not one of auto, float, fixed:N (N 0 to 17) or digits:N (N 1 to 17)";
     return false;
   }
   *format = f;
@@ -105,7 +102,7 @@ std::string format_display_double(double value, const DisplayFormat& format) {
   if (!std::isfinite(shown)) return not_finite(shown);
   switch (format.style) {
     case DisplayFormat::Style::Fixed: return fixed(shown, format.digits);
-    case DisplayFormat::Style::Significant: return significant(shown, format.digits);
+    case DisplayFormat::Style::Digits: return meter(shown, format.digits);
     case DisplayFormat::Style::Float32: {
       const float as_float = static_cast<float>(shown);
       if (std::isfinite(as_float)) return float_form(as_float);

@@ -14,8 +14,9 @@ namespace rt {
 struct DisplayFormat {
   enum class Style {
     Auto,         // every digit the value carries (see format_display_double)
-    Fixed,        // `digits` decimals: "fixed:4" -> 4.9848
-    Significant,  // `digits` significant digits: "sig:5" -> 4.9848, 226.85
+    Fixed,        // `digits` decimals: "fixed:2" -> 226.85, -5.12
+    Digits,       // `digits` digits in all, the point placed as on a meter:
+                  // "digits:5" -> 0.0015, 9.9998, 10.000, 226.85
     Float32,      // the value as the 32-bit float it is: "float"
   };
   Style style = Style::Auto;
@@ -27,7 +28,7 @@ struct DisplayFormat {
 };
 
 // Parses a `format` property: "auto" (or empty), "fixed:N" (N 0 to 17),
-// "sig:N" (N 1 to 17) or "float". False with *why on anything else.
+// "digits:N" (N 1 to 17) or "float". False with *why on anything else.
 bool parse_display_format(std::string_view text, DisplayFormat* format, std::string* why);
 
 // A double as the operator should read it, with no format given: never
@@ -40,11 +41,11 @@ bool parse_display_format(std::string_view text, DisplayFormat* format, std::str
 // NaN and infinities show as "NaN", "Infinity", "-Infinity".
 std::string format_display_double(double value);
 
-// `value` times the format's scale, written in the format's style. A fixed
-// or significant format keeps its trailing zeros, so the width of a value
-// does not churn from frame to frame; a value too large for its format (more
-// than 15 integer digits) or, with "sig", below 1e-4, shows in exponent form
-// with the same digits. NaN and infinities as above.
+// `value` times the format's scale, written in the format's style. Fixed and
+// digits formats keep their trailing zeros, so the width of a value does not
+// churn from frame to frame: "digits:5" writes at most a sign, five digits
+// and the point. A value of more than 15 integer digits shows in exponent
+// form. NaN and infinities as above.
 std::string format_display_double(double value, const DisplayFormat& format);
 
 std::string format_display_int(int value);

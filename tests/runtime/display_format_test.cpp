@@ -60,20 +60,20 @@ TEST(DisplayFormat, formats_from_the_panel_file_show_the_digits_they_name) {
     const char* shown;
   };
   const Case cases[] = {
-      {"16-bit word over 10 V, 4 decimals", "fixed:4", 1, 10.0 * 32768 / 65535.0, "5.0001"},
-      {"full negative scale fits 7 characters", "fixed:4", 1, -10.0 * 65535 / 65535.0, "-10.0000"},
-      {"-10 V scale near its end", "fixed:4", 1, -10.0 * 65534 / 65535.0, "-9.9998"},
-      {"trailing zeros stay, so the width does not churn", "fixed:4", 1, 5.0, "5.0000"},
-      {"negative zero keeps its sign", "fixed:4", 1, -0.0, "-0.0000"},
-      {"0.1 A shown in mA", "fixed:3", 1000, 0.1 * 48731 / 65535.0, "74.359"},
+      {"16-bit word over 10 V: five digits", "digits:5", 1, 10.0 * 32768 / 65535.0, "5.0001"},
+      {"full scale of 10 V in seven characters", "digits:5", 1, 10.0 * 65535 / 65535.0, "10.000"},
+      {"full negative scale in seven characters", "digits:5", 1, -10.0 * 65535 / 65535.0, "-10.000"},
+      {"-10 V scale near its end", "digits:5", 1, -10.0 * 65534 / 65535.0, "-9.9998"},
+      {"a small reading keeps the range's decimals", "digits:5", 1, 10.0 * 10 / 65535.0, "0.0015"},
+      {"trailing zeros stay, so the width does not churn", "digits:5", 1, 5.0, "5.0000"},
+      {"a carry does not add a digit", "digits:5", 1, 9.999996, "10.000"},
+      {"negative zero keeps its sign", "digits:5", 1, -0.0, "-0.0000"},
+      {"0.1 A shown in mA", "digits:5", 1000, 0.1 * 48731 / 65535.0, "74.359"},
+      {"beyond the digits, whole numbers", "digits:3", 1, 123456.7, "123457"},
       {"temperature to 0.01 degC", "fixed:2", 1, 500.0 * 0 / 65535.0 - 273.15, "-273.15"},
-      {"angle to 0.001 degree", "fixed:3", 1, -2147483648.0 * 8.3819e-08, "-180.000"},
+      {"temperature at the top of its range", "fixed:2", 1, 500.0 * 65535 / 65535.0 - 273.15, "226.85"},
+      {"angle to 0.001 degree", "fixed:3", 1, 1073741824 * 8.3819e-08, "90.000"},
       {"fixed beyond 15 integer digits goes to exponent form", "fixed:2", 1, 1e300, "1.00e+300"},
-      {"five significant digits", "sig:5", 1, 226.85, "226.85"},
-      {"significant digits keep trailing zeros", "sig:5", 1, 10.0, "10.000"},
-      {"a carry does not add a digit", "sig:5", 1, 9.999996, "10.000"},
-      {"tiny value in exponent form", "sig:3", 1, 1.5e-9, "1.50e-09"},
-      {"zero with significant digits", "sig:3", 1, 0.0, "0.00"},
       {"a float as the instrument's 32-bit value", "float", 1, static_cast<double>(0.1f), "0.1"},
       {"a large float in exponent form", "float", 1, static_cast<double>(3.4e38f), "3.4e+38"},
       {"auto keeps every digit", "auto", 1, 10.0 * 32768 / 65535.0, "5.00007629510948"},
@@ -85,7 +85,7 @@ TEST(DisplayFormat, formats_from_the_panel_file_show_the_digits_they_name) {
 }
 
 TEST(DisplayFormat, a_bad_format_is_refused_with_the_reason) {
-  for (const char* text : {"fixed", "fixed:", "fixed:-1", "fixed:18", "sig:0", "sig:x", "%.4f", "Fixed:4"}) {
+  for (const char* text : {"fixed", "fixed:", "fixed:-1", "fixed:18", "digits:0", "digits:x", "%.4f", "Fixed:4"}) {
     rt::DisplayFormat f;
     std::string why;
     EXPECT_FALSE(rt::parse_display_format(text, &f, &why)) << text;

@@ -16,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <string>
 
 #include "app/panel.h"
@@ -66,6 +68,66 @@ TEST(WindowLayout, every_control_is_inside_the_window_on_both_screens) {
     const std::string out = testing_files::bin_dir() + "/layout_" + name + ".png";
     top->grab().save(QString::fromStdString(out));
   }
+}
+
+TEST(WindowLayout, the_operators_layout_and_theme_come_back_in_the_next_run) {
+  {
+    auto panel = open_panel();
+    ASSERT_TRUE(panel);
+    QWidget* top = rt::panel_widget(panel->window);
+    top->findChild<QAction*>("show_hexGroup")->trigger();
+    EXPECT_FALSE(top->findChild<QGroupBox*>("hexGroup")->isVisible());
+    EXPECT_EQ(top->findChild<QAction*>("show_linkGroup"), nullptr) << "the Link group cannot be hidden";
+    auto* main = top->findChild<QSplitter*>("mainSplitter");
+    QList<int> sizes = main->sizes();
+    sizes[0] -= 40;
+    sizes[2] += 40;
+    main->setSizes(sizes);
+    top->findChild<QAction*>("theme_dark")->trigger();
+    EXPECT_EQ(rt::current_theme(), rt::Theme::Dark);
+  }  // closing the window saves the layout
+  rt::apply_theme(rt::Theme::System);
+  {
+    auto panel = open_panel(true, /*fresh_settings=*/false);
+    ASSERT_TRUE(panel);
+    QWidget* top = rt::panel_widget(panel->window);
+    settle();
+    EXPECT_FALSE(top->findChild<QGroupBox*>("hexGroup")->isVisible()) << "still hidden";
+    EXPECT_FALSE(top->findChild<QAction*>("show_hexGroup")->isChecked());
+    EXPECT_EQ(rt::current_theme(), rt::Theme::Dark) << "the theme chosen";
+    auto* strip = top->findChild<QCustomPlot*>("PANEL_STRIP");
+    strip->replot(QCustomPlot::rpImmediateRefresh);
+    EXPECT_LT(strip->grab().toImage().pixelColor(3, 3).lightness(), 100) << "plots follow the dark palette";
+    top->findChild<QAction*>("resetLayout")->trigger();
+    EXPECT_TRUE(top->findChild<QGroupBox*>("hexGroup")->isVisible()) << "reset shows every group";
+    top->findChild<QAction*>("theme_system")->trigger();
+  }
+  rt::window_settings()->clear();
+}
+
+// WCAG contrast ratio of two colours.
+double contrast(const QColor& a, const QColor& b) {
+  auto luminance = [](const QColor& c) {
+    auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+    return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+  };
+  const double la = luminance(a), lb = luminance(b);
+  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+TEST(WindowLayout, limit_colours_are_readable_in_both_themes) {
+  for (rt::Theme theme : {rt::Theme::Light, rt::Theme::Dark}) {
+    rt::apply_theme(theme);
+    const rt::LimitColours c = rt::limit_colours();
+    const QColor window = QApplication::palette().color(QPalette::Window);
+    const std::string name = rt::theme_name(theme).toStdString();
+    EXPECT_GE(contrast(c.caution_text, c.caution_background), 4.5) << name;
+    EXPECT_GE(contrast(c.alarm_text, c.alarm_background), 4.5) << name;
+    // A coloured field stands out from the window around it.
+    EXPECT_GE(contrast(c.alarm_background, window), 1.5) << name;
+    EXPECT_GE(contrast(c.caution_background, window), 1.3) << name;
+  }
+  rt::apply_theme(rt::Theme::System);
 }
 
 }  // namespace

@@ -2,6 +2,9 @@
 // with their colours, axes and log mapping, the strip chart scrolling with a
 // bounded number of points.
 #include <QApplication>
+#include <QCheckBox>
+#include <QTest>
+#include <QWheelEvent>
 #include <qcustomplot.h>
 
 #include <gtest/gtest.h>
@@ -101,6 +104,105 @@ TEST(PanelPlots, strip_chart_runs_on_reception_time_and_keeps_a_bounded_number_o
   EXPECT_DOUBLE_EQ(strip->xAxis->range().upper, newest) << "the newest sample at the right";
   EXPECT_DOUBLE_EQ(strip->xAxis->range().size(), rt::PanelPlot::STRIP_SECONDS);
   EXPECT_FALSE(strip->xAxis->label().isEmpty());
+}
+
+// The centre of a plot's axis rect, where the mouse acts on the data.
+QPoint data_centre(QCustomPlot* plot) { return plot->axisRect()->rect().center(); }
+
+void wheel(QCustomPlot* plot, QPoint at, int steps) {
+  QWheelEvent event(at, plot->mapToGlobal(at), QPoint(), QPoint(0, 120 * steps), Qt::NoButton,
+                    Qt::NoModifier, Qt::NoScrollPhase, false);
+  QApplication::sendEvent(plot, &event);
+}
+
+TEST(PanelPlots, zoom_is_a_view_only_and_a_double_click_returns_to_the_systems_limits) {
+  auto panel = open_panel();
+  ASSERT_TRUE(panel);
+  rt::PanelModel& m = *panel->model;
+  rt::Plot p;
+  p.x = {10, 2000, 4000};
+  p.y = {1, 5, 2};
+  m.add_plot(PANEL_SPEC256, p);
+  m.set_x_range(PANEL_SPEC256, 0, 4095);
+  m.set_y_range(PANEL_SPEC256, 0.001, 10);
+  rt::refresh_panel_window(panel->window);
+  auto* plot = panel->widget<QCustomPlot>("PANEL_SPEC256");
+  plot->replot(QCustomPlot::rpImmediateRefresh);
+  const QCPRange system_x(0, 4095), system_y(0.001, 10);
+  ASSERT_EQ(plot->xAxis->range(), system_x);
+
+  wheel(plot, data_centre(plot), 2);
+  EXPECT_LT(plot->xAxis->range().size(), system_x.size()) << "the wheel zooms in";
+  const QCPRange zoomed = plot->xAxis->range();
+  // New data from the system does not move the operator's view, and the
+  // model's limits stay the system's.
+  m.delete_plots(PANEL_SPEC256);
+  m.add_plot(PANEL_SPEC256, p);
+  rt::refresh_panel_window(panel->window);
+  EXPECT_EQ(plot->xAxis->range(), zoomed);
+  rt::ControlState s;
+  m.state(PANEL_SPEC256, &s);
+  EXPECT_EQ(s.x.min, 0.0);
+  EXPECT_EQ(s.x.max, 4095.0);
+  EXPECT_EQ(panel->model->pending_events(), 0u) << "the view raises no event";
+
+  QTest::mouseDClick(plot, Qt::LeftButton, {}, data_centre(plot));
+  EXPECT_EQ(plot->xAxis->range(), system_x) << "reset: the system's limits";
+  EXPECT_EQ(plot->yAxis->range(), system_y);
+}
+
+TEST(PanelPlots, a_click_on_a_legend_entry_hides_and_shows_its_trace) {
+  auto panel = open_panel();
+  ASSERT_TRUE(panel);
+  auto* strip = panel->widget<QCustomPlot>("PANEL_STRIP");
+  strip->replot(QCustomPlot::rpImmediateRefresh);
+  QCPGraph* byte2 = strip->graph(3);
+  ASSERT_EQ(byte2->name(), "byte 2");
+  const QPoint entry = strip->legend->itemWithPlottable(byte2)->outerRect().center();
+  QTest::mouseClick(strip, Qt::LeftButton, {}, entry);
+  EXPECT_FALSE(byte2->visible()) << "hidden";
+  for (int t = 0; t < 3; ++t) EXPECT_TRUE(strip->graph(t)->visible()) << "trace " << t;
+  QTest::mouseClick(strip, Qt::LeftButton, {}, entry);
+  EXPECT_TRUE(byte2->visible()) << "shown again";
+}
+
+TEST(PanelPlots, the_48_channel_graph_has_view_only_log_switches) {
+  auto panel = open_panel();
+  ASSERT_TRUE(panel);
+  auto* spec48 = panel->widget<QCustomPlot>("PANEL_SPEC48");
+  auto* log_y = panel->widget<QCheckBox>("spec48LogY");
+  ASSERT_NE(log_y, nullptr);
+  log_y->click();
+  EXPECT_EQ(spec48->yAxis->scaleType(), QCPAxis::stLogarithmic);
+  EXPECT_EQ(spec48->xAxis->scaleType(), QCPAxis::stLinear);
+  rt::ControlState s;
+  panel->model->state(PANEL_SPEC48, &s);
+  EXPECT_FALSE(s.y.log) << "the model's graph is untouched";
+  EXPECT_EQ(panel->model->pending_events(), 0u) << "not a panel control";
+  log_y->click();
+  EXPECT_EQ(spec48->yAxis->scaleType(), QCPAxis::stLinear);
+}
+
+TEST(PanelPlots, lines_are_drawn_in_logical_pixels_so_they_scale_with_the_screen) {
+  auto panel = open_panel();
+  ASSERT_TRUE(panel);
+  rt::Plot p;
+  p.x = {1, 2};
+  p.y = {1, 2};
+  panel->model->add_plot(PANEL_SPEC48, p);
+  rt::refresh_panel_window(panel->window);
+  for (const char* name : {"PANEL_SPEC48", "PANEL_SPEC256", "PANEL_STRIP"}) {
+    auto* plot = panel->widget<QCustomPlot>(name);
+    EXPECT_EQ(plot->bufferDevicePixelRatio(), plot->devicePixelRatioF()) << name;
+    std::vector<QPen> pens;
+    for (QCPAxis* axis : {plot->xAxis, plot->yAxis})
+      pens.insert(pens.end(), {axis->basePen(), axis->tickPen(), axis->grid()->pen()});
+    for (int g = 0; g < plot->graphCount(); ++g) pens.push_back(plot->graph(g)->pen());
+    for (const QPen& pen : pens) {
+      EXPECT_FALSE(pen.isCosmetic()) << name << ": a cosmetic pen stays one device pixel wide";
+      EXPECT_GE(pen.widthF(), 1.0) << name;
+    }
+  }
 }
 
 }  // namespace

@@ -51,6 +51,13 @@ void focus(QWidget* w) {
   QCoreApplication::processEvents();
 }
 
+// Selects the field's text and types `text` into it.
+void type_into(QAbstractSpinBox* spin, const char* text) {
+  focus(spin);
+  spin->selectAll();
+  QTest::keyClicks(spin, text);
+}
+
 #define CONTROL(name, kind, type) \
   { name, #name, rt::Kind::kind, rt::ValueType::type }
 
@@ -180,6 +187,80 @@ TEST(PanelWindow, shows_model_values_in_their_widgets_after_a_refresh) {
   EXPECT_EQ(m.pending_events(), 0u) << "drawing values raises no events";
 }
 
+TEST(PanelWindow, displays_write_the_format_their_panel_file_gives_and_stay_empty_until_written) {
+  auto panel = open_panel();
+  ASSERT_TRUE(panel);
+  rt::PanelModel& m = *panel->model;
+  rt::refresh_panel_window(panel->window);
+  for (const char* never : {"PANEL_HK00", "PANEL_W10", "PANEL_F12", "PANEL_TIME"})
+    EXPECT_EQ(panel->widget<QLineEdit>(never)->text().toStdString(), "") << never << " never written";
+  struct Case {
+    const char* name;
+    int id;
+    double value;  // as the housekeeping page computes it from a 16-bit word
+    const char* shown;
+  };
+  const Case cases[] = {
+      {"PANEL_HK00", PANEL_HK00, 10.0 * 32768 / 65535.0, "5.0001"},       // V, five digits
+      {"PANEL_HK06", PANEL_HK06, -10.0 * 65535 / 65535.0, "-10.000"},     // V, full scale
+      {"PANEL_HK08", PANEL_HK08, 0.1 * 48731 / 65535.0, "74.359"},        // A shown in mA
+      {"PANEL_HK16", PANEL_HK16, 500.0 * 0 / 65535.0 - 273.15, "-273.15"},  // degC, two decimals
+      {"PANEL_L6_K2", PANEL_L6_K2, 1073741824 * 8.3819e-08, "90.000"},    // degrees to 0.001
+      {"PANEL_F12", PANEL_F12, static_cast<double>(0.1f), "0.1"},         // the 32-bit float
+  };
+  for (const Case& c : cases) m.set_double(c.id, c.value);
+  rt::refresh_panel_window(panel->window);
+  for (const Case& c : cases) {
+    const std::string text = panel->widget<QLineEdit>(c.name)->text().toStdString();
+    EXPECT_EQ(text, c.shown) << c.name;
+    EXPECT_LE(text.size(), 7u) << c.name;
+  }
+  double kept = 0;
+  m.get_double(PANEL_HK08, &kept);
+  EXPECT_EQ(kept, 0.1 * 48731 / 65535.0) << "the model (and so the trace and CSV) keeps every digit";
+}
+
+TEST(PanelWindow, y_min_takes_scientific_notation_down_to_the_smallest_float) {
+  auto panel = open_panel();
+  ASSERT_TRUE(panel);
+  rt::PanelModel& m = *panel->model;
+  auto* ymin = panel->widget<QDoubleSpinBox>("PANEL_YMIN");
+  EXPECT_NE(ymin->toolTip().indexOf("scales itself"), -1) << "the graph autoscales until the system sets it";
+  const float smallest = std::numeric_limits<float>::denorm_min();
+  struct Case {
+    const char* typed;
+    float value;
+  };
+  for (const Case& c : {Case{"1e-30", 1e-30f}, Case{"2.5E3", 2500.0f}, Case{"1.4e-45", smallest},
+                        Case{"1.401298464324817e-45", smallest}}) {
+    type_into(ymin, c.typed);
+    QTest::keyClick(ymin, Qt::Key_Return);
+    float f = 0;
+    m.get_float(PANEL_YMIN, &f);
+    EXPECT_EQ(f, c.value) << c.typed;
+    EXPECT_EQ(panel->events(), std::vector<int>{PANEL_YMIN}) << c.typed;
+  }
+  type_into(ymin, "1e-46");  // 0 as a float: not what the operator meant
+  QTest::keyClick(ymin, Qt::Key_Return);
+  float f = 0;
+  m.get_float(PANEL_YMIN, &f);
+  EXPECT_EQ(f, smallest) << "a number that would round to 0 is refused";
+
+  // The system applies it (SetAxisRange): the graph uses it, and the field
+  // says so.
+  rt::Plot p;
+  p.x = {1, 2};
+  p.y = {1, 2};
+  m.add_plot(PANEL_SPEC256, p);
+  m.set_y_log(PANEL_SPEC256, true);
+  m.set_y_range(PANEL_SPEC256, static_cast<double>(smallest), 10.0);
+  rt::refresh_panel_window(panel->window);
+  auto* plot = panel->widget<QCustomPlot>("PANEL_SPEC256");
+  EXPECT_EQ(plot->yAxis->range().lower, static_cast<double>(smallest));
+  EXPECT_EQ(ymin->text().toStdString(), "1e-45");
+  EXPECT_EQ(ymin->toolTip().indexOf("scales itself"), -1) << ymin->toolTip().toStdString();
+}
+
 TEST(PanelWindow, follows_the_model_title_and_visibility) {
   auto panel = open_panel(false);
   ASSERT_TRUE(panel);
@@ -226,13 +307,6 @@ TEST(PanelWindow, a_switch_click_sets_the_model_then_queues_an_event) {
     EXPECT_EQ(value, 0) << c.name << " switched off";
     EXPECT_EQ(panel->events(), std::vector<int>{c.id}) << c.name << " switched off";
   }
-}
-
-// Selects the field's text and types `text` into it.
-void type_into(QAbstractSpinBox* spin, const char* text) {
-  focus(spin);
-  spin->selectAll();
-  QTest::keyClicks(spin, text);
 }
 
 TEST(PanelWindow, enter_in_a_numeric_input_commits_its_value) {
