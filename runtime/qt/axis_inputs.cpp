@@ -50,15 +50,14 @@ void AxisInputs::show_graph(const std::string& graph, const ControlState& s) {
     if (note == in.shown_note) continue;
     in.shown_note = note;
     in.widget->setToolTip(note.isEmpty() ? in.tooltip : in.tooltip + QLatin1Char('\n') + note);
-    // Greyed while the graph does not use the value shown.
+    // Greyed and slanted while the graph does not use the value shown (a
+    // style sheet: the panel's own sheet would override a palette).
     in.widget->setProperty("axisInUse", note.isEmpty());
-    if (note.isEmpty()) {
-      in.widget->setPalette(QPalette());
-    } else {
-      QPalette palette;
-      palette.setColor(QPalette::Text, QApplication::palette().color(QPalette::Disabled, QPalette::Text));
-      in.widget->setPalette(palette);
-    }
+    in.widget->setStyleSheet(
+        note.isEmpty() ? QString()
+                       : QStringLiteral("%1 { color: %2; font-style: italic; }")
+                             .arg(QLatin1String(in.widget->metaObject()->className()),
+                                  QApplication::palette().color(QPalette::Disabled, QPalette::Text).name()));
   }
 }
 

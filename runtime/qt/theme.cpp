@@ -108,7 +108,7 @@ LimitColours limit_colours() {
 QColor trace_colour(const QColor& colour) {
   if (!theme_is_dark() || colour.lightness() >= 140) return colour;
   QColor c = colour.toHsl();
-  return QColor::fromHsl(c.hslHue(), c.hslSaturation(), 150);
+  return QColor::fromHsl(c.hslHue(), c.hslSaturation(), 185);
 }
 
 }  // namespace rt

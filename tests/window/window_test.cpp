@@ -226,6 +226,7 @@ TEST(PanelWindow, y_min_takes_scientific_notation_down_to_the_smallest_float) {
   rt::PanelModel& m = *panel->model;
   auto* ymin = panel->widget<QDoubleSpinBox>("PANEL_YMIN");
   EXPECT_NE(ymin->toolTip().indexOf("scales itself"), -1) << "the graph autoscales until the system sets it";
+  EXPECT_FALSE(ymin->property("axisInUse").toBool()) << "greyed meanwhile";
   const float smallest = std::numeric_limits<float>::denorm_min();
   struct Case {
     const char* typed;
@@ -259,6 +260,7 @@ TEST(PanelWindow, y_min_takes_scientific_notation_down_to_the_smallest_float) {
   EXPECT_EQ(plot->yAxis->range().lower, static_cast<double>(smallest));
   EXPECT_EQ(ymin->text().toStdString(), "1e-45");
   EXPECT_EQ(ymin->toolTip().indexOf("scales itself"), -1) << ymin->toolTip().toStdString();
+  EXPECT_TRUE(ymin->property("axisInUse").toBool());
 }
 
 TEST(PanelWindow, follows_the_model_title_and_visibility) {
