@@ -11,9 +11,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDoubleSpinBox>
-#include <QFile>
 #include <QElapsedTimer>
-#include <QFontDatabase>
 #include <QScrollArea>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -25,7 +23,6 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
-#include <QUiLoader>
 #include <QVBoxLayout>
 #include <QWidget>
 #include <qcustomplot.h>
@@ -40,9 +37,9 @@
 #include "runtime/display_format.h"
 #include "runtime/model.h"
 #include "runtime/qt/axis_inputs.h"
-#include "runtime/qt/float_input.h"
 #include "runtime/qt/layout.h"
 #include "runtime/qt/limit_look.h"
+#include "runtime/qt/panel_loader.h"
 #include "runtime/qt/plots.h"
 #include "runtime/qt/recording_status.h"
 #include "runtime/qt/save_actions.h"
@@ -63,41 +60,6 @@ constexpr int MESSAGE_MS = 15000;  // how long a status-bar message stays
 const char* const DONE_TOOLTIP =
     "The count ran out: accumulation has stopped. Enter a new count and "
     "switch Accumulate on to start again.";
-
-// QUiLoader falls back to a plain QWidget for a class it cannot make, so our
-// own classes are made here first.
-class PanelLoader : public QUiLoader {
- public:
-  using QUiLoader::QUiLoader;
-  QWidget* createWidget(const QString& class_name, QWidget* parent,
-                        const QString& name) override {
-    if (class_name == QLatin1String("QCustomPlot")) {
-      auto* plot = new QCustomPlot(parent);
-      plot->setObjectName(name);
-      return plot;
-    }
-    if (class_name == QLatin1String("QDoubleSpinBox")) {
-      auto* input = new FloatInput(parent);
-      input->setObjectName(name);
-      return input;
-    }
-    return QUiLoader::createWidget(class_name, parent, name);
-  }
-};
-
-const char* widget_class_for(Kind kind) {
-  switch (kind) {
-    case Kind::Button: return "QPushButton";
-    case Kind::IntInput: return "QSpinBox";
-    case Kind::FloatInput: return "QDoubleSpinBox";
-    case Kind::Switch: return "QCheckBox";
-    case Kind::Display: return "QLineEdit";
-    case Kind::TextBox: return "QPlainTextEdit";
-    case Kind::XYGraph:
-    case Kind::StripChart: return "QCustomPlot";
-  }
-  return "?";
-}
 
 }  // namespace
 
@@ -175,50 +137,19 @@ class PanelWindow : public QObject {
 };
 
 bool PanelWindow::bind(const std::string& file, std::string* error) {
+  std::map<int, QWidget*> widgets;
+  if (!find_control_widgets(top_, model_.layout(), file, &widgets, error)) return false;
   for (const ControlInfo& c : model_.layout().controls) {
-    const QString name = QString::fromStdString(c.name);
-    const QList<QWidget*> found = top_->findChildren<QWidget*>(name);
-    const char* expected = widget_class_for(c.kind);
-    std::string reason;
-    if (found.isEmpty())
-      reason = "no widget named " + c.name;
-    else if (found.size() > 1)
-      reason = "more than one widget named " + c.name;
-    else if (!found.front()->inherits(expected))
-      reason = "control " + c.name + " is a " + found.front()->metaObject()->className() +
-               ", expected " + expected;
-    if (!reason.empty()) {
-      if (error) *error = file + ": " + reason;
-      return false;
-    }
     Binding& b = bindings_[c.id];
     b.info = &c;
-    b.widget = found.front();
+    b.widget = widgets.at(c.id);
     b.tooltip = b.widget->toolTip();
     ids_[b.widget] = c.id;
   }
   for (auto& [id, b] : bindings_) {
     switch (b.info->kind) {
-      case Kind::Display: {
-        auto* edit = static_cast<QLineEdit*>(b.widget);
-        edit->setReadOnly(true);
-        if (b.info->type != ValueType::Text)
-          edit->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        break;
-      }
-      case Kind::TextBox: {
-        auto* text = static_cast<QPlainTextEdit*>(b.widget);
-        text->setReadOnly(true);
-        // Fontconfig's fixed font (Noto Sans Mono on some systems) may not
-        // carry the fixed-pitch flag Qt looks for; ask for a monospaced face
-        // explicitly so the columns of the dump line up wherever it runs.
-        QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-        mono.setStyleHint(QFont::Monospace, QFont::PreferMatch);
-        mono.setFixedPitch(true);
-        mono.setPointSize(std::max(8, text->font().pointSize()));
-        text->setFont(mono);
-        break;
-      }
+      case Kind::Display:
+      case Kind::TextBox: prepare_display(b.widget, *b.info); break;
       case Kind::XYGraph:
       case Kind::StripChart:
         b.plot = std::make_unique<PanelPlot>(static_cast<QCustomPlot*>(b.widget), b.info->kind);
@@ -525,21 +456,8 @@ void PanelWindow::draw_done_look(Binding& b, const ControlState& s) {
 
 PanelWindow* create_panel_window(PanelModel& model, const std::string& uir_path,
                                  std::string* error) {
-  QFile file(QString::fromStdString(uir_path));
-  if (!file.open(QIODevice::ReadOnly)) {
-    if (error) *error = uir_path + ": " + file.errorString().toStdString();
-    return nullptr;
-  }
-  PanelLoader loader;
-  QWidget* top = loader.load(&file, nullptr);
-  if (!top) {
-    if (error) {
-      std::string reason = loader.errorString().toStdString();
-      if (reason.empty()) reason = "not a readable panel file";
-      *error = uir_path + ": " + reason;
-    }
-    return nullptr;
-  }
+  QWidget* top = load_panel_form(uir_path, error);
+  if (!top) return nullptr;
   auto window = std::make_unique<PanelWindow>(model, top);
   if (!window->bind(uir_path, error)) return nullptr;
   window->start();
