@@ -49,16 +49,26 @@ void AxisInputs::show_graph(const std::string& graph, const ControlState& s) {
                  .arg(QString::fromStdString(format_display_double(used)));
     if (note == in.shown_note) continue;
     in.shown_note = note;
-    in.widget->setToolTip(note.isEmpty() ? in.tooltip : in.tooltip + QLatin1Char('\n') + note);
-    // Greyed and slanted while the graph does not use the value shown (a
-    // style sheet: the panel's own sheet would override a palette).
-    in.widget->setProperty("axisInUse", note.isEmpty());
-    in.widget->setStyleSheet(
-        note.isEmpty() ? QString()
-                       : QStringLiteral("%1 { color: %2; font-style: italic; }")
-                             .arg(QLatin1String(in.widget->metaObject()->className()),
-                                  QApplication::palette().color(QPalette::Disabled, QPalette::Text).name()));
+    apply(in);
   }
+}
+
+void AxisInputs::restyle() {
+  for (Input& in : inputs_) apply(in);
+}
+
+// The tooltip and look of `in` for its note: greyed and slanted while the
+// graph does not use the value shown (a style sheet: the panel's own sheet
+// would override a palette).
+void AxisInputs::apply(Input& in) {
+  const QString& note = in.shown_note;
+  in.widget->setToolTip(note.isEmpty() ? in.tooltip : in.tooltip + QLatin1Char('\n') + note);
+  in.widget->setProperty("axisInUse", note.isEmpty());
+  in.widget->setStyleSheet(
+      note.isEmpty() ? QString()
+                     : QStringLiteral("%1 { color: %2; font-style: italic; }")
+                           .arg(QLatin1String(in.widget->metaObject()->className()),
+                                QApplication::palette().color(QPalette::Disabled, QPalette::Text).name()));
 }
 
 }  // namespace rt

@@ -28,6 +28,8 @@ class AxisInputs {
   // Shows, on the inputs of graph `graph` (its PANEL_* name), whether its
   // state `s` uses their values.
   void show_graph(const std::string& graph, const ControlState& s);
+  // Draws the inputs again in the colours of the current theme.
+  void restyle();
 
  private:
   struct Input {
@@ -38,6 +40,7 @@ class AxisInputs {
     bool max = false;  // the upper limit, else the lower
     QString shown_note;  // what the tooltip adds now
   };
+  void apply(Input& in);
   std::vector<Input> inputs_;
 };
 

@@ -62,6 +62,7 @@ void WindowLayout::build_menu(QToolBar* bar) {
     a->setChecked(true);
     connect(a, &QAction::toggled, this, [this, g](bool on) {
       g->setVisible(on);
+      hide_empty_splitters();
       save();
     });
     groups_.emplace_back(g, a);
@@ -100,6 +101,15 @@ void WindowLayout::set_theme(int theme) {
   form_->setStyleSheet(form_->styleSheet());
   if (on_theme_) on_theme_();
   window_settings()->setValue(KEY_THEME, theme_name(t));
+}
+
+// A splitter whose groups are all hidden gives its room to the others.
+void WindowLayout::hide_empty_splitters() {
+  for (QSplitter* s : splitters_) {
+    bool any = false;
+    for (int i = 0; i < s->count(); ++i) any = any || !s->widget(i)->isHidden();
+    s->setVisible(any);
+  }
 }
 
 // Each splitter's children at their preferred size, the ones with a stretch
@@ -146,6 +156,7 @@ void WindowLayout::restore() {
     action->setChecked(shown);
     group->setVisible(shown);
   }
+  hide_empty_splitters();
   for (QSplitter* s : splitters_) s->restoreState(settings->value(splitter_key(s)).toByteArray());
 }
 

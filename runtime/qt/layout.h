@@ -54,6 +54,7 @@ class WindowLayout : public QObject {
   void build_menu(QToolBar* bar);
   void set_theme(int theme);
   void default_sizes();
+  void hide_empty_splitters();
 
   QMainWindow* frame_;
   QWidget* form_;

@@ -1,6 +1,8 @@
 #include "runtime/qt/theme.h"
 
 #include <QApplication>
+#include <QGuiApplication>
+#include <QStyleHints>
 #include <QPalette>
 #include <QStyle>
 #include <QStyleFactory>
@@ -82,6 +84,14 @@ void apply_theme(Theme theme) {
   const SystemLook& system = system_look();
   current = theme;
   if (theme == Theme::System) {
+#if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
+    // Qt tells the system's light or dark choice: follow it with our palette.
+    if (QGuiApplication::styleHints()->colorScheme() == Qt::ColorScheme::Dark) {
+      QApplication::setStyle(QStringLiteral("Fusion"));
+      QApplication::setPalette(dark_palette());
+      return;
+    }
+#endif
     QApplication::setStyle(system.style);
     QApplication::setPalette(system.palette);
     return;

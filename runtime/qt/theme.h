@@ -16,7 +16,9 @@ QString theme_name(Theme theme);
 Theme theme_from_name(const QString& name);
 
 // Sets the application's palette (and style) for `theme`. System restores
-// the palette and style the platform gave at the first call.
+// the palette and style the platform gave at the first call; from Qt 6.5 on,
+// where Qt reports the system's dark choice, System takes the dark palette
+// then.
 void apply_theme(Theme theme);
 Theme current_theme();
 // Whether the palette in use is dark (System follows the platform's).

@@ -218,6 +218,7 @@ void PanelWindow::restyle() {
   for (auto& [id, b] : bindings_)
     if (b.plot) b.plot->apply_palette();
   limit_look_->restyle();
+  axis_inputs_->restyle();
 }
 
 void PanelWindow::connect_input(Binding& b) {
