@@ -56,6 +56,9 @@ constexpr int REFRESH_MS = 33;  // about 30 redraws a second
 // second).
 constexpr int RECORDING_STAT_EVERY = 15;
 constexpr int MESSAGE_MS = 15000;  // how long a status-bar message stays
+// The hex dump is laid out again at each change: at most this often (a
+// dump changing ten times a second cannot be read anyway).
+constexpr qint64 TEXT_BOX_REDRAW_MS = 250;
 
 const char* const DONE_TOOLTIP =
     "The count ran out: accumulation has stopped. Enter a new count and "
@@ -77,6 +80,7 @@ struct Binding {
   bool enter = false;     // Enter was pressed: the next editingFinished commits
   bool deferred = false;  // a model change waits for the operator's edit
   std::unique_ptr<PanelPlot> plot;  // XY graphs and the strip chart
+  qint64 drawn_ms = -1;  // text box: when its text was last set
 };
 
 class PanelWindow : public QObject {
@@ -399,9 +403,15 @@ void PanelWindow::draw(Binding& b, const ControlState& s) {
       break;
     }
     case Kind::TextBox: {
-      auto* box = static_cast<QPlainTextEdit*>(b.widget);
+      const qint64 now = clock_.elapsed();
+      b.deferred = !unthrottled_ && b.drawn_ms >= 0 && now - b.drawn_ms < TEXT_BOX_REDRAW_MS;
+      if (b.deferred) return;  // drawn at a later refresh, as the model then is
       const QString shown = QString::fromStdString(s.text);
-      if (box->toPlainText() != shown) box->setPlainText(shown);
+      if (shown != b.shown_text) {
+        static_cast<QPlainTextEdit*>(b.widget)->setPlainText(shown);
+        b.shown_text = shown;
+        b.drawn_ms = now;
+      }
       break;
     }
     case Kind::XYGraph:
