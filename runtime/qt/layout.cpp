@@ -21,6 +21,7 @@ namespace {
 // Bump when the panel file's splitters change, so an old saved state is
 // not applied to a different arrangement.
 constexpr int LAYOUT_VERSION = 1;
+constexpr int SAVE_AFTER_MS = 500;
 
 const QString KEY_THEME = QStringLiteral("window/theme");
 const QString KEY_GEOMETRY = QStringLiteral("window/geometry");
@@ -44,9 +45,13 @@ std::unique_ptr<QSettings> window_settings() {
 WindowLayout::WindowLayout(QMainWindow* frame, QWidget* form, QToolBar* bar,
                            std::function<void()> on_theme)
     : frame_(frame), form_(form), on_theme_(std::move(on_theme)) {
+  // A drag moves a splitter many times a second: save once it rests.
+  save_later_.setSingleShot(true);
+  save_later_.setInterval(SAVE_AFTER_MS);
+  connect(&save_later_, &QTimer::timeout, this, [this] { save(); });
   for (QSplitter* s : form->findChildren<QSplitter*>()) {
     splitters_.push_back(s);
-    connect(s, &QSplitter::splitterMoved, this, [this] { save(); });
+    connect(s, &QSplitter::splitterMoved, &save_later_, qOverload<>(&QTimer::start));
   }
   build_menu(bar);
 }

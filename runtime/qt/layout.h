@@ -9,6 +9,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -63,6 +64,7 @@ class WindowLayout : public QObject {
   std::vector<std::pair<QGroupBox*, QAction*>> groups_;  // the ones that may be hidden
   std::vector<QAction*> theme_actions_;  // System, Light, Dark
   bool restored_geometry_ = false;
+  QTimer save_later_;
 };
 
 }  // namespace rt
