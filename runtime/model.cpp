@@ -4,6 +4,8 @@
 #include <functional>
 #include <utility>
 
+#include "runtime/session_log.h"
+
 namespace rt {
 
 const char* kind_name(Kind kind) {
@@ -33,10 +35,27 @@ const char* value_type_name(ValueType type) {
   return "?";
 }
 
+namespace {
+
+// The name an operator knows a control by: its PANEL_* name without the
+// prefix ("HK16").
+std::string short_label(const std::string& name) {
+  const std::string prefix = "PANEL_";
+  return name.compare(0, prefix.size(), prefix) == 0 ? name.substr(prefix.size()) : name;
+}
+
+}  // namespace
+
 PanelModel::PanelModel(PanelLayout layout, size_t strip_capacity)
     : layout_(std::move(layout)), strip_capacity_(strip_capacity) {
   states_.resize(layout_.controls.size());
   for (size_t i = 0; i < layout_.controls.size(); ++i) index_[layout_.controls[i].id] = i;
+  std::vector<LimitEntry> watched;
+  for (const auto& c : layout_.controls) {
+    if (c.kind == Kind::Display && c.type != ValueType::Text && c.limits.any())
+      watched.push_back({c.id, short_label(c.name), c.limits, c.format});
+  }
+  limits_ = LimitTable(std::move(watched));
   title_ = layout_.title;
   for (const auto& c : layout_.controls)
     if (c.has_initial) set_double(c.id, c.initial);
@@ -79,24 +98,54 @@ void store_number(ControlState& s, ValueType type, T value) {
   }
 }
 
+// The value a numeric control now holds, as a double.
+double stored_number(const ControlState& s, ValueType type) {
+  switch (type) {
+    case ValueType::Int: return s.i;
+    case ValueType::Float: return s.f;
+    default: return s.d;
+  }
+}
+
 }  // namespace
 
+std::optional<LimitChange> PanelModel::watch_limits(int id, ControlState& s, double value) {
+  if (!limits_.watches(id)) return std::nullopt;
+  auto change = limits_.observe(id, value);
+  s.limit = limits_.level(id);
+  return change;
+}
+
+void PanelModel::log_change(const std::optional<LimitChange>& change) {
+  if (change) log_event(change->severity, change->text);
+}
+
 bool PanelModel::set_int(int id, int value) {
-  std::lock_guard lock(mu_);
-  const ControlInfo* c = find(id);
-  if (!c || !is_numeric(c->type)) return false;
-  ControlState& s = *slot(id);
-  store_number(s, c->type, value);
-  touch(s);
+  std::optional<LimitChange> change;
+  {
+    std::lock_guard lock(mu_);
+    const ControlInfo* c = find(id);
+    if (!c || !is_numeric(c->type)) return false;
+    ControlState& s = *slot(id);
+    store_number(s, c->type, value);
+    touch(s);
+    change = watch_limits(id, s, stored_number(s, c->type));
+  }
+  log_change(change);
   return true;
 }
 
 bool PanelModel::set_double(int id, double value) {
-  std::lock_guard lock(mu_);
-  return store_double(id, value);
+  std::optional<LimitChange> change;
+  {
+    std::lock_guard lock(mu_);
+    if (!store_double(id, value, &change)) return false;
+  }
+  log_change(change);
+  return true;
 }
 
-bool PanelModel::store_double(int id, double value) {
+bool PanelModel::store_double(int id, double value, std::optional<LimitChange>* change) {
   const ControlInfo* c = find(id);
   if (!c || !is_numeric(c->type)) return false;
   ControlState& s = *slot(id);
@@ -106,6 +155,7 @@ bool PanelModel::store_double(int id, double value) {
   }
   store_number(s, c->type, value);
   touch(s);
+  *change = watch_limits(id, s, stored_number(s, c->type));
   return true;
 }
 
@@ -232,7 +282,15 @@ bool PanelModel::delete_plots(int id) {
   return true;
 }
 
+double PanelModel::clock_s() const {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+}
+
 bool PanelModel::strip_append(int id, const uint16_t* values, int n) {
+  return strip_append(id, values, n, clock_s());
+}
+
+bool PanelModel::strip_append(int id, const uint16_t* values, int n, double t_s) {
   std::lock_guard lock(mu_);
   const ControlInfo* c = find(id);
   if (!c || c->kind != Kind::StripChart || n < 0) return false;
@@ -244,8 +302,27 @@ bool PanelModel::strip_append(int id, const uint16_t* values, int n) {
     ++s.appended[s.strip_next];
     s.strip_next = (s.strip_next + 1) % STRIP_TRACES;
   }
+  s.stamps.push_back({s.appended, t_s});
+  // The oldest stamp goes once the next one's points have all left the
+  // rings: it is then no longer the start of any point still held.
+  auto gone = [&s](const StripStamp& stamp) {
+    for (size_t t = 0; t < STRIP_TRACES; ++t)
+      if (stamp.appended[t] > s.appended[t] - s.traces[t].size()) return false;
+    return true;
+  };
+  while (s.stamps.size() > 2 && gone(s.stamps[1])) s.stamps.pop_front();
   touch(s);
   return true;
+}
+
+int PanelModel::out_of_limits() const {
+  std::lock_guard lock(mu_);
+  return limits_.out_of_limits();
+}
+
+int PanelModel::in_alarm() const {
+  std::lock_guard lock(mu_);
+  return limits_.in_alarm();
 }
 
 bool PanelModel::state(int id, ControlState* out) const {
@@ -294,15 +371,19 @@ void PanelModel::post_event(int id, double value) {
 }
 
 bool PanelModel::take_event(int* id) {
-  std::lock_guard lock(mu_);
-  if (events_.empty()) return false;
-  const Event e = events_.front();
-  events_.pop_front();
-  *id = e.id;
-  if (e.value && !store_double(e.id, *e.value)) {
-    // Not a value the control can hold: it keeps its own, shown again.
-    if (ControlState* s = slot(e.id)) touch(*s);
+  std::optional<LimitChange> change;
+  {
+    std::lock_guard lock(mu_);
+    if (events_.empty()) return false;
+    const Event e = events_.front();
+    events_.pop_front();
+    *id = e.id;
+    if (e.value && !store_double(e.id, *e.value, &change)) {
+      // Not a value the control can hold: it keeps its own, shown again.
+      if (ControlState* s = slot(e.id)) touch(*s);
+    }
   }
+  log_change(change);
   return true;
 }
 

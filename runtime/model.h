@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -14,6 +15,9 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "runtime/display_format.h"
+#include "runtime/limits.h"
 
 namespace rt {
 
@@ -43,6 +47,11 @@ struct ControlInfo {
   // state), shown until the system or the operator changes it.
   bool has_initial = false;
   double initial = 0.0;
+  // Numeric displays: how the value is written, and the caution and alarm
+  // ranges it is watched against (panel-file properties format, unit,
+  // unitScale, caution, alarm, hysteresis).
+  DisplayFormat format{};
+  Limits limits{};
 };
 
 struct PanelLayout {
@@ -57,6 +66,13 @@ struct Axis {
   double max = 10.0;
   bool manual = false;  // limits set by SetAxisRange; otherwise autoscaled
   bool log = false;
+};
+
+// When a strip-chart append happened: the count of points of each trace
+// after it, and the time (seconds on the model's clock).
+struct StripStamp {
+  std::array<uint64_t, 4> appended{};
+  double t_s = 0.0;
 };
 
 struct Plot {
@@ -80,7 +96,12 @@ struct ControlState {
   std::array<std::deque<uint16_t>, 4> traces;
   std::array<uint64_t, 4> appended{};
   int strip_next = 0;  // trace that takes the next value
-  uint64_t version = 0;  // model version of the last change
+  // The appends whose points are still in the rings, oldest first, and the
+  // one before them (so the oldest points have a start time too).
+  std::deque<StripStamp> stamps;
+  // Displays with limits: the level of the value shown.
+  LimitLevel limit = LimitLevel::Normal;
+  uint64_t version = 0;  // model version of the last change; 0: never written
   // Input controls: the value the operator committed last, while its event
   // waits to be handed over (the control takes it then). The window shows
   // this rather than `i` / `f`, which the system may still be writing.
@@ -123,8 +144,18 @@ class PanelModel {
   // Returns the plot handle (1-based index), or -1.
   int add_plot(int id, Plot plot);
   bool delete_plots(int id);
-  // Appends values to the traces in turn, continuing where the last call left.
+  // Appends values to the traces in turn, continuing where the last call
+  // left, stamped with the time on the model's clock (seconds since the
+  // model was made) or with `t_s`.
   bool strip_append(int id, const uint16_t* values, int n);
+  bool strip_append(int id, const uint16_t* values, int n, double t_s);
+  double clock_s() const;
+
+  // Limits: numeric displays with a caution or alarm range are watched as
+  // values are set. Each change of level is logged to the session log
+  // (runtime/session_log.h); the control's state carries its level.
+  int out_of_limits() const;  // displays not at the normal level
+  int in_alarm() const;
 
   // A copy of a control's whole state (false for an unknown control).
   bool state(int id, ControlState* out) const;
@@ -158,10 +189,15 @@ class PanelModel {
   ControlState* slot(int id);
   const ControlState* slot(int id) const;
   void touch(ControlState& s) { s.version = ++version_; }
-  // set_double's work, for a caller that holds the lock.
-  bool store_double(int id, double value);
+  // set_double's work, for a caller that holds the lock; the limit change
+  // to log once it is released goes to *change.
+  bool store_double(int id, double value, std::optional<LimitChange>* change);
   // Applies `change` to one axis of a graph, under the lock.
   bool change_axis(int id, Axis ControlState::*axis, const std::function<void(Axis&)>& change);
+  // After a numeric value is stored, under the lock: the limit level of a
+  // watched display. Returns the change to log once the lock is released.
+  std::optional<LimitChange> watch_limits(int id, ControlState& s, double value);
+  static void log_change(const std::optional<LimitChange>& change);
 
   PanelLayout layout_;
   size_t strip_capacity_;
@@ -177,6 +213,8 @@ class PanelModel {
   bool visible_ = false;
   uint64_t version_ = 0;
   uint64_t panel_version_ = 0;
+  LimitTable limits_;
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
 }  // namespace rt

@@ -4,11 +4,10 @@
 #include <QFile>
 #include <QXmlStreamReader>
 
-#include <cstdlib>
 #include <filesystem>
-#include <map>
-#include <set>
 #include <vector>
+
+#include "runtime/panel_layout.h"
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
@@ -45,76 +44,6 @@ std::string executable_dir() {
   auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
   return ec ? std::string() : exe.parent_path().string();
 #endif
-}
-
-// One <widget> element while it is being read.
-struct WidgetRecord {
-  std::string cls, name;
-  std::map<std::string, std::string> props;  // property name -> value text
-};
-
-struct ClassRule {
-  const char* cls;
-  Kind kind;
-  ValueType type;
-};
-
-constexpr ClassRule CLASS_RULES[] = {
-    {"QPushButton", Kind::Button, ValueType::None},
-    {"QSpinBox", Kind::IntInput, ValueType::Int},
-    {"QDoubleSpinBox", Kind::FloatInput, ValueType::Float},
-    {"QCheckBox", Kind::Switch, ValueType::Int},
-    {"QLineEdit", Kind::Display, ValueType::None},  // type from valueType
-    {"QPlainTextEdit", Kind::TextBox, ValueType::Text},
-    {"QCustomPlot", Kind::XYGraph, ValueType::Points},  // kind from chart
-};
-
-// Fills kind and type from the widget's class and properties, or says why not.
-bool classify(const WidgetRecord& w, ControlInfo* c, std::string* why) {
-  for (const auto& rule : CLASS_RULES) {
-    if (w.cls != rule.cls) continue;
-    c->kind = rule.kind;
-    c->type = rule.type;
-    if (c->kind == Kind::Display) {
-      auto it = w.props.find("valueType");
-      std::string vt = it == w.props.end() ? "" : it->second;
-      if (vt == "int") c->type = ValueType::Int;
-      else if (vt == "double") c->type = ValueType::Double;
-      else if (vt == "text") c->type = ValueType::Text;
-      else {
-        *why = "a QLineEdit display needs valueType int, double or text (has \"" + vt + "\")";
-        return false;
-      }
-    } else if (w.cls == "QCustomPlot") {
-      auto it = w.props.find("chart");
-      std::string chart = it == w.props.end() ? "" : it->second;
-      if (chart == "xy") {
-        c->kind = Kind::XYGraph;
-        c->type = ValueType::Points;
-      } else if (chart == "strip") {
-        c->kind = Kind::StripChart;
-        c->type = ValueType::U16;
-      } else {
-        *why = "a QCustomPlot needs chart xy or strip (has \"" + chart + "\")";
-        return false;
-      }
-    }
-    return true;
-  }
-  *why = "class " + w.cls + " is not a control class of the panel";
-  return false;
-}
-
-bool parse_int(const std::string& text, int* out) {
-  try {
-    size_t used = 0;
-    long v = std::stol(text, &used);
-    if (used != text.size() || v < -2147483648L || v > 2147483647L) return false;
-    *out = static_cast<int>(v);
-    return true;
-  } catch (...) {
-    return false;
-  }
 }
 
 }  // namespace
@@ -190,61 +119,7 @@ bool read_panel_file(const std::string& path, int resource, PanelLayout* layout,
              " at line " + std::to_string(xml.lineNumber());
     return false;
   }
-  if (done.empty()) {
-    *error = path + ": malformed panel file: no top-level widget";
-    return false;
-  }
-
-  const WidgetRecord& top = done.back();
-  int top_resource = 0;
-  auto res = top.props.find("panelResource");
-  if (res == top.props.end() || !parse_int(res->second, &top_resource) ||
-      top_resource != resource) {
-    *error = path + ": has no panel resource " + std::to_string(resource);
-    return false;
-  }
-
-  PanelLayout out;
-  out.file = path;
-  out.resource = resource;
-  if (auto t = top.props.find("windowTitle"); t != top.props.end()) out.title = t->second;
-  std::set<int> ids;
-  std::set<std::string> names;
-  // Widgets close children first, so leaf controls come in file order.
-  for (const WidgetRecord* w = done.data(); w != done.data() + done.size(); ++w) {
-    auto id_prop = w->props.find("ctrlId");
-    if (id_prop == w->props.end()) continue;
-    ControlInfo c;
-    c.name = w->name;
-    c.widget_class = w->cls;
-    if (!parse_int(id_prop->second, &c.id) || c.id <= 0) {
-      *error = path + ": control " + c.name + " has an invalid ctrlId \"" + id_prop->second + "\"";
-      return false;
-    }
-    std::string why;
-    if (!classify(*w, &c, &why)) {
-      *error = path + ": control " + c.name + " (id " + std::to_string(c.id) + "): " + why;
-      return false;
-    }
-    // Starting values of the operator's controls.
-    auto value = w->props.find(c.kind == Kind::Switch ? "checked" : "value");
-    if ((c.kind == Kind::IntInput || c.kind == Kind::FloatInput || c.kind == Kind::Switch) &&
-        value != w->props.end()) {
-      c.has_initial = true;
-      c.initial = value->second == "true" ? 1.0 : std::strtod(value->second.c_str(), nullptr);
-    }
-    if (!ids.insert(c.id).second) {
-      *error = path + ": duplicate control identifier " + std::to_string(c.id) + " (" + c.name + ")";
-      return false;
-    }
-    if (!names.insert(c.name).second) {
-      *error = path + ": duplicate control name " + c.name;
-      return false;
-    }
-    out.controls.push_back(std::move(c));
-  }
-  *layout = std::move(out);
-  return true;
+  return layout_from_widgets(done, path, resource, layout, error);
 }
 
 }  // namespace rt

@@ -1,6 +1,7 @@
 // Reading the panel file (a Qt Designer form) into a PanelLayout: the panel
 // resource number, and every widget that carries a ctrlId with its name,
-// class, kind and value type.
+// class, kind and value type, and for numeric displays their format and
+// limits (properties format, unit, unitScale, caution, alarm, hysteresis).
 #pragma once
 
 #include <string>
@@ -17,7 +18,8 @@ std::string find_panel_file(const std::string& name, std::string* tried = nullpt
 // Reads the panel file at `path`. Fails, with *error naming the file and the
 // reason, on an unreadable or malformed file, a top-level panelResource other
 // than `resource`, a duplicate identifier or name, or a control whose class
-// the panel cannot use (see design notes: class -> kind and value type).
+// the panel cannot use (see design notes: class -> kind and value type), or
+// a display property that cannot be read (format, unitScale, a range).
 bool read_panel_file(const std::string& path, int resource, PanelLayout* layout,
                      std::string* error);
 

@@ -5,6 +5,8 @@
 
 #include <functional>
 
+class QDateTime;
+class QImage;
 class QString;
 class QToolBar;
 class QWidget;
@@ -12,9 +14,16 @@ class QWidget;
 namespace rt {
 
 // Appends both actions to `bar` (which owns them). The screenshot is a PNG
-// of `form`; the spectra are written by the system's thread at its next
-// poll (runtime/transport.h), which reports the outcome itself. `say` shows
-// a message to the operator.
-void add_save_actions(QToolBar* bar, QWidget* form, std::function<void(const QString&)> say);
+// of the whole `window` with a caption (window_snapshot); the spectra are
+// written by the system's thread at its next poll (runtime/transport.h),
+// which reports the outcome itself. `say` shows a message to the operator.
+void add_save_actions(QToolBar* bar, QWidget* window, std::function<void(const QString&)> say);
+
+// `window` as it is on screen (toolbar, panel, status bar), with a strip
+// below it saying what it shows: the window's title (the source: the
+// recording played, or the live link and its recording) and `when`.
+QImage window_snapshot(QWidget* window, const QDateTime& when);
+// The caption's text: "TITLE    YYYY-MM-DD HH:MM:SS".
+QString snapshot_caption(const QWidget* window, const QDateTime& when);
 
 }  // namespace rt

@@ -1,7 +1,8 @@
 // The panel window. It draws the model and turns committed operator input
 // into model values and events; everything it shows comes from the model.
-// The plots (plots.h) and the pieces around the panel (transport_bar.h,
-// recording_status.h, save_actions.h) live in files of their own: this one
+// The plots (plots.h), the pieces around the panel (transport_bar.h,
+// recording_status.h, save_actions.h, limit_look.h, axis_inputs.h) and the
+// layout and theme (layout.h, theme.h) live in files of their own: this one
 // binds the panel, places them in the frame and dispatches each refresh.
 // All of it runs on the GUI thread.
 #include "runtime/qt/window.h"
@@ -10,11 +11,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDoubleSpinBox>
-#include <QFile>
 #include <QElapsedTimer>
-#include <QFontDatabase>
-#include <QGuiApplication>
-#include <QScreen>
 #include <QScrollArea>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -26,7 +23,7 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
-#include <QUiLoader>
+#include <QVBoxLayout>
 #include <QWidget>
 #include <qcustomplot.h>
 
@@ -37,8 +34,12 @@
 #include <set>
 #include <vector>
 
+#include "runtime/display_format.h"
 #include "runtime/model.h"
-#include "runtime/qt/display_format.h"
+#include "runtime/qt/axis_inputs.h"
+#include "runtime/qt/layout.h"
+#include "runtime/qt/limit_look.h"
+#include "runtime/qt/panel_loader.h"
 #include "runtime/qt/plots.h"
 #include "runtime/qt/recording_status.h"
 #include "runtime/qt/save_actions.h"
@@ -55,40 +56,13 @@ constexpr int REFRESH_MS = 33;  // about 30 redraws a second
 // second).
 constexpr int RECORDING_STAT_EVERY = 15;
 constexpr int MESSAGE_MS = 15000;  // how long a status-bar message stays
+// The hex dump is laid out again at each change: at most this often (a
+// dump changing ten times a second cannot be read anyway).
+constexpr qint64 TEXT_BOX_REDRAW_MS = 250;
 
 const char* const DONE_TOOLTIP =
     "The count ran out: accumulation has stopped. Enter a new count and "
     "switch Accumulate on to start again.";
-
-// QUiLoader falls back to a plain QWidget for a class it cannot make, so our
-// own classes are made here first.
-class PanelLoader : public QUiLoader {
- public:
-  using QUiLoader::QUiLoader;
-  QWidget* createWidget(const QString& class_name, QWidget* parent,
-                        const QString& name) override {
-    if (class_name == QLatin1String("QCustomPlot")) {
-      auto* plot = new QCustomPlot(parent);
-      plot->setObjectName(name);
-      return plot;
-    }
-    return QUiLoader::createWidget(class_name, parent, name);
-  }
-};
-
-const char* widget_class_for(Kind kind) {
-  switch (kind) {
-    case Kind::Button: return "QPushButton";
-    case Kind::IntInput: return "QSpinBox";
-    case Kind::FloatInput: return "QDoubleSpinBox";
-    case Kind::Switch: return "QCheckBox";
-    case Kind::Display: return "QLineEdit";
-    case Kind::TextBox: return "QPlainTextEdit";
-    case Kind::XYGraph:
-    case Kind::StripChart: return "QCustomPlot";
-  }
-  return "?";
-}
 
 }  // namespace
 
@@ -106,6 +80,7 @@ struct Binding {
   bool enter = false;     // Enter was pressed: the next editingFinished commits
   bool deferred = false;  // a model change waits for the operator's edit
   std::unique_ptr<PanelPlot> plot;  // XY graphs and the strip chart
+  qint64 drawn_ms = -1;  // text box: when its text was last set
 };
 
 class PanelWindow : public QObject {
@@ -114,6 +89,7 @@ class PanelWindow : public QObject {
   ~PanelWindow() override {
     timer_.stop();
     closing_ = true;
+    if (layout_) layout_->save();
     if (frame_) delete frame_;
     else delete top_;
   }
@@ -124,6 +100,9 @@ class PanelWindow : public QObject {
   void refresh(bool now = false);
   QWidget* top() { return frame_ ? static_cast<QWidget*>(frame_) : top_; }
   QWidget* form() { return top_; }
+  QWidget* health_slot() { return health_slot_; }
+  // Shows the window, sized for the screen the first time.
+  void show() { layout_->show(); }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -138,12 +117,17 @@ class PanelWindow : public QObject {
   bool is_editing(const Binding& b) const;
   // The frame around the panel: transport and snapshot toolbar, status bar.
   void build_frame();
+  void restyle();  // after a theme change
 
   PanelModel& model_;
   QWidget* top_;  // the panel form
   QMainWindow* frame_ = nullptr;  // the top-level window holding it
   std::unique_ptr<TransportBar> transport_;
   std::unique_ptr<RecordingStatus> recording_;
+  std::unique_ptr<LimitLook> limit_look_;
+  std::unique_ptr<AxisInputs> axis_inputs_;
+  std::unique_ptr<WindowLayout> layout_;
+  QWidget* health_slot_ = nullptr;
   uint64_t shown_message_ = 0;
   int refreshes_ = 0;
   QTimer timer_;
@@ -157,50 +141,19 @@ class PanelWindow : public QObject {
 };
 
 bool PanelWindow::bind(const std::string& file, std::string* error) {
+  std::map<int, QWidget*> widgets;
+  if (!find_control_widgets(top_, model_.layout(), file, &widgets, error)) return false;
   for (const ControlInfo& c : model_.layout().controls) {
-    const QString name = QString::fromStdString(c.name);
-    const QList<QWidget*> found = top_->findChildren<QWidget*>(name);
-    const char* expected = widget_class_for(c.kind);
-    std::string reason;
-    if (found.isEmpty())
-      reason = "no widget named " + c.name;
-    else if (found.size() > 1)
-      reason = "more than one widget named " + c.name;
-    else if (!found.front()->inherits(expected))
-      reason = "control " + c.name + " is a " + found.front()->metaObject()->className() +
-               ", expected " + expected;
-    if (!reason.empty()) {
-      if (error) *error = file + ": " + reason;
-      return false;
-    }
     Binding& b = bindings_[c.id];
     b.info = &c;
-    b.widget = found.front();
+    b.widget = widgets.at(c.id);
     b.tooltip = b.widget->toolTip();
     ids_[b.widget] = c.id;
   }
   for (auto& [id, b] : bindings_) {
     switch (b.info->kind) {
-      case Kind::Display: {
-        auto* edit = static_cast<QLineEdit*>(b.widget);
-        edit->setReadOnly(true);
-        if (b.info->type != ValueType::Text)
-          edit->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        break;
-      }
-      case Kind::TextBox: {
-        auto* text = static_cast<QPlainTextEdit*>(b.widget);
-        text->setReadOnly(true);
-        // Fontconfig's fixed font (Noto Sans Mono on some systems) may not
-        // carry the fixed-pitch flag Qt looks for; ask for a monospaced face
-        // explicitly so the columns of the dump line up wherever it runs.
-        QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-        mono.setStyleHint(QFont::Monospace, QFont::PreferMatch);
-        mono.setFixedPitch(true);
-        mono.setPointSize(std::max(8, text->font().pointSize()));
-        text->setFont(mono);
-        break;
-      }
+      case Kind::Display:
+      case Kind::TextBox: prepare_display(b.widget, *b.info); break;
       case Kind::XYGraph:
       case Kind::StripChart:
         b.plot = std::make_unique<PanelPlot>(static_cast<QCustomPlot*>(b.widget), b.info->kind);
@@ -218,14 +171,24 @@ void PanelWindow::build_frame() {
   frame_->setObjectName(QStringLiteral("panelFrame"));
   frame_->setWindowTitle(top_->windowTitle());
   const QSize panel_size = top_->size();
-  // On a screen smaller than the panel the window shrinks and scrolls,
-  // rather than running off the screen's edge.
+  // On a screen smaller than the panel's least size the panel scrolls,
+  // rather than running off the screen's edge; above it stays the slot of
+  // the link-health bar, always in view.
   auto* scroll = new QScrollArea;
   scroll->setObjectName(QStringLiteral("panelScroll"));
   scroll->setFrameShape(QFrame::NoFrame);
   scroll->setWidgetResizable(true);
   scroll->setWidget(top_);
-  frame_->setCentralWidget(scroll);
+  auto* central = new QWidget;
+  auto* column = new QVBoxLayout(central);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(0);
+  health_slot_ = new QWidget;
+  health_slot_->setObjectName(QStringLiteral("healthBarSlot"));
+  (new QHBoxLayout(health_slot_))->setContentsMargins(0, 0, 0, 0);
+  column->addWidget(health_slot_);
+  column->addWidget(scroll, 1);
+  frame_->setCentralWidget(central);
 
   QToolBar* bar = frame_->addToolBar(QStringLiteral("Operator"));
   bar->setObjectName(QStringLiteral("operatorBar"));
@@ -237,15 +200,29 @@ void PanelWindow::build_frame() {
   transport_ = std::make_unique<TransportBar>(bar);
   frame_->statusBar()->setObjectName(QStringLiteral("statusBar"));
   recording_ = std::make_unique<RecordingStatus>(bar, frame_->statusBar());
-  add_save_actions(bar, top_, [this](const QString& message) {
+  add_save_actions(bar, frame_, [this](const QString& message) {
     frame_->statusBar()->showMessage(message, MESSAGE_MS);
   });
-  // The window takes the size the panel file gives, within the screen; the
-  // panel's layout gives up the bars' height, as far as its minimum allows.
-  QSize size = panel_size;
-  if (const QScreen* screen = QGuiApplication::primaryScreen())
-    size = size.boundedTo(screen->availableSize());
-  frame_->resize(size);
+  limit_look_ = std::make_unique<LimitLook>(frame_->statusBar());
+  for (auto& [id, b] : bindings_)
+    if (b.info->kind == Kind::Display && b.info->limits.any()) limit_look_->add(b.widget, *b.info);
+  axis_inputs_ = std::make_unique<AxisInputs>(top_);
+  connect_view_switches(top_, [this](const QString& name) -> PanelPlot* {
+    const ControlInfo* c = model_.find(name.toStdString());
+    return c && bindings_.count(c->id) ? bindings_.at(c->id).plot.get() : nullptr;
+  });
+  // The window takes the size the panel file gives where the screen has
+  // room (WindowLayout::show); the operator's layout is restored.
+  frame_->resize(panel_size);
+  layout_ = std::make_unique<WindowLayout>(frame_, top_, bar, [this] { restyle(); });
+  layout_->restore();
+}
+
+void PanelWindow::restyle() {
+  for (auto& [id, b] : bindings_)
+    if (b.plot) b.plot->apply_palette();
+  limit_look_->restyle();
+  axis_inputs_->restyle();
 }
 
 void PanelWindow::connect_input(Binding& b) {
@@ -369,6 +346,7 @@ void PanelWindow::refresh(bool now) {
   draw_panel();
   transport_->draw(clock_.elapsed(), unthrottled_);
   if (++refreshes_ % RECORDING_STAT_EVERY == 0) recording_->draw();
+  limit_look_->draw_count(model_.out_of_limits(), model_.in_alarm());
   const Message m = transport_message();
   if (m.serial != shown_message_) {
     shown_message_ = m.serial;
@@ -384,7 +362,10 @@ void PanelWindow::draw_panel() {
   if (title.empty()) title = model_.layout().title;
   if (!title.empty()) top()->setWindowTitle(QString::fromStdString(title));
   if (pv == 0) return;  // DisplayPanel not called yet: leave it to the caller
-  if (model_.visible() != top()->isVisible()) top()->setVisible(model_.visible());
+  if (model_.visible() != top()->isVisible()) {
+    if (model_.visible()) show();
+    else top()->hide();
+  }
   recording_->draw();
 }
 
@@ -400,13 +381,17 @@ void PanelWindow::draw(Binding& b, const ControlState& s) {
     case Kind::IntInput:
     case Kind::FloatInput: draw_spin(b, s); break;
     case Kind::Display: {
+      // A display the system never wrote shows nothing, not a zero.
       std::string text;
-      switch (b.info->type) {
-        case ValueType::Int: text = format_display_int(s.i); break;
-        case ValueType::Float: text = format_display_double(s.f); break;
-        case ValueType::Double: text = format_display_double(s.d); break;
-        default: text = s.text; break;
+      if (s.version != 0) {
+        switch (b.info->type) {
+          case ValueType::Int: text = format_display_int(s.i); break;
+          case ValueType::Float: text = format_display_double(s.f, b.info->format); break;
+          case ValueType::Double: text = format_display_double(s.d, b.info->format); break;
+          default: text = s.text; break;
+        }
       }
+      limit_look_->draw(b.widget, s.limit);
       auto* edit = static_cast<QLineEdit*>(b.widget);
       const QString shown = QString::fromStdString(text);
       if (edit->text() != shown) {
@@ -416,9 +401,15 @@ void PanelWindow::draw(Binding& b, const ControlState& s) {
       break;
     }
     case Kind::TextBox: {
-      auto* box = static_cast<QPlainTextEdit*>(b.widget);
+      const qint64 now = clock_.elapsed();
+      b.deferred = !unthrottled_ && b.drawn_ms >= 0 && now - b.drawn_ms < TEXT_BOX_REDRAW_MS;
+      if (b.deferred) return;  // drawn at a later refresh, as the model then is
       const QString shown = QString::fromStdString(s.text);
-      if (box->toPlainText() != shown) box->setPlainText(shown);
+      if (shown != b.shown_text) {
+        static_cast<QPlainTextEdit*>(b.widget)->setPlainText(shown);
+        b.shown_text = shown;
+        b.drawn_ms = now;
+      }
       break;
     }
     case Kind::XYGraph:
@@ -427,6 +418,7 @@ void PanelWindow::draw(Binding& b, const ControlState& s) {
       // whatever the model then holds.
       b.deferred = !b.plot->draw(s, clock_.elapsed(), unthrottled_);
       if (b.deferred) return;
+      if (b.info->kind == Kind::XYGraph) axis_inputs_->show_graph(b.info->name, s);
       break;
     }
   }
@@ -473,21 +465,8 @@ void PanelWindow::draw_done_look(Binding& b, const ControlState& s) {
 
 PanelWindow* create_panel_window(PanelModel& model, const std::string& uir_path,
                                  std::string* error) {
-  QFile file(QString::fromStdString(uir_path));
-  if (!file.open(QIODevice::ReadOnly)) {
-    if (error) *error = uir_path + ": " + file.errorString().toStdString();
-    return nullptr;
-  }
-  PanelLoader loader;
-  QWidget* top = loader.load(&file, nullptr);
-  if (!top) {
-    if (error) {
-      std::string reason = loader.errorString().toStdString();
-      if (reason.empty()) reason = "not a readable panel file";
-      *error = uir_path + ": " + reason;
-    }
-    return nullptr;
-  }
+  QWidget* top = load_panel_form(uir_path, error);
+  if (!top) return nullptr;
   auto window = std::make_unique<PanelWindow>(model, top);
   if (!window->bind(uir_path, error)) return nullptr;
   window->start();
@@ -496,7 +475,7 @@ PanelWindow* create_panel_window(PanelModel& model, const std::string& uir_path,
 
 void show_panel_window(PanelWindow* window) {
   if (!window) return;
-  window->top()->show();
+  window->show();
   window->top()->raise();
 }
 
@@ -509,5 +488,7 @@ void destroy_panel_window(PanelWindow* window) { delete window; }
 QWidget* panel_widget(PanelWindow* window) { return window ? window->top() : nullptr; }
 
 QWidget* panel_form(PanelWindow* window) { return window ? window->form() : nullptr; }
+
+QWidget* health_bar_slot(PanelWindow* window) { return window ? window->health_slot() : nullptr; }
 
 }  // namespace rt

@@ -25,11 +25,15 @@ void show_panel_window(PanelWindow* window);
 void refresh_panel_window(PanelWindow* window);
 void destroy_panel_window(PanelWindow* window);
 // The top-level window: the panel form with the operator's toolbar
-// (playback transport, "Save screenshot", "Save spectra") above it and a
-// status bar (recording state, messages) below it. For grabs in tests.
+// (playback transport, "Save screenshot", "Save spectra", View) above it
+// and a status bar (recording state, housekeeping out of limits, messages)
+// below it. For grabs in tests.
 QWidget* panel_widget(PanelWindow* window);
-// The panel form alone, as the panel file lays it out (what "Save
-// screenshot" saves).
+// The panel form alone, as the panel file lays it out.
 QWidget* panel_form(PanelWindow* window);
+// The strip reserved for the link-health bar: between the toolbar and the
+// panel, always in view however the panel scrolls. Empty (and no height)
+// until a bar is put in its layout (a QHBoxLayout).
+QWidget* health_bar_slot(PanelWindow* window);
 
 }  // namespace rt

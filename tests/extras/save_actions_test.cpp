@@ -2,6 +2,7 @@
 // writes a time-named file in the working directory and says where; neither
 // raises a panel event.
 #include <QAction>
+#include <QDateTime>
 #include <QApplication>
 #include <QImage>
 
@@ -15,6 +16,7 @@
 
 #include "app/panel.h"
 #include "extras/window_fixture.h"
+#include "runtime/qt/save_actions.h"
 #include "runtime/qt/window.h"
 #include "runtime/transport.h"
 #include "runtime/ui.h"
@@ -26,7 +28,7 @@ using testing_extras::open_panel;
 using testing_extras::Panel;
 using testing_extras::WindowExtras;
 
-TEST_F(WindowExtras, save_screenshot_writes_a_png_of_the_panel_and_says_where) {
+TEST_F(WindowExtras, save_screenshot_writes_a_captioned_png_of_the_whole_window_and_says_where) {
   auto panel = open_panel("");
   ASSERT_TRUE(panel);
   panel->model->set_text(PANEL_STATUS, "screenshot test");
@@ -40,8 +42,16 @@ TEST_F(WindowExtras, save_screenshot_writes_a_png_of_the_panel_and_says_where) {
   EXPECT_EQ(bytes.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8)) << "PNG signature";
   QImage image;
   ASSERT_TRUE(image.load(QString::fromStdString(files[0]), "PNG"));
-  const QWidget* form = rt::panel_form(panel->window);
-  EXPECT_EQ(image.size(), form->size() * form->devicePixelRatio()) << "the panel alone, without the bars";
+  const QWidget* top = panel->top();
+  const qreal ratio = top->devicePixelRatio();
+  EXPECT_EQ(image.width(), qRound(top->width() * ratio)) << "the whole window";
+  EXPECT_GT(image.height(), qRound(top->height() * ratio)) << "the whole window and a caption below it";
+  panel->model->set_title("vst_gse - playback of data/demo.dat");
+  panel->refresh();
+  const QDateTime when(QDate(2024, 5, 1), QTime(12, 34, 56));
+  EXPECT_EQ(rt::snapshot_caption(top, when).toStdString(),
+            "vst_gse - playback of data/demo.dat    2024-05-01 12:34:56")
+      << "the caption names the source and the time";
   EXPECT_NE(panel->status().indexOf(QString::fromStdString(files[0])), -1)
       << panel->status().toStdString();
 

@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QSettings>
 #include <QStatusBar>
 #include <QTest>
 #include <QWidget>
@@ -20,6 +21,7 @@
 #include "app/panel.h"
 #include "runtime/model.h"
 #include "runtime/panel_file.h"
+#include "runtime/qt/layout.h"
 #include "runtime/qt/window.h"
 #include "runtime/transport.h"
 #include "support/files.h"
@@ -47,6 +49,7 @@ struct Panel {
 
 // A shown window; `source` is the playback file ("" for live mode).
 inline std::unique_ptr<Panel> open_panel(const std::string& source) {
+  rt::window_settings()->clear();  // no layout saved by an earlier window
   rt::transport_reset();
   rt::transport_set_source(source);
   auto panel = std::make_unique<Panel>();

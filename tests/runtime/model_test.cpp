@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "runtime/model.h"
+#include "runtime/session_log.h"
 
 namespace {
 
@@ -132,6 +133,42 @@ TEST(PanelModel, strip_chart_deals_values_to_four_traces_and_stays_bounded) {
   EXPECT_EQ(s.appended[0], 121u);
   EXPECT_EQ(s.appended[1], 121u);
   EXPECT_EQ(s.traces[1].back(), 1);
+}
+
+TEST(PanelModel, strip_appends_keep_their_time_while_their_points_are_held) {
+  PanelModel m(small_panel(), /*strip_capacity=*/10);
+  uint16_t values[8] = {};
+  // 8 values: 2 points per trace per call; the rings hold 5 calls' worth.
+  for (int call = 0; call < 20; ++call) ASSERT_TRUE(m.strip_append(7, values, 8, 10.0 + call));
+  rt::ControlState s;
+  m.state(7, &s);
+  ASSERT_EQ(s.stamps.size(), 6u) << "the five calls held, and the one before them";
+  EXPECT_EQ(s.stamps.front().t_s, 24.0);
+  EXPECT_EQ(s.stamps.back().t_s, 29.0);
+  EXPECT_EQ(s.stamps.back().appended[3], 40u);
+}
+
+TEST(PanelModel, a_display_with_limits_carries_its_level_and_logs_each_change) {
+  rt::PanelLayout layout = small_panel();
+  rt::ControlInfo& f12 = layout.controls[3];
+  f12.limits.caution = rt::LimitRange{0.0, 10.0};
+  f12.limits.alarm = rt::LimitRange{-5.0, 15.0};
+  PanelModel m(layout);
+  rt::reset_log_for_tests();
+  rt::ControlState s;
+  m.set_double(4, 12.0);
+  m.state(4, &s);
+  EXPECT_EQ(s.limit, rt::LimitLevel::Caution);
+  EXPECT_EQ(m.out_of_limits(), 1);
+  m.set_int(4, 20);  // an int into a watched double display
+  m.state(4, &s);
+  EXPECT_EQ(s.limit, rt::LimitLevel::Alarm);
+  EXPECT_EQ(m.in_alarm(), 1);
+  const auto entries = rt::log_entries_since(0);
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].text.rfind("F12 in caution: 12.0", 0), 0u) << entries[0].text;
+  EXPECT_EQ(entries[1].severity, rt::Severity::Error);
+  rt::reset_log_for_tests();
 }
 
 TEST(PanelModel, events_come_out_in_the_order_they_were_posted) {

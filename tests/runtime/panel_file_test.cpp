@@ -2,7 +2,10 @@
 // with a message that names the file and the reason.
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <map>
+#include <string>
+#include <vector>
 
 #include "app/panel.h"
 #include "runtime/panel_file.h"
@@ -69,9 +72,14 @@ TEST(PanelFile, the_panel_has_every_control_with_its_kind_and_type) {
   EXPECT_EQ(xmax, 4095);
   EXPECT_EQ(accum, 1);
   EXPECT_EQ(ymin, 0.001f);
-  // Housekeeping displays 26..61 and the kind values are all doubles.
-  for (int id = PANEL_HK02; id <= PANEL_HK00; ++id)
+  // Housekeeping displays 26..61 and the kind values are all doubles, and
+  // every housekeeping slot has a format and both ranges.
+  for (int id = PANEL_HK02; id <= PANEL_HK00; ++id) {
     EXPECT_EQ(by_id[id]->type, ValueType::Double) << by_id[id]->name;
+    EXPECT_NE(by_id[id]->format.style, rt::DisplayFormat::Style::Auto) << by_id[id]->name;
+    EXPECT_FALSE(by_id[id]->format.unit.empty()) << by_id[id]->name;
+    EXPECT_TRUE(by_id[id]->limits.caution && by_id[id]->limits.alarm) << by_id[id]->name;
+  }
 }
 
 // The Windows check's unit tests load the built-in layout in place of the
@@ -94,6 +102,13 @@ TEST(PanelFile, builtin_layout_is_what_the_reader_makes_of_the_file) {
     EXPECT_EQ(got.type, want.type) << want.name;
     EXPECT_EQ(got.has_initial, want.has_initial) << want.name;
     EXPECT_EQ(got.initial, want.initial) << want.name;
+    EXPECT_EQ(got.format.style, want.format.style) << want.name;
+    EXPECT_EQ(got.format.digits, want.format.digits) << want.name;
+    EXPECT_EQ(got.format.unit, want.format.unit) << want.name;
+    EXPECT_EQ(got.format.scale, want.format.scale) << want.name;
+    EXPECT_EQ(got.limits.caution.has_value(), want.limits.caution.has_value()) << want.name;
+    EXPECT_EQ(got.limits.alarm.has_value(), want.limits.alarm.has_value()) << want.name;
+    EXPECT_EQ(got.limits.hysteresis, want.limits.hysteresis) << want.name;
   }
 }
 
@@ -110,8 +125,41 @@ std::string control(const char* cls, const char* name, int id, const char* extra
          "</number></property>" + extra + "</widget></item>";
 }
 
+TEST(PanelFile, reads_a_displays_format_unit_and_limits) {
+  const std::string props =
+      "<property name=\"valueType\" stdset=\"0\"><string>double</string></property>"
+      "<property name=\"format\" stdset=\"0\"><string>digits:5</string></property>"
+      "<property name=\"unit\" stdset=\"0\"><string>mA</string></property>"
+      "<property name=\"unitScale\" stdset=\"0\"><double>1000.0</double></property>"
+      "<property name=\"caution\" stdset=\"0\"><string>2..98</string></property>"
+      "<property name=\"alarm\" stdset=\"0\"><string>..99.5</string></property>"
+      "<property name=\"hysteresis\" stdset=\"0\"><double>0.25</double></property>";
+  const std::string xml = form(control("QLineEdit", "PANEL_HK08", 34, props.c_str()));
+  testing_files::TempDir dir;
+  const std::string path = dir.file("panel.uir");
+  testing_files::write_file(path, std::vector<uint8_t>(xml.begin(), xml.end()));
+  rt::PanelLayout layout;
+  std::string error;
+  ASSERT_TRUE(rt::read_panel_file(path, 1, &layout, &error)) << error;
+  const rt::ControlInfo& c = layout.controls.at(0);
+  EXPECT_EQ(c.format.style, rt::DisplayFormat::Style::Digits);
+  EXPECT_EQ(c.format.digits, 5);
+  EXPECT_EQ(c.format.unit, "mA");
+  EXPECT_EQ(c.format.scale, 1000.0);
+  EXPECT_EQ(c.limits.caution->low, 2.0);
+  EXPECT_EQ(c.limits.caution->high, 98.0);
+  EXPECT_EQ(c.limits.alarm->low, -std::numeric_limits<double>::infinity());
+  EXPECT_EQ(c.limits.alarm->high, 99.5);
+  EXPECT_EQ(c.limits.hysteresis, 0.25);
+}
+
+std::string prop(const char* name, const char* value) {
+  return std::string("<property name=\"") + name + "\" stdset=\"0\"><string>" + value + "</string></property>";
+}
+
 TEST(PanelFile, refuses_broken_panels_clearly) {
   const char* text_type = "<property name=\"valueType\" stdset=\"0\"><string>text</string></property>";
+  const std::string double_type = prop("valueType", "double");
   struct Case {
     const char* what;
     std::string xml;
@@ -132,6 +180,12 @@ TEST(PanelFile, refuses_broken_panels_clearly) {
       {"plot without a chart kind", form(control("QCustomPlot", "PANEL_SPEC48", 22)), 1,
        "needs chart xy or strip"},
       {"bad identifier", form(control("QLineEdit", "PANEL_STATUS", -4, text_type)), 1, "invalid ctrlId"},
+      {"bad format", form(control("QLineEdit", "PANEL_HK00", 61, (double_type + prop("format", "fixed:x")).c_str())),
+       1, "PANEL_HK00 (id 61): format \"fixed:x\""},
+      {"bad range", form(control("QLineEdit", "PANEL_HK00", 61, (double_type + prop("caution", "9..1")).c_str())),
+       1, "caution: range \"9..1\""},
+      {"zero unit scale", form(control("QLineEdit", "PANEL_HK00", 61, (double_type + prop("unitScale", "0")).c_str())),
+       1, "unitScale \"0\""},
   };
   testing_files::TempDir dir;
   for (const auto& c : cases) {

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -30,6 +31,9 @@ std::vector<char*> argv_of(const std::string& exe, const std::vector<std::string
   if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
   int null_in = open("/dev/null", O_RDONLY);
   dup2(null_in, 0);
+  // A window the program shows keeps its settings (layout, theme) in the
+  // run's folder, never in the user's.
+  setenv("XDG_CONFIG_HOME", cwd.empty() ? "." : cwd.c_str(), 1);
   for (const auto& e : env) putenv(const_cast<char*>(e.c_str()));
   auto argv = argv_of(exe, args);
   execv(exe.c_str(), argv.data());

@@ -17,7 +17,8 @@ struct RunResult {
 };
 
 // Runs `exe` with `args` in `cwd`, standard input from /dev/null, extra
-// environment entries "NAME=value". Kills it after timeout_s.
+// environment entries "NAME=value", and XDG_CONFIG_HOME at `cwd` (so a
+// window's settings stay out of the user's). Kills it after timeout_s.
 RunResult run(const std::string& exe, const std::vector<std::string>& args,
               const std::string& cwd, double timeout_s = 60.0,
               const std::vector<std::string>& env = {});

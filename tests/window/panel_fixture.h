@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QSettings>
 #include <QTest>
 #include <QWidget>
 
@@ -15,6 +16,7 @@
 #include "app/panel.h"
 #include "runtime/model.h"
 #include "runtime/panel_file.h"
+#include "runtime/qt/layout.h"
 #include "runtime/qt/window.h"
 #include "support/files.h"
 
@@ -47,7 +49,10 @@ struct Panel {
   }
 };
 
-inline std::unique_ptr<Panel> open_panel(bool shown = true) {
+// A window made from the real panel file; `fresh_settings` forgets the
+// layout and theme an earlier window of the run saved.
+inline std::unique_ptr<Panel> open_panel(bool shown = true, bool fresh_settings = true) {
+  if (fresh_settings) rt::window_settings()->clear();
   auto panel = std::make_unique<Panel>();
   rt::PanelLayout layout;
   std::string error;

@@ -1,0 +1,181 @@
+#include "runtime/limits.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+namespace rt {
+
+namespace {
+
+bool parse_number(std::string_view text, double* out) {
+  if (text.empty()) return false;
+  const std::string s(text);
+  char* end = nullptr;
+  const double v = std::strtod(s.c_str(), &end);
+  if (end != s.c_str() + s.size() || !std::isfinite(v)) return false;
+  *out = v;
+  return true;
+}
+
+std::string_view trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+LimitRange shrunk(const LimitRange& r, double by) { return {r.low + by, r.high - by}; }
+
+// The level of `v` with both ranges narrowed by `by` at each end.
+LimitLevel level_of(const Limits& limits, double v, double by) {
+  if (limits.alarm && !shrunk(*limits.alarm, by).contains(v)) return LimitLevel::Alarm;
+  if (limits.caution && !shrunk(*limits.caution, by).contains(v)) return LimitLevel::Caution;
+  return LimitLevel::Normal;
+}
+
+// The shown unit's format for the ends of a range (already in that unit).
+DisplayFormat unscaled(const DisplayFormat& format) {
+  DisplayFormat f = format;
+  f.scale = 1.0;
+  return f;
+}
+
+std::string with_unit(const std::string& number, const DisplayFormat& format) {
+  return format.unit.empty() ? number : number + " " + format.unit;
+}
+
+std::string range_text(const LimitRange& r, const DisplayFormat& format) {
+  const DisplayFormat f = unscaled(format);
+  std::string text;
+  if (std::isfinite(r.low)) text += format_display_double(r.low, f);
+  text += "..";
+  if (std::isfinite(r.high)) text += format_display_double(r.high, f);
+  return with_unit(text, format);
+}
+
+// "above the alarm limit 85.00 °C": which end of `range` the value is past.
+std::string past_end(const LimitRange& range, double shown, const char* which,
+                     const DisplayFormat& format) {
+  const DisplayFormat f = unscaled(format);
+  if (std::isnan(shown)) return std::string("not a number, outside the ") + which + " range";
+  const bool above = shown > range.high;
+  return std::string(above ? "above" : "below") + " the " + which + " limit " +
+         with_unit(format_display_double(above ? range.high : range.low, f), format);
+}
+
+}  // namespace
+
+const char* limit_level_name(LimitLevel level) {
+  switch (level) {
+    case LimitLevel::Normal: return "normal";
+    case LimitLevel::Caution: return "caution";
+    case LimitLevel::Alarm: return "alarm";
+  }
+  return "?";
+}
+
+bool parse_limit_range(std::string_view text, LimitRange* range, std::string* why) {
+  const auto dots = text.find("..");
+  LimitRange r;
+  const std::string_view low = trim(text.substr(0, dots));
+  const std::string_view high = dots == std::string_view::npos ? "" : trim(text.substr(dots + 2));
+  const bool ok = dots != std::string_view::npos && (low.empty() || parse_number(low, &r.low)) &&
+                  (high.empty() || parse_number(high, &r.high)) && (!low.empty() || !high.empty());
+  if (!ok) {
+    *why = "range \"" + std::string(text) + "\" is not LOW..HIGH (one end may be left out)";
+    return false;
+  }
+  if (r.low > r.high) {
+    *why = "range \"" + std::string(text) + "\" has its low end above its high end";
+    return false;
+  }
+  *range = r;
+  return true;
+}
+
+double limit_hysteresis(const Limits& limits) {
+  if (limits.hysteresis >= 0.0) return limits.hysteresis;
+  for (const auto& r : {limits.caution, limits.alarm}) {
+    if (r && std::isfinite(r->high - r->low)) return DEFAULT_HYSTERESIS_SHARE * (r->high - r->low);
+  }
+  return 0.0;
+}
+
+LimitLevel next_limit_level(const Limits& limits, LimitLevel previous, double shown) {
+  const LimitLevel now = level_of(limits, shown, 0.0);
+  if (now >= previous) return now;
+  // Better than before: only as far as the value is clear of the limit.
+  return std::max(now, std::min(previous, level_of(limits, shown, limit_hysteresis(limits))));
+}
+
+std::string describe_limits(const Limits& limits, const DisplayFormat& format) {
+  std::string text;
+  if (limits.caution) text += "caution outside " + range_text(*limits.caution, format);
+  if (limits.alarm) {
+    if (!text.empty()) text += ", ";
+    text += "alarm outside " + range_text(*limits.alarm, format);
+  }
+  return text;
+}
+
+LimitTable::LimitTable(std::vector<LimitEntry> entries) {
+  for (auto& e : entries) {
+    if (!e.limits.any() || index_.count(e.id)) continue;
+    index_[e.id] = watched_.size();
+    watched_.push_back({std::move(e), LimitLevel::Normal});
+  }
+}
+
+std::optional<LimitChange> LimitTable::observe(int id, double value) {
+  auto it = index_.find(id);
+  if (it == index_.end()) return std::nullopt;
+  Watched& w = watched_[it->second];
+  const DisplayFormat& format = w.entry.format;
+  const double shown = value * format.scale;
+  const LimitLevel to = next_limit_level(w.entry.limits, w.level, shown);
+  if (to == w.level) return std::nullopt;
+  LimitChange change;
+  change.id = id;
+  change.from = w.level;
+  change.to = to;
+  w.level = to;
+  const std::string value_text = with_unit(format_display_double(value, format), format);
+  const std::string& label = w.entry.label;
+  switch (to) {
+    case LimitLevel::Alarm:
+      change.severity = Severity::Error;
+      change.text = label + " in alarm: " + value_text + ", " +
+                    past_end(*w.entry.limits.alarm, shown, "alarm", format);
+      break;
+    case LimitLevel::Caution:
+      change.severity = Severity::Warning;
+      change.text = label + (change.from == LimitLevel::Alarm ? " back from alarm, in caution: "
+                                                               : " in caution: ") +
+                    value_text + ", " + past_end(*w.entry.limits.caution, shown, "caution", format);
+      break;
+    case LimitLevel::Normal:
+      change.severity = Severity::Info;
+      change.text = label + " back within limits: " + value_text;
+      break;
+  }
+  return change;
+}
+
+LimitLevel LimitTable::level(int id) const {
+  auto it = index_.find(id);
+  return it == index_.end() ? LimitLevel::Normal : watched_[it->second].level;
+}
+
+int LimitTable::out_of_limits() const {
+  return static_cast<int>(std::count_if(watched_.begin(), watched_.end(), [](const Watched& w) {
+    return w.level != LimitLevel::Normal;
+  }));
+}
+
+int LimitTable::in_alarm() const {
+  return static_cast<int>(std::count_if(watched_.begin(), watched_.end(), [](const Watched& w) {
+    return w.level == LimitLevel::Alarm;
+  }));
+}
+
+}  // namespace rt

@@ -1,0 +1,101 @@
+// Limits on the values of the panel's displays (the housekeeping slots): per
+// display, a caution and an alarm range from the panel file. A value outside
+// its caution range is in caution, outside its alarm range in alarm. A value
+// that comes back needs to be inside the range by the hysteresis before the
+// level drops, so noise at a limit does not flip it from frame to frame.
+// Plain C++, no clock and no I/O: the caller logs the changes it returns.
+#pragma once
+
+#include <limits>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "runtime/display_format.h"
+#include "runtime/session_log.h"
+
+namespace rt {
+
+// A closed range; an open end is infinite.
+struct LimitRange {
+  double low = -std::numeric_limits<double>::infinity();
+  double high = std::numeric_limits<double>::infinity();
+  bool contains(double v) const { return v >= low && v <= high; }  // NaN: never
+};
+
+struct Limits {
+  std::optional<LimitRange> caution;
+  std::optional<LimitRange> alarm;
+  // How far inside a range a value must come back before the level drops
+  // (in the shown unit). Negative: not given, DEFAULT_HYSTERESIS_SHARE of
+  // the caution range's width (else the alarm range's) is used.
+  double hysteresis = -1.0;
+  bool any() const { return caution.has_value() || alarm.has_value(); }
+};
+
+// The default hysteresis as a share of the range's width.
+constexpr double DEFAULT_HYSTERESIS_SHARE = 0.005;
+
+enum class LimitLevel { Normal = 0, Caution = 1, Alarm = 2 };
+const char* limit_level_name(LimitLevel level);  // "normal", "caution", "alarm"
+
+// Parses a range property: "LOW..HIGH", either end may be left out for an
+// open end ("..60", "-20.."), numbers in any C form (1e-3). False with *why
+// on anything else, or LOW above HIGH.
+bool parse_limit_range(std::string_view text, LimitRange* range, std::string* why);
+
+// The hysteresis `limits` use (their own, or the default).
+double limit_hysteresis(const Limits& limits);
+
+// The level of a shown value given the level it had before.
+LimitLevel next_limit_level(const Limits& limits, LimitLevel previous, double shown);
+
+// "caution outside 0.2..9.8 V, alarm outside 0.05..9.95 V" (ends written in
+// `format`).
+std::string describe_limits(const Limits& limits, const DisplayFormat& format);
+
+// One watched display.
+struct LimitEntry {
+  int id = 0;
+  std::string label;  // as the operator knows it: "HK16"
+  Limits limits;
+  DisplayFormat format;
+};
+
+// A display's level changed: the log entry to make.
+struct LimitChange {
+  int id = 0;
+  LimitLevel from = LimitLevel::Normal;
+  LimitLevel to = LimitLevel::Normal;
+  Severity severity = Severity::Info;  // alarm: error, caution: warning, back: info
+  std::string text;  // "HK16 in alarm: 87.50 °C, above 85.00 °C (...)"
+};
+
+// The watched displays and their levels. Not locked: the panel model calls
+// it under its own lock.
+class LimitTable {
+ public:
+  LimitTable() = default;
+  explicit LimitTable(std::vector<LimitEntry> entries);
+
+  bool watches(int id) const { return index_.count(id) != 0; }
+  // Takes the value the system gave display `id` (before the display's
+  // scale). Returns the change, if the level changed.
+  std::optional<LimitChange> observe(int id, double value);
+  LimitLevel level(int id) const;
+  // Displays whose level is not normal, and of those the ones in alarm.
+  int out_of_limits() const;
+  int in_alarm() const;
+
+ private:
+  struct Watched {
+    LimitEntry entry;
+    LimitLevel level = LimitLevel::Normal;
+  };
+  std::vector<Watched> watched_;
+  std::map<int, size_t> index_;
+};
+
+}  // namespace rt

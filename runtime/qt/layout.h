@@ -1,0 +1,70 @@
+// The window's layout, as the operator arranges it: the panel file's
+// splitters (drag a handle to give a group more room), groups shown or
+// hidden from the View menu (the Link group always stays), the theme (follow
+// the system, light or dark), and the window's size and place. All of it is
+// remembered between runs with QSettings under one organisation and
+// application name (tests point QSettings at a folder of their own).
+// GUI thread only.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QAction;
+class QGroupBox;
+class QMainWindow;
+class QSettings;
+class QSplitter;
+class QToolBar;
+class QWidget;
+
+namespace rt {
+
+// The settings every part of the window keeps: IniFormat, user scope,
+// organisation and application "vst_gse".
+std::unique_ptr<QSettings> window_settings();
+constexpr const char* SETTINGS_ORGANISATION = "vst_gse";
+constexpr const char* SETTINGS_APPLICATION = "vst_gse";
+
+class WindowLayout : public QObject {
+ public:
+  // `frame` holds `form` (the panel); the View menu goes on `bar`.
+  // `on_theme` runs after the theme changed (the window redraws what it
+  // coloured itself).
+  WindowLayout(QMainWindow* frame, QWidget* form, QToolBar* bar, std::function<void()> on_theme);
+
+  // Applies what the last run saved (else the defaults): theme, groups,
+  // splitters, window geometry. Call once, before the window is shown.
+  void restore();
+  // Sizes the window for the screen when nothing was saved: the panel's
+  // size where the screen has room, maximised where it has not.
+  void show();
+  // Remembers the layout now (the window does it when it closes; changes
+  // from the View menu are saved at once).
+  void save();
+  // Back to the panel file's layout: every group shown, splitters at their
+  // default sizes. The theme stays.
+  void reset();
+
+ private:
+  void build_menu(QToolBar* bar);
+  void set_theme(int theme);
+  void default_sizes();
+  void hide_empty_splitters();
+
+  QMainWindow* frame_;
+  QWidget* form_;
+  std::function<void()> on_theme_;
+  std::vector<QSplitter*> splitters_;
+  std::vector<std::pair<QGroupBox*, QAction*>> groups_;  // the ones that may be hidden
+  std::vector<QAction*> theme_actions_;  // System, Light, Dark
+  bool restored_geometry_ = false;
+  QTimer save_later_;
+};
+
+}  // namespace rt

@@ -1,0 +1,95 @@
+#include "runtime/qt/limit_look.h"
+
+#include <QLabel>
+#include <QStatusBar>
+#include <QWidget>
+
+#include "runtime/limits.h"
+#include "runtime/qt/theme.h"
+
+namespace rt {
+
+namespace {
+
+QString sheet(const char* cls, const QColor& background, const QColor& text) {
+  return QStringLiteral("%1 { background: %2; color: %3; border: 1px solid %3; font-weight: bold; }")
+      .arg(QLatin1String(cls), background.name(), text.name());
+}
+
+}  // namespace
+
+LimitLook::LimitLook(QStatusBar* status) {
+  count_ = new QLabel;
+  count_->setObjectName(QStringLiteral("limitCount"));
+  count_->setContentsMargins(6, 0, 6, 0);
+  count_->setToolTip(QStringLiteral(
+      "Housekeeping displays outside their caution range (amber) or alarm range (red); "
+      "each display's tooltip gives its ranges"));
+  status->addPermanentWidget(count_);
+}
+
+void LimitLook::add(QWidget* display, const ControlInfo& info) {
+  Shown shown;
+  const QString ranges = QString::fromStdString(describe_limits(info.limits, info.format));
+  const QString base = display->toolTip();
+  shown.tooltip = base.isEmpty() ? QStringLiteral("Limits: ") + ranges
+                                 : base + QStringLiteral("\nLimits: ") + ranges;
+  display->setToolTip(shown.tooltip);
+  displays_[display] = shown;
+}
+
+void LimitLook::draw(QWidget* display, LimitLevel level) {
+  auto it = displays_.find(display);
+  if (it == displays_.end() || it->second.level == level) return;
+  it->second.level = level;
+  paint(display, it->second);
+}
+
+void LimitLook::paint(QWidget* display, const Shown& shown) {
+  const LimitColours c = limit_colours();
+  const char* cls = display->metaObject()->className();
+  switch (shown.level) {
+    case LimitLevel::Normal:
+      display->setStyleSheet(QString());
+      display->setToolTip(shown.tooltip);
+      break;
+    case LimitLevel::Caution:
+      display->setStyleSheet(sheet(cls, c.caution_background, c.caution_text));
+      display->setToolTip(shown.tooltip + QStringLiteral("\nNow: CAUTION"));
+      break;
+    case LimitLevel::Alarm:
+      display->setStyleSheet(sheet(cls, c.alarm_background, c.alarm_text));
+      display->setToolTip(shown.tooltip + QStringLiteral("\nNow: ALARM"));
+      break;
+  }
+}
+
+void LimitLook::draw_count(int out_of_limits, int in_alarm) {
+  if (out_of_limits == out_ && in_alarm == alarm_) return;
+  out_ = out_of_limits;
+  alarm_ = in_alarm;
+  paint_count();
+}
+
+void LimitLook::paint_count() {
+  const LimitColours c = limit_colours();
+  if (out_ <= 0) {
+    count_->setText(QStringLiteral("Out of limits: none"));
+    count_->setStyleSheet(QString());
+    return;
+  }
+  count_->setText(alarm_ > 0 ? QStringLiteral("Out of limits: %1 (%2 in alarm)").arg(out_).arg(alarm_)
+                              : QStringLiteral("Out of limits: %1").arg(out_));
+  const bool alarm = alarm_ > 0;
+  count_->setStyleSheet(QStringLiteral("QLabel { background: %1; color: %2; font-weight: bold; padding: 1px 8px; }")
+                            .arg((alarm ? c.alarm_background : c.caution_background).name(),
+                                 (alarm ? c.alarm_text : c.caution_text).name()));
+}
+
+void LimitLook::restyle() {
+  for (auto& [display, shown] : displays_)
+    if (shown.level != LimitLevel::Normal) paint(display, shown);
+  if (out_ >= 0) paint_count();
+}
+
+}  // namespace rt

@@ -1,0 +1,48 @@
+// How the window shows the limits of the housekeeping displays (levels come
+// from the model, runtime/limits.h): a display out of its caution range turns
+// amber, out of its alarm range red, and its tooltip gives its ranges and
+// level; the count of displays out of limits stands in the status bar (the
+// link-health bar will take it over). Colours follow the theme. GUI thread
+// only.
+#pragma once
+
+#include <QString>
+
+#include <map>
+
+#include "runtime/model.h"
+
+class QLabel;
+class QStatusBar;
+class QWidget;
+
+namespace rt {
+
+class LimitLook {
+ public:
+  // Adds the count to `status` (which owns it).
+  explicit LimitLook(QStatusBar* status);
+
+  // A display with limits: its tooltip gains its ranges.
+  void add(QWidget* display, const ControlInfo& info);
+  // Shows `level` on a display added before (nothing when unchanged).
+  void draw(QWidget* display, LimitLevel level);
+  // Shows the count of displays out of limits and of those in alarm.
+  void draw_count(int out_of_limits, int in_alarm);
+  // Draws everything again in the colours of the current theme.
+  void restyle();
+
+ private:
+  struct Shown {
+    QString tooltip;  // the panel file's, with the ranges
+    LimitLevel level = LimitLevel::Normal;
+  };
+  void paint(QWidget* display, const Shown& shown);
+  void paint_count();
+
+  QLabel* count_ = nullptr;
+  int out_ = -1, alarm_ = -1;
+  std::map<QWidget*, Shown> displays_;
+};
+
+}  // namespace rt
