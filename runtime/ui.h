@@ -91,6 +91,14 @@ int Delay(double seconds);
 // Returns 0, or -1 when `write` is null.
 int RegisterSpectraExport(void (*write)(void* context, FILE* out), void* context);
 
+// Lets the run-time keep the spectra from counting a frame twice when the
+// operator moves the playback back (seek, step back, playing again from the
+// start) or opens another recording: it then calls `clear(context)` (the
+// system's "clear both spectra") on the system's own thread, at the start of
+// a frame pass, before the reader reads. Registered once, after LoadPanel.
+// Returns 0, or -1 when `clear` is null.
+int RegisterSpectraClear(void (*clear)(void* context), void* context);
+
 // ----- Streams: the playback input and the recording ------------------------
 //
 // The system's two files. The engine the system was first written against
