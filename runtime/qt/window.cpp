@@ -39,6 +39,7 @@
 
 #include "runtime/model.h"
 #include "runtime/qt/display_format.h"
+#include "runtime/qt/open_recording.h"
 #include "runtime/qt/plots.h"
 #include "runtime/qt/recording_status.h"
 #include "runtime/qt/save_actions.h"
@@ -233,13 +234,13 @@ void PanelWindow::build_frame() {
   bar->setToolButtonStyle(Qt::ToolButtonTextOnly);
 
   // Left to right: the transport (playback only), the NOT RECORDING banner
-  // (live mode without a recording), the saves.
+  // (live mode without a recording), opening a recording, the saves.
   transport_ = std::make_unique<TransportBar>(bar);
   frame_->statusBar()->setObjectName(QStringLiteral("statusBar"));
   recording_ = std::make_unique<RecordingStatus>(bar, frame_->statusBar());
-  add_save_actions(bar, top_, [this](const QString& message) {
-    frame_->statusBar()->showMessage(message, MESSAGE_MS);
-  });
+  auto say = [this](const QString& message) { frame_->statusBar()->showMessage(message, MESSAGE_MS); };
+  new OpenRecording(frame_, bar, say);  // owned by the window
+  add_save_actions(bar, top_, say);
   // The window takes the size the panel file gives, within the screen; the
   // panel's layout gives up the bars' height, as far as its minimum allows.
   QSize size = panel_size;
