@@ -60,7 +60,7 @@ void FrameScanner::found(const uint8_t* frame, int64_t offset) {
 // (and, mid-hunt, the 0xEB just passed).
 void FrameScanner::feed_playback(const uint8_t* data, size_t n) {
   held_.insert(held_.end(), data, data + n);
-  size_t i = 0;  // the position, as an index into held_
+  size_t i = resume_;  // the position, as an index into held_
   for (;;) {
     if (!hunting_) {
       if (held_.size() - i < static_cast<size_t>(REC_FRAME_LEN)) break;
@@ -92,7 +92,10 @@ void FrameScanner::feed_playback(const uint8_t* data, size_t n) {
     }
     if (hunting_) break;
   }
+  // Mid-hunt just after an 0xEB, that byte is kept (a sync word found next
+  // begins there) and the hunt resumes after it.
   const size_t drop = hunting_ && after_sync0_ ? i - 1 : i;
+  resume_ = i - drop;
   held_.erase(held_.begin(), held_.begin() + static_cast<long>(drop));
   held_at_ += static_cast<int64_t>(drop);
 }

@@ -75,6 +75,7 @@ class FrameScanner {
   // Playback: the bytes from `held_at_` on that a record test still needs.
   std::vector<uint8_t> held_;
   int64_t held_at_ = 0;
+  size_t resume_ = 0;         // where in held_ the walk goes on
   bool hunting_ = false;      // hunting for a sync word (else: at a record)
   bool after_sync0_ = false;  // the hunt's last byte was a 0xEB
   // Link: the receiver's state and the frame it is storing.
