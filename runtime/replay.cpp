@@ -308,7 +308,10 @@ bool replay_gate() {
       return stepping = true;
     }
     if ((step < 0 && step_back()) || apply_moves()) return stepping = true;
-    if (!transport_hold(QUIT_POLL_MS)) return false;  // resumed
+    if (!transport_hold(QUIT_POLL_MS)) {
+      apply_moves();  // one that came with the resume
+      return false;
+    }
     transport_run_spectra_request();
   }
   return false;
