@@ -29,7 +29,7 @@ QSettings settings() { return QSettings(QStringLiteral("vst_gse"), QStringLitera
 QString dropped_file(const QMimeData* mime) {
   if (!mime || !mime->hasUrls() || mime->urls().size() != 1) return QString();
   const QUrl url = mime->urls().front();
-  return url.isLocalFile() ? url.toLocalFile() : QString();
+  return url.isLocalFile() && QFileInfo(url.toLocalFile()).isFile() ? url.toLocalFile() : QString();
 }
 
 }  // namespace
