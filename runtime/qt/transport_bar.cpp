@@ -11,6 +11,7 @@
 #include "runtime/qt/position_bar.h"
 #include "runtime/recording_index.h"
 #include "runtime/replay.h"
+#include "runtime/session_log.h"
 #include "runtime/transport.h"
 
 namespace rt {
@@ -48,6 +49,7 @@ TransportBar::TransportBar(QToolBar* bar) : position_drawn_ms_(-POSITION_REDRAW_
   pause_->setCheckable(true);
   QObject::connect(pause_, &QAction::toggled, pause_, [this](bool paused) {
     transport_set_paused(paused);
+    log_info(paused ? "Operator: pause" : "Operator: resume");
     pause_->setText(paused ? QStringLiteral("Resume") : QStringLiteral("Pause"));
   });
   step_back_ = add_action(bar, QStringLiteral("\u25c0 Frame"), "actionStepBack", QKeySequence(Qt::Key_Left),
@@ -72,8 +74,10 @@ TransportBar::TransportBar(QToolBar* bar) : position_drawn_ms_(-POSITION_REDRAW_
   }
   if (!listed) speed_->insertItem(0, speed_label(start_speed), start_speed);
   speed_->setCurrentIndex(speed_->findData(start_speed));
-  QObject::connect(speed_, &QComboBox::currentIndexChanged, speed_,
-                   [this](int index) { transport_set_speed(speed_->itemData(index).toDouble()); });
+  QObject::connect(speed_, &QComboBox::currentIndexChanged, speed_, [this](int index) {
+    transport_set_speed(speed_->itemData(index).toDouble());
+    log_info("Operator: speed " + speed_->itemText(index).toStdString());
+  });
   playback_actions_ << bar->addWidget(speed_);
 
   position_ = new PositionBar;
