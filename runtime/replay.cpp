@@ -29,6 +29,7 @@ struct Replay {
   std::string path;
   FrameRules rules = FrameRules::Playback;
   bool seekable = false;
+  bool indexing = true;
   std::shared_ptr<RecordingIndex> index;
   // The operator's requests not yet carried out. A newer move replaces an
   // older one; opening a recording replaces every move.
@@ -186,9 +187,19 @@ std::string elapsed_text(int32_t ms) {
   return text;
 }
 
+void replay_set_indexing(bool on) {
+  std::lock_guard lock(rp().mu);
+  rp().indexing = on;
+}
+
 void replay_attach(ReplayInput* input, const std::string& path, FrameRules rules) {
   const bool seekable = input->seekable();
-  auto index = seekable ? std::make_shared<RecordingIndex>(path, rules) : nullptr;
+  bool indexing;
+  {
+    std::lock_guard lock(rp().mu);
+    indexing = rp().indexing;
+  }
+  auto index = seekable && indexing ? std::make_shared<RecordingIndex>(path, rules) : nullptr;
   std::shared_ptr<RecordingIndex> old;
   {
     std::lock_guard lock(rp().mu);
@@ -360,6 +371,7 @@ void replay_reset() {
     r.path.clear();
     r.rules = FrameRules::Playback;
     r.seekable = false;
+    r.indexing = true;
     r.seek = -1;
     r.restart = r.restart_by_loop = false;
     r.open.clear();

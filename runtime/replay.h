@@ -47,9 +47,13 @@ class ReplayInput {
 };
 
 // The input was opened from `path` (the system's thread). A seekable one is
-// indexed by `rules` from now on.
+// indexed by `rules` from now on, unless indexing is off.
 void replay_attach(ReplayInput* input, const std::string& path, FrameRules rules);
 void replay_detach(ReplayInput* input);
+// Indexing is on unless turned off: the program turns it off without a
+// window (nobody can seek there), so a headless playback neither reads the
+// file twice nor keeps a list that grows with it.
+void replay_set_indexing(bool on);
 
 // ----- The operator's requests (the window's thread) ---------------------
 

@@ -25,6 +25,7 @@
 #include "runtime/panel_file.h"
 #include "runtime/qt/serial_port.h"
 #include "runtime/qt/window.h"
+#include "runtime/replay.h"
 #include "runtime/script.h"
 #include "runtime/session_log.h"
 #include "runtime/testing.h"
@@ -259,6 +260,7 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
     rt::transport_set_source(opt.positional.size() == 1 ? opt.positional[0] : "");
   }
   rt::set_quit_at_end_of_input(opt.headless && (opt.positional.size() == 1 || !opt.link_replay.empty()));
+  rt::replay_set_indexing(!opt.headless && display_available());
 
   std::vector<char*> args{argv[0]};
   args.insert(args.end(), opt.positional.begin(), opt.positional.end());

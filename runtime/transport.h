@@ -26,8 +26,10 @@ constexpr double SPEED_MAX = 1000.0;
 void transport_set_speed(double speed);
 double transport_speed();
 
-// While paused, Delay holds the system's thread after its wait, so no frame
-// is read. Resuming wakes it at once.
+// While paused, the system's thread holds at the start of the next frame
+// pass (in the playback reader's first Delay, after its wait, or at the link
+// replay's first read), so no frame is read; a pass under way runs to its
+// end. Resuming wakes it at once.
 void transport_set_paused(bool paused);
 bool transport_paused();
 

@@ -78,8 +78,10 @@ int PlotStripChart(int panel, int ctrl, const void* values, int n, int start,
 
 // Waits `seconds` (divided by the playback speed: --speed, then the
 // window's speed choice) on the system's thread; the window stays alive
-// meanwhile. While the operator has paused playback, it does not return
-// until resumed or a quit is requested.
+// meanwhile. The first wait of a frame pass (the reader's pacing, before it
+// reads) is where the operator's seek, step, loop and new recording are
+// carried out (runtime/replay.h); while the operator has paused playback,
+// it does not return until resumed, stepped or a quit is requested.
 int Delay(double seconds);
 
 // Lets the operator save the spectra ("Save spectra" in the window). The
