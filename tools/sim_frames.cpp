@@ -316,7 +316,6 @@ FrameFaults choose_faults(const FaultOptions& options, uint64_t seed, uint64_t i
   int noise_len = 1 + rng.below(48);
   int illegal_at = 2 + rng.below(196);  // 2..197
   int cut_keep = 3 + rng.below(197);    // 3..199
-  bool escapes = hits(options.escapes);  // drawn last: older seeds keep their faults
 
   FrameFaults faults;
   if (noise) {
@@ -329,7 +328,7 @@ FrameFaults choose_faults(const FaultOptions& options, uint64_t seed, uint64_t i
   faults.bad_checksum = bad;
   if (illegal) faults.illegal_at = illegal_at;
   if (cut) faults.cut_keep = cut_keep;
-  faults.escapes = escapes;
+  faults.escapes = hits(options.escapes);  // drawn last: a seed keeps the faults it always had
   return faults;
 }
 
