@@ -27,6 +27,11 @@ void write_spectra(void* record, FILE* out) {
   spectra_write_csv(*static_cast<const spectra_t*>(record), out);
 }
 
+// A seek back in the window would count frames twice: the run-time clears
+// the spectra through this, on our own thread, between frames.
+int spectra_panel = 0;
+void clear_spectra(void* record) { spectra_clear(*static_cast<spectra_t*>(record), spectra_panel); }
+
 // The local time of `t`. localtime() shares one buffer between threads (the
 // window has its own); the thread-safe call has another name on Windows.
 std::tm local_time(std::time_t t) {
@@ -107,6 +112,8 @@ int gse_main(int argc, char* argv[]) {
     return 1;
   }
   RegisterSpectraExport(write_spectra, &spectra);
+  spectra_panel = panel;
+  RegisterSpectraClear(clear_spectra, &spectra);
   SetPanelAttribute(panel, ATTR_PANEL_TITLE, title);
   if (rec_fp) SetPanelAttribute(panel, ATTR_PANEL_RECORDING_FILE, rec_name);
   DisplayPanel(panel);

@@ -37,6 +37,11 @@ constexpr const char* END_OF_INPUT_TEXT = "EOF on input file";
 // The status text of a good frame.
 constexpr const char* GOOD_FRAME_TEXT = " ";
 
+// Link replay: the recording the system opens for writing is not made
+// (FileOpen "ab"/"wb" gives a stream whose writes go nowhere); `reason`
+// says why ("" makes recordings again).
+void set_no_recording(const std::string& reason);
+
 // Asks for a quit at the next event poll. Safe to call from a signal handler.
 void request_quit();
 

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,11 +20,14 @@
 #include "runtime/com_port.h"
 #include "runtime/context.h"
 #include "runtime/csv.h"
+#include "runtime/link_replay_port.h"
 #include "runtime/outcome.h"
 #include "runtime/panel_file.h"
 #include "runtime/qt/serial_port.h"
 #include "runtime/qt/window.h"
+#include "runtime/replay.h"
 #include "runtime/script.h"
+#include "runtime/session_log.h"
 #include "runtime/testing.h"
 #include "runtime/trace.h"
 #include "runtime/transport.h"
@@ -49,6 +53,8 @@ using rt::EXIT_USAGE;
 const char USAGE[] =
     "usage: vst_gse [options]          live: the telemetry link on COM1\n"
     "       vst_gse [options] FILE     playback of a recording\n"
+    "       vst_gse [options] --link-replay FILE\n"
+    "                                  a live recording through the live receiver\n"
     "  --port DEVICE   device that COM1 stands for (default " DEFAULT_PORT_TEXT ")\n"
     "  --headless      no window (for unattended recording, scripts and tests)\n"
     "  --trace FILE    write every run-time call as one JSON line ('-' = stdout)\n"
@@ -56,6 +62,9 @@ const char USAGE[] =
     "  --speed X       playback speed 0.001 to 1000: playback waits are divided by X;\n"
     "                  0 = no waits\n"
     "  --csv FILE      after each good frame, one CSV row of every display's value\n"
+    "  --link-replay FILE  the bytes of a live recording through the live receiver\n"
+    "                  (escapes undone), at the link's pace divided by --speed;\n"
+    "                  nothing is sent or recorded\n"
     "  -h, --help      this text;  --version  the version\n";
 
 struct Options {
@@ -64,6 +73,7 @@ struct Options {
   std::string trace;
   std::string events;
   std::string csv;
+  std::string link_replay;
   double speed = 1.0;
   std::vector<char*> positional;
 };
@@ -90,11 +100,13 @@ int parse_options(int argc, char* argv[], Options* opt) {
       return 0;
     } else if (arg == "--headless") {
       opt->headless = true;
-    } else if (arg == "--port" || arg == "--trace" || arg == "--events" || arg == "--csv") {
-      std::string* target = arg == "--port"    ? &opt->port
-                            : arg == "--trace" ? &opt->trace
-                            : arg == "--csv"   ? &opt->csv
-                                               : &opt->events;
+    } else if (arg == "--port" || arg == "--trace" || arg == "--events" || arg == "--csv" ||
+               arg == "--link-replay") {
+      std::string* target = arg == "--port"          ? &opt->port
+                            : arg == "--trace"       ? &opt->trace
+                            : arg == "--csv"         ? &opt->csv
+                            : arg == "--link-replay" ? &opt->link_replay
+                                                     : &opt->events;
       if (!value(target) || target->empty()) return usage_error(arg + " needs a value");
     } else if (arg == "--speed") {
       std::string text;
@@ -116,6 +128,10 @@ int parse_options(int argc, char* argv[], Options* opt) {
     }
   }
   if (opt->positional.size() > 1) return usage_error("more than one recording named");
+  if (!opt->link_replay.empty() && !opt->port.empty())
+    return usage_error("--link-replay plays a recording: it takes no --port");
+  if (!opt->link_replay.empty() && !opt->positional.empty())
+    return usage_error("--link-replay FILE plays FILE: name no other recording");
   return -1;
 }
 
@@ -134,6 +150,34 @@ int load_event_script(const std::string& path) {
     return usage_error(error);
   rt::set_event_script(std::move(events), path);
   return -1;
+}
+
+// --link-replay FILE: the file must be a recording that can be read, else
+// the start-up fails as for a playback file. Returns -1 when it can.
+int check_link_replay(const std::string& path) {
+  std::error_code ec;
+  const auto type = std::filesystem::status(path, ec).type();
+  std::FILE* probe = ec || type != std::filesystem::file_type::regular ? nullptr : std::fopen(path.c_str(), "rb");
+  if (!probe) {
+    const std::string reason = ec ? ec.message()
+                               : type != std::filesystem::file_type::regular ? "not a regular file"
+                                                                             : std::strerror(errno);
+    rt::say("Cannot open input file " + path);
+    std::fprintf(stderr, "vst_gse: %s: %s\n", path.c_str(), reason.c_str());
+    return EXIT_STARTUP;
+  }
+  std::fclose(probe);
+  return -1;
+}
+
+// Live mode to the system, on a port that plays the file; no recording.
+void start_link_replay(const std::string& path) {
+  rt::set_com_port(rt::make_link_replay_port());
+  rt::set_com_path(path);
+  rt::transport_set_link_replay(path);
+  rt::set_no_recording("link replay of " + path);
+  rt::log_info("Link replay of " + path +
+               ": its bytes go through the live receiver at the link's pace; nothing is sent or recorded");
 }
 
 // ----- Quit signals: the one place that handles them -------------------------
@@ -191,6 +235,7 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
   int status = parse_options(argc, argv, &opt);
   if (status >= 0) return status;
   if (!opt.events.empty() && (status = load_event_script(opt.events)) >= 0) return status;
+  if (!opt.link_replay.empty() && (status = check_link_replay(opt.link_replay)) >= 0) return status;
   if (!opt.trace.empty()) {
     std::string error;
     if (!rt::trace_open(opt.trace, &error)) {
@@ -205,12 +250,17 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
       return EXIT_STARTUP;
     }
   }
-  rt::set_com_port(rt::make_qt_serial_port());
-  if (!opt.port.empty()) rt::set_com_path(opt.port);
   rt::set_speed(opt.speed);
-  // The window's transport shows the position in this file; none in live mode.
-  rt::transport_set_source(opt.positional.size() == 1 ? opt.positional[0] : "");
-  rt::set_quit_at_end_of_input(opt.headless && opt.positional.size() == 1);
+  if (!opt.link_replay.empty()) {
+    start_link_replay(opt.link_replay);
+  } else {
+    rt::set_com_port(rt::make_qt_serial_port());
+    if (!opt.port.empty()) rt::set_com_path(opt.port);
+    // The window's transport shows the position in this file; none in live mode.
+    rt::transport_set_source(opt.positional.size() == 1 ? opt.positional[0] : "");
+  }
+  rt::set_quit_at_end_of_input(opt.headless && (opt.positional.size() == 1 || !opt.link_replay.empty()));
+  rt::replay_set_indexing(!opt.headless && display_available());
 
   std::vector<char*> args{argv[0]};
   args.insert(args.end(), opt.positional.begin(), opt.positional.end());

@@ -14,6 +14,7 @@
 
 #include "runtime/outcome.h"
 #include "runtime/recording.h"
+#include "runtime/replay.h"
 #include "runtime/testing.h"
 #include "runtime/transport.h"
 #include "runtime/ui.h"
@@ -68,8 +69,12 @@ struct FileStream {
   int64_t taken = 0;
   bool read_failed = false;
 
+  // The operator's seek, step and "Open recording" on an input (replay.h).
+  std::unique_ptr<rt::ReplayInput> control;
+
   // A recording.
   std::unique_ptr<rt::RecordingWriter> writer;
+  bool discard = false;  // no recording is made (link replay): writes go nowhere
 
   int64_t position() const { return taken - static_cast<int64_t>(back); }
 };
@@ -130,47 +135,127 @@ int seek_failed(FileStream* s, const std::string& why) {
   return -1;
 }
 
-FileStream* open_input(const std::string& path) {
-  auto s = std::make_unique<FileStream>();
-  s->name = path;
-  int64_t total = 0;  // unknown
+// What an input reads from.
+struct Source {
+  std::string name;
+  FILE* in = nullptr;
+  bool owns = false;
+  bool seekable = false;
+  int64_t total = 0;  // 0: unknown
+};
+
+bool open_source(const std::string& path, Source* out, std::string* error) {
   if (path == "-") {
-    s->name = "- (standard input)";
-    s->in = binary_stdin();
-  } else {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    const fs::file_type type = fs::status(path, ec).type();
-    if (ec) {
-      open_error() = ec.message();
-      return nullptr;
-    }
-    if (type == fs::file_type::directory) {
-      open_error() = std::make_error_code(std::errc::is_a_directory).message();
-      return nullptr;
-    }
-    if (type != fs::file_type::regular && type != fs::file_type::fifo &&
-        type != fs::file_type::character) {
-      open_error() = "not a regular file, pipe, FIFO or character device";
-      return nullptr;
-    }
-    s->in = std::fopen(path.c_str(), "rb");
-    if (!s->in) {
-      open_error() = errno_text(errno);
-      return nullptr;
-    }
-    s->owns_in = true;
-    s->seekable = type == fs::file_type::regular;
-    if (s->seekable) {
-      const auto size = fs::file_size(path, ec);
-      if (!ec) total = static_cast<int64_t>(size);
-    }
+    out->name = "- (standard input)";
+    out->in = binary_stdin();
+    return true;
   }
-  transport_input_opened(total);
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::file_type type = fs::status(path, ec).type();
+  if (ec) {
+    *error = ec.message();
+    return false;
+  }
+  if (type == fs::file_type::directory) {
+    *error = std::make_error_code(std::errc::is_a_directory).message();
+    return false;
+  }
+  if (type != fs::file_type::regular && type != fs::file_type::fifo &&
+      type != fs::file_type::character) {
+    *error = "not a regular file, pipe, FIFO or character device";
+    return false;
+  }
+  out->in = std::fopen(path.c_str(), "rb");
+  if (!out->in) {
+    *error = errno_text(errno);
+    return false;
+  }
+  out->name = path;
+  out->owns = true;
+  out->seekable = type == fs::file_type::regular;
+  if (out->seekable) {
+    const auto size = fs::file_size(path, ec);
+    if (!ec) out->total = static_cast<int64_t>(size);
+  }
+  return true;
+}
+
+// Reads from `source` from its start on.
+void take_source(FileStream* s, Source&& source) {
+  if (s->in && s->owns_in) std::fclose(s->in);
+  s->name = std::move(source.name);
+  s->in = source.in;
+  s->owns_in = source.owns;
+  s->seekable = source.seekable;
+  s->seen.clear();
+  s->back = 0;
+  s->taken = 0;
+  s->read_failed = false;
+  s->error.clear();
+  transport_input_opened(source.total);
+}
+
+// Moves the position to `target` (0 or more).
+int seek_input(FileStream* s, int64_t target) {
+  const int64_t oldest = s->taken - static_cast<int64_t>(s->seen.size());
+  if (target >= oldest && target <= s->taken) {
+    s->back = static_cast<size_t>(s->taken - target);
+  } else if (s->seekable) {
+    std::clearerr(s->in);
+    if (std::fseek(s->in, static_cast<long>(target), SEEK_SET) != 0) return seek_failed(s, errno_text(errno));
+    s->taken = target;
+    s->seen.clear();
+    s->back = 0;
+  } else {
+    return seek_failed(s, "a pipe cannot step back more than the look-back nor skip ahead");
+  }
+  transport_input_at(s->position());
+  return 0;
+}
+
+class StreamControl : public ReplayInput {
+ public:
+  explicit StreamControl(FileStream* s) : s_(s) {}
+  bool move_to(int64_t offset, std::string* error) override {
+    if (seek_input(s_, offset) == 0) return true;
+    *error = s_->error;
+    return false;
+  }
+  bool reopen(const std::string& path, std::string* error) override {
+    Source source;
+    if (!open_source(path, &source, error)) return false;
+    take_source(s_, std::move(source));
+    return true;
+  }
+  bool seekable() const override { return s_->seekable; }
+
+ private:
+  FileStream* s_;
+};
+
+FileStream* open_input(const std::string& path) {
+  Source source;
+  if (!open_source(path, &source, &open_error())) return nullptr;
+  auto s = std::make_unique<FileStream>();
+  take_source(s.get(), std::move(source));
+  s->control = std::make_unique<StreamControl>(s.get());
+  replay_attach(s->control.get(), path, FrameRules::Playback);
   return s.release();
 }
 
+std::string& no_recording_reason() {
+  static std::string text;
+  return text;
+}
+
 FileStream* open_recording(const std::string& path, const char* mode) {
+  if (!no_recording_reason().empty()) {
+    auto s = std::make_unique<FileStream>();
+    s->name = path;
+    s->discard = true;
+    return s.release();
+  }
   std::error_code ec;
   int64_t start = 0;
   if (mode[0] == 'a') {
@@ -203,6 +288,8 @@ FileStream* stream_over(FILE* fp, const std::string& name, const char* mode) {
   }
   return s.release();
 }
+
+void set_no_recording(const std::string& reason) { no_recording_reason() = reason; }
 
 void drain_recording(FileStream* recording) {
   if (recording && recording->writer) recording->writer->drain();
@@ -257,27 +344,22 @@ int FileSeek(FileStream* stream, long offset, int origin) {
   }
   if (target < 0) return seek_failed(s, "a position before the start");
   const int64_t oldest = s->taken - static_cast<int64_t>(s->seen.size());
-  if (target >= oldest && target <= s->taken) {
-    s->back = static_cast<size_t>(s->taken - target);
-  } else if (s->seekable) {
-    std::clearerr(s->in);
-    if (std::fseek(s->in, static_cast<long>(target), SEEK_SET) != 0) return seek_failed(s, errno_text(errno));
-    s->taken = target;
-    s->seen.clear();
-    s->back = 0;
-  } else {
-    return seek_failed(s, "a pipe cannot step back more than the look-back nor skip ahead");
+  if (origin == SEEK_CUR && offset < 0 && target >= oldest) {
+    // The reader steps back to hunt for a sync word over what it refused.
+    const size_t from = s->seen.size() - static_cast<size_t>(s->taken - target);
+    replay_stepped_back(s->seen.data() + from, s->seen.size() - s->back - from);
   }
-  transport_input_at(s->position());
-  return 0;
+  return seek_input(s, target);
 }
 
 size_t FileWrite(const void* data, size_t size, size_t count, FileStream* stream) {
+  if (stream && stream->discard) return count;
   if (!stream || !stream->writer || size == 0 || count == 0 || count > SIZE_MAX / size) return 0;
   return stream->writer->append(static_cast<const uint8_t*>(data), size * count) / size;
 }
 
 int FileFlush(FileStream* stream) {
+  if (stream && stream->discard) return 0;
   if (!stream || !stream->writer) return EOF;
   stream->writer->wake();
   return stream->writer->failing() ? EOF : 0;
@@ -286,6 +368,7 @@ int FileFlush(FileStream* stream) {
 int FileClose(FileStream* stream) {
   if (!stream) return 0;
   int result = 0;
+  if (stream->control) replay_detach(stream->control.get());
   if (stream->writer && !stream->writer->close()) result = EOF;
   if (stream->in) {
     if (stream->read_failed) result = EOF;

@@ -30,6 +30,8 @@ struct Transport {
   double speed = 1.0;
   bool paused = false;
   std::string source;
+  bool link_replay = false;
+  bool exhausted = false;
   Position position;
   std::string recording;
   std::string recording_failure;
@@ -116,6 +118,7 @@ void transport_set_source(const std::string& playback_path) {
   const auto size = playback_path.empty() ? 0 : std::filesystem::file_size(playback_path, ec);
   std::lock_guard lock(tp().mu);
   tp().source = playback_path;
+  tp().exhausted = false;
   tp().position = Position{};
   tp().position.total = ec ? 0 : static_cast<int64_t>(size);
   input_bytes.store(0, std::memory_order_relaxed);
@@ -131,6 +134,17 @@ bool transport_is_playback() {
   return !tp().source.empty();
 }
 
+void transport_set_link_replay(const std::string& path) {
+  transport_set_source(path);
+  std::lock_guard lock(tp().mu);
+  tp().link_replay = true;
+}
+
+bool transport_is_link_replay() {
+  std::lock_guard lock(tp().mu);
+  return tp().link_replay;
+}
+
 void transport_input_opened(int64_t total) {
   std::lock_guard lock(tp().mu);
   tp().position.total = total;
@@ -140,8 +154,27 @@ void transport_input_opened(int64_t total) {
 void transport_input_at(int64_t bytes) { input_bytes.store(bytes, std::memory_order_relaxed); }
 
 void transport_good_frame() {
+  const int64_t at = input_bytes.load(std::memory_order_relaxed);
   std::lock_guard lock(tp().mu);
-  ++tp().position.good_frames;
+  Position& p = tp().position;
+  ++p.good_frames;
+  p.last_good_end = at;
+  p.counted_end = std::max(p.counted_end, at);
+}
+
+void transport_set_input_exhausted(bool exhausted) {
+  std::lock_guard lock(tp().mu);
+  tp().exhausted = exhausted;
+}
+
+bool transport_input_exhausted() {
+  std::lock_guard lock(tp().mu);
+  return tp().exhausted;
+}
+
+void transport_spectra_cleared() {
+  std::lock_guard lock(tp().mu);
+  tp().position.counted_end = -1;
 }
 
 void transport_end_of_input() {
@@ -215,7 +248,8 @@ bool transport_run_spectra_request() {
   }
   std::fprintf(out, "# vst_gse spectra\n");
   if (!source.empty())
-    std::fprintf(out, "# source: playback of %s\n", source.c_str());
+    std::fprintf(out, "# source: %s of %s\n", transport_is_link_replay() ? "link replay" : "playback",
+                 source.c_str());
   else
     std::fprintf(out, "# source: live, port %s\n", com_path().c_str());
   std::fprintf(out, "# saved: %s\n", local_time_text().c_str());
@@ -246,6 +280,8 @@ void transport_reset() {
     t.speed = 1.0;
     t.paused = false;
     t.source.clear();
+    t.link_replay = false;
+    t.exhausted = false;
     t.position = Position{};
     t.recording.clear();
     t.recording_failure.clear();

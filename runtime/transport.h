@@ -26,8 +26,10 @@ constexpr double SPEED_MAX = 1000.0;
 void transport_set_speed(double speed);
 double transport_speed();
 
-// While paused, Delay holds the system's thread after its wait, so no frame
-// is read. Resuming wakes it at once.
+// While paused, the system's thread holds at the start of the next frame
+// pass (in the playback reader's first Delay, after its wait, or at the link
+// replay's first read), so no frame is read; a pass under way runs to its
+// end. Resuming wakes it at once.
 void transport_set_paused(bool paused);
 bool transport_paused();
 
@@ -45,6 +47,10 @@ bool transport_hold(int max_ms);
 void transport_set_source(const std::string& playback_path);
 std::string transport_source();
 bool transport_is_playback();
+// --link-replay: the recording's bytes go through the live receiver. The
+// transport then counts as playback of `path` (transport_is_playback).
+void transport_set_link_replay(const std::string& path);
+bool transport_is_link_replay();
 
 // The input stream reports where it stands: its size when it is opened (0
 // when unknown: a pipe, standard input) and its position after every read
@@ -55,11 +61,19 @@ void transport_input_at(int64_t bytes);
 void transport_good_frame();
 // The input has run out: a total that was unknown is now the position.
 void transport_end_of_input();
+// The link replay's file has run out (the link is silent from now on), or,
+// with false, the input has been moved or reopened since.
+void transport_set_input_exhausted(bool exhausted);
+bool transport_input_exhausted();
+// The spectra were emptied: no frame is counted in them now.
+void transport_spectra_cleared();
 
 struct Position {
   int64_t bytes = 0;  // the input's position: bytes consumed so far
   int64_t total = 0;  // its size (0 while unknown)
   long good_frames = 0;
+  int64_t last_good_end = -1;  // the position just after the last good frame
+  int64_t counted_end = -1;    // the furthest such position since the spectra were emptied
 };
 Position transport_position();
 

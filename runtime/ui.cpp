@@ -14,6 +14,7 @@
 #include "runtime/model.h"
 #include "runtime/outcome.h"
 #include "runtime/panel_file.h"
+#include "runtime/replay.h"
 #include "runtime/testing.h"
 #include "runtime/trace.h"
 #include "runtime/transport.h"
@@ -136,6 +137,8 @@ void reset_ui_for_tests() {
   s.input_ended = false;
   s.ended_at_pass = -1;
   transport_reset();
+  replay_reset();
+  set_no_recording("");
   s.error.clear();
   quit_requested.store(false);
   trace_close();
@@ -233,9 +236,11 @@ int GetUserEvent(int wait, int* panel, int* ctrl) {
   }
   if (!got) {
     ++s.passes_done;
+    replay_frame_pass_begins();
     return 0;
   }
   if (id == s.quit_id) s.quit_handed = true;
+  if (const ControlInfo* c = m->find(id); c && c->name == "PANEL_CLEAR") replay_spectra_cleared();
   end_finished_look(*m, id);
   if (tracing()) trace_emit(control_line("Event", id));
   *panel = PANEL_HANDLE;
@@ -290,9 +295,14 @@ int SetCtrlVal(int panel, int ctrl, const char* value) {
   const ControlInfo* c = m->find(ctrl);
   if (c && c->name == "PANEL_STATUS") {
     std::string_view text(value);
-    ui().input_ended = text == END_OF_INPUT_TEXT;
-    if (ui().input_ended) transport_end_of_input();
-    else ui().ended_at_pass = -1;
+    // Link replay: once its file has run out, every failure says the link
+    // is silent for good.
+    ui().input_ended = text == END_OF_INPUT_TEXT || (text != GOOD_FRAME_TEXT && transport_input_exhausted());
+    if (text == END_OF_INPUT_TEXT) {
+      transport_end_of_input();
+      replay_end_of_input();
+    }
+    if (!ui().input_ended) ui().ended_at_pass = -1;
     if (text == GOOD_FRAME_TEXT) {
       csv_frame_row(*m);
       transport_good_frame();
@@ -314,12 +324,15 @@ int SetPanelAttribute(int panel, int attribute, const char* value) {
   if (tracing()) trace_emit(JsonLine("SetPanelAttribute").add("attr", attribute).add("value", value));
   PanelModel* m = model_for(panel);
   if (!m || !value) return -1;
+  // A link replay records nothing, whatever the system (live, to its mind)
+  // names; its title says what is played.
+  const bool link_replay = transport_is_link_replay();
   if (attribute == ATTR_PANEL_TITLE) {
-    m->set_title(value);
+    m->set_title(link_replay ? "vst_gse - link replay of " + transport_source() : std::string(value));
     return 0;
   }
   if (attribute == ATTR_PANEL_RECORDING_FILE) {
-    transport_set_recording(value);
+    if (!link_replay) transport_set_recording(value);
     return 0;
   }
   return -1;
@@ -329,6 +342,13 @@ int RegisterSpectraExport(void (*write)(void* context, FILE* out), void* context
   if (tracing()) trace_emit(JsonLine("RegisterSpectraExport"));
   if (!write) return -1;
   transport_set_spectra_writer(write, context);
+  return 0;
+}
+
+int RegisterSpectraClear(void (*clear)(void* context), void* context) {
+  if (tracing()) trace_emit(JsonLine("RegisterSpectraClear"));
+  if (!clear) return -1;
+  replay_set_spectra_clear(clear, context);
   return 0;
 }
 
@@ -406,12 +426,11 @@ int PlotStripChart(int panel, int ctrl, const void* values, int n, int start,
 
 int Delay(double seconds) {
   if (tracing()) trace_emit(JsonLine("Delay").add("seconds", seconds));
-  // A quit ends the wait (and the hold below) at once: the reader then goes
-  // on without waiting, and the service loop takes the quit at its next poll.
-  transport_sleep(seconds, quit_pending);
-  // Paused by the operator: hold here, after the wait and so before the
-  // reader's next read. The spectra can still be saved (they are whole
-  // between frames), and a quit releases the hold so the program can end.
-  while (!quit_pending() && transport_hold(QUIT_POLL_MS)) transport_run_spectra_request();
+  // A quit ends the wait (and a pause's hold) at once: the reader then goes
+  // on without waiting, and the service loop takes the quit at its next
+  // poll. At the first wait of a frame pass, before the reader reads, the
+  // operator's seek, step, loop or new recording is carried out, and a
+  // pause holds (replay.h).
+  replay_wait(seconds);
   return 0;
 }

@@ -78,8 +78,10 @@ int PlotStripChart(int panel, int ctrl, const void* values, int n, int start,
 
 // Waits `seconds` (divided by the playback speed: --speed, then the
 // window's speed choice) on the system's thread; the window stays alive
-// meanwhile. While the operator has paused playback, it does not return
-// until resumed or a quit is requested.
+// meanwhile. The first wait of a frame pass (the reader's pacing, before it
+// reads) is where the operator's seek, step, loop and new recording are
+// carried out (runtime/replay.h); while the operator has paused playback,
+// it does not return until resumed, stepped or a quit is requested.
 int Delay(double seconds);
 
 // Lets the operator save the spectra ("Save spectra" in the window). The
@@ -90,6 +92,14 @@ int Delay(double seconds);
 // GetUserEvent or a paused Delay, so it may read the system's state freely.
 // Returns 0, or -1 when `write` is null.
 int RegisterSpectraExport(void (*write)(void* context, FILE* out), void* context);
+
+// Lets the run-time keep the spectra from counting a frame twice when the
+// operator moves the playback back (seek, step back, playing again from the
+// start) or opens another recording: it then calls `clear(context)` (the
+// system's "clear both spectra") on the system's own thread, at the start of
+// a frame pass, before the reader reads. Registered once, after LoadPanel.
+// Returns 0, or -1 when `clear` is null.
+int RegisterSpectraClear(void (*clear)(void* context), void* context);
 
 // ----- Streams: the playback input and the recording ------------------------
 //

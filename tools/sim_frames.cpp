@@ -328,12 +328,29 @@ FrameFaults choose_faults(const FaultOptions& options, uint64_t seed, uint64_t i
   faults.bad_checksum = bad;
   if (illegal) faults.illegal_at = illegal_at;
   if (cut) faults.cut_keep = cut_keep;
+  faults.escapes = hits(options.escapes);  // drawn last: a seed keeps the faults it always had
   return faults;
 }
 
 WireFrame make_wire(const Frame& frame, const FrameFaults& faults, bool link) {
   WireFrame wire;
   Frame sent = frame;
+  if (faults.escapes) {
+    // "++" as the last two bytes of a sample group and '-' as the first of
+    // the next: samples that the link must carry as "++-1".
+    for (int k = 0; k < ESCAPES_PER_FRAME; ++k) {
+      const int at = OFF_STRIP + 6 * (1 + 5 * k) + 4;
+      sent[at] = PLUS;
+      sent[at + 1] = PLUS;
+      sent[at + 2] = MINUS;
+    }
+    seal(sent);
+    if (sent[FRAME_LEN - 1] == SYNC0) {  // never end on 0xEB (see make_frame)
+      sent[OFF_W196 + 1] ^= 0x01;
+      seal(sent);
+    }
+    wire.escapes = ESCAPES_PER_FRAME;
+  }
   if (faults.bad_checksum) {
     uint8_t low = sent[FRAME_LEN - 1] ^ 0x01;
     if (low == SYNC0) low = sent[FRAME_LEN - 1] ^ 0x02;  // never end on 0xEB
@@ -361,6 +378,7 @@ std::string describe_faults(const WireFrame& wire) {
     text += part;
   };
   if (wire.noise_len > 0) add("noise " + std::to_string(wire.noise_len));
+  if (wire.escapes > 0) add("escapes " + std::to_string(wire.escapes));
   if (wire.bad_checksum) add("bad-checksum");
   if (wire.illegal_stored_at >= 0) add("illegal-escape " + std::to_string(wire.illegal_stored_at));
   if (wire.cut_keep > 0) add("cut " + std::to_string(wire.cut_keep));

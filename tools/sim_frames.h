@@ -70,7 +70,13 @@ struct FaultOptions {
   FaultRule bad_checksum;    // checksum word wrong
   FaultRule illegal_escape;  // "++-" followed by a byte that is neither '-' nor '1'
   FaultRule cut;             // the frame stops part-way; the next follows at once
+  // Not a fault: content that the link must escape ("++-" in four places of
+  // the fast samples), so a link carries the frame longer than 200 bytes.
+  FaultRule escapes;
 };
+
+// How many "++-" an escape-heavy frame carries.
+constexpr int ESCAPES_PER_FRAME = 4;
 
 // The faults chosen for one frame (before they are applied).
 struct FrameFaults {
@@ -78,7 +84,8 @@ struct FrameFaults {
   bool bad_checksum = false;
   int illegal_at = -1;     // stored offset (2..197) to put "++-?" before, or -1
   int cut_keep = 0;        // frame bytes sent before the cut (3..199), or 0
-  bool any() const { return !noise.empty() || bad_checksum || illegal_at >= 0 || cut_keep > 0; }
+  bool escapes = false;    // the content holds "++-" (ESCAPES_PER_FRAME times)
+  bool any() const { return !noise.empty() || bad_checksum || illegal_at >= 0 || cut_keep > 0 || escapes; }
 };
 
 // The faults for frame `index`: a pure function of the options, seed and
@@ -94,17 +101,19 @@ struct WireFrame {
   bool bad_checksum = false;
   int illegal_stored_at = -1;  // bytes the receiver has stored when the bad escape comes
   int cut_keep = 0;            // frame bytes sent before the cut, or 0
+  int escapes = 0;             // "++-" in the content (each sent as "++-1" on a link)
   // A frame that no reader can accept.
   bool broken() const { return bad_checksum || illegal_stored_at >= 0 || cut_keep > 0; }
 };
 
-// Applies `faults` to `frame`. On a link (`link` true) the frame is escaped;
+// Applies `faults` to `frame` (escape-heavy content first, resealed). On a link (`link` true) the frame is escaped;
 // to a file it is written plain. The illegal escape goes in where the
 // receiver is in its plain-data state (at or after illegal_at), so it is
 // always taken as one. A cut never ends on 0xEB.
 WireFrame make_wire(const Frame& frame, const FrameFaults& faults, bool link);
 
-// "noise 12 bad-checksum illegal-escape 57 cut 88", or "" for a clean frame.
+// "noise 12 escapes 4 bad-checksum illegal-escape 57 cut 88", or "" for a
+// clean frame.
 std::string describe_faults(const WireFrame& wire);
 
 }  // namespace sim

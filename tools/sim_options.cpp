@@ -94,11 +94,13 @@ std::string parse_options(const std::vector<std::string>& args, Options& out) {
       uint64_t n;
       if (!parse_u64(v, n) || n > COUNT_MASK) return "--first-count: '" + v + "' is not a 21-bit counter value";
       out.first_count = static_cast<uint32_t>(n);
-    } else if (opt == "--noise" || opt == "--bad-checksum" || opt == "--illegal-escape" || opt == "--cut") {
+    } else if (opt == "--noise" || opt == "--bad-checksum" || opt == "--illegal-escape" || opt == "--cut" ||
+               opt == "--escapes") {
       if (!(err = value(v)).empty()) return err;
-      FaultRule& rule = opt == "--noise"          ? out.faults.noise
-                        : opt == "--bad-checksum" ? out.faults.bad_checksum
+      FaultRule& rule = opt == "--noise"            ? out.faults.noise
+                        : opt == "--bad-checksum"   ? out.faults.bad_checksum
                         : opt == "--illegal-escape" ? out.faults.illegal_escape
+                        : opt == "--escapes"        ? out.faults.escapes
                                                     : out.faults.cut;
       if (!(err = parse_fault_rule(v, rule)).empty()) return opt + ": " + err;
     } else {
@@ -131,6 +133,8 @@ const char* usage_text() {
          "  --bad-checksum R|LIST a wrong checksum\n"
          "  --illegal-escape R|LIST  \"++-\" followed by a byte other than '-' or '1'\n"
          "  --cut R|LIST          the frame stops part-way, the next follows at once\n"
+         "  --escapes R|LIST      content the link must escape: \"++-\" four times in the\n"
+         "                        fast samples, sent as \"++-1\" on a link\n"
          "                        R is a rate with a decimal point (0.02); LIST is\n"
          "                        frame indexes from 0 (5,17)\n"
          "  --save FILE           on a link, also write every byte sent to FILE\n"

@@ -51,7 +51,8 @@ void RecordingStatus::draw() {
     not_recording_action_->setVisible(false);
     const QString source = QString::fromStdString(transport_source());
     style(QString());
-    text(QStringLiteral("Playback of %1").arg(source));
+    text(transport_is_link_replay() ? QStringLiteral("Link replay of %1: nothing is sent or recorded").arg(source)
+                                    : QStringLiteral("Playback of %1").arg(source));
     return;
   }
   // Not recording: no file, or one that cannot be written now (the reason).

@@ -2,15 +2,16 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLocale>
-#include <QProgressBar>
 #include <QSignalBlocker>
 #include <QToolBar>
 
-#include <algorithm>
-#include <cstdint>
-
+#include "runtime/qt/position_bar.h"
+#include "runtime/recording_index.h"
+#include "runtime/replay.h"
+#include "runtime/session_log.h"
 #include "runtime/transport.h"
 
 namespace rt {
@@ -18,7 +19,6 @@ namespace rt {
 namespace {
 
 constexpr qint64 POSITION_REDRAW_MS = 500;
-constexpr int POSITION_STEPS = 1000;  // resolution of the position bar
 
 // The playback speeds offered; 0 plays as fast as the file can be read.
 const double SPEEDS[] = {1.0, 2.0, 5.0, 10.0, 0.0};
@@ -28,20 +28,38 @@ QString speed_label(double speed) {
                       : QLocale::c().toString(speed, 'g', 6) + QStringLiteral("x");
 }
 
-QString byte_count(int64_t n) { return QLocale(QLocale::English).toString(static_cast<qlonglong>(n)); }
+QAction* add_action(QToolBar* bar, const QString& text, const char* name, const QKeySequence& key,
+                    const QString& tip) {
+  QAction* a = bar->addAction(text);
+  a->setObjectName(QString::fromLatin1(name));
+  if (!key.isEmpty()) a->setShortcut(key);
+  a->setToolTip(tip);
+  return a;
+}
+
+void set_enabled(QAction* a, bool on) {
+  if (a->isEnabled() != on) a->setEnabled(on);
+}
 
 }  // namespace
 
 TransportBar::TransportBar(QToolBar* bar) : position_drawn_ms_(-POSITION_REDRAW_MS) {
-  pause_ = bar->addAction(QStringLiteral("Pause"));
-  pause_->setObjectName(QStringLiteral("transportPause"));
+  pause_ = add_action(bar, QStringLiteral("Pause"), "transportPause", QKeySequence(),
+                      QStringLiteral("Hold playback before the next frame is read; click again to resume"));
   pause_->setCheckable(true);
-  pause_->setToolTip(QStringLiteral("Hold playback before the next frame is read; click again to resume"));
   QObject::connect(pause_, &QAction::toggled, pause_, [this](bool paused) {
     transport_set_paused(paused);
+    log_info(paused ? "Operator: pause" : "Operator: resume");
     pause_->setText(paused ? QStringLiteral("Resume") : QStringLiteral("Pause"));
   });
-  playback_actions_ << pause_;
+  step_back_ = add_action(bar, QStringLiteral("\u25c0 Frame"), "actionStepBack", QKeySequence(Qt::Key_Left),
+                          QStringLiteral("Paused: show the frame before this one again"));
+  QObject::connect(step_back_, &QAction::triggered, step_back_, [] { replay_request_step(-1); });
+  step_forward_ = add_action(bar, QStringLiteral("Frame \u25b6"), "actionStepForward", QKeySequence(Qt::Key_Right),
+                             QStringLiteral("Paused: read the next frame (a link replay: the next frame attempt, "
+                                            "good or failed)"));
+  QObject::connect(step_forward_, &QAction::triggered, step_forward_, [] { replay_request_step(+1); });
+  playback_actions_ << pause_ << step_back_ << step_forward_;
 
   auto* speed_label_widget = new QLabel(QStringLiteral(" Speed "));
   playback_actions_ << bar->addWidget(speed_label_widget);
@@ -56,43 +74,55 @@ TransportBar::TransportBar(QToolBar* bar) : position_drawn_ms_(-POSITION_REDRAW_
   }
   if (!listed) speed_->insertItem(0, speed_label(start_speed), start_speed);
   speed_->setCurrentIndex(speed_->findData(start_speed));
-  QObject::connect(speed_, &QComboBox::currentIndexChanged, speed_,
-                   [this](int index) { transport_set_speed(speed_->itemData(index).toDouble()); });
+  QObject::connect(speed_, &QComboBox::currentIndexChanged, speed_, [this](int index) {
+    transport_set_speed(speed_->itemData(index).toDouble());
+    log_info("Operator: speed " + speed_->itemText(index).toStdString());
+  });
   playback_actions_ << bar->addWidget(speed_);
 
-  position_ = new QProgressBar;
-  position_->setObjectName(QStringLiteral("transportPosition"));
-  position_->setRange(0, POSITION_STEPS);
-  position_->setMinimumWidth(320);
-  position_->setToolTip(QStringLiteral("Bytes of the recording read so far"));
+  position_ = new PositionBar;
   playback_actions_ << bar->addSeparator() << bar->addWidget(position_) << bar->addSeparator();
+
+  restart_ = add_action(bar, QStringLiteral("From start"), "transportRestart", QKeySequence(Qt::Key_Home),
+                        QStringLiteral("Play the recording again from its beginning"));
+  QObject::connect(restart_, &QAction::triggered, restart_, [] { replay_request_restart(); });
+  loop_ = add_action(bar, QStringLiteral("Loop"), "transportLoop", QKeySequence(),
+                     QStringLiteral("At the end of the recording, play it again from the beginning"));
+  loop_->setCheckable(true);
+  loop_->setChecked(replay_loop());
+  QObject::connect(loop_, &QAction::toggled, loop_, [](bool on) { replay_set_loop(on); });
+  playback_actions_ << restart_ << loop_;
 }
 
-// Transport only for playback; the position as a share of the file.
+// Transport only for playback; the position as the frame shown.
 void TransportBar::draw(qint64 now_ms, bool unthrottled) {
   const bool playback = transport_is_playback();
-  for (QAction* a : playback_actions_) a->setVisible(playback);
+  for (QAction* a : playback_actions_)
+    if (a->isVisible() != playback) a->setVisible(playback);
   if (!playback) return;
+  const bool paused = transport_paused();
+  const ReplayView view = replay_view();
+  const bool indexed = view.index && view.index->state() == RecordingIndex::State::Ready;
+  set_enabled(step_forward_, paused && view.attached);
+  set_enabled(step_back_, paused && indexed && view.current > 0);
+  set_enabled(restart_, view.seekable);
+  set_enabled(loop_, view.seekable);
   const Position p = transport_position();
   // The wide bar is costly to paint: move it twice a second, and at once
   // when the pause state changes or the input has run out.
-  const bool paused_now = transport_paused();
-  const qint64 now = now_ms;
-  const bool due = unthrottled || now - position_drawn_ms_ >= POSITION_REDRAW_MS ||
-                   paused_now != pause_->isChecked() || (p.total > 0 && p.bytes >= p.total);
+  const bool due = unthrottled || now_ms - position_drawn_ms_ >= POSITION_REDRAW_MS ||
+                   paused != pause_->isChecked() || (p.total > 0 && p.bytes >= p.total);
   if (!due) return;
-  position_drawn_ms_ = now;
-  const int steps = p.total > 0 ? static_cast<int>(std::min<int64_t>(p.bytes, p.total) * POSITION_STEPS / p.total) : 0;
-  position_->setValue(steps);
-  const QString percent = QLocale::c().toString(p.total > 0 ? 100.0 * static_cast<double>(p.bytes) / static_cast<double>(p.total) : 0.0, 'f', 1);
-  const bool paused = transport_paused();
-  const QString where = p.total > 0 ? QStringLiteral("%1 of %2 bytes (%3 %)").arg(byte_count(p.bytes), byte_count(p.total), percent)
-                                    : QStringLiteral("%1 bytes (size not known)").arg(byte_count(p.bytes));  // a pipe
-  position_->setFormat(where + (paused ? QStringLiteral(" - PAUSED") : QString()));
+  position_drawn_ms_ = now_ms;
+  position_->draw(view, p, paused);
   if (pause_->isChecked() != paused) {
     const QSignalBlocker block(pause_);
     pause_->setChecked(paused);
     pause_->setText(paused ? QStringLiteral("Resume") : QStringLiteral("Pause"));
+  }
+  if (loop_->isChecked() != replay_loop()) {
+    const QSignalBlocker block(loop_);
+    loop_->setChecked(replay_loop());
   }
 }
 

@@ -40,6 +40,7 @@
 #include "runtime/qt/layout.h"
 #include "runtime/qt/limit_look.h"
 #include "runtime/qt/panel_loader.h"
+#include "runtime/qt/open_recording.h"
 #include "runtime/qt/plots.h"
 #include "runtime/qt/recording_status.h"
 #include "runtime/qt/save_actions.h"
@@ -196,13 +197,13 @@ void PanelWindow::build_frame() {
   bar->setToolButtonStyle(Qt::ToolButtonTextOnly);
 
   // Left to right: the transport (playback only), the NOT RECORDING banner
-  // (live mode without a recording), the saves.
+  // (live mode without a recording), opening a recording, the saves.
   transport_ = std::make_unique<TransportBar>(bar);
   frame_->statusBar()->setObjectName(QStringLiteral("statusBar"));
   recording_ = std::make_unique<RecordingStatus>(bar, frame_->statusBar());
-  add_save_actions(bar, frame_, [this](const QString& message) {
-    frame_->statusBar()->showMessage(message, MESSAGE_MS);
-  });
+  auto say = [this](const QString& message) { frame_->statusBar()->showMessage(message, MESSAGE_MS); };
+  new OpenRecording(frame_, bar, say);  // owned by the window
+  add_save_actions(bar, frame_, say);
   limit_look_ = std::make_unique<LimitLook>(frame_->statusBar());
   for (auto& [id, b] : bindings_)
     if (b.info->kind == Kind::Display && b.info->limits.any()) limit_look_->add(b.widget, *b.info);

@@ -155,6 +155,9 @@ TEST(CommandLine, UsageErrorsExit2WithUsageOnStandardError) {
       {"negative speed", {"--headless", "--speed", "-1", "a.dat"}},
       {"option without its value", {"--headless", "a.dat", "--trace"}},
       {"event script missing", {"--headless", "--events", "nope.txt", "a.dat"}},
+      {"--link-replay with a port", {"--headless", "--link-replay", "a.dat", "--port", "/dev/null"}},
+      {"--link-replay without its file", {"--headless", "--link-replay"}},
+      {"--link-replay and a recording", {"--headless", "--link-replay", "a.dat", "a.dat"}},
   };
   for (const auto& c : cases) {
     TempDir dir;
@@ -202,6 +205,17 @@ TEST(CommandLine, BadEventScriptLineIsUsageErrorNamingFileAndLine) {
     EXPECT_EQ(r.exit_code, 2) << c.what;
     EXPECT_NE(r.err.find("events.txt:3"), std::string::npos) << c.what << "\nstderr: " << r.err;
     EXPECT_EQ(r.out, "") << c.what << ": nothing may run before the script is accepted";
+  }
+}
+
+TEST(CommandLine, LinkReplayOfAFileThatCannotBeReadIsAStartupFailure) {
+  TempDir dir;
+  for (const char* path : {"missing.dat", "."}) {
+    RunResult r = run_in(dir, {"--headless", "--link-replay", path});
+    EXPECT_EQ(r.exit_code, 1) << path;
+    EXPECT_EQ(r.out, std::string("Cannot open input file ") + path + "\n") << path;
+    EXPECT_NE(r.err.find(path), std::string::npos) << path << ": the reason names it: " << r.err;
+    EXPECT_TRUE(files_in(dir.path()).empty()) << path << ": no recording made";
   }
 }
 

@@ -288,7 +288,8 @@ TEST(SimFaults, listed_frames_are_hit_and_no_others) {
   } cases[] = {{"noise", &sim::FaultOptions::noise},
                {"bad-checksum", &sim::FaultOptions::bad_checksum},
                {"illegal-escape", &sim::FaultOptions::illegal_escape},
-               {"cut", &sim::FaultOptions::cut}};
+               {"cut", &sim::FaultOptions::cut},
+               {"escapes", &sim::FaultOptions::escapes}};
   for (const auto& c : cases) {
     auto options = only(c.which, {0.0, {5, 17}});
     for (uint64_t i = 0; i < 30; ++i) {
@@ -385,6 +386,22 @@ TEST(SimFaults, cut_stops_the_frame_part_way) {
   ASSERT_GE(got.results.size(), 1u);
   EXPECT_EQ(got.results[0], RX_BAD_CHECKSUM);
   for (const auto& f : got.frames) EXPECT_NE(f, frame_at(23));
+}
+
+TEST(SimFaults, escapes_make_the_link_carry_a_longer_frame_that_the_receiver_restores) {
+  auto c = link_fault("escapes", &sim::FaultOptions::escapes, 24);
+  EXPECT_EQ(c.wire.escapes, sim::ESCAPES_PER_FRAME);
+  EXPECT_FALSE(c.wire.broken());
+  EXPECT_EQ(c.wire.frame_len, FRAME_LEN + sim::ESCAPES_PER_FRAME) << "each \"++-\" goes as \"++-1\"";
+  auto got = receive_all(stream_of(c));
+  ASSERT_EQ(got.frames.size(), 3u);
+  EXPECT_TRUE(checksum_ok(got.frames[0].data()));
+  EXPECT_EQ(fcount(got.frames[0].data()), fcount(frame_at(24).data())) << "the same frame, its content escaped";
+  const Bytes escape{P, P, M};
+  EXPECT_NE(std::search(got.frames[0].begin(), got.frames[0].end(), escape.begin(), escape.end()),
+            got.frames[0].end());
+  EXPECT_EQ(got.nskip, 0);
+  EXPECT_EQ(got.frames[1], frame_at(25));
 }
 
 TEST(SimFaults, a_file_gets_plain_frames_with_the_same_faults) {

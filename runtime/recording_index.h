@@ -1,0 +1,145 @@
+// Where the frames of a recording begin, so that the operator can seek to
+// any of them: the list the window's position bar shows and seeks in. It is
+// built in the background on a file handle of its own, while the system's
+// thread plays the same file. Qt-free.
+//
+// A frame here is one the station would show: the recording is read by the
+// same rules as the system's reader of it, and only frames that pass their
+// checksum are listed, in file order. Frame n's offset is where the reader
+// must stand to take that frame next (its first sync byte). Reading on from
+// there takes exactly the frames that a reading from the start takes after
+// frame n: both readers carry nothing from one frame to the next but the
+// position.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace rt {
+
+// The telemetry frame as the recording holds it (the index reads it as the
+// system's readers do).
+constexpr int REC_FRAME_LEN = 200;
+constexpr uint8_t REC_SYNC0 = 0xEB;
+constexpr uint8_t REC_SYNC1 = 0x90;
+constexpr int REC_KIND_TIME = 1;        // frames of this kind carry the elapsed time
+constexpr int REC_OFF_KIND_VALUE = 6;   // signed 32-bit milliseconds in such frames
+
+// How the bytes of a recording become frames.
+enum class FrameRules {
+  // The playback reader: a 200-byte record at the position; when it is not a
+  // frame (sync word and checksum), the hunt for the next sync word starts
+  // at the record's second byte. A 0xEB after a 0xEB that was not followed
+  // by 0x90 is not looked at again. "++-" escapes are not undone.
+  Playback,
+  // The live receiver: the hunt for the sync word, the body with the link's
+  // "++-" escapes undone, the checksum; after any failure the hunt goes on
+  // at the next byte, never looking back.
+  Link,
+};
+
+// Elapsed time not known: no frame of kind 1 at or before the frame.
+constexpr int32_t NO_ELAPSED = INT32_MIN;
+
+struct FrameMark {
+  int64_t offset = 0;            // first sync byte of the frame
+  int32_t elapsed_ms = NO_ELAPSED;  // the instrument's elapsed time: that of the
+                                 // last frame of kind 1 at or before this one
+};
+
+// Finds the frames in bytes fed to it in order, in chunks of any size.
+class FrameScanner {
+ public:
+  explicit FrameScanner(FrameRules rules);
+  void feed(const uint8_t* data, size_t n);
+  // The frames found so far (the bytes after the last frame hold no whole one
+  // yet).
+  const std::vector<FrameMark>& frames() const { return frames_; }
+  std::vector<FrameMark> take() { return std::move(frames_); }
+
+ private:
+  void feed_playback(const uint8_t* data, size_t n);
+  void feed_link(const uint8_t* data, size_t n);
+  void found(const uint8_t* frame, int64_t offset);
+
+  FrameRules rules_;
+  std::vector<FrameMark> frames_;
+  int32_t last_elapsed_ = NO_ELAPSED;
+  int64_t fed_ = 0;  // bytes fed so far
+  // Playback: the bytes from `held_at_` on that a record test still needs.
+  std::vector<uint8_t> held_;
+  int64_t held_at_ = 0;
+  size_t resume_ = 0;         // where in held_ the walk goes on
+  bool hunting_ = false;      // hunting for a sync word (else: at a record)
+  bool after_sync0_ = false;  // the hunt's last byte was a 0xEB
+  // Link: the receiver's state and the frame it is storing.
+  int link_state_ = 0;
+  int stored_ = 0;
+  int64_t frame_at_ = 0;
+  uint8_t frame_[REC_FRAME_LEN] = {};
+};
+
+// True when `bytes` hold the link's escape as a recording keeps it: "++-"
+// followed by '-' or '1'. Such bytes in a record that the playback reader
+// refused mean the frame was recorded from the link with its escapes.
+bool looks_escaped(const uint8_t* bytes, size_t n);
+
+// The index of one recording file, built on a thread of its own from the
+// moment it is made. Every call is safe from any thread.
+class RecordingIndex {
+ public:
+  enum class State { Building, Ready, NoFrames, Failed };
+
+  RecordingIndex(std::string path, FrameRules rules);
+  ~RecordingIndex();  // stops the building (within one chunk) and waits for it
+  RecordingIndex(const RecordingIndex&) = delete;
+  RecordingIndex& operator=(const RecordingIndex&) = delete;
+
+  const std::string& path() const { return path_; }
+  FrameRules rules() const { return rules_; }
+  State state() const { return state_.load(std::memory_order_acquire); }
+  // Share of the file read, 0..1.
+  double progress() const;
+  // Why building failed (State::Failed): the file and the reason.
+  std::string error() const;
+  // Waits until the index is no longer building; false after `timeout_s`.
+  bool wait(double timeout_s) const;
+
+  // The frames, once Ready (0 and nothing before).
+  long frames() const;
+  FrameMark frame(long n) const;  // n in 0..frames()-1
+  // The frame that begins last before `position` (the one a reader standing
+  // at `position` has just taken or is taking), or -1.
+  long frame_before(int64_t position) const;
+
+ private:
+  void build();
+
+  std::string path_;
+  FrameRules rules_;
+  std::atomic<State> state_{State::Building};
+  std::atomic<bool> stop_{false};
+  std::atomic<int64_t> read_{0};
+  int64_t size_ = 0;
+  mutable std::mutex mu_;  // error_ and the wait
+  mutable std::condition_variable built_;
+  std::string error_;
+  std::vector<FrameMark> frames_;  // written by the builder only before Ready
+  std::thread builder_;
+};
+
+// Builds the frame list of the file at `path` in this thread (what the
+// index's thread does). Stops early, returning false without an error, once
+// `stop` is set; counts the bytes read in `read`. False with *error when the
+// file cannot be read.
+bool scan_recording(const std::string& path, FrameRules rules, std::vector<FrameMark>* out,
+                    std::string* error, const std::atomic<bool>* stop = nullptr,
+                    std::atomic<int64_t>* read = nullptr);
+
+}  // namespace rt

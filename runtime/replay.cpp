@@ -1,0 +1,389 @@
+// Seek, step, loop and "Open recording" (replay.h): requests from the
+// window, carried out on the system's thread at the start of a frame pass.
+#include "runtime/replay.h"
+
+#include <atomic>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <utility>
+
+#include "runtime/context.h"
+#include "runtime/model.h"
+#include "runtime/session_log.h"
+#include "runtime/testing.h"
+#include "runtime/transport.h"
+
+namespace rt {
+
+const char* const ESCAPE_HINT =
+    "Frames skipped here carry the link's \"++-\" escapes: this is a live recording, "
+    "which the playback reader cannot undo. Play it with --link-replay FILE to see "
+    "every frame the station showed.";
+
+namespace {
+
+struct Replay {
+  std::mutex mu;
+  ReplayInput* input = nullptr;
+  std::string path;
+  FrameRules rules = FrameRules::Playback;
+  bool seekable = false;
+  bool indexing = true;
+  std::shared_ptr<RecordingIndex> index;
+  // The operator's requests not yet carried out. A newer move replaces an
+  // older one; opening a recording replaces every move.
+  long seek = -1;
+  bool restart = false;
+  bool restart_by_loop = false;
+  std::string open;
+  int step = 0;  // +1, -1, or 0
+  bool loop = false;
+  bool hinted = false;  // the escape hint was given for this recording
+  void (*clear)(void*) = nullptr;
+  void* clear_context = nullptr;
+};
+
+Replay& rp() {
+  static Replay r;
+  return r;
+}
+
+// Frame passes begun (GetUserEvent), and on the system's thread the last
+// one whose start has been seen, and whether it runs as a step.
+std::atomic<uint64_t> pass_serial{0};
+uint64_t gated_serial = 0;
+bool stepping = false;
+
+std::string frame_text(long n, const RecordingIndex& index) {
+  std::string text = "frame " + std::to_string(n + 1) + " of " + std::to_string(index.frames());
+  const int32_t ms = index.frame(n).elapsed_ms;
+  if (ms != NO_ELAPSED) text += " (elapsed " + elapsed_text(ms) + ")";
+  return text;
+}
+
+void tell(Severity severity, const std::string& text) {
+  log_event(severity, text);
+  transport_post_message(text);
+}
+
+void clear_spectra(const std::string& why) {
+  void (*clear)(void*);
+  void* context;
+  {
+    std::lock_guard lock(rp().mu);
+    clear = rp().clear;
+    context = rp().clear_context;
+  }
+  if (!clear) {
+    log_warning("Spectra not cleared (the program registered no clear): frames may count twice: " + why);
+    return;
+  }
+  clear(context);
+  transport_spectra_cleared();
+  log_info("Spectra cleared: " + why);
+}
+
+// Moves the input to `offset`. `what` names the move in the log.
+bool move_input(ReplayInput* input, int64_t offset, const std::string& what) {
+  std::string error;
+  if (!input->move_to(offset, &error)) {
+    tell(Severity::Warning, what + ": not possible: " + error);
+    return false;
+  }
+  transport_set_input_exhausted(false);
+  log_info(what);
+  if (transport_position().counted_end > offset)
+    clear_spectra("the frames from there on had been counted already");
+  return true;
+}
+
+bool open_recording(ReplayInput* input, const std::string& path) {
+  std::string error;
+  if (!input->reopen(path, &error)) {
+    tell(Severity::Error, "Cannot open recording " + path + ": " + error);
+    return false;
+  }
+  if (transport_position().counted_end >= 0) clear_spectra("another recording was opened");
+  const bool link = transport_is_link_replay();
+  if (link) transport_set_link_replay(path);
+  else transport_set_source(path);
+  FrameRules rules;
+  {
+    std::lock_guard lock(rp().mu);
+    rules = rp().rules;
+  }
+  replay_attach(input, path, rules);
+  const std::string mode = link ? "link replay" : "playback";
+  if (PanelModel* m = current_model()) m->set_title("vst_gse - " + mode + " of " + path);
+  tell(Severity::Info, "Opened recording " + path + " (" + mode + ")");
+  return true;
+}
+
+// Carries out the pending move, if any. True when the input was moved.
+bool apply_moves() {
+  ReplayInput* input;
+  std::shared_ptr<RecordingIndex> index;
+  std::string open;
+  bool restart, by_loop;
+  long seek;
+  {
+    std::lock_guard lock(rp().mu);
+    Replay& r = rp();
+    input = r.input;
+    index = r.index;
+    open.swap(r.open);
+    restart = std::exchange(r.restart, false);
+    by_loop = std::exchange(r.restart_by_loop, false);
+    seek = std::exchange(r.seek, -1);
+  }
+  if (!input) return false;
+  if (!open.empty()) return open_recording(input, open);
+  if (restart)
+    return move_input(input, 0, by_loop ? "Loop: playing again from the start" : "Playing again from the start");
+  if (seek < 0) return false;
+  if (!index || index->state() != RecordingIndex::State::Ready || seek >= index->frames()) {
+    tell(Severity::Warning, "Seek to frame " + std::to_string(seek + 1) + ": no such frame in the index");
+    return false;
+  }
+  return move_input(input, index->frame(seek).offset, "Seek to " + frame_text(seek, *index));
+}
+
+// While paused: back to the frame before the one shown. True when moved.
+bool step_back() {
+  std::shared_ptr<RecordingIndex> index;
+  ReplayInput* input;
+  {
+    std::lock_guard lock(rp().mu);
+    index = rp().index;
+    input = rp().input;
+  }
+  if (!input || !index || index->state() != RecordingIndex::State::Ready) {
+    tell(Severity::Info, "Step back: the recording's index is not ready");
+    return false;
+  }
+  const long shown = index->frame_before(transport_position().last_good_end);
+  if (shown <= 0) {
+    tell(Severity::Info, "Step back: at the first frame");
+    return false;
+  }
+  return move_input(input, index->frame(shown - 1).offset, "Step back to " + frame_text(shown - 1, *index));
+}
+
+}  // namespace
+
+std::string elapsed_text(int32_t ms) {
+  if (ms == NO_ELAPSED) return "";
+  // As the panel shows it: each part truncated toward zero.
+  double t = ms / 1000.0;
+  const int days = static_cast<int>(t / 86400.0);
+  t -= 86400.0 * days;
+  const int hours = static_cast<int>(t / 3600.0);
+  t -= 3600.0 * hours;
+  const int minutes = static_cast<int>(t / 60.0);
+  t -= 60.0 * minutes;
+  char text[48];
+  std::snprintf(text, sizeof text, "%1d/%02d:%02d:%04.1f", days, hours, minutes, t);
+  return text;
+}
+
+void replay_set_indexing(bool on) {
+  std::lock_guard lock(rp().mu);
+  rp().indexing = on;
+}
+
+void replay_attach(ReplayInput* input, const std::string& path, FrameRules rules) {
+  const bool seekable = input->seekable();
+  bool indexing;
+  {
+    std::lock_guard lock(rp().mu);
+    indexing = rp().indexing;
+  }
+  auto index = seekable && indexing ? std::make_shared<RecordingIndex>(path, rules) : nullptr;
+  std::shared_ptr<RecordingIndex> old;
+  {
+    std::lock_guard lock(rp().mu);
+    Replay& r = rp();
+    old = std::move(r.index);
+    r.input = input;
+    r.path = path;
+    r.rules = rules;
+    r.seekable = seekable;
+    r.index = std::move(index);
+    r.hinted = false;
+  }
+  // An index still building stops here, outside the lock.
+}
+
+void replay_detach(ReplayInput* input) {
+  std::shared_ptr<RecordingIndex> old;
+  std::lock_guard lock(rp().mu);
+  Replay& r = rp();
+  if (r.input != input) return;
+  r.input = nullptr;
+  r.seekable = false;
+  old = std::move(r.index);
+}
+
+void replay_request_seek(long frame) {
+  std::lock_guard lock(rp().mu);
+  rp().seek = frame;
+  rp().restart = false;
+}
+
+void replay_request_step(int direction) {
+  std::lock_guard lock(rp().mu);
+  rp().step = direction > 0 ? 1 : direction < 0 ? -1 : 0;
+}
+
+void replay_request_restart() {
+  std::lock_guard lock(rp().mu);
+  rp().restart = true;
+  rp().restart_by_loop = false;
+  rp().seek = -1;
+}
+
+void replay_set_loop(bool on) {
+  {
+    std::lock_guard lock(rp().mu);
+    if (rp().loop == on) return;
+    rp().loop = on;
+  }
+  log_info(on ? "Loop on: the end of the recording plays again from the start"
+              : "Loop off: playback stops at the end of the recording");
+}
+
+bool replay_loop() {
+  std::lock_guard lock(rp().mu);
+  return rp().loop;
+}
+
+void replay_request_open(const std::string& path) {
+  std::lock_guard lock(rp().mu);
+  Replay& r = rp();
+  r.open = path;
+  r.seek = -1;
+  r.restart = false;
+  r.step = 0;
+}
+
+ReplayView replay_view() {
+  ReplayView v;
+  {
+    std::lock_guard lock(rp().mu);
+    const Replay& r = rp();
+    v.attached = r.input != nullptr;
+    v.seekable = r.seekable;
+    v.path = r.path;
+    v.index = r.index;
+  }
+  if (v.index) v.current = v.index->frame_before(transport_position().last_good_end);
+  return v;
+}
+
+void replay_frame_pass_begins() { pass_serial.fetch_add(1, std::memory_order_relaxed); }
+
+bool replay_first_of_pass() {
+  const uint64_t serial = pass_serial.load(std::memory_order_relaxed);
+  if (serial == gated_serial) return false;
+  gated_serial = serial;
+  stepping = false;
+  return true;
+}
+
+bool replay_stepping() { return stepping; }
+
+bool replay_move_pending() {
+  std::lock_guard lock(rp().mu);
+  const Replay& r = rp();
+  return r.input != nullptr && (r.seek >= 0 || r.restart || !r.open.empty());
+}
+
+bool replay_gate() {
+  stepping = false;
+  const bool moved = apply_moves();
+  if (!transport_paused()) {
+    std::lock_guard lock(rp().mu);
+    rp().step = 0;  // a step is for a paused playback only
+    return false;
+  }
+  if (moved) return stepping = true;  // moved while paused: the frame there is shown
+  while (!quit_pending()) {
+    int step;
+    {
+      std::lock_guard lock(rp().mu);
+      step = std::exchange(rp().step, 0);
+    }
+    if (step > 0) {
+      log_info("Step forward");
+      return stepping = true;
+    }
+    if ((step < 0 && step_back()) || apply_moves()) return stepping = true;
+    if (!transport_hold(QUIT_POLL_MS)) {
+      apply_moves();  // one that came with the resume
+      return false;
+    }
+    transport_run_spectra_request();
+  }
+  return false;
+}
+
+void replay_wait(double seconds) {
+  const bool first = replay_first_of_pass();
+  if (!stepping) transport_sleep(seconds, [] { return quit_pending() || replay_move_pending(); });
+  if (first) replay_gate();
+}
+
+void replay_end_of_input() {
+  std::lock_guard lock(rp().mu);
+  Replay& r = rp();
+  if (!r.loop || r.input == nullptr || r.restart || !r.open.empty()) return;
+  r.restart = true;
+  r.restart_by_loop = true;
+}
+
+void replay_stepped_back(const uint8_t* bytes, size_t n) {
+  {
+    std::lock_guard lock(rp().mu);
+    Replay& r = rp();
+    if (r.input == nullptr || r.rules != FrameRules::Playback || r.hinted) return;
+    if (!looks_escaped(bytes, n)) return;
+    r.hinted = true;
+  }
+  tell(Severity::Info, ESCAPE_HINT);
+}
+
+void replay_spectra_cleared() { transport_spectra_cleared(); }
+
+void replay_set_spectra_clear(void (*clear)(void* context), void* context) {
+  std::lock_guard lock(rp().mu);
+  rp().clear = clear;
+  rp().clear_context = context;
+}
+
+void replay_reset() {
+  std::shared_ptr<RecordingIndex> old;
+  {
+    std::lock_guard lock(rp().mu);
+    Replay& r = rp();
+    old = std::move(r.index);
+    r.input = nullptr;
+    r.path.clear();
+    r.rules = FrameRules::Playback;
+    r.seekable = false;
+    r.indexing = true;
+    r.seek = -1;
+    r.restart = r.restart_by_loop = false;
+    r.open.clear();
+    r.step = 0;
+    r.loop = false;
+    r.hinted = false;
+    r.clear = nullptr;
+    r.clear_context = nullptr;
+  }
+  pass_serial.store(0);
+  gated_serial = 0;
+  stepping = false;
+}
+
+}  // namespace rt
