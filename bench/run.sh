@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds Release in build-bench, runs the benchmarks and measures the whole
-# program: headless playback of 10 000, 100 000 and 1 000 000 frames (frames
-# per second, peak memory) and the window's CPU at the link rate (offscreen).
+# Builds Release in build-bench, runs the benchmarks (the health bar's among
+# them) and measures the whole program: headless playback of 10 000, 100 000
+# and 1 000 000 frames (frames per second, peak memory) and the window's CPU
+# at the link rate (offscreen).
 #   bench/run.sh            everything
 #   bench/run.sh --quick    shorter benchmark runs, no 1 000 000-frame file
 # Recordings and results go to ${BENCH_DIR:-/tmp/gse_bench}.
@@ -15,7 +16,7 @@ quick=0
 mkdir -p "$out"
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DGSE_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j"${JOBS:-2}" --target vst_gse gse_bench gse_bench_recording
+cmake --build "$build" -j"${JOBS:-2}" --target vst_gse gse_bench gse_bench_recording gse_health_bench
 bin=$build/bin
 
 echo "== machine"
@@ -28,6 +29,10 @@ min_time=1.0
 "$bin/gse_bench" --benchmark_min_time="$min_time" --benchmark_repetitions=3 \
   --benchmark_report_aggregates_only=true --benchmark_out="$out/bench.json" \
   --benchmark_out_format=json | tee "$out/bench.txt"
+
+echo "== health bar, stale marking, log pane (offscreen; see docs/performance.md)"
+QT_QPA_PLATFORM=offscreen "$bin/gse_health_bench" --benchmark_min_time="$min_time" --benchmark_repetitions=3 \
+  --benchmark_report_aggregates_only=true | tee "$out/health_bench.txt"
 
 # /usr/bin/time -v of one headless playback: frames/s (wall and CPU), peak RSS.
 playback() {

@@ -2,6 +2,7 @@
 // backend; unit tests install an in-memory one (memory_port.h).
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -27,6 +28,9 @@ class ComPort {
   virtual void set_interrupt(std::function<bool()> interrupted) { (void)interrupted; }
   virtual int system_error() const = 0;
   virtual std::string error_text() const = 0;
+  // True while the port is closed by a failure and not yet open again (a
+  // read then waits out its time-out and tries to reopen it).
+  virtual bool lost() const { return false; }
 };
 
 // The port that the next OpenComConfig uses: the program installs the
@@ -36,6 +40,10 @@ void set_com_port(std::shared_ptr<ComPort> port);
 // The device that "COM1" stands for (--port).
 void set_com_path(const std::string& path);
 const std::string& com_path();
+
+// Bytes that ComRdByte has returned since start-up (the drain's included).
+// Counted on the system's thread without a lock; any thread may read it.
+uint64_t com_bytes_read();
 
 // Forgets the port and the error state (for tests).
 void reset_serial_for_tests();

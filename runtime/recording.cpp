@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "runtime/outcome.h"
+#include "runtime/session_log.h"
+#include "runtime/session_watch.h"
 #include "runtime/transport.h"
 
 namespace rt {
@@ -74,6 +76,11 @@ std::string RecordingWriter::error() const {
   return error_;
 }
 
+int64_t RecordingWriter::bytes_missing() const {
+  std::lock_guard lock(mu_);
+  return missing_;
+}
+
 bool RecordingWriter::close() {
   {
     std::lock_guard lock(mu_);
@@ -113,6 +120,8 @@ void RecordingWriter::on_write_failed(const std::string& reason) {
   }
   say("NOT RECORDING: cannot write recording file " + name_ + ": " + reason +
       " (frames are still received and shown; writing is retried)");
+  log_error("NOT RECORDING: cannot write recording file " + name_ + ": " + reason + " (writing is retried)");
+  watch_recording_loss();
   transport_set_recording_failure("cannot write " + name_ + ": " + reason);
 }
 
@@ -140,6 +149,8 @@ void RecordingWriter::on_write_resumed() {
   else
     line += "nothing was lost (the bytes were held in memory)";
   say(line);
+  if (missing > 0) log_warning(line);
+  else log_info(line);
   transport_set_recording_failure("");
   transport_set_recording_missing(missing_total);
 }
@@ -167,8 +178,11 @@ void RecordingWriter::sync_if_due(bool now) {
     error_ = std::strerror(err);
   }
   note_exit_status(EXIT_RECORDING_LOST);
-  say("Recording " + name_ + ": cannot synchronise it to the disk: " + std::strerror(err) +
-      " (bytes already written may be missing from the file)");
+  const std::string sync_line = "Recording " + name_ + ": cannot synchronise it to the disk: " +
+                                std::strerror(err) + " (bytes already written may be missing from the file)";
+  say(sync_line);
+  log_error(sync_line);
+  watch_recording_loss();
   transport_set_recording_failure("cannot synchronise " + name_ + ": " + std::strerror(err));
 }
 
@@ -194,6 +208,7 @@ void RecordingWriter::run() {
       in_flight_ = 0;
     }
     if (done > 0) unsynced_ = true;
+    written_ += static_cast<int64_t>(done);
     if (done < batch.size()) on_write_failed(reason);
     else if (!batch.empty()) on_write_resumed();
     sync_if_due(closing);
@@ -231,7 +246,10 @@ void RecordingWriter::run() {
       lost_ = true;
     }
     note_exit_status(EXIT_RECORDING_LOST);
-    say("Recording " + name_ + ": error closing the file: " + reason_of_errno(errno));
+    const std::string close_line = "Recording " + name_ + ": error closing the file: " + reason_of_errno(errno);
+    say(close_line);
+    log_error(close_line);
+    watch_recording_loss();
   }
   fp_ = nullptr;
 }

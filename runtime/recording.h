@@ -12,6 +12,7 @@
 // and any loss sets the exit status EXIT_RECORDING_LOST.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -51,6 +52,10 @@ class RecordingWriter {
   bool close();
   // Why the last write or synchronisation failed ("" while none did).
   std::string error() const;
+  // Bytes handed to the operating system, and bytes missing from the file
+  // (dropped, or still held at close), since open.
+  int64_t bytes_written() const { return written_.load(); }
+  int64_t bytes_missing() const;
 
  private:
   void run();
@@ -75,6 +80,7 @@ class RecordingWriter {
   int64_t missing_reported_ = 0;  // of those, already said
   int64_t gap_at_ = -1;           // file offset of the first byte dropped since the last report
   uint64_t passes_ = 0;            // of the writer, for drain()
+  std::atomic<int64_t> written_{0};
   bool wake_requested_ = false;
   bool closing_ = false;
   bool failing_ = false;

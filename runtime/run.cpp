@@ -28,6 +28,7 @@
 #include "runtime/replay.h"
 #include "runtime/script.h"
 #include "runtime/session_log.h"
+#include "runtime/session_watch.h"
 #include "runtime/testing.h"
 #include "runtime/trace.h"
 #include "runtime/transport.h"
@@ -65,6 +66,10 @@ const char USAGE[] =
     "  --link-replay FILE  the bytes of a live recording through the live receiver\n"
     "                  (escapes undone), at the link's pace divided by --speed;\n"
     "                  nothing is sent or recorded\n"
+    "  --log FILE      the session log (appended; default live: beside the recording,\n"
+    "                  same name with .log; playback: none)\n"
+    "  --summary FILE  the handover summary at quit as JSON (it also goes to the log\n"
+    "                  and to standard error)\n"
     "  -h, --help      this text;  --version  the version\n";
 
 struct Options {
@@ -74,6 +79,8 @@ struct Options {
   std::string events;
   std::string csv;
   std::string link_replay;
+  std::string log;
+  std::string summary;
   double speed = 1.0;
   std::vector<char*> positional;
 };
@@ -101,11 +108,13 @@ int parse_options(int argc, char* argv[], Options* opt) {
     } else if (arg == "--headless") {
       opt->headless = true;
     } else if (arg == "--port" || arg == "--trace" || arg == "--events" || arg == "--csv" ||
-               arg == "--link-replay") {
+               arg == "--link-replay" || arg == "--log" || arg == "--summary") {
       std::string* target = arg == "--port"          ? &opt->port
                             : arg == "--trace"       ? &opt->trace
                             : arg == "--csv"         ? &opt->csv
                             : arg == "--link-replay" ? &opt->link_replay
+                            : arg == "--log"         ? &opt->log
+                            : arg == "--summary"     ? &opt->summary
                                                      : &opt->events;
       if (!value(target) || target->empty()) return usage_error(arg + " needs a value");
     } else if (arg == "--speed") {
@@ -261,6 +270,18 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
   }
   rt::set_quit_at_end_of_input(opt.headless && (opt.positional.size() == 1 || !opt.link_replay.empty()));
   rt::replay_set_indexing(!opt.headless && display_available());
+  // The session log, the link's health and the summary (session_watch.h).
+  rt::SessionInfo session;
+  session.version = GSE_VERSION;
+  session.playback = opt.positional.size() == 1;
+  session.source = session.playback ? opt.positional[0]
+                   : opt.link_replay.empty() ? rt::com_path()
+                                             : opt.link_replay + " (link replay)";
+  session.headless = opt.headless;
+  session.speed = opt.speed;
+  session.log_path = opt.log;
+  session.summary_path = opt.summary;
+  rt::session_begin(session);
 
   std::vector<char*> args{argv[0]};
   args.insert(args.end(), opt.positional.begin(), opt.positional.end());
@@ -285,6 +306,7 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
     }
     status = entry(entry_argc, args.data());
     rt::set_window_hooks(rt::WindowHooks{});
+    rt::session_end(status);
     rt::trace_close();
     rt::csv_close();
     return rt::final_exit_status(status);
@@ -318,6 +340,7 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
   app.exec();
   system->wait();
   rt::set_window_hooks(rt::WindowHooks{});
+  rt::session_end(status);
   rt::trace_close();
   rt::csv_close();
   return rt::final_exit_status(status);

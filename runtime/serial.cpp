@@ -1,11 +1,13 @@
 // The serial calls of the system, on the port object chosen at start-up.
 #include "runtime/serial.h"
 
+#include <atomic>
 #include <memory>
 #include <string>
 
 #include "runtime/com_port.h"
 #include "runtime/context.h"
+#include "runtime/session_watch.h"
 #include "runtime/trace.h"
 
 namespace rt {
@@ -33,16 +35,47 @@ SerialState& serial() {
   return state;
 }
 
+// Written by the system's thread alone, so a plain load and store count a
+// byte: no locked instruction on the path every byte takes.
+std::atomic<uint64_t> bytes_read{0};
+// Reads fail: the port is gone until it comes back (the system's thread).
+bool port_lost = false;
+
+void port_back() {
+  port_lost = false;
+  watch_port_returned(serial().path);
+}
+
+// A read that returned no byte: a time-out, or the port failing.
+void read_failed(ComPort* p, int got) {
+  SerialState& s = serial();
+  if (got != COM_ERR_TIMEOUT) {
+    // A failing link: keep its reason for whoever reports it.
+    s.system_error = p->system_error();
+    s.error_text = p->error_text();
+    if (!port_lost) {
+      port_lost = true;
+      watch_port_lost(s.path, s.error_text);
+    }
+  } else if (port_lost && !p->lost()) {
+    // A time-out on a port that is open again: it is back, only silent.
+    port_back();
+  }
+}
+
 }  // namespace
 
 void set_com_port(std::shared_ptr<ComPort> port) { serial().port = std::move(port); }
 void set_com_path(const std::string& path) { serial().path = path; }
 const std::string& com_path() { return serial().path; }
+uint64_t com_bytes_read() { return bytes_read.load(std::memory_order_relaxed); }
 
 void reset_serial_for_tests() {
   SerialState& s = serial();
   if (s.port && s.open) s.port->close();
   s = SerialState{};
+  bytes_read.store(0);
+  port_lost = false;
 }
 
 }  // namespace rt
@@ -101,12 +134,14 @@ int SetComTime(int port, double timeout_s) {
 int ComRdByte(int port) {
   ComPort* p = port_for(port);
   if (!p) return COM_ERR_NOT_OPEN;
-  int got = p->read_byte();
-  if (got < 0 && got != COM_ERR_TIMEOUT) {
-    // A failing link: keep its reason for whoever reports it.
-    serial().system_error = p->system_error();
-    serial().error_text = p->error_text();
+  const int got = p->read_byte();
+  if (got >= 0) {
+    // The path every byte takes: a count, and a flag that is almost never set.
+    bytes_read.store(bytes_read.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    if (port_lost) [[unlikely]] port_back();
+    return got;
   }
+  read_failed(p, got);
   return got;
 }
 
@@ -114,7 +149,9 @@ int ComWrtByte(int port, int byte) {
   unsigned char b = static_cast<unsigned char>(byte);
   if (tracing()) trace_emit(JsonLine("ComWrtByte").add_hex("hex", &b, 1));
   ComPort* p = port_for(port);
-  return p ? p->write(&b, 1) : COM_ERR_NOT_OPEN;
+  const int result = p ? p->write(&b, 1) : COM_ERR_NOT_OPEN;
+  watch_sent(&b, 1, result == 1);
+  return result;
 }
 
 int ComWrt(int port, const char* buffer, int count) {
@@ -122,7 +159,9 @@ int ComWrt(int port, const char* buffer, int count) {
   if (tracing()) trace_emit(JsonLine("ComWrt").add_hex("hex", bytes, count < 0 ? 0 : count));
   ComPort* p = port_for(port);
   if (!p || count < 0) return COM_ERR_NOT_OPEN;
-  return p->write(bytes, count);
+  const int result = p->write(bytes, count);
+  watch_sent(bytes, count, result == count);
+  return result;
 }
 
 int CloseCom(int port) {

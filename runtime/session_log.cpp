@@ -1,5 +1,6 @@
 #include "runtime/session_log.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -35,7 +36,7 @@ std::vector<LogCoalescer::Line> LogCoalescer::add(Severity severity, std::string
   std::vector<Line> out = tick(t_s);
   auto it = storms_.find(text);
   if (it == storms_.end()) {
-    storms_.emplace(std::string(text), Storm{severity, t_s, t_s, 1, 0});
+    storms_.emplace(std::string(text), Storm{severity, t_s, COALESCE_S, t_s, 1, 0});
     out.push_back({severity, std::string(text)});
     return out;
   }
@@ -49,14 +50,16 @@ std::vector<LogCoalescer::Line> LogCoalescer::tick(double t_s) {
   std::vector<Line> out;
   for (auto it = storms_.begin(); it != storms_.end();) {
     Storm& storm = it->second;
-    if (t_s - storm.first_s < COALESCE_S) {
+    if (t_s - storm.first_s < storm.window_s) {
       ++it;
       continue;
     }
     close(it->first, storm, &out);
     if (storm.held > 0 && t_s - storm.last_s < COALESCE_S) {
-      // Still raging: count the next window, without logging its first.
+      // Still raging: count the next, longer window, without logging its
+      // first.
       storm.first_s = t_s;
+      storm.window_s = std::min(storm.window_s * 2.0, COALESCE_MAX_S);
       storm.count = 0;
       storm.held = 0;
       ++it;
@@ -198,6 +201,14 @@ bool log_open_file(const std::string& path, std::string* error, long long max_by
   log.path = path;
   log.max_bytes = max_bytes;
   log.failure.clear();
+  for (const LogEntry& e : log.history) {
+    const std::string failed =
+        write_file_line(log, e.time + " " + severity_name(e.severity) + " " + e.text + "\n");
+    if (!failed.empty()) {
+      if (error) *error = failed;
+      return false;
+    }
+  }
   return true;
 }
 
@@ -227,10 +238,11 @@ void log_close() {
 
 std::vector<LogEntry> log_entries_since(uint64_t serial) {
   std::lock_guard lock(lg().mu);
-  std::vector<LogEntry> out;
-  for (const LogEntry& e : lg().history)
-    if (e.serial > serial) out.push_back(e);
-  return out;
+  const std::deque<LogEntry>& h = lg().history;
+  // The newest are at the back: find where the new ones begin from there.
+  auto first = h.end();
+  while (first != h.begin() && std::prev(first)->serial > serial) --first;
+  return std::vector<LogEntry>(first, h.end());
 }
 
 void reset_log_for_tests() {

@@ -5,8 +5,10 @@
 // Each entry is one line: local time to the millisecond, severity, text.
 // Identical texts that repeat are coalesced, so a noisy link cannot flood
 // the log: the first is logged at once, the repeats are counted, and one line
-// "TEXT ×N in S s" follows when the storm ends, or every COALESCE_S while it
-// lasts.
+// "TEXT ×N in S s" follows when the storm ends, or at the end of each window
+// while it lasts. The first window is COALESCE_S; each further one is twice
+// as long, up to COALESCE_MAX_S, so a fault that lasts a whole shift (a
+// silent link) adds a few lines an hour, not hundreds.
 #pragma once
 
 #include <cstdint>
@@ -33,6 +35,7 @@ struct LogEntry {
 class LogCoalescer {
  public:
   static constexpr double COALESCE_S = 10.0;
+  static constexpr double COALESCE_MAX_S = 600.0;
 
   struct Line {
     Severity severity;
@@ -53,6 +56,7 @@ class LogCoalescer {
   struct Storm {
     Severity severity;
     double first_s;  // start of the current window
+    double window_s; // its length
     double last_s;   // latest occurrence
     long count;      // occurrences in the window
     long held;       // of those, the ones not logged on their own
@@ -71,8 +75,9 @@ inline void log_error(std::string_view text) { log_event(Severity::Error, text);
 // system's polls and the window's timer call it.
 void log_tick();
 
-// Writes the log to `path` from now on (appending), one flushed line per
-// entry. The file is bounded: beyond LOG_FILE_MAX_BYTES it is renamed to
+// Writes the log to `path` (appending): first the entries kept so far (the
+// session's start, made before the file was known), then one flushed line
+// per entry. The file is bounded: beyond LOG_FILE_MAX_BYTES it is renamed to
 // "PATH.1" (replacing an older one) and a new file begins (tests may give
 // a smaller bound). Returns false
 // with *error when the file cannot be opened. A later write failure ends

@@ -15,6 +15,8 @@
 #include "runtime/outcome.h"
 #include "runtime/recording.h"
 #include "runtime/replay.h"
+#include "runtime/session_log.h"
+#include "runtime/session_watch.h"
 #include "runtime/testing.h"
 #include "runtime/transport.h"
 #include "runtime/ui.h"
@@ -266,6 +268,7 @@ FileStream* open_recording(const std::string& path, const char* mode) {
   if (!fp) {
     open_error() = errno_text(errno);
     transport_set_recording_failure("cannot create recording file " + path + ": " + open_error());
+    log_error("NOT RECORDING: cannot create recording file " + path + ": " + open_error());
     return nullptr;
   }
   auto s = std::make_unique<FileStream>();
@@ -369,7 +372,10 @@ int FileClose(FileStream* stream) {
   if (!stream) return 0;
   int result = 0;
   if (stream->control) replay_detach(stream->control.get());
-  if (stream->writer && !stream->writer->close()) result = EOF;
+  if (stream->writer) {
+    if (!stream->writer->close()) result = EOF;
+    watch_recording_closed(stream->name, stream->writer->bytes_written(), stream->writer->bytes_missing());
+  }
   if (stream->in) {
     if (stream->read_failed) result = EOF;
     if (stream->owns_in) std::fclose(stream->in);

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "runtime/com_port.h"
+#include "runtime/session_log.h"
 
 namespace rt {
 
@@ -268,9 +269,17 @@ Message transport_message() {
 }
 
 void transport_post_message(const std::string& text) {
-  std::lock_guard lock(tp().mu);
-  ++tp().message.serial;
-  tp().message.text = text;
+  {
+    std::lock_guard lock(tp().mu);
+    ++tp().message.serial;
+    tp().message.text = text;
+  }
+  // Every outcome shown in the status bar (saves, a failed read) is also in
+  // the session log; those that say something did not happen as a warning.
+  if (text.find(" not ") != std::string::npos || text.find("could not") != std::string::npos)
+    log_warning(text);
+  else
+    log_info(text);
 }
 
 void transport_reset() {

@@ -15,6 +15,7 @@
 #include "runtime/outcome.h"
 #include "runtime/panel_file.h"
 #include "runtime/replay.h"
+#include "runtime/session_watch.h"
 #include "runtime/testing.h"
 #include "runtime/trace.h"
 #include "runtime/transport.h"
@@ -142,6 +143,7 @@ void reset_ui_for_tests() {
   s.error.clear();
   quit_requested.store(false);
   trace_close();
+  reset_session_for_tests();
 }
 
 }  // namespace rt
@@ -174,6 +176,7 @@ int LoadPanel(int parent, const char* file, int resource) {
   const ControlInfo* quit = s.model->find(std::string_view("PANEL_QUIT"));
   s.quit_id = quit ? quit->id : 0;
   csv_begin(*s.model);
+  watch_panel(*s.model);
   return PANEL_HANDLE;
 }
 
@@ -205,9 +208,12 @@ int GetUserEvent(int wait, int* panel, int* ctrl) {
   transport_run_spectra_request();  // between frames: the spectra are whole
   int id = 0;
   bool got = false;
+  EventSource source = EventSource::Operator;
+  int script_line = 0;
   if (quit_requested.exchange(false)) {
     id = quit_control();
     got = id != 0;
+    source = EventSource::Signal;
   }
   if (!got && s.script_next < s.script.size() &&
       s.script[s.script_next].after_passes <= s.passes_done) {
@@ -215,6 +221,8 @@ int GetUserEvent(int wait, int* panel, int* ctrl) {
     apply_event_value(ev, *m);
     id = ev.id;
     got = true;
+    source = EventSource::Script;
+    script_line = ev.line;
   }
   // Takes the operator's committed value into the control now, so the
   // system's handler reads it even if the system wrote the control since.
@@ -232,6 +240,7 @@ int GetUserEvent(int wait, int* panel, int* ctrl) {
       }
       id = quit_control();
       got = id != 0;
+      source = EventSource::EndOfInput;
     }
   }
   if (!got) {
@@ -242,6 +251,7 @@ int GetUserEvent(int wait, int* panel, int* ctrl) {
   if (id == s.quit_id) s.quit_handed = true;
   if (const ControlInfo* c = m->find(id); c && c->name == "PANEL_CLEAR") replay_spectra_cleared();
   end_finished_look(*m, id);
+  watch_event(*m, id, source, script_line);
   if (tracing()) trace_emit(control_line("Event", id));
   *panel = PANEL_HANDLE;
   *ctrl = id;
@@ -275,13 +285,17 @@ int GetCtrlVal(int panel, int ctrl, float* value) {
 int SetCtrlVal(int panel, int ctrl, int value) {
   if (tracing()) trace_emit(control_line("SetCtrlVal", ctrl).add("type", "int").add("value", value));
   PanelModel* m = model_for(panel);
-  return m && m->set_int(ctrl, value) ? 0 : -1;
+  if (!m || !m->set_int(ctrl, value)) return -1;
+  watch_value(ctrl, value);
+  return 0;
 }
 
 int SetCtrlVal(int panel, int ctrl, double value) {
   if (tracing()) trace_emit(control_line("SetCtrlVal", ctrl).add("type", "double").add("value", value));
   PanelModel* m = model_for(panel);
-  return m && m->set_double(ctrl, value) ? 0 : -1;
+  if (!m || !m->set_double(ctrl, value)) return -1;
+  watch_value(ctrl, value);
+  return 0;
 }
 
 int SetCtrlVal(int panel, int ctrl, const char* value) {
@@ -307,6 +321,7 @@ int SetCtrlVal(int panel, int ctrl, const char* value) {
       csv_frame_row(*m);
       transport_good_frame();
     }
+    watch_status(text);
   }
   return 0;
 }
@@ -332,7 +347,10 @@ int SetPanelAttribute(int panel, int attribute, const char* value) {
     return 0;
   }
   if (attribute == ATTR_PANEL_RECORDING_FILE) {
-    if (!link_replay) transport_set_recording(value);
+    if (!link_replay) {
+      transport_set_recording(value);
+      watch_recording_started(value);
+    }
     return 0;
   }
   return -1;

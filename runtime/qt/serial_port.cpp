@@ -206,6 +206,7 @@ class QtSerialPort : public ComPort {
 
   int system_error() const override { return system_error_; }
   std::string error_text() const override { return error_text_; }
+  bool lost() const override { return lost_; }
 
  private:
   // Opens path_ with the remembered settings. On failure the port stays

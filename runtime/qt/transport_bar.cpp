@@ -11,6 +11,10 @@
 #include "runtime/qt/position_bar.h"
 #include "runtime/recording_index.h"
 #include "runtime/replay.h"
+
+#include <algorithm>
+#include <cstdint>
+
 #include "runtime/session_log.h"
 #include "runtime/transport.h"
 
@@ -49,7 +53,7 @@ TransportBar::TransportBar(QToolBar* bar) : position_drawn_ms_(-POSITION_REDRAW_
   pause_->setCheckable(true);
   QObject::connect(pause_, &QAction::toggled, pause_, [this](bool paused) {
     transport_set_paused(paused);
-    log_info(paused ? "Operator: pause" : "Operator: resume");
+    log_info(paused ? "operator: playback paused" : "operator: playback resumed");
     pause_->setText(paused ? QStringLiteral("Resume") : QStringLiteral("Pause"));
   });
   step_back_ = add_action(bar, QStringLiteral("\u25c0 Frame"), "actionStepBack", QKeySequence(Qt::Key_Left),
@@ -74,10 +78,11 @@ TransportBar::TransportBar(QToolBar* bar) : position_drawn_ms_(-POSITION_REDRAW_
   }
   if (!listed) speed_->insertItem(0, speed_label(start_speed), start_speed);
   speed_->setCurrentIndex(speed_->findData(start_speed));
-  QObject::connect(speed_, &QComboBox::currentIndexChanged, speed_, [this](int index) {
-    transport_set_speed(speed_->itemData(index).toDouble());
-    log_info("Operator: speed " + speed_->itemText(index).toStdString());
-  });
+  QObject::connect(speed_, &QComboBox::currentIndexChanged, speed_,
+                   [this](int index) {
+                     transport_set_speed(speed_->itemData(index).toDouble());
+                     log_info("operator: playback speed " + speed_->itemText(index).toStdString());
+                   });
   playback_actions_ << bar->addWidget(speed_);
 
   position_ = new PositionBar;

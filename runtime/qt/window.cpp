@@ -1,9 +1,10 @@
 // The panel window. It draws the model and turns committed operator input
 // into model values and events; everything it shows comes from the model.
 // The plots (plots.h), the pieces around the panel (transport_bar.h,
-// recording_status.h, save_actions.h, limit_look.h, axis_inputs.h) and the
-// layout and theme (layout.h, theme.h) live in files of their own: this one
-// binds the panel, places them in the frame and dispatches each refresh.
+// recording_status.h, save_actions.h, limit_look.h, axis_inputs.h,
+// health_bar.h, log_pane.h, stale_marker.h) and the layout and theme
+// (layout.h, theme.h) live in files of their own: this one binds the panel,
+// places them in the frame and dispatches each refresh.
 // All of it runs on the GUI thread.
 #include "runtime/qt/window.h"
 
@@ -37,14 +38,19 @@
 #include "runtime/display_format.h"
 #include "runtime/model.h"
 #include "runtime/qt/axis_inputs.h"
+#include "runtime/qt/health_bar.h"
 #include "runtime/qt/layout.h"
 #include "runtime/qt/limit_look.h"
+#include "runtime/qt/log_pane.h"
 #include "runtime/qt/panel_loader.h"
 #include "runtime/qt/open_recording.h"
 #include "runtime/qt/plots.h"
 #include "runtime/qt/recording_status.h"
 #include "runtime/qt/save_actions.h"
+#include "runtime/qt/stale_marker.h"
 #include "runtime/qt/transport_bar.h"
+#include "runtime/session_log.h"
+#include "runtime/session_watch.h"
 #include "runtime/transport.h"
 #include "runtime/ui.h"
 
@@ -60,6 +66,9 @@ constexpr int MESSAGE_MS = 15000;  // how long a status-bar message stays
 // The hex dump is laid out again at each change: at most this often (a
 // dump changing ten times a second cannot be read anyway).
 constexpr qint64 TEXT_BOX_REDRAW_MS = 250;
+// The link's health, the stale marking and the log pane are brought up to
+// date every this many redraws (about four times a second).
+constexpr int HEALTH_EVERY = 8;
 
 const char* const DONE_TOOLTIP =
     "The count ran out: accumulation has stopped. Enter a new count and "
@@ -101,7 +110,6 @@ class PanelWindow : public QObject {
   void refresh(bool now = false);
   QWidget* top() { return frame_ ? static_cast<QWidget*>(frame_) : top_; }
   QWidget* form() { return top_; }
-  QWidget* health_slot() { return health_slot_; }
   // Shows the window, sized for the screen the first time.
   void show() { layout_->show(); }
 
@@ -116,9 +124,12 @@ class PanelWindow : public QObject {
   void draw_done_look(Binding& b, const ControlState& s);
   void draw_panel();
   bool is_editing(const Binding& b) const;
-  // The frame around the panel: transport and snapshot toolbar, status bar.
+  // The frame around the panel: transport and snapshot toolbar, the link
+  // health bar, the log pane, status bar.
   void build_frame();
   void restyle();  // after a theme change
+  // The link's health, stale marking and new log entries.
+  void draw_health();
 
   PanelModel& model_;
   QWidget* top_;  // the panel form
@@ -128,7 +139,9 @@ class PanelWindow : public QObject {
   std::unique_ptr<LimitLook> limit_look_;
   std::unique_ptr<AxisInputs> axis_inputs_;
   std::unique_ptr<WindowLayout> layout_;
-  QWidget* health_slot_ = nullptr;
+  std::unique_ptr<HealthBar> health_;
+  std::unique_ptr<StaleMarker> stale_;
+  std::unique_ptr<LogPane> log_;
   uint64_t shown_message_ = 0;
   int refreshes_ = 0;
   QTimer timer_;
@@ -180,14 +193,14 @@ void PanelWindow::build_frame() {
   scroll->setFrameShape(QFrame::NoFrame);
   scroll->setWidgetResizable(true);
   scroll->setWidget(top_);
+  // The link health bar stays in view above the panel, however it scrolls.
+  health_ = std::make_unique<HealthBar>();
   auto* central = new QWidget;
+  central->setObjectName(QStringLiteral("panelCentral"));
   auto* column = new QVBoxLayout(central);
   column->setContentsMargins(0, 0, 0, 0);
   column->setSpacing(0);
-  health_slot_ = new QWidget;
-  health_slot_->setObjectName(QStringLiteral("healthBarSlot"));
-  (new QHBoxLayout(health_slot_))->setContentsMargins(0, 0, 0, 0);
-  column->addWidget(health_slot_);
+  column->addWidget(health_->widget());
   column->addWidget(scroll, 1);
   frame_->setCentralWidget(central);
 
@@ -203,7 +216,23 @@ void PanelWindow::build_frame() {
   recording_ = std::make_unique<RecordingStatus>(bar, frame_->statusBar());
   auto say = [this](const QString& message) { frame_->statusBar()->showMessage(message, MESSAGE_MS); };
   new OpenRecording(frame_, bar, say);  // owned by the window
-  add_save_actions(bar, frame_, say);
+  add_save_actions(bar, frame_, [this](const QString& message) {
+    frame_->statusBar()->showMessage(message, MESSAGE_MS);
+    if (message.contains(QStringLiteral(" not saved"))) log_warning(message.toStdString());
+    else log_info(message.toStdString());
+  });
+  log_ = std::make_unique<LogPane>(frame_);
+  bar->addAction(log_->show_action());
+  // Stale values: the displays grey, the plots washed with the age. The
+  // status line is not a value of the last frame: it tells the latest
+  // attempt, and stays as it is.
+  std::vector<QWidget*> displays, plots;
+  for (auto& [id, b] : bindings_) {
+    if (b.info->name == "PANEL_STATUS") continue;
+    if (b.info->kind == Kind::Display || b.info->kind == Kind::TextBox) displays.push_back(b.widget);
+    else if (b.info->kind == Kind::XYGraph || b.info->kind == Kind::StripChart) plots.push_back(b.widget);
+  }
+  stale_ = std::make_unique<StaleMarker>(std::move(displays), std::move(plots));
   limit_look_ = std::make_unique<LimitLook>(frame_->statusBar());
   for (auto& [id, b] : bindings_)
     if (b.info->kind == Kind::Display && b.info->limits.any()) limit_look_->add(b.widget, *b.info);
@@ -320,6 +349,7 @@ void PanelWindow::start() {
   draw_panel();
   transport_->draw(clock_.elapsed(), unthrottled_);
   recording_->draw();
+  draw_health();
   clock_.start();
   timer_.setTimerType(Qt::PreciseTimer);
   timer_.setInterval(REFRESH_MS);
@@ -348,11 +378,19 @@ void PanelWindow::refresh(bool now) {
   transport_->draw(clock_.elapsed(), unthrottled_);
   if (++refreshes_ % RECORDING_STAT_EVERY == 0) recording_->draw();
   limit_look_->draw_count(model_.out_of_limits(), model_.in_alarm());
+  if (now || refreshes_ % HEALTH_EVERY == 0) draw_health();
   const Message m = transport_message();
   if (m.serial != shown_message_) {
     shown_message_ = m.serial;
     frame_->statusBar()->showMessage(QString::fromStdString(m.text), MESSAGE_MS);
   }
+}
+
+void PanelWindow::draw_health() {
+  const HealthSnapshot h = watch_health();
+  health_->draw(h);
+  stale_->draw(h.stale, h.age_s);
+  log_->poll();
 }
 
 void PanelWindow::draw_panel() {
@@ -490,6 +528,5 @@ QWidget* panel_widget(PanelWindow* window) { return window ? window->top() : nul
 
 QWidget* panel_form(PanelWindow* window) { return window ? window->form() : nullptr; }
 
-QWidget* health_bar_slot(PanelWindow* window) { return window ? window->health_slot() : nullptr; }
 
 }  // namespace rt

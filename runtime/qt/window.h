@@ -31,9 +31,5 @@ void destroy_panel_window(PanelWindow* window);
 QWidget* panel_widget(PanelWindow* window);
 // The panel form alone, as the panel file lays it out.
 QWidget* panel_form(PanelWindow* window);
-// The strip reserved for the link-health bar: between the toolbar and the
-// panel, always in view however the panel scrolls. Empty (and no height)
-// until a bar is put in its layout (a QHBoxLayout).
-QWidget* health_bar_slot(PanelWindow* window);
 
 }  // namespace rt

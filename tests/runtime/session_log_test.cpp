@@ -30,13 +30,25 @@ TEST(LogCoalescer, a_storm_is_logged_once_then_counted_per_window) {
   for (int k = 1; k <= 36; ++k) EXPECT_TRUE(c.add(Severity::Warning, checksum, k * 0.25).empty());
   EXPECT_TRUE(c.tick(9.9).empty());
   EXPECT_EQ(texts(c.tick(10.0)), std::vector<std::string>{checksum + " \u00d737 in 9 s"});
-  // Still raging: the next window is only counted.
+  // Still raging: the next window, twice as long, is only counted.
   EXPECT_TRUE(c.add(Severity::Warning, checksum, 12.0).empty());
   EXPECT_TRUE(c.add(Severity::Warning, checksum, 13.0).empty());
-  EXPECT_EQ(texts(c.tick(20.0)), std::vector<std::string>{checksum + " \u00d72 in 3 s"});
+  EXPECT_TRUE(c.tick(29.9).empty());
+  EXPECT_EQ(texts(c.tick(30.0)), std::vector<std::string>{checksum + " \u00d72 in 3 s"});
   // Over: the window ends quietly, and the next one is news again.
-  EXPECT_TRUE(c.tick(30.0).empty());
   EXPECT_EQ(texts(c.add(Severity::Warning, checksum, 31.0)), std::vector<std::string>{checksum});
+}
+
+TEST(LogCoalescer, a_storm_that_lasts_a_shift_adds_a_few_lines_an_hour) {
+  LogCoalescer c;
+  const std::string timeout = "COM1 err: too few bytes read";
+  size_t lines = 0;
+  // One time-out every 1.05 s for eight hours.
+  for (int k = 0; k < 8 * 3600 * 20 / 21; ++k) lines += c.add(Severity::Warning, timeout, k * 1.05).size();
+  lines += c.flush().size();
+  // Windows of 10, 20, ..., 320 s, then 600 s each: 1 + 6 + 48 lines or so.
+  EXPECT_LE(lines, 60u);
+  EXPECT_GE(lines, 40u);
 }
 
 TEST(LogCoalescer, different_texts_and_single_events_are_never_held) {

@@ -141,6 +141,12 @@ bool wait_until(double timeout_s, const std::function<bool()>& done) {
   return done();
 }
 
+std::string without_summary(const std::string& err) {
+  const size_t at = err.rfind("vst_gse summary:");
+  if (at == std::string::npos || (at > 0 && err[at - 1] != '\n')) return err;
+  return err.substr(0, at);
+}
+
 std::string vst_gse() { return testing_files::bin_dir() + "/vst_gse"; }
 std::string gse_sim() { return testing_files::bin_dir() + "/gse_sim"; }
 

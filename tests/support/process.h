@@ -47,6 +47,10 @@ class Child {
 // Polls `done` every 20 ms until it holds or timeout_s passes.
 bool wait_until(double timeout_s, const std::function<bool()>& done);
 
+// Standard error of vst_gse without the handover summary it ends with (the
+// lines from "vst_gse summary:" on).
+std::string without_summary(const std::string& err);
+
 std::string vst_gse();  // path of the built program
 std::string gse_sim();  // path of the built simulator
 

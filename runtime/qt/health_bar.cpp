@@ -1,0 +1,127 @@
+#include "runtime/qt/health_bar.h"
+
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLocale>
+#include <QString>
+
+#include <cmath>
+
+namespace rt {
+
+namespace {
+
+QString count(long long n) { return QLocale(QLocale::English).toString(static_cast<qlonglong>(n)); }
+
+QString one_decimal(double v) { return QLocale(QLocale::English).toString(v, 'f', 1); }
+
+QString age_text(double age_s) {
+  if (age_s < 0.0) return QStringLiteral("no good frame yet");
+  if (age_s < 60.0) return QStringLiteral("last good frame %1 s ago").arg(one_decimal(age_s));
+  const long long s = static_cast<long long>(std::floor(age_s));
+  if (s < 3600) return QStringLiteral("last good frame %1 min %2 s ago").arg(s / 60).arg(s % 60);
+  return QStringLiteral("last good frame %1 h %2 min ago").arg(s / 3600).arg(s / 60 % 60);
+}
+
+const char* const STATE_TIP =
+    "Link health. receiving: good frames, no fault in the last 10 s. "
+    "degraded: good frames, but a failure or skipped bytes in the last 10 s. "
+    "no frames: bytes arrive but no good frame for 3 s (a wrong baud rate or device). "
+    "link silent: no byte for 3 s. port lost: the device failed or vanished. "
+    "In playback: playing, degraded (bytes skipped), no frames, input silent, paused, "
+    "end of input; thresholds stretch by 1/speed below speed 1.";
+
+void set_text(QLabel* label, const QString& text) {
+  if (label->text() != text) label->setText(text);
+}
+
+QLabel* make_label(const char* name, QHBoxLayout* row) {
+  auto* label = new QLabel;
+  label->setObjectName(QLatin1String(name));
+  row->addWidget(label);
+  return label;
+}
+
+}  // namespace
+
+const char* HealthBar::background(LinkState state) {
+  switch (state) {
+    case LinkState::Receiving: return "#1d7a2e";
+    case LinkState::Degraded: return "#f0b400";
+    case LinkState::NoFrames: return "#c00000";
+    case LinkState::Silent: return "#b34700";
+    case LinkState::PortLost: return "#6e0000";
+    case LinkState::Paused: return "#3060a0";
+    case LinkState::EndOfInput: return "#505050";
+    case LinkState::Waiting: break;
+  }
+  return "#8a8a8a";
+}
+
+const char* HealthBar::foreground(LinkState state) {
+  return state == LinkState::Degraded ? "#2a1f00" : "#ffffff";
+}
+
+HealthBar::HealthBar() {
+  auto* frame = new QFrame;
+  frame->setObjectName(QStringLiteral("healthBar"));
+  frame->setFrameShape(QFrame::StyledPanel);
+  auto* row = new QHBoxLayout(frame);
+  row->setContentsMargins(4, 2, 8, 2);
+  row->setSpacing(14);
+  state_ = make_label("healthState", row);
+  state_->setMinimumWidth(130);
+  state_->setAlignment(Qt::AlignCenter);
+  state_->setToolTip(QString::fromLatin1(STATE_TIP));
+  reason_ = make_label("healthReason", row);
+  reason_->setMinimumWidth(220);
+  rates_ = make_label("healthRates", row);
+  failures_ = make_label("healthFailures", row);
+  failures_->setToolTip(QStringLiteral("Failed frame attempts by kind: in the last minute / since start-up"));
+  skipped_ = make_label("healthSkipped", row);
+  skipped_->setToolTip(QStringLiteral(
+      "Input bytes the station discarded, as the panel's Skipped shows it (it is written after each good frame)"));
+  age_ = make_label("healthAge", row);
+  row->addStretch(1);
+  bar_ = frame;
+}
+
+void HealthBar::draw(const HealthSnapshot& s) {
+  if (!drawn_ || s.state != drawn_state_) {
+    drawn_ = true;
+    drawn_state_ = s.state;
+    state_->setStyleSheet(QStringLiteral("QLabel { background: %1; color: %2; font-weight: bold; "
+                                         "padding: 2px 10px; border-radius: 3px; }")
+                              .arg(QLatin1String(background(s.state)), QLatin1String(foreground(s.state))));
+  }
+  set_text(state_, QString::fromStdString(s.words).toUpper());
+  QString reason = QString::fromStdString(s.reason);
+  if (s.fault_age_s >= 0.0) reason += QStringLiteral(" %1 s ago").arg(static_cast<long long>(s.fault_age_s));
+  set_text(reason_, reason);
+  set_text(rates_, QStringLiteral("%1 bytes/s  %2 frames/s")
+                       .arg(count(std::llround(s.bytes_per_s)), one_decimal(s.frames_per_s)));
+  if (s.playback) {
+    // Playback reports no failures: a damaged stretch is passed over by
+    // resynchronising, and shows as skipped bytes.
+    failures_->setVisible(false);
+  } else {
+    QString text = QStringLiteral("failures (min / total): ");
+    const char* short_names[FAILURE_KINDS] = {"checksum", "escape", "read", "other"};
+    for (int k = 0; k < FAILURE_KINDS; ++k) {
+      const auto i = static_cast<size_t>(k);
+      if (k == FAILURE_KINDS - 1 && s.failures_total[i] == 0) continue;  // "other" only when seen
+      if (k > 0) text += QStringLiteral("  ");
+      text += QStringLiteral("%1 %2 / %3").arg(QLatin1String(short_names[k]), count(s.failures_minute[i]),
+                                               count(s.failures_total[i]));
+    }
+    set_text(failures_, text);
+    failures_->setVisible(true);
+  }
+  set_text(skipped_, s.skipped < 0 ? QStringLiteral("skipped -")
+                                   : QStringLiteral("skipped %1 (+%2 in the last min)")
+                                         .arg(count(s.skipped), count(s.skipped_minute)));
+  set_text(age_, age_text(s.age_s));
+}
+
+}  // namespace rt

@@ -1,0 +1,41 @@
+// The link health bar, always visible above the panel, live and in playback:
+// the state in words and colour, what led to it, the byte and good-frame
+// rates, failures by kind over the last minute and in total, the bytes the
+// station skipped and the age of the last good frame. It shows a
+// HealthSnapshot (runtime/link_health.h) and keeps no state of its own.
+// Runs on the GUI thread.
+#pragma once
+
+#include "runtime/link_health.h"
+
+class QLabel;
+class QWidget;
+
+namespace rt {
+
+class HealthBar {
+ public:
+  // Makes the bar (objectName "healthBar"); the caller places and owns it.
+  HealthBar();
+  QWidget* widget() const { return bar_; }
+
+  // Shows `s`. Only the texts that changed are set.
+  void draw(const HealthSnapshot& s);
+
+  // The state's colours: background and text, as "#rrggbb".
+  static const char* background(LinkState state);
+  static const char* foreground(LinkState state);
+
+ private:
+  QWidget* bar_ = nullptr;
+  QLabel* state_ = nullptr;     // "healthState"
+  QLabel* reason_ = nullptr;    // "healthReason"
+  QLabel* rates_ = nullptr;     // "healthRates"
+  QLabel* failures_ = nullptr;  // "healthFailures"
+  QLabel* skipped_ = nullptr;   // "healthSkipped"
+  QLabel* age_ = nullptr;       // "healthAge"
+  bool drawn_ = false;
+  LinkState drawn_state_ = LinkState::Waiting;
+};
+
+}  // namespace rt

@@ -1,0 +1,70 @@
+#include "runtime/qt/stale_marker.h"
+
+#include <QEvent>
+#include <QLabel>
+#include <QWidget>
+
+#include <cmath>
+
+namespace rt {
+
+namespace {
+
+// The panel's style sheet colours its displays, so the grey is a style
+// sheet of the display's own (which takes precedence), set only when the
+// state changes.
+const char* const STALE_RULE = " %1 { color: #9a9a9a; }";
+
+QString age_words(long long s) {
+  if (s < 120) return QStringLiteral("%1 s").arg(s);
+  if (s < 7200) return QStringLiteral("%1 min").arg(s / 60);
+  return QStringLiteral("%1 h %2 min").arg(s / 3600).arg(s / 60 % 60);
+}
+
+}  // namespace
+
+StaleMarker::StaleMarker(std::vector<QWidget*> displays, std::vector<QWidget*> plots) {
+  for (QWidget* w : displays) {
+    const QString sheet = w->styleSheet();
+    displays_.push_back(
+        {w, sheet, sheet + QString::fromLatin1(STALE_RULE).arg(QLatin1String(w->metaObject()->className()))});
+  }
+  for (QWidget* plot : plots) {
+    auto* overlay = new QLabel(plot);
+    overlay->setObjectName(QStringLiteral("staleOverlay"));
+    overlay->setAlignment(Qt::AlignCenter);
+    overlay->setWordWrap(true);
+    overlay->setAttribute(Qt::WA_TransparentForMouseEvents);
+    overlay->setStyleSheet(QStringLiteral(
+        "QLabel { background: rgba(235, 235, 235, 175); color: #5a5a5a; font-weight: bold; }"));
+    overlay->setGeometry(plot->rect());
+    overlay->hide();
+    plot->installEventFilter(this);
+    overlays_.push_back(overlay);
+  }
+}
+
+bool StaleMarker::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Resize) {
+    for (QLabel* overlay : overlays_)
+      if (overlay->parent() == watched) overlay->setGeometry(static_cast<QWidget*>(watched)->rect());
+  }
+  return QObject::eventFilter(watched, event);
+}
+
+void StaleMarker::draw(bool stale, double age_s) {
+  if (stale != stale_) {
+    stale_ = stale;
+    for (const Display& d : displays_) d.widget->setStyleSheet(stale ? d.stale_sheet : d.sheet);
+    for (QLabel* overlay : overlays_) overlay->setVisible(stale);
+    shown_age_s_ = -1;
+  }
+  if (!stale) return;
+  const long long age = age_s < 0.0 ? 0 : static_cast<long long>(std::floor(age_s));
+  if (age == shown_age_s_) return;
+  shown_age_s_ = age;
+  const QString text = QStringLiteral("STALE: no good frame for %1").arg(age_words(age));
+  for (QLabel* overlay : overlays_) overlay->setText(text);
+}
+
+}  // namespace rt

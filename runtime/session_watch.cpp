@@ -1,0 +1,512 @@
+#include "runtime/session_watch.h"
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "runtime/com_port.h"
+#include "runtime/local_time.h"
+#include "runtime/model.h"
+#include "runtime/outcome.h"
+#include "runtime/session_log.h"
+#include "runtime/session_summary.h"
+#include "runtime/transport.h"
+#include "runtime/uplink.h"
+
+namespace rt {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Watch {
+  std::mutex mu;
+  Clock::time_point origin = Clock::now();
+  std::chrono::system_clock::time_point started = std::chrono::system_clock::now();
+  bool begun = false;
+  bool panel_loaded = false;
+  SessionInfo info;
+  std::unique_ptr<LinkHealth> health;
+  LinkState logged = LinkState::Waiting;
+  std::string port_lost_reason;
+  bool at_end_of_input = false;  // the last status was the end of input
+  bool input_moved = false;      // playback: the position jumped since the last look
+  HousekeepingStats hk;
+  UplinkDecoder uplink;
+  long long acks = 0;
+  long long commands = 0;
+  std::string recording;
+  long long bytes_recorded = 0;
+  long long bytes_missing = 0;
+  long long recording_losses = 0;
+  FILE* summary_file = nullptr;
+  std::string summary_failure;
+
+  std::thread watcher;
+  std::condition_variable wake;
+  bool stop = false;
+
+  std::function<double()> test_clock;
+};
+
+Watch& w() {
+  static Watch watch;
+  return watch;
+}
+
+// What SetCtrlVal reports, by control identifier: the system's thread alone
+// builds and reads it, so the check for an unwatched control takes no lock.
+constexpr int NOT_WATCHED = -1;
+constexpr int SKIPPED = -2;
+std::vector<int> watched_by_id;
+
+double now_s(const Watch& watch) {
+  if (watch.test_clock) return watch.test_clock();
+  return std::chrono::duration<double>(Clock::now() - watch.origin).count();
+}
+
+// Under the lock.
+LinkHealth& health(Watch& watch) {
+  if (!watch.health) watch.health = std::make_unique<LinkHealth>(transport_is_playback(), now_s(watch));
+  return *watch.health;
+}
+
+Severity severity_of(LinkState state) {
+  switch (state) {
+    case LinkState::Degraded: return Severity::Warning;
+    case LinkState::NoFrames:
+    case LinkState::Silent:
+    case LinkState::PortLost: return Severity::Error;
+    default: return Severity::Info;
+  }
+}
+
+// Under the lock: brings the health up to now (the byte count, the pause and
+// the speed) and returns it. A change of state goes to *line.
+HealthSnapshot evaluate(Watch& watch, LogCoalescer::Line* line, bool* changed) {
+  LinkHealth& h = health(watch);
+  const double t = now_s(watch);
+  if (h.playback()) {
+    const auto at = static_cast<uint64_t>(transport_position().bytes);
+    if (watch.input_moved) h.rebase_bytes(at);  // the jump is no bytes read
+    watch.input_moved = false;
+    h.on_bytes(at, t);
+    h.set_paused(transport_paused(), t);
+    h.set_speed(transport_speed());
+  } else {
+    h.on_bytes(com_bytes_read(), t);
+  }
+  HealthSnapshot s = h.snapshot(t);
+  if (s.state == LinkState::PortLost && !watch.port_lost_reason.empty()) s.reason = watch.port_lost_reason;
+  *changed = s.state != watch.logged;
+  if (*changed) {
+    watch.logged = s.state;
+    line->severity = severity_of(s.state);
+    line->text = "link: " + s.words + (s.reason.empty() ? "" : " (" + s.reason + ")");
+  }
+  return s;
+}
+
+void evaluate_and_log() {
+  Watch& watch = w();
+  LogCoalescer::Line line{Severity::Info, ""};
+  bool changed = false;
+  {
+    std::lock_guard lock(watch.mu);
+    evaluate(watch, &line, &changed);
+  }
+  if (changed) log_event(line.severity, line.text);
+}
+
+void watcher_loop() {
+  Watch& watch = w();
+  for (;;) {
+    {
+      std::unique_lock lock(watch.mu);
+      watch.wake.wait_for(lock, std::chrono::milliseconds(WATCH_EVERY_MS), [&] { return watch.stop; });
+      if (watch.stop) return;
+    }
+    evaluate_and_log();
+    log_tick();
+  }
+}
+
+// The log file could not be opened: said once, the run goes on.
+void log_file_refused(const std::string& error) {
+  std::fprintf(stderr, "vst_gse: %s; the run goes on without a log file\n", error.c_str());
+  std::fflush(stderr);
+  note_exit_status(EXIT_OUTPUT_FAILED);
+}
+
+// The recording's log: the same name with ".log" for its extension.
+std::string log_beside(const std::string& recording) {
+  const size_t slash = recording.find_last_of("/\\");
+  const size_t dot = recording.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return recording + ".log";
+  return recording.substr(0, dot) + ".log";
+}
+
+// The operator's controls in words.
+struct ControlWords {
+  const char* name;
+  const char* words;
+};
+constexpr ControlWords CONTROL_WORDS[] = {
+    {"PANEL_QUIT", "Quit"},        {"PANEL_XMIN", "x min"},          {"PANEL_XMAX", "x max"},
+    {"PANEL_YMIN", "y min"},       {"PANEL_YMAX", "y max"},          {"PANEL_COUNT", "Count"},
+    {"PANEL_CLEAR", "Clear spectra"}, {"PANEL_ACCUM", "Accumulate"}, {"PANEL_XLOG", "x log axis"},
+    {"PANEL_YLOG", "y log axis"},  {"PANEL_CMD", "Command switch"},
+};
+
+std::string describe_event(const PanelModel& model, int ctrl, EventSource source, int line) {
+  const ControlInfo* c = model.find(ctrl);
+  const std::string name = c ? c->name : "control " + std::to_string(ctrl);
+  std::string by;
+  switch (source) {
+    case EventSource::Operator: by = "operator"; break;
+    case EventSource::Script: by = "event script line " + std::to_string(line); break;
+    case EventSource::Signal: by = "signal"; break;
+    case EventSource::EndOfInput: by = "end of input"; break;
+  }
+  if (name == "PANEL_QUIT") {
+    switch (source) {
+      case EventSource::Operator: return "quit: the Quit button or the window closed";
+      case EventSource::Signal: return "quit: a signal (Ctrl+C, SIGTERM or SIGHUP)";
+      case EventSource::EndOfInput: return "quit: the input has ended (headless playback)";
+      case EventSource::Script: return "quit: " + by;
+    }
+  }
+  const char* words = nullptr;
+  for (const ControlWords& cw : CONTROL_WORDS)
+    if (name == cw.name) words = cw.words;
+  if (!words) return by + ": event from " + name + ": the run ends and a new one starts";
+  std::string text = by + ": " + words;
+  int i = 0;
+  float f = 0.0f;
+  switch (c->kind) {
+    case Kind::Switch:
+      if (model.get_int(ctrl, &i)) text += i != 0 ? " on" : " off";
+      break;
+    case Kind::IntInput:
+      if (model.get_int(ctrl, &i)) text += " = " + std::to_string(i);
+      break;
+    case Kind::FloatInput:
+      if (model.get_float(ctrl, &f)) {
+        char value[32];
+        std::snprintf(value, sizeof value, "%g", static_cast<double>(f));
+        text += " = " + std::string(value);
+      }
+      break;
+    default:
+      break;
+  }
+  return text + " (" + name + ")";
+}
+
+}  // namespace
+
+// ----- Start and end -----------------------------------------------------------
+
+void session_begin(const SessionInfo& info) {
+  Watch& watch = w();
+  {
+    std::lock_guard lock(watch.mu);
+    watch.info = info;
+    watch.begun = true;
+    watch.origin = Clock::now();
+    watch.started = std::chrono::system_clock::now();
+    watch.health = std::make_unique<LinkHealth>(info.playback, 0.0);
+    if (info.playback) watch.health->set_speed(info.speed);
+    // The base of the byte counts: nothing has been read yet.
+    watch.health->on_bytes(info.playback ? static_cast<uint64_t>(transport_position().bytes) : com_bytes_read(), 0.0);
+  }
+  std::string start = "start-up: vst_gse " + info.version + ", ";
+  if (info.playback) {
+    char speed[32];
+    std::snprintf(speed, sizeof speed, "%g", info.speed);
+    start += "playback of " + info.source + " at speed " + (info.speed > 0.0 ? std::string(speed) + "x" : "0 (no waits)");
+  } else {
+    start += "live on " + info.source + " (COM1)";
+  }
+  log_info(start + (info.headless ? ", headless" : ", window"));
+  if (!info.log_path.empty()) {
+    std::string error;
+    if (!log_open_file(info.log_path, &error)) log_file_refused(error);
+  }
+  if (!info.summary_path.empty()) {
+    FILE* f = std::fopen(info.summary_path.c_str(), "wb");
+    const std::string reason = f ? "" : std::strerror(errno);
+    if (!f) {
+      const std::string error = "cannot write summary file " + info.summary_path + ": " + reason;
+      std::fprintf(stderr, "vst_gse: %s; the summary goes to standard error only\n", error.c_str());
+      std::fflush(stderr);
+      note_exit_status(EXIT_OUTPUT_FAILED);
+      log_error(error);
+    }
+    std::lock_guard lock(watch.mu);
+    watch.summary_file = f;
+    if (!f) watch.summary_failure = "cannot write " + info.summary_path + ": " + reason;
+  }
+  std::lock_guard lock(watch.mu);
+  watch.stop = false;
+  watch.watcher = std::thread(watcher_loop);
+}
+
+void session_end(int entry_result) {
+  Watch& watch = w();
+  {
+    std::lock_guard lock(watch.mu);
+    watch.stop = true;
+  }
+  watch.wake.notify_all();
+  if (watch.watcher.joinable()) watch.watcher.join();
+
+  SessionSummary s;
+  FILE* summary_file = nullptr;
+  bool panel_loaded = false;
+  std::vector<UplinkMessage> leftover;
+  {
+    std::lock_guard lock(watch.mu);
+    LogCoalescer::Line ignored;
+    bool changed = false;
+    s.health = evaluate(watch, &ignored, &changed);
+    leftover = watch.uplink.flush();
+    s.version = watch.info.version;
+    s.playback = watch.health->playback();
+    s.source = watch.info.source;
+    s.started = local_time_text(watch.started);
+    s.ended = local_time_text(std::chrono::system_clock::now());
+    s.duration_s = now_s(watch);
+    s.recording = watch.recording;
+    s.bytes_recorded = watch.bytes_recorded;
+    s.bytes_missing = watch.bytes_missing;
+    s.recording_losses = watch.recording_losses;
+    s.acks_sent = watch.acks;
+    s.commands_sent = watch.commands;
+    s.summary_failure = watch.summary_failure;
+    s.housekeeping = watch.hk.slots();
+    summary_file = watch.summary_file;
+    watch.summary_file = nullptr;
+    panel_loaded = watch.panel_loaded;
+  }
+  for (const UplinkMessage& m : leftover) log_warning("sent incomplete: " + describe_uplink(m));
+  const RecordingState rec = transport_recording_state();
+  if (s.recording.empty()) s.recording_failure = rec.failure;
+  s.bytes_missing = std::max<long long>(s.bytes_missing, rec.missing);
+  if (entry_result != 0) log_error("start-up failed (exit status " + std::to_string(entry_result) + ")");
+  s.log_file = log_file_path();
+  s.log_failure = log_file_failure();
+
+  if (summary_file) {
+    const std::string json = summary_json(s);
+    errno = 0;
+    const bool written = std::fputs(json.c_str(), summary_file) >= 0 && std::fflush(summary_file) == 0;
+    const int err = errno;
+    const bool closed = std::fclose(summary_file) == 0;
+    if (!written || !closed) {
+      const std::string path = w().info.summary_path;
+      s.summary_failure = "cannot write " + path + ": " + std::strerror(err != 0 ? err : EIO);
+      std::fprintf(stderr, "vst_gse: cannot write summary file %s: %s\n", path.c_str(),
+                   std::strerror(err != 0 ? err : EIO));
+      note_exit_status(EXIT_OUTPUT_FAILED);
+    }
+  }
+  if (panel_loaded) {
+    const std::vector<std::string> lines = summary_lines(s);
+    for (const std::string& line : lines) log_info(line);
+    std::string text;
+    for (const std::string& line : lines) text += "vst_gse " + line + "\n";
+    std::fputs(text.c_str(), stderr);
+    std::fflush(stderr);
+  }
+  log_close();
+}
+
+// ----- Observations -----------------------------------------------------------------
+
+void watch_panel(const PanelModel& model) {
+  watched_by_id.clear();
+  for (const ControlInfo& c : model.layout().controls) {
+    int what = NOT_WATCHED;
+    if (c.name == "PANEL_SKIPPED") what = SKIPPED;
+    else if (const int index = housekeeping_index(c.name); index >= 0) what = index;
+    if (what == NOT_WATCHED) continue;
+    if (c.id >= static_cast<int>(watched_by_id.size())) watched_by_id.resize(static_cast<size_t>(c.id) + 1, NOT_WATCHED);
+    watched_by_id[static_cast<size_t>(c.id)] = what;
+  }
+  std::lock_guard lock(w().mu);
+  w().panel_loaded = true;
+}
+
+void watch_value(int ctrl, double value) {
+  if (ctrl < 0 || ctrl >= static_cast<int>(watched_by_id.size())) return;
+  const int what = watched_by_id[static_cast<size_t>(ctrl)];
+  if (what == NOT_WATCHED) return;
+  Watch& watch = w();
+  std::lock_guard lock(watch.mu);
+  if (what == SKIPPED) health(watch).on_skipped(static_cast<long long>(value), now_s(watch));
+  else watch.hk.add(what, value);
+}
+
+void watch_status(std::string_view text) {
+  Watch& watch = w();
+  Failure kind = Failure::Other;
+  const StatusKind status = classify_status(text, &kind);
+  bool first_end = false;
+  {
+    std::lock_guard lock(watch.mu);
+    health(watch).on_status(text, now_s(watch));
+    first_end = status == StatusKind::EndOfInput && !watch.at_end_of_input;
+    watch.at_end_of_input = status == StatusKind::EndOfInput;
+  }
+  switch (status) {
+    case StatusKind::Failure:
+    case StatusKind::Unknown:
+      // Storms are coalesced by the log.
+      log_warning(text);
+      break;
+    case StatusKind::EndOfInput:
+      if (first_end) log_info(text);  // shown again at every pass after it
+      break;
+    case StatusKind::Ready:
+      log_info("run start: port drained, " + std::string(text));
+      break;
+    default:
+      break;
+  }
+}
+
+void watch_event(const PanelModel& model, int ctrl, EventSource source, int script_line) {
+  log_info(describe_event(model, ctrl, source, script_line));
+}
+
+void watch_input_moved() {
+  std::lock_guard lock(w().mu);
+  w().input_moved = true;
+}
+
+void watch_port_lost(const std::string& path, const std::string& reason) {
+  {
+    Watch& watch = w();
+    std::lock_guard lock(watch.mu);
+    health(watch).on_port_lost(now_s(watch));
+    watch.port_lost_reason = reason.empty() ? path : reason;
+  }
+  log_error("port lost: " + path + (reason.empty() ? "" : " (" + reason + ")"));
+}
+
+void watch_port_returned(const std::string& path) {
+  {
+    Watch& watch = w();
+    std::lock_guard lock(watch.mu);
+    health(watch).on_port_returned(now_s(watch));
+    watch.port_lost_reason.clear();
+  }
+  log_info("port returned: " + path);
+}
+
+void watch_sent(const unsigned char* bytes, int n, bool ok) {
+  if (n <= 0) return;
+  std::vector<UplinkMessage> messages;
+  {
+    Watch& watch = w();
+    std::lock_guard lock(watch.mu);
+    messages = watch.uplink.feed(bytes, static_cast<size_t>(n));
+    for (const UplinkMessage& m : messages) {
+      if (!ok) continue;
+      if (m.kind == UplinkKind::Ack) ++watch.acks;
+      else if (m.kind != UplinkKind::Other) ++watch.commands;
+    }
+  }
+  // Acknowledgements are counted for the summary, not logged one by one.
+  for (const UplinkMessage& m : messages) {
+    if (m.kind == UplinkKind::Ack && ok) continue;
+    if (ok) log_info("sent: " + describe_uplink(m));
+    else log_warning("not sent (the port did not take it): " + describe_uplink(m));
+  }
+}
+
+void watch_recording_started(const std::string& path) {
+  Watch& watch = w();
+  bool open_log = false;
+  {
+    std::lock_guard lock(watch.mu);
+    watch.recording = path;
+    open_log = watch.begun && watch.info.log_path.empty();
+  }
+  log_info("recording to " + path);
+  if (open_log && log_file_path().empty()) {
+    std::string error;
+    if (!log_open_file(log_beside(path), &error)) log_file_refused(error);
+  }
+}
+
+void watch_recording_loss() {
+  std::lock_guard lock(w().mu);
+  ++w().recording_losses;
+}
+
+void watch_recording_closed(const std::string& path, long long written, long long missing) {
+  {
+    Watch& watch = w();
+    std::lock_guard lock(watch.mu);
+    watch.bytes_recorded += written;
+    watch.bytes_missing += missing;
+    if (missing > 0 && watch.recording_losses == 0) watch.recording_losses = 1;
+  }
+  std::string text = "recording " + path + " closed: " + std::to_string(written) + " bytes written";
+  if (missing > 0) log_error(text + ", " + std::to_string(missing) + " received bytes missing");
+  else log_info(text);
+}
+
+HealthSnapshot watch_health() {
+  LogCoalescer::Line line{Severity::Info, ""};
+  bool changed = false;
+  HealthSnapshot s;
+  {
+    std::lock_guard lock(w().mu);
+    s = evaluate(w(), &line, &changed);
+  }
+  if (changed) log_event(line.severity, line.text);
+  return s;
+}
+
+void reset_session_for_tests() {
+  Watch& watch = w();
+  std::lock_guard lock(watch.mu);
+  if (watch.summary_file) std::fclose(watch.summary_file);
+  watch.origin = Clock::now();
+  watch.started = std::chrono::system_clock::now();
+  watch.begun = false;
+  watch.panel_loaded = false;
+  watch.info = SessionInfo{};
+  watch.health.reset();
+  watch.logged = LinkState::Waiting;
+  watch.port_lost_reason.clear();
+  watch.at_end_of_input = false;
+  watch.input_moved = false;
+  watch.hk = HousekeepingStats{};
+  watch.uplink = UplinkDecoder{};
+  watch.acks = watch.commands = 0;
+  watch.recording.clear();
+  watch.bytes_recorded = watch.bytes_missing = watch.recording_losses = 0;
+  watch.summary_file = nullptr;
+  watch.summary_failure.clear();
+  watch.stop = false;
+  watch.test_clock = nullptr;
+  watched_by_id.clear();
+}
+
+void set_session_clock_for_tests(std::function<double()> now_s) {
+  std::lock_guard lock(w().mu);
+  w().test_clock = std::move(now_s);
+}
+
+}  // namespace rt

@@ -1,0 +1,90 @@
+// What the run-time observes of a session, gathered in one place. It feeds
+// the link's health (link_health.h), the session log (session_log.h) and the
+// handover summary (session_summary.h) from what passes through the
+// run-time: bytes read off the port, the status texts the system shows, the
+// values of the skipped count and the housekeeping displays, port losses and
+// returns, the bytes the system sends, recording writes and operator events.
+// None of it changes what the system's code sees. Qt-free.
+//
+// Threads: the system's thread reports through the run-time calls (ui.cpp,
+// serial.cpp, stream.cpp); a watcher thread of the session's own samples the
+// byte counts every WATCH_EVERY_MS, logs each change of the link's state and
+// ends coalesced log storms; the window reads the health at its own pace.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "runtime/link_health.h"
+
+namespace rt {
+
+class PanelModel;
+
+constexpr int WATCH_EVERY_MS = 250;
+
+struct SessionInfo {
+  std::string version;
+  bool playback = false;
+  std::string source;        // the recording played, or the port's device
+  bool headless = false;
+  double speed = 1.0;        // playback
+  std::string log_path;      // --log FILE; "" = beside the recording (live)
+  std::string summary_path;  // --summary FILE; "" = none
+};
+
+// Program start (after the command line is read): the start-up entry, the
+// --log file, the --summary file, the watcher thread. A log or summary file
+// that cannot be opened is said once on standard error, the run goes on
+// without it and the exit status becomes EXIT_OUTPUT_FAILED.
+void session_begin(const SessionInfo& info);
+// Program end, after the system's teardown: the summary goes to the log and
+// to standard error (when the panel was shown), and as JSON to --summary;
+// the log is closed. A summary file that cannot be written whole is said and
+// sets EXIT_OUTPUT_FAILED.
+void session_end(int entry_result);
+
+// ----- Observations (the system's thread) -----------------------------------
+
+// At LoadPanel: which controls are the skipped count and the housekeeping
+// displays.
+void watch_panel(const PanelModel& model);
+// Every text shown in PANEL_STATUS.
+void watch_status(std::string_view text);
+// Every number shown in a control (cheap for controls not watched).
+void watch_value(int ctrl, double value);
+
+enum class EventSource { Operator, Script, Signal, EndOfInput };
+// An event handed to the system (after its value went into the control).
+void watch_event(const PanelModel& model, int ctrl, EventSource source, int script_line = 0);
+
+// Playback: the input's position jumped (a seek): the next look at it is a
+// new base, so the jump does not count as bytes read.
+void watch_input_moved();
+
+// The port failed (reads fail with `reason`), and came back.
+void watch_port_lost(const std::string& path, const std::string& reason);
+void watch_port_returned(const std::string& path);
+// Bytes the system sent on the port (`ok`: the port took them).
+void watch_sent(const unsigned char* bytes, int n, bool ok);
+
+// The recording: started (the log opens beside it, live, without --log),
+// losses (a write or sync failure: the recording.cpp messages), and closed.
+void watch_recording_started(const std::string& path);
+void watch_recording_loss();
+void watch_recording_closed(const std::string& path, long long written, long long missing);
+
+// ----- For the window ---------------------------------------------------------
+
+// The link's health now. The reason of a lost port names the device.
+HealthSnapshot watch_health();
+
+// For tests: forgets everything (the watcher thread must not run).
+void reset_session_for_tests();
+// For tests: the clock the health is judged on (seconds); nullptr for the
+// steady clock. reset_session_for_tests goes back to the steady clock.
+void set_session_clock_for_tests(std::function<double()> now_s);
+
+}  // namespace rt

@@ -1,0 +1,302 @@
+// The link's health on an injected clock: each state from what the run-time
+// observes, the rates, the failure counts over the last minute and in total,
+// the longest gap; the uplink's messages; the summary's figures.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "runtime/link_health.h"
+#include "runtime/session_summary.h"
+#include "runtime/uplink.h"
+
+namespace {
+
+using rt::LinkHealth;
+using rt::LinkState;
+
+const std::string GOOD = " ";
+const std::string CHECKSUM = "COM1 err: checksum failure";
+const std::string TIMEOUT = "COM1 err: too few bytes read";
+
+// The link at its rate from `from_s` to `to_s`: 1920 bytes a second in
+// quarter-second samples, and a good frame every 0.1 s when `frames`.
+void link_runs(LinkHealth& h, uint64_t& bytes, double from_s, double to_s, bool frames) {
+  for (int step = 0; from_s + step / 10.0 < to_s - 1e-9; ++step) {
+    const double t = from_s + step / 10.0;
+    bytes += 192;
+    h.on_bytes(bytes, t);
+    if (frames) h.on_status(GOOD, t);
+  }
+}
+
+struct StateCase {
+  const char* name;
+  std::function<void(LinkHealth&)> events;  // up to t = 20 s at most
+  double at_s;
+  LinkState expected;
+  bool stale;
+};
+
+TEST(LinkHealth, each_state_follows_from_what_the_link_did) {
+  const StateCase cases[] = {
+      {"nothing yet", [](LinkHealth&) {}, 2.9, LinkState::Waiting, false},
+      {"silent from the start", [](LinkHealth&) {}, 3.0, LinkState::Silent, false},
+      {"random bytes (a wrong baud rate) just before the limit",
+       [](LinkHealth& h) { uint64_t b = 0; link_runs(h, b, 0.0, 2.9, false); }, 2.9, LinkState::Waiting, false},
+      {"random bytes (a wrong baud rate) at the limit",
+       [](LinkHealth& h) { uint64_t b = 0; link_runs(h, b, 0.0, 3.1, false); }, 3.0, LinkState::NoFrames, false},
+      {"good frames at the link's rate",
+       [](LinkHealth& h) { uint64_t b = 0; link_runs(h, b, 0.0, 10.0, true); }, 10.0, LinkState::Receiving, false},
+      {"a checksum failure 9 s ago",
+       [](LinkHealth& h) {
+         uint64_t b = 0;
+         link_runs(h, b, 0.0, 5.0, true);
+         h.on_status(CHECKSUM, 5.0);
+         link_runs(h, b, 5.1, 14.0, true);
+       },
+       14.0, LinkState::Degraded, false},
+      {"a checksum failure 10 s ago",
+       [](LinkHealth& h) {
+         uint64_t b = 0;
+         link_runs(h, b, 0.0, 5.0, true);
+         h.on_status(CHECKSUM, 5.0);
+         link_runs(h, b, 5.1, 15.0, true);
+       },
+       15.0, LinkState::Receiving, false},
+      {"skipped bytes grew (a noise burst)",
+       [](LinkHealth& h) {
+         uint64_t b = 0;
+         link_runs(h, b, 0.0, 5.0, true);
+         h.on_skipped(0, 4.0);
+         h.on_skipped(37, 5.0);
+       },
+       6.0, LinkState::Degraded, false},
+      {"frames stop, bytes go on",
+       [](LinkHealth& h) {
+         uint64_t b = 0;
+         link_runs(h, b, 0.0, 5.0, true);
+         link_runs(h, b, 5.0, 12.0, false);
+       },
+       12.0, LinkState::NoFrames, true},
+      {"the sender stops",
+       [](LinkHealth& h) {
+         uint64_t b = 0;
+         link_runs(h, b, 0.0, 5.0, true);
+         for (double t = 5.0; t < 9.0; t += 1.05) h.on_status(TIMEOUT, t);
+       },
+       9.0, LinkState::Silent, true},
+      {"port lost",
+       [](LinkHealth& h) {
+         uint64_t b = 0;
+         link_runs(h, b, 0.0, 5.0, true);
+         h.on_port_lost(5.5);
+       },
+       8.0, LinkState::PortLost, true},
+      {"port back, no frame yet",
+       [](LinkHealth& h) {
+         uint64_t b = 0;
+         link_runs(h, b, 0.0, 5.0, true);
+         h.on_port_lost(5.5);
+         h.on_port_returned(12.0);
+       },
+       13.0, LinkState::Waiting, true},
+      {"port back, frames again",
+       [](LinkHealth& h) {
+         uint64_t b = 0;
+         link_runs(h, b, 0.0, 5.0, true);
+         h.on_port_lost(5.5);
+         h.on_port_returned(12.0);
+         link_runs(h, b, 12.2, 14.0, true);
+       },
+       14.0, LinkState::Receiving, false},
+  };
+  for (const StateCase& c : cases) {
+    LinkHealth h(false, 0.0);
+    h.on_bytes(0, 0.0);
+    c.events(h);
+    const rt::HealthSnapshot s = h.snapshot(c.at_s);
+    EXPECT_EQ(s.state, c.expected) << c.name << ": " << s.words << " (" << s.reason << ")";
+    EXPECT_EQ(s.stale, c.stale) << c.name;
+  }
+  // Degraded names the fault and how long ago it came.
+  LinkHealth h(false, 0.0);
+  uint64_t bytes = 0;
+  h.on_bytes(0, 0.0);
+  link_runs(h, bytes, 0.0, 5.0, true);
+  h.on_status(TIMEOUT, 5.0);
+  link_runs(h, bytes, 5.0, 7.5, true);
+  const rt::HealthSnapshot s = h.snapshot(7.5);
+  EXPECT_EQ(s.reason, "read failure");
+  EXPECT_DOUBLE_EQ(s.fault_age_s, 2.5);
+}
+
+TEST(LinkHealth, playback_states_and_thresholds_that_stretch_with_a_slow_speed) {
+  struct Case {
+    const char* name;
+    std::function<void(LinkHealth&)> events;
+    double at_s;
+    LinkState expected;
+    bool stale;
+  };
+  const Case cases[] = {
+      {"playing", [](LinkHealth& h) { uint64_t b = 0; link_runs(h, b, 0.0, 4.0, true); }, 4.0,
+       LinkState::Receiving, false},
+      {"paused long after the last frame",
+       [](LinkHealth& h) {
+         uint64_t b = 0;
+         link_runs(h, b, 0.0, 4.0, true);
+         h.set_paused(true, 4.0);
+       },
+       60.0, LinkState::Paused, false},
+      {"resumed: judged afresh from the resume",
+       [](LinkHealth& h) {
+         uint64_t b = 0;
+         link_runs(h, b, 0.0, 4.0, true);
+         h.set_paused(true, 4.0);
+         h.set_paused(false, 60.0);
+       },
+       61.0, LinkState::Waiting, true},
+      {"end of input",
+       [](LinkHealth& h) {
+         uint64_t b = 0;
+         link_runs(h, b, 0.0, 4.0, true);
+         h.on_status("EOF on input file", 4.1);
+       },
+       30.0, LinkState::EndOfInput, false},
+      {"a pipe that gives nothing", [](LinkHealth&) {}, 3.0, LinkState::Silent, false},
+      {"speed 0.1: a frame every second is playing",
+       [](LinkHealth& h) {
+         h.set_speed(0.1);
+         for (int k = 0; k <= 20; ++k) {
+           h.on_bytes(200u * static_cast<uint64_t>(k + 1), k * 1.0);
+           h.on_status(GOOD, k * 1.0);
+         }
+       },
+       20.5, LinkState::Receiving, false},
+      {"speed 0.1: 29 s without a frame is not yet no frames",
+       [](LinkHealth& h) {
+         h.set_speed(0.1);
+         h.on_status(GOOD, 0.0);
+         for (int k = 1; k <= 29; ++k) h.on_bytes(100u * static_cast<uint64_t>(k), k * 1.0);
+       },
+       29.0, LinkState::Receiving, false},
+  };
+  for (const Case& c : cases) {
+    LinkHealth h(true, 0.0);
+    h.on_bytes(0, 0.0);
+    c.events(h);
+    const rt::HealthSnapshot s = h.snapshot(c.at_s);
+    EXPECT_EQ(s.state, c.expected) << c.name << ": " << s.words << " (" << s.reason << ")";
+    EXPECT_EQ(s.stale, c.stale) << c.name;
+  }
+  EXPECT_STREQ(rt::link_state_words(LinkState::Receiving, true), "playing");
+  EXPECT_STREQ(rt::link_state_words(LinkState::Silent, false), "link silent");
+}
+
+TEST(LinkHealth, counts_rates_and_the_longest_gap) {
+  LinkHealth h(false, 0.0);
+  uint64_t bytes = 0;
+  h.on_bytes(0, 0.0);
+  link_runs(h, bytes, 0.0, 10.0, true);  // 100 frames, 19 200 bytes
+  for (int k = 0; k < 3; ++k) h.on_status(CHECKSUM, 10.0 + k);
+  h.on_status("COM1 err: illegal ++- sequence", 12.5);
+  h.on_status(TIMEOUT, 13.0);
+  h.on_status("COM1 err: invalid state", 13.5);
+  link_runs(h, bytes, 20.0, 30.0, true);  // 100 more, after a gap from 9.9 s to 20 s
+
+  rt::HealthSnapshot s = h.snapshot(30.0);
+  EXPECT_EQ(s.good_frames, 200);
+  EXPECT_EQ(s.bytes_total, 38400);
+  EXPECT_DOUBLE_EQ(s.frames_per_s, 10.0) << "40 frames in the seconds 26 to 29";
+  EXPECT_DOUBLE_EQ(s.bytes_per_s, 1920.0);
+  const std::array<long long, rt::FAILURE_KINDS> failures{3, 1, 1, 1};
+  EXPECT_EQ(s.failures_total, failures);
+  EXPECT_EQ(s.failures_minute, failures);
+  EXPECT_NEAR(s.longest_gap_s, 10.1, 1e-9);
+  EXPECT_NEAR(s.age_s, 0.1, 1e-9);
+
+  // A minute later the failures have left the minute, not the total.
+  link_runs(h, bytes, 30.0, 75.0, true);
+  s = h.snapshot(75.0);
+  EXPECT_EQ(s.failures_minute, (std::array<long long, rt::FAILURE_KINDS>{0, 0, 0, 0}));
+  EXPECT_EQ(s.failures_total, failures);
+
+  // A count that goes back (a seek) starts again without counting.
+  h.on_bytes(100, 75.5);
+  h.on_bytes(300, 75.6);
+  EXPECT_EQ(h.snapshot(75.6).bytes_total, 38400 + 45 * 1920 + 200);
+}
+
+TEST(Uplink, the_stations_messages_are_told_apart_byte_by_byte) {
+  struct Case {
+    const char* name;
+    std::string bytes;
+    std::vector<rt::UplinkKind> kinds;
+  };
+  const std::string command = std::string(50, 'A') + "\r\n1\r";
+  const Case cases[] = {
+      {"acknowledgement", "RCVD\r", {rt::UplinkKind::Ack}},
+      {"stop", "3\r", {rt::UplinkKind::Stop}},
+      {"instrument command", command, {rt::UplinkKind::Command}},
+      {"command, ack, stop in a row", command + "RCVD\r3\r",
+       {rt::UplinkKind::Command, rt::UplinkKind::Ack, rt::UplinkKind::Stop}},
+      {"unknown bytes end at a carriage return", "XY\rRCVD\r", {rt::UplinkKind::Other, rt::UplinkKind::Ack}},
+  };
+  for (const Case& c : cases) {
+    rt::UplinkDecoder d;
+    std::vector<rt::UplinkKind> got;
+    for (char ch : c.bytes) {
+      const auto byte = static_cast<uint8_t>(ch);
+      for (const auto& m : d.feed(&byte, 1)) got.push_back(m.kind);
+    }
+    EXPECT_EQ(got, c.kinds) << c.name;
+    EXPECT_TRUE(d.flush().empty()) << c.name;
+  }
+  rt::UplinkDecoder cut;
+  const uint8_t part[] = {'A', 'A', 'A'};
+  EXPECT_TRUE(cut.feed(part, 3).empty());
+  EXPECT_EQ(cut.flush().size(), 1u) << "a command cut short is still reported";
+}
+
+TEST(SessionSummary, housekeeping_keeps_min_max_last_with_units) {
+  rt::HousekeepingStats hk;
+  const int hk16 = rt::housekeeping_index("PANEL_HK16");
+  const int raw = rt::housekeeping_index("PANEL_HKRAW");
+  ASSERT_EQ(hk16, 16);
+  ASSERT_EQ(raw, 38);
+  EXPECT_EQ(rt::housekeeping_index("PANEL_STATUS"), -1);
+  for (double v : {20.5, -3.25, 7.0}) hk.add(hk16, v);
+  const rt::SlotStats& s = hk.slots()[16];
+  EXPECT_EQ(s.count, 3);
+  EXPECT_EQ(s.min, -3.25);
+  EXPECT_EQ(s.max, 20.5);
+  EXPECT_EQ(s.last, 7.0);
+  EXPECT_EQ(s.unit, "\u00b0C");
+  EXPECT_EQ(hk.slots()[0].unit, "V");
+  EXPECT_EQ(hk.slots()[8].unit, "A");
+  EXPECT_EQ(hk.slots()[raw].unit, "");
+
+  rt::SessionSummary sum;
+  sum.source = "/dev/ttyUSB0";
+  sum.duration_s = 3725.0;
+  sum.health.good_frames = 35000;
+  sum.health.failures_total = {12, 3, 4, 0};
+  sum.housekeeping = hk.slots();
+  const std::string json = rt::summary_json(sum);
+  for (const char* part : {"\"mode\":\"live\"", "\"good_frames\":35000",
+                           "\"failures\":{\"checksum\":12,\"illegal_escape\":3,\"read_failure\":4,\"other\":0}",
+                           "\"bytes_skipped\":null",
+                           "{\"control\":\"PANEL_HK16\",\"what\":\"slot 16\",\"unit\":\"\u00b0C\",\"count\":3,"
+                           "\"min\":-3.25,\"max\":20.5,\"last\":7.0}",
+                           "{\"control\":\"PANEL_HK00\",\"what\":\"slot 0\",\"unit\":\"V\",\"count\":0,"
+                           "\"min\":null,\"max\":null,\"last\":null}"})
+    EXPECT_NE(json.find(part), std::string::npos) << part << " in " << json;
+  const auto lines = rt::summary_lines(sum);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_NE(lines[0].find("1 h 2 min 5 s"), std::string::npos) << lines[0];
+  EXPECT_EQ(rt::duration_text(4.25), "4.2 s");
+}
+
+}  // namespace
