@@ -11,6 +11,7 @@
 #include "runtime/context.h"
 #include "runtime/model.h"
 #include "runtime/session_log.h"
+#include "runtime/session_watch.h"
 #include "runtime/testing.h"
 #include "runtime/transport.h"
 
@@ -87,11 +88,13 @@ void clear_spectra(const std::string& why) {
 // Moves the input to `offset`. `what` names the move in the log.
 bool move_input(ReplayInput* input, int64_t offset, const std::string& what) {
   std::string error;
+  watch_input_moved();  // before and after: a look between sees no jump
   if (!input->move_to(offset, &error)) {
     tell(Severity::Warning, what + ": not possible: " + error);
     return false;
   }
   transport_set_input_exhausted(false);
+  watch_input_moved();
   log_info(what);
   if (transport_position().counted_end > offset)
     clear_spectra("the frames from there on had been counted already");
@@ -104,6 +107,7 @@ bool open_recording(ReplayInput* input, const std::string& path) {
     tell(Severity::Error, "Cannot open recording " + path + ": " + error);
     return false;
   }
+  watch_input_moved();
   if (transport_position().counted_end >= 0) clear_spectra("another recording was opened");
   const bool link = transport_is_link_replay();
   if (link) transport_set_link_replay(path);
@@ -328,9 +332,9 @@ bool replay_gate() {
   return false;
 }
 
-void replay_wait(double seconds) {
+void replay_wait(double seconds, bool idle) {
   const bool first = replay_first_of_pass();
-  if (!stepping) transport_sleep(seconds, [] { return quit_pending() || replay_move_pending(); });
+  if (!stepping) transport_sleep(seconds, [] { return quit_pending() || replay_move_pending(); }, idle);
   if (first) replay_gate();
 }
 

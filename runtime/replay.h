@@ -101,7 +101,7 @@ bool replay_stepping();
 bool replay_move_pending();
 // Delay: the playback reader's wait of `seconds` (divided by the speed),
 // and at the first wait of a pass, replay_gate().
-void replay_wait(double seconds);
+void replay_wait(double seconds, bool idle = false);
 
 // The end of the input was reached (the status says so, or the link
 // replay's file ran out): with loop on, the start follows.

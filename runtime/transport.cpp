@@ -92,8 +92,9 @@ bool transport_paused() {
   return tp().paused;
 }
 
-void transport_sleep(double seconds, const std::function<bool()>& stop) {
-  const double speed = transport_speed();
+void transport_sleep(double seconds, const std::function<bool()>& stop, bool idle) {
+  double speed = transport_speed();
+  if (speed <= 0.0 && idle) speed = 1.0;
   if (speed <= 0.0 || !(seconds > 0.0)) return;
   using Clock = std::chrono::steady_clock;
   const double wait_s = std::min(seconds / speed, MAX_WAIT_S);

@@ -37,7 +37,9 @@ bool transport_paused();
 // MAX_WAIT_S). `stop`, when given, is asked every few milliseconds and ends
 // the sleep as soon as it returns true.
 constexpr double MAX_WAIT_S = 1e6;
-void transport_sleep(double seconds, const std::function<bool()>& stop = nullptr);
+// `idle`: nothing is left to read, so even at speed 0 (no waits) the wait
+// lasts its nominal time rather than letting the caller spin.
+void transport_sleep(double seconds, const std::function<bool()>& stop = nullptr, bool idle = false);
 // Waits up to `max_ms` for a resume. Returns true while still paused.
 bool transport_hold(int max_ms);
 

@@ -449,6 +449,8 @@ int Delay(double seconds) {
   // poll. At the first wait of a frame pass, before the reader reads, the
   // operator's seek, step, loop or new recording is carried out, and a
   // pause holds (replay.h).
-  replay_wait(seconds);
+  // A window whose playback has run out keeps the nominal pace even at
+  // speed 0, so its passes over nothing do not spin a core.
+  replay_wait(seconds, ui().input_ended && !ui().quit_at_end);
   return 0;
 }

@@ -114,6 +114,25 @@ TEST(Transport, position_reaches_the_whole_file_at_the_end_even_after_a_cut_fram
   ASSERT_TRUE(run.finished(20.0));
 }
 
+// A window's playback that has run out goes on calling the reader; at speed
+// 0 its waits would be none and the passes would spin a core on nothing.
+TEST(Transport, a_playback_that_has_run_out_keeps_the_nominal_pace_even_at_speed_0) {
+  TempDir dir;
+  ProgramRun run(dir.file("rec.dat"), recording(5), 0.0, false);
+  ASSERT_TRUE(wait_until(20.0, [] { return good_frames() == 5; }));
+  auto delays = [] {
+    long n = 0;
+    for (const std::string& line : rt::trace_lines()) n += line.find("\"op\":\"Delay\"") != std::string::npos;
+    return n;
+  };
+  ASSERT_TRUE(wait_until(5.0, [] { return rt::transport_position().bytes == rt::transport_position().total; }));
+  const long before = delays();
+  sleep_s(1.0);  // a second of passes over nothing: about ten waits of 0.1 s
+  EXPECT_LE(delays() - before, 30);
+  rt::request_quit();
+  ASSERT_TRUE(run.finished(20.0));
+}
+
 // A quit must end the program even while playback is paused: Ctrl+C and
 // SIGTERM come as a run-time quit request, the window's close (and the
 // panel's quit button) as a queued PANEL_QUIT.
