@@ -269,6 +269,9 @@ FileStream* open_recording(const std::string& path, const char* mode) {
     open_error() = errno_text(errno);
     transport_set_recording_failure("cannot create recording file " + path + ": " + open_error());
     log_error("NOT RECORDING: cannot create recording file " + path + ": " + open_error());
+    // Reception goes on, but nothing received will be in a file: the caller
+    // of an unattended run must learn that from the exit status.
+    note_exit_status(EXIT_RECORDING_LOST);
     return nullptr;
   }
   auto s = std::make_unique<FileStream>();
