@@ -36,7 +36,10 @@ std::vector<LogCoalescer::Line> LogCoalescer::add(Severity severity, std::string
   std::vector<Line> out = tick(t_s);
   auto it = storms_.find(text);
   if (it == storms_.end()) {
-    storms_.emplace(std::string(text), Storm{severity, t_s, COALESCE_S, t_s, 1, 0});
+    if (storms_.size() < MAX_WATCHED) {
+      storms_.emplace(std::string(text), Storm{severity, t_s, COALESCE_S, t_s, 1, 0});
+      due_.emplace(t_s + COALESCE_S, std::string(text));
+    }
     out.push_back({severity, std::string(text)});
     return out;
   }
@@ -48,12 +51,13 @@ std::vector<LogCoalescer::Line> LogCoalescer::add(Severity severity, std::string
 
 std::vector<LogCoalescer::Line> LogCoalescer::tick(double t_s) {
   std::vector<Line> out;
-  for (auto it = storms_.begin(); it != storms_.end();) {
+  while (!due_.empty() && due_.top().first <= t_s) {
+    const std::string text = due_.top().second;
+    due_.pop();
+    auto it = storms_.find(text);
+    if (it == storms_.end()) continue;
     Storm& storm = it->second;
-    if (t_s - storm.first_s < storm.window_s) {
-      ++it;
-      continue;
-    }
+    if (t_s - storm.first_s < storm.window_s) continue;
     close(it->first, storm, &out);
     if (storm.held > 0 && t_s - storm.last_s < COALESCE_S) {
       // Still raging: count the next, longer window, without logging its
@@ -62,9 +66,9 @@ std::vector<LogCoalescer::Line> LogCoalescer::tick(double t_s) {
       storm.window_s = std::min(storm.window_s * 2.0, COALESCE_MAX_S);
       storm.count = 0;
       storm.held = 0;
-      ++it;
+      due_.emplace(storm.first_s + storm.window_s, text);
     } else {
-      it = storms_.erase(it);
+      storms_.erase(it);
     }
   }
   return out;
@@ -74,6 +78,7 @@ std::vector<LogCoalescer::Line> LogCoalescer::flush() {
   std::vector<Line> out;
   for (auto& [text, storm] : storms_) close(text, storm, &out);
   storms_.clear();
+  due_ = {};
   return out;
 }
 

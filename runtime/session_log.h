@@ -13,7 +13,9 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
+#include <queue>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,6 +38,9 @@ class LogCoalescer {
  public:
   static constexpr double COALESCE_S = 10.0;
   static constexpr double COALESCE_MAX_S = 600.0;
+  // Distinct texts watched for repeats at once: beyond, a new text is
+  // logged but not watched, so the watch's memory stays bounded.
+  static constexpr size_t MAX_WATCHED = 4096;
 
   struct Line {
     Severity severity;
@@ -63,6 +68,11 @@ class LogCoalescer {
   };
   static void close(const std::string& text, Storm& storm, std::vector<Line>* out);
   std::map<std::string, Storm, std::less<>> storms_;
+  // When each storm's window runs out, earliest first, so a tick looks only
+  // at the storms that are due: thousands of distinct texts a second (fast
+  // playback) must not make every entry walk them all.
+  using Due = std::pair<double, std::string>;
+  std::priority_queue<Due, std::vector<Due>, std::greater<>> due_;
 };
 
 // Severity-tagged entry at the current time.

@@ -1,6 +1,7 @@
 // The session log: coalesced storms, the bounded file, a file that fails.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -59,6 +60,25 @@ TEST(LogCoalescer, different_texts_and_single_events_are_never_held) {
   EXPECT_TRUE(c.add(Severity::Info, "a", 12.0).size() == 1);
   EXPECT_TRUE(c.add(Severity::Info, "a", 12.5).empty());
   EXPECT_EQ(texts(c.flush()), std::vector<std::string>{"a \u00d72 in 1 s"});
+}
+
+// Fast playback of a recording whose housekeeping jumps about logs a limit
+// change with its value on nearly every frame: thousands of distinct texts a
+// second. Each is logged; the watch for repeats stays bounded and keeps
+// counting the storms it already watches.
+TEST(LogCoalescer, a_flood_of_distinct_texts_is_all_logged_and_the_watched_storms_still_count) {
+  LogCoalescer c;
+  EXPECT_EQ(c.add(Severity::Warning, "storm", 0.0).size(), 1u);
+  size_t logged = 0;
+  for (int k = 0; k < 20000; ++k)
+    logged += c.add(Severity::Error, "HK16 in alarm: " + std::to_string(k) + " degC", k * 1e-4).size();
+  EXPECT_EQ(logged, 20000u);
+  EXPECT_TRUE(c.add(Severity::Warning, "storm", 3.0).empty()) << "a repeat of a watched text is held";
+  const std::string unwatched = "HK17 in alarm: 1 degC";
+  EXPECT_EQ(c.add(Severity::Error, unwatched, 4.0).size(), 1u);
+  EXPECT_EQ(c.add(Severity::Error, unwatched, 4.5).size(), 1u) << "beyond the bound, a text is logged each time";
+  const auto closed = texts(c.tick(10.0));
+  EXPECT_NE(std::find(closed.begin(), closed.end(), "storm \u00d72 in 3 s"), closed.end());
 }
 
 class SessionLogFile : public ::testing::Test {
