@@ -169,9 +169,9 @@ std::string FrameExport::error() const {
 }
 
 int64_t FrameExport::rows() const {
-  // Every file's rows less its header; the samples count 80 a frame.
+  // Every data row; the samples count 80 a frame.
   int64_t n = 0;
-  if (!options_.frames_path.empty()) n += frame_file_.rows() > 0 ? frame_file_.rows() - 1 : 0;
+  if (!options_.frames_path.empty()) n += frame_file_.rows();  // the header is not a row
   if (!options_.samples_path.empty()) n += 80 * frames_;
   if (!options_.spectra_path.empty()) n += 48 + 256;
   return n;
