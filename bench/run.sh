@@ -16,7 +16,7 @@ quick=0
 mkdir -p "$out"
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DGSE_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j"${JOBS:-2}" --target vst_gse gse_bench gse_bench_recording gse_health_bench
+cmake --build "$build" -j"${JOBS:-2}" --target vst_gse gse_bench gse_bench_recording gse_health_bench gse_export_bench
 bin=$build/bin
 
 echo "== machine"
@@ -51,6 +51,16 @@ echo "== headless playback without trace (vst_gse --headless --speed 0 FILE)"
 sizes=(10000 100000 1000000)
 [ $quick -eq 1 ] && sizes=(10000 100000)
 for n in "${sizes[@]}"; do playback "$n"; done | tee "$out/playback.txt"
+
+# The analysis export of the same files: on its own (as Export CSV runs it)
+# and through the program (--csv beside the headless playback).
+echo "== CSV export (gse_export_bench FILE OUT; vst_gse --headless --speed 0 --csv OUT FILE)"
+for n in "${sizes[@]}"; do
+  /usr/bin/time -f "  peak rss %M kB" "$bin/gse_export_bench" "$out/rec_$n.dat" "$out/export_$n.csv" 2>&1
+  /usr/bin/time -f "  vst_gse --csv: wall %e s, peak rss %M kB" "$bin/vst_gse" --headless --speed 0 \
+    --csv "$out/export_$n.csv" "$out/rec_$n.dat" 2>&1 >/dev/null | tail -1
+  rm -f "$out/export_$n.csv"
+done | tee "$out/export.txt"
 
 # CPU used by a process between two moments, as a percentage of one core.
 ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }

@@ -1,50 +1,31 @@
 #include "runtime/csv.h"
 
-#include <algorithm>
 #include <cerrno>
-#include <cstdio>
+#include <charconv>
+#include <cmath>
 #include <cstring>
-#include <vector>
-
-#include "runtime/model.h"
-#include "runtime/outcome.h"
-#include "runtime/trace.h"
-#include "runtime/transport.h"
+#include <filesystem>
+#include <system_error>
 
 namespace rt {
 
 namespace {
 
-FILE* csv_fp = nullptr;
-std::string csv_name;     // in messages
-bool csv_failed = false;  // a write failed: no more rows
-long frames = 0;
-std::vector<int> columns;  // control ids, in identifier order
+// Rows are handed to the C library in blocks of about this size.
+constexpr size_t FLUSH_AT = 1 << 18;
 
-bool is_display(const ControlInfo& c) { return c.kind == Kind::Display || c.kind == Kind::TextBox; }
+const char* const PART_SUFFIX = ".part";
 
-// Numbers as in the trace, but NaN and infinities bare.
-std::string number_field(const std::string& json) {
-  if (!json.empty() && json.front() == '"') return json.substr(1, json.size() - 2);
-  return json;
-}
-
-// The first failed write ends the export (a CSV with holes would mislead);
-// the exit status tells the caller.
-void csv_write_failed(int err) {
-  csv_failed = true;
-  const std::string text = "cannot write CSV file " + csv_name + ": " +
-                           (err != 0 ? std::strerror(err) : "write failed") + "; the export ends there";
-  std::fprintf(stderr, "vst_gse: %s\n", text.c_str());
-  std::fflush(stderr);
-  note_exit_status(EXIT_OUTPUT_FAILED);
-  transport_post_message("CSV: " + text);
-}
-
-void write_row(const std::string& row) {
-  if (!csv_fp || csv_failed) return;
-  errno = 0;
-  if (std::fputs(row.c_str(), csv_fp) == EOF || std::fflush(csv_fp) != 0) csv_write_failed(errno);
+bool special(std::string& out, double value) {
+  if (std::isnan(value)) {
+    out += "nan";  // never "-nan": not every reader takes it
+    return true;
+  }
+  if (std::isinf(value)) {
+    out += value < 0 ? "-inf" : "inf";
+    return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -59,62 +40,115 @@ std::string csv_field(std::string_view text) {
   return out + "\"";
 }
 
-bool csv_open(const std::string& path, std::string* error) {
-  // Binary: the same bytes on every platform; in text mode Windows would
-  // turn each line break, those inside quoted text values too, into "\r\n".
-  csv_fp = std::fopen(path.c_str(), "wb");
-  if (!csv_fp) {
-    *error = "cannot write CSV file " + path + ": " + std::strerror(errno);
+void csv_int(std::string& out, int64_t value) {
+  char text[24];
+  auto r = std::to_chars(text, text + sizeof text, value);
+  out.append(text, r.ptr);
+}
+
+void csv_double(std::string& out, double value) {
+  if (special(out, value)) return;
+  char text[32];
+  auto r = std::to_chars(text, text + sizeof text, value);
+  out.append(text, r.ptr);
+}
+
+void csv_general(std::string& out, double value, int digits) {
+  if (special(out, value)) return;
+  char text[64];
+  auto r = std::to_chars(text, text + sizeof text, value, std::chars_format::general, digits);
+  out.append(text, r.ptr);
+}
+
+CsvFile::~CsvFile() { abandon(); }
+
+bool CsvFile::open(const std::string& path) {
+  abandon();
+  path_ = path;
+  error_.clear();
+  rows_ = 0;
+  buffer_.clear();
+  buffer_.reserve(FLUSH_AT + 4096);
+  std::error_code ec;
+  const auto type = std::filesystem::status(path, ec).type();
+  const bool in_place = !ec && type != std::filesystem::file_type::not_found &&
+                        type != std::filesystem::file_type::regular;
+  write_path_ = in_place ? path : path + PART_SUFFIX;
+  // Binary: "\n" line ends on every platform.
+  fp_ = std::fopen(write_path_.c_str(), "wb");
+  if (!fp_) {
+    fail(errno);
     return false;
   }
-  csv_name = path;
-  csv_failed = false;
-  frames = 0;
   return true;
 }
 
-bool csv_enabled() { return csv_fp != nullptr; }
-
-void csv_begin(const PanelModel& model) {
-  if (!csv_fp) return;
-  columns.clear();
-  for (const auto& c : model.layout().controls)
-    if (is_display(c)) columns.push_back(c.id);
-  std::sort(columns.begin(), columns.end());
-  std::string row = "frame";
-  for (int id : columns) row += "," + csv_field(model.find(id)->name);
-  row += "\n";
-  write_row(row);
+void CsvFile::end_row() {
+  buffer_ += '\n';
+  ++rows_;
+  if (buffer_.size() >= FLUSH_AT) flush();
 }
 
-void csv_frame_row(const PanelModel& model) {
-  if (!csv_fp || csv_failed) return;
-  std::string row = std::to_string(++frames);
-  ControlState s;
-  for (int id : columns) {
-    row += ',';
-    const ControlInfo* c = model.find(id);
-    if (!c || !model.state(id, &s) || s.version == 0) continue;  // never shown yet
-    switch (c->type) {
-      case ValueType::Int: row += std::to_string(s.i); break;
-      case ValueType::Double: row += number_field(json_double(s.d)); break;
-      case ValueType::Float: row += number_field(json_float(s.f)); break;
-      case ValueType::Text: row += csv_field(s.text); break;
-      default: break;
+bool CsvFile::flush() {
+  if (!fp_ || failed()) {
+    buffer_.clear();
+    return false;
+  }
+  if (!buffer_.empty()) {
+    errno = 0;
+    const size_t n = std::fwrite(buffer_.data(), 1, buffer_.size(), fp_);
+    const bool ok = n == buffer_.size();
+    buffer_.clear();
+    if (!ok) {
+      fail(errno);
+      return false;
     }
   }
-  row += "\n";
-  write_row(row);
+  errno = 0;
+  if (std::fflush(fp_) != 0) {
+    fail(errno);
+    return false;
+  }
+  return true;
 }
 
-void csv_close() {
-  if (csv_fp) {
-    errno = 0;
-    if (std::fclose(csv_fp) != 0 && !csv_failed) csv_write_failed(errno);
+bool CsvFile::commit() {
+  if (!fp_) return false;
+  flush();
+  errno = 0;
+  const int closed = std::fclose(fp_);
+  fp_ = nullptr;
+  if (closed != 0 && !failed()) fail(errno);
+  if (!failed() && write_path_ != path_) {
+    std::error_code ec;
+    std::filesystem::rename(write_path_, path_, ec);
+    if (ec && std::filesystem::exists(path_)) {
+      // Where a rename does not replace a file (Windows), the old export
+      // gives way to the new one.
+      ec.clear();
+      std::filesystem::remove(path_, ec);
+      if (!ec) std::filesystem::rename(write_path_, path_, ec);
+    }
+    if (ec) error_ = "cannot write CSV file " + path_ + ": " + ec.message();
   }
-  csv_fp = nullptr;
-  columns.clear();
-  frames = 0;
+  if (failed()) {
+    if (write_path_ != path_) std::remove(write_path_.c_str());
+    return false;
+  }
+  return true;
+}
+
+void CsvFile::abandon() {
+  buffer_.clear();
+  if (!fp_) return;
+  std::fclose(fp_);
+  fp_ = nullptr;
+  if (write_path_ != path_) std::remove(write_path_.c_str());
+}
+
+void CsvFile::fail(int err) {
+  if (failed()) return;
+  error_ = "cannot write CSV file " + path_ + ": " + (err != 0 ? std::strerror(err) : "write failed");
 }
 
 }  // namespace rt

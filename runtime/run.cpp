@@ -11,15 +11,18 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <clocale>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "runtime/com_port.h"
 #include "runtime/context.h"
-#include "runtime/csv.h"
+#include "runtime/export_job.h"
+#include "runtime/panel_csv.h"
 #include "runtime/link_replay_port.h"
 #include "runtime/outcome.h"
 #include "runtime/panel_file.h"
@@ -62,7 +65,13 @@ const char USAGE[] =
     "  --events FILE   scripted operator input: lines of '<n> <PANEL_NAME> [<value>]'\n"
     "  --speed X       playback speed 0.001 to 1000: playback waits are divided by X;\n"
     "                  0 = no waits\n"
-    "  --csv FILE      after each good frame, one CSV row of every display's value\n"
+    "  --csv FILE      one CSV row per good frame: every decoded value, with units\n"
+    "                  (columns: docs/csv.md)\n"
+    "  --csv-samples FILE  the fast samples, one CSV row each (frame, trace, index, value)\n"
+    "  --csv-spectra FILE  both spectra as CSV when the run ends\n"
+    "  --csv-failures  a --csv row for each failed frame too (status, offset)\n"
+    "  --csv-hex       a --csv column with the frame's bytes in hex\n"
+    "  --csv-panel FILE    after each good frame, one CSV row of every display's value\n"
     "  --link-replay FILE  the bytes of a live recording through the live receiver\n"
     "                  (escapes undone), at the link's pace divided by --speed;\n"
     "                  nothing is sent or recorded\n"
@@ -77,7 +86,8 @@ struct Options {
   std::string port;
   std::string trace;
   std::string events;
-  std::string csv;
+  std::string csv_panel;
+  rt::ExportOptions exports;
   std::string link_replay;
   std::string log;
   std::string summary;
@@ -107,11 +117,19 @@ int parse_options(int argc, char* argv[], Options* opt) {
       return 0;
     } else if (arg == "--headless") {
       opt->headless = true;
+    } else if (arg == "--csv-failures") {
+      opt->exports.failures = true;
+    } else if (arg == "--csv-hex") {
+      opt->exports.hex = true;
     } else if (arg == "--port" || arg == "--trace" || arg == "--events" || arg == "--csv" ||
+               arg == "--csv-samples" || arg == "--csv-spectra" || arg == "--csv-panel" ||
                arg == "--link-replay" || arg == "--log" || arg == "--summary") {
       std::string* target = arg == "--port"          ? &opt->port
                             : arg == "--trace"       ? &opt->trace
-                            : arg == "--csv"         ? &opt->csv
+                            : arg == "--csv"         ? &opt->exports.frames_path
+                            : arg == "--csv-samples" ? &opt->exports.samples_path
+                            : arg == "--csv-spectra" ? &opt->exports.spectra_path
+                            : arg == "--csv-panel"   ? &opt->csv_panel
                             : arg == "--link-replay" ? &opt->link_replay
                             : arg == "--log"         ? &opt->log
                             : arg == "--summary"     ? &opt->summary
@@ -141,6 +159,9 @@ int parse_options(int argc, char* argv[], Options* opt) {
     return usage_error("--link-replay plays a recording: it takes no --port");
   if (!opt->link_replay.empty() && !opt->positional.empty())
     return usage_error("--link-replay FILE plays FILE: name no other recording");
+  if ((opt->exports.failures || opt->exports.hex) && opt->exports.frames_path.empty())
+    return usage_error(std::string(opt->exports.failures ? "--csv-failures" : "--csv-hex") +
+                       " adds to the --csv file: name it with --csv FILE");
   return -1;
 }
 
@@ -230,6 +251,68 @@ bool display_available() {
 #endif
 }
 
+// --csv, --csv-samples, --csv-spectra. A recording file is exported on a
+// reader of its own beside the run (export_job.h), with byte offsets;
+// anything that can be read only once (live, a link replay, a pipe) from the
+// frames the station shows. The files are created at start-up, so an
+// unwritable destination stops the program before it starts.
+class AnalysisExport {
+ public:
+  explicit AnalysisExport(const Options& opt) : opt_(opt) {}
+  ~AnalysisExport() {
+    if (job_.joinable()) job_.join();
+  }
+
+  bool start() {
+    if (!opt_.exports.any()) return true;
+    std::string error;
+    if (!from_file()) {
+      if (rt::live_export_open(opt_.exports, &error)) return true;
+      return fail(error);
+    }
+    file_ = std::make_unique<rt::FrameExport>(opt_.exports);
+    if (!file_->open()) return fail(file_->error());
+    job_ = std::thread([this] { result_ = rt::export_recording_into(*file_, opt_.positional[0]); });
+    return true;
+  }
+
+  // After the run: waits for the file's export, or ends the shown frames'.
+  void finish() {
+    if (!opt_.exports.any()) return;
+    if (job_.joinable()) {
+      job_.join();
+      if (!result_.ok) {
+        fail(result_.error);
+        return;
+      }
+      rt::log_info("CSV export of " + std::string(opt_.positional[0]) + ": " + std::to_string(result_.frames) +
+                   " frames, " + std::to_string(result_.failures) + " failed frames, " +
+                   std::to_string(result_.rows) + " rows");
+      return;
+    }
+    std::string error;
+    if (!rt::live_export_close(&error)) fail(error);
+  }
+
+ private:
+  bool from_file() const {
+    if (opt_.positional.size() != 1 || std::string(opt_.positional[0]) == "-") return false;
+    std::error_code ec;
+    return std::filesystem::is_regular_file(opt_.positional[0], ec);
+  }
+  bool fail(const std::string& error) {
+    rt::say(error);
+    rt::log_error(error);
+    rt::note_exit_status(rt::EXIT_OUTPUT_FAILED);
+    return false;
+  }
+
+  const Options& opt_;
+  std::unique_ptr<rt::FrameExport> file_;
+  std::thread job_;
+  rt::ExportResult result_;
+};
+
 }  // namespace
 
 int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
@@ -252,13 +335,15 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
       return EXIT_STARTUP;
     }
   }
-  if (!opt.csv.empty()) {
+  if (!opt.csv_panel.empty()) {
     std::string error;
-    if (!rt::csv_open(opt.csv, &error)) {
+    if (!rt::panel_csv_open(opt.csv_panel, &error)) {
       rt::say(error);
       return EXIT_STARTUP;
     }
   }
+  AnalysisExport analysis(opt);
+  if (!analysis.start()) return rt::EXIT_OUTPUT_FAILED;
   rt::set_speed(opt.speed);
   if (!opt.link_replay.empty()) {
     start_link_replay(opt.link_replay);
@@ -304,15 +389,20 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
       };
       rt::set_window_hooks(std::move(refuse));
     }
+    std::setlocale(LC_NUMERIC, "C");
     status = entry(entry_argc, args.data());
     rt::set_window_hooks(rt::WindowHooks{});
+    analysis.finish();
     rt::session_end(status);
     rt::trace_close();
-    rt::csv_close();
+    rt::panel_csv_close();
     return rt::final_exit_status(status);
   }
 
   QApplication app(qt_argc, qt_argv);
+  // Qt takes the process's locale from the environment: numbers that the
+  // C library writes (trace, saved spectra) keep the point.
+  std::setlocale(LC_NUMERIC, "C");
   rt::PanelWindow* window = nullptr;
   auto on_gui = [&app](auto&& work) {
     QMetaObject::invokeMethod(&app, work, Qt::BlockingQueuedConnection);
@@ -340,8 +430,9 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
   app.exec();
   system->wait();
   rt::set_window_hooks(rt::WindowHooks{});
+  analysis.finish();
   rt::session_end(status);
   rt::trace_close();
-  rt::csv_close();
+  rt::panel_csv_close();
   return rt::final_exit_status(status);
 }

@@ -222,6 +222,19 @@ void transport_set_spectra_writer(SpectraWriter write, void* context) {
   tp().writer_context = context;
 }
 
+bool transport_write_spectra_rows(FILE* out) {
+  SpectraWriter write;
+  void* context;
+  {
+    std::lock_guard lock(tp().mu);
+    write = tp().writer;
+    context = tp().writer_context;
+  }
+  if (!write) return false;
+  write(context, out);
+  return true;
+}
+
 void transport_request_spectra(const std::string& path) {
   std::lock_guard lock(tp().mu);
   tp().spectra_request = path;

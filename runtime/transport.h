@@ -104,6 +104,11 @@ RecordingState transport_recording_state();
 using SpectraWriter = void (*)(void* context, FILE* out);
 void transport_set_spectra_writer(SpectraWriter write, void* context);
 
+// Writes the exporter's rows (no `#` lines) to `out` on the calling thread,
+// which must be the system's or run when it has ended. False when the
+// program registered no exporter.
+bool transport_write_spectra_rows(FILE* out);
+
 // The window asks for the spectra to be saved to `path` (GUI thread); the
 // system's thread writes the file at its next poll or while held paused.
 void transport_request_spectra(const std::string& path);

@@ -10,7 +10,8 @@
 #include <vector>
 
 #include "runtime/context.h"
-#include "runtime/csv.h"
+#include "runtime/export_job.h"
+#include "runtime/panel_csv.h"
 #include "runtime/model.h"
 #include "runtime/outcome.h"
 #include "runtime/panel_file.h"
@@ -95,6 +96,35 @@ void end_finished_look(PanelModel& m, int id) {
     m.set_attr(count->id, ATTR_DONE_LOOK, 0);
 }
 
+// The analysis export of input that cannot be read again (export_job.h):
+// the frame is the one the hex dump shows, the skipped count the one shown
+// beside it (the frame pass writes both before the status).
+void export_shown_frame(const PanelModel& m) {
+  if (!live_export_enabled()) return;
+  const ControlInfo* dump = m.find(std::string_view("PANEL_HEXDUMP"));
+  const ControlInfo* skipped = m.find(std::string_view("PANEL_SKIPPED"));
+  std::string text;
+  int nskip = 0;
+  if (!dump || !skipped || !m.get_text(dump->id, &text) || !m.get_int(skipped->id, &nskip)) return;
+  uint8_t frame[200];
+  int n = 0;
+  auto digit = [](char c) {
+    return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+  };
+  int high = -1;
+  for (char c : text) {
+    const int d = digit(c);
+    if (d < 0) continue;  // the dump's line breaks
+    if (high < 0) {
+      high = d;
+    } else if (n < static_cast<int>(sizeof frame)) {
+      frame[n++] = static_cast<uint8_t>(high << 4 | d);
+      high = -1;
+    }
+  }
+  if (n == static_cast<int>(sizeof frame)) live_export_frame(frame, nskip);
+}
+
 }  // namespace
 
 bool quit_pending() {
@@ -175,7 +205,7 @@ int LoadPanel(int parent, const char* file, int resource) {
   s.panel_name = file;
   const ControlInfo* quit = s.model->find(std::string_view("PANEL_QUIT"));
   s.quit_id = quit ? quit->id : 0;
-  csv_begin(*s.model);
+  panel_csv_begin(*s.model);
   watch_panel(*s.model);
   return PANEL_HANDLE;
 }
@@ -318,8 +348,11 @@ int SetCtrlVal(int panel, int ctrl, const char* value) {
     }
     if (!ui().input_ended) ui().ended_at_pass = -1;
     if (text == GOOD_FRAME_TEXT) {
-      csv_frame_row(*m);
+      panel_csv_frame_row(*m);
+      export_shown_frame(*m);
       transport_good_frame();
+    } else {
+      live_export_status(text);
     }
     watch_status(text);
   }

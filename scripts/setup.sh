@@ -9,10 +9,20 @@ packages=(
   qt6-base-dev qt6-serialport-dev qt6-tools-dev libqt6opengl6-dev
   libqcustomplot-dev libqcustomplot2.1-qt6
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth python3 time
+  xvfb xauth python3 time locales
 )
 
 scripts/install-packages.sh "${packages[@]}"
+
+# A locale that writes numbers with a decimal comma, for the test that the
+# CSV export keeps the point whatever the locale.
+if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+  sudo_cmd=""
+  [ "$(id -u)" -ne 0 ] && sudo_cmd=sudo
+  $sudo_cmd sed -i 's/^# *\(de_DE.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  grep -q '^de_DE.UTF-8 UTF-8' /etc/locale.gen || echo 'de_DE.UTF-8 UTF-8' | $sudo_cmd tee -a /etc/locale.gen >/dev/null
+  $sudo_cmd locale-gen >/dev/null
+fi
 
 build_type=${BUILD_TYPE:-RelWithDebInfo}
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE="$build_type"

@@ -38,6 +38,7 @@
 #include "runtime/display_format.h"
 #include "runtime/model.h"
 #include "runtime/qt/axis_inputs.h"
+#include "runtime/qt/csv_export.h"
 #include "runtime/qt/health_bar.h"
 #include "runtime/qt/layout.h"
 #include "runtime/qt/limit_look.h"
@@ -216,6 +217,7 @@ void PanelWindow::build_frame() {
   recording_ = std::make_unique<RecordingStatus>(bar, frame_->statusBar());
   auto say = [this](const QString& message) { frame_->statusBar()->showMessage(message, MESSAGE_MS); };
   new OpenRecording(frame_, bar, say);  // owned by the window
+  new CsvExport(frame_, bar, say);      // owned by the window
   add_save_actions(bar, frame_, [this](const QString& message) {
     frame_->statusBar()->showMessage(message, MESSAGE_MS);
     if (message.contains(QStringLiteral(" not saved"))) log_warning(message.toStdString());

@@ -1,4 +1,4 @@
-// --csv FILE through the built program: one row per good frame, the columns
+// --csv-panel FILE through the built program: one row per good frame, the columns
 // in identifier order, each value what the trace last gave that display.
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/panel.h"
-#include "runtime/csv.h"
+#include "runtime/panel_csv.h"
 #include "runtime/model.h"
 #include "runtime/panel_file.h"
 #include "support/files.h"
@@ -134,7 +134,7 @@ struct CsvRun {
 };
 
 CsvRun run_with_csv(const TempDir& dir, const std::vector<std::string>& extra) {
-  std::vector<std::string> args{"--speed", "0", "--trace", "trace.jsonl", "--csv", "out.csv"};
+  std::vector<std::string> args{"--speed", "0", "--trace", "trace.jsonl", "--csv-panel", "out.csv"};
   args.insert(args.end(), extra.begin(), extra.end());
   args.push_back("rec.dat");
   CsvRun r;
@@ -219,7 +219,7 @@ TEST(CsvExport, an_unwritable_file_fails_start_up_naming_it) {
   testing_files::write_file(dir.file("rec.dat"), varied_recording(2));
   const auto r = testing_process::run(
       testing_process::vst_gse(),
-      {"--headless", "--speed", "0", "--csv", dir.file("no/such/dir/out.csv"), "rec.dat"},
+      {"--headless", "--speed", "0", "--csv-panel", dir.file("no/such/dir/out.csv"), "rec.dat"},
       dir.path(), 60.0, {"QT_QPA_PLATFORM=offscreen"});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_NE(r.out.find("no/such/dir/out.csv"), std::string::npos) << r.out;

@@ -332,7 +332,7 @@ TEST(OutputLoss, trace_and_csv_write_errors_are_said_and_end_the_run_with_status
   const OutputCase cases[] = {
       {"trace on a full device", {"--trace", "/dev/full"},
        "vst_gse: cannot write trace file /dev/full: No space left on device; the trace ends there\n"},
-      {"CSV on a full device", {"--csv", "/dev/full"},
+      {"panel CSV on a full device", {"--csv-panel", "/dev/full"},
        "vst_gse: cannot write CSV file /dev/full: No space left on device; the export ends there\n"},
   };
   for (const auto& c : cases) {

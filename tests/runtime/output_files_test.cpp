@@ -8,7 +8,7 @@
 #include <string>
 
 #include "app/panel.h"
-#include "runtime/csv.h"
+#include "runtime/panel_csv.h"
 #include "runtime/testing.h"
 #include "runtime/trace.h"
 #include "runtime/transport.h"
@@ -37,12 +37,12 @@ TEST(OutputFiles, are_written_byte_for_byte_with_lf_line_ends) {
       {"csv export",
        [](const std::string& path) {
          std::string error;
-         ASSERT_TRUE(rt::csv_open(path, &error)) << error;
+         ASSERT_TRUE(rt::panel_csv_open(path, &error)) << error;
          const int panel = LoadPanel(0, "gse.uir", PANEL);
          ASSERT_GT(panel, 0) << PanelErrorText();
          SetCtrlVal(panel, PANEL_HEXDUMP, "EB 90\n00 01");
          SetCtrlVal(panel, PANEL_STATUS, " ");  // a good frame: one row
-         rt::csv_close();
+         rt::panel_csv_close();
        },
        ",\"EB 90\n00 01\","},
       {"saved spectra",
