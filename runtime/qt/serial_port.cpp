@@ -144,7 +144,16 @@ class QtSerialPort : public ComPort {
         return static_cast<unsigned char>(byte);
       }
       const int wait_ms = ms_until(deadline);
-      if (wait_ms == 0 && asked) return COM_ERR_TIMEOUT;
+      if (wait_ms == 0 && asked) {
+        // The time-out has run out. One last look before saying so: on a
+        // loaded machine this thread may have been held up past the
+        // deadline while bytes came, and a time-out in the middle of a
+        // frame drops that frame.
+        if (port_->waitForReadyRead(0) && port_->bytesAvailable() > 0 && port_->getChar(&byte))
+          return static_cast<unsigned char>(byte);
+        port_->clearError();
+        return COM_ERR_TIMEOUT;
+      }
       if (interrupted()) return COM_ERR_TIMEOUT;
       if (port_->waitForReadyRead(std::min(wait_ms, SLICE_MS))) continue;
       const QSerialPort::SerialPortError error = port_->error();
