@@ -38,8 +38,14 @@ class ComPort {
 // one, OpenComConfig fails.
 void set_com_port(std::shared_ptr<ComPort> port);
 // The device that "COM1" stands for (--port).
+// Set and read on the system's thread (or before it starts).
 void set_com_path(const std::string& path);
 const std::string& com_path();
+// A copy of it for any other thread (the window's title and health bar).
+std::string com_device();
+// True from a successful OpenComConfig until CloseCom: a live link is in use
+// (lost or not). Any thread.
+bool com_in_use();
 
 // Bytes that ComRdByte has returned since start-up (the drain's included).
 // Counted on the system's thread without a lock; any thread may read it.

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "runtime/com_port.h"
@@ -38,6 +39,7 @@ SerialState& serial() {
 // Written by the system's thread alone, so a plain load and store count a
 // byte: no locked instruction on the path every byte takes.
 std::atomic<uint64_t> bytes_read{0};
+std::atomic<bool> in_use{false};
 // Reads fail: the port is gone until it comes back (the system's thread).
 bool port_lost = false;
 
@@ -66,7 +68,20 @@ void read_failed(ComPort* p, int got) {
 }  // namespace
 
 void set_com_port(std::shared_ptr<ComPort> port) { serial().port = std::move(port); }
-void set_com_path(const std::string& path) { serial().path = path; }
+std::mutex& path_mutex() {
+  static std::mutex mu;
+  return mu;
+}
+
+void set_com_path(const std::string& path) {
+  std::lock_guard lock(path_mutex());
+  serial().path = path;
+}
+bool com_in_use() { return in_use.load(); }
+std::string com_device() {
+  std::lock_guard lock(path_mutex());
+  return serial().path;
+}
 const std::string& com_path() { return serial().path; }
 uint64_t com_bytes_read() { return bytes_read.load(std::memory_order_relaxed); }
 
@@ -75,6 +90,7 @@ void reset_serial_for_tests() {
   if (s.port && s.open) s.port->close();
   s = SerialState{};
   bytes_read.store(0);
+  in_use.store(false);
   port_lost = false;
 }
 
@@ -112,6 +128,7 @@ int OpenComConfig(int port, const char* device, long baud, int parity, int data_
     s.port->set_interrupt(quit_pending);
     result = s.port->open(s.path, baud, parity, data_bits, stop_bits);
     s.open = result >= 0;
+    in_use.store(s.open);
     s.system_error = s.open ? 0 : s.port->system_error();
     s.error_text = s.open ? "" : s.port->error_text();
   }
@@ -171,6 +188,7 @@ int CloseCom(int port) {
   if (!p) return COM_ERR_NOT_OPEN;
   p->close();
   s.open = false;
+  in_use.store(false);
   return 0;
 }
 
