@@ -20,7 +20,8 @@ DialogAnswerer& answerer() {
   static DialogAnswerer a;
   return a;
 }
-bool unattended_run = false;  // offscreen: nobody sees the dialogs
+// Qt's offscreen platform: nobody sees the dialogs.
+bool unattended_run() { return QGuiApplication::platformName() == QStringLiteral("offscreen"); }
 
 void write_out(const QDialog* dialog) {
   std::fprintf(stderr, "vst_gse: dialog %s: %s\n", qPrintable(dialog->objectName()),
@@ -52,7 +53,7 @@ QString dialog_text(const QDialog* dialog) {
 }
 
 bool run_dialog(QDialog* dialog, bool unattended) {
-  if (!answerer() && unattended_run) {
+  if (!answerer() && unattended_run()) {
     write_out(dialog);
     return unattended;
   }
@@ -66,7 +67,6 @@ bool run_dialog(QDialog* dialog, bool unattended) {
 
 void install_answers_from_environment() {
   const QString list = qEnvironmentVariable("VST_GSE_DIALOG_ANSWERS");
-  unattended_run = QGuiApplication::platformName() == QStringLiteral("offscreen");
   if (list.isNull()) return;
   auto answers = std::make_shared<QStringList>(list.split(QLatin1Char(','), Qt::SkipEmptyParts));
   set_dialog_answerer([answers](QDialog* dialog) {

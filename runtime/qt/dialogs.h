@@ -35,8 +35,7 @@ bool run_dialog(QDialog* dialog, bool unattended);
 // labels, joined by " | ".
 QString dialog_text(const QDialog* dialog);
 
-// Reads VST_GSE_DIALOG_ANSWERS (see above) and notes the offscreen
-// platform. Call once the application exists.
+// Reads VST_GSE_DIALOG_ANSWERS (see above); does nothing when it is unset.
 void install_answers_from_environment();
 
 }  // namespace rt

@@ -96,6 +96,13 @@ TEST_F(WindowExtras, live_mode_has_no_playback_menu) {
   auto panel = open_panel("");
   ASSERT_TRUE(panel);
   EXPECT_EQ(frame_of(*panel)->menuBar()->findChild<QMenu*>("playbackMenu"), nullptr);
+  // A picture for a person to look at: the File menu open.
+  auto* file = frame_of(*panel)->menuBar()->findChild<QMenu*>("fileMenu");
+  file->popup(panel->top()->mapToGlobal(QPoint(0, 0)));
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(file));
+  const std::string out = testing_files::bin_dir() + "/desktop_file_menu.png";
+  EXPECT_TRUE(file->grab().save(QString::fromStdString(out))) << out;
+  file->hide();
 }
 
 TEST_F(WindowExtras, each_shortcut_triggers_its_action) {

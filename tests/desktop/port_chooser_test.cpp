@@ -11,6 +11,7 @@
 #include "runtime/qt/port_chooser.h"
 #include "runtime/qt/startup_dialogs.h"
 #include "runtime/qt/dialogs.h"
+#include "support/files.h"
 #include "support/pty.h"
 
 namespace {
@@ -104,6 +105,24 @@ TEST(PortChooser, startup_failure_offers_retry_and_remembers_the_choice) {
     EXPECT_EQ(device, c.accept ? "/dev/ttyUSB0" : "") << c.name;
     EXPECT_EQ(rt::remembered_port(), c.accept ? "/dev/ttyUSB0" : "") << c.name;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// A picture for a person to look at: the chooser after a failed start, with
+// two adapters listed (bin/port_chooser.png), and the window's File menu
+// (bin/desktop_file_menu.png is made by the menus test).
+TEST(PortChooser, picture_of_the_chooser) {
+  FakePorts fake;
+  fake.ports = {USB0, ACM0};
+  PortChooser chooser("COM1 (/dev/ttyS0) cannot be opened: No such file or directory.", "/dev/ttyS0", "Retry",
+                      fake.lister());
+  chooser.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&chooser));
+  const std::string out = testing_files::bin_dir() + "/port_chooser.png";
+  EXPECT_TRUE(chooser.grab().save(QString::fromStdString(out))) << out;
 }
 
 }  // namespace
