@@ -39,6 +39,7 @@
 #include "runtime/display_format.h"
 #include "runtime/model.h"
 #include "runtime/qt/axis_inputs.h"
+#include "runtime/qt/connect_to.h"
 #include "runtime/qt/health_bar.h"
 #include "runtime/qt/layout.h"
 #include "runtime/qt/limit_look.h"
@@ -250,6 +251,7 @@ void PanelWindow::build_frame() {
   frame_->resize(panel_size);
   layout_ = std::make_unique<WindowLayout>(frame_, top_, bar, [this] { restyle(); });
   layout_->restore();
+  add_connect_to(frame_);
   build_menus(frame_);
 }
 
