@@ -31,6 +31,17 @@ class ComPort {
   // True while the port is closed by a failure and not yet open again (a
   // read then waits out its time-out and tries to reopen it).
   virtual bool lost() const { return false; }
+  // Whether the port can move to another device (switch_device).
+  virtual bool can_switch() const { return false; }
+  // Moves the port to `path` with the line settings it was opened with, as
+  // if its device had vanished and `path` had come back in its place: bytes
+  // already taken off the old device are still handed out first. Returns 0
+  // when `path` opened, else a negative status (error_text says why) and the
+  // port stays lost: every later read tries `path` again until it opens.
+  virtual int switch_device(const std::string& path) {
+    (void)path;
+    return -2;  // COM_ERR_OPEN_FAILED: this port has one device only
+  }
 };
 
 // The port that the next OpenComConfig uses: the program installs the
@@ -38,8 +49,26 @@ class ComPort {
 // one, OpenComConfig fails.
 void set_com_port(std::shared_ptr<ComPort> port);
 // The device that "COM1" stands for (--port).
+// Set and read on the system's thread (or before it starts).
 void set_com_path(const std::string& path);
 const std::string& com_path();
+// A copy of it for any other thread (the window's title and health bar).
+std::string com_device();
+// True from a successful OpenComConfig until CloseCom: a live link is in use
+// (lost or not). Any thread.
+bool com_in_use();
+
+// Connect to...: moves COM1 to `device` during a live session. The switch is
+// made on the system's thread, at its next ComRdByte (a read waiting on the
+// old device ends at once): the old device is left, `device` is opened, and
+// that read fails once, as when a port is lost, so the system starts a fresh
+// frame while the recording goes on. A device that does not open counts as a
+// lost port and is tried again by every later read until it opens. Logged
+// ("Connect to NEW (was OLD)"). Returns false, and asks nothing, when no
+// live link that can change device is open. Any thread.
+bool request_com_switch(const std::string& device);
+// True while a live link that can change device is open. Any thread.
+bool com_switchable();
 
 // Bytes that ComRdByte has returned since start-up (the drain's included).
 // Counted on the system's thread without a lock; any thread may read it.

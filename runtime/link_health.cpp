@@ -152,6 +152,11 @@ void LinkHealth::on_port_returned(double t_s) {
   ref_s_ = t_s;
 }
 
+void LinkHealth::on_port_switched(bool opened, double t_s) {
+  port_lost_ = !opened;
+  if (opened) ref_s_ = t_s;
+}
+
 void LinkHealth::set_paused(bool paused, double t_s) {
   if (paused == paused_) return;
   paused_ = paused;

@@ -122,6 +122,10 @@ class LinkHealth {
   void on_skipped(long long nskip, double t_s);
   void on_port_lost(double t_s);
   void on_port_returned(double t_s);
+  // The operator moved the port to another device. `opened`: the new device
+  // opened, and the link is judged afresh from now, as after a return; else
+  // the port counts as lost until it opens. Neither counts as a port loss.
+  void on_port_switched(bool opened, double t_s);
   // Playback: the operator's pause, and the speed (thresholds stretch by
   // 1 / speed below 1; 0 = no waits).
   void set_paused(bool paused, double t_s);

@@ -55,7 +55,12 @@ std::string find_panel_file(const std::string& name, std::string* tried) {
   } else {
     places.push_back(name);
     std::string exe = executable_dir();
-    if (!exe.empty()) places.push_back(exe + "/" + name);
+    if (!exe.empty()) {
+      places.push_back(exe + "/" + name);
+      // Installed: bin/vst_gse finds share/vst_gse beside bin, wherever the
+      // tree was unpacked.
+      places.push_back(exe + "/../share/vst_gse/" + name);
+    }
     places.push_back(std::string(GSE_DATA_DIR) + "/" + name);
   }
   std::string list;

@@ -26,7 +26,11 @@
 #include "runtime/link_replay_port.h"
 #include "runtime/outcome.h"
 #include "runtime/panel_file.h"
+#include "runtime/qt/dialogs.h"
+#include "runtime/qt/port_chooser.h"
 #include "runtime/qt/serial_port.h"
+#include "runtime/qt/startup_dialogs.h"
+#include "runtime/serial.h"
 #include "runtime/qt/window.h"
 #include "runtime/replay.h"
 #include "runtime/script.h"
@@ -183,8 +187,9 @@ int load_event_script(const std::string& path) {
 }
 
 // --link-replay FILE: the file must be a recording that can be read, else
-// the start-up fails as for a playback file. Returns -1 when it can.
-int check_link_replay(const std::string& path) {
+// the start-up fails as for a playback file. Returns -1 when it can, else
+// the status with the reason in *reason.
+int check_link_replay(const std::string& path, std::string* reason_out) {
   std::error_code ec;
   const auto type = std::filesystem::status(path, ec).type();
   std::FILE* probe = ec || type != std::filesystem::file_type::regular ? nullptr : std::fopen(path.c_str(), "rb");
@@ -194,6 +199,7 @@ int check_link_replay(const std::string& path) {
                                                                              : std::strerror(errno);
     rt::say("Cannot open input file " + path);
     std::fprintf(stderr, "vst_gse: %s: %s\n", path.c_str(), reason.c_str());
+    *reason_out = reason;
     return EXIT_STARTUP;
   }
   std::fclose(probe);
@@ -313,6 +319,31 @@ class AnalysisExport {
   rt::ExportResult result_;
 };
 
+// What made the entry fail at start-up, from the run-time's own account of
+// it (the system's thread, right after the entry returned).
+struct StartupProblem {
+  rt::StartupFailure kind;
+  std::string subject, reason;
+};
+StartupProblem startup_problem(bool live, const char* input) {
+  const std::string panel_error = PanelErrorText();
+  if (!panel_error.empty()) return {rt::StartupFailure::Panel, PANEL_FILE, panel_error};
+  if (live) return {rt::StartupFailure::Port, rt::com_path(), ComErrorText()};
+  return {rt::StartupFailure::Input, input ? input : "", FileErrorText(nullptr)};
+}
+
+// A start-up failure before the window's application runs, shown in a
+// dialog of its own in windowed mode.
+void tell_early_failure(rt::StartupFailure kind, const std::string& subject, const std::string& reason) {
+  int qt_argc = 1;
+  char name[] = "vst_gse";
+  char* qt_argv[] = {name, nullptr};
+  QApplication app(qt_argc, qt_argv);
+  rt::install_answers_from_environment();
+  QString device;
+  rt::tell_startup_failure(kind, QString::fromStdString(subject), QString::fromStdString(reason), &device);
+}
+
 }  // namespace
 
 int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
@@ -327,7 +358,14 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
   int status = parse_options(argc, argv, &opt);
   if (status >= 0) return status;
   if (!opt.events.empty() && (status = load_event_script(opt.events)) >= 0) return status;
-  if (!opt.link_replay.empty() && (status = check_link_replay(opt.link_replay)) >= 0) return status;
+  const bool windowed = !opt.headless && display_available();
+  if (!opt.link_replay.empty()) {
+    std::string reason;
+    if ((status = check_link_replay(opt.link_replay, &reason)) >= 0) {
+      if (windowed) tell_early_failure(rt::StartupFailure::Input, opt.link_replay, reason);
+      return status;
+    }
+  }
   if (!opt.trace.empty()) {
     std::string error;
     if (!rt::trace_open(opt.trace, &error)) {
@@ -349,7 +387,13 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
     start_link_replay(opt.link_replay);
   } else {
     rt::set_com_port(rt::make_qt_serial_port());
-    if (!opt.port.empty()) rt::set_com_path(opt.port);
+    if (!opt.port.empty()) {
+      rt::set_com_path(opt.port);
+    } else if (windowed && opt.positional.empty()) {
+      // The port the operator chose last in the window (the port chooser).
+      const QString remembered = rt::remembered_port();
+      if (!remembered.isEmpty()) rt::set_com_path(remembered.toStdString());
+    }
     // The window's transport shows the position in this file; none in live mode.
     rt::transport_set_source(opt.positional.size() == 1 ? opt.positional[0] : "");
   }
@@ -403,6 +447,7 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
   // Qt takes the process's locale from the environment: numbers that the
   // C library writes (trace, saved spectra) keep the point.
   std::setlocale(LC_NUMERIC, "C");
+  rt::install_answers_from_environment();
   rt::PanelWindow* window = nullptr;
   auto on_gui = [&app](auto&& work) {
     QMetaObject::invokeMethod(&app, work, Qt::BlockingQueuedConnection);
@@ -422,8 +467,24 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
   rt::set_window_hooks(std::move(hooks));
 
   status = 0;
+  const bool live = opt.positional.empty() && opt.link_replay.empty();
   std::unique_ptr<QThread> system(QThread::create([&] {
-    status = entry(entry_argc, args.data());
+    // A start-up failure is also shown in a dialog; a port that cannot be
+    // opened can be retried, on the same device or another, from the start.
+    for (;;) {
+      status = entry(entry_argc, args.data());
+      if (status != EXIT_STARTUP) break;
+      const StartupProblem p = startup_problem(live, opt.positional.empty() ? nullptr : opt.positional[0]);
+      QString device;
+      bool retry = false;
+      on_gui([&] {
+        retry = rt::tell_startup_failure(p.kind, QString::fromStdString(p.subject),
+                                         QString::fromStdString(p.reason), &device);
+      });
+      if (!retry) break;
+      rt::set_com_path(device.toStdString());
+      rt::log_info("Operator: retry with COM1 on " + device.toStdString());
+    }
     QMetaObject::invokeMethod(&app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
   }));
   system->start();

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "runtime/com_port.h"
@@ -38,8 +39,15 @@ SerialState& serial() {
 // Written by the system's thread alone, so a plain load and store count a
 // byte: no locked instruction on the path every byte takes.
 std::atomic<uint64_t> bytes_read{0};
+std::atomic<bool> in_use{false};
 // Reads fail: the port is gone until it comes back (the system's thread).
 bool port_lost = false;
+// Connect to...: the device asked for, taken by the system's thread at its
+// next read. The flag is looked at on every read: a plain load.
+std::atomic<bool> switchable{false};
+std::atomic<bool> switch_wanted{false};
+std::mutex switch_mutex;
+std::string switch_path;  // under switch_mutex
 
 void port_back() {
   port_lost = false;
@@ -63,10 +71,55 @@ void read_failed(ComPort* p, int got) {
   }
 }
 
+// Ends a wait on the port early: a quit, or a device switch asked for.
+bool port_interrupted() { return quit_pending() || switch_wanted.load(std::memory_order_relaxed); }
+
+// Makes the switch asked for: the read that meets it fails once, as a lost
+// port's would, and the next ones read the new device.
+int switch_device(ComPort* p) {
+  std::string next;
+  {
+    std::lock_guard lock(switch_mutex);
+    next = switch_path;
+    switch_wanted.store(false);
+  }
+  SerialState& s = serial();
+  const std::string was = s.path;
+  set_com_path(next);
+  const bool opened = p->switch_device(next) >= 0;
+  s.system_error = opened ? 0 : p->system_error();
+  s.error_text = opened ? "" : p->error_text();
+  // Not opened: lost until it opens, and its return is logged then.
+  port_lost = !opened;
+  watch_port_switched(was, next, s.error_text);
+  return COM_ERR_IO;
+}
+
 }  // namespace
 
 void set_com_port(std::shared_ptr<ComPort> port) { serial().port = std::move(port); }
-void set_com_path(const std::string& path) { serial().path = path; }
+std::mutex& path_mutex() {
+  static std::mutex mu;
+  return mu;
+}
+
+void set_com_path(const std::string& path) {
+  std::lock_guard lock(path_mutex());
+  serial().path = path;
+}
+bool request_com_switch(const std::string& device) {
+  if (!switchable.load() || device.empty()) return false;
+  std::lock_guard lock(switch_mutex);
+  switch_path = device;
+  switch_wanted.store(true);
+  return true;
+}
+bool com_switchable() { return switchable.load(); }
+bool com_in_use() { return in_use.load(); }
+std::string com_device() {
+  std::lock_guard lock(path_mutex());
+  return serial().path;
+}
 const std::string& com_path() { return serial().path; }
 uint64_t com_bytes_read() { return bytes_read.load(std::memory_order_relaxed); }
 
@@ -75,7 +128,10 @@ void reset_serial_for_tests() {
   if (s.port && s.open) s.port->close();
   s = SerialState{};
   bytes_read.store(0);
+  in_use.store(false);
   port_lost = false;
+  switchable.store(false);
+  switch_wanted.store(false);
 }
 
 }  // namespace rt
@@ -109,9 +165,12 @@ int OpenComConfig(int port, const char* device, long baud, int parity, int data_
   } else {
     // A quit cuts the port's waits short: a silent link, a stream that never
     // pauses and a vanished device all let the service loop reach the quit.
-    s.port->set_interrupt(quit_pending);
+    // A device switch asked for (Connect to...) cuts them short too.
+    s.port->set_interrupt(port_interrupted);
     result = s.port->open(s.path, baud, parity, data_bits, stop_bits);
     s.open = result >= 0;
+    in_use.store(s.open);
+    switchable.store(s.open && s.port->can_switch());
     s.system_error = s.open ? 0 : s.port->system_error();
     s.error_text = s.open ? "" : s.port->error_text();
   }
@@ -134,13 +193,16 @@ int SetComTime(int port, double timeout_s) {
 int ComRdByte(int port) {
   ComPort* p = port_for(port);
   if (!p) return COM_ERR_NOT_OPEN;
+  if (switch_wanted.load(std::memory_order_relaxed)) [[unlikely]] return switch_device(p);
   const int got = p->read_byte();
   if (got >= 0) {
-    // The path every byte takes: a count, and a flag that is almost never set.
+    // The path every byte takes: a count, and flags that are almost never set.
     bytes_read.store(bytes_read.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
     if (port_lost) [[unlikely]] port_back();
     return got;
   }
+  // The wait was cut short for a switch.
+  if (switch_wanted.load(std::memory_order_relaxed)) return switch_device(p);
   read_failed(p, got);
   return got;
 }
@@ -171,6 +233,9 @@ int CloseCom(int port) {
   if (!p) return COM_ERR_NOT_OPEN;
   p->close();
   s.open = false;
+  in_use.store(false);
+  switchable.store(false);
+  switch_wanted.store(false);
   return 0;
 }
 

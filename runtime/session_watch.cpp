@@ -412,6 +412,18 @@ void watch_port_returned(const std::string& path) {
   log_info("port returned: " + path);
 }
 
+void watch_port_switched(const std::string& old_path, const std::string& new_path,
+                         const std::string& error) {
+  {
+    Watch& watch = w();
+    std::lock_guard lock(watch.mu);
+    health(watch).on_port_switched(error.empty(), now_s(watch));
+    watch.port_lost_reason = error;
+  }
+  log_info("Connect to " + new_path + " (was " + old_path + ")");
+  if (!error.empty()) log_error("port lost: " + new_path + " (" + error + ")");
+}
+
 void watch_sent(const unsigned char* bytes, int n, bool ok) {
   if (n <= 0) return;
   std::vector<UplinkMessage> messages;

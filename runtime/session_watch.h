@@ -67,6 +67,11 @@ void watch_input_moved();
 // The port failed (reads fail with `reason`), and came back.
 void watch_port_lost(const std::string& path, const std::string& reason);
 void watch_port_returned(const std::string& path);
+// The operator moved COM1 from `old_path` to `new_path` (Connect to...).
+// `error`: why the new device did not open ("" when it did); it then counts
+// as a lost port, with that reason, until it opens (watch_port_returned).
+void watch_port_switched(const std::string& old_path, const std::string& new_path,
+                         const std::string& error);
 // Bytes the system sent on the port (`ok`: the port took them).
 void watch_sent(const unsigned char* bytes, int n, bool ok);
 

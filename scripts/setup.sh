@@ -10,6 +10,10 @@ packages=(
   libqcustomplot-dev libqcustomplot2.1-qt6
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth python3 time locales
+  # The installable package: icons rendered from the drawing, the Debian
+  # package's dependencies, and the checks of the launcher, the AppStream
+  # metainfo and the manual pages.
+  librsvg2-bin dpkg-dev desktop-file-utils appstream man-db
 )
 
 scripts/install-packages.sh "${packages[@]}"

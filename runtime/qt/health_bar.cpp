@@ -74,6 +74,9 @@ HealthBar::HealthBar() {
   state_->setMinimumWidth(130);
   state_->setAlignment(Qt::AlignCenter);
   state_->setToolTip(QString::fromLatin1(STATE_TIP));
+  port_ = make_label("healthPort", row);
+  port_->setToolTip(QStringLiteral("The serial device of the telemetry link (--port, or the one chosen last in the port chooser)"));
+  port_->setVisible(false);
   reason_ = make_label("healthReason", row);
   reason_->setMinimumWidth(220);
   rates_ = make_label("healthRates", row);
@@ -85,6 +88,11 @@ HealthBar::HealthBar() {
   age_ = make_label("healthAge", row);
   row->addStretch(1);
   bar_ = frame;
+}
+
+void HealthBar::show_port(const QString& device) {
+  set_text(port_, device.isEmpty() ? QString() : QStringLiteral("COM1 = %1").arg(device));
+  if (port_->isHidden() != device.isEmpty()) port_->setVisible(!device.isEmpty());
 }
 
 void HealthBar::draw(const HealthSnapshot& s) {

@@ -9,6 +9,7 @@
 #include "runtime/link_health.h"
 
 class QLabel;
+class QString;
 class QWidget;
 
 namespace rt {
@@ -18,6 +19,10 @@ class HealthBar {
   // Makes the bar (objectName "healthBar"); the caller places and owns it.
   HealthBar();
   QWidget* widget() const { return bar_; }
+
+  // The device COM1 stands for ("COM1 = /dev/ttyUSB0"); empty hides it
+  // (playback).
+  void show_port(const QString& device);
 
   // Shows `s`. Only the texts that changed are set.
   void draw(const HealthSnapshot& s);
@@ -29,6 +34,7 @@ class HealthBar {
  private:
   QWidget* bar_ = nullptr;
   QLabel* state_ = nullptr;     // "healthState"
+  QLabel* port_ = nullptr;      // "healthPort"
   QLabel* reason_ = nullptr;    // "healthReason"
   QLabel* rates_ = nullptr;     // "healthRates"
   QLabel* failures_ = nullptr;  // "healthFailures"

@@ -8,7 +8,9 @@
 // hung up, the adapter vanished) closes the port and is reported only once
 // the read time-out has passed, so a caller that reads in a loop never spins.
 // A read on a port closed by a failure first tries to open the same device
-// again: reception resumes by itself when the device comes back.
+// again: reception resumes by itself when the device comes back. A switch to
+// another device (Connect to...) is the same path: the old device is left as
+// if it had failed, and the new one is the device that comes back.
 //
 // Nothing taken off the device is lost: QSerialPort reads ahead into its own
 // buffer (at most READ_AHEAD_BYTES), and closing the port throws that buffer
@@ -216,6 +218,25 @@ class QtSerialPort : public ComPort {
   int system_error() const override { return system_error_; }
   std::string error_text() const override { return error_text_; }
   bool lost() const override { return lost_; }
+  bool can_switch() const override { return true; }
+
+  // The old device is left as a failure leaves it (its read-ahead kept for
+  // the reader), and the new one stands in its place: a read on a lost port
+  // tries it again until it opens.
+  int switch_device(const std::string& path) override {
+    if (!configured_) {
+      fail(EINVAL, "cannot open " + path + ": the port was never opened");
+      return COM_ERR_NOT_OPEN;
+    }
+    if (port_ && port_->isOpen()) {
+      const QByteArray ahead = port_->readAll();
+      salvaged_.insert(salvaged_.end(), ahead.begin(), ahead.end());
+      port_->close();
+    }
+    path_ = path;
+    lost_ = true;
+    return open_configured() ? 0 : COM_ERR_OPEN_FAILED;
+  }
 
  private:
   // Opens path_ with the remembered settings. On failure the port stays

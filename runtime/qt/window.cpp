@@ -35,17 +35,21 @@
 #include <set>
 #include <vector>
 
+#include "runtime/com_port.h"
 #include "runtime/display_format.h"
 #include "runtime/model.h"
 #include "runtime/qt/axis_inputs.h"
+#include "runtime/qt/connect_to.h"
 #include "runtime/qt/csv_export.h"
 #include "runtime/qt/health_bar.h"
 #include "runtime/qt/layout.h"
 #include "runtime/qt/limit_look.h"
 #include "runtime/qt/log_pane.h"
+#include "runtime/qt/menus.h"
 #include "runtime/qt/panel_loader.h"
 #include "runtime/qt/open_recording.h"
 #include "runtime/qt/plots.h"
+#include "runtime/qt/quit_confirm.h"
 #include "runtime/qt/recording_status.h"
 #include "runtime/qt/save_actions.h"
 #include "runtime/qt/stale_marker.h"
@@ -144,6 +148,7 @@ class PanelWindow : public QObject {
   std::unique_ptr<StaleMarker> stale_;
   std::unique_ptr<LogPane> log_;
   uint64_t shown_message_ = 0;
+  QString shown_device_;  // live: the device COM1 stands for, as drawn
   int refreshes_ = 0;
   QTimer timer_;
   QElapsedTimer clock_;
@@ -248,6 +253,8 @@ void PanelWindow::build_frame() {
   frame_->resize(panel_size);
   layout_ = std::make_unique<WindowLayout>(frame_, top_, bar, [this] { restyle(); });
   layout_->restore();
+  add_connect_to(frame_);
+  build_menus(frame_);
 }
 
 void PanelWindow::restyle() {
@@ -260,10 +267,14 @@ void PanelWindow::restyle() {
 void PanelWindow::connect_input(Binding& b) {
   const int id = b.info->id;
   switch (b.info->kind) {
-    case Kind::Button:
-      connect(static_cast<QAbstractButton*>(b.widget), &QAbstractButton::clicked, this,
-              [this, id] { model_.post_event(id); });
+    case Kind::Button: {
+      // The panel's Quit asks first in live mode, as closing the window does.
+      const bool quit = b.info->name == "PANEL_QUIT";
+      connect(static_cast<QAbstractButton*>(b.widget), &QAbstractButton::clicked, this, [this, id, quit] {
+        if (!quit || operator_may_quit(frame_)) model_.post_event(id);
+      });
       break;
+    }
     case Kind::Switch:
       connect(static_cast<QAbstractButton*>(b.widget), &QAbstractButton::clicked, this,
               [this, id](bool on) { model_.post_event(id, on ? 1 : 0); });
@@ -320,6 +331,7 @@ bool PanelWindow::eventFilter(QObject* watched, QEvent* event) {
     // window, after the system has torn down.
     if (closing_) return false;
     event->ignore();
+    if (!operator_may_quit(frame_)) return true;
     if (const ControlInfo* quit = model_.find("PANEL_QUIT")) model_.post_event(quit->id);
     return true;
   }
@@ -390,7 +402,15 @@ void PanelWindow::refresh(bool now) {
 
 void PanelWindow::draw_health() {
   const HealthSnapshot h = watch_health();
+  const bool live = !transport_is_playback() && com_in_use();
+  const QString device = live ? QString::fromStdString(com_device()) : QString();
+  health_->show_port(device);
   health_->draw(h);
+  if (live && device != shown_device_) {
+    shown_device_ = device;
+    drawn_panel_version_ = ~uint64_t{0};  // the title names the device
+    draw_panel();
+  }
   stale_->draw(h.stale, h.age_s);
   log_->poll();
 }
@@ -401,7 +421,12 @@ void PanelWindow::draw_panel() {
   drawn_panel_version_ = pv;
   std::string title = model_.title();
   if (title.empty()) title = model_.layout().title;
-  if (!title.empty()) top()->setWindowTitle(QString::fromStdString(title));
+  if (!title.empty()) {
+    QString shown = QString::fromStdString(title);
+    // Live: the title also says which device COM1 stands for.
+    if (!shown_device_.isEmpty()) shown += QStringLiteral("  [COM1 = %1]").arg(shown_device_);
+    top()->setWindowTitle(shown);
+  }
   if (pv == 0) return;  // DisplayPanel not called yet: leave it to the caller
   if (model_.visible() != top()->isVisible()) {
     if (model_.visible()) show();

@@ -1,0 +1,84 @@
+#include "runtime/qt/dialogs.h"
+
+#include <QAbstractButton>
+#include <QCoreApplication>
+#include <QDialog>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QStringList>
+
+#include <cstdio>
+#include <memory>
+
+namespace rt {
+
+namespace {
+
+DialogAnswerer& answerer() {
+  static DialogAnswerer a;
+  return a;
+}
+// Qt's offscreen platform: nobody sees the dialogs.
+bool unattended_run() { return QGuiApplication::platformName() == QStringLiteral("offscreen"); }
+
+void write_out(const QDialog* dialog) {
+  std::fprintf(stderr, "vst_gse: dialog %s: %s\n", qPrintable(dialog->objectName()),
+               qPrintable(dialog_text(dialog)));
+  std::fflush(stderr);
+}
+
+// A message box answers with the role of the button pressed; other dialogs
+// with accept() or reject().
+bool accepted(QDialog* dialog, int code) {
+  if (auto* box = qobject_cast<QMessageBox*>(dialog)) {
+    const QAbstractButton* pressed = box->clickedButton();
+    if (!pressed) return false;
+    const auto role = box->buttonRole(const_cast<QAbstractButton*>(pressed));
+    return role == QMessageBox::AcceptRole || role == QMessageBox::YesRole;
+  }
+  return code == QDialog::Accepted;
+}
+
+}  // namespace
+
+void set_dialog_answerer(DialogAnswerer a) { answerer() = std::move(a); }
+
+QString dialog_text(const QDialog* dialog) {
+  QStringList parts{dialog->windowTitle()};
+  for (const QLabel* label : dialog->findChildren<QLabel*>())
+    if (!label->text().isEmpty()) parts << label->text();
+  return parts.join(QStringLiteral(" | "));
+}
+
+bool run_dialog(QDialog* dialog, bool unattended) {
+  if (!answerer() && unattended_run()) {
+    write_out(dialog);
+    return unattended;
+  }
+  if (!answerer()) return accepted(dialog, dialog->exec());
+  dialog->show();
+  QCoreApplication::processEvents();
+  const bool yes = answerer()(dialog);
+  dialog->hide();
+  return yes;
+}
+
+void install_answers_from_environment() {
+  const QString list = qEnvironmentVariable("VST_GSE_DIALOG_ANSWERS");
+  if (list.isNull()) return;
+  auto answers = std::make_shared<QStringList>(list.split(QLatin1Char(','), Qt::SkipEmptyParts));
+  set_dialog_answerer([answers](QDialog* dialog) {
+    write_out(dialog);
+    if (answers->isEmpty()) return false;
+    const QString answer = answers->takeFirst();
+    if (answer.startsWith(QStringLiteral("accept:"))) {
+      if (auto* field = dialog->findChild<QLineEdit*>()) field->setText(answer.mid(7));
+      return true;
+    }
+    return answer == QStringLiteral("accept");
+  });
+}
+
+}  // namespace rt

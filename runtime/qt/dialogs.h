@@ -1,0 +1,41 @@
+// The one door every modal question and notice of the program goes through,
+// so that tests and unattended runs can see and answer them instead of
+// waiting on an operator. GUI thread only.
+//
+// With no answerer installed a dialog runs as usual (exec). With one, the
+// dialog is shown, the answerer decides, and the dialog is closed at once.
+// The environment variable VST_GSE_DIALOG_ANSWERS installs one for the built
+// program (install_answers_from_environment): a comma-separated list of
+// answers used in order, each "accept", "reject" or "accept:TEXT" (TEXT goes
+// into the dialog's editable field first, e.g. a port's device path); every
+// dialog is also written on standard error as "vst_gse: dialog NAME: TEXT".
+// A dialog beyond the list is rejected. Under Qt's offscreen platform, where
+// nobody can see a dialog, every dialog is written on standard error and
+// given its unattended answer (the one that goes on as the program did before
+// it asked) unless VST_GSE_DIALOG_ANSWERS says otherwise.
+#pragma once
+
+#include <functional>
+
+class QDialog;
+class QString;
+
+namespace rt {
+
+// Returns true when the dialog's answer is the accepting one (its OK, Yes or
+// Retry), false when it is Cancel, No or closed.
+using DialogAnswerer = std::function<bool(QDialog* dialog)>;
+void set_dialog_answerer(DialogAnswerer answerer);
+
+// Runs `dialog` modally (or through the answerer) and returns its answer.
+// `unattended`: the answer when nobody can be asked (see above).
+bool run_dialog(QDialog* dialog, bool unattended);
+
+// The dialog's text as an answerer sees it: its title, then the text of its
+// labels, joined by " | ".
+QString dialog_text(const QDialog* dialog);
+
+// Reads VST_GSE_DIALOG_ANSWERS (see above); does nothing when it is unset.
+void install_answers_from_environment();
+
+}  // namespace rt

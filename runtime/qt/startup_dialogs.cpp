@@ -1,0 +1,48 @@
+#include "runtime/qt/startup_dialogs.h"
+
+#include <QMessageBox>
+#include <QTimer>
+
+#include "runtime/context.h"
+#include "runtime/qt/dialogs.h"
+
+namespace rt {
+
+namespace {
+
+constexpr int QUIT_POLL_MS = 100;
+
+bool choose_port(const QString& subject, const QString& reason, QString* device, const PortLister& lister) {
+  PortChooser chooser(
+      QStringLiteral("COM1 (%1) cannot be opened: %2.\nPlug the adapter in and press Retry, or choose "
+                     "another port. Cancel ends the program.")
+          .arg(subject, reason),
+      subject, QStringLiteral("Retry"), lister);
+  // Ctrl+C or SIGTERM while the operator is away: end as Cancel would.
+  QTimer quit_watch;
+  quit_watch.setInterval(QUIT_POLL_MS);
+  QObject::connect(&quit_watch, &QTimer::timeout, &chooser, [&chooser] {
+    if (quit_pending()) chooser.reject();
+  });
+  quit_watch.start();
+  if (!run_dialog(&chooser, false) || quit_pending() || chooser.device().isEmpty()) return false;
+  *device = chooser.device();
+  remember_port(*device);
+  return true;
+}
+
+}  // namespace
+
+bool tell_startup_failure(StartupFailure kind, const QString& subject, const QString& reason, QString* device,
+                          const PortLister& lister) {
+  if (kind == StartupFailure::Port) return choose_port(subject, reason, device, lister);
+  const QString text = kind == StartupFailure::Input
+                           ? QStringLiteral("Cannot open input file %1: %2").arg(subject, reason)
+                           : QStringLiteral("Cannot load the panel: %1").arg(reason);
+  QMessageBox box(QMessageBox::Critical, QStringLiteral("vst_gse cannot start"), text, QMessageBox::Close);
+  box.setObjectName(QStringLiteral("startupFailure"));
+  run_dialog(&box, true);
+  return false;
+}
+
+}  // namespace rt
