@@ -490,6 +490,8 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
   system->start();
   app.exec();
   system->wait();
+  // A window whose deletion waited for an open question to close goes now.
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   rt::set_window_hooks(rt::WindowHooks{});
   analysis.finish();
   rt::session_end(status);

@@ -7,10 +7,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QStringList>
 
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 namespace rt {
 
@@ -20,6 +22,13 @@ DialogAnswerer& answerer() {
   static DialogAnswerer a;
   return a;
 }
+// The dialogs in run_dialog now, innermost last.
+std::vector<QPointer<QDialog>>& open_dialogs() {
+  static std::vector<QPointer<QDialog>> open;
+  return open;
+}
+const char* const TEARDOWN = "vstGseClosedByTeardown";
+
 // Qt's offscreen platform: nobody sees the dialogs.
 bool unattended_run() { return QGuiApplication::platformName() == QStringLiteral("offscreen"); }
 
@@ -52,7 +61,22 @@ QString dialog_text(const QDialog* dialog) {
   return parts.join(QStringLiteral(" | "));
 }
 
+bool close_open_dialogs() {
+  for (const QPointer<QDialog>& d : open_dialogs()) {
+    if (!d) continue;
+    d->setProperty(TEARDOWN, true);
+    d->reject();
+  }
+  return !open_dialogs().empty();
+}
+
+bool closed_by_teardown(const QDialog* dialog) { return dialog->property(TEARDOWN).toBool(); }
+
 bool run_dialog(QDialog* dialog, bool unattended) {
+  open_dialogs().emplace_back(dialog);
+  struct Closed {
+    ~Closed() { open_dialogs().pop_back(); }
+  } closed;
   if (!answerer() && unattended_run()) {
     write_out(dialog);
     return unattended;
@@ -62,7 +86,7 @@ bool run_dialog(QDialog* dialog, bool unattended) {
   QCoreApplication::processEvents();
   const bool yes = answerer()(dialog);
   dialog->hide();
-  return yes;
+  return yes && !closed_by_teardown(dialog);
 }
 
 void install_answers_from_environment() {

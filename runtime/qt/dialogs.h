@@ -31,6 +31,14 @@ void set_dialog_answerer(DialogAnswerer answerer);
 // `unattended`: the answer when nobody can be asked (see above).
 bool run_dialog(QDialog* dialog, bool unattended);
 
+// A teardown that comes while a dialog is open (a signal during the quit
+// question): answers every open dialog "no" and marks it so. True if one
+// was open: its caller's code is still on the stack, under the dialog's own
+// event loop, so what it uses must not be deleted before that loop ends.
+bool close_open_dialogs();
+// The dialog was closed by close_open_dialogs, not answered.
+bool closed_by_teardown(const QDialog* dialog);
+
 // The dialog's text as an answerer sees it: its title, then the text of its
 // labels, joined by " | ".
 QString dialog_text(const QDialog* dialog);

@@ -24,7 +24,7 @@ bool operator_may_quit(QWidget* parent) {
   box.setEscapeButton(keep);
   (void)stop;
   const bool yes = run_dialog(&box, true);
-  if (!yes) log_info("Operator: quit cancelled, receiving goes on");
+  if (!yes && !closed_by_teardown(&box)) log_info("Operator: quit cancelled, receiving goes on");
   return yes;
 }
 

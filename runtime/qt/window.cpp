@@ -41,6 +41,7 @@
 #include "runtime/qt/axis_inputs.h"
 #include "runtime/qt/connect_to.h"
 #include "runtime/qt/csv_export.h"
+#include "runtime/qt/dialogs.h"
 #include "runtime/qt/health_bar.h"
 #include "runtime/qt/layout.h"
 #include "runtime/qt/limit_look.h"
@@ -549,7 +550,17 @@ void refresh_panel_window(PanelWindow* window) {
   if (window) window->refresh(/*now=*/true);
 }
 
-void destroy_panel_window(PanelWindow* window) { delete window; }
+void destroy_panel_window(PanelWindow* window) {
+  // A quit that comes while the operator's quit question is open (a signal)
+  // closes the question; the window's code that asked is still running
+  // under it, so the window goes once the event loop is back at its level.
+  if (window && close_open_dialogs()) {
+    window->top()->hide();
+    window->deleteLater();
+    return;
+  }
+  delete window;
+}
 
 QWidget* panel_widget(PanelWindow* window) { return window ? window->top() : nullptr; }
 

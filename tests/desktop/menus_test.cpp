@@ -7,6 +7,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPointer>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -21,6 +22,7 @@
 #include "runtime/qt/dialogs.h"
 #include "runtime/qt/menus.h"
 #include "runtime/qt/quit_confirm.h"
+#include "runtime/session_log.h"
 
 namespace {
 
@@ -193,6 +195,34 @@ TEST_F(WindowExtras, quit_asks_in_live_mode_only) {
       EXPECT_TRUE(panel->top()->isVisible()) << c.name << ": the system ends the window, not the close";
     }
   }
+}
+
+// SIGTERM while the quit question is open: the system tears the window down
+// under the question's own event loop. The question closes, nothing is
+// posted or logged as the operator's, and the window goes once the code
+// that asked has returned, not under it.
+TEST_F(WindowExtras, a_teardown_during_the_quit_question_closes_it_and_the_window_outlives_it) {
+  auto panel = open_panel("");
+  ASSERT_TRUE(panel);
+  rt::reset_log_for_tests();
+  QPointer<QWidget> top = panel->top();
+  bool reached_after = false;
+  rt::set_dialog_answerer([&](QDialog*) {
+    rt::destroy_panel_window(panel->window);  // the teardown, on the GUI thread
+    panel->window = nullptr;
+    reached_after = !top.isNull();
+    return true;  // an answer the teardown must override
+  });
+  panel->find<QAbstractButton>("PANEL_QUIT")->click();
+  rt::set_dialog_answerer(nullptr);
+  EXPECT_TRUE(reached_after) << "the window was deleted under the question";
+  ASSERT_FALSE(top.isNull()) << "deleted while its code was still running";
+  EXPECT_FALSE(top->isVisible());
+  int id = 0;
+  EXPECT_FALSE(panel->model->take_event(&id)) << "the closed question is no operator's yes";
+  for (const auto& e : rt::log_entries_since(0)) EXPECT_EQ(e.text.find("quit cancelled"), std::string::npos) << e.text;
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(top.isNull()) << "the window goes once the loop is back at its level";
 }
 
 }  // namespace
