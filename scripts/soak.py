@@ -45,6 +45,7 @@ import stat
 import subprocess
 import sys
 import termios
+import threading
 import time
 import tty
 
@@ -384,13 +385,21 @@ def main():
             mode = rng.choices(["full", "paced", "noise"], weights)[0]
             modes[mode] += 1
             full = disk is not None and rng.random() < a.fill_chance
+            filler = None
             if full:
                 # The file does not grow now: keep the station's input queue
-                # short instead.
-                disk.fill()
+                # short instead. The disk fills beside the relay: filling
+                # 2 GB can take longer than the link's time-out, and a pause
+                # that long in the middle of a frame would rightly cost the
+                # station that frame, which the reference receiver does not
+                # model.
+                filler = threading.Thread(target=disk.fill)
+                filler.start()
                 fills += 1
             piece = relay(sim, port, sent, min(5.0, seconds - (time.monotonic() - seg_start)), stats,
                           (lambda fwd: port.unread()) if full else backlog, mode, rng)
+            if filler is not None:
+                filler.join()
             total += piece
             sent.flush()
             if full and piece == 0:
