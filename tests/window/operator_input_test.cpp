@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "../extras/program_run.h"
+#include "gui_window.h"
 #include "runtime/context.h"
 #include "runtime/qt/window.h"
 #include "runtime/testing.h"
@@ -31,34 +32,7 @@ using testing_trace::Line;
 
 constexpr int WAIT_MS = 60000;  // generous: the machine may be loaded
 
-// The window made through the run-time's hooks on this (the GUI) thread,
-// as the program's start-up makes it.
-struct GuiWindow {
-  rt::PanelWindow* window = nullptr;  // read and written on the GUI thread only
-
-  rt::WindowHooks hooks() {
-    auto on_gui = [](const std::function<void()>& work) {
-      QMetaObject::invokeMethod(qApp, work, Qt::BlockingQueuedConnection);
-    };
-    rt::WindowHooks h;
-    h.create = [this, on_gui](rt::PanelModel& model, const std::string& path, std::string* error) {
-      on_gui([&] { window = rt::create_panel_window(model, path, error); });
-      return window != nullptr;
-    };
-    h.show = [this, on_gui] { on_gui([this] { rt::show_panel_window(window); }); };
-    h.destroy = [this, on_gui] {
-      on_gui([this] {
-        rt::destroy_panel_window(window);
-        window = nullptr;
-      });
-    };
-    return h;
-  }
-  template <class W>
-  W* find(const char* name) const {
-    return rt::panel_widget(window)->findChild<W*>(name);
-  }
-};
+using testing_window::GuiWindow;
 
 // Ends the run however the test ends, running Qt's events meanwhile: the
 // system's thread needs the GUI thread to take the window down.

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "../extras/program_run.h"
+#include "gui_window.h"
 #include "runtime/context.h"
 #include "runtime/qt/position_bar.h"
 #include "runtime/qt/window.h"
@@ -29,29 +30,7 @@ using extras::ProgramRun;
 constexpr int WAIT_MS = 60000;  // generous: the machine may be loaded
 constexpr int FRAMES = 100;
 
-// The window made through the run-time's hooks on this (the GUI) thread.
-struct GuiWindow {
-  rt::PanelWindow* window = nullptr;
-
-  rt::WindowHooks hooks() {
-    auto on_gui = [](const std::function<void()>& work) {
-      QMetaObject::invokeMethod(qApp, work, Qt::BlockingQueuedConnection);
-    };
-    rt::WindowHooks h;
-    h.create = [this, on_gui](rt::PanelModel& model, const std::string& path, std::string* error) {
-      on_gui([&] { window = rt::create_panel_window(model, path, error); });
-      return window != nullptr;
-    };
-    h.show = [this, on_gui] { on_gui([this] { rt::show_panel_window(window); }); };
-    h.destroy = [this, on_gui] {
-      on_gui([this] {
-        rt::destroy_panel_window(window);
-        window = nullptr;
-      });
-    };
-    return h;
-  }
-};
+using testing_window::GuiWindow;
 
 // Ends the run however the test ends, running Qt's events meanwhile.
 struct Finish {

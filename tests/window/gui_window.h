@@ -1,0 +1,44 @@
+// The window of a program run in this process (extras::ProgramRun), made
+// through the run-time's hooks on the test's thread, which is Qt's GUI
+// thread: the system's thread asks for each step and waits for it.
+#pragma once
+
+#include <QApplication>
+#include <QMetaObject>
+
+#include <functional>
+#include <string>
+
+#include "runtime/context.h"
+#include "runtime/qt/window.h"
+
+namespace testing_window {
+
+struct GuiWindow {
+  rt::PanelWindow* window = nullptr;  // read and written on the GUI thread only
+
+  rt::WindowHooks hooks() {
+    auto on_gui = [](const std::function<void()>& work) {
+      QMetaObject::invokeMethod(qApp, work, Qt::BlockingQueuedConnection);
+    };
+    rt::WindowHooks h;
+    h.create = [this, on_gui](rt::PanelModel& model, const std::string& path, std::string* error) {
+      on_gui([&] { window = rt::create_panel_window(model, path, error); });
+      return window != nullptr;
+    };
+    h.show = [this, on_gui] { on_gui([this] { rt::show_panel_window(window); }); };
+    h.destroy = [this, on_gui] {
+      on_gui([this] {
+        rt::destroy_panel_window(window);
+        window = nullptr;
+      });
+    };
+    return h;
+  }
+  template <class W>
+  W* find(const char* name) const {
+    return rt::panel_widget(window)->findChild<W*>(name);
+  }
+};
+
+}  // namespace testing_window
