@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string_view>
 
-#include "app/panel.h"
+#include "ui/panel.h"
 #include "app/service.h"
 #include "display/spectra.h"
 #include "link/reader.h"

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "app/panel.h"
+#include "ui/panel.h"
 #include "display/decoder.h"
 #include "link/frame.h"
 #include "link/reader.h"

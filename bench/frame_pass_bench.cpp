@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/panel.h"
+#include "ui/panel.h"
 #include "bench/bench_frames.h"
 #include "display/decoder.h"
 #include "display/spectra.h"

@@ -3,7 +3,7 @@
 #include <bit>
 #include <cstdio>
 
-#include "app/panel.h"
+#include "ui/panel.h"
 #include "display/hkpg.h"
 #include "link/frame.h"
 #include "runtime/ui.h"

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "app/panel.h"
+#include "ui/panel.h"
 #include "runtime/ui.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "display/spectra.h"
 
-#include "app/panel.h"
+#include "ui/panel.h"
 #include "link/frame.h"
 #include "runtime/ui.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/panel.h"
+#include "ui/panel.h"
 #include "display/decoder.h"
 #include "display/hkpg.h"
 #include "link/frame.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/panel.h"
+#include "ui/panel.h"
 #include "display/hkpg.h"
 #include "panel_fixture.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/panel.h"
+#include "ui/panel.h"
 #include "display/spectra.h"
 #include "panel_fixture.h"
 #include "runtime/ui.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/panel.h"
+#include "ui/panel.h"
 #include "runtime/panel_csv.h"
 #include "runtime/model.h"
 #include "runtime/panel_file.h"

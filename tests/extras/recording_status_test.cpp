@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/panel.h"
+#include "ui/panel.h"
 #include "extras/window_fixture.h"
 #include "runtime/qt/window.h"
 #include "runtime/transport.h"

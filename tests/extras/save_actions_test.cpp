@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/panel.h"
+#include "ui/panel.h"
 #include "extras/window_fixture.h"
 #include "runtime/qt/save_actions.h"
 #include "runtime/qt/window.h"

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/panel.h"
+#include "ui/panel.h"
 #include "program_run.h"
 #include "runtime/context.h"
 #include "runtime/model.h"

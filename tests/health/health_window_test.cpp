@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "app/panel.h"
+#include "ui/panel.h"
 #include "display/decoder.h"
 #include "display/spectra.h"
 #include "link/frame.h"

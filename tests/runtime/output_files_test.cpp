@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "app/panel.h"
+#include "ui/panel.h"
 #include "runtime/panel_csv.h"
 #include "runtime/testing.h"
 #include "runtime/trace.h"

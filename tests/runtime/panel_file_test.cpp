@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/panel.h"
+#include "ui/panel.h"
 #include "runtime/panel_file.h"
 #include "support/builtin_panel.h"
 #include "support/files.h"

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <string>
 
-#include "app/panel.h"
+#include "ui/panel.h"
 #include "runtime/context.h"
 #include "runtime/model.h"
 #include "runtime/outcome.h"

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <memory>
 
-#include "app/panel.h"
+#include "ui/panel.h"
 #include "runtime/memory_port.h"
 #include "runtime/context.h"
 #include "runtime/model.h"

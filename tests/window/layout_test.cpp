@@ -20,7 +20,7 @@
 #include <cmath>
 #include <string>
 
-#include "app/panel.h"
+#include "ui/panel.h"
 #include "runtime/model.h"
 #include "runtime/qt/layout.h"
 #include "runtime/qt/theme.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/panel.h"
+#include "ui/panel.h"
 #include "runtime/model.h"
 #include "runtime/qt/theme.h"
 #include "runtime/qt/window.h"

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/panel.h"
+#include "ui/panel.h"
 #include "runtime/model.h"
 #include "runtime/panel_file.h"
 #include "runtime/qt/layout.h"

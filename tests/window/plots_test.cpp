@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/panel.h"
+#include "ui/panel.h"
 #include "runtime/model.h"
 #include "runtime/qt/plots.h"
 #include "runtime/qt/window.h"

@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "app/panel.h"
+#include "ui/panel.h"
 #include "runtime/model.h"
 #include "runtime/panel_file.h"
 #include "runtime/qt/window.h"
