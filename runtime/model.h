@@ -16,8 +16,8 @@
 #include <string_view>
 #include <vector>
 
-#include "runtime/display_format.h"
-#include "runtime/limits.h"
+#include "present/display_format.h"
+#include "present/limits.h"
 
 namespace rt {
 

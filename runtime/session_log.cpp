@@ -13,15 +13,6 @@
 
 namespace rt {
 
-const char* severity_name(Severity severity) {
-  switch (severity) {
-    case Severity::Info: return "INFO";
-    case Severity::Warning: return "WARN";
-    case Severity::Error: return "ERROR";
-  }
-  return "?";
-}
-
 // ----- Coalescing --------------------------------------------------------------
 
 void LogCoalescer::close(const std::string& text, Storm& storm, std::vector<Line>* out) {

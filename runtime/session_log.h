@@ -20,11 +20,10 @@
 #include <string_view>
 #include <vector>
 
+#include "present/severity.h"
+
 namespace rt {
 
-enum class Severity { Info = 0, Warning = 1, Error = 2 };
-// "INFO", "WARN", "ERROR".
-const char* severity_name(Severity severity);
 
 struct LogEntry {
   uint64_t serial = 0;  // 1, 2, 3, ... in the order the entries were made

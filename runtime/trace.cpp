@@ -22,15 +22,6 @@ bool trace_failed = false;  // a write failed: the trace ends there
 bool trace_memory = false;
 std::vector<std::string> memory_lines;
 
-std::string number_text(double v, int digits) {
-  if (std::isnan(v)) return "\"NaN\"";
-  if (std::isinf(v)) return v > 0 ? "\"Infinity\"" : "\"-Infinity\"";
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "%.*g", digits, v);
-  if (!std::strpbrk(buf, ".eE")) std::strcat(buf, ".0");
-  return buf;
-}
-
 // The first failed write ends the trace: a trace with holes would mislead
 // more than one that stops, and the exit status tells the caller.
 void trace_write_failed(int err) {
@@ -44,31 +35,6 @@ void trace_write_failed(int err) {
 }
 
 }  // namespace
-
-std::string json_double(double v) { return number_text(v, 17); }
-std::string json_float(float v) { return number_text(static_cast<double>(v), 9); }
-
-std::string json_string(std::string_view text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
-}
 
 JsonLine::JsonLine(std::string_view op) : text_("{\"op\":" + json_string(op)) {}
 

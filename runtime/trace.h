@@ -7,14 +7,10 @@
 #include <string>
 #include <string_view>
 
+#include "present/json.h"
+
 namespace rt {
 
-// Number formats shared with the CSV export: ints as they are; doubles with
-// 17 significant digits, floats with 9, always with a '.' or an exponent;
-// NaN and infinities as the strings "NaN", "Infinity", "-Infinity" (quoted).
-std::string json_double(double v);
-std::string json_float(float v);
-std::string json_string(std::string_view text);
 
 // Builds one trace line: {"op":...,"key":value,...}.
 class JsonLine {

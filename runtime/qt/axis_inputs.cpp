@@ -7,7 +7,7 @@
 #include <QStringList>
 #include <QWidget>
 
-#include "runtime/display_format.h"
+#include "present/display_format.h"
 
 namespace rt {
 

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "runtime/display_format.h"
+#include "present/display_format.h"
 
 namespace rt {
 

@@ -4,7 +4,7 @@
 #include <QStatusBar>
 #include <QWidget>
 
-#include "runtime/limits.h"
+#include "present/limits.h"
 #include "runtime/qt/theme.h"
 
 namespace rt {

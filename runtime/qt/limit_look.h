@@ -1,5 +1,5 @@
 // How the window shows the limits of the housekeeping displays (levels come
-// from the model, runtime/limits.h): a display out of its caution range turns
+// from the model, present/limits.h): a display out of its caution range turns
 // amber, out of its alarm range red, and its tooltip gives its ranges and
 // level; the count of displays out of limits stands in the status bar (the
 // link-health bar will take it over). Colours follow the theme. GUI thread

@@ -36,7 +36,7 @@
 #include <vector>
 
 #include "runtime/com_port.h"
-#include "runtime/display_format.h"
+#include "present/display_format.h"
 #include "runtime/model.h"
 #include "runtime/qt/axis_inputs.h"
 #include "runtime/qt/connect_to.h"

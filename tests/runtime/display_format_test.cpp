@@ -1,5 +1,5 @@
 // The number formats of the panel's displays.
-#include "runtime/display_format.h"
+#include "present/display_format.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Limits on display values: ranges read from the panel file, levels with
 // hysteresis, and the log entries of each change, on an injected table.
-#include "runtime/limits.h"
+#include "present/limits.h"
 
 #include <gtest/gtest.h>
 

@@ -13,8 +13,8 @@
 #include <string_view>
 #include <vector>
 
-#include "runtime/display_format.h"
-#include "runtime/session_log.h"
+#include "present/display_format.h"
+#include "present/severity.h"
 
 namespace rt {
 

@@ -1,4 +1,4 @@
-#include "runtime/display_format.h"
+#include "present/display_format.h"
 
 #include <charconv>
 #include <cmath>

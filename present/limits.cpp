@@ -1,4 +1,4 @@
-#include "runtime/limits.h"
+#include "present/limits.h"
 
 #include <algorithm>
 #include <cmath>
