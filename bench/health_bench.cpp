@@ -22,7 +22,7 @@
 #include "runtime/qt/health_bar.h"
 #include "runtime/qt/log_pane.h"
 #include "runtime/qt/stale_marker.h"
-#include "runtime/session_log.h"
+#include "session/session_log.h"
 #include "runtime/session_watch.h"
 #include "runtime/testing.h"
 

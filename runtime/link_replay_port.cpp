@@ -14,7 +14,7 @@
 
 #include "runtime/replay.h"
 #include "runtime/serial.h"
-#include "runtime/session_log.h"
+#include "session/session_log.h"
 #include "runtime/transport.h"
 
 namespace rt {

@@ -4,7 +4,7 @@
 #include <functional>
 #include <utility>
 
-#include "runtime/session_log.h"
+#include "session/session_log.h"
 
 namespace rt {
 

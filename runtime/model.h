@@ -153,7 +153,7 @@ class PanelModel {
 
   // Limits: numeric displays with a caution or alarm range are watched as
   // values are set. Each change of level is logged to the session log
-  // (runtime/session_log.h); the control's state carries its level.
+  // (session/session_log.h); the control's state carries its level.
   int out_of_limits() const;  // displays not at the normal level
   int in_alarm() const;
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "runtime/model.h"
-#include "runtime/outcome.h"
+#include "session/outcome.h"
 #include "runtime/trace.h"
 #include "runtime/transport.h"
 

@@ -4,8 +4,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "runtime/outcome.h"
-#include "runtime/session_log.h"
+#include "session/outcome.h"
+#include "session/session_log.h"
 #include "runtime/session_watch.h"
 #include "runtime/transport.h"
 

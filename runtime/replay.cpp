@@ -10,7 +10,7 @@
 
 #include "runtime/context.h"
 #include "runtime/model.h"
-#include "runtime/session_log.h"
+#include "session/session_log.h"
 #include "runtime/session_watch.h"
 #include "runtime/testing.h"
 #include "runtime/transport.h"

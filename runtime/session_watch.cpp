@@ -12,13 +12,13 @@
 #include <vector>
 
 #include "runtime/com_port.h"
-#include "runtime/local_time.h"
+#include "session/local_time.h"
 #include "runtime/model.h"
-#include "runtime/outcome.h"
-#include "runtime/session_log.h"
-#include "runtime/session_summary.h"
+#include "session/outcome.h"
+#include "session/session_log.h"
+#include "session/session_summary.h"
 #include "runtime/transport.h"
-#include "runtime/uplink.h"
+#include "session/uplink.h"
 
 namespace rt {
 

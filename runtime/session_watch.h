@@ -17,7 +17,7 @@
 #include <string>
 #include <string_view>
 
-#include "runtime/link_health.h"
+#include "session/link_health.h"
 
 namespace rt {
 

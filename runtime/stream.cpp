@@ -12,10 +12,10 @@
 #include <system_error>
 #include <vector>
 
-#include "runtime/outcome.h"
+#include "session/outcome.h"
 #include "runtime/recording.h"
 #include "runtime/replay.h"
-#include "runtime/session_log.h"
+#include "session/session_log.h"
 #include "runtime/session_watch.h"
 #include "runtime/testing.h"
 #include "runtime/transport.h"

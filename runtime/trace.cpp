@@ -6,7 +6,7 @@
 #include <mutex>
 #include <vector>
 
-#include "runtime/outcome.h"
+#include "session/outcome.h"
 #include "runtime/testing.h"
 #include "runtime/transport.h"
 

@@ -16,7 +16,7 @@
 #include <thread>
 
 #include "runtime/com_port.h"
-#include "runtime/session_log.h"
+#include "session/session_log.h"
 
 namespace rt {
 

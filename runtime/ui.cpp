@@ -13,7 +13,7 @@
 #include "runtime/export_job.h"
 #include "runtime/panel_csv.h"
 #include "runtime/model.h"
-#include "runtime/outcome.h"
+#include "session/outcome.h"
 #include "runtime/panel_file.h"
 #include "runtime/replay.h"
 #include "runtime/session_watch.h"

@@ -8,7 +8,7 @@
 
 #include "runtime/com_port.h"
 #include "runtime/qt/dialogs.h"
-#include "runtime/session_log.h"
+#include "session/session_log.h"
 #include "runtime/transport.h"
 
 namespace rt {

@@ -17,7 +17,7 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
-#include "runtime/session_log.h"
+#include "session/session_log.h"
 #include "runtime/transport.h"
 
 namespace rt {

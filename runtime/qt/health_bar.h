@@ -2,11 +2,11 @@
 // the state in words and colour, what led to it, the byte and good-frame
 // rates, failures by kind over the last minute and in total, the bytes the
 // station skipped and the age of the last good frame. It shows a
-// HealthSnapshot (runtime/link_health.h) and keeps no state of its own.
+// HealthSnapshot (session/link_health.h) and keeps no state of its own.
 // Runs on the GUI thread.
 #pragma once
 
-#include "runtime/link_health.h"
+#include "session/link_health.h"
 
 class QLabel;
 class QString;

@@ -1,7 +1,7 @@
 // The session log in the window: a dock below the panel (hidden until the
 // operator asks for it with "actionShowLog", Ctrl+L), newest entries at the
 // bottom and kept in view, a filter by severity, and a bounded history of
-// LOG_PANE_LINES. It shows the entries of runtime/session_log.h. Runs on the
+// LOG_PANE_LINES. It shows the entries of session/session_log.h. Runs on the
 // GUI thread.
 #pragma once
 
@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <deque>
 
-#include "runtime/session_log.h"
+#include "session/session_log.h"
 
 class QAction;
 class QComboBox;

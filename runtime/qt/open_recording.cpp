@@ -14,7 +14,7 @@
 #include <QUrl>
 
 #include "runtime/replay.h"
-#include "runtime/session_log.h"
+#include "session/session_log.h"
 #include "runtime/transport.h"
 
 namespace rt {

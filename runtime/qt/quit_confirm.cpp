@@ -4,7 +4,7 @@
 #include <QPushButton>
 
 #include "runtime/qt/dialogs.h"
-#include "runtime/session_log.h"
+#include "session/session_log.h"
 #include "runtime/transport.h"
 
 namespace rt {

@@ -15,7 +15,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "runtime/session_log.h"
+#include "session/session_log.h"
 #include "runtime/transport.h"
 
 namespace rt {

@@ -55,7 +55,7 @@
 #include "runtime/qt/save_actions.h"
 #include "runtime/qt/stale_marker.h"
 #include "runtime/qt/transport_bar.h"
-#include "runtime/session_log.h"
+#include "session/session_log.h"
 #include "runtime/session_watch.h"
 #include "runtime/transport.h"
 #include "runtime/ui.h"

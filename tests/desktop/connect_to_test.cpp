@@ -19,7 +19,7 @@
 #include "runtime/qt/dialogs.h"
 #include "runtime/qt/serial_port.h"
 #include "runtime/serial.h"
-#include "runtime/session_log.h"
+#include "session/session_log.h"
 #include "runtime/session_watch.h"
 #include "support/frames.h"
 #include "support/pty.h"

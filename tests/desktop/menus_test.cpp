@@ -22,7 +22,7 @@
 #include "runtime/qt/dialogs.h"
 #include "runtime/qt/menus.h"
 #include "runtime/qt/quit_confirm.h"
-#include "runtime/session_log.h"
+#include "session/session_log.h"
 
 namespace {
 

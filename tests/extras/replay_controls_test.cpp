@@ -23,7 +23,7 @@
 #include "runtime/qt/open_recording.h"
 #include "runtime/qt/position_bar.h"
 #include "runtime/replay.h"
-#include "runtime/session_log.h"
+#include "session/session_log.h"
 #include "runtime/transport.h"
 #include "runtime/ui.h"
 #include "support/files.h"

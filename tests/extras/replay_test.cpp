@@ -23,7 +23,7 @@
 #include "runtime/link_replay_port.h"
 #include "runtime/model.h"
 #include "runtime/replay.h"
-#include "runtime/session_log.h"
+#include "session/session_log.h"
 #include "runtime/testing.h"
 #include "runtime/transport.h"
 #include "support/files.h"

@@ -34,7 +34,7 @@
 #include "runtime/memory_port.h"
 #include "runtime/qt/window.h"
 #include "runtime/serial.h"
-#include "runtime/session_log.h"
+#include "session/session_log.h"
 #include "runtime/session_watch.h"
 #include "runtime/testing.h"
 #include "runtime/transport.h"

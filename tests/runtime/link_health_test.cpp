@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "runtime/link_health.h"
-#include "runtime/session_summary.h"
-#include "runtime/uplink.h"
+#include "session/link_health.h"
+#include "session/session_summary.h"
+#include "session/uplink.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "runtime/context.h"
 #include "runtime/link_replay_port.h"
 #include "runtime/serial.h"
-#include "runtime/session_log.h"
+#include "session/session_log.h"
 #include "runtime/testing.h"
 #include "runtime/transport.h"
 #include "support/files.h"

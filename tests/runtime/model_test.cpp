@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "runtime/model.h"
-#include "runtime/session_log.h"
+#include "session/session_log.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "ui/panel.h"
 #include "runtime/context.h"
 #include "runtime/model.h"
-#include "runtime/outcome.h"
+#include "session/outcome.h"
 #include "runtime/panel_file.h"
 #include "runtime/script.h"
 #include "runtime/testing.h"

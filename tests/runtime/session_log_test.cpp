@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "runtime/outcome.h"
-#include "runtime/session_log.h"
+#include "session/outcome.h"
+#include "session/session_log.h"
 #include "support/files.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "runtime/outcome.h"
+#include "session/outcome.h"
 #include "runtime/testing.h"
 #include "runtime/transport.h"
 #include "runtime/ui.h"

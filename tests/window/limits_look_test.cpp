@@ -14,7 +14,7 @@
 #include "runtime/model.h"
 #include "runtime/qt/theme.h"
 #include "runtime/qt/window.h"
-#include "runtime/session_log.h"
+#include "session/session_log.h"
 #include "window/panel_fixture.h"
 
 namespace {

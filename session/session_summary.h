@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "runtime/link_health.h"
+#include "session/link_health.h"
 
 namespace rt {
 

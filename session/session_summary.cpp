@@ -1,10 +1,10 @@
-#include "runtime/session_summary.h"
+#include "session/session_summary.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 
-#include "runtime/trace.h"
+#include "present/json.h"
 
 namespace rt {
 

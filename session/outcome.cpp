@@ -1,4 +1,4 @@
-#include "runtime/outcome.h"
+#include "session/outcome.h"
 
 #include <atomic>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "runtime/uplink.h"
+#include "session/uplink.h"
 
 #include <array>
 #include <string_view>

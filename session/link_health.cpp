@@ -1,4 +1,4 @@
-#include "runtime/link_health.h"
+#include "session/link_health.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "runtime/session_log.h"
+#include "session/session_log.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -8,8 +8,8 @@
 #include <cstring>
 #include <mutex>
 
-#include "runtime/local_time.h"
-#include "runtime/outcome.h"
+#include "session/local_time.h"
+#include "session/outcome.h"
 
 namespace rt {
 

@@ -1,4 +1,4 @@
-#include "runtime/local_time.h"
+#include "session/local_time.h"
 
 #include <cstdio>
 
