@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/hooks.h"
 #include "runtime/script.h"
 
 namespace rt {
@@ -53,5 +54,10 @@ void request_quit();
 // by a wait. Called on the system's thread only.
 bool quit_pending();
 constexpr int QUIT_POLL_MS = 20;
+
+// What the features registered (hooks.h): the playback control, or nullptr;
+// the frame observers in the order added.
+PlaybackControl* playback_control();
+const std::vector<FrameObserver*>& frame_observers();
 
 }  // namespace rt

@@ -41,8 +41,6 @@ struct Replay {
   int step = 0;  // +1, -1, or 0
   bool loop = false;
   bool hinted = false;  // the escape hint was given for this recording
-  void (*clear)(void*) = nullptr;
-  void* clear_context = nullptr;
 };
 
 Replay& rp() {
@@ -69,19 +67,10 @@ void tell(Severity severity, const std::string& text) {
 }
 
 void clear_spectra(const std::string& why) {
-  void (*clear)(void*);
-  void* context;
-  {
-    std::lock_guard lock(rp().mu);
-    clear = rp().clear;
-    context = rp().clear_context;
-  }
-  if (!clear) {
+  if (!transport_clear_spectra()) {
     log_warning("Spectra not cleared (the program registered no clear): frames may count twice: " + why);
     return;
   }
-  clear(context);
-  transport_spectra_cleared();
   log_info("Spectra cleared: " + why);
 }
 
@@ -357,14 +346,6 @@ void replay_stepped_back(const uint8_t* bytes, size_t n) {
   tell(Severity::Info, ESCAPE_HINT);
 }
 
-void replay_spectra_cleared() { transport_spectra_cleared(); }
-
-void replay_set_spectra_clear(void (*clear)(void* context), void* context) {
-  std::lock_guard lock(rp().mu);
-  rp().clear = clear;
-  rp().clear_context = context;
-}
-
 void replay_reset() {
   std::shared_ptr<RecordingIndex> old;
   {
@@ -382,12 +363,33 @@ void replay_reset() {
     r.step = 0;
     r.loop = false;
     r.hinted = false;
-    r.clear = nullptr;
-    r.clear_context = nullptr;
   }
   pass_serial.store(0);
   gated_serial = 0;
   stepping = false;
+}
+
+namespace {
+
+// The run-time's side: the playback stream (playback rules) and Delay.
+class Control : public PlaybackControl {
+ public:
+  void attach(ReplayInput* input, const std::string& path) override {
+    replay_attach(input, path, FrameRules::Playback);
+  }
+  void detach(ReplayInput* input) override { replay_detach(input); }
+  void frame_pass_begins() override { replay_frame_pass_begins(); }
+  void wait(double seconds, bool idle) override { replay_wait(seconds, idle); }
+  void end_of_input() override { replay_end_of_input(); }
+  void stepped_back(const uint8_t* bytes, size_t n) override { replay_stepped_back(bytes, n); }
+  void reset() override { replay_reset(); }
+};
+
+}  // namespace
+
+void replay_install() {
+  static Control control;
+  set_playback_control(&control);
 }
 
 }  // namespace rt

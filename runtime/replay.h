@@ -28,23 +28,12 @@
 #include <memory>
 #include <string>
 
+#include "runtime/hooks.h"
 #include "runtime/recording_index.h"
 
 namespace rt {
 
 // ----- The input under control -------------------------------------------
-
-class ReplayInput {
- public:
-  virtual ~ReplayInput() = default;
-  // The next read takes the byte at `offset`. False with *error.
-  virtual bool move_to(int64_t offset, std::string* error) = 0;
-  // Reads `path` from its start from now on. False with *error (the input
-  // it had stays).
-  virtual bool reopen(const std::string& path, std::string* error) = 0;
-  // A regular file: any position can be reached, and it is indexed.
-  virtual bool seekable() const = 0;
-};
 
 // The input was opened from `path` (the system's thread). A seekable one is
 // indexed by `rules` from now on, unless indexing is off.
@@ -110,15 +99,15 @@ void replay_end_of_input();
 // When they hold the link's escapes, the operator is told once per
 // recording that --link-replay would show the frames skipped here.
 void replay_stepped_back(const uint8_t* bytes, size_t n);
-// The operator's Clear emptied the spectra: nothing is counted now.
-void replay_spectra_cleared();
-// The system's "clear both spectra" (RegisterSpectraClear).
-void replay_set_spectra_clear(void (*clear)(void* context), void* context);
 
 // The text of the hint (for tests).
 extern const char* const ESCAPE_HINT;
 
 // Forgets everything (tests; reset_ui_for_tests calls it).
 void replay_reset();
+
+// Registers the playback control with the run-time (runtime/hooks.h), once;
+// program start calls it.
+void replay_install();
 
 }  // namespace rt

@@ -21,6 +21,7 @@
 
 #include "runtime/com_port.h"
 #include "runtime/context.h"
+#include "runtime/export_follow.h"
 #include "runtime/export_job.h"
 #include "runtime/panel_csv.h"
 #include "runtime/link_replay_port.h"
@@ -354,6 +355,9 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
 #else
   std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
 #endif
+  // The features above the system join its calls (runtime/hooks.h).
+  rt::replay_install();
+  rt::export_install();
   Options opt;
   int status = parse_options(argc, argv, &opt);
   if (status >= 0) return status;

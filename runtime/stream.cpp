@@ -12,9 +12,9 @@
 #include <system_error>
 #include <vector>
 
+#include "runtime/context.h"
 #include "session/outcome.h"
 #include "runtime/recording.h"
-#include "runtime/replay.h"
 #include "session/session_log.h"
 #include "runtime/session_watch.h"
 #include "runtime/testing.h"
@@ -242,7 +242,7 @@ FileStream* open_input(const std::string& path) {
   auto s = std::make_unique<FileStream>();
   take_source(s.get(), std::move(source));
   s->control = std::make_unique<StreamControl>(s.get());
-  replay_attach(s->control.get(), path, FrameRules::Playback);
+  if (PlaybackControl* control = playback_control()) control->attach(s->control.get(), path);
   return s.release();
 }
 
@@ -353,7 +353,8 @@ int FileSeek(FileStream* stream, long offset, int origin) {
   if (origin == SEEK_CUR && offset < 0 && target >= oldest) {
     // The reader steps back to hunt for a sync word over what it refused.
     const size_t from = s->seen.size() - static_cast<size_t>(s->taken - target);
-    replay_stepped_back(s->seen.data() + from, s->seen.size() - s->back - from);
+    if (PlaybackControl* control = playback_control())
+      control->stepped_back(s->seen.data() + from, s->seen.size() - s->back - from);
   }
   return seek_input(s, target);
 }
@@ -374,7 +375,8 @@ int FileFlush(FileStream* stream) {
 int FileClose(FileStream* stream) {
   if (!stream) return 0;
   int result = 0;
-  if (stream->control) replay_detach(stream->control.get());
+  if (stream->control)
+    if (PlaybackControl* control = playback_control()) control->detach(stream->control.get());
   if (stream->writer) {
     if (!stream->writer->close()) result = EOF;
     watch_recording_closed(stream->name, stream->writer->bytes_written(), stream->writer->bytes_missing());

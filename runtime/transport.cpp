@@ -39,6 +39,8 @@ struct Transport {
   int64_t recording_missing = 0;
   SpectraWriter writer = nullptr;
   void* writer_context = nullptr;
+  void (*clear)(void*) = nullptr;
+  void* clear_context = nullptr;
   std::string spectra_request;  // path to save to, "" when none is pending
   Message message;
 };
@@ -216,6 +218,26 @@ RecordingState transport_recording_state() {
   return RecordingState{tp().recording, tp().recording_failure, tp().recording_missing};
 }
 
+void transport_set_spectra_clear(void (*clear)(void* context), void* context) {
+  std::lock_guard lock(tp().mu);
+  tp().clear = clear;
+  tp().clear_context = context;
+}
+
+bool transport_clear_spectra() {
+  void (*clear)(void*);
+  void* context;
+  {
+    std::lock_guard lock(tp().mu);
+    clear = tp().clear;
+    context = tp().clear_context;
+  }
+  if (!clear) return false;
+  clear(context);
+  transport_spectra_cleared();
+  return true;
+}
+
 void transport_set_spectra_writer(SpectraWriter write, void* context) {
   std::lock_guard lock(tp().mu);
   tp().writer = write;
@@ -311,6 +333,8 @@ void transport_reset() {
     t.recording_missing = 0;
     t.writer = nullptr;
     t.writer_context = nullptr;
+    t.clear = nullptr;
+    t.clear_context = nullptr;
     t.spectra_request.clear();
     t.message = Message{};
   }

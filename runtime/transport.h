@@ -97,7 +97,13 @@ struct RecordingState {
 };
 RecordingState transport_recording_state();
 
-// ----- Spectra export --------------------------------------------------------
+// ----- Spectra export and clear ----------------------------------------------
+
+// The system's "clear both spectra" (RegisterSpectraClear), for a playback
+// moved back over frames already counted. Runs it on the calling (system's)
+// thread and marks the spectra empty; false when none was registered.
+void transport_set_spectra_clear(void (*clear)(void* context), void* context);
+bool transport_clear_spectra();
 
 // Writes the spectra's rows (the system's exporter). `context` is the
 // system's own pointer.

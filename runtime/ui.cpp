@@ -10,12 +10,9 @@
 #include <vector>
 
 #include "runtime/context.h"
-#include "runtime/export_job.h"
-#include "runtime/panel_csv.h"
 #include "runtime/model.h"
 #include "session/outcome.h"
 #include "runtime/panel_file.h"
-#include "runtime/replay.h"
 #include "runtime/session_watch.h"
 #include "runtime/testing.h"
 #include "runtime/trace.h"
@@ -96,35 +93,6 @@ void end_finished_look(PanelModel& m, int id) {
     m.set_attr(count->id, ATTR_DONE_LOOK, 0);
 }
 
-// The analysis export of input that cannot be read again (export_job.h):
-// the frame is the one the hex dump shows, the skipped count the one shown
-// beside it (the frame pass writes both before the status).
-void export_shown_frame(const PanelModel& m) {
-  if (!live_export_enabled()) return;
-  const ControlInfo* dump = m.find(std::string_view("PANEL_HEXDUMP"));
-  const ControlInfo* skipped = m.find(std::string_view("PANEL_SKIPPED"));
-  std::string text;
-  int nskip = 0;
-  if (!dump || !skipped || !m.get_text(dump->id, &text) || !m.get_int(skipped->id, &nskip)) return;
-  uint8_t frame[200];
-  int n = 0;
-  auto digit = [](char c) {
-    return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-  };
-  int high = -1;
-  for (char c : text) {
-    const int d = digit(c);
-    if (d < 0) continue;  // the dump's line breaks
-    if (high < 0) {
-      high = d;
-    } else if (n < static_cast<int>(sizeof frame)) {
-      frame[n++] = static_cast<uint8_t>(high << 4 | d);
-      high = -1;
-    }
-  }
-  if (n == static_cast<int>(sizeof frame)) live_export_frame(frame, nskip);
-}
-
 }  // namespace
 
 bool quit_pending() {
@@ -168,7 +136,7 @@ void reset_ui_for_tests() {
   s.input_ended = false;
   s.ended_at_pass = -1;
   transport_reset();
-  replay_reset();
+  if (PlaybackControl* control = playback_control()) control->reset();
   set_no_recording("");
   s.error.clear();
   quit_requested.store(false);
@@ -205,7 +173,7 @@ int LoadPanel(int parent, const char* file, int resource) {
   s.panel_name = file;
   const ControlInfo* quit = s.model->find(std::string_view("PANEL_QUIT"));
   s.quit_id = quit ? quit->id : 0;
-  panel_csv_begin(*s.model);
+  for (FrameObserver* o : frame_observers()) o->panel_loaded(*s.model);
   watch_panel(*s.model);
   return PANEL_HANDLE;
 }
@@ -275,11 +243,12 @@ int GetUserEvent(int wait, int* panel, int* ctrl) {
   }
   if (!got) {
     ++s.passes_done;
-    replay_frame_pass_begins();
+    if (PlaybackControl* control = playback_control()) control->frame_pass_begins();
     return 0;
   }
   if (id == s.quit_id) s.quit_handed = true;
-  if (const ControlInfo* c = m->find(id); c && c->name == "PANEL_CLEAR") replay_spectra_cleared();
+  // The operator's Clear empties the spectra: no frame is counted in them now.
+  if (const ControlInfo* c = m->find(id); c && c->name == "PANEL_CLEAR") transport_spectra_cleared();
   end_finished_look(*m, id);
   watch_event(*m, id, source, script_line);
   if (tracing()) trace_emit(control_line("Event", id));
@@ -344,15 +313,14 @@ int SetCtrlVal(int panel, int ctrl, const char* value) {
     ui().input_ended = text == END_OF_INPUT_TEXT || (text != GOOD_FRAME_TEXT && transport_input_exhausted());
     if (text == END_OF_INPUT_TEXT) {
       transport_end_of_input();
-      replay_end_of_input();
+      if (PlaybackControl* control = playback_control()) control->end_of_input();
     }
     if (!ui().input_ended) ui().ended_at_pass = -1;
     if (text == GOOD_FRAME_TEXT) {
-      panel_csv_frame_row(*m);
-      export_shown_frame(*m);
+      for (FrameObserver* o : frame_observers()) o->good_frame(*m);
       transport_good_frame();
     } else {
-      live_export_status(text);
+      for (FrameObserver* o : frame_observers()) o->failed_frame(text);
     }
     watch_status(text);
   }
@@ -399,7 +367,7 @@ int RegisterSpectraExport(void (*write)(void* context, FILE* out), void* context
 int RegisterSpectraClear(void (*clear)(void* context), void* context) {
   if (tracing()) trace_emit(JsonLine("RegisterSpectraClear"));
   if (!clear) return -1;
-  replay_set_spectra_clear(clear, context);
+  transport_set_spectra_clear(clear, context);
   return 0;
 }
 
@@ -484,6 +452,8 @@ int Delay(double seconds) {
   // pause holds (replay.h).
   // A window whose playback has run out keeps the nominal pace even at
   // speed 0, so its passes over nothing do not spin a core.
-  replay_wait(seconds, ui().input_ended && !ui().quit_at_end);
+  const bool idle = ui().input_ended && !ui().quit_at_end;
+  if (PlaybackControl* control = playback_control()) control->wait(seconds, idle);
+  else transport_sleep(seconds, [] { return quit_pending(); }, idle);
   return 0;
 }

@@ -1,0 +1,33 @@
+// The features registered with the run-time (hooks.h).
+#include "runtime/hooks.h"
+
+#include <algorithm>
+
+#include "runtime/context.h"
+
+namespace rt {
+
+namespace {
+
+// Set at program start, before the system's thread runs; read there only.
+PlaybackControl* registered_control = nullptr;
+
+std::vector<FrameObserver*>& observers() {
+  static std::vector<FrameObserver*> list;
+  return list;
+}
+
+}  // namespace
+
+void set_playback_control(PlaybackControl* control) { registered_control = control; }
+
+void add_frame_observer(FrameObserver* observer) {
+  auto& list = observers();
+  if (observer && std::find(list.begin(), list.end(), observer) == list.end()) list.push_back(observer);
+}
+
+PlaybackControl* playback_control() { return registered_control; }
+
+const std::vector<FrameObserver*>& frame_observers() { return observers(); }
+
+}  // namespace rt

@@ -1,0 +1,72 @@
+// Where the features above the system join its calls. Seek and step, the
+// analysis exports, and what follows the panel's frames are built on the
+// system's own code (the link's rules, the decoder), so the run-time cannot
+// call them by name: each registers here once at program start (main/), and
+// the run-time calls what is registered, on the system's thread.
+//
+// With nothing registered, Delay waits as it is asked and nobody follows the
+// frames: the system's calls behave as the system expects either way.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace rt {
+
+class PanelModel;
+
+// A playback input the operator can move: the playback stream (FileOpen
+// "rb") or the link replay's port.
+class ReplayInput {
+ public:
+  virtual ~ReplayInput() = default;
+  // The next read takes the byte at `offset`. False with *error.
+  virtual bool move_to(int64_t offset, std::string* error) = 0;
+  // Reads `path` from its start from now on. False with *error (the input
+  // it had stays).
+  virtual bool reopen(const std::string& path, std::string* error) = 0;
+  // A regular file: any position can be reached, and it is indexed.
+  virtual bool seekable() const = 0;
+};
+
+// The operator's control of the playback (replay/replay.h): seek, step,
+// loop, open recording and the pause.
+class PlaybackControl {
+ public:
+  virtual ~PlaybackControl() = default;
+  // The playback stream was opened from `path`, and is being closed.
+  virtual void attach(ReplayInput* input, const std::string& path) = 0;
+  virtual void detach(ReplayInput* input) = 0;
+  // A frame pass begins: GetUserEvent found no event.
+  virtual void frame_pass_begins() = 0;
+  // Delay(seconds); `idle`: nothing is left to read.
+  virtual void wait(double seconds, bool idle) = 0;
+  // The status says the input has ended.
+  virtual void end_of_input() = 0;
+  // The playback reader stepped back over these bytes to hunt for a sync
+  // word.
+  virtual void stepped_back(const uint8_t* bytes, size_t n) = 0;
+  // Forgets everything (reset_ui_for_tests).
+  virtual void reset() = 0;
+};
+// `control` lives as long as the program; nullptr unregisters.
+void set_playback_control(PlaybackControl* control);
+
+// A feature that follows the frame passes as the panel shows them.
+class FrameObserver {
+ public:
+  virtual ~FrameObserver() = default;
+  // LoadPanel made the panel's model.
+  virtual void panel_loaded(const PanelModel&) {}
+  // The status of a frame pass was shown: a good frame (the model shows it,
+  // hex dump and skipped count included), or a failure with its text.
+  virtual void good_frame(const PanelModel&) {}
+  virtual void failed_frame(std::string_view /*status*/) {}
+};
+// `observer` lives as long as the program; each is added once and called in
+// the order added.
+void add_frame_observer(FrameObserver* observer);
+
+}  // namespace rt
