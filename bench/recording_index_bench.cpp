@@ -1,4 +1,4 @@
-// The recording index (runtime/recording_index.h) over a 24-hour recording:
+// The recording index (replay/recording_index.h) over a 24-hour recording:
 // 830 000 frames at the link's rate, a damaged frame every 50 and stray
 // bytes before every 7th, indexed by the playback reader's rules (a file as
 // the playback reads it) and by the live receiver's (the raw link bytes of a
@@ -13,7 +13,7 @@
 
 #include "bench/bench_frames.h"
 #include "link/frame.h"
-#include "runtime/recording_index.h"
+#include "replay/recording_index.h"
 
 namespace {
 

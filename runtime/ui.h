@@ -80,7 +80,7 @@ int PlotStripChart(int panel, int ctrl, const void* values, int n, int start,
 // window's speed choice) on the system's thread; the window stays alive
 // meanwhile. The first wait of a frame pass (the reader's pacing, before it
 // reads) is where the operator's seek, step, loop and new recording are
-// carried out (runtime/replay.h); while the operator has paused playback,
+// carried out (replay/replay.h); while the operator has paused playback,
 // it does not return until resumed, stepped or a quit is requested.
 int Delay(double seconds);
 

@@ -13,7 +13,7 @@
 #include <QToolBar>
 #include <QUrl>
 
-#include "runtime/replay.h"
+#include "replay/replay.h"
 #include "session/session_log.h"
 #include "runtime/transport.h"
 

@@ -1,7 +1,7 @@
 // "Open recording..." (Ctrl+O): plays another recording without restarting
 // the program, chosen in a file dialog (which starts in the folder last
 // used, kept in the settings) or dropped onto the window. The run-time
-// switches the input at the start of the next frame pass (runtime/replay.h);
+// switches the input at the start of the next frame pass (replay/replay.h);
 // the title, the position bar and the session log follow. A link replay
 // opens another link replay. Live mode has no playback input to switch: the
 // action is there but disabled, and drops are refused. GUI thread.

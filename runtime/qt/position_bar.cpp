@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "runtime/recording_index.h"
-#include "runtime/replay.h"
+#include "replay/recording_index.h"
+#include "replay/replay.h"
 #include "runtime/transport.h"
 
 namespace rt {

@@ -9,8 +9,8 @@
 #include <QToolBar>
 
 #include "runtime/qt/position_bar.h"
-#include "runtime/recording_index.h"
-#include "runtime/replay.h"
+#include "replay/recording_index.h"
+#include "replay/replay.h"
 
 #include <algorithm>
 #include <cstdint>

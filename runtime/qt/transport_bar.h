@@ -1,7 +1,7 @@
 // The playback transport on the window's toolbar: Pause/Resume, a frame
 // back and forward while paused, the speed, the position bar (position_bar.h:
 // the frame shown, click or drag to seek), "From start" and Loop. It sets
-// and shows the run-time's transport (runtime/transport.h, runtime/replay.h)
+// and shows the run-time's transport (runtime/transport.h, replay/replay.h)
 // and raises no panel event. Runs on the GUI thread.
 #pragma once
 

@@ -22,7 +22,7 @@
 #include "extras/window_fixture.h"
 #include "runtime/qt/open_recording.h"
 #include "runtime/qt/position_bar.h"
-#include "runtime/replay.h"
+#include "replay/replay.h"
 #include "session/session_log.h"
 #include "runtime/transport.h"
 #include "runtime/ui.h"

@@ -9,7 +9,7 @@
 
 #include "runtime/com_port.h"
 #include "runtime/context.h"
-#include "runtime/link_replay_port.h"
+#include "replay/link_replay_port.h"
 #include "runtime/serial.h"
 #include "session/session_log.h"
 #include "runtime/testing.h"

@@ -2,7 +2,7 @@
 // run-time's calls, as the program does at start (main/run.cpp): seek and
 // step, and the exports that follow the frames.
 #include "runtime/export_follow.h"
-#include "runtime/replay.h"
+#include "replay/replay.h"
 
 namespace {
 

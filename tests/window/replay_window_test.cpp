@@ -17,7 +17,7 @@
 #include "runtime/context.h"
 #include "runtime/qt/position_bar.h"
 #include "runtime/qt/window.h"
-#include "runtime/replay.h"
+#include "replay/replay.h"
 #include "runtime/testing.h"
 #include "runtime/transport.h"
 #include "support/files.h"

@@ -1,6 +1,6 @@
 // Seek, step, loop and "Open recording" (replay.h): requests from the
 // window, carried out on the system's thread at the start of a frame pass.
-#include "runtime/replay.h"
+#include "replay/replay.h"
 
 #include <atomic>
 #include <cstdio>

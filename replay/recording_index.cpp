@@ -1,6 +1,6 @@
 // The index of a recording's frames (recording_index.h), built on a thread
 // of its own. Qt-free.
-#include "runtime/recording_index.h"
+#include "replay/recording_index.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -29,7 +29,7 @@
 #include <string>
 
 #include "runtime/hooks.h"
-#include "runtime/recording_index.h"
+#include "replay/recording_index.h"
 
 namespace rt {
 

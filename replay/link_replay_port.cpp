@@ -1,6 +1,6 @@
 // The port of --link-replay (link_replay_port.h). Every call comes from the
 // system's thread.
-#include "runtime/link_replay_port.h"
+#include "replay/link_replay_port.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -12,7 +12,7 @@
 #include <system_error>
 #include <thread>
 
-#include "runtime/replay.h"
+#include "replay/replay.h"
 #include "runtime/serial.h"
 #include "session/session_log.h"
 #include "runtime/transport.h"
