@@ -4,7 +4,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "runtime/export_job.h"
+#include "export/export_job.h"
 
 int main(int argc, char** argv) {
   if (argc < 3) {

@@ -21,9 +21,9 @@
 
 #include "runtime/com_port.h"
 #include "runtime/context.h"
-#include "runtime/export_follow.h"
-#include "runtime/export_job.h"
-#include "runtime/panel_csv.h"
+#include "export/export_follow.h"
+#include "export/export_job.h"
+#include "export/panel_csv.h"
 #include "replay/link_replay_port.h"
 #include "session/outcome.h"
 #include "runtime/panel_file.h"

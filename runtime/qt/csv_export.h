@@ -1,5 +1,5 @@
 // "Export CSV..." on the window's toolbar: the recording being played
-// exported for analysis (runtime/export_job.h), with the command line's
+// exported for analysis (export/export_job.h), with the command line's
 // options as checkboxes. The export runs on a thread of its own with a
 // reader of its own, never on the GUI's or the system's thread; a progress
 // dialog offers Cancel (which leaves no file), and a message says the row
@@ -14,7 +14,7 @@
 #include <functional>
 #include <thread>
 
-#include "runtime/export_job.h"
+#include "export/export_job.h"
 
 class QAction;
 class QMainWindow;

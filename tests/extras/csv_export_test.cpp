@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "ui/panel.h"
-#include "runtime/panel_csv.h"
+#include "export/panel_csv.h"
 #include "runtime/model.h"
 #include "runtime/panel_file.h"
 #include "support/files.h"

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "runtime/csv.h"
-#include "runtime/export_job.h"
-#include "runtime/frame_csv.h"
+#include "export/csv.h"
+#include "export/export_job.h"
+#include "export/frame_csv.h"
 #include "support/files.h"
 #include "support/frames.h"
 

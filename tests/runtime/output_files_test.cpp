@@ -8,7 +8,7 @@
 #include <string>
 
 #include "ui/panel.h"
-#include "runtime/panel_csv.h"
+#include "export/panel_csv.h"
 #include "runtime/testing.h"
 #include "runtime/trace.h"
 #include "runtime/transport.h"

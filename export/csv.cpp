@@ -1,4 +1,4 @@
-#include "runtime/csv.h"
+#include "export/csv.h"
 
 #include <cerrno>
 #include <charconv>

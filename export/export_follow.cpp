@@ -1,13 +1,13 @@
-#include "runtime/export_follow.h"
+#include "export/export_follow.h"
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-#include "runtime/export_job.h"
+#include "export/export_job.h"
 #include "runtime/hooks.h"
 #include "runtime/model.h"
-#include "runtime/panel_csv.h"
+#include "export/panel_csv.h"
 
 namespace rt {
 

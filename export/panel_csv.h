@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "runtime/csv.h"
+#include "export/csv.h"
 
 namespace rt {
 

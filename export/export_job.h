@@ -19,7 +19,7 @@
 #include <string>
 #include <string_view>
 
-#include "runtime/csv.h"
+#include "export/csv.h"
 
 struct spectra_t;
 

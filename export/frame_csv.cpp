@@ -1,9 +1,9 @@
-#include "runtime/frame_csv.h"
+#include "export/frame_csv.h"
 
 #include <bit>
 
 #include "app/service.h"
-#include "runtime/csv.h"
+#include "export/csv.h"
 #include "display/hkpg.h"
 #include "display/spectra.h"
 #include "link/frame.h"

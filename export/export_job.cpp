@@ -1,4 +1,4 @@
-#include "runtime/export_job.h"
+#include "export/export_job.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -7,7 +7,7 @@
 
 #include "display/spectra.h"
 #include "link/frame.h"
-#include "runtime/frame_csv.h"
+#include "export/frame_csv.h"
 #include "runtime/transport.h"
 
 namespace rt {

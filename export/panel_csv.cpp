@@ -1,4 +1,4 @@
-#include "runtime/panel_csv.h"
+#include "export/panel_csv.h"
 
 #include <algorithm>
 #include <cerrno>
