@@ -173,8 +173,3 @@ int FileClose(FileStream* stream);
 // why the last FileOpen failed.
 const char* FileErrorText(FileStream* stream);
 
-// Program start-up: parses the run-time's command-line options, starts the
-// window (unless --headless) and calls `entry` with the program name and the
-// remaining positional arguments. Returns the process exit status: entry's
-// result, or 2 after a usage error.
-int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[]));

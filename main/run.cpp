@@ -1,6 +1,8 @@
-// Program start-up of the run-time: the command line, the Qt application,
+// Program start-up: the command line, the Qt application,
 // the system's thread beside the window, and the quit signals (Ctrl+C,
 // SIGTERM, SIGHUP).
+#include "main/run.h"
+
 #include <QApplication>
 #include <QCoreApplication>
 #include <QMetaObject>
