@@ -19,9 +19,9 @@
 
 #include "runtime/model.h"
 #include "runtime/panel_file.h"
-#include "runtime/qt/health_bar.h"
-#include "runtime/qt/log_pane.h"
-#include "runtime/qt/stale_marker.h"
+#include "gui/station/health_bar.h"
+#include "gui/station/log_pane.h"
+#include "gui/panel/stale_marker.h"
 #include "session/session_log.h"
 #include "runtime/session_watch.h"
 #include "runtime/testing.h"

@@ -1,6 +1,6 @@
 // What the panel file says, once its XML is read: the widgets' classes,
 // names and properties made into a PanelLayout. Qt-free, so that every
-// build checks a panel the same way; runtime/panel_file.cpp reads the XML.
+// build checks a panel the same way; runtime/qt/panel_file.cpp reads the XML.
 #pragma once
 
 #include <map>

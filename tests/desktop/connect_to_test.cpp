@@ -16,7 +16,7 @@
 #include "link/frame.h"
 #include "link/receiver.h"
 #include "runtime/com_port.h"
-#include "runtime/qt/dialogs.h"
+#include "gui/desktop/dialogs.h"
 #include "runtime/qt/serial_port.h"
 #include "runtime/serial.h"
 #include "session/session_log.h"

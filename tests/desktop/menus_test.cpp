@@ -19,9 +19,9 @@
 
 #include "extras/window_fixture.h"
 #include "runtime/model.h"
-#include "runtime/qt/dialogs.h"
-#include "runtime/qt/menus.h"
-#include "runtime/qt/quit_confirm.h"
+#include "gui/desktop/dialogs.h"
+#include "gui/desktop/menus.h"
+#include "gui/desktop/quit_confirm.h"
 #include "session/session_log.h"
 
 namespace {

@@ -8,9 +8,9 @@
 
 #include <memory>
 
-#include "runtime/qt/port_chooser.h"
-#include "runtime/qt/startup_dialogs.h"
-#include "runtime/qt/dialogs.h"
+#include "gui/desktop/port_chooser.h"
+#include "gui/desktop/startup_dialogs.h"
+#include "gui/desktop/dialogs.h"
 #include "support/files.h"
 #include "support/pty.h"
 

@@ -19,7 +19,7 @@
 #include <string>
 
 #include "extras/window_fixture.h"
-#include "runtime/qt/csv_export.h"
+#include "gui/desktop/csv_export.h"
 #include "support/files.h"
 #include "support/frames.h"
 

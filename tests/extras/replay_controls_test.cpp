@@ -20,8 +20,8 @@
 
 #include "extras/program_run.h"
 #include "extras/window_fixture.h"
-#include "runtime/qt/open_recording.h"
-#include "runtime/qt/position_bar.h"
+#include "gui/desktop/open_recording.h"
+#include "gui/station/position_bar.h"
 #include "replay/replay.h"
 #include "session/session_log.h"
 #include "runtime/transport.h"

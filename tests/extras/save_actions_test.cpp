@@ -16,8 +16,8 @@
 
 #include "ui/panel.h"
 #include "extras/window_fixture.h"
-#include "runtime/qt/save_actions.h"
-#include "runtime/qt/window.h"
+#include "gui/desktop/save_actions.h"
+#include "gui/window.h"
 #include "runtime/transport.h"
 #include "runtime/ui.h"
 #include "support/files.h"

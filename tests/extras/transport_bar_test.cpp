@@ -17,7 +17,7 @@
 
 #include "ui/panel.h"
 #include "extras/window_fixture.h"
-#include "runtime/qt/window.h"
+#include "gui/window.h"
 #include "runtime/transport.h"
 #include "runtime/ui.h"
 #include "support/files.h"

@@ -21,8 +21,8 @@
 #include "ui/panel.h"
 #include "runtime/model.h"
 #include "runtime/panel_file.h"
-#include "runtime/qt/layout.h"
-#include "runtime/qt/window.h"
+#include "gui/layout.h"
+#include "gui/window.h"
 #include "runtime/transport.h"
 #include "support/files.h"
 

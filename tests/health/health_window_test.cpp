@@ -32,7 +32,7 @@
 #include "runtime/com_port.h"
 #include "runtime/context.h"
 #include "runtime/memory_port.h"
-#include "runtime/qt/window.h"
+#include "gui/window.h"
 #include "runtime/serial.h"
 #include "session/session_log.h"
 #include "runtime/session_watch.h"

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "runtime/context.h"
-#include "runtime/qt/window.h"
+#include "gui/window.h"
 
 namespace testing_window {
 

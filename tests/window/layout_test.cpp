@@ -22,9 +22,9 @@
 
 #include "ui/panel.h"
 #include "runtime/model.h"
-#include "runtime/qt/layout.h"
-#include "runtime/qt/theme.h"
-#include "runtime/qt/window.h"
+#include "gui/layout.h"
+#include "gui/theme.h"
+#include "gui/window.h"
 #include "support/files.h"
 #include "window/panel_fixture.h"
 

@@ -12,8 +12,8 @@
 
 #include "ui/panel.h"
 #include "runtime/model.h"
-#include "runtime/qt/theme.h"
-#include "runtime/qt/window.h"
+#include "gui/theme.h"
+#include "gui/window.h"
 #include "session/session_log.h"
 #include "window/panel_fixture.h"
 

@@ -19,7 +19,7 @@
 #include "../extras/program_run.h"
 #include "gui_window.h"
 #include "runtime/context.h"
-#include "runtime/qt/window.h"
+#include "gui/window.h"
 #include "runtime/testing.h"
 #include "runtime/transport.h"
 #include "support/files.h"

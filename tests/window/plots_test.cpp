@@ -15,8 +15,8 @@
 
 #include "ui/panel.h"
 #include "runtime/model.h"
-#include "runtime/qt/plots.h"
-#include "runtime/qt/window.h"
+#include "gui/panel/plots.h"
+#include "gui/window.h"
 #include "window/panel_fixture.h"
 
 namespace {

@@ -28,7 +28,7 @@
 #include "ui/panel.h"
 #include "runtime/model.h"
 #include "runtime/panel_file.h"
-#include "runtime/qt/window.h"
+#include "gui/window.h"
 #include "runtime/transport.h"
 #include "runtime/ui.h"
 #include "support/files.h"

@@ -1,9 +1,9 @@
-#include "runtime/qt/quit_confirm.h"
+#include "gui/desktop/quit_confirm.h"
 
 #include <QMessageBox>
 #include <QPushButton>
 
-#include "runtime/qt/dialogs.h"
+#include "gui/desktop/dialogs.h"
 #include "session/session_log.h"
 #include "runtime/transport.h"
 

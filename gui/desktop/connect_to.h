@@ -10,7 +10,7 @@
 // open. GUI thread only.
 #pragma once
 
-#include "runtime/qt/port_chooser.h"
+#include "gui/desktop/port_chooser.h"
 
 class QAction;
 class QMainWindow;

@@ -1,4 +1,4 @@
-#include "runtime/qt/log_pane.h"
+#include "gui/station/log_pane.h"
 
 #include <QAction>
 #include <QComboBox>

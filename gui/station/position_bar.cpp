@@ -1,4 +1,4 @@
-#include "runtime/qt/position_bar.h"
+#include "gui/station/position_bar.h"
 
 #include <QLocale>
 #include <QMouseEvent>

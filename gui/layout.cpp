@@ -1,4 +1,4 @@
-#include "runtime/qt/layout.h"
+#include "gui/layout.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -12,7 +12,7 @@
 #include <QToolBar>
 #include <QToolButton>
 
-#include "runtime/qt/theme.h"
+#include "gui/theme.h"
 
 namespace rt {
 

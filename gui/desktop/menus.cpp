@@ -1,4 +1,4 @@
-#include "runtime/qt/menus.h"
+#include "gui/desktop/menus.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -12,7 +12,7 @@
 #include <QMessageBox>
 #include <QUrl>
 
-#include "runtime/qt/dialogs.h"
+#include "gui/desktop/dialogs.h"
 #include "runtime/transport.h"
 
 #ifndef GSE_VERSION

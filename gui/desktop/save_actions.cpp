@@ -1,4 +1,4 @@
-#include "runtime/qt/save_actions.h"
+#include "gui/desktop/save_actions.h"
 
 #include <QAction>
 #include <QDateTime>

@@ -1,4 +1,4 @@
-#include "runtime/qt/stale_marker.h"
+#include "gui/panel/stale_marker.h"
 
 #include <QEvent>
 #include <QLabel>

@@ -1,4 +1,4 @@
-#include "runtime/qt/connect_to.h"
+#include "gui/desktop/connect_to.h"
 
 #include <QAction>
 #include <QMainWindow>
@@ -7,7 +7,7 @@
 #include <QTimer>
 
 #include "runtime/com_port.h"
-#include "runtime/qt/dialogs.h"
+#include "gui/desktop/dialogs.h"
 #include "session/session_log.h"
 #include "runtime/transport.h"
 

@@ -1,10 +1,10 @@
-#include "runtime/qt/startup_dialogs.h"
+#include "gui/desktop/startup_dialogs.h"
 
 #include <QMessageBox>
 #include <QTimer>
 
 #include "runtime/context.h"
-#include "runtime/qt/dialogs.h"
+#include "gui/desktop/dialogs.h"
 
 namespace rt {
 

@@ -1,11 +1,11 @@
-#include "runtime/qt/limit_look.h"
+#include "gui/panel/limit_look.h"
 
 #include <QLabel>
 #include <QStatusBar>
 #include <QWidget>
 
 #include "present/limits.h"
-#include "runtime/qt/theme.h"
+#include "gui/theme.h"
 
 namespace rt {
 

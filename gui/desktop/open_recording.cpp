@@ -1,4 +1,4 @@
-#include "runtime/qt/open_recording.h"
+#include "gui/desktop/open_recording.h"
 
 #include <QAction>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "runtime/qt/dialogs.h"
+#include "gui/desktop/dialogs.h"
 
 #include <QAbstractButton>
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "runtime/qt/recording_status.h"
+#include "gui/station/recording_status.h"
 
 #include <QAction>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "runtime/qt/csv_export.h"
+#include "gui/desktop/csv_export.h"
 
 #include <QAction>
 #include <QCheckBox>

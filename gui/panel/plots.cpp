@@ -1,6 +1,6 @@
 // The panel's plots. Their painting costs far more than the fields', so each
 // is replotted at a bounded rate and the strip chart only appends what is new.
-#include "runtime/qt/plots.h"
+#include "gui/panel/plots.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -11,7 +11,7 @@
 #include <cmath>
 #include <limits>
 
-#include "runtime/qt/theme.h"
+#include "gui/theme.h"
 
 namespace rt {
 

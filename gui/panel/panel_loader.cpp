@@ -1,4 +1,4 @@
-#include "runtime/qt/panel_loader.h"
+#include "gui/panel/panel_loader.h"
 
 #include <QFile>
 #include <QFontDatabase>
@@ -10,7 +10,7 @@
 
 #include <algorithm>
 
-#include "runtime/qt/float_input.h"
+#include "gui/panel/float_input.h"
 
 namespace rt {
 

@@ -1,4 +1,4 @@
-#include "runtime/qt/axis_inputs.h"
+#include "gui/panel/axis_inputs.h"
 
 #include <QAbstractSpinBox>
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "runtime/qt/transport_bar.h"
+#include "gui/station/transport_bar.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -8,7 +8,7 @@
 #include <QSignalBlocker>
 #include <QToolBar>
 
-#include "runtime/qt/position_bar.h"
+#include "gui/station/position_bar.h"
 #include "replay/recording_index.h"
 #include "replay/replay.h"
 

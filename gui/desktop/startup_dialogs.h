@@ -8,7 +8,7 @@
 
 #include <QString>
 
-#include "runtime/qt/port_chooser.h"
+#include "gui/desktop/port_chooser.h"
 
 namespace rt {
 

@@ -1,4 +1,4 @@
-#include "runtime/qt/port_chooser.h"
+#include "gui/desktop/port_chooser.h"
 
 #include <QDialogButtonBox>
 #include <QHeaderView>
@@ -11,7 +11,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "runtime/qt/layout.h"
+#include "gui/layout.h"
 
 namespace rt {
 

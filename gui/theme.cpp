@@ -1,4 +1,4 @@
-#include "runtime/qt/theme.h"
+#include "gui/theme.h"
 
 #include <QApplication>
 #include <QGuiApplication>

@@ -1,4 +1,4 @@
-#include "runtime/qt/health_bar.h"
+#include "gui/station/health_bar.h"
 
 #include <QFrame>
 #include <QHBoxLayout>

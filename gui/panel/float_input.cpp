@@ -1,4 +1,4 @@
-#include "runtime/qt/float_input.h"
+#include "gui/panel/float_input.h"
 
 #include <cerrno>
 #include <cmath>
