@@ -21,7 +21,7 @@ cmake -S "$root" -B "$build/lib" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
   -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" \
   -DGSE_BUILD_TESTS=OFF -DGSE_BUILD_BENCH=OFF >/dev/null
-cmake --build "$build/lib" -j"$jobs" --target gse_system gse_runtime gse_core gse_panel_file
+cmake --build "$build/lib" -j"$jobs" --target gse_system gse_runtime gse_runtime_qt gse_session gse_present
 cmake -S "$root/fuzz" -B "$build/targets" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
   -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_CXX_FLAGS="-O1" -DGSE_LIB_DIR="$build/lib" >/dev/null
 cmake --build "$build/targets" -j"$jobs"
