@@ -139,6 +139,8 @@ TEST(FrameScanner, looks_escaped_takes_the_links_two_escapes_only) {
       {"++- at the very end", {9, P, P, M}, false},
       {"+-1", {P, M, '1', 0}, false},
       {"+++ (plain)", {P, P, P, 0}, false},
+      // The third '+' is plain data: the pairs start over, so no escape follows.
+      {"+++-1", {P, P, P, M, '1'}, false},
   };
   for (const Case& c : cases) EXPECT_EQ(rt::looks_escaped(c.bytes.data(), c.bytes.size()), c.escaped) << c.name;
 }
