@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -26,6 +28,15 @@ std::vector<char*> argv_of(const std::string& exe, const std::vector<std::string
   return argv;
 }
 
+// In the child, first thing after fork: it is killed when the thread that
+// started it ends (tests start their children on the test's own thread), the
+// signal outlives exec (a shell's exec passes it on), and a test already
+// gone by now leaves no child behind either.
+void die_with(pid_t test) {
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (getppid() != test) _exit(125);
+}
+
 [[noreturn]] void exec_child(const std::string& exe, const std::vector<std::string>& args,
                              const std::string& cwd, const std::vector<std::string>& env) {
   if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
@@ -34,6 +45,7 @@ std::vector<char*> argv_of(const std::string& exe, const std::vector<std::string
   // A window the program shows keeps its settings (layout, theme) in the
   // run's folder, never in the user's.
   setenv("XDG_CONFIG_HOME", cwd.empty() ? "." : cwd.c_str(), 1);
+  setenv(CHILD_MARK, testing_files::bin_dir().c_str(), 1);
   for (const auto& e : env) putenv(const_cast<char*>(e.c_str()));
   auto argv = argv_of(exe, args);
   execv(exe.c_str(), argv.data());
@@ -53,8 +65,10 @@ RunResult run(const std::string& exe, const std::vector<std::string>& args,
   int out_pipe[2], err_pipe[2];
   RunResult r;
   if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) return r;
+  const pid_t test = getpid();
   pid_t pid = fork();
   if (pid == 0) {
+    die_with(test);
     dup2(out_pipe[1], 1);
     dup2(err_pipe[1], 2);
     close(out_pipe[0]);
@@ -97,8 +111,10 @@ RunResult run(const std::string& exe, const std::vector<std::string>& args,
 
 Child::Child(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd,
              const std::string& stdout_path, const std::vector<std::string>& env) {
+  const pid_t test = getpid();
   pid_ = fork();
   if (pid_ == 0) {
+    die_with(test);
     int out = open(stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (out >= 0) dup2(out, 1);
     exec_child(exe, args, cwd, env);
@@ -130,6 +146,23 @@ bool Child::running() {
 int Child::wait(double timeout_s) {
   wait_until(timeout_s, [&] { return !running(); });
   return status_;
+}
+
+FileSizeLimit::FileSizeLimit(long long bytes) {
+  rlimit limit{};
+  getrlimit(RLIMIT_FSIZE, &limit);
+  old_limit_ = static_cast<long long>(limit.rlim_cur);
+  old_handler_ = ::signal(SIGXFSZ, SIG_IGN);
+  limit.rlim_cur = static_cast<rlim_t>(bytes);
+  setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+FileSizeLimit::~FileSizeLimit() {
+  rlimit limit{};
+  getrlimit(RLIMIT_FSIZE, &limit);
+  limit.rlim_cur = static_cast<rlim_t>(old_limit_);
+  setrlimit(RLIMIT_FSIZE, &limit);
+  ::signal(SIGXFSZ, old_handler_);
 }
 
 bool wait_until(double timeout_s, const std::function<bool()>& done) {
