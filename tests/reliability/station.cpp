@@ -158,18 +158,4 @@ std::vector<uint8_t> link_frames(int n, uint32_t first) {
   return out;
 }
 
-std::string printable(const std::vector<uint8_t>& bytes) {
-  std::string out;
-  for (uint8_t b : bytes) {
-    if (b >= 0x20 && b < 0x7F) {
-      out += static_cast<char>(b);
-    } else {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02X", b);
-      out += hex;
-    }
-  }
-  return out;
-}
-
 }  // namespace reliability

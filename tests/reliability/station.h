@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/frames.h"
 #include "support/files.h"
 #include "support/process.h"
 #include "support/pty.h"
@@ -108,6 +109,6 @@ inline const std::string STATUS_TIMEOUT = "COM1 err: too few bytes read";
 std::vector<uint8_t> link_frames(int n, uint32_t first);
 
 // The station sent these bytes to the instrument: readable, for messages.
-std::string printable(const std::vector<uint8_t>& bytes);
+using testing_frames::printable;
 
 }  // namespace reliability

@@ -26,6 +26,7 @@ TEST(Limits, ranges_read_both_ends_or_one) {
   const Case cases[] = {
       {"0.2..9.8", 0.2, 9.8}, {"-20..50", -20, 50}, {"..85", -inf, 85},
       {"-40..", -40, inf},    {" 1e-3 .. 2E2 ", 0.001, 200},
+      {"5..5", 5, 5},  // a value that must hold exactly
   };
   for (const Case& c : cases) {
     const rt::LimitRange r = range(c.text);

@@ -166,6 +166,16 @@ TEST(LinkHealth, playback_states_and_thresholds_that_stretch_with_a_slow_speed) 
        },
        30.0, LinkState::EndOfInput, false},
       {"a pipe that gives nothing", [](LinkHealth&) {}, 3.0, LinkState::Silent, false},
+      // Stale only once the frame is STALE_S / speed old: 30 s at 0.1.
+      {"speed 0.1: resumed, a frame 7 s old is not stale yet",
+       [](LinkHealth& h) {
+         h.set_speed(0.1);
+         uint64_t b = 0;
+         link_runs(h, b, 0.0, 4.0, true);
+         h.set_paused(true, 4.0);
+         h.set_paused(false, 10.0);
+       },
+       11.0, LinkState::Waiting, false},
       {"speed 0.1: a frame every second is playing",
        [](LinkHealth& h) {
          h.set_speed(0.1);
@@ -223,10 +233,19 @@ TEST(LinkHealth, counts_rates_and_the_longest_gap) {
   EXPECT_EQ(s.failures_minute, (std::array<long long, rt::FAILURE_KINDS>{0, 0, 0, 0}));
   EXPECT_EQ(s.failures_total, failures);
 
+  // The time a port was lost says nothing of the link: the gap runs from
+  // its return (as from a resume in playback).
+  h.on_port_lost(75.0);
+  h.on_port_returned(95.0);
+  link_runs(h, bytes, 96.0, 97.0, true);
+  EXPECT_NEAR(h.snapshot(97.0).longest_gap_s, 10.1, 1e-9);
+  EXPECT_NEAR(h.snapshot(109.9).longest_gap_s, 13.0, 1e-9) << "the open gap counts too";
+
   // A count that goes back (a seek) starts again without counting.
-  h.on_bytes(100, 75.5);
-  h.on_bytes(300, 75.6);
-  EXPECT_EQ(h.snapshot(75.6).bytes_total, 38400 + 45 * 1920 + 200);
+  const long long total = h.snapshot(109.9).bytes_total;
+  h.on_bytes(100, 110.0);
+  h.on_bytes(300, 110.1);
+  EXPECT_EQ(h.snapshot(110.1).bytes_total, total + 200);
 }
 
 TEST(Uplink, the_stations_messages_are_told_apart_byte_by_byte) {

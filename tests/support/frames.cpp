@@ -101,4 +101,32 @@ void append(std::vector<uint8_t>& out, const Frame& frame) {
   out.insert(out.end(), frame.begin(), frame.end());
 }
 
+std::string hex(const std::vector<uint8_t>& bytes) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string out;
+  for (uint8_t b : bytes) {
+    out += digits[b >> 4];
+    out += digits[b & 0x0F];
+  }
+  return out;
+}
+
+std::string hex_dump(const std::vector<uint8_t>& frame) {
+  std::string out;
+  for (size_t i = 0; i < frame.size(); ++i) {
+    if (i % 32 == 0) out += '\n';
+    out += hex({frame[i]});
+  }
+  return out + '\n';
+}
+
+std::string printable(const std::vector<uint8_t>& bytes) {
+  std::string out;
+  for (uint8_t b : bytes) {
+    if (b >= 0x20 && b < 0x7F) out += static_cast<char>(b);
+    else out += "\\x" + hex({b});
+  }
+  return out;
+}
+
 }  // namespace testing_frames

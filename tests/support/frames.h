@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace testing_frames {
@@ -40,5 +41,13 @@ std::vector<uint8_t> escape_for_link(const Frame& frame);
 
 void append(std::vector<uint8_t>& out, const std::vector<uint8_t>& bytes);
 void append(std::vector<uint8_t>& out, const Frame& frame);
+
+// Bytes as text: upper-case hex with no separators ("330D"); the panel's
+// hex dump of a frame (a line break before every 32 bytes and at the end);
+// printable ASCII with the rest as \xHH, for messages ("RCVD\x0D").
+std::string hex(const std::vector<uint8_t>& bytes);
+std::string hex_dump(const std::vector<uint8_t>& frame);
+inline std::string hex_dump(const Frame& frame) { return hex_dump(std::vector<uint8_t>(frame.begin(), frame.end())); }
+std::string printable(const std::vector<uint8_t>& bytes);
 
 }  // namespace testing_frames
