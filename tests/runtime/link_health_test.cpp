@@ -237,6 +237,7 @@ TEST(LinkHealth, counts_rates_and_the_longest_gap) {
   // its return (as from a resume in playback).
   h.on_port_lost(75.0);
   h.on_port_returned(95.0);
+  EXPECT_NEAR(h.snapshot(95.5).longest_gap_s, 10.1, 1e-9) << "the gap open since the return";
   link_runs(h, bytes, 96.0, 97.0, true);
   EXPECT_NEAR(h.snapshot(97.0).longest_gap_s, 10.1, 1e-9);
   EXPECT_NEAR(h.snapshot(109.9).longest_gap_s, 13.0, 1e-9) << "the open gap counts too";
