@@ -251,6 +251,7 @@ TEST_F(HealthWindow, live_states_stale_marking_and_the_log_pane_follow_the_link)
   find<QComboBox>("logFilter")->setCurrentIndex(2);  // errors only
   const QString errors = find<QPlainTextEdit>("logText")->toPlainText();
   EXPECT_EQ(errors.indexOf(QLatin1String(" INFO ")), -1) << errors.toStdString();
+  EXPECT_EQ(errors.indexOf(QLatin1String(" WARN ")), -1) << errors.toStdString();
   EXPECT_NE(errors.indexOf(QLatin1String("port lost")), -1) << errors.toStdString();
 
   port_->fail_when_empty(false);

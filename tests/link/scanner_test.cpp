@@ -107,6 +107,9 @@ TEST(PlaybackScan, reports_each_record_with_its_offset_and_the_bytes_passed_over
       {"a sync word across the record's end", cat({Bytes(199, 0x11), good(1).vec()}),
        {{PLAY_NO_SYNC, 0, 0}, {PLAY_FRAME, 199, 199}}},
       {"a short tail is no record", cat({good(0).vec(), head(good(1), 150)}), {{PLAY_FRAME, 0, 0}}},
+      // Its checksum holds, but 0xEB 0x91 is no sync word.
+      {"no sync word, a sum that holds", cat({good(8).byte(1, 0x91).vec(), good(9).vec()}),
+       {{PLAY_NO_SYNC, 0, 0}, {PLAY_FRAME, 200, 200}}},
   };
   for (const Case& c : cases) {
     for (size_t chunk : {size_t{1}, size_t{3}, size_t{199}, size_t{4096}}) {

@@ -106,13 +106,13 @@ TEST_F(SessionLogFile, lines_carry_time_severity_and_text_and_the_file_rotates_a
   const std::string path = dir.path() + "/session.log";
   std::string error;
   ASSERT_TRUE(rt::log_open_file(path, &error, 200)) << error;
-  rt::log_info("recording started");
+  rt::log_warning("recording started");
   rt::log_error("port lost");
   auto lines = file_lines(path);
   ASSERT_EQ(lines.size(), 2u);
   // "YYYY-MM-DD HH:MM:SS.mmm LEVEL text"
-  EXPECT_EQ(lines[0].size(), 23 + std::string(" INFO recording started").size()) << lines[0];
-  EXPECT_EQ(lines[0].substr(23), " INFO recording started");
+  EXPECT_EQ(lines[0].size(), 23 + std::string(" WARN recording started").size()) << lines[0];
+  EXPECT_EQ(lines[0].substr(23), " WARN recording started");
   EXPECT_EQ(lines[1].substr(23), " ERROR port lost");
   // 47 + 40 bytes so far; "entry k" lines are 37 bytes: three more fit in
   // 200, the fourth starts a new file, which then takes two more.
@@ -123,7 +123,7 @@ TEST_F(SessionLogFile, lines_carry_time_severity_and_text_and_the_file_rotates_a
     return out;
   };
   EXPECT_EQ(texts(path), (std::vector<std::string>{"INFO entry 3", "INFO entry 4", "INFO entry 5"}));
-  EXPECT_EQ(texts(path + ".1"), (std::vector<std::string>{"INFO recording started", "ERROR port lost",
+  EXPECT_EQ(texts(path + ".1"), (std::vector<std::string>{"WARN recording started", "ERROR port lost",
                                                           "INFO entry 0", "INFO entry 1", "INFO entry 2"}));
 }
 
