@@ -12,18 +12,12 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using testing_frames::cat;
 using testing_frames::FrameBuilder;
+using testing_frames::good;
+using testing_frames::head;
 constexpr uint8_t P = '+', M = '-';
 
-// W10 keeps the checksum bytes clear of 0xEB, 0x90 and '+'.
-FrameBuilder good(uint32_t n) { return FrameBuilder().word(OFF_W10, 0x1234).counter(n); }
-
-Bytes cat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
-Bytes head(const FrameBuilder& f, size_t n) { return Bytes(f.bytes.begin(), f.bytes.begin() + n); }
 
 TEST(LinkScan, each_byte_is_hunted_taken_or_ends_the_attempt) {
   struct Case {
@@ -123,7 +117,7 @@ TEST(PlaybackScan, reports_each_record_with_its_offset_and_the_bytes_passed_over
         at += used;
         if (result == PLAY_MORE) continue;
         seen.push_back({result, scan.record_at, scan.n_skipped});
-        if (result == PLAY_FRAME) EXPECT_TRUE(record_is_frame(scan.record)) << c.name;
+        EXPECT_EQ(record_is_frame(scan.record), result == PLAY_FRAME) << c.name;
       }
       EXPECT_EQ(scan.n_fed, static_cast<int64_t>(c.bytes.size())) << c.name;
       ASSERT_EQ(seen.size(), c.seen.size()) << c.name << ", chunks of " << chunk;

@@ -26,19 +26,15 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 using rt::FrameRules;
+using testing_frames::cat;
 using testing_frames::FrameBuilder;
+using testing_frames::good;
 
 constexpr uint8_t P = '+', M = '-';
 
-FrameBuilder good(uint32_t n) { return FrameBuilder().word(OFF_W10, 0x1234).counter(n); }
 // A frame whose content the link carries escaped ("++-" at 40..42).
 FrameBuilder escaped(uint32_t n) { return good(n).byte(40, P).byte(41, P).byte(42, M); }
 
-Bytes cat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
 Bytes plain(const FrameBuilder& f) { return f.vec(); }
 Bytes linked(const FrameBuilder& f) { return testing_frames::escape_for_link(f.bytes); }
 

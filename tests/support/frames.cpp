@@ -74,6 +74,20 @@ FrameBuilder& FrameBuilder::corrupt() {
   return *this;
 }
 
+FrameBuilder good(uint32_t n) { return FrameBuilder().word(OFF_W10, 0x1234).counter(n); }
+
+std::vector<uint8_t> cat(std::initializer_list<std::vector<uint8_t>> parts) {
+  std::vector<uint8_t> out;
+  for (const auto& p : parts) append(out, p);
+  return out;
+}
+
+std::vector<uint8_t> head(const FrameBuilder& f, size_t n) { return slice(f, 0, n); }
+
+std::vector<uint8_t> slice(const FrameBuilder& f, size_t from, size_t to) {
+  return std::vector<uint8_t>(f.bytes.begin() + static_cast<long>(from), f.bytes.begin() + static_cast<long>(to));
+}
+
 std::vector<uint8_t> escape_for_link(const Frame& frame) {
   std::vector<uint8_t> out{frame[0], frame[1]};
   int plus_run = 0;  // '+' bytes sent since the last escape or other byte

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,16 @@ struct FrameBuilder {
   std::vector<uint8_t> vec() const { return {bytes.begin(), bytes.end()}; }
   const uint8_t* data() const { return bytes.data(); }
 };
+
+// A good frame with counter n whose checksum bytes are clear of 0xEB, 0x90
+// and '+' (its W10 word is set for that): no test stumbles over a sync word
+// or an escape it did not plan.
+FrameBuilder good(uint32_t n);
+// Bytes of frames and other bytes, one after the other; the first n bytes
+// of a frame, or bytes from..to-1.
+std::vector<uint8_t> cat(std::initializer_list<std::vector<uint8_t>> parts);
+std::vector<uint8_t> head(const FrameBuilder& f, size_t n);
+std::vector<uint8_t> slice(const FrameBuilder& f, size_t from, size_t to);
 
 // The frame as the link carries it: bytes 2..199 escaped so that stored
 // "++-" content survives: it is sent as "++-1". Other content, "+++"
