@@ -29,16 +29,8 @@ enum PlayState : int {
 
 void store(LinkScan* scan, uint8_t byte) { scan->frame[scan->n_stored++] = byte; }
 
-}  // namespace
-
-void link_scan_start(LinkScan* scan, uint8_t* frame) {
-  scan->state = HUNT_SYNC0;
-  scan->n_stored = 0;
-  scan->n_link = 0;
-  scan->frame = frame;
-}
-
-int link_scan_byte(LinkScan* scan, uint8_t byte) {
+// The link table, one byte: the one implementation behind both entries.
+inline int link_step(LinkScan* scan, uint8_t byte) {
   ++scan->n_link;
   switch (scan->state) {
     case HUNT_SYNC0:
@@ -93,6 +85,28 @@ int link_scan_byte(LinkScan* scan, uint8_t byte) {
   // Tested after every stored byte, so the frame never takes more.
   if (scan->n_stored < FRAME_LEN) return SCAN_TAKEN;
   return checksum_ok(scan->frame) ? SCAN_FRAME : SCAN_BAD_CHECKSUM;
+}
+
+}  // namespace
+
+void link_scan_start(LinkScan* scan, uint8_t* frame) {
+  scan->state = HUNT_SYNC0;
+  scan->n_stored = 0;
+  scan->n_link = 0;
+  scan->frame = frame;
+}
+
+int link_scan_byte(LinkScan* scan, uint8_t byte) { return link_step(scan, byte); }
+
+int link_scan_feed(LinkScan* scan, const uint8_t* data, size_t n, size_t* used) {
+  // A copy the frame's stores cannot alias keeps the state in registers.
+  LinkScan local = *scan;
+  int result = SCAN_TAKEN;
+  size_t i = 0;
+  while (i < n && !scan_ends_attempt(result)) result = link_step(&local, data[i++]);
+  *scan = local;
+  *used = i;
+  return result == SCAN_HUNTED ? SCAN_TAKEN : result;
 }
 
 bool holds_link_escape(const uint8_t* bytes, size_t n) {

@@ -39,9 +39,12 @@ void FrameScanner::feed(const uint8_t* data, size_t n) {
   } else {
     // The live receiver's rules without its time-outs (a recording keeps no
     // time): every attempt that ends is followed by the next at the next byte.
-    for (size_t k = 0; k < n; ++k) {
-      const int result = link_scan_byte(&link_, data[k]);
-      if (result == SCAN_FRAME) found(link_frame_, fed_ + static_cast<int64_t>(k) + 1 - link_.n_link);
+    size_t at = 0;
+    while (at < n) {
+      size_t used = 0;
+      const int result = link_scan_feed(&link_, data + at, n - at, &used);
+      at += used;
+      if (result == SCAN_FRAME) found(link_frame_, fed_ + static_cast<int64_t>(at) - link_.n_link);
       if (scan_ends_attempt(result)) link_scan_start(&link_, link_frame_);
     }
   }
