@@ -4,21 +4,6 @@
 
 namespace {
 
-constexpr uint8_t PLUS = 0x2B;   // '+'
-constexpr uint8_t MINUS = 0x2D;  // '-'
-constexpr uint8_t ONE = 0x31;    // '1'
-
-// Where a link scan stands in the byte stream. The values are the ones the
-// link's documentation numbers its states with.
-enum LinkState : int {
-  HUNT_SYNC0 = 0,  // hunting for 0xEB
-  HUNT_SYNC1 = 1,  // 0xEB stored, expecting 0x90
-  DATA = 2,        // plain frame data
-  ONE_PLUS = 3,    // one '+' stored
-  TWO_PLUS = 4,    // "++" stored; a '-' now starts an escape
-  ESCAPE = 5,      // "++-" seen: '-' stands for '+', '1' for '-'
-};
-
 // Where a playback walk stands.
 enum PlayState : int {
   FILL_RECORD = 0,  // taking the bytes of a record
@@ -27,83 +12,16 @@ enum PlayState : int {
   HUNT = 2,         // hunting in the bytes after it
 };
 
-void store(LinkScan* scan, uint8_t byte) { scan->frame[scan->n_stored++] = byte; }
-
-// The link table, one byte: the one implementation behind both entries.
-inline int link_step(LinkScan* scan, uint8_t byte) {
-  ++scan->n_link;
-  switch (scan->state) {
-    case HUNT_SYNC0:
-      if (byte != SYNC0) {
-        scan->n_link = 0;
-        return SCAN_HUNTED;
-      }
-      scan->n_link = 1;
-      store(scan, byte);
-      scan->state = HUNT_SYNC1;
-      return SCAN_TAKEN;
-    case HUNT_SYNC1:
-      if (byte != SYNC1) {
-        // Drops the stored 0xEB; this byte is not taken as a new 0xEB.
-        scan->n_stored = 0;
-        scan->n_link = 0;
-        scan->state = HUNT_SYNC0;
-        return SCAN_HUNTED;
-      }
-      store(scan, byte);
-      scan->state = DATA;
-      return SCAN_TAKEN;
-    case DATA:
-      store(scan, byte);
-      scan->state = (byte == PLUS) ? ONE_PLUS : DATA;
-      break;
-    case ONE_PLUS:
-      store(scan, byte);
-      scan->state = (byte == PLUS) ? TWO_PLUS : DATA;
-      break;
-    case TWO_PLUS:
-      if (byte == MINUS) {
-        scan->state = ESCAPE;  // the '-' itself is not stored
-      } else {
-        store(scan, byte);  // a third '+' too: pairs start over
-        scan->state = DATA;
-      }
-      break;
-    case ESCAPE:
-      if (byte == MINUS) {
-        store(scan, PLUS);
-      } else if (byte == ONE) {
-        store(scan, MINUS);
-      } else {
-        return SCAN_ILLEGAL_ESCAPE;
-      }
-      scan->state = DATA;
-      break;
-    default:
-      return SCAN_BAD_STATE;
-  }
-  // Tested after every stored byte, so the frame never takes more.
-  if (scan->n_stored < FRAME_LEN) return SCAN_TAKEN;
-  return checksum_ok(scan->frame) ? SCAN_FRAME : SCAN_BAD_CHECKSUM;
-}
-
 }  // namespace
 
-void link_scan_start(LinkScan* scan, uint8_t* frame) {
-  scan->state = HUNT_SYNC0;
-  scan->n_stored = 0;
-  scan->n_link = 0;
-  scan->frame = frame;
-}
-
-int link_scan_byte(LinkScan* scan, uint8_t byte) { return link_step(scan, byte); }
+using namespace link_table;
 
 int link_scan_feed(LinkScan* scan, const uint8_t* data, size_t n, size_t* used) {
   // A copy the frame's stores cannot alias keeps the state in registers.
   LinkScan local = *scan;
   int result = SCAN_TAKEN;
   size_t i = 0;
-  while (i < n && !scan_ends_attempt(result)) result = link_step(&local, data[i++]);
+  while (i < n && !scan_ends_attempt(result)) result = link_scan_byte(&local, data[i++]);
   *scan = local;
   *used = i;
   return result == SCAN_HUNTED ? SCAN_TAKEN : result;

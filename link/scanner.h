@@ -42,13 +42,19 @@ struct LinkScan {
 };
 
 // Starts an attempt: hunting for the sync word, nothing stored, into `frame`.
-void link_scan_start(LinkScan* scan, uint8_t* frame);
+inline void link_scan_start(LinkScan* scan, uint8_t* frame) {
+  scan->state = 0;  // HUNT_SYNC0
+  scan->n_stored = 0;
+  scan->n_link = 0;
+  scan->frame = frame;
+}
 
 // Works one byte of the link into the attempt. Returns one of the SCAN_*
 // results. A byte is stored only while fewer than FRAME_LEN are, so `frame`
 // never takes more; the byte that makes SCAN_FRAME or SCAN_BAD_CHECKSUM is
 // the 200th stored, and escape bytes after it belong to the next attempt.
-int link_scan_byte(LinkScan* scan, uint8_t byte);
+// (Defined below, inline: the receiver runs it for every byte of the link.)
+inline int link_scan_byte(LinkScan* scan, uint8_t byte);
 
 // The same over data[0..n), for a reader of a whole recording: takes bytes
 // until one ends the attempt (its result, with *used the bytes taken, that
@@ -60,6 +66,87 @@ int link_scan_feed(LinkScan* scan, const uint8_t* data, size_t n, size_t* used);
 // '-' or '1', read as the receiver reads a frame's body. A recording holds
 // such bytes where the link carried a frame with escapes.
 bool holds_link_escape(const uint8_t* bytes, size_t n);
+
+// ----- The link's state table ------------------------------------------------
+
+namespace link_table {
+
+constexpr uint8_t PLUS = 0x2B;   // '+'
+constexpr uint8_t MINUS = 0x2D;  // '-'
+constexpr uint8_t ONE = 0x31;    // '1'
+
+// Where a link scan stands in the byte stream. The values are the ones the
+// link's documentation numbers its states with.
+enum State : int {
+  HUNT_SYNC0 = 0,  // hunting for 0xEB
+  HUNT_SYNC1 = 1,  // 0xEB stored, expecting 0x90
+  DATA = 2,        // plain frame data
+  ONE_PLUS = 3,    // one '+' stored
+  TWO_PLUS = 4,    // "++" stored; a '-' now starts an escape
+  ESCAPE = 5,      // "++-" seen: '-' stands for '+', '1' for '-'
+};
+
+inline void store(LinkScan* scan, uint8_t byte) { scan->frame[scan->n_stored++] = byte; }
+
+}  // namespace link_table
+
+inline int link_scan_byte(LinkScan* scan, uint8_t byte) {
+  using namespace link_table;
+  ++scan->n_link;
+  switch (scan->state) {
+    case HUNT_SYNC0:
+      if (byte != SYNC0) {
+        scan->n_link = 0;
+        return SCAN_HUNTED;
+      }
+      scan->n_link = 1;
+      store(scan, byte);
+      scan->state = HUNT_SYNC1;
+      return SCAN_TAKEN;
+    case HUNT_SYNC1:
+      if (byte != SYNC1) {
+        // Drops the stored 0xEB; this byte is not taken as a new 0xEB.
+        scan->n_stored = 0;
+        scan->n_link = 0;
+        scan->state = HUNT_SYNC0;
+        return SCAN_HUNTED;
+      }
+      store(scan, byte);
+      scan->state = DATA;
+      return SCAN_TAKEN;
+    case DATA:
+      store(scan, byte);
+      scan->state = (byte == PLUS) ? ONE_PLUS : DATA;
+      break;
+    case ONE_PLUS:
+      store(scan, byte);
+      scan->state = (byte == PLUS) ? TWO_PLUS : DATA;
+      break;
+    case TWO_PLUS:
+      if (byte == MINUS) {
+        scan->state = ESCAPE;  // the '-' itself is not stored
+      } else {
+        store(scan, byte);  // a third '+' too: pairs start over
+        scan->state = DATA;
+      }
+      break;
+    case ESCAPE:
+      if (byte == MINUS) {
+        store(scan, PLUS);
+      } else if (byte == ONE) {
+        store(scan, MINUS);
+      } else {
+        return SCAN_ILLEGAL_ESCAPE;
+      }
+      scan->state = DATA;
+      break;
+    default:
+      return SCAN_BAD_STATE;
+  }
+  // Tested after every stored byte, so the frame never takes more.
+  if (scan->n_stored < FRAME_LEN) return SCAN_TAKEN;
+  return checksum_ok(scan->frame) ? SCAN_FRAME : SCAN_BAD_CHECKSUM;
+}
 
 // ----- A recording played back ---------------------------------------------------
 
