@@ -5,6 +5,8 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QFileInfo>
+#include <QSettings>
 #include <QMetaObject>
 #include <QThread>
 
@@ -30,6 +32,7 @@
 #include "session/outcome.h"
 #include "runtime/panel_file.h"
 #include "gui/desktop/dialogs.h"
+#include "gui/layout.h"
 #include "gui/desktop/port_chooser.h"
 #include "runtime/qt/serial_port.h"
 #include "gui/desktop/startup_dialogs.h"
@@ -43,6 +46,7 @@
 #include "runtime/trace.h"
 #include "runtime/transport.h"
 #include "runtime/ui.h"
+#include "runtime/user_limits.h"
 
 #ifndef GSE_VERSION
 #define GSE_VERSION "0"
@@ -86,6 +90,8 @@ const char USAGE[] =
     "                  same name with .log; playback: none)\n"
     "  --summary FILE  the handover summary at quit as JSON (it also goes to the log\n"
     "                  and to standard error)\n"
+    "  --limits FILE   the user limits file, over the panel file's limits (default:\n"
+    "                  limits.txt in the settings folder); the limits dialog writes it\n"
     "  -h, --help      this text;  --version  the version\n";
 
 struct Options {
@@ -98,6 +104,7 @@ struct Options {
   std::string link_replay;
   std::string log;
   std::string summary;
+  std::string limits;
   double speed = 1.0;
   std::vector<char*> positional;
 };
@@ -130,7 +137,7 @@ int parse_options(int argc, char* argv[], Options* opt) {
       opt->exports.hex = true;
     } else if (arg == "--port" || arg == "--trace" || arg == "--events" || arg == "--csv" ||
                arg == "--csv-samples" || arg == "--csv-spectra" || arg == "--csv-panel" ||
-               arg == "--link-replay" || arg == "--log" || arg == "--summary") {
+               arg == "--link-replay" || arg == "--log" || arg == "--summary" || arg == "--limits") {
       std::string* target = arg == "--port"          ? &opt->port
                             : arg == "--trace"       ? &opt->trace
                             : arg == "--csv"         ? &opt->exports.frames_path
@@ -140,6 +147,7 @@ int parse_options(int argc, char* argv[], Options* opt) {
                             : arg == "--link-replay" ? &opt->link_replay
                             : arg == "--log"         ? &opt->log
                             : arg == "--summary"     ? &opt->summary
+                            : arg == "--limits"      ? &opt->limits
                                                      : &opt->events;
       if (!value(target) || target->empty()) return usage_error(arg + " needs a value");
     } else if (arg == "--speed") {
@@ -217,6 +225,17 @@ void start_link_replay(const std::string& path) {
   rt::set_no_recording("link replay of " + path);
   rt::log_info("Link replay of " + path +
                ": its bytes go through the live receiver at the link's pace; nothing is sent or recorded");
+}
+
+// The user limits file: --limits FILE, else limits.txt in the settings
+// folder (where the window keeps its layout), headless too.
+void choose_limits_file(const Options& opt) {
+  if (!opt.limits.empty()) {
+    rt::set_user_limits_file(opt.limits, true);
+    return;
+  }
+  const QString folder = QFileInfo(rt::window_settings()->fileName()).absolutePath();
+  rt::set_user_limits_file((folder + QStringLiteral("/limits.txt")).toStdString(), false);
 }
 
 // ----- Quit signals: the one place that handles them -------------------------
@@ -416,7 +435,9 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
   session.speed = opt.speed;
   session.log_path = opt.log;
   session.summary_path = opt.summary;
+  session.link_replay = !opt.link_replay.empty();
   rt::session_begin(session);
+  choose_limits_file(opt);
 
   std::vector<char*> args{argv[0]};
   args.insert(args.end(), opt.positional.begin(), opt.positional.end());
