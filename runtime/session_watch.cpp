@@ -125,6 +125,28 @@ void alarm_update(Watch& watch, const AlarmCause& cause, double t) {
   }
 }
 
+AlarmCause link_cause(const char* key, const char* what, bool present, const std::string& now) {
+  AlarmCause cause;
+  cause.source = AlarmSource::Link;
+  cause.key = key;
+  cause.what = what;
+  cause.severity = present ? Severity::Error : Severity::Info;
+  cause.now = now;
+  return cause;
+}
+
+AlarmCause recording_cause(bool failing, const std::string& detail) {
+  AlarmCause cause;
+  cause.source = AlarmSource::Recording;
+  cause.key = "not recording";
+  cause.what = "recording: NOT RECORDING";
+  cause.severity = failing ? Severity::Error : Severity::Info;
+  cause.now = failing ? "NOT RECORDING: " + detail : detail;
+  return cause;
+}
+
+bool live_alarms() { return !transport_is_playback() && !transport_is_link_replay(); }
+
 // Live reception (not a link replay): the link's states and the recording.
 void feed_live_alarms(Watch& watch, const HealthSnapshot& s, double t) {
   struct LinkAlarm {
@@ -138,27 +160,19 @@ void feed_live_alarms(Watch& watch, const HealthSnapshot& s, double t) {
       {LinkState::PortLost, "port lost", "link: PORT LOST"},
   };
   for (const LinkAlarm& l : LINK_ALARMS) {
-    AlarmCause cause;
-    cause.source = AlarmSource::Link;
-    cause.key = l.key;
-    cause.what = l.what;
-    cause.severity = s.state == l.state ? Severity::Error : Severity::Info;
-    cause.now = s.words + (s.state == l.state && !s.reason.empty() ? " (" + s.reason + ")" : "");
-    alarm_update(watch, cause, t);
+    const bool present = s.state == l.state;
+    alarm_update(watch,
+                 link_cause(l.key, l.what, present, s.words + (present && !s.reason.empty() ? " (" + s.reason + ")" : "")),
+                 t);
   }
   // Not recording: a recording that could not be made, or cannot be written
   // now. Nothing before the recording is first tried.
   const RecordingState rec = transport_recording_state();
   if (rec.path.empty() && rec.failure.empty()) return;
-  AlarmCause cause;
-  cause.source = AlarmSource::Recording;
-  cause.key = "not recording";
-  cause.what = "recording: NOT RECORDING";
   const bool failing = rec.path.empty() || !rec.failure.empty();
-  cause.severity = failing ? Severity::Error : Severity::Info;
-  cause.now = failing ? "NOT RECORDING: " + (rec.failure.empty() ? std::string("no recording file") : rec.failure)
-                      : "recording to " + rec.path;
-  alarm_update(watch, cause, t);
+  alarm_update(watch, recording_cause(failing, failing ? (rec.failure.empty() ? "no recording file" : rec.failure)
+                                                       : "recording to " + rec.path),
+               t);
 }
 
 void flush_alarm_lines() {
@@ -193,7 +207,7 @@ HealthSnapshot evaluate(Watch& watch, LogCoalescer::Line* line, bool* changed) {
     line->severity = severity_of(s.state);
     line->text = "link: " + s.words + (s.reason.empty() ? "" : " (" + s.reason + ")");
   }
-  if (!h.playback() && !transport_is_link_replay()) feed_live_alarms(watch, s, t);
+  if (live_alarms()) feed_live_alarms(watch, s, t);
   return s;
 }
 
@@ -484,8 +498,13 @@ void watch_port_lost(const std::string& path, const std::string& reason) {
     std::lock_guard lock(watch.mu);
     health(watch).on_port_lost(now_s(watch));
     watch.port_lost_reason = reason.empty() ? path : reason;
+    // Raised now: a port back within a look of the watcher is still an alarm.
+    if (live_alarms())
+      alarm_update(watch, link_cause("port lost", "link: PORT LOST", true, "port lost (" + watch.port_lost_reason + ")"),
+                   now_s(watch));
   }
   log_error("port lost: " + path + (reason.empty() ? "" : " (" + reason + ")"));
+  flush_alarm_lines();
 }
 
 void watch_port_returned(const std::string& path) {
@@ -547,8 +566,14 @@ void watch_recording_started(const std::string& path) {
 }
 
 void watch_recording_loss() {
-  std::lock_guard lock(w().mu);
-  ++w().recording_losses;
+  {
+    Watch& watch = w();
+    std::lock_guard lock(watch.mu);
+    ++watch.recording_losses;
+    // Raised now, however soon writing resumes; the watcher gives the reason.
+    if (live_alarms()) alarm_update(watch, recording_cause(true, "a write to the recording failed"), now_s(watch));
+  }
+  flush_alarm_lines();
 }
 
 void watch_recording_closed(const std::string& path, long long written, long long missing) {
