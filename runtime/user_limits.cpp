@@ -187,9 +187,9 @@ void load_user_limits(PanelModel& model) {
   for (const SlotLimits& s : slots) {
     for (const auto& k : known) {
       if (k.label != s.label) continue;
-      model.set_limits(k.id, s.limits);
       log_info("limits of " + s.label + " from " + u.path + ": " + limits_fields(s.limits) + " (the panel file's: " +
                limits_fields(k.defaults) + ")");
+      model.set_limits(k.id, s.limits);
     }
   }
 }
@@ -209,9 +209,10 @@ bool change_limits(PanelModel& model, int id, const Limits& limits, std::string*
     return false;
   }
   if (limits == slot->limits) return true;
-  model.set_limits(id, limits);
+  // Logged first: what the new limits raise or clear follows it.
   log_info("limits of " + slot->label + " changed by the operator: " + limits_fields(slot->limits) + " -> " +
            limits_fields(limits) + (u.path.empty() ? "" : " (" + u.path + ")"));
+  model.set_limits(id, limits);
   return save(u, model, error);
 }
 
@@ -222,9 +223,9 @@ bool restore_default_limits(PanelModel& model, std::string* error) {
   for (const auto& s : model.limit_slots()) {
     if (s.limits == s.defaults) continue;
     any = true;
-    model.set_limits(s.id, s.defaults);
     log_info("limits of " + s.label + " restored to the panel file's by the operator: " + limits_fields(s.limits) +
              " -> " + limits_fields(s.defaults));
+    model.set_limits(s.id, s.defaults);
   }
   if (!any) return true;
   return save(u, model, error);

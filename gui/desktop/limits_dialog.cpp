@@ -159,6 +159,7 @@ class LimitsDialog : public QDialog {
         auto* edit = new QLineEdit;
         edit->setObjectName(QString::fromStdString(s.label) + QLatin1Char('.') + QLatin1String(FIELD_NAMES[f]));
         edit->setFrame(false);
+        edit->setPlaceholderText(f == HYSTERESIS ? QStringLiteral("default") : QString());
         table_->setCellWidget(tr, FIRST_FIELD_COLUMN + f, edit);
         row.edits[f] = edit;
         connect(edit, &QLineEdit::textEdited, this, [this, r] { check(rows_[r]); });
@@ -226,8 +227,11 @@ class LimitsDialog : public QDialog {
   }
 
   void say(const QString& text, bool bad) {
+    const LimitColours c = limit_colours();  // readable in either theme
     problem_->setText(text);
-    problem_->setStyleSheet(bad ? QStringLiteral("QLabel { color: #c00000; font-weight: bold; }") : QString());
+    problem_->setStyleSheet(bad ? QStringLiteral("QLabel { background: %1; color: %2; font-weight: bold; padding: 2px 6px; }")
+                                      .arg(c.alarm_background.name(), c.alarm_text.name())
+                                : QString());
   }
 
   // As typed: the fields at fault and the reason.
@@ -273,7 +277,7 @@ class LimitsDialog : public QDialog {
 }  // namespace
 
 QAction* add_limits_dialog(QMainWindow* frame, PanelModel& model) {
-  auto* action = new QAction(QStringLiteral("Limits..."), frame);
+  auto* action = new QAction(QStringLiteral("L&imits..."), frame);
   action->setObjectName(QStringLiteral("actionEditLimits"));
   action->setToolTip(QStringLiteral("Change the caution and alarm limits of the housekeeping slots"));
   auto dialog = std::make_shared<QPointer<LimitsDialog>>();

@@ -43,9 +43,11 @@ QString duration(double s) {
   return QStringLiteral("%1 h %2 min").arg(whole / 3600).arg(whole / 60 % 60);
 }
 
-// Unacknowledged first, then those whose cause is present, the latest first.
+// Unacknowledged first, red before amber, then those whose cause is present,
+// the latest first.
 bool shown_before(const Alarm& a, const Alarm& b) {
   if (a.acknowledged != b.acknowledged) return !a.acknowledged;
+  if (a.severity != b.severity) return a.severity > b.severity;
   if (a.active != b.active) return a.active;
   return a.last_s > b.last_s;
 }
@@ -66,20 +68,25 @@ AlarmPane::AlarmPane(QMainWindow* window) {
   column->setContentsMargins(4, 2, 4, 4);
   column->setSpacing(3);
   buttons_ = new QHBoxLayout;
+  count_ = new QLabel;
+  count_->setObjectName(QStringLiteral("alarmCount"));
+  count_->setMinimumWidth(130);
+  buttons_->addWidget(count_);
+  placed_ = 1;
+  buttons_->addStretch(1);  // the buttons go before it, left to right
   acknowledge_ = new QPushButton(QStringLiteral("Acknowledge"));
   acknowledge_->setObjectName(QStringLiteral("acknowledgeAlarm"));
   acknowledge_->setToolTip(QStringLiteral("Acknowledge the selected alarms"));
-  buttons_->addWidget(acknowledge_);
+  buttons_->insertWidget(placed_++, acknowledge_);
 
-  acknowledge_all_ = new QAction(QStringLiteral("Acknowledge all"), window);
+  acknowledge_all_ = new QAction(QStringLiteral("Acknowledge &all"), window);
   acknowledge_all_->setObjectName(QStringLiteral("actionAcknowledgeAll"));
   acknowledge_all_->setToolTip(QStringLiteral("Acknowledge every alarm in the list"));
-  mute_ = new QAction(QStringLiteral("Mute alarm sound"), window);
+  mute_ = new QAction(QStringLiteral("&Mute alarm sound"), window);
   mute_->setObjectName(QStringLiteral("actionMuteAlarms"));
   mute_->setCheckable(true);
   mute_->setToolTip(QStringLiteral("No tone for new alarms (remembered)"));
   for (QAction* a : {acknowledge_all_, mute_}) add_button(a);
-  buttons_->addStretch(1);  // the window's buttons go to the right
 
   table_ = new QTableWidget(0, COLUMNS);
   table_->setObjectName(QStringLiteral("alarmTable"));
@@ -102,7 +109,7 @@ AlarmPane::AlarmPane(QMainWindow* window) {
 
   QAction* show = dock_->toggleViewAction();
   show->setObjectName(QStringLiteral("actionShowAlarms"));
-  show->setText(QStringLiteral("Alarm list"));
+  show->setText(QStringLiteral("Alarm &list"));
   show->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A));
   show->setToolTip(QStringLiteral("Show the alarm list (Ctrl+Shift+A)"));
   window->addAction(show);
@@ -142,7 +149,7 @@ void AlarmPane::add_button(QAction* action) {
   auto* button = new QToolButton;
   button->setDefaultAction(action);
   button->setObjectName(action->objectName() + QStringLiteral("Button"));
-  buttons_->addWidget(button);
+  buttons_->insertWidget(placed_++, button);
 }
 
 void AlarmPane::reveal() {
@@ -215,9 +222,9 @@ void AlarmPane::draw() {
     table_->setRowHidden(r, false);
     for (int c = 0; c < COLUMNS; ++c) table_->item(r, c)->setSelected(selected.count(a.id) != 0);
   }
-  dock_->setWindowTitle(status_.unacknowledged > 0
-                            ? QStringLiteral("Alarms: %1 not acknowledged").arg(status_.unacknowledged)
-                            : QStringLiteral("Alarms"));
+  // (Not in the dock's title: its menu action takes its text from it.)
+  count_->setText(status_.unacknowledged > 0 ? QStringLiteral("%1 not acknowledged").arg(status_.unacknowledged)
+                                              : QStringLiteral("all acknowledged"));
   acknowledge_all_->setEnabled(status_.unacknowledged > 0);
 }
 

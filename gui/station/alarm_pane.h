@@ -23,6 +23,7 @@
 class QAction;
 class QDockWidget;
 class QHBoxLayout;
+class QLabel;
 class QMainWindow;
 class QPushButton;
 class QTableWidget;
@@ -59,8 +60,10 @@ class AlarmPane : public QObject {
 
   QDockWidget* dock_ = nullptr;
   QTableWidget* table_ = nullptr;  // "alarmTable"
-  QHBoxLayout* buttons_ = nullptr;
+  QHBoxLayout* buttons_ = nullptr;  // the count, the buttons, a stretch
+  int placed_ = 0;                   // buttons so far
   QPushButton* acknowledge_ = nullptr;  // "acknowledgeAlarm"
+  QLabel* count_ = nullptr;             // "alarmCount"
   QAction* acknowledge_all_ = nullptr;
   QAction* mute_ = nullptr;
   std::vector<Alarm> rows_;

@@ -55,6 +55,8 @@ QByteArray tone_wav(Tone tone) {
   } else {
     beep(&pcm, 659.3, 0.3, 0.35);  // E5, once and softer
   }
+  // Some audio paths cut the end of a short sample: let them cut silence.
+  silence(&pcm, 0.2);
   const uint32_t bytes = static_cast<uint32_t>(pcm.size() * 2);
   QByteArray wav("RIFF");
   put_u32(&wav, 36 + bytes);
