@@ -493,17 +493,19 @@ void watch_input_moved() {
 }
 
 void watch_port_lost(const std::string& path, const std::string& reason) {
+  LogCoalescer::Line line{Severity::Info, ""};
+  bool changed = false;
   {
     Watch& watch = w();
     std::lock_guard lock(watch.mu);
     health(watch).on_port_lost(now_s(watch));
     watch.port_lost_reason = reason.empty() ? path : reason;
-    // Raised now: a port back within a look of the watcher is still an alarm.
-    if (live_alarms())
-      alarm_update(watch, link_cause("port lost", "link: PORT LOST", true, "port lost (" + watch.port_lost_reason + ")"),
-                   now_s(watch));
+    // Judged now, not at the watcher's next look: a port back before it is
+    // still an alarm, and the state it ended is seen ending now.
+    evaluate(watch, &line, &changed);
   }
   log_error("port lost: " + path + (reason.empty() ? "" : " (" + reason + ")"));
+  if (changed) log_event(line.severity, line.text);
   flush_alarm_lines();
 }
 

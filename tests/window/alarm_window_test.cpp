@@ -107,13 +107,13 @@ TEST_F(AlarmWindow, crossings_are_latched_counted_in_title_and_health_bar_sounde
   show(PANEL_HK00, 5.0, 12.0);   // back
   show(PANEL_HK20, 60.0, 13.0);  // caution: -20..50 °C
   EXPECT_EQ(sound_.heard, (std::vector<std::string>{"amber", "red", "amber"}));
-  // Latched though HK00 is back; the one present now first.
+  // Latched though HK00 is back; red first.
   EXPECT_EQ(rows(), (std::vector<std::string>{
-                        "HK20 out of limits | 1 | 60.00 °C (above the caution limit 50.00 °C) | caution: 60.00 °C | NOT ACKNOWLEDGED",
-                        "HK00 out of limits | 1 | 9.9700 V (above the alarm limit 9.9500 V) | normal | NOT ACKNOWLEDGED"}));
+                        "HK00 out of limits | 1 | 9.9700 V (above the alarm limit 9.9500 V) | normal | NOT ACKNOWLEDGED",
+                        "HK20 out of limits | 1 | 60.00 °C (above the caution limit 50.00 °C) | caution: 60.00 °C | NOT ACKNOWLEDGED"}));
   auto* table = find<QTableWidget>("alarmTable");
-  const std::string first = table->item(1, 3)->text().toStdString();
-  const std::string last = table->item(1, 4)->text().toStdString();
+  const std::string first = table->item(0, 3)->text().toStdString();
+  const std::string last = table->item(0, 4)->text().toStdString();
   EXPECT_LT(first, last) << "first seen at 10 s, last out of limits at 11 s";
   EXPECT_EQ(top()->windowTitle(), "2 ALARMS \u00b7 " + title);
   auto* badge = find<QAbstractButton>("healthAlarms");
@@ -123,9 +123,9 @@ TEST_F(AlarmWindow, crossings_are_latched_counted_in_title_and_health_bar_sounde
   QTest::mouseClick(badge, Qt::LeftButton);
   EXPECT_TRUE(dock->isVisible()) << "the count opens the list";
 
-  // One row acknowledged: logged with the time, one left.
+  // One row acknowledged: logged with the time, one left (now below it).
   t_ = 20.0;
-  table->selectRow(1);
+  table->selectRow(0);
   QTest::mouseClick(find<QPushButton>("acknowledgeAlarm"), Qt::LeftButton);
   refresh();
   EXPECT_TRUE(logged("alarm acknowledged by the operator: HK00 out of limits (red, 1 time, first "));
@@ -154,7 +154,12 @@ TEST_F(AlarmWindow, crossings_are_latched_counted_in_title_and_health_bar_sounde
   EXPECT_EQ(top()->windowTitle(), "2 ALARMS \u00b7 " + title);
   ASSERT_GE(sound_.heard.size(), heard);
   for (size_t i = heard; i < sound_.heard.size(); ++i) EXPECT_EQ(sound_.heard[i], "stop");
-  find<QAction>("actionMuteAlarms")->trigger();
+
+  // The next window: the list shown as it was left, the sound still muted.
+  panel_.reset();
+  panel_ = open_panel(true, /*fresh_settings=*/false);
+  EXPECT_TRUE(find<QDockWidget>("alarmDock")->isVisible());
+  EXPECT_TRUE(find<QAction>("actionMuteAlarms")->isChecked());
 }
 
 TEST_F(AlarmWindow, the_limits_dialog_checks_as_typed_applies_at_once_and_restores_the_defaults) {
