@@ -492,6 +492,68 @@ TEST(OutputLoss, a_file_size_limit_on_the_trace_is_a_write_error_not_a_kill) {
             "vst_gse: cannot write trace file trace.jsonl: File too large; the trace ends there\n");
 }
 
+TEST(RecordingLoss, what_is_no_regular_file_at_the_recording_or_log_name_is_refused_at_once) {
+  constexpr double LIVE_QUIT_BOUND_S = 4.0;
+  struct Case {
+    const char* name;
+    std::function<void(const TempDir&, const std::string& name)> lay;  // at each predicted name
+    const char* said;  // the end of the NOT RECORDING line
+    int status;
+  };
+  const Case cases[] = {
+      {"FIFO at the recording's name",
+       [](const TempDir& d, const std::string& n) { ASSERT_EQ(mkfifo(d.file(n).c_str(), 0600), 0); },
+       ": a FIFO is at that name, not a regular file", 3},
+      {"symbolic link at the recording's name",
+       [](const TempDir& d, const std::string& n) { std::filesystem::create_symlink("elsewhere.bin", d.file(n)); },
+       ": a symbolic link is at that name (it is not written through)", 3},
+      {"FIFO at the log's name",
+       [](const TempDir& d, const std::string& n) {
+         ASSERT_EQ(mkfifo(d.file(n.substr(0, 8) + ".log").c_str(), 0600), 0);
+       },
+       "", 4},  // said on standard error; the run goes on without a log file
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    reliability::Station s({}, [&](reliability::Station& st) {
+      testing_files::write_file(st.dir().file("elsewhere.bin"), Bytes{'k', 'e', 'e', 'p'});
+      for (const auto& name : reliability::recording_names_now()) c.lay(st.dir(), name);
+    });
+    ASSERT_TRUE(s.wait_for_status(reliability::STATUS_READY, WAIT_S)) << "start-up did not block";
+    const Bytes sent = reliability::link_frames(20, 1);
+    s.link().send(sent);
+    EXPECT_TRUE(s.wait_for_lines(20, "SetCtrlVal", "PANEL_HEXDUMP", WAIT_S)) << "frames are still shown";
+    int status = -1;
+    EXPECT_GE(s.quit_by(SIGTERM, LIVE_QUIT_BOUND_S, &status), 0.0);
+    EXPECT_EQ(status, c.status);
+    const std::string said = testing_files::read_text(s.dir().file("stdout.txt"));
+    EXPECT_EQ(testing_files::read_text(s.dir().file("elsewhere.bin")), "keep") << "nothing written through a link";
+    if (c.status == 3) {
+      EXPECT_TRUE(std::regex_search(said, std::regex("^NOT RECORDING: cannot create recording file [0-9]{8}\\.dat: ")))
+          << said;
+      EXPECT_NE(said.find(c.said), std::string::npos) << said;
+    } else {
+      EXPECT_EQ(recording_in(s.dir().path()), sent) << "the recording is made all the same";
+    }
+  }
+}
+
+TEST(RecordingLoss, bytes_waiting_in_the_port_at_start_are_drained_and_counted_in_the_summary) {
+  const Bytes waiting(3000, 'A');
+  reliability::Station s({"--summary", "summary.json"},
+                         [&](reliability::Station& st) { st.link().send(waiting); });
+  ASSERT_TRUE(s.wait_for_status(reliability::STATUS_READY, WAIT_S));
+  const Bytes sent = reliability::link_frames(5, 1);
+  s.link().send(sent);
+  ASSERT_TRUE(s.wait_for_lines(5, "SetCtrlVal", "PANEL_HEXDUMP", WAIT_S));
+  int status = -1;
+  s.quit_by(SIGTERM, WAIT_S, &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(s.recording(), sent) << "the drained bytes are not recorded";
+  const std::string summary = testing_files::read_text(s.dir().file("summary.json"));
+  EXPECT_NE(summary.find("\"bytes_drained\":3000,"), std::string::npos) << summary;
+}
+
 // ----- Outputs that fail or stall: never the link's failure -----------------
 
 // A live station with its standard output (`--trace -` with the message
