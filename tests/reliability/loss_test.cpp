@@ -396,25 +396,6 @@ TEST(OutputLoss, trace_and_csv_write_errors_are_said_and_end_the_run_with_status
   }
 }
 
-TEST(OutputLoss, an_output_that_cannot_be_created_at_start_ends_the_run_with_status_4) {
-  TempDir dir;
-  testing_files::write_file(dir.file("rec.dat"), e2e::frames(3));
-  const OutputCase cases[] = {
-      {"trace", {"--trace", "no/such/dir/trace.jsonl"},
-       "cannot write trace file no/such/dir/trace.jsonl: No such file or directory\n"},
-      {"panel CSV", {"--csv-panel", "no/such/dir/panel.csv"}, "cannot write CSV file no/such/dir/panel.csv"},
-      {"CSV", {"--csv", "no/such/dir/frames.csv"}, "cannot write CSV file no/such/dir/frames.csv"},
-  };
-  for (const auto& c : cases) {
-    std::vector<std::string> args{"--headless", "--speed", "0"};
-    args.insert(args.end(), c.args.begin(), c.args.end());
-    args.push_back("rec.dat");
-    const auto r = testing_process::run(testing_process::vst_gse(), args, dir.path(), WAIT_S, e2e::program_env());
-    EXPECT_EQ(r.exit_code, 4) << c.name << ": as the table of exit statuses says";
-    EXPECT_NE(r.out.find(c.message), std::string::npos) << c.name << ": " << r.out;
-  }
-}
-
 TEST(OutputLoss, a_failed_trace_write_is_an_error_in_the_session_log) {
   TempDir dir;
   testing_files::write_file(dir.file("rec.dat"), e2e::frames(3));
