@@ -226,6 +226,7 @@ void start_link_replay(const std::string& path) {
 // Ctrl+C, SIGTERM and (where it exists) SIGHUP act as the quit button, so the
 // session ends through the normal teardown: stop command sent, port and files
 // closed. A second one ends the program the hard way, in case it is stuck.
+
 // A quit signal came (sticky: the run-time's own request is taken by the
 // system when it quits).
 std::atomic<bool> quit_signalled{false};
