@@ -25,12 +25,6 @@ SYSTEM = {"app", "link", "display"}
 SYSTEM_MAY_USE = {"runtime/ui.h", "runtime/serial.h", "ui/panel.h"}
 QT_ALLOWED = {"gui", "main", "runtime/qt"}
 CLIENTS = {"tests", "bench", "fuzz", "build", "cmake", "docs", "data", "dist", "scripts"}
-
-
-def is_client(name):
-    """Folders outside the station's layout, build folders (build*/, as the
-    repository ignores them: build-win/ of the Windows check) among them."""
-    return name in CLIENTS or name.startswith("build")
 SOURCE = (".h", ".hpp", ".cpp", ".cc")
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^">]+)[">]')
 QT_HEADER = re.compile(r"^(Q[A-Z]\w*|Qt\w*/.*|qcustomplot\.h|q[a-z]+\.h)$")
@@ -65,7 +59,8 @@ def folders_of(root):
     runtime/qt/ (the run-time's Qt back-ends) as one of its own."""
     found = {}
     for name in sorted(os.listdir(root)):
-        if name.startswith(".") or is_client(name) or not os.path.isdir(os.path.join(root, name)):
+        # build*/ are build outputs (build-bench, build-win, ...), ignored by git.
+        if name.startswith(".") or name in CLIENTS or name.startswith("build") or not os.path.isdir(os.path.join(root, name)):
             continue
         found[name] = read_readme(os.path.join(root, name, "README.md"))
     if os.path.isdir(os.path.join(root, "runtime", "qt")):
@@ -102,7 +97,7 @@ def check(root):
     for dirpath, dirnames, filenames in os.walk(root):
         rel_dir = os.path.relpath(dirpath, root)
         if rel_dir == ".":
-            dirnames[:] = [d for d in dirnames if not is_client(d) and not d.startswith(".")]
+            dirnames[:] = [d for d in dirnames if d not in CLIENTS and not d.startswith(".")]
             continue
         for name in sorted(filenames):
             if not name.endswith(SOURCE):
