@@ -65,6 +65,7 @@ struct FileStream {
   // An input.
   FILE* in = nullptr;
   bool owns_in = false;
+  rt::InputFeed* feed = nullptr;  // or a feed (hooks.h) instead of `in`
   bool seekable = false;      // a regular file: any position can be reached
   std::vector<uint8_t> seen;  // the last bytes taken from `in`, ending at offset `taken`
   size_t back = 0;            // how many of them are delivered again before `in` is read on
@@ -79,6 +80,7 @@ struct FileStream {
   bool discard = false;  // no recording is made (link replay): writes go nowhere
 
   int64_t position() const { return taken - static_cast<int64_t>(back); }
+  bool is_input() const { return in != nullptr || feed != nullptr; }
 };
 
 namespace rt {
@@ -120,7 +122,15 @@ size_t input_read(FileStream* s, uint8_t* out, size_t n) {
     std::memcpy(out, s->seen.data() + (s->seen.size() - s->back), got);
     s->back -= got;
   }
-  if (got < n && !s->read_failed) {
+  if (s->feed) {
+    // A feed waits for its bytes; a quit ends the input (the record read
+    // so far is short, as at the end of a file).
+    while (got < n && !quit_pending()) {
+      const size_t fresh = s->feed->read(out + got, n - got, QUIT_POLL_MS);
+      remember(s, out + got, fresh);
+      got += fresh;
+    }
+  } else if (got < n && !s->read_failed) {
     errno = 0;
     const size_t fresh = std::fread(out + got, 1, n - got, s->in);
     const int err = errno;
@@ -141,12 +151,18 @@ int seek_failed(FileStream* s, const std::string& why) {
 struct Source {
   std::string name;
   FILE* in = nullptr;
+  InputFeed* feed = nullptr;
   bool owns = false;
   bool seekable = false;
   int64_t total = 0;  // 0: unknown
 };
 
 bool open_source(const std::string& path, Source* out, std::string* error) {
+  if (InputFeed* feed = input_feed(path)) {
+    out->name = path;
+    out->feed = feed;
+    return true;
+  }
   if (path == "-") {
     out->name = "- (standard input)";
     out->in = binary_stdin();
@@ -188,6 +204,7 @@ void take_source(FileStream* s, Source&& source) {
   if (s->in && s->owns_in) std::fclose(s->in);
   s->name = std::move(source.name);
   s->in = source.in;
+  s->feed = source.feed;
   s->owns_in = source.owns;
   s->seekable = source.seekable;
   s->seen.clear();
@@ -319,20 +336,20 @@ FileStream* FileOpen(const char* path, const char* mode) {
 }
 
 size_t FileRead(void* buffer, size_t size, size_t count, FileStream* stream) {
-  if (!stream || !stream->in || size == 0 || count == 0 || count > SIZE_MAX / size) return 0;
+  if (!stream || !stream->is_input() || size == 0 || count == 0 || count > SIZE_MAX / size) return 0;
   return input_read(stream, static_cast<uint8_t*>(buffer), size * count) / size;
 }
 
 int FileGetc(FileStream* stream) {
   uint8_t byte;
-  if (!stream || !stream->in || input_read(stream, &byte, 1) != 1) return EOF;
+  if (!stream || !stream->is_input() || input_read(stream, &byte, 1) != 1) return EOF;
   return byte;
 }
 
 int FileSeek(FileStream* stream, long offset, int origin) {
   if (!stream) return -1;
   FileStream* s = stream;
-  if (!s->in) return seek_failed(s, "not an input");
+  if (!s->is_input()) return seek_failed(s, "not an input");
   int64_t target;
   if (origin == SEEK_SET) {
     target = offset;
