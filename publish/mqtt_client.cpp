@@ -51,6 +51,10 @@ void MqttClient::on_log(struct mosquitto*, void* self, int level, const char* te
   if (level == MOSQ_LOG_ERR && text) static_cast<MqttClient*>(self)->last_error_ = text;
 }
 
+void MqttClient::on_subscribe(struct mosquitto*, void* self, int mid, int, const int*) {
+  static_cast<MqttClient*>(self)->acknowledged_ = mid;
+}
+
 BrokerFailure MqttClient::failure_of(int rc, const char* doing) const {
   BrokerFailure f;
   const int err = errno;
@@ -103,6 +107,7 @@ bool MqttClient::connect(const ConnectOptions& o, BrokerFailure* failure) {
   mosquitto_connect_callback_set(mosq_, on_connect);
   mosquitto_message_callback_set(mosq_, on_message);
   mosquitto_log_callback_set(mosq_, on_log);
+  mosquitto_subscribe_callback_set(mosq_, on_subscribe);
   int rc = MOSQ_ERR_SUCCESS;
   if (o.address.tls) {
     if (o.login.ca_file.empty()) {
@@ -174,7 +179,13 @@ bool MqttClient::publish(const std::string& topic, std::string_view payload, int
 
 bool MqttClient::subscribe(const std::string& topic, int qos) {
   if (!mosq_ || !connected_) return false;
-  return mosquitto_subscribe(mosq_, nullptr, topic.c_str(), qos) == MOSQ_ERR_SUCCESS;
+  int mid = 0;
+  if (mosquitto_subscribe(mosq_, &mid, topic.c_str(), qos) != MOSQ_ERR_SUCCESS) return false;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(CONNECT_WAIT_MS);
+  while (acknowledged_ != mid) {
+    if (Clock::now() > deadline || mosquitto_loop(mosq_, 50, 1) != MOSQ_ERR_SUCCESS) return false;
+  }
+  return true;
 }
 
 bool MqttClient::want_write() { return mosq_ && mosquitto_want_write(mosq_); }

@@ -62,6 +62,8 @@ class MqttClient {
   // QoS 0 or 1. False when the client is not connected or the message is
   // refused (too large for the broker).
   bool publish(const std::string& topic, std::string_view payload, int qos, bool retain);
+  // Waits for the broker's acknowledgement (at most CONNECT_WAIT_MS), so
+  // that what is published after this returns reaches us.
   bool subscribe(const std::string& topic, int qos);
   // Bytes wait to be written: the broker takes them more slowly than they
   // come.
@@ -78,6 +80,7 @@ class MqttClient {
   static void on_connect(struct mosquitto*, void* self, int reason);
   static void on_message(struct mosquitto*, void* self, const ::mosquitto_message* message);
   static void on_log(struct mosquitto*, void* self, int level, const char* text);
+  static void on_subscribe(struct mosquitto*, void* self, int mid, int count, const int* granted);
   BrokerFailure failure_of(int rc, const char* doing) const;
 
   struct mosquitto* mosq_ = nullptr;
@@ -85,6 +88,7 @@ class MqttClient {
   bool connected_ = false;
   bool answered_ = false;  // the broker answered our connect
   int answer_ = 0;         // its reason code
+  int acknowledged_ = 0;   // the last subscription the broker acknowledged
   std::string last_error_; // the library's last error line (TLS reasons)
   std::string user_;
 };

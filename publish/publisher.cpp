@@ -223,6 +223,7 @@ class Publisher {
   double backoff_s_ = BACKOFF_MIN_S;
   Clock::time_point next_attempt_ = Clock::now();
   bool failure_said_ = false;  // in this outage
+  bool attempted_ = false;     // a connection was tried
   BrokerFailure::Kind said_kind_ = BrokerFailure::Kind::None;
 
   std::thread thread_;
@@ -363,11 +364,14 @@ void Publisher::run() {
     {
       std::lock_guard lock(mu_);
       stopping = stopping_;
-      leave = stopping_ && (queue_.empty() || !client.connected() || Clock::now() >= stop_deadline_);
+      leave = stopping_ && (queue_.empty() || (!client.connected() && attempted_) || Clock::now() >= stop_deadline_);
     }
     if (leave) break;
     if (!client.connected()) {
-      if (!stopping && Clock::now() >= next_attempt_) {
+      // A short run may end before the first attempt: it is made all the
+      // same, so that what the run queued is sent.
+      if ((!stopping && Clock::now() >= next_attempt_) || (stopping && !attempted_)) {
+        attempted_ = true;
         BrokerFailure failure;
         if (client.connect(options(), &failure)) on_connected(client);
         else on_failure(failure);
