@@ -508,9 +508,10 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
   session.log_path = opt.log;
   session.summary_path = opt.summary;
   rt::session_begin(session);
+  // Who publishes, for --publish or the window's setting.
+  rt::publish_set_station(GSE_VERSION, session.playback ? "playback" : opt.link_replay.empty() ? "live" : "link_replay",
+                          session.playback ? opt.positional[0] : opt.link_replay.empty() ? rt::com_path() : opt.link_replay);
   if (!opt.publish.empty()) {
-    rt::publish_set_station(GSE_VERSION, session.playback ? "playback" : opt.link_replay.empty() ? "live" : "link_replay",
-                            session.playback ? opt.positional[0] : opt.link_replay.empty() ? rt::com_path() : opt.link_replay);
     rt::PublishSettings publish;
     publish.address = broker;
     publish.login = login;

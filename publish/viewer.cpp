@@ -163,6 +163,7 @@ class Viewer : public InputFeed {
     std::lock_guard lock(mu_);
     HealthSnapshot h;
     if (!health_heard_) {
+      h.playback = !status_heard_ || status_.station.mode != "live";
       h.words = "waiting";
       h.reason = "no health from the station yet";
       h.stale = true;
