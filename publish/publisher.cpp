@@ -72,6 +72,12 @@ class Publisher {
     outage_from_ = started_;
   }
 
+  // A publisher still running at the program's end (never stopped) ends
+  // its thread first.
+  ~Publisher() {
+    if (thread_.joinable()) stop();
+  }
+
   void start() { thread_ = std::thread([this] { run(); }); }
 
   // The system's thread: a good frame. Never waits in live mode.

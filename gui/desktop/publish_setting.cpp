@@ -135,10 +135,16 @@ void add_publish_setting(QMainWindow* frame) {
   auto* stop = new QAction(QStringLiteral("Stop publishing"), frame);
   stop->setObjectName(QStringLiteral("actionStopPublishing"));
   auto say = [frame](const QString& text) { frame->statusBar()->showMessage(text, MESSAGE_MS); };
-  QObject::connect(publish, &QAction::triggered, frame, [frame, say] {
+  auto follow = [publish, stop] {
+    const bool viewing = viewer_active();
+    publish->setEnabled(!viewing);
+    stop->setEnabled(!viewing && publish_state().phase != PublishState::Phase::Off);
+  };
+  QObject::connect(publish, &QAction::triggered, frame, [frame, say, follow] {
     Choice choice = remembered();
     if (!ask(frame, &choice)) return;
     const QString why = start(choice, /*whole_log=*/false);
+    follow();
     if (!why.isEmpty()) {
       say(QStringLiteral("Not publishing: %1").arg(why));
       log_warning("publish: not started: " + why.toStdString());
@@ -147,17 +153,12 @@ void add_publish_setting(QMainWindow* frame) {
     remember(choice, true);
     say(QStringLiteral("Publishing to %1").arg(QString::fromStdString(publish_state().broker)));
   });
-  QObject::connect(stop, &QAction::triggered, frame, [say] {
+  QObject::connect(stop, &QAction::triggered, frame, [say, follow] {
     publish_stop();
+    follow();
     remember(remembered(), false);
     say(QStringLiteral("Publishing stopped"));
   });
-  auto follow = [publish, stop] {
-    const bool viewing = viewer_active();
-    publish->setEnabled(!viewing);
-    stop->setEnabled(!viewing && publish_state().phase != PublishState::Phase::Off);
-  };
-  follow();
   auto* timer = new QTimer(publish);
   timer->setInterval(ENABLE_EVERY_MS);
   QObject::connect(timer, &QTimer::timeout, publish, follow);
@@ -169,6 +170,7 @@ void add_publish_setting(QMainWindow* frame) {
     const QString why = start(choice, /*whole_log=*/true);
     if (!why.isEmpty()) log_warning("publish: the remembered setting (" + choice.url.toStdString() + ") was not used: " + why.toStdString());
   }
+  follow();
 }
 
 }  // namespace rt
