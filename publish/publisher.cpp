@@ -17,6 +17,7 @@
 #include "present/json.h"
 #include "publish/mqtt_client.h"
 #include "publish/viewer.h"
+#include "runtime/context.h"
 #include "runtime/hooks.h"
 #include "runtime/model.h"
 #include "runtime/session_watch.h"
@@ -38,6 +39,9 @@ constexpr int HEALTH_LOOK_MS = 250;   // how often the health is looked at for a
 constexpr int BATCH = 64;             // messages handed to the client between services
 constexpr int STOP_JOIN_MS = 1500;    // a thread stuck in a connect is left behind after this
 constexpr int FRAME_MESSAGES = 2;     // frame and values
+constexpr size_t LOG_ROOM = 1024;     // queued log lines beyond the frames' bound
+// Playback: how long frames wait for the first connection to the broker.
+constexpr double FIRST_CONNECT_WAIT_S = 2.0;
 
 int64_t unix_ms() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
@@ -85,9 +89,22 @@ class Publisher {
     std::unique_lock lock(mu_);
     if (stopping_) return;
     frame.seq = ++seq_;
-    if (queue_.size() >= settings_.queue_frames && playback && phase_ == PublishState::Phase::Connected && !slow_) {
-      if (!room_.wait_for(lock, std::chrono::milliseconds(PLAYBACK_WAIT_MS),
-                          [&] { return queue_.size() < settings_.queue_frames || stopping_; }))
+    // Playback waits while the broker takes messages (or the first
+    // connection is being made): a stall of PLAYBACK_WAIT_MS makes it slow.
+    // A quit is looked for every QUIT_POLL_MS, as every wait on the
+    // system's thread does.
+    auto progress = Clock::now();
+    while (playback && !slow_ && !stopping_ && queue_.size() >= settings_.queue_frames &&
+           (phase_ == PublishState::Phase::Connected ||
+            (phase_ == PublishState::Phase::Connecting && seconds_since(started_) < FIRST_CONNECT_WAIT_S))) {
+      const long long taken = taken_;
+      lock.unlock();
+      const bool quit = quit_pending();
+      lock.lock();
+      if (quit) break;
+      if (room_.wait_for(lock, std::chrono::milliseconds(QUIT_POLL_MS), [&] { return taken_ != taken; }))
+        progress = Clock::now();
+      else if (phase_ == PublishState::Phase::Connected && seconds_since(progress) * 1000.0 > PLAYBACK_WAIT_MS)
         slow_ = true;
     }
     while (queue_.size() >= settings_.queue_frames) drop_oldest();
@@ -95,18 +112,23 @@ class Publisher {
     wake_.notify_one();
   }
 
-  // Ends the thread: what is queued goes for at most STOP_FLUSH_MS. False
+  // Ends the thread: what is queued goes while the broker takes it (see
+  // STOP_FLUSH_MS). False
   // when the thread did not end in time (it is then left to itself).
   bool stop() {
     {
       std::lock_guard lock(mu_);
       stopping_ = true;
-      stop_deadline_ = Clock::now() + std::chrono::milliseconds(STOP_FLUSH_MS);
+      stop_from_ = last_taken_ = Clock::now();
     }
     wake_.notify_all();
     room_.notify_all();
     std::unique_lock lock(mu_);
-    const bool ended = exited_.wait_for(lock, std::chrono::milliseconds(STOP_JOIN_MS), [&] { return ended_; });
+    // While the queue drains, and a little more for a connect under way.
+    bool ended = false;
+    while (!(ended = exited_.wait_for(lock, std::chrono::milliseconds(100), [&] { return ended_; })) &&
+           seconds_since(last_taken_) * 1000.0 < STOP_JOIN_MS && seconds_since(stop_from_) < STOP_FLUSH_MAX_S + 1.0) {
+    }
     lock.unlock();
     if (ended) thread_.join();
     else thread_.detach();
@@ -201,9 +223,10 @@ class Publisher {
   std::condition_variable wake_, room_, exited_;
   std::deque<Item> queue_;
   uint64_t seq_ = 0;
+  long long taken_ = 0;     // items the publisher's thread took from the queue
   bool stopping_ = false;
   bool ended_ = false;
-  Clock::time_point stop_deadline_;
+  Clock::time_point stop_from_, last_taken_;
   PublishState::Phase phase_ = PublishState::Phase::Connecting;
   std::string reason_;
   long long frames_sent_ = 0;
@@ -252,6 +275,7 @@ void Publisher::on_connected(MqttClient& client) {
     reason_.clear();
     dropped = dropped_;
   }
+  room_.notify_all();
   backoff_s_ = BACKOFF_MIN_S;
   failure_said_ = false;
   said_kind_ = BrokerFailure::Kind::None;
@@ -281,6 +305,7 @@ void Publisher::on_failure(const BrokerFailure& f) {
       refusal_ = f.reason;
     }
   }
+  room_.notify_all();
   const std::string where = "publish: " + settings_.address.text() + ": ";
   if (f.needs_operator() && said_kind_ != f.kind) {
     // The operator must act: said on standard output too, once.
@@ -331,8 +356,10 @@ void Publisher::gather(MqttClient& client, bool force_health) {
   {
     std::lock_guard lock(mu_);
     dropped_ += skipped_lines;
+    // Log lines have room of their own above the frames' (LOG_ROOM), so a
+    // burst of them never pushes out frames that playback waits to send.
     for (LogEntry& e : entries) {
-      while (queue_.size() >= settings_.queue_frames) drop_oldest();
+      while (queue_.size() >= settings_.queue_frames + LOG_ROOM) drop_oldest();
       queue_.push_back(std::move(e));
     }
     if (queue_.empty()) {
@@ -370,7 +397,9 @@ void Publisher::run() {
     {
       std::lock_guard lock(mu_);
       stopping = stopping_;
-      leave = stopping_ && (queue_.empty() || (!client.connected() && attempted_) || Clock::now() >= stop_deadline_);
+      leave = stopping_ && (queue_.empty() || (!client.connected() && attempted_) ||
+                            seconds_since(last_taken_) * 1000.0 > STOP_FLUSH_MS ||
+                            seconds_since(stop_from_) > STOP_FLUSH_MAX_S);
     }
     if (leave) break;
     if (!client.connected()) {
@@ -398,6 +427,8 @@ void Publisher::run() {
         if (queue_.empty()) break;
         item = std::move(queue_.front());
         queue_.pop_front();
+        ++taken_;
+        last_taken_ = Clock::now();
       }
       room_.notify_one();
       if (!send(client, item)) {

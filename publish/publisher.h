@@ -12,10 +12,11 @@
 // unreachable or gone costs the system's thread nothing: the queue holds
 // the newest `queue_frames` frames and log lines, dropping the oldest and
 // counting them. In playback there is no link to keep up with: while the
-// broker takes messages, the system's thread waits for room (at most
-// PLAYBACK_WAIT_MS a frame), so a recording pushed at speed 0 reaches the
-// broker whole; a broker that takes nothing for that long counts as slow,
-// and the queue then drops as in live mode until it has emptied.
+// broker takes messages (and for up to 2 s while the first connection is
+// made), the system's thread waits for room (looking for a quit every
+// QUIT_POLL_MS), so a recording pushed at speed 0 reaches the broker whole;
+// a broker that takes nothing for PLAYBACK_WAIT_MS counts as slow, and the
+// queue then drops as in live mode until it has emptied.
 //
 // The publisher says once, in the log, what went wrong (a refused login or
 // a certificate that does not verify also on standard output, and those set
@@ -34,13 +35,16 @@
 namespace rt {
 
 constexpr size_t DEFAULT_QUEUE_FRAMES = 4096;  // about 7 minutes of the link
-constexpr int PLAYBACK_WAIT_MS = 20;
+constexpr int PLAYBACK_WAIT_MS = 2000;
 constexpr double BACKOFF_MIN_S = 0.5;
 constexpr double BACKOFF_MAX_S = 15.0;
 constexpr int HEALTH_EVERY_MS = 1000;  // and at every change of the state
-// At the end of the session: how long the publisher may go on sending what
-// is queued before it says offline and leaves.
+// At the end of the session the publisher sends what is queued while the
+// broker takes it: until the queue is empty, the broker has taken nothing
+// for STOP_FLUSH_MS, or STOP_FLUSH_MAX_S have passed; then it says offline
+// and leaves.
 constexpr int STOP_FLUSH_MS = 700;
+constexpr double STOP_FLUSH_MAX_S = 5.0;
 
 struct PublishSettings {
   BrokerAddress address;
@@ -61,7 +65,7 @@ void publish_set_station(const std::string& version, const std::string& mode, co
 // `whole_log`, else from now). False with *error when it already publishes.
 // The broker is reached in the background: its failures are said there.
 bool publish_start(const PublishSettings& settings, bool whole_log, std::string* error);
-// Stops: sends what is queued for at most STOP_FLUSH_MS, says offline,
+// Stops: sends what is queued (STOP_FLUSH_MS), says offline,
 // leaves the broker; adds the summary's "publish" part and notes the exit
 // status when messages were dropped or the broker refused us. Any thread;
 // nothing when not publishing.
