@@ -39,7 +39,7 @@ constexpr int HEALTH_LOOK_MS = 250;   // how often the health is looked at for a
 constexpr int BATCH = 64;             // messages handed to the client between services
 constexpr int STOP_JOIN_MS = 1500;    // a thread stuck in a connect is left behind after this
 constexpr int FRAME_MESSAGES = 2;     // frame and values
-constexpr size_t LOG_ROOM = 1024;     // queued log lines beyond the frames' bound
+constexpr size_t LOG_ROOM = 8192;     // log lines queued beside the frames
 // Playback: how long frames wait for the first connection to the broker.
 constexpr double FIRST_CONNECT_WAIT_S = 2.0;
 
@@ -72,6 +72,9 @@ class Publisher {
   Publisher(PublishSettings settings, StationInfo station, uint64_t log_serial)
       : settings_(std::move(settings)), station_(std::move(station)), log_serial_(log_serial) {
     prefix_ = settings_.address.prefix;
+    frame_topic_ = topic_of(prefix_, TOPIC_FRAME);
+    values_topic_ = topic_of(prefix_, TOPIC_VALUES);
+    log_topic_ = topic_of(prefix_, TOPIC_LOG);
     started_ = Clock::now();
     outage_from_ = started_;
   }
@@ -94,7 +97,7 @@ class Publisher {
     // A quit is looked for every QUIT_POLL_MS, as every wait on the
     // system's thread does.
     auto progress = Clock::now();
-    while (playback && !slow_ && !stopping_ && queue_.size() >= settings_.queue_frames &&
+    while (playback && !slow_ && !stopping_ && frames_queued() >= settings_.queue_frames &&
            (phase_ == PublishState::Phase::Connected ||
             (phase_ == PublishState::Phase::Connecting && seconds_since(started_) < FIRST_CONNECT_WAIT_S))) {
       const long long taken = taken_;
@@ -107,7 +110,7 @@ class Publisher {
       else if (phase_ == PublishState::Phase::Connected && seconds_since(progress) * 1000.0 > PLAYBACK_WAIT_MS)
         slow_ = true;
     }
-    while (queue_.size() >= settings_.queue_frames) drop_oldest();
+    while (frames_queued() >= settings_.queue_frames) drop_oldest();
     queue_.push_back(std::move(frame));
     wake_.notify_one();
   }
@@ -178,8 +181,10 @@ class Publisher {
 
  private:
   // Under the lock.
+  size_t frames_queued() const { return queue_.size() - logs_queued_; }
   void drop_oldest() {
     dropped_ += std::holds_alternative<FrameRecord>(queue_.front()) ? FRAME_MESSAGES : 1;
+    if (std::holds_alternative<LogEntry>(queue_.front())) --logs_queued_;
     queue_.pop_front();
     if (phase_ == PublishState::Phase::Connected && !slow_said_) {
       slow_said_ = true;
@@ -218,12 +223,14 @@ class Publisher {
   const PublishSettings settings_;
   const StationInfo station_;
   std::string prefix_;
+  std::string frame_topic_, values_topic_, log_topic_;
 
   std::mutex mu_;
   std::condition_variable wake_, room_, exited_;
   std::deque<Item> queue_;
   uint64_t seq_ = 0;
   long long taken_ = 0;     // items the publisher's thread took from the queue
+  size_t logs_queued_ = 0;  // of the queue's items, the log lines
   bool stopping_ = false;
   bool ended_ = false;
   Clock::time_point stop_from_, last_taken_;
@@ -330,15 +337,15 @@ void Publisher::on_failure(const BrokerFailure& f) {
 
 bool Publisher::send(MqttClient& client, const Item& item) {
   if (const auto* frame = std::get_if<FrameRecord>(&item)) {
-    const bool ok = client.publish(topic_of(prefix_, TOPIC_FRAME), frame_json(*frame, station_), 0, false) &&
-                    client.publish(topic_of(prefix_, TOPIC_VALUES), values_json(*frame, station_), 0, false);
+    const bool ok = client.publish(frame_topic_, frame_json(*frame, station_), 0, false) &&
+                    client.publish(values_topic_, values_json(*frame, station_), 0, false);
     if (ok) {
       std::lock_guard lock(mu_);
       ++frames_sent_;
     }
     return ok;
   }
-  return client.publish(topic_of(prefix_, TOPIC_LOG), log_json(std::get<LogEntry>(item), station_), 0, false);
+  return client.publish(log_topic_, log_json(std::get<LogEntry>(item), station_), 0, false);
 }
 
 void Publisher::gather(MqttClient& client, bool force_health) {
@@ -356,10 +363,14 @@ void Publisher::gather(MqttClient& client, bool force_health) {
   {
     std::lock_guard lock(mu_);
     dropped_ += skipped_lines;
-    // Log lines have room of their own above the frames' (LOG_ROOM), so a
-    // burst of them never pushes out frames that playback waits to send.
+    // Log lines have room of their own beside the frames' (LOG_ROOM): a
+    // burst of them never pushes frames out; beyond it, they are dropped.
     for (LogEntry& e : entries) {
-      while (queue_.size() >= settings_.queue_frames + LOG_ROOM) drop_oldest();
+      if (logs_queued_ >= LOG_ROOM) {
+        ++dropped_;
+        continue;
+      }
+      ++logs_queued_;
       queue_.push_back(std::move(e));
     }
     if (queue_.empty()) {
@@ -427,6 +438,7 @@ void Publisher::run() {
         if (queue_.empty()) break;
         item = std::move(queue_.front());
         queue_.pop_front();
+        if (std::holds_alternative<LogEntry>(item)) --logs_queued_;
         ++taken_;
         last_taken_ = Clock::now();
       }

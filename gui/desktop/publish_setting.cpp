@@ -66,10 +66,10 @@ bool ask(QWidget* parent, Choice* choice) {
   url->setMinimumWidth(360);
   auto* ca = new QLineEdit(choice->ca);
   ca->setObjectName(QStringLiteral("publishCa"));
-  ca->setPlaceholderText(QStringLiteral("mqtts://: the CA of the broker's certificate (empty: the system's)"));
+  ca->setPlaceholderText(QStringLiteral("for mqtts:// (empty: the system's CAs)"));
   auto* login = new QLineEdit(choice->login);
   login->setObjectName(QStringLiteral("publishLogin"));
-  login->setPlaceholderText(QStringLiteral("user name, then password, one a line (empty: none)"));
+  login->setPlaceholderText(QStringLiteral("user name, then password (empty: none)"));
   auto* text = new QLabel(QStringLiteral(
       "The frames, values, link health, session log and status go to the broker under the prefix "
       "(docs/mqtt.md). A slow or absent broker never holds up the station."));

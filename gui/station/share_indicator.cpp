@@ -48,7 +48,7 @@ void draw_publishing(QLabel* label, const PublishState& p) {
     case Phase::Connected: show(label, QStringLiteral("PUBLISHING") + dropped, tip, GOOD); break;
     case Phase::Connecting: show(label, QStringLiteral("PUBLISH: CONNECTING"), tip, WAITING); break;
     case Phase::Down:
-      show(label, QStringLiteral("PUBLISH: BROKER AWAY %1 s").arg(seconds(p.down_s)) + dropped, tip, AWAY);
+      show(label, QStringLiteral("PUBLISH: AWAY %1 s").arg(seconds(p.down_s)) + dropped, tip, AWAY);
       break;
     case Phase::Refused: show(label, QStringLiteral("PUBLISH: REFUSED") + dropped, tip, REFUSED); break;
     case Phase::Off: break;
