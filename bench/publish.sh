@@ -54,13 +54,17 @@ rec=$out/rec_$frames.dat
 json() { python3 -c "import json, sys; d = json.load(open(sys.argv[1])); print(eval(sys.argv[2]))" "$@"; }
 
 echo "== headless playback of $frames frames at --speed 0"
+broker_ticks() { awk '{ print $14 + $15 }' "/proc/$broker_pid/stat"; }
 run_playback() {  # label, then extra options
   local label=$1; shift
+  local b0
+  b0=$(broker_ticks)
   /usr/bin/time -f "%e %U %S" -o "$work/time" "$bin/vst_gse" --headless --speed 0 --summary "$work/s.json" "$@" \
     "$rec" >/dev/null 2>&1 || true
   read -r wall user sys < <(tail -1 "$work/time")
   local extra=""
   [ $# -gt 0 ] && extra=$(json "$work/s.json" '"  published %d, dropped %d" % (d["publish"]["frames_published"], d["publish"]["messages_dropped"])')
+  [ $# -gt 0 ] && extra="$extra, broker cpu $(awk -v a="$b0" -v b="$(broker_ticks)" -v hz="$(getconf CLK_TCK)" 'BEGIN { printf "%.2f s", (b - a) / hz }')"
   awk -v l="$label" -v n="$frames" -v w="$wall" -v u="$user" -v s="$sys" -v e="$extra" \
     'BEGIN { printf "  %-34s wall %6.2f s  cpu %6.2f s  %8.0f frames/s%s\n", l, w, u + s, n / w, e }'
 }
