@@ -43,6 +43,14 @@ class HousekeepingStats {
   std::vector<SlotStats> slots_;
 };
 
+// What a feature above the system adds to the summary (the publisher, the
+// remote viewer): indented lines for a person, and a JSON object under `key`.
+struct SummaryPart {
+  std::string key;
+  std::vector<std::string> lines;
+  std::string json;
+};
+
 struct SessionSummary {
   std::string version;
   bool playback = false;
@@ -63,6 +71,7 @@ struct SessionSummary {
   std::string summary_failure;  // why --summary FILE could not be opened
   std::vector<SlotStats> housekeeping;
   std::vector<Alarm> alarms;    // the alarm list at the end
+  std::vector<SummaryPart> parts;
 };
 
 // "12 min 5 s", "2 h 3 min 0 s", "4.2 s".
@@ -81,7 +90,7 @@ std::vector<std::string> summary_lines(const SessionSummary& s);
 // alarms_unacknowledged, alarms [{id, source, key, what, severity ("red" or
 // "amber"), first, last, occurrences, worst (the value as shown, null for a
 // link or recording alarm), worst_text, worst_limit, longest_s, active,
-// now, acknowledged, acknowledged_at ("" if never)}].
+// now, acknowledged, acknowledged_at ("" if never)}], and each part's key.
 std::string summary_json(const SessionSummary& s);
 
 }  // namespace rt

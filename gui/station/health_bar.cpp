@@ -92,8 +92,11 @@ HealthBar::HealthBar() {
   alarms_->setObjectName(QStringLiteral("healthAlarms"));
   alarms_->setVisible(false);
   row->insertWidget(1, alarms_);
+  row_ = row;
   bar_ = frame;
 }
+
+void HealthBar::place(QWidget* indicator) { row_->addWidget(indicator); }
 
 QAbstractButton* HealthBar::alarms_button() const { return alarms_; }
 

@@ -9,6 +9,7 @@
 #include "session/link_health.h"
 
 class QAbstractButton;
+class QHBoxLayout;
 class QLabel;
 class QString;
 class QToolButton;
@@ -34,6 +35,8 @@ class HealthBar {
   // empty. A click on it (alarms_button) is for the window to connect.
   void show_alarms(const QString& text, bool red, const QString& which);
   QAbstractButton* alarms_button() const;
+  // Places another indicator at the bar's right end (the caller draws it).
+  void place(QWidget* indicator);
 
   // The state's colours: background and text, as "#rrggbb".
   static const char* background(LinkState state);
@@ -50,6 +53,7 @@ class HealthBar {
   QLabel* age_ = nullptr;       // "healthAge"
   QToolButton* alarms_ = nullptr;  // "healthAlarms"
   int alarms_look_ = -1;           // 0 amber, 1 red, as styled
+  QHBoxLayout* row_ = nullptr;
   bool drawn_ = false;
   LinkState drawn_state_ = LinkState::Waiting;
 };

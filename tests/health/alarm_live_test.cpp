@@ -189,7 +189,7 @@ TEST(AlarmsFile, a_malformed_limits_file_is_refused_whole_and_the_run_keeps_the_
   };
   const Case cases[] = {
       {"good", off, 0, "", false},
-      {"malformed", off + "HK16 caution=-20..50 alarm=-40..70 hysteresis=0.5 enabled=sometimes\n", 7,
+      {"malformed", off + "HK16 caution=-20..50 alarm=-40..70 hysteresis=0.5 enabled=sometimes\n", 8,
        "limits file limits.txt refused: line 2: HK16: enabled \"sometimes\" is neither yes nor no; "
        "the panel file's limits are used\n",
        true},
