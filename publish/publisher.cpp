@@ -597,13 +597,10 @@ bool publish_start(const PublishSettings& settings, bool whole_log, std::string*
   return true;
 }
 
-void publish_stop() {
-  std::shared_ptr<Publisher> p;
-  {
-    std::lock_guard lock(current_mu);
-    p.swap(current);
-  }
-  if (!p) return;
+namespace {
+
+// Stops `p` (see publish_stop) on the calling thread.
+void finish(std::shared_ptr<Publisher> p) {
   const bool ended = p->stop();
   if (!ended) log_warning("publish: the connection to the broker did not end in time; left behind");
   bool lost = false;
@@ -615,8 +612,44 @@ void publish_stop() {
   session_add_summary_part(std::move(part));
   // Left behind, the thread still uses it: keep it alive for the program's
   // life rather than free it under the thread.
+  static std::mutex left_mu;
   static std::vector<std::shared_ptr<Publisher>> left_behind;
-  if (!ended) left_behind.push_back(std::move(p));
+  if (!ended) {
+    std::lock_guard lock(left_mu);
+    left_behind.push_back(std::move(p));
+  }
+}
+
+std::shared_ptr<Publisher> take_current() {
+  std::shared_ptr<Publisher> p;
+  std::lock_guard lock(current_mu);
+  p.swap(current);
+  return p;
+}
+
+// Publishers being stopped in the background (the window's Stop), joined
+// by publish_stop(). Never destroyed: a program that ends without calling
+// publish_stop (a test) must not have its exit aborted by a joinable thread.
+std::mutex stopping_mu;
+std::vector<std::thread>& stopping = *new std::vector<std::thread>;
+
+}  // namespace
+
+void publish_stop() {
+  if (std::shared_ptr<Publisher> p = take_current()) finish(std::move(p));
+  std::vector<std::thread> waiting;
+  {
+    std::lock_guard lock(stopping_mu);
+    waiting.swap(stopping);
+  }
+  for (std::thread& t : waiting) t.join();
+}
+
+void publish_stop_in_background() {
+  std::shared_ptr<Publisher> p = take_current();
+  if (!p) return;
+  std::lock_guard lock(stopping_mu);
+  stopping.emplace_back(finish, std::move(p));
 }
 
 PublishState publish_state() {

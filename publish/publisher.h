@@ -68,8 +68,13 @@ bool publish_start(const PublishSettings& settings, bool whole_log, std::string*
 // Stops: sends what is queued (STOP_FLUSH_MS), says offline,
 // leaves the broker; adds the summary's "publish" part and notes the exit
 // status when messages were dropped or the broker refused us. Any thread;
-// nothing when not publishing.
+// nothing when not publishing. Waits for the stops started in the
+// background too: the program's end calls it before the summary.
 void publish_stop();
+// The same, without waiting: publishing ends at once (publish_state() is Off)
+// and the publisher sends what is queued and leaves on a thread of its own,
+// so a slow broker never holds up the caller (the window's Stop).
+void publish_stop_in_background();
 
 struct PublishState {
   enum class Phase { Off, Connecting, Connected, Down, Refused };

@@ -107,7 +107,7 @@ QString start(const Choice& choice, bool whole_log) {
   } else {
     login_from_environment(&settings.login);
   }
-  publish_stop();
+  publish_stop_in_background();
   if (!publish_start(settings, whole_log, &why)) return QString::fromStdString(why);
   return QString();
 }
@@ -154,7 +154,7 @@ void add_publish_setting(QMainWindow* frame) {
     say(QStringLiteral("Publishing to %1").arg(QString::fromStdString(publish_state().broker)));
   });
   QObject::connect(stop, &QAction::triggered, frame, [say, follow] {
-    publish_stop();
+    publish_stop_in_background();
     follow();
     remember(remembered(), false);
     say(QStringLiteral("Publishing stopped"));
