@@ -52,9 +52,9 @@ bool holds_link_escape(const uint8_t* bytes, size_t n) {
   return false;
 }
 
-bool record_is_frame(const uint8_t* record) {
-  return record[0] == SYNC0 && record[1] == SYNC1 && checksum_ok(record);
-}
+bool record_has_sync(const uint8_t* record) { return record[0] == SYNC0 && record[1] == SYNC1; }
+
+bool record_is_frame(const uint8_t* record) { return record_has_sync(record) && checksum_ok(record); }
 
 int hunt_sync(int* after_sync0, uint8_t byte) {
   if (*after_sync0 == 0) {
@@ -92,7 +92,7 @@ int playback_scan_feed(PlaybackScan* scan, const uint8_t* data, size_t n, size_t
           result = PLAY_FRAME;
           scan->n_held = 0;  // the next record starts at the next byte
         } else {
-          result = (scan->record[0] == SYNC0 && scan->record[1] == SYNC1) ? PLAY_BAD_CHECKSUM : PLAY_NO_SYNC;
+          result = record_has_sync(scan->record) ? PLAY_BAD_CHECKSUM : PLAY_NO_SYNC;
           scan->state = LOOK_BACK;
         }
         continue;

@@ -151,7 +151,10 @@ inline int link_scan_byte(LinkScan* scan, uint8_t byte) {
 // ----- A recording played back ---------------------------------------------------
 
 // A record is a frame when it starts with the sync word 0xEB 0x90 and its
-// checksum holds (the checksum alone would pass 200 zero bytes).
+// checksum holds (the checksum alone would pass 200 zero bytes). One that
+// starts with the sync word but fails the checksum is a failed frame; other
+// bytes are just passed over.
+bool record_has_sync(const uint8_t* record);
 bool record_is_frame(const uint8_t* record);
 
 // The hunt for the sync word after a refused record, one byte at a time.

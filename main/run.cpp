@@ -5,10 +5,14 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QFileInfo>
+#include <QSettings>
 #include <QMetaObject>
 #include <QThread>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -17,10 +21,14 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "publish/broker.h"
+#include "publish/publisher.h"
+#include "publish/viewer.h"
 #include "runtime/com_port.h"
 #include "runtime/context.h"
 #include "export/export_follow.h"
@@ -30,6 +38,7 @@
 #include "session/outcome.h"
 #include "runtime/panel_file.h"
 #include "gui/desktop/dialogs.h"
+#include "gui/layout.h"
 #include "gui/desktop/port_chooser.h"
 #include "runtime/qt/serial_port.h"
 #include "gui/desktop/startup_dialogs.h"
@@ -43,6 +52,7 @@
 #include "runtime/trace.h"
 #include "runtime/transport.h"
 #include "runtime/ui.h"
+#include "runtime/user_limits.h"
 
 #ifndef GSE_VERSION
 #define GSE_VERSION "0"
@@ -86,6 +96,19 @@ const char USAGE[] =
     "                  same name with .log; playback: none)\n"
     "  --summary FILE  the handover summary at quit as JSON (it also goes to the log\n"
     "                  and to standard error)\n"
+    "  --limits FILE   the user limits file, over the panel file's limits (default:\n"
+    "                  limits.txt in the settings folder); the limits dialog writes it\n"
+    "  --publish mqtt://HOST[:PORT]/PREFIX\n"
+    "                  publish the session to an MQTT broker (mqtts:// for TLS):\n"
+    "                  PREFIX/frame, values, health, log, status (docs/mqtt.md)\n"
+    "  --publish-queue N  frames and log lines held while the broker is slow or\n"
+    "                  away, then the oldest are dropped (default 4096)\n"
+    "  --subscribe mqtt://HOST[:PORT]/PREFIX\n"
+    "                  a read-only remote view of a publishing station's panel\n"
+    "  --record FILE   with --subscribe: append the frames received to FILE\n"
+    "  --mqtt-ca FILE  mqtts://: the CA certificate that signs the broker's\n"
+    "  --mqtt-login FILE  the broker login: user name on the first line, password on\n"
+    "                  the second (else VST_GSE_MQTT_USER, VST_GSE_MQTT_PASSWORD)\n"
     "  -h, --help      this text;  --version  the version\n";
 
 struct Options {
@@ -98,7 +121,12 @@ struct Options {
   std::string link_replay;
   std::string log;
   std::string summary;
+  std::string limits;
+  std::string publish, subscribe, record, mqtt_ca, mqtt_login;
+  std::string subscribe_input;  // the playback input of the remote view
+  long publish_queue = static_cast<long>(rt::DEFAULT_QUEUE_FRAMES);
   double speed = 1.0;
+  bool speed_given = false;
   std::vector<char*> positional;
 };
 
@@ -130,7 +158,9 @@ int parse_options(int argc, char* argv[], Options* opt) {
       opt->exports.hex = true;
     } else if (arg == "--port" || arg == "--trace" || arg == "--events" || arg == "--csv" ||
                arg == "--csv-samples" || arg == "--csv-spectra" || arg == "--csv-panel" ||
-               arg == "--link-replay" || arg == "--log" || arg == "--summary") {
+               arg == "--link-replay" || arg == "--log" || arg == "--summary" || arg == "--publish" ||
+               arg == "--subscribe" || arg == "--record" || arg == "--mqtt-ca" || arg == "--mqtt-login" ||
+               arg == "--limits") {
       std::string* target = arg == "--port"          ? &opt->port
                             : arg == "--trace"       ? &opt->trace
                             : arg == "--csv"         ? &opt->exports.frames_path
@@ -140,6 +170,12 @@ int parse_options(int argc, char* argv[], Options* opt) {
                             : arg == "--link-replay" ? &opt->link_replay
                             : arg == "--log"         ? &opt->log
                             : arg == "--summary"     ? &opt->summary
+                            : arg == "--limits"      ? &opt->limits
+                            : arg == "--publish"     ? &opt->publish
+                            : arg == "--subscribe"   ? &opt->subscribe
+                            : arg == "--record"      ? &opt->record
+                            : arg == "--mqtt-ca"     ? &opt->mqtt_ca
+                            : arg == "--mqtt-login"  ? &opt->mqtt_login
                                                      : &opt->events;
       if (!value(target) || target->empty()) return usage_error(arg + " needs a value");
     } else if (arg == "--speed") {
@@ -153,6 +189,16 @@ int parse_options(int argc, char* argv[], Options* opt) {
         return usage_error("--speed takes 0 (no waits) or a number from 0.001 to 1000, not \"" +
                            text + "\"");
       opt->speed = x;
+      opt->speed_given = true;
+    } else if (arg == "--publish-queue") {
+      std::string text;
+      if (!value(&text)) return usage_error("--publish-queue needs a value");
+      char* end = nullptr;
+      errno = 0;
+      const long n = std::strtol(text.c_str(), &end, 10);
+      if (text.empty() || *end != '\0' || errno != 0 || n < 1 || n > 1000000)
+        return usage_error("--publish-queue takes a number of frames from 1 to 1000000, not \"" + text + "\"");
+      opt->publish_queue = n;
     } else if (arg == "--") {
       for (++i; i < argc; ++i) opt->positional.push_back(argv[i]);
     } else if (arg.size() > 1 && arg[0] == '-') {
@@ -166,9 +212,43 @@ int parse_options(int argc, char* argv[], Options* opt) {
     return usage_error("--link-replay plays a recording: it takes no --port");
   if (!opt->link_replay.empty() && !opt->positional.empty())
     return usage_error("--link-replay FILE plays FILE: name no other recording");
+  if (!opt->subscribe.empty() && (!opt->positional.empty() || !opt->port.empty() || !opt->link_replay.empty() ||
+                                  !opt->publish.empty()))
+    return usage_error("--subscribe shows a publishing station's frames: it takes no FILE, --port, "
+                       "--link-replay or --publish");
+  if (!opt->record.empty() && opt->subscribe.empty())
+    return usage_error("--record records a remote view (--subscribe); a live station records by itself");
+  if ((!opt->mqtt_ca.empty() || !opt->mqtt_login.empty()) && opt->publish.empty() && opt->subscribe.empty())
+    return usage_error(std::string(!opt->mqtt_ca.empty() ? "--mqtt-ca" : "--mqtt-login") +
+                       " goes with --publish or --subscribe");
   if ((opt->exports.failures || opt->exports.hex) && opt->exports.frames_path.empty())
     return usage_error(std::string(opt->exports.failures ? "--csv-failures" : "--csv-hex") +
                        " adds to the --csv file: name it with --csv FILE");
+  return -1;
+}
+
+// The broker of --publish or --subscribe, and how to log in to it: a
+// malformed address or an unreadable CA or login file is a usage error
+// naming it. Returns -1 when the program should go on, else the status.
+int broker_options(const Options& opt, rt::BrokerAddress* address, rt::BrokerLogin* login) {
+  const std::string& url = opt.publish.empty() ? opt.subscribe : opt.publish;
+  const char* option = opt.publish.empty() ? "--subscribe" : "--publish";
+  std::string why;
+  if (!rt::parse_broker_url(url, address, &why)) return usage_error(std::string(option) + ": " + why);
+  if (!opt.mqtt_ca.empty()) {
+    if (!address->tls) return usage_error("--mqtt-ca is for a TLS broker (mqtts://), not " + url);
+    std::FILE* probe = std::fopen(opt.mqtt_ca.c_str(), "rb");
+    if (!probe) return usage_error("--mqtt-ca: cannot read " + opt.mqtt_ca + ": " + std::strerror(errno));
+    std::fclose(probe);
+    login->ca_file = opt.mqtt_ca;
+  }
+  if (!opt.mqtt_login.empty()) {
+    std::string warning;
+    if (!rt::read_login_file(opt.mqtt_login, login, &why, &warning)) return usage_error("--mqtt-login: " + why);
+    if (!warning.empty()) std::fprintf(stderr, "vst_gse: warning: %s\n", warning.c_str());
+  } else {
+    rt::login_from_environment(login);
+  }
   return -1;
 }
 
@@ -201,7 +281,7 @@ int check_link_replay(const std::string& path, std::string* reason_out) {
                                : type != std::filesystem::file_type::regular ? "not a regular file"
                                                                              : std::strerror(errno);
     rt::say("Cannot open input file " + path);
-    std::fprintf(stderr, "vst_gse: %s: %s\n", path.c_str(), reason.c_str());
+    rt::say_error("vst_gse: " + path + ": " + reason);
     *reason_out = reason;
     return EXIT_STARTUP;
   }
@@ -219,11 +299,28 @@ void start_link_replay(const std::string& path) {
                ": its bytes go through the live receiver at the link's pace; nothing is sent or recorded");
 }
 
+// The user limits file: --limits FILE, else limits.txt in the settings
+// folder (where the window keeps its layout), headless too.
+void choose_limits_file(const Options& opt) {
+  if (!opt.limits.empty()) {
+    rt::set_user_limits_file(opt.limits, true);
+    return;
+  }
+  const QString folder = QFileInfo(rt::window_settings()->fileName()).absolutePath();
+  rt::set_user_limits_file((folder + QStringLiteral("/limits.txt")).toStdString(), false);
+}
+
 // ----- Quit signals: the one place that handles them -------------------------
 // Ctrl+C, SIGTERM and (where it exists) SIGHUP act as the quit button, so the
 // session ends through the normal teardown: stop command sent, port and files
 // closed. A second one ends the program the hard way, in case it is stuck.
+
+// A quit signal came (sticky: the run-time's own request is taken by the
+// system when it quits).
+std::atomic<bool> quit_signalled{false};
+
 extern "C" void on_quit_signal(int sig) {
+  quit_signalled.store(true);
   rt::request_quit();
   std::signal(sig, SIG_DFL);
 }
@@ -231,6 +328,11 @@ extern "C" void on_quit_signal(int sig) {
 void install_quit_signals() {
   std::signal(SIGINT, on_quit_signal);
   std::signal(SIGTERM, on_quit_signal);
+#ifdef SIGPIPE
+  // A reader of the trace or of standard output that leaves makes that
+  // output fail (EPIPE, said and in the exit status), never the program.
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
 #ifdef SIGXFSZ
   std::signal(SIGXFSZ, SIG_IGN);  // a file-size limit is then a write error, reported as one
 #endif
@@ -347,6 +449,50 @@ void tell_early_failure(rt::StartupFailure kind, const std::string& subject, con
   rt::tell_startup_failure(kind, QString::fromStdString(subject), QString::fromStdString(reason), &device);
 }
 
+// The outputs that must never hold the run up (the trace, standard output
+// and standard error): how long their writers may wait for a slow reader.
+class Outputs {
+ public:
+  // Headless playback waits for its reader, as any filter does, until a quit
+  // signal; the window's playback also until the operator quits. Live
+  // reception never waits: a full queue is a failed output.
+  void start(bool live, bool headless) {
+    live_ = live;
+    headless_ = headless;
+    install_quit_signals();
+    rt::start_message_streams();
+    if (live) rt::set_output_wait(nullptr);
+    else if (headless) rt::set_output_wait([] { return !quit_signalled.load(); });
+    else rt::set_output_wait([] { return !quit_signalled.load() && !rt::quit_asked(); });
+    started_ = true;
+  }
+  // Asked every 20 ms by the outputs' closing: live and in the window, what
+  // still waits gets QUIT_WRITE_OUT_S; headless playback waits for its
+  // reader until a quit signal, then as long.
+  bool give_up() {
+    const auto now = std::chrono::steady_clock::now();
+    if (!live_ && headless_ && !quit_signalled.load()) return false;
+    if (!since_) since_ = now;
+    return now - *since_ > std::chrono::duration<double>(QUIT_WRITE_OUT_S);
+  }
+  // Writes out the trace, the panel CSV and the messages.
+  void finish() {
+    auto give_up = [this] { return this->give_up(); };
+    rt::trace_close(give_up);
+    rt::panel_csv_close();
+    if (started_) rt::end_message_streams(give_up);
+    started_ = false;
+  }
+  ~Outputs() {
+    if (started_) rt::end_message_streams([this] { return give_up(); });
+  }
+
+ private:
+  static constexpr double QUIT_WRITE_OUT_S = 0.5;
+  bool live_ = false, headless_ = false, started_ = false;
+  std::optional<std::chrono::steady_clock::time_point> since_;
+};
+
 }  // namespace
 
 int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
@@ -360,11 +506,34 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
   // The features above the system join its calls (runtime/hooks.h).
   rt::replay_install();
   rt::export_install();
+  rt::publish_install();
   Options opt;
   int status = parse_options(argc, argv, &opt);
   if (status >= 0) return status;
   if (!opt.events.empty() && (status = load_event_script(opt.events)) >= 0) return status;
   const bool windowed = !opt.headless && display_available();
+  rt::BrokerAddress broker;
+  rt::BrokerLogin login;
+  const bool sharing = !opt.publish.empty() || !opt.subscribe.empty();
+  if (sharing && (status = broker_options(opt, &broker, &login)) >= 0) return status;
+  if (!opt.subscribe.empty()) {
+    // The remote view: playback of the frames received, as they come.
+    rt::ViewerSettings view;
+    view.address = broker;
+    view.login = login;
+    view.record_path = opt.record;
+    std::string error;
+    if (!rt::viewer_start(view, &error)) {
+      rt::say(error);
+      if (windowed) tell_early_failure(rt::StartupFailure::Input, broker.text(), error);
+      return EXIT_STARTUP;
+    }
+    opt.subscribe_input = rt::viewer_input_name();
+    opt.positional.push_back(opt.subscribe_input.data());
+    if (!opt.speed_given) opt.speed = 0.0;
+  }
+  Outputs outputs;
+  outputs.start(opt.positional.empty() && opt.link_replay.empty(), !windowed);
   if (!opt.link_replay.empty()) {
     std::string reason;
     if ((status = check_link_replay(opt.link_replay, &reason)) >= 0) {
@@ -376,14 +545,15 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
     std::string error;
     if (!rt::trace_open(opt.trace, &error)) {
       rt::say(error);
-      return EXIT_STARTUP;
+      return rt::EXIT_OUTPUT_FAILED;
     }
   }
   if (!opt.csv_panel.empty()) {
     std::string error;
     if (!rt::panel_csv_open(opt.csv_panel, &error)) {
       rt::say(error);
-      return EXIT_STARTUP;
+      rt::trace_close();
+      return rt::EXIT_OUTPUT_FAILED;
     }
   }
   AnalysisExport analysis(opt);
@@ -403,27 +573,41 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
     // The window's transport shows the position in this file; none in live mode.
     rt::transport_set_source(opt.positional.size() == 1 ? opt.positional[0] : "");
   }
-  rt::set_quit_at_end_of_input(opt.headless && (opt.positional.size() == 1 || !opt.link_replay.empty()));
-  rt::replay_set_indexing(!opt.headless && display_available());
+  const bool viewing = !opt.subscribe.empty();
+  rt::set_quit_at_end_of_input(opt.headless && !viewing && (opt.positional.size() == 1 || !opt.link_replay.empty()));
+  rt::replay_set_indexing(!opt.headless && !viewing && display_available());
   // The session log, the link's health and the summary (session_watch.h).
   rt::SessionInfo session;
   session.version = GSE_VERSION;
   session.playback = opt.positional.size() == 1;
-  session.source = session.playback ? opt.positional[0]
+  session.source = viewing             ? broker.text() + " (remote view)"
+                   : session.playback        ? opt.positional[0]
                    : opt.link_replay.empty() ? rt::com_path()
                                              : opt.link_replay + " (link replay)";
   session.headless = opt.headless;
   session.speed = opt.speed;
   session.log_path = opt.log;
   session.summary_path = opt.summary;
+  session.link_replay = !opt.link_replay.empty();
   rt::session_begin(session);
+  choose_limits_file(opt);
+  // Who publishes, for --publish or the window's setting.
+  rt::publish_set_station(GSE_VERSION, session.playback ? "playback" : opt.link_replay.empty() ? "live" : "link_replay",
+                          session.playback ? opt.positional[0] : opt.link_replay.empty() ? rt::com_path() : opt.link_replay);
+  if (!opt.publish.empty()) {
+    rt::PublishSettings publish;
+    publish.address = broker;
+    publish.login = login;
+    publish.queue_frames = static_cast<size_t>(opt.publish_queue);
+    std::string error;
+    rt::publish_start(publish, /*whole_log=*/true, &error);
+  }
 
   std::vector<char*> args{argv[0]};
   args.insert(args.end(), opt.positional.begin(), opt.positional.end());
   args.push_back(nullptr);
   int entry_argc = static_cast<int>(args.size()) - 1;
 
-  install_quit_signals();
   int qt_argc = 1;
   char* qt_argv[] = {argv[0], nullptr};
   const bool no_display = !opt.headless && !display_available();
@@ -443,9 +627,10 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
     status = entry(entry_argc, args.data());
     rt::set_window_hooks(rt::WindowHooks{});
     analysis.finish();
+    rt::publish_stop();
+    rt::viewer_stop();
     rt::session_end(status);
-    rt::trace_close();
-    rt::panel_csv_close();
+    outputs.finish();
     return rt::final_exit_status(status);
   }
 
@@ -471,6 +656,11 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
     });
   };
   rt::set_window_hooks(std::move(hooks));
+  // A port chosen in the chooser is remembered once it has opened.
+  rt::set_port_opened_observer([&app](const std::string& device) {
+    QMetaObject::invokeMethod(&app, [d = QString::fromStdString(device)] { rt::port_opened(d); },
+                              Qt::QueuedConnection);
+  });
 
   status = 0;
   const bool live = opt.positional.empty() && opt.link_replay.empty();
@@ -496,12 +686,15 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
   system->start();
   app.exec();
   system->wait();
+  rt::set_port_opened_observer(nullptr);
+  QCoreApplication::sendPostedEvents();  // a port that opened last is remembered
   // A window whose deletion waited for an open question to close goes now.
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   rt::set_window_hooks(rt::WindowHooks{});
   analysis.finish();
+  rt::publish_stop();
+  rt::viewer_stop();
   rt::session_end(status);
-  rt::trace_close();
-  rt::panel_csv_close();
+  outputs.finish();
   return rt::final_exit_status(status);
 }

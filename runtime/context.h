@@ -54,10 +54,15 @@ void request_quit();
 // by a wait. Called on the system's thread only.
 bool quit_pending();
 constexpr int QUIT_POLL_MS = 20;
+// The same from any thread: a quit asked for by a signal or the run-time,
+// and on the system's thread also the window's (quit_pending).
+bool quit_asked();
 
 // What the features registered (hooks.h): the playback control, or nullptr;
 // the frame observers in the order added.
 PlaybackControl* playback_control();
 const std::vector<FrameObserver*>& frame_observers();
+// The feed that serves FileOpen(name, "rb"), or nullptr.
+InputFeed* input_feed(const std::string& name);
 
 }  // namespace rt

@@ -7,9 +7,14 @@ cd "$(dirname "$0")/.."
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-serialport-dev qt6-tools-dev libqt6opengl6-dev
+  qt6-multimedia-dev  # the alarm tones (QSoundEffect)
   libqcustomplot-dev libqcustomplot2.1-qt6
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth python3 time locales
+  # Sharing a session over MQTT: the client library and a JSON reader; the
+  # broker, its clients and openssl for the tests (a real broker, TLS
+  # certificates made in the test).
+  libmosquitto-dev nlohmann-json3-dev mosquitto mosquitto-clients openssl
   # The installable package: icons rendered from the drawing, the Debian
   # package's dependencies, and the checks of the launcher, the AppStream
   # metainfo and the manual pages.

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "session/alarms.h"
 #include "session/link_health.h"
 
 namespace rt {
@@ -42,6 +43,14 @@ class HousekeepingStats {
   std::vector<SlotStats> slots_;
 };
 
+// What a feature above the system adds to the summary (the publisher, the
+// remote viewer): indented lines for a person, and a JSON object under `key`.
+struct SummaryPart {
+  std::string key;
+  std::vector<std::string> lines;
+  std::string json;
+};
+
 struct SessionSummary {
   std::string version;
   bool playback = false;
@@ -53,6 +62,7 @@ struct SessionSummary {
   std::string recording_failure;  // why there was none, or why it failed
   long long bytes_recorded = 0;
   long long bytes_missing = 0;
+  long long bytes_drained = 0;  // live: thrown away at start, before recording
   long long recording_losses = 0;
   long long acks_sent = 0;
   long long commands_sent = 0;  // stop and instrument commands
@@ -60,6 +70,8 @@ struct SessionSummary {
   std::string log_failure;      // why the log file could not be written
   std::string summary_failure;  // why --summary FILE could not be opened
   std::vector<SlotStats> housekeeping;
+  std::vector<Alarm> alarms;    // the alarm list at the end
+  std::vector<SummaryPart> parts;
 };
 
 // "12 min 5 s", "2 h 3 min 0 s", "4.2 s".
@@ -69,12 +81,16 @@ std::string duration_text(double seconds);
 std::vector<std::string> summary_lines(const SessionSummary& s);
 // The same as one JSON object (with a final newline). Keys: version, mode,
 // source, started, ended, duration_s, bytes_received, bytes_recorded,
-// bytes_missing, good_frames, failures {checksum, illegal_escape,
+// bytes_missing, bytes_drained, good_frames, failures {checksum, illegal_escape,
 // read_failure, other}, bytes_skipped (null when never shown),
 // longest_gap_s, port_losses, recording, recording_failure,
 // recording_losses, acks_sent, commands_sent, log_file, log_failure,
 // housekeeping [{control, what, unit, count, min, max, last}] (min, max and
-// last null when never shown).
+// last null when never shown), alarms_by_source {limit, link, recording},
+// alarms_unacknowledged, alarms [{id, source, key, what, severity ("red" or
+// "amber"), first, last, occurrences, worst (the value as shown, null for a
+// link or recording alarm), worst_text, worst_limit, longest_s, active,
+// now, acknowledged, acknowledged_at ("" if never)}], and each part's key.
 std::string summary_json(const SessionSummary& s);
 
 }  // namespace rt

@@ -57,6 +57,8 @@ void build_file_menu(QMainWindow* frame) {
   file->setObjectName(QStringLiteral("fileMenu"));
   add_found(frame, file, "actionOpenRecording", QKeySequence::Open);
   add_found(frame, file, "actionConnectTo");
+  add_found(frame, file, "actionPublish");
+  add_found(frame, file, "actionStopPublishing");
   file->addSeparator();
   add_found(frame, file, "saveScreenshot", QKeySequence(Qt::CTRL | Qt::Key_S));
   add_found(frame, file, "saveSpectra");
@@ -88,6 +90,7 @@ void build_view_menu(QMainWindow* frame) {
     view->addActions(layout_menu->actions());
   view->addSeparator();
   add_found(frame, view, "actionShowLog");
+  add_found(frame, view, "actionShowAlarms");
   QAction* full = make_action(frame, view, QStringLiteral("&Full screen"), "actionFullScreen",
                               QKeySequence(Qt::Key_F11));
   full->setCheckable(true);
@@ -103,6 +106,16 @@ void build_view_menu(QMainWindow* frame) {
     else frame->showNormal();
   });
   QObject::connect(leave, &QAction::triggered, full, [full] { full->setChecked(false); });
+}
+
+void build_alarms_menu(QMainWindow* frame) {
+  QMenu* alarms = frame->menuBar()->addMenu(QStringLiteral("&Alarms"));
+  alarms->setObjectName(QStringLiteral("alarmsMenu"));
+  add_found(frame, alarms, "actionShowAlarms");
+  add_found(frame, alarms, "actionAcknowledgeAll");
+  add_found(frame, alarms, "actionMuteAlarms");
+  alarms->addSeparator();
+  add_found(frame, alarms, "actionEditLimits");
 }
 
 void show_shortcuts(QMainWindow* frame) {
@@ -155,6 +168,7 @@ void build_menus(QMainWindow* frame) {
   build_file_menu(frame);
   build_playback_menu(frame);
   build_view_menu(frame);
+  build_alarms_menu(frame);
   build_help_menu(frame);
 }
 

@@ -61,6 +61,7 @@ def folders_of(root):
     runtime/qt/ (the run-time's Qt back-ends) as one of its own."""
     found = {}
     for name in sorted(os.listdir(root)):
+        # Build outputs (build, build-win, build-asan, ...) hold no sources.
         if (name.startswith(".") or name in CLIENTS or name.startswith(BUILD_PREFIX)
                 or not os.path.isdir(os.path.join(root, name))):
             continue

@@ -28,15 +28,6 @@ std::vector<char*> argv_of(const std::string& exe, const std::vector<std::string
   return argv;
 }
 
-// In the child, first thing after fork: it is killed when the thread that
-// started it ends (tests start their children on the test's own thread), the
-// signal outlives exec (a shell's exec passes it on), and a test already
-// gone by now leaves no child behind either.
-void die_with(pid_t test) {
-  prctl(PR_SET_PDEATHSIG, SIGKILL);
-  if (getppid() != test) _exit(125);
-}
-
 [[noreturn]] void exec_child(const std::string& exe, const std::vector<std::string>& args,
                              const std::string& cwd, const std::vector<std::string>& env) {
   if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
@@ -45,7 +36,6 @@ void die_with(pid_t test) {
   // A window the program shows keeps its settings (layout, theme) in the
   // run's folder, never in the user's.
   setenv("XDG_CONFIG_HOME", cwd.empty() ? "." : cwd.c_str(), 1);
-  setenv(CHILD_MARK, testing_files::bin_dir().c_str(), 1);
   for (const auto& e : env) putenv(const_cast<char*>(e.c_str()));
   auto argv = argv_of(exe, args);
   execv(exe.c_str(), argv.data());
@@ -60,6 +50,15 @@ int decode_status(int status) {
 
 }  // namespace
 
+// The signal outlives exec (and a shell's exec passes it on). It is sent
+// when the thread that forked ends: tests start their children on the
+// test's own thread. A test already gone by now leaves no child either.
+void become_test_child(pid_t test) {
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (getppid() != test) _exit(125);
+  setenv(CHILD_MARK, testing_files::bin_dir().c_str(), 1);
+}
+
 RunResult run(const std::string& exe, const std::vector<std::string>& args,
               const std::string& cwd, double timeout_s, const std::vector<std::string>& env) {
   int out_pipe[2], err_pipe[2];
@@ -68,7 +67,7 @@ RunResult run(const std::string& exe, const std::vector<std::string>& args,
   const pid_t test = getpid();
   pid_t pid = fork();
   if (pid == 0) {
-    die_with(test);
+    become_test_child(test);
     dup2(out_pipe[1], 1);
     dup2(err_pipe[1], 2);
     close(out_pipe[0]);
@@ -114,7 +113,7 @@ Child::Child(const std::string& exe, const std::vector<std::string>& args, const
   const pid_t test = getpid();
   pid_ = fork();
   if (pid_ == 0) {
-    die_with(test);
+    become_test_child(test);
     int out = open(stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (out >= 0) dup2(out, 1);
     exec_child(exe, args, cwd, env);

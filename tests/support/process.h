@@ -18,6 +18,11 @@ namespace testing_process {
 // The environment variable that marks the children of this build's tests.
 inline constexpr const char* CHILD_MARK = "GSE_TEST_CHILD_OF";
 
+// For a test that forks a program itself: call this in the child, right
+// after fork, with the test's own pid (getpid() before the fork). The
+// child then dies with the test and carries the mark.
+void become_test_child(pid_t test);
+
 struct RunResult {
   int exit_code = -1;  // exit status, or 128 + signal
   std::string out;     // standard output
