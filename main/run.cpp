@@ -35,6 +35,7 @@
 #include "gui/desktop/startup_dialogs.h"
 #include "runtime/serial.h"
 #include "gui/window.h"
+#include "main/options.h"
 #include "replay/replay.h"
 #include "runtime/script.h"
 #include "session/session_log.h"
@@ -53,124 +54,8 @@ namespace {
 constexpr const char* PANEL_FILE = "gse.uir";
 constexpr int PANEL_RESOURCE = 1;
 using rt::EXIT_STARTUP;
-using rt::EXIT_USAGE;
-
-#ifdef _WIN32
-#define DEFAULT_PORT_TEXT "COM1"
-#else
-#define DEFAULT_PORT_TEXT "/dev/ttyS0"
-#endif
-
-const char USAGE[] =
-    "usage: vst_gse [options]          live: the telemetry link on COM1\n"
-    "       vst_gse [options] FILE     playback of a recording\n"
-    "       vst_gse [options] --link-replay FILE\n"
-    "                                  a live recording through the live receiver\n"
-    "  --port DEVICE   device that COM1 stands for (default " DEFAULT_PORT_TEXT ")\n"
-    "  --headless      no window (for unattended recording, scripts and tests)\n"
-    "  --trace FILE    write every run-time call as one JSON line ('-' = stdout)\n"
-    "  --events FILE   scripted operator input: lines of '<n> <PANEL_NAME> [<value>]'\n"
-    "  --speed X       playback speed 0.001 to 1000: playback waits are divided by X;\n"
-    "                  0 = no waits\n"
-    "  --csv FILE      one CSV row per good frame: every decoded value, with units\n"
-    "                  (columns: docs/csv.md)\n"
-    "  --csv-samples FILE  the fast samples, one CSV row each (frame, trace, index, value)\n"
-    "  --csv-spectra FILE  both spectra as CSV when the run ends\n"
-    "  --csv-failures  a --csv row for each failed frame too (status, offset)\n"
-    "  --csv-hex       a --csv column with the frame's bytes in hex\n"
-    "  --csv-panel FILE    after each good frame, one CSV row of every display's value\n"
-    "  --link-replay FILE  the bytes of a live recording through the live receiver\n"
-    "                  (escapes undone), at the link's pace divided by --speed;\n"
-    "                  nothing is sent or recorded\n"
-    "  --log FILE      the session log (appended; default live: beside the recording,\n"
-    "                  same name with .log; playback: none)\n"
-    "  --summary FILE  the handover summary at quit as JSON (it also goes to the log\n"
-    "                  and to standard error)\n"
-    "  -h, --help      this text;  --version  the version\n";
-
-struct Options {
-  bool headless = false;
-  std::string port;
-  std::string trace;
-  std::string events;
-  std::string csv_panel;
-  rt::ExportOptions exports;
-  std::string link_replay;
-  std::string log;
-  std::string summary;
-  double speed = 1.0;
-  std::vector<char*> positional;
-};
-
-int usage_error(const std::string& message) {
-  std::fprintf(stderr, "vst_gse: %s\n%s", message.c_str(), USAGE);
-  return EXIT_USAGE;
-}
-
-// Returns -1 when the program should go on, else the exit status.
-int parse_options(int argc, char* argv[], Options* opt) {
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    auto value = [&](std::string* out) {
-      if (i + 1 >= argc) return false;
-      *out = argv[++i];
-      return true;
-    };
-    if (arg == "-h" || arg == "--help") {
-      std::fputs(USAGE, stdout);
-      return 0;
-    } else if (arg == "--version") {
-      std::printf("vst_gse %s\n", GSE_VERSION);
-      return 0;
-    } else if (arg == "--headless") {
-      opt->headless = true;
-    } else if (arg == "--csv-failures") {
-      opt->exports.failures = true;
-    } else if (arg == "--csv-hex") {
-      opt->exports.hex = true;
-    } else if (arg == "--port" || arg == "--trace" || arg == "--events" || arg == "--csv" ||
-               arg == "--csv-samples" || arg == "--csv-spectra" || arg == "--csv-panel" ||
-               arg == "--link-replay" || arg == "--log" || arg == "--summary") {
-      std::string* target = arg == "--port"          ? &opt->port
-                            : arg == "--trace"       ? &opt->trace
-                            : arg == "--csv"         ? &opt->exports.frames_path
-                            : arg == "--csv-samples" ? &opt->exports.samples_path
-                            : arg == "--csv-spectra" ? &opt->exports.spectra_path
-                            : arg == "--csv-panel"   ? &opt->csv_panel
-                            : arg == "--link-replay" ? &opt->link_replay
-                            : arg == "--log"         ? &opt->log
-                            : arg == "--summary"     ? &opt->summary
-                                                     : &opt->events;
-      if (!value(target) || target->empty()) return usage_error(arg + " needs a value");
-    } else if (arg == "--speed") {
-      std::string text;
-      if (!value(&text)) return usage_error("--speed needs a value");
-      char* end = nullptr;
-      errno = 0;
-      double x = std::strtod(text.c_str(), &end);
-      const bool in_range = x == 0.0 || (x >= rt::SPEED_MIN && x <= rt::SPEED_MAX);
-      if (text.empty() || *end != '\0' || errno != 0 || !std::isfinite(x) || !in_range)
-        return usage_error("--speed takes 0 (no waits) or a number from 0.001 to 1000, not \"" +
-                           text + "\"");
-      opt->speed = x;
-    } else if (arg == "--") {
-      for (++i; i < argc; ++i) opt->positional.push_back(argv[i]);
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      return usage_error("unknown option " + arg);
-    } else {
-      opt->positional.push_back(argv[i]);
-    }
-  }
-  if (opt->positional.size() > 1) return usage_error("more than one recording named");
-  if (!opt->link_replay.empty() && !opt->port.empty())
-    return usage_error("--link-replay plays a recording: it takes no --port");
-  if (!opt->link_replay.empty() && !opt->positional.empty())
-    return usage_error("--link-replay FILE plays FILE: name no other recording");
-  if ((opt->exports.failures || opt->exports.hex) && opt->exports.frames_path.empty())
-    return usage_error(std::string(opt->exports.failures ? "--csv-failures" : "--csv-hex") +
-                       " adds to the --csv file: name it with --csv FILE");
-  return -1;
-}
+using gse::Options;
+using gse::usage_error;
 
 // Checks the event script against the panel file, so that a bad line is a
 // usage error before anything is opened.
@@ -342,6 +227,7 @@ void tell_early_failure(rt::StartupFailure kind, const std::string& subject, con
   char name[] = "vst_gse";
   char* qt_argv[] = {name, nullptr};
   QApplication app(qt_argc, qt_argv);
+  app.setQuitOnLastWindowClosed(false);
   rt::install_answers_from_environment();
   QString device;
   rt::tell_startup_failure(kind, QString::fromStdString(subject), QString::fromStdString(reason), &device);
@@ -361,10 +247,14 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
   rt::replay_install();
   rt::export_install();
   Options opt;
-  int status = parse_options(argc, argv, &opt);
+  int status = gse::parse_options(argc, argv, &opt);
   if (status >= 0) return status;
   if (!opt.events.empty() && (status = load_event_script(opt.events)) >= 0) return status;
   const bool windowed = !opt.headless && display_available();
+  // From here on a quit signal ends the program through its teardown, also
+  // while a start-up failure waits in a dialog.
+  install_quit_signals();
+  const std::string folder = opt.launcher ? gse::enter_launcher_folder(&opt) : "";
   if (!opt.link_replay.empty()) {
     std::string reason;
     if ((status = check_link_replay(opt.link_replay, &reason)) >= 0) {
@@ -417,13 +307,17 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
   session.log_path = opt.log;
   session.summary_path = opt.summary;
   rt::session_begin(session);
+  if (opt.launcher) {
+    rt::transport_set_work_folder(folder);
+    if (folder.empty()) rt::log_warning("Launcher start: " + gse::launcher_folder() + " cannot be used; working in the working directory");
+    else rt::log_info("Launcher start: working in " + folder + " (recordings, their logs, screenshots, saved spectra)");
+  }
 
   std::vector<char*> args{argv[0]};
   args.insert(args.end(), opt.positional.begin(), opt.positional.end());
   args.push_back(nullptr);
   int entry_argc = static_cast<int>(args.size()) - 1;
 
-  install_quit_signals();
   int qt_argc = 1;
   char* qt_argv[] = {argv[0], nullptr};
   const bool no_display = !opt.headless && !display_available();
@@ -450,6 +344,11 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
   }
 
   QApplication app(qt_argc, qt_argv);
+  // The program ends when the system's thread does, never because a window
+  // closed: a start-up dialog (the port chooser) is the only window until
+  // the panel shows, and its closing must not end the event loop while the
+  // system's thread waits on it to make the panel.
+  app.setQuitOnLastWindowClosed(false);
   // Qt takes the process's locale from the environment: numbers that the
   // C library writes (trace, saved spectra) keep the point.
   std::setlocale(LC_NUMERIC, "C");

@@ -47,6 +47,7 @@ UiState& ui() {
 }
 
 std::atomic<bool> quit_requested{false};
+std::atomic<bool> quit_signal_seen{false};
 
 PanelModel* model_for(int panel) {
   return panel == PANEL_HANDLE ? ui().model.get() : nullptr;
@@ -114,7 +115,12 @@ void set_event_script(std::vector<ScriptEvent> events, const std::string& path) 
 
 void set_quit_at_end_of_input(bool on) { ui().quit_at_end = on; }
 
-void request_quit() { quit_requested.store(true); }
+void request_quit() {
+  quit_signal_seen.store(true);
+  quit_requested.store(true);
+}
+
+bool quit_signalled() { return quit_signal_seen.load(); }
 
 PanelModel* current_model() { return ui().model.get(); }
 
@@ -140,6 +146,7 @@ void reset_ui_for_tests() {
   set_no_recording("");
   s.error.clear();
   quit_requested.store(false);
+  quit_signal_seen.store(false);
   trace_close();
   reset_session_for_tests();
 }
