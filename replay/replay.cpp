@@ -61,9 +61,10 @@ std::string frame_text(long n, const RecordingIndex& index) {
   return text;
 }
 
+// Logged once, at its own level, and shown in the status bar.
 void tell(Severity severity, const std::string& text) {
   log_event(severity, text);
-  transport_post_message(text);
+  transport_post_message(text, /*log=*/false);
 }
 
 void clear_spectra(const std::string& why) {

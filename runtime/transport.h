@@ -97,6 +97,12 @@ struct RecordingState {
 };
 RecordingState transport_recording_state();
 
+// The folder the session works in when the program chose it itself
+// (--launcher), "" when it is the working directory it was started in. The
+// window's title names it.
+void transport_set_work_folder(const std::string& folder);
+std::string transport_work_folder();
+
 // ----- Spectra export and clear ----------------------------------------------
 
 // The system's "clear both spectra" (RegisterSpectraClear), for a playback
@@ -130,7 +136,9 @@ struct Message {
   std::string text;
 };
 Message transport_message();
-void transport_post_message(const std::string& text);
+// Also logs `text` (a warning when it says something did not happen), unless
+// `log` is false: the caller logged it already.
+void transport_post_message(const std::string& text, bool log = true);
 
 // Forgets everything (tests; reset_ui_for_tests calls it).
 void transport_reset();
