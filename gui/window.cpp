@@ -39,6 +39,7 @@
 #include "present/display_format.h"
 #include "runtime/model.h"
 #include "gui/panel/axis_inputs.h"
+#include "gui/panel/command_keys.h"
 #include "gui/desktop/connect_to.h"
 #include "gui/desktop/csv_export.h"
 #include "gui/desktop/dialogs.h"
@@ -75,10 +76,6 @@ constexpr qint64 TEXT_BOX_REDRAW_MS = 250;
 // The link's health, the stale marking and the log pane are brought up to
 // date every this many redraws (about four times a second).
 constexpr int HEALTH_EVERY = 8;
-
-const char* const DONE_TOOLTIP =
-    "The count ran out: accumulation has stopped. Enter a new count and "
-    "switch Accumulate on to start again.";
 
 }  // namespace
 
@@ -144,6 +141,7 @@ class PanelWindow : public QObject {
   std::unique_ptr<RecordingStatus> recording_;
   std::unique_ptr<LimitLook> limit_look_;
   std::unique_ptr<AxisInputs> axis_inputs_;
+  std::unique_ptr<CommandKeys> command_keys_;
   std::unique_ptr<WindowLayout> layout_;
   std::unique_ptr<HealthBar> health_;
   std::unique_ptr<StaleMarker> stale_;
@@ -245,6 +243,7 @@ void PanelWindow::build_frame() {
   for (auto& [id, b] : bindings_)
     if (b.info->kind == Kind::Display && b.info->limits.any()) limit_look_->add(b.widget, *b.info);
   axis_inputs_ = std::make_unique<AxisInputs>(top_);
+  command_keys_ = std::make_unique<CommandKeys>(top_, say);
   connect_view_switches(top_, [this](const QString& name) -> PanelPlot* {
     const ControlInfo* c = model_.find(name.toStdString());
     return c && bindings_.count(c->id) ? bindings_.at(c->id).plot.get() : nullptr;
@@ -252,7 +251,7 @@ void PanelWindow::build_frame() {
   // The window takes the size the panel file gives where the screen has
   // room (WindowLayout::show); the operator's layout is restored.
   frame_->resize(panel_size);
-  layout_ = std::make_unique<WindowLayout>(frame_, top_, bar, [this] { restyle(); });
+  layout_ = std::make_unique<WindowLayout>(frame_, top_, panel_size, bar, [this] { restyle(); });
   layout_->restore();
   add_connect_to(frame_);
   build_menus(frame_);
@@ -263,6 +262,7 @@ void PanelWindow::restyle() {
     if (b.plot) b.plot->apply_palette();
   limit_look_->restyle();
   axis_inputs_->restyle();
+  log_->restyle();
 }
 
 void PanelWindow::connect_input(Binding& b) {
@@ -424,8 +424,11 @@ void PanelWindow::draw_panel() {
   if (title.empty()) title = model_.layout().title;
   if (!title.empty()) {
     QString shown = QString::fromStdString(title);
-    // Live: the title also says which device COM1 stands for.
+    // Live: the title also says which device COM1 stands for; a launcher
+    // start, the folder it works in.
     if (!shown_device_.isEmpty()) shown += QStringLiteral("  [COM1 = %1]").arg(shown_device_);
+    const QString folder = QString::fromStdString(transport_work_folder());
+    if (!folder.isEmpty()) shown += QStringLiteral("  [folder %1]").arg(folder);
     top()->setWindowTitle(shown);
   }
   if (pv == 0) return;  // DisplayPanel not called yet: leave it to the caller
@@ -512,22 +515,10 @@ void PanelWindow::draw_spin(Binding& b, const ControlState& s) {
   b.shown_text = spin->text();
 }
 
-// Attribute 10 = 2 marks a control finished: amber, with a tooltip saying
-// why. It never disables the control: the operator can always enter a new
-// count.
 void PanelWindow::draw_done_look(Binding& b, const ControlState& s) {
-  auto it = s.attrs.find(ATTR_DONE_LOOK);
-  const bool done = it != s.attrs.end() && it->second == DONE_LOOK_ON;
-  if (done == b.done_look) return;
-  b.done_look = done;
-  const QString cls = QString::fromLatin1(b.widget->metaObject()->className());
-  if (done) {
-    b.widget->setStyleSheet(cls + " { background-color: #ffbf40; color: #3a2500; }");
-    b.widget->setToolTip(QString::fromLatin1(DONE_TOOLTIP));
-  } else {
-    b.widget->setStyleSheet(QString());
-    b.widget->setToolTip(b.tooltip);
-  }
+  if (done_look_on(s) == b.done_look) return;
+  b.done_look = !b.done_look;
+  show_done_look(b.widget, b.done_look, b.tooltip);
 }
 
 PanelWindow* create_panel_window(PanelModel& model, const std::string& uir_path,
