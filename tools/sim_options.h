@@ -24,6 +24,7 @@ struct Options {
   FaultOptions faults;
   bool quiet = false;
   bool help = false;
+  bool version = false;  // --version: print it and end
   bool link() const { return target == Target::PORT || target == Target::PTY; }
 };
 
