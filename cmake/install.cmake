@@ -28,8 +28,8 @@ add_custom_command(OUTPUT ${GSE_GUIDE_HTML}
   COMMENT "Operator guide README.html")
 add_custom_target(gse_guide ALL DEPENDS ${GSE_GUIDE_HTML})
 install(FILES README.md ${GSE_GUIDE_HTML} DESTINATION ${CMAKE_INSTALL_DOCDIR})
-file(GLOB GSE_DOC_PAGES ${CMAKE_SOURCE_DIR}/docs/*.png ${CMAKE_SOURCE_DIR}/docs/*.md)
-install(FILES ${GSE_DOC_PAGES} DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs
+        FILES_MATCHING PATTERN "*.png" PATTERN "*.md")
 
 # The manual pages and the AppStream metainfo carry the version; vst_gse(1)
 # takes its OPTIONS from the option table (main/option_table.h), as --help

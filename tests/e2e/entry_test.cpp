@@ -180,6 +180,17 @@ TEST(CommandLine, HelpPrintsUsageAndExits0) {
   }
 }
 
+// The usage, the README and the manual page come from one option table: the
+// README's command line is the --help text, word for word.
+TEST(CommandLine, TheReadmeShowsTheHelpTextAsItIs) {
+  TempDir dir;
+  const RunResult r = run_in(dir, {"--help"});
+  ASSERT_EQ(r.exit_code, 0);
+  const std::string readme = testing_files::read_text(testing_files::source_dir() + "/README.md");
+  EXPECT_NE(readme.find("```\n" + r.out + "```\n"), std::string::npos)
+      << "README.md's command line differs from --help:\n" << r.out;
+}
+
 struct ScriptCase {
   const char* what;
   const char* bad_line;

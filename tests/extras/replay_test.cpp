@@ -287,8 +287,9 @@ TEST_F(Replay, loop_plays_twice_and_the_spectra_count_each_frame_once) {
 TEST_F(Replay, loop_after_a_while_at_the_end_plays_again_without_a_false_silence) {
   static std::atomic<double> clock_s{0.0};
   clock_s = 0.0;
-  rt::set_session_clock_for_tests([] { return clock_s.load(); });
-  ProgramRun run(dir_.file("rec.dat"), recording(10), 5.0, false);
+  ProgramRun run(dir_.file("rec.dat"), recording(10), 5.0, false, "", /*start_paused=*/true);
+  rt::set_session_clock_for_tests([] { return clock_s.load(); });  // after the run's reset
+  rt::transport_set_paused(false);
   ASSERT_TRUE(wait_until(WAIT_S, [] {
     const auto s = statuses();
     return !s.empty() && s.back() == "EOF on input file";
