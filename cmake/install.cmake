@@ -24,6 +24,8 @@ add_custom_command(OUTPUT ${GSE_GUIDE_HTML}
           ${CMAKE_SOURCE_DIR}/README.md
   COMMAND ${CMAKE_COMMAND} -DBODY=${CMAKE_BINARY_DIR}/dist/README.body.html -DOUT=${GSE_GUIDE_HTML}
           -P ${GSE_DIST}/guide_html.cmake
+  # Its pictures beside it in the build tree too, as where it is installed.
+  COMMAND ${CMAKE_COMMAND} -E create_symlink ${CMAKE_SOURCE_DIR}/docs ${CMAKE_BINARY_DIR}/dist/docs
   DEPENDS ${CMAKE_SOURCE_DIR}/README.md ${GSE_DIST}/guide_html.cmake
   COMMENT "Operator guide README.html")
 add_custom_target(gse_guide ALL DEPENDS ${GSE_GUIDE_HTML})

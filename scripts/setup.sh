@@ -17,8 +17,8 @@ packages=(
   # The operator guide as HTML (markdown_py).
   python3-markdown
   # The desktop tests: a window manager on Xvfb, real input (xdotool), and
-  # reading windows and the screen back (xwininfo, xprop, xwd).
-  openbox xdotool x11-utils x11-apps
+  # reading windows and the screen back (xwininfo, xprop; import).
+  openbox xdotool x11-utils imagemagick
 )
 
 scripts/install-packages.sh "${packages[@]}"

@@ -8,6 +8,7 @@
 
 #include <QImage>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -236,6 +237,38 @@ TEST(RealDesktop, live_at_1366_x_768_the_window_stays_on_screen_with_the_longest
   EXPECT_EQ(next.child().wait(QUIT_S), 0) << next.err();
 }
 
+// The launcher starts `vst_gse --launcher`: the session works in ~/vst_gse
+// (made for it), the title says so, and the recording and its log land
+// there, not in the folder it was started from.
+TEST(RealDesktop, a_launcher_start_works_in_its_folder_and_names_it_in_the_title) {
+  Desktop d(1366, 768);
+  TempDir dir;
+  testing_pty::InstrumentPty pty;
+  const std::string home = dir.file("home");  // apart from the settings the test keeps in its folder
+  std::filesystem::create_directory(home);
+  Station station(d, dir, {"--launcher", "--port", pty.slave_path()}, {"HOME=" + home});
+  const std::string w = d.wait_window(MAIN_WINDOW, APPEAR_S);
+  ASSERT_FALSE(w.empty()) << station.err();
+  const std::string folder = home + "/vst_gse";
+  EXPECT_TRUE(has(d.title(w), "[folder " + folder + "]")) << d.title(w);
+  station.child().signal(SIGTERM);
+  EXPECT_EQ(station.child().wait(QUIT_S), 0) << station.err();
+  std::vector<std::string> there, here;
+  for (const auto& e : std::filesystem::directory_iterator(folder)) there.push_back(e.path().extension().string());
+  for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+    if (e.path().extension() == ".dat") here.push_back(e.path().string());
+  std::sort(there.begin(), there.end());
+  EXPECT_EQ(there, (std::vector<std::string>{".dat", ".log"})) << "the recording and its log in " << folder;
+  EXPECT_TRUE(here.empty()) << "nothing recorded where it was started";
+  EXPECT_TRUE(has(testing_files::read_text(folder + "/" + [&] {
+                    for (const auto& e : std::filesystem::directory_iterator(folder))
+                      if (e.path().extension() == ".log") return e.path().filename().string();
+                    return std::string();
+                  }()),
+                  "Launcher start: working in " + folder))
+      << "the log says where";
+}
+
 // Every control of the live panel in turn has the focus and gets Space,
 // Return and Enter: nothing reaches the instrument. F1 (the shortcut list)
 // after each shows that the keys were taken; where a key opened the quit
@@ -379,21 +412,21 @@ TEST(RealDesktop, the_readme_pictures_show_the_demo_and_a_live_session_in_both_t
       ASSERT_FALSE(w.empty()) << name << "\n" << station.err();
       if (shot.live) {
         d.keys(w, {"ctrl+l"});  // the session log
-        // 20 s of telemetry: the spectra and the strip chart filled.
+        // 12 s of telemetry: the spectra and the strip chart filled.
         ASSERT_TRUE(station.logged("link: receiving")) << station.log();
         ASSERT_TRUE(wait_until(APPEAR_S * 2, [&] {
           for (const auto& e : std::filesystem::directory_iterator(dir.path()))
-            if (e.path().extension() == ".dat" && e.file_size() > 20 * 1920) return true;
+            if (e.path().extension() == ".dat" && e.file_size() > 12 * 1920) return true;
           return false;
         }));
       } else {
-        // 400 frames shown.
+        // 250 frames shown.
         ASSERT_TRUE(wait_until(APPEAR_S * 2, [&] {
           const std::string t = testing_files::read_text(dir.file("trace.jsonl"));
           size_t n = 0;
           for (size_t at = t.find("\"PANEL_HEXDUMP\""); at != std::string::npos; at = t.find("\"PANEL_HEXDUMP\"", at + 1))
             ++n;
-          return n >= 400;
+          return n >= 250;
         }));
       }
       std::string why;

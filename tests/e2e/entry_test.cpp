@@ -180,6 +180,24 @@ TEST(CommandLine, HelpPrintsUsageAndExits0) {
   }
 }
 
+// Every option --help names is one the command line takes: each, with a
+// value where it wants one, then a usage error that stops the start.
+TEST(CommandLine, EveryOptionTheHelpNamesIsTaken) {
+  TempDir dir;
+  const RunResult help = run_in(dir, {"--help"});
+  const std::regex option("\\n  (-h, )?(--[a-z-]+)( [A-Z]+)?");
+  int seen = 0;
+  for (std::sregex_iterator it(help.out.begin(), help.out.end(), option), end; it != end; ++it, ++seen) {
+    std::vector<std::string> args{(*it)[2]};
+    if ((*it)[3].matched) args.push_back("x");
+    args.insert(args.end(), {"--speed", "bogus"});
+    const RunResult r = run_in(dir, args);
+    EXPECT_EQ(r.err.find("unknown option"), std::string::npos) << args[0] << ": " << r.err;
+    EXPECT_TRUE(r.exit_code == 2 || r.exit_code == 0) << args[0] << " exit " << r.exit_code << ": " << r.err;
+  }
+  EXPECT_GE(seen, 17) << help.out;
+}
+
 // The usage, the README and the manual page come from one option table: the
 // README's command line is the --help text, word for word.
 TEST(CommandLine, TheReadmeShowsTheHelpTextAsItIs) {

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,6 +29,9 @@ constexpr double TOOL_S = 60.0;
 pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env, int keep_fd = -1) {
   const pid_t pid = fork();
   if (pid != 0) return pid;
+  // Gone with the test, also when it is killed (a time-out): the program
+  // shown on the display then ends too, its X server gone.
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
   const int null_fd = open("/dev/null", O_RDWR);
   dup2(null_fd, 0);
   dup2(null_fd, 1);
@@ -56,24 +60,6 @@ void stop(pid_t pid) {
 int number_after(const std::string& text, const std::string& key) {
   const size_t at = text.find(key);
   return at == std::string::npos ? 0 : std::atoi(text.c_str() + at + key.size());
-}
-
-uint32_t be32(const std::string& data, size_t at) {
-  return static_cast<uint32_t>(static_cast<uint8_t>(data[at])) << 24 |
-         static_cast<uint32_t>(static_cast<uint8_t>(data[at + 1])) << 16 |
-         static_cast<uint32_t>(static_cast<uint8_t>(data[at + 2])) << 8 |
-         static_cast<uint32_t>(static_cast<uint8_t>(data[at + 3]));
-}
-
-// The colour channel of `pixel` under `mask`, as 0..255.
-int channel(uint32_t pixel, uint32_t mask) {
-  if (mask == 0) return 0;
-  int shift = 0;
-  while (!(mask & 1u)) {
-    mask >>= 1;
-    ++shift;
-  }
-  return static_cast<int>(((pixel >> shift) & mask) * 255u / mask);
 }
 
 }  // namespace
@@ -199,7 +185,7 @@ void Desktop::click(int x, int y) const {
 }
 
 QImage Desktop::grab() const {
-  // A window mapped or unmapped meanwhile can make xwd fail: then again.
+  // A window mapped or unmapped meanwhile can make the grab fail: then again.
   QImage image;
   testing_process::wait_until(TOOL_S, [&] {
     image = grab_once();
@@ -209,47 +195,12 @@ QImage Desktop::grab() const {
 }
 
 QImage Desktop::grab_once() const {
-  // xwd's format: a header of big-endian 32-bit fields, the window's name,
-  // the colour map (12 bytes an entry: pixel, red, green, blue, flags), then
-  // the pixels in the server's byte order, 3 or 4 bytes each (lines may be
-  // padded beyond that), and a DirectColor visual's channels go through the
-  // colour map.
+  // ImageMagick's import reads each window of the screen (xwd -root leaves a
+  // dialog of the program black).
   const testing_process::RunResult r =
-      testing_process::run("/usr/bin/xwd", {"-root", "-silent"}, "", TOOL_S, {"DISPLAY=" + display_});
-  const std::string& d = r.out;
-  if (r.exit_code != 0 || d.size() < 100) return {};
-  const uint32_t header_size = be32(d, 0), width = be32(d, 16), height = be32(d, 20), byte_order = be32(d, 28),
-                 bits_per_pixel = be32(d, 44), bytes_per_line = be32(d, 48), visual_class = be32(d, 52), red = be32(d, 56),
-                 green = be32(d, 60), blue = be32(d, 64), ncolors = be32(d, 76);
-  const size_t start = header_size + ncolors * 12u;
-  const uint32_t stride = bits_per_pixel / 8;
-  if ((stride != 3 && stride != 4) || bytes_per_line < width * stride ||
-      d.size() < start + static_cast<size_t>(bytes_per_line) * height)
-    return {};
-  constexpr uint32_t DIRECT_COLOR = 5;
-  auto mapped = [&](uint32_t pixel, uint32_t mask, int which) {
-    const int v = channel(pixel, mask);
-    if (visual_class != DIRECT_COLOR || ncolors == 0 || mask == 0) return v;
-    uint32_t m = mask, shift = 0;
-    while (!(m & 1u)) m >>= 1, ++shift;
-    const uint32_t index = std::min((pixel & mask) >> shift, ncolors - 1);
-    const size_t entry = header_size + index * 12u + 4u + static_cast<size_t>(which) * 2u;
-    return (static_cast<uint8_t>(d[entry]) << 8 | static_cast<uint8_t>(d[entry + 1])) >> 8;
-  };
-  QImage image(static_cast<int>(width), static_cast<int>(height), QImage::Format_RGB32);
-  for (uint32_t y = 0; y < height; ++y) {
-    for (uint32_t x = 0; x < width; ++x) {
-      const size_t at = start + static_cast<size_t>(y) * bytes_per_line + static_cast<size_t>(x) * stride;
-      uint32_t pixel = 0;
-      for (uint32_t b = 0; b < stride; ++b) {
-        const uint32_t byte = static_cast<uint8_t>(d[at + b]);
-        pixel |= byte_order == 0 ? byte << (8 * b) : byte << (8 * (stride - 1 - b));  // 0: LSBFirst
-      }
-      image.setPixel(static_cast<int>(x), static_cast<int>(y),
-                     qRgb(mapped(pixel, red, 0), mapped(pixel, green, 1), mapped(pixel, blue, 2)));
-    }
-  }
-  return image;
+      testing_process::run("/usr/bin/import", {"-window", "root", "png:-"}, "", TOOL_S, {"DISPLAY=" + display_});
+  if (r.exit_code != 0) return {};
+  return QImage::fromData(reinterpret_cast<const uchar*>(r.out.data()), static_cast<int>(r.out.size()), "PNG");
 }
 
 double contrast(const QColor& a, const QColor& b) {

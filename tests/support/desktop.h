@@ -2,7 +2,8 @@
 // and the openbox window manager on it, started for one test and stopped at
 // its end, and the X tools that drive and read it (xdotool sends real input
 // through the XTEST extension; xwininfo and xprop read back what the server
-// and the window manager made of a window; xwd grabs the screen).
+// and the window manager made of a window; ImageMagick's import grabs the
+// screen).
 //
 // Each Desktop takes a display number of its own (Xvfb -displayfd picks a
 // free one with no race), so tests can run side by side (ctest -j2).
@@ -37,7 +38,7 @@ class Desktop {
   // The environment for a program shown on it: DISPLAY, Qt's xcb platform.
   std::vector<std::string> env() const;
 
-  // Runs an X tool (xdotool, xwininfo, xprop, xwd) on this display and
+  // Runs an X tool (xdotool, xwininfo, xprop, import) on this display and
   // returns its standard output; *status gets its exit status.
   std::string tool(const std::string& name, const std::vector<std::string>& args, int* status = nullptr) const;
 
