@@ -47,6 +47,11 @@ std::unique_ptr<QSettings> window_settings() {
                                      QLatin1String(SETTINGS_APPLICATION));
 }
 
+void apply_saved_theme() {
+  const Theme theme = theme_from_name(window_settings()->value(KEY_THEME).toString());
+  if (theme != Theme::System) apply_theme(theme);
+}
+
 WindowLayout::WindowLayout(QMainWindow* frame, QWidget* form, QSize designed, QToolBar* bar,
                            std::function<void()> on_theme)
     : frame_(frame), form_(form), designed_(designed), on_theme_(std::move(on_theme)) {

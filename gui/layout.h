@@ -32,6 +32,10 @@ std::unique_ptr<QSettings> window_settings();
 constexpr const char* SETTINGS_ORGANISATION = "vst_gse";
 constexpr const char* SETTINGS_APPLICATION = "vst_gse";
 
+// The theme the operator chose last, for what shows before the window (a
+// start-up failure, the port chooser).
+void apply_saved_theme();
+
 class WindowLayout : public QObject {
  public:
   // `frame` holds `form` (the panel), which the panel file lays out at

@@ -34,6 +34,7 @@
 #include "runtime/qt/serial_port.h"
 #include "gui/desktop/startup_dialogs.h"
 #include "runtime/serial.h"
+#include "gui/layout.h"
 #include "gui/window.h"
 #include "main/options.h"
 #include "replay/replay.h"
@@ -228,6 +229,7 @@ void tell_early_failure(rt::StartupFailure kind, const std::string& subject, con
   char* qt_argv[] = {name, nullptr};
   QApplication app(qt_argc, qt_argv);
   app.setQuitOnLastWindowClosed(false);
+  rt::apply_saved_theme();
   rt::install_answers_from_environment();
   QString device;
   rt::tell_startup_failure(kind, QString::fromStdString(subject), QString::fromStdString(reason), &device);
@@ -352,6 +354,7 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
   // Qt takes the process's locale from the environment: numbers that the
   // C library writes (trace, saved spectra) keep the point.
   std::setlocale(LC_NUMERIC, "C");
+  rt::apply_saved_theme();
   rt::install_answers_from_environment();
   rt::PanelWindow* window = nullptr;
   auto on_gui = [&app](auto&& work) {
