@@ -147,8 +147,7 @@ void watcher_loop() {
 
 // The log file could not be opened: said once, the run goes on.
 void log_file_refused(const std::string& error) {
-  std::fprintf(stderr, "vst_gse: %s; the run goes on without a log file\n", error.c_str());
-  std::fflush(stderr);
+  say_error("vst_gse: " + error + "; the run goes on without a log file");
   note_exit_status(EXIT_OUTPUT_FAILED);
 }
 
@@ -252,8 +251,7 @@ void session_begin(const SessionInfo& info) {
     const std::string reason = f ? "" : std::strerror(errno);
     if (!f) {
       const std::string error = "cannot write summary file " + info.summary_path + ": " + reason;
-      std::fprintf(stderr, "vst_gse: %s; the summary goes to standard error only\n", error.c_str());
-      std::fflush(stderr);
+      say_error("vst_gse: " + error + "; the summary goes to standard error only");
       note_exit_status(EXIT_OUTPUT_FAILED);
       log_error(error);
     }
@@ -325,8 +323,7 @@ void session_end(int entry_result) {
     if (!written || !closed) {
       const std::string path = w().info.summary_path;
       s.summary_failure = "cannot write " + path + ": " + std::strerror(err != 0 ? err : EIO);
-      std::fprintf(stderr, "vst_gse: cannot write summary file %s: %s\n", path.c_str(),
-                   std::strerror(err != 0 ? err : EIO));
+      say_error("vst_gse: cannot write summary file " + path + ": " + std::strerror(err != 0 ? err : EIO));
       note_exit_status(EXIT_OUTPUT_FAILED);
     }
   }
@@ -334,9 +331,8 @@ void session_end(int entry_result) {
     const std::vector<std::string> lines = summary_lines(s);
     for (const std::string& line : lines) log_info(line);
     std::string text;
-    for (const std::string& line : lines) text += "vst_gse " + line + "\n";
-    std::fputs(text.c_str(), stderr);
-    std::fflush(stderr);
+    for (const std::string& line : lines) text += (text.empty() ? "" : "\n") + ("vst_gse " + line);
+    say_error(text);
   }
   log_close();
 }
@@ -383,13 +379,16 @@ void watch_status(std::string_view text) {
   Failure kind = Failure::Other;
   const StatusKind status = classify_status(text, &kind);
   bool first_end = false;
+  long long drained = 0;  // by this run start
   {
     std::lock_guard lock(watch.mu);
     health(watch).on_status(text, now_s(watch));
     // A run start drains what waits on the port: read, but never recorded.
     if (status == StatusKind::RunStart) watch.drain_from = com_bytes_read();
-    if (status == StatusKind::Ready && com_bytes_read() >= watch.drain_from)
-      watch.bytes_drained += static_cast<long long>(com_bytes_read() - watch.drain_from);
+    if (status == StatusKind::Ready && com_bytes_read() >= watch.drain_from) {
+      drained = static_cast<long long>(com_bytes_read() - watch.drain_from);
+      watch.bytes_drained += drained;
+    }
     first_end = status == StatusKind::EndOfInput && !watch.at_end_of_input;
     watch.at_end_of_input = status == StatusKind::EndOfInput;
   }
@@ -403,7 +402,8 @@ void watch_status(std::string_view text) {
       if (first_end) log_info(text);  // shown again at every pass after it
       break;
     case StatusKind::Ready:
-      log_info("run start: port drained, " + std::string(text));
+      log_info("run start: port drained, " + std::string(text) + " (" + std::to_string(drained) +
+               " bytes that waited in the port thrown away, not recorded)");
       break;
     default:
       break;

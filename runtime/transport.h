@@ -11,6 +11,8 @@
 #include <functional>
 #include <string>
 
+#include "present/severity.h"
+
 namespace rt {
 
 // ----- Pacing (Delay) --------------------------------------------------------
@@ -136,9 +138,9 @@ struct Message {
   std::string text;
 };
 Message transport_message();
-// Also logs `text` (a warning when it says something did not happen), unless
-// `log` is false: the caller logged it already.
-void transport_post_message(const std::string& text, bool log = true);
+void transport_post_message(const std::string& text);
+// The same, logged at `severity`.
+void transport_post_message(const std::string& text, Severity severity);
 
 // Forgets everything (tests; reset_ui_for_tests calls it).
 void transport_reset();

@@ -186,9 +186,9 @@ std::string summary_json(const SessionSummary& s) {
   key("ended", json_string(s.ended));
   key("duration_s", json_double(s.duration_s));
   key("bytes_received", integer(h.bytes_total));
-  key("bytes_drained", integer(s.bytes_drained));
   key("bytes_recorded", integer(s.bytes_recorded));
   key("bytes_missing", integer(s.bytes_missing));
+  key("bytes_drained", integer(s.bytes_drained));
   key("good_frames", integer(h.good_frames));
   std::string failures = "{";
   const char* names[FAILURE_KINDS] = {"checksum", "illegal_escape", "read_failure", "other"};

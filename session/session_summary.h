@@ -79,8 +79,8 @@ std::vector<std::string> summary_lines(const SessionSummary& s);
 // The same as one JSON object (with a final newline), values in the
 // system's units (each housekeeping entry names its unit). Keys: version,
 // mode, source, devices (live: every device COM1 stood for, the last is
-// source), started, ended, duration_s, bytes_received, bytes_drained,
-// bytes_recorded, bytes_missing, good_frames, failures {checksum, illegal_escape,
+// source), started, ended, duration_s, bytes_received, bytes_recorded,
+// bytes_missing, bytes_drained, good_frames, failures {checksum, illegal_escape,
 // read_failure, other}, bytes_skipped (null when never shown),
 // longest_gap_s, port_losses, recording, recording_failure,
 // recording_losses, acks_sent, commands_sent, log_file, log_failure,

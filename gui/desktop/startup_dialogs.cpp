@@ -18,7 +18,7 @@ bool choose_port(const QString& subject, const QString& reason, QString* device,
   // (run_dialog closes it).
   if (!run_dialog(&chooser, false) || chooser.device().isEmpty()) return false;
   *device = chooser.device();
-  remember_port(*device);
+  remember_port_once_open(*device);
   return true;
 }
 
