@@ -87,6 +87,20 @@ const std::vector<OptionDoc>& option_table() {
       {"--log", "FILE",
        "the session log (appended; default live: beside the recording, same name with .log; playback: none)"},
       {"--summary", "FILE", "the handover summary at quit as JSON (it also goes to the log and to standard error)"},
+      {"--publish", "mqtt://HOST[:PORT]/PREFIX",
+       "publish the session to an MQTT broker (mqtts:// for TLS): PREFIX/frame, values, health, log, status "
+       "(docs/mqtt.md); a slow or absent broker never delays reception or recording"},
+      {"--publish-queue", "N",
+       "frames and log lines held while the broker is slow or away, then the oldest are dropped and counted "
+       "(default 4096)"},
+      {"--subscribe", "mqtt://HOST[:PORT]/PREFIX",
+       "a read-only remote view of a publishing station's panel: frame for frame, its health and the frames "
+       "missed; nothing is ever sent to the instrument"},
+      {"--record", "FILE", "with --subscribe: append the frames received to FILE, a recording that playback reads"},
+      {"--mqtt-ca", "FILE", "mqtts://: the CA certificate that signs the broker's"},
+      {"--mqtt-login", "FILE",
+       "the broker login: user name on the first line, password on the second (else VST_GSE_MQTT_USER, "
+       "VST_GSE_MQTT_PASSWORD; never on the command line)"},
       {"-h, --help", "", "this text"},
       {"--version", "", "the version"},
   };

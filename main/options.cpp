@@ -66,7 +66,8 @@ int parse_options(int argc, char* argv[], Options* opt) {
       opt->exports.hex = true;
     } else if (arg == "--port" || arg == "--trace" || arg == "--events" || arg == "--csv" ||
                arg == "--csv-samples" || arg == "--csv-spectra" || arg == "--csv-panel" ||
-               arg == "--link-replay" || arg == "--log" || arg == "--summary") {
+               arg == "--link-replay" || arg == "--log" || arg == "--summary" || arg == "--publish" ||
+               arg == "--subscribe" || arg == "--record" || arg == "--mqtt-ca" || arg == "--mqtt-login") {
       std::string* target = arg == "--port"          ? &opt->port
                             : arg == "--trace"       ? &opt->trace
                             : arg == "--csv"         ? &opt->exports.frames_path
@@ -76,6 +77,11 @@ int parse_options(int argc, char* argv[], Options* opt) {
                             : arg == "--link-replay" ? &opt->link_replay
                             : arg == "--log"         ? &opt->log
                             : arg == "--summary"     ? &opt->summary
+                            : arg == "--publish"     ? &opt->publish
+                            : arg == "--subscribe"   ? &opt->subscribe
+                            : arg == "--record"      ? &opt->record
+                            : arg == "--mqtt-ca"     ? &opt->mqtt_ca
+                            : arg == "--mqtt-login"  ? &opt->mqtt_login
                                                      : &opt->events;
       if (!value(target) || target->empty()) return usage_error(arg + " needs a value");
     } else if (arg == "--speed") {
@@ -89,6 +95,16 @@ int parse_options(int argc, char* argv[], Options* opt) {
         return usage_error("--speed takes 0 (no waits) or a number from 0.001 to 1000, not \"" +
                            text + "\"");
       opt->speed = x;
+      opt->speed_given = true;
+    } else if (arg == "--publish-queue") {
+      std::string text;
+      if (!value(&text)) return usage_error("--publish-queue needs a value");
+      char* end = nullptr;
+      errno = 0;
+      const long n = std::strtol(text.c_str(), &end, 10);
+      if (text.empty() || *end != '\0' || errno != 0 || n < 1 || n > 1000000)
+        return usage_error("--publish-queue takes a number of frames from 1 to 1000000, not \"" + text + "\"");
+      opt->publish_queue = n;
     } else if (arg == "--") {
       for (++i; i < argc; ++i) opt->positional.push_back(argv[i]);
     } else if (arg.size() > 1 && arg[0] == '-') {
@@ -102,6 +118,15 @@ int parse_options(int argc, char* argv[], Options* opt) {
     return usage_error("--link-replay plays a recording: it takes no --port");
   if (!opt->link_replay.empty() && !opt->positional.empty())
     return usage_error("--link-replay FILE plays FILE: name no other recording");
+  if (!opt->subscribe.empty() && (!opt->positional.empty() || !opt->port.empty() || !opt->link_replay.empty() ||
+                                  !opt->publish.empty()))
+    return usage_error("--subscribe shows a publishing station's frames: it takes no FILE, --port, "
+                       "--link-replay or --publish");
+  if (!opt->record.empty() && opt->subscribe.empty())
+    return usage_error("--record records a remote view (--subscribe); a live station records by itself");
+  if ((!opt->mqtt_ca.empty() || !opt->mqtt_login.empty()) && opt->publish.empty() && opt->subscribe.empty())
+    return usage_error(std::string(!opt->mqtt_ca.empty() ? "--mqtt-ca" : "--mqtt-login") +
+                       " goes with --publish or --subscribe");
   if ((opt->exports.failures || opt->exports.hex) && opt->exports.frames_path.empty())
     return usage_error(std::string(opt->exports.failures ? "--csv-failures" : "--csv-hex") +
                        " adds to the --csv file: name it with --csv FILE");
@@ -122,7 +147,8 @@ std::string enter_launcher_folder(Options* opt) {
   for (std::string* path : {&opt->trace, &opt->csv_panel, &opt->exports.frames_path, &opt->exports.samples_path,
                             &opt->exports.spectra_path, &opt->link_replay, &opt->log, &opt->summary})
     absolute(path);
-  if (opt->positional.size() == 1) {
+  // (A remote view's input is the viewer's, not a path.)
+  if (opt->positional.size() == 1 && opt->subscribe.empty()) {
     opt->positional_path = opt->positional[0];
     absolute(&opt->positional_path);
     opt->positional[0] = opt->positional_path.data();

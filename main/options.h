@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "export/export_job.h"
+#include "publish/publisher.h"
 
 namespace gse {
 
@@ -20,7 +21,11 @@ struct Options {
   std::string link_replay;
   std::string log;
   std::string summary;
+  std::string publish, subscribe, record, mqtt_ca, mqtt_login;
+  std::string subscribe_input;  // the playback input of the remote view
+  long publish_queue = static_cast<long>(rt::DEFAULT_QUEUE_FRAMES);
   double speed = 1.0;
+  bool speed_given = false;
   std::vector<char*> positional;
   std::string positional_path;  // the recording's path when it was made absolute
 };
@@ -40,9 +45,9 @@ int usage_error(const std::string& message);
 std::string launcher_folder();
 
 // --launcher: makes launcher_folder() (when missing) and the working
-// directory, after turning every relative path of the command line (the
-// recording, --trace, --csv..., --log, --summary) into an absolute one, so
-// that they still name what the operator meant. Returns the folder, or ""
+// directory, after turning every relative path of the command line still to
+// be opened (the recording, --trace, --csv..., --log, --summary) into an
+// absolute one, so that they still name what the operator meant. Returns the folder, or ""
 // when it cannot be used: the reason is said on standard error and the run
 // goes on in the working directory it was started in.
 std::string enter_launcher_folder(Options* opt);

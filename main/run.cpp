@@ -24,6 +24,9 @@
 #include <thread>
 #include <vector>
 
+#include "publish/broker.h"
+#include "publish/publisher.h"
+#include "publish/viewer.h"
 #include "runtime/com_port.h"
 #include "runtime/context.h"
 #include "export/export_follow.h"
@@ -60,6 +63,31 @@ constexpr int PANEL_RESOURCE = 1;
 using rt::EXIT_STARTUP;
 using gse::Options;
 using gse::usage_error;
+
+// The broker of --publish or --subscribe, and how to log in to it: a
+// malformed address or an unreadable CA or login file is a usage error
+// naming it. Returns -1 when the program should go on, else the status.
+int broker_options(const Options& opt, rt::BrokerAddress* address, rt::BrokerLogin* login) {
+  const std::string& url = opt.publish.empty() ? opt.subscribe : opt.publish;
+  const char* option = opt.publish.empty() ? "--subscribe" : "--publish";
+  std::string why;
+  if (!rt::parse_broker_url(url, address, &why)) return usage_error(std::string(option) + ": " + why);
+  if (!opt.mqtt_ca.empty()) {
+    if (!address->tls) return usage_error("--mqtt-ca is for a TLS broker (mqtts://), not " + url);
+    std::FILE* probe = std::fopen(opt.mqtt_ca.c_str(), "rb");
+    if (!probe) return usage_error("--mqtt-ca: cannot read " + opt.mqtt_ca + ": " + std::strerror(errno));
+    std::fclose(probe);
+    login->ca_file = opt.mqtt_ca;
+  }
+  if (!opt.mqtt_login.empty()) {
+    std::string warning;
+    if (!rt::read_login_file(opt.mqtt_login, login, &why, &warning)) return usage_error("--mqtt-login: " + why);
+    if (!warning.empty()) std::fprintf(stderr, "vst_gse: warning: %s\n", warning.c_str());
+  } else {
+    rt::login_from_environment(login);
+  }
+  return -1;
+}
 
 // Checks the event script against the panel file, so that a bad line is a
 // usage error before anything is opened.
@@ -306,11 +334,32 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
   // The features above the system join its calls (runtime/hooks.h).
   rt::replay_install();
   rt::export_install();
+  rt::publish_install();
   Options opt;
   int status = gse::parse_options(argc, argv, &opt);
   if (status >= 0) return status;
   if (!opt.events.empty() && (status = load_event_script(opt.events)) >= 0) return status;
   const bool windowed = !opt.headless && display_available();
+  rt::BrokerAddress broker;
+  rt::BrokerLogin login;
+  const bool sharing = !opt.publish.empty() || !opt.subscribe.empty();
+  if (sharing && (status = broker_options(opt, &broker, &login)) >= 0) return status;
+  if (!opt.subscribe.empty()) {
+    // The remote view: playback of the frames received, as they come.
+    rt::ViewerSettings view;
+    view.address = broker;
+    view.login = login;
+    view.record_path = opt.record;
+    std::string error;
+    if (!rt::viewer_start(view, &error)) {
+      rt::say(error);
+      if (windowed) tell_early_failure(rt::StartupFailure::Input, broker.text(), error);
+      return EXIT_STARTUP;
+    }
+    opt.subscribe_input = rt::viewer_input_name();
+    opt.positional.push_back(opt.subscribe_input.data());
+    if (!opt.speed_given) opt.speed = 0.0;
+  }
   // From here on a quit signal ends the program through its teardown, also
   // while a start-up failure waits in a dialog (Outputs::start installs it).
   Outputs outputs;
@@ -355,13 +404,15 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
     // The window's transport shows the position in this file; none in live mode.
     rt::transport_set_source(opt.positional.size() == 1 ? opt.positional[0] : "");
   }
-  rt::set_quit_at_end_of_input(opt.headless && (opt.positional.size() == 1 || !opt.link_replay.empty()));
-  rt::replay_set_indexing(!opt.headless && display_available());
+  const bool viewing = !opt.subscribe.empty();
+  rt::set_quit_at_end_of_input(opt.headless && !viewing && (opt.positional.size() == 1 || !opt.link_replay.empty()));
+  rt::replay_set_indexing(!opt.headless && !viewing && display_available());
   // The session log, the link's health and the summary (session_watch.h).
   rt::SessionInfo session;
   session.version = GSE_VERSION;
   session.playback = opt.positional.size() == 1;
-  session.source = session.playback ? opt.positional[0]
+  session.source = viewing             ? broker.text() + " (remote view)"
+                   : session.playback        ? opt.positional[0]
                    : opt.link_replay.empty() ? rt::com_path()
                                              : opt.link_replay + " (link replay)";
   session.headless = opt.headless;
@@ -373,6 +424,17 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
     rt::transport_set_work_folder(folder);
     if (folder.empty()) rt::log_warning("Launcher start: " + gse::launcher_folder() + " cannot be used; working in the working directory");
     else rt::log_info("Launcher start: working in " + folder + " (recordings, their logs, screenshots, saved spectra)");
+  }
+  // Who publishes, for --publish or the window's setting.
+  rt::publish_set_station(GSE_VERSION, session.playback ? "playback" : opt.link_replay.empty() ? "live" : "link_replay",
+                          session.playback ? opt.positional[0] : opt.link_replay.empty() ? rt::com_path() : opt.link_replay);
+  if (!opt.publish.empty()) {
+    rt::PublishSettings publish;
+    publish.address = broker;
+    publish.login = login;
+    publish.queue_frames = static_cast<size_t>(opt.publish_queue);
+    std::string error;
+    rt::publish_start(publish, /*whole_log=*/true, &error);
   }
 
   std::vector<char*> args{argv[0]};
@@ -399,6 +461,8 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
     status = entry(entry_argc, args.data());
     rt::set_window_hooks(rt::WindowHooks{});
     analysis.finish();
+    rt::publish_stop();
+    rt::viewer_stop();
     rt::session_end(status);
     outputs.finish();
     return rt::final_exit_status(status);
@@ -468,6 +532,8 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   rt::set_window_hooks(rt::WindowHooks{});
   analysis.finish();
+  rt::publish_stop();
+  rt::viewer_stop();
   rt::session_end(status);
   outputs.finish();
   return rt::final_exit_status(status);

@@ -52,6 +52,7 @@ struct Watch {
   long long recording_losses = 0;
   FILE* summary_file = nullptr;
   std::string summary_failure;
+  std::vector<SummaryPart> parts;
 
   std::thread watcher;
   std::condition_variable wake;
@@ -302,6 +303,7 @@ void session_end(int entry_result) {
     s.commands_sent = watch.commands;
     s.summary_failure = watch.summary_failure;
     s.housekeeping = watch.hk.slots();
+    s.parts = watch.parts;
     summary_file = watch.summary_file;
     watch.summary_file = nullptr;
     panel_loaded = watch.panel_loaded;
@@ -335,6 +337,17 @@ void session_end(int entry_result) {
     say_error(text);
   }
   log_close();
+}
+
+void session_add_summary_part(SummaryPart part) {
+  std::lock_guard lock(w().mu);
+  auto& parts = w().parts;
+  for (SummaryPart& p : parts)
+    if (p.key == part.key) {
+      p = std::move(part);
+      return;
+    }
+  parts.push_back(std::move(part));
 }
 
 // ----- Observations -----------------------------------------------------------------
@@ -543,6 +556,7 @@ void reset_session_for_tests() {
   watch.bytes_recorded = watch.bytes_missing = watch.recording_losses = 0;
   watch.summary_file = nullptr;
   watch.summary_failure.clear();
+  watch.parts.clear();
   watch.stop = false;
   watch.test_clock = nullptr;
   watched_by_id.clear();

@@ -102,8 +102,11 @@ HealthBar::HealthBar() {
   skipped_->setToolTip(QStringLiteral(
       "Input bytes the station discarded, as the panel's Skipped shows it (it is written after each good frame)"));
   second->addStretch(1);
+  row_ = first;  // other indicators (place) at the first row's right end
   bar_ = frame;
 }
+
+void HealthBar::place(QWidget* indicator) { row_->addWidget(indicator); }
 
 void HealthBar::show_port(const QString& device) {
   set_text(port_, device.isEmpty() ? QString() : QStringLiteral("COM1 = %1").arg(device));

@@ -1,14 +1,21 @@
 // Every test program runs with the station's features joined to the
 // run-time's calls, as the program does at start (main/run.cpp): seek and
-// step, and the exports that follow the frames.
+// step, the exports that follow the frames, and the publisher (which the
+// Windows build leaves out).
 #include "export/export_follow.h"
 #include "replay/replay.h"
+#ifdef GSE_HAS_PUBLISH
+#include "publish/publisher.h"
+#endif
 
 namespace {
 
 const bool installed = [] {
   rt::replay_install();
   rt::export_install();
+#ifdef GSE_HAS_PUBLISH
+  rt::publish_install();
+#endif
   return true;
 }();
 
