@@ -89,7 +89,7 @@ done
 for opt in $("$root/usr/bin/vst_gse" --help | grep -o '^  -[-a-z, ]*-[a-z-]*' | grep -o -- '--[a-z-]*'); do
   grep -q -- "$opt" "$tmp/vst_gse.txt" || fail "vst_gse.1 lacks $opt"
 done
-! grep -q 'PREFIX\|vst_gse\.conf\|@' "$tmp/vst_gse.txt" || fail "vst_gse.1 has a placeholder or a wrong file name"
+! grep -q 'PREFIX/share\|%DATADIR%\|%DOCDIR%\|%OPTIONS%\|vst_gse\.conf\|@' "$tmp/vst_gse.txt" || fail "vst_gse.1 has a placeholder or a wrong file name"
 grep -q '/usr/share/vst_gse/demo.dat' "$tmp/vst_gse.txt" || fail "vst_gse.1 does not name the demo"
 grep -q 'vst_gse.ini' "$tmp/vst_gse.txt" || fail "vst_gse.1 does not name the settings file"
 grep -q -- '--launcher' "$tmp/vst_gse.txt" || fail "vst_gse.1 lacks --launcher" 
