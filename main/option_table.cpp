@@ -86,7 +86,12 @@ const std::vector<OptionDoc>& option_table() {
        "by --speed; nothing is sent or recorded (no --port, no other FILE)"},
       {"--log", "FILE",
        "the session log (appended; default live: beside the recording, same name with .log; playback: none)"},
-      {"--summary", "FILE", "the handover summary at quit as JSON (it also goes to the log and to standard error)"},
+      {"--summary", "FILE",
+       "the handover summary at quit as JSON (it also goes to the log and to standard error); it counts the "
+       "alarms by source and lists them"},
+      {"--limits", "FILE",
+       "the user limits file, over the panel file's limits slot by slot (default: limits.txt in the settings "
+       "folder); the limits dialog writes it; a file with any fault is refused whole, with its line and the reason"},
       {"--publish", "mqtt://HOST[:PORT]/PREFIX",
        "publish the session to an MQTT broker (mqtts:// for TLS): PREFIX/frame, values, health, log, status "
        "(docs/mqtt.md); a slow or absent broker never delays reception or recording"},

@@ -67,7 +67,8 @@ int parse_options(int argc, char* argv[], Options* opt) {
     } else if (arg == "--port" || arg == "--trace" || arg == "--events" || arg == "--csv" ||
                arg == "--csv-samples" || arg == "--csv-spectra" || arg == "--csv-panel" ||
                arg == "--link-replay" || arg == "--log" || arg == "--summary" || arg == "--publish" ||
-               arg == "--subscribe" || arg == "--record" || arg == "--mqtt-ca" || arg == "--mqtt-login") {
+               arg == "--subscribe" || arg == "--record" || arg == "--mqtt-ca" || arg == "--mqtt-login" ||
+               arg == "--limits") {
       std::string* target = arg == "--port"          ? &opt->port
                             : arg == "--trace"       ? &opt->trace
                             : arg == "--csv"         ? &opt->exports.frames_path
@@ -82,6 +83,7 @@ int parse_options(int argc, char* argv[], Options* opt) {
                             : arg == "--record"      ? &opt->record
                             : arg == "--mqtt-ca"     ? &opt->mqtt_ca
                             : arg == "--mqtt-login"  ? &opt->mqtt_login
+                            : arg == "--limits"      ? &opt->limits
                                                      : &opt->events;
       if (!value(target) || target->empty()) return usage_error(arg + " needs a value");
     } else if (arg == "--speed") {
@@ -145,7 +147,7 @@ std::string enter_launcher_folder(Options* opt) {
     if (!ec) *path = full.string();
   };
   for (std::string* path : {&opt->trace, &opt->csv_panel, &opt->exports.frames_path, &opt->exports.samples_path,
-                            &opt->exports.spectra_path, &opt->link_replay, &opt->log, &opt->summary})
+                            &opt->exports.spectra_path, &opt->link_replay, &opt->log, &opt->summary, &opt->limits})
     absolute(path);
   // (A remote view's input is the viewer's, not a path.)
   if (opt->positional.size() == 1 && opt->subscribe.empty()) {

@@ -21,6 +21,7 @@ struct Options {
   std::string link_replay;
   std::string log;
   std::string summary;
+  std::string limits;
   std::string publish, subscribe, record, mqtt_ca, mqtt_login;
   std::string subscribe_input;  // the playback input of the remote view
   long publish_queue = static_cast<long>(rt::DEFAULT_QUEUE_FRAMES);

@@ -5,6 +5,8 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QFileInfo>
+#include <QSettings>
 #include <QMetaObject>
 #include <QThread>
 
@@ -36,6 +38,7 @@
 #include "session/outcome.h"
 #include "runtime/panel_file.h"
 #include "gui/desktop/dialogs.h"
+#include "gui/layout.h"
 #include "gui/desktop/port_chooser.h"
 #include "runtime/qt/serial_port.h"
 #include "gui/desktop/startup_dialogs.h"
@@ -51,6 +54,7 @@
 #include "runtime/trace.h"
 #include "runtime/transport.h"
 #include "runtime/ui.h"
+#include "runtime/user_limits.h"
 
 #ifndef GSE_VERSION
 #define GSE_VERSION "0"
@@ -134,6 +138,17 @@ void start_link_replay(const std::string& path) {
   rt::set_no_recording("link replay of " + path);
   rt::log_info("Link replay of " + path +
                ": its bytes go through the live receiver at the link's pace; nothing is sent or recorded");
+}
+
+// The user limits file: --limits FILE, else limits.txt in the settings
+// folder (where the window keeps its layout), headless too.
+void choose_limits_file(const Options& opt) {
+  if (!opt.limits.empty()) {
+    rt::set_user_limits_file(opt.limits, true);
+    return;
+  }
+  const QString folder = QFileInfo(rt::window_settings()->fileName()).absolutePath();
+  rt::set_user_limits_file((folder + QStringLiteral("/limits.txt")).toStdString(), false);
 }
 
 // ----- Quit signals: the one place that handles them -------------------------
@@ -419,12 +434,14 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
   session.speed = opt.speed;
   session.log_path = opt.log;
   session.summary_path = opt.summary;
+  session.link_replay = !opt.link_replay.empty();
   rt::session_begin(session);
   if (opt.launcher) {
     rt::transport_set_work_folder(folder);
     if (folder.empty()) rt::log_warning("Launcher start: " + gse::launcher_folder() + " cannot be used; working in the working directory");
     else rt::log_info("Launcher start: working in " + folder + " (recordings, their logs, screenshots, saved spectra)");
   }
+  choose_limits_file(opt);
   // Who publishes, for --publish or the window's setting.
   rt::publish_set_station(GSE_VERSION, session.playback ? "playback" : opt.link_replay.empty() ? "live" : "link_replay",
                           session.playback ? opt.positional[0] : opt.link_replay.empty() ? rt::com_path() : opt.link_replay);
