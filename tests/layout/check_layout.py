@@ -25,8 +25,6 @@ SYSTEM = {"app", "link", "display"}
 SYSTEM_MAY_USE = {"runtime/ui.h", "runtime/serial.h", "ui/panel.h"}
 QT_ALLOWED = {"gui", "main", "runtime/qt"}
 CLIENTS = {"tests", "bench", "fuzz", "build", "cmake", "docs", "data", "dist", "scripts"}
-# Build folders (build-win, build-asan, build-fuzz, ...) hold no sources.
-BUILD_PREFIX = "build"
 SOURCE = (".h", ".hpp", ".cpp", ".cc")
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^">]+)[">]')
 QT_HEADER = re.compile(r"^(Q[A-Z]\w*|Qt\w*/.*|qcustomplot\.h|q[a-z]+\.h)$")
@@ -41,6 +39,13 @@ map memory mutex new numbers numeric optional ostream queue random ranges ratio 
 shared_mutex span sstream stack stdexcept string string_view system_error thread tuple
 type_traits typeinfo unordered_map unordered_set utility variant vector version
 """.split())
+
+
+def is_client(name):
+    """A top-level folder outside the station's layout: the clients above,
+    and any build tree (build*/, as .gitignore has it: build-win/ of the
+    Windows check, build-bench/, ...)."""
+    return name in CLIENTS or name.startswith("build")
 
 
 def read_readme(path):
@@ -61,9 +66,7 @@ def folders_of(root):
     runtime/qt/ (the run-time's Qt back-ends) as one of its own."""
     found = {}
     for name in sorted(os.listdir(root)):
-        # Build outputs (build, build-win, build-asan, ...) hold no sources.
-        if (name.startswith(".") or name in CLIENTS or name.startswith(BUILD_PREFIX)
-                or not os.path.isdir(os.path.join(root, name))):
+        if name.startswith(".") or is_client(name) or not os.path.isdir(os.path.join(root, name)):
             continue
         found[name] = read_readme(os.path.join(root, name, "README.md"))
     if os.path.isdir(os.path.join(root, "runtime", "qt")):
@@ -100,8 +103,7 @@ def check(root):
     for dirpath, dirnames, filenames in os.walk(root):
         rel_dir = os.path.relpath(dirpath, root)
         if rel_dir == ".":
-            dirnames[:] = [d for d in dirnames
-                           if d not in CLIENTS and not d.startswith(".") and not d.startswith(BUILD_PREFIX)]
+            dirnames[:] = [d for d in dirnames if not is_client(d) and not d.startswith(".")]
             continue
         for name in sorted(filenames):
             if not name.endswith(SOURCE):
