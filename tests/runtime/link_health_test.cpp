@@ -432,16 +432,37 @@ TEST(SessionSummary, the_operators_lines_speak_as_the_panel_does_and_the_json_as
   sum.recording = "41220600.dat";
   sum.bytes_recorded = 262955;
   sum.housekeeping = hk.slots();
+  auto alarm = [](uint64_t id, rt::AlarmSource source, const char* what, rt::Severity severity, long long times) {
+    rt::Alarm a;
+    a.id = id;
+    a.source = source;
+    a.what = what;
+    a.severity = severity;
+    a.occurrences = times;
+    a.first_time = "10.0 s";
+    a.last_time = "14.5 s";
+    a.now = "normal";
+    return a;
+  };
+  sum.alarms = {alarm(1, rt::AlarmSource::Link, "link: LINK SILENT", rt::Severity::Error, 1),
+                alarm(2, rt::AlarmSource::Limit, "HK20 out of limits", rt::Severity::Warning, 2),
+                alarm(3, rt::AlarmSource::Recording, "recording: NOT RECORDING", rt::Severity::Error, 1)};
+  sum.alarms[1].acknowledged = true;
+  sum.alarms[1].acknowledged_time = "20.0 s";
   std::string text;
   for (const std::string& line : rt::summary_lines(sum)) text += line + "\n";
   for (const char* part : {"live on /dev/ttyUSB1 (Connect to... from /dev/ttyUSB0)",
                            "bytes received 279,043 (16,088 of them waiting at a run start, drained and not recorded), "
                            "recorded 262,955 to 41220600.dat",
-                           "HK08 slot 8: 12.209 / 74.359 / 74.359 mA"})
+                           "HK08 slot 8: 12.209 / 74.359 / 74.359 mA",
+                           "  alarms: 3 (limit 1, link 1, recording 1), 2 never acknowledged\n"
+                           "    link: LINK SILENT: red, 1 time, 10.0 s to 14.5 s, longest 0.0 s, now normal, "
+                           "NOT ACKNOWLEDGED\n    HK20 out of limits: amber, 2 times, "})
     EXPECT_NE(text.find(part), std::string::npos) << part << " in\n" << text;
   const std::string json = rt::summary_json(sum);
   for (const char* part : {"\"source\":\"/dev/ttyUSB1\"", "\"devices\":[\"/dev/ttyUSB0\",\"/dev/ttyUSB1\"]",
-                           "\"bytes_drained\":16088", "\"unit\":\"A\",\"count\":2,\"min\":0.012208999999999999"})
+                           "\"bytes_drained\":16088", "\"alarms_unacknowledged\":2,",
+                           "\"alarms_by_source\":{\"limit\":1,\"link\":1,\"recording\":1}", "\"unit\":\"A\",\"count\":2,\"min\":0.012208999999999999"})
     EXPECT_NE(json.find(part), std::string::npos) << part << " in " << json;
 }
 
