@@ -300,9 +300,9 @@ TEST(StationAges, the_last_good_frame_is_shown_in_seconds_minutes_and_hours) {
   };
   const Case cases[] = {
       {12.34, "last good frame 12.3 s ago", "12 s"},
-      {125.0, "last good frame 2 min 5 s ago", "2 min"},
-      {3599.9, "last good frame 59 min 59 s ago", "59 min"},
-      {3600.0, "last good frame 1 h 0 min ago", "60 min"},
+      {125.0, "last good frame 2 min 5 s ago", "2 min 5 s"},
+      {3599.9, "last good frame 59 min 59 s ago", "59 min 59 s"},
+      {3600.0, "last good frame 60 min 0 s ago", "60 min 0 s"},
       {7384.0, "last good frame 2 h 3 min ago", "2 h 3 min"},
       {90061.0, "last good frame 25 h 1 min ago", "25 h 1 min"},
   };

@@ -233,14 +233,15 @@ TEST(LinkHealth, counts_rates_and_the_longest_gap) {
   EXPECT_EQ(s.failures_minute, (std::array<long long, rt::FAILURE_KINDS>{0, 0, 0, 0}));
   EXPECT_EQ(s.failures_total, failures);
 
-  // The time a port was lost says nothing of the link: the gap runs from
-  // its return (as from a resume in playback).
+  // No frame came while the port was lost: that time is part of the gap
+  // (unlike a pause in playback).
   h.on_port_lost(75.0);
   h.on_port_returned(95.0);
-  EXPECT_NEAR(h.snapshot(95.5).longest_gap_s, 10.1, 1e-9) << "the gap open since the return";
+  EXPECT_NEAR(h.snapshot(95.5).longest_gap_s, 20.6, 1e-9) << "the gap open since the last frame, 74.9 s";
   link_runs(h, bytes, 96.0, 97.0, true);
-  EXPECT_NEAR(h.snapshot(97.0).longest_gap_s, 10.1, 1e-9);
-  EXPECT_NEAR(h.snapshot(109.9).longest_gap_s, 13.0, 1e-9) << "the open gap counts too";
+  EXPECT_NEAR(h.snapshot(97.0).longest_gap_s, 21.1, 1e-9);
+  EXPECT_NEAR(h.snapshot(112.0).longest_gap_s, 21.1, 1e-9) << "an open gap shorter than the longest";
+  EXPECT_NEAR(h.snapshot(120.0).longest_gap_s, 23.1, 1e-9) << "the open gap counts too";
 
   // A count that goes back (a seek) starts again without counting.
   const long long total = h.snapshot(109.9).bytes_total;
