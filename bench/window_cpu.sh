@@ -6,7 +6,9 @@
 # each, and prints each run and the median and worst per speed.
 #   bench/window_cpu.sh [BUILD_DIR] [RUNS] [SECONDS]
 # Defaults: build-bench (made Release if absent), 5 runs, 20 s per run after
-# 3 s of start-up. The offscreen screen alternates between 1366x768 and
+# 3 s of start-up. With GSE_TRENDS=1 it measures a live session instead: the
+# simulator on a pseudo-terminal at the link rate, the window with the trends
+# view shown and four trends following (the layout saved in its settings). The offscreen screen alternates between 1366x768 and
 # 1920x1080, the two screens the panel is laid out for (GSE_SCREEN=WxH fixes
 # one); the window opens as it would there.
 set -euo pipefail
@@ -58,7 +60,50 @@ summary() {  # label, values...
           printf "%s: median %.2f %%, worst %.2f %% of one core (%d runs)\n", label, m, v[NR], NR }'
 }
 
+# Live at the link rate, four trends following: prints the CPU used and the
+# resident memory at the end, as "CPU RSS_KB".
+one_live_run() {  # size
+  local size=$1 hz t0 t1 pid sim settings work pty rss
+  hz=$(getconf CLK_TCK)
+  settings=$(mktemp -d)
+  work=$(mktemp -d)
+  printf '{"screens":[{"name":"bench","x":0,"y":0,"width":%d,"height":%d,"logicalDpi":96,"dpr":1}]}\n' \
+    "${size%x*}" "${size#*x}" > "$settings/screen.json"
+  mkdir -p "$settings/vst_gse"
+  printf '[trends]\nshown=true\nplots=HK16, F12, W10, HK08\n' > "$settings/vst_gse/vst_gse.ini"
+  "$bin/gse_sim" --pty --quiet > "$work/sim.out" &
+  sim=$!
+  for _ in $(seq 100); do pty=$(awk '/^pty / { print $2; exit }' "$work/sim.out"); [ -n "$pty" ] && break; sleep 0.1; done
+  (cd "$work" && XDG_CONFIG_HOME=$settings QT_QPA_PLATFORM="offscreen:configfile=$settings/screen.json" \
+    exec "$bin/vst_gse" --port "$pty") >/dev/null 2>&1 &
+  pid=$!
+  sleep 3
+  t0=$(ticks "$pid")
+  sleep "$seconds"
+  t1=$(ticks "$pid")
+  rss=$(awk '/VmRSS/ { print $2 }' "/proc/$pid/status")
+  kill -TERM "$pid"
+  wait "$pid" || true
+  kill -TERM "$sim" 2>/dev/null || true
+  wait "$sim" 2>/dev/null || true
+  rm -rf "$settings" "$work"
+  awk -v a="$t0" -v b="$t1" -v hz="$hz" -v s="$seconds" -v rss="$rss" 'BEGIN { printf "%.2f %d", (b - a) / hz / s * 100, rss }'
+}
+
 echo "== machine: $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
+if [ -n "${GSE_TRENDS:-}" ]; then
+  {
+    values=()
+    for ((i = 0; i < runs; ++i)); do
+      if ((i % 2 == 0)); then size=1366x768; else size=1920x1080; fi
+      read -r v rss < <(one_live_run "$size")
+      echo "live, four trends following, $size: $v % of one core (CPU time over $seconds s), rss $rss kB"
+      values+=("$v")
+    done
+    summary "live window with four trends following" "${values[@]}"
+  } | tee "$out/window_cpu_trends.txt"
+  exit 0
+fi
 for speed in 1 10; do
   values=()
   for ((i = 0; i < runs; ++i)); do

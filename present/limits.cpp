@@ -166,6 +166,11 @@ LimitLevel LimitTable::level(int id) const {
   return it == index_.end() ? LimitLevel::Normal : watched_[it->second].level;
 }
 
+void LimitTable::set_level(int id, LimitLevel level) {
+  auto it = index_.find(id);
+  if (it != index_.end()) watched_[it->second].level = level;
+}
+
 int LimitTable::out_of_limits() const {
   return static_cast<int>(std::count_if(watched_.begin(), watched_.end(), [](const Watched& w) {
     return w.level != LimitLevel::Normal;

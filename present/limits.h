@@ -85,6 +85,9 @@ class LimitTable {
   // scale). Returns the change, if the level changed.
   std::optional<LimitChange> observe(int id, double value);
   LimitLevel level(int id) const;
+  // Puts a display's level back as it was at another moment (no change to
+  // log).
+  void set_level(int id, LimitLevel level);
   // Displays whose level is not normal, and of those the ones in alarm.
   int out_of_limits() const;
   int in_alarm() const;

@@ -6,7 +6,7 @@
 //   Playback  Pause (Space), frame back and forward (Left, Right), From start
 //             (Home), Loop: shown in playback only
 //   View      the groups, the theme, Reset layout, the session log (Ctrl+L),
-//             Full screen (F11; Esc leaves it)
+//             the trends (Ctrl+T), Full screen (F11; Esc leaves it)
 //   Help      Keyboard shortcuts, Operator guide, About vst_gse
 // GUI thread only.
 #pragma once
