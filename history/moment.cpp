@@ -264,10 +264,10 @@ class MomentKeeper : public MoveListener {
     if (next <= 0 || !ready) {
       moment = empty_moment(*model);
     } else if (!panel_moment(*model, path, rules, *index, next, &moment, &error)) {
-      // The panel stays as it was, and says it may mix moments.
-      log_warning("The panel was not put back to frame " + std::to_string(next + 1) + ": " + error +
-                  "; its values until each is written again may be of another moment");
-      return;
+      // Rather than mix moments, the panel starts afresh from this frame.
+      log_warning("The panel could not be put back to frame " + std::to_string(next + 1) + ": " + error +
+                  "; its displays start empty from there, as at a fresh start");
+      moment = empty_moment(*model);
     }
     model->restore(moment);
     // The discarded-byte count a reading from the start has when standing

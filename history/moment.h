@@ -16,7 +16,10 @@
 //     before the frame left it.
 // The system's code still makes exactly its own calls: this is prepared in
 // the panel's model beforehand, from the recording's index and the frames
-// it points at, decoded by the value catalogue (values.h). Qt-free.
+// it points at, decoded by the value catalogue (values.h). Where that
+// cannot be done (the file changed under its index), the displays start
+// empty from the frame shown, as at a fresh start, and the log says why:
+// never two moments at once. Qt-free.
 #pragma once
 
 #include <cstdint>
