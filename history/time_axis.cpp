@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "history/event_marks.h"
+#include "runtime/session_watch.h"
 #include "session/local_time.h"
 
 namespace rt {
@@ -60,6 +62,30 @@ bool recording_start_from_name(const std::string& path, std::time_t not_after, d
     }
   }
   return false;
+}
+
+bool recording_start(const std::string& path, std::time_t not_after, double* start_s, bool* from_log) {
+  *from_log = false;
+  if (!recording_start_from_name(path, not_after, start_s)) return false;
+  const size_t slash = path.find_last_of("/\\");
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  for (const EventMark& m : read_log_marks(log_beside(path))) {
+    const std::string said = "recording to ";
+    if (m.text.compare(0, said.size(), said) != 0) continue;
+    const std::string named = m.text.substr(said.size());
+    const bool same = named == name || (named.size() > name.size() &&
+                                        named.compare(named.size() - name.size(), name.size(), name) == 0 &&
+                                        (named[named.size() - name.size() - 1] == '/' ||
+                                         named[named.size() - name.size() - 1] == '\\'));
+    // The first run that recorded to it began the file; a log entry outside
+    // the name's minute is of another file of that name.
+    if (same && m.t_s >= *start_s && m.t_s < *start_s + 60.0) {
+      *start_s = m.t_s;
+      *from_log = true;
+    }
+    if (same) break;
+  }
+  return true;
 }
 
 std::string clock_text(double t_s, int decimals, bool date) {

@@ -23,6 +23,12 @@ constexpr double RECORDING_BYTES_PER_S = 1920.0;  // 19200 baud, 8N1
 // with a day, hour and minute in range.
 bool recording_start_from_name(const std::string& path, std::time_t not_after, double* start_s);
 
+// The same, made exact where the session log the live session kept beside
+// the recording (runtime/session_watch.h's log_beside) says when it began
+// to record ("recording to NAME", within the minute the name gives). The
+// name alone gives only the minute. `from_log` says which it was.
+bool recording_start(const std::string& path, std::time_t not_after, double* start_s, bool* from_log);
+
 // The time the recording implies for the byte at `offset`.
 inline double recording_time(double start_s, int64_t offset) {
   return start_s + static_cast<double>(offset) / RECORDING_BYTES_PER_S;

@@ -86,8 +86,10 @@ TrendStore::TrendStore(TrendSource source, const ReceptionClock* clock, double p
   }
   // A live recording's name is its start too; a few minutes' slack for a
   // clock that moved.
-  start_known_ = recording_start_from_name(source_.path, not_after + 600, &start_s_);
+  bool from_log = false;
+  start_known_ = recording_start(source_.path, not_after + 600, &start_s_, &from_log);
   status_.start_known = start_known_;
+  status_.start_from_log = from_log;
   thread_ = std::thread([this] { run(); });
 }
 

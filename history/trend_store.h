@@ -63,6 +63,7 @@ struct TrendStatus {
   uint64_t revision = 0;      // grows with every change
   long frames = 0;
   bool start_known = false;   // playback: the recording's name gave its start
+  bool start_from_log = false;  // to the millisecond, by the log beside it
   std::vector<std::string> pending;  // values asked for, not decoded yet
 };
 

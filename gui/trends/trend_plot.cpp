@@ -65,7 +65,7 @@ TrendPlot::TrendPlot(QWidget* parent) : plot_(new QCustomPlot(parent)) {
   plot_->axisRect()->setRangeDrag(Qt::Horizontal);
   plot_->axisRect()->setRangeZoom(Qt::Horizontal);
   plot_->legend->setVisible(true);
-  plot_->legend->setBrush(Qt::NoBrush);
+  plot_->legend->setBrush(Qt::NoBrush);  // apply_palette gives it the background, see-through
   plot_->legend->setBorderPen(Qt::NoPen);
   QFont small = plot_->font();
   small.setPointSize(std::max(6, small.pointSize() - 1));
@@ -209,15 +209,13 @@ void TrendPlot::draw(const TrendData& d, const AxisX& axis, double x0, double x1
   replot();
 }
 
-// The limits as bands, when the plot's values share one set of them.
+// The limits as bands, when every value of the plot has the same ones (a
+// band would say nothing true of a value it does not belong to).
 void TrendPlot::place_bands(double y0, double y1) {
-  const Limits* shared = nullptr;
-  bool one = true;
-  for (const TrendValue& v : values_) {
-    if (!v.limits.any()) continue;
-    if (!shared) shared = &v.limits;
-    else one = one && same_range(shared->caution, v.limits.caution) && same_range(shared->alarm, v.limits.alarm);
-  }
+  const Limits* shared = values_.empty() ? nullptr : &values_.front().limits;
+  bool one = shared && shared->any();
+  for (const TrendValue& v : values_)
+    one = one && same_range(shared->caution, v.limits.caution) && same_range(shared->alarm, v.limits.alarm);
   for (QCPItemRect* b : bands_) b->setVisible(false);
   if (!shared || !one) return;
   const double below = y0 - (y1 - y0), above = y1 + (y1 - y0);  // past the plot's edges
@@ -273,6 +271,9 @@ void TrendPlot::apply_palette() {
     axis->grid()->setZeroLinePen(Qt::NoPen);
   }
   plot_->legend->setTextColor(text);
+  QColor under = p.color(QPalette::Base);
+  under.setAlpha(200);
+  plot_->legend->setBrush(QBrush(under));
   for (int g = 0; g < plot_->graphCount(); ++g) {
     const QColor c = trace_colour(COLOURS[g % N_COLOURS]);
     plot_->graph(g)->setPen(line_pen(c));

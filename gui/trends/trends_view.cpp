@@ -289,7 +289,7 @@ TrendPlot* TrendsView::add_plot(const std::vector<std::string>& keys) {
   plots_column_->insertWidget(plots_column_->count() - 1, p->widget(), 1);
   plots_.push_back(std::move(plot));
   current_ = p;
-  for (size_t i = 0; i < plots_.size(); ++i) plots_[i]->set_labels(labels_, i + 1 == plots_.size());
+  for (size_t i = 0; i < plots_.size(); ++i) plots_[i]->set_labels(labels_, true);
   add_values(p, keys);
   return p;
 }
@@ -313,7 +313,7 @@ void TrendsView::remove_plot(TrendPlot* plot) {
   plots_.erase(it);
   gone->widget()->hide();
   gone.release()->deleteLater();
-  for (size_t i = 0; i < plots_.size(); ++i) plots_[i]->set_labels(labels_, i + 1 == plots_.size());
+  for (size_t i = 0; i < plots_.size(); ++i) plots_[i]->set_labels(labels_, true);
   want();
   dirty_ = true;
   save();
@@ -442,7 +442,7 @@ void TrendsView::redraw() {
                                                                                      : TimeLabels::SinceStart;
   if (labels != labels_) {
     labels_ = labels;
-    for (size_t i = 0; i < plots_.size(); ++i) plots_[i]->set_labels(labels_, i + 1 == plots_.size());
+    for (size_t i = 0; i < plots_.size(); ++i) plots_[i]->set_labels(labels_, true);
   }
   store_->read([&](const TrendData& d) {
     AxisX axis{&d.time_s, 0};
@@ -693,7 +693,7 @@ void TrendsView::restore() {
     for (const std::string& k : keys) p->add(value_of(k));
     plots_.push_back(std::move(p));
   }
-  for (size_t i = 0; i < plots_.size(); ++i) plots_[i]->set_labels(labels_, i + 1 == plots_.size());
+  for (size_t i = 0; i < plots_.size(); ++i) plots_[i]->set_labels(labels_, true);
   const auto area = static_cast<Qt::DockWidgetArea>(settings->value(KEY_AREA, Qt::BottomDockWidgetArea).toInt());
   if (area == Qt::LeftDockWidgetArea || area == Qt::RightDockWidgetArea || area == Qt::TopDockWidgetArea)
     window_->addDockWidget(area, dock_);

@@ -162,6 +162,25 @@ TEST(TimeAxis, the_recording_name_gives_its_start_in_local_time) {
       EXPECT_EQ(start, static_cast<double>(c.start)) << c.name;
     }
   }
+  // The log the live session kept beside it says when, to the millisecond.
+  testing_files::TempDir dir;
+  const std::string rec = dir.file("82121834.dat");
+  struct Log {
+    const char* line;
+    double start;  // after the name's minute
+    bool from_log;
+  };
+  for (const Log l : {Log{"2008-07-31 18:34:07.250 INFO recording to 82121834.dat", 7.25, true},
+                      Log{"2008-07-31 18:34:07.250 INFO recording to /some/where/82121834.dat", 7.25, true},
+                      Log{"2008-07-31 18:36:00.000 INFO recording to 82121834.dat", 0.0, false},
+                      Log{"2008-07-31 18:34:07.250 INFO recording to 92121834.dat", 0.0, false}}) {
+    std::ofstream(dir.file("82121834.log")) << l.line << "\n";
+    double start = 0;
+    bool from_log = false;
+    ASSERT_TRUE(rt::recording_start(rec, late_2008, &start, &from_log)) << l.line;
+    EXPECT_EQ(start, static_cast<double>(local(2008, 212, 18, 34)) + l.start) << l.line;
+    EXPECT_EQ(from_log, l.from_log) << l.line;
+  }
   EXPECT_EQ(rt::recording_time(1000.0, 1920 * 3), 1003.0);
   EXPECT_EQ(rt::elapsed_axis_text(90061.5), "1/01:01:01.5");
 }
