@@ -51,6 +51,12 @@ void Series::clear() {
   blocks_.clear();
 }
 
+void Series::reserve(size_t samples) {
+  if (!dense_) frames_.reserve(samples);
+  values_.reserve(samples);
+  blocks_.reserve(samples / BLOCK + 1);
+}
+
 size_t Series::lower(uint32_t frame) const {
   if (dense_) return std::min<size_t>(frame, values_.size());
   return static_cast<size_t>(std::lower_bound(frames_.begin(), frames_.end(), frame) - frames_.begin());

@@ -31,6 +31,8 @@ class Series {
   // Keeps the samples of frames below `frames` only.
   void truncate_frames(uint32_t frames);
   void clear();
+  // Room for `samples` in all (a recording's size says how many are coming).
+  void reserve(size_t samples);
 
   // The first sample of a frame at or after `frame`.
   size_t lower(uint32_t frame) const;

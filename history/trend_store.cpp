@@ -71,6 +71,32 @@ double link_figure(const TrendData& d, Field field, size_t i) {
   return static_cast<double>(d.offset[i] - d.offset[j - 1]) / dt;
 }
 
+// The share of frames that carry a value.
+double carried_share(const ValueInfo& v) {
+  switch (v.carrier) {
+    case Carrier::Every: return 1.0;
+    case Carrier::Kind: return 0.25;
+    case Carrier::Kinds02:
+    case Carrier::Kinds13: return 0.5;
+    case Carrier::Slot: return 1.0 / 40.0;
+  }
+  return 1.0;
+}
+
+// Room for `frames` in all in the data and its series, so a day's values are
+// not held twice over by vectors grown by doubling.
+void reserve_frames(TrendData& d, size_t frames) {
+  if (d.time_s.capacity() >= frames) return;
+  // A live recording grows a little each time: room ahead, so the vectors
+  // are not moved at every look.
+  if (d.time_s.capacity() > 0) frames = std::max(frames, d.time_s.capacity() * 3 / 2);
+  d.time_s.reserve(frames);
+  d.offset.reserve(frames);
+  d.skipped.reserve(frames);
+  for (auto& [key, s] : d.series)
+    if (const ValueInfo* v = find_value(key)) s.reserve(static_cast<size_t>(frames * carried_share(*v)) + 64);
+}
+
 }  // namespace
 
 TrendStore::TrendStore(TrendSource source, const ReceptionClock* clock, double poll_s)
@@ -267,6 +293,11 @@ bool TrendStore::read_growth() {
     return true;
   }
   if (!scanner_) scanner_ = std::make_unique<FrameScanner>(source_.rules, true);
+  {
+    // A recording is about one frame every 200 bytes.
+    std::lock_guard lock(mu_);
+    reserve_frames(data_, data_.time_s.size() + static_cast<size_t>((size_ - scanned_) / FRAME_LEN) + 16);
+  }
   std::vector<uint8_t> chunk(CHUNK);
   const auto values = [this] {
     std::lock_guard lock(mu_);
@@ -395,7 +426,8 @@ bool TrendStore::decode_new_values(const std::vector<std::string>& keys) {
   bool need_file = false;
   for (const std::string& k : keys) {
     const ValueInfo* info = find_value(k);
-    fresh.emplace(k, Series(info->carrier == Carrier::Every));
+    fresh.emplace(k, Series(info->carrier == Carrier::Every)).first->second.reserve(
+        static_cast<size_t>(known * carried_share(*info)) + 64);
     infos.emplace_back(k, info);
     need_file = need_file || !is_link_figure(*info);
   }

@@ -410,6 +410,11 @@ TEST_F(Store, the_csv_of_a_range_has_the_values_in_their_csv_columns) {
   EXPECT_EQ(row57.substr(row57.size() - 22), ",-231.7064965285725,28") << row57;
   EXPECT_EQ(lines[3].substr(lines[3].size() - 4), ",,25") << "no housekeeping value in frame 51";
   EXPECT_FALSE(std::filesystem::exists(out + ".part"));
+  // A destination that cannot be written says so, naming it, and leaves nothing.
+  const std::string nowhere = dir_.file("no-such-folder/range.csv");
+  const rt::TrendCsvResult bad = rt::export_trend_csv(store, {{"F12"}, false, x0, x1}, nowhere);
+  EXPECT_FALSE(bad.ok);
+  EXPECT_NE(bad.error.find("cannot write CSV file " + nowhere), std::string::npos) << bad.error;
 }
 
 }  // namespace

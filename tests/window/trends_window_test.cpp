@@ -144,6 +144,15 @@ TEST(TrendsWindow, a_display_dragged_onto_the_view_is_plotted_and_the_cursor_rea
       << readout->text().toStdString() << " (expected " << expected.toStdString() << ")";
   EXPECT_TRUE(readout->text().contains(QString::fromStdString(rt::clock_text(t, 1).substr(0, 5))))
       << "the clock time under the mouse: " << readout->text().toStdString();
+
+  // Zoomed in between two frames of slot 16 (4.2 s apart): the plot says it
+  // has no sample there.
+  const double t17 = start + 17 * 200 / 1920.0;
+  plot->xAxis->setRange(t17, t17 + 2.0);
+  auto* note = plot->findChild<QCPItemText*>("trendNote");
+  ASSERT_NE(note, nullptr);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return note->visible(); }, WAIT_MS));
+  EXPECT_EQ(note->text(), QStringLiteral("no samples of HK16 in this range"));
 }
 
 }  // namespace
