@@ -24,7 +24,7 @@ if [ ! -x "$build/bin/vst_gse" ]; then
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DGSE_BUILD_TESTS=OFF >/dev/null
   cmake --build "$build" -j"${JOBS:-2}" --target vst_gse gse_sim
 fi
-bin=$build/bin
+bin=$(cd "$build/bin" && pwd)
 # A recording long enough for the slowest measurement at 10x: 3000 frames.
 rec=$out/window_sim.dat
 [ -f "$rec" ] || "$bin/gse_sim" --out "$rec" --frames 3000 --seed 7 >/dev/null
@@ -71,8 +71,11 @@ one_live_run() {  # size
     "${size%x*}" "${size#*x}" > "$settings/screen.json"
   mkdir -p "$settings/vst_gse"
   printf '[trends]\nshown=true\nplots=HK16, F12, W10, HK08\n' > "$settings/vst_gse/vst_gse.ini"
+  : > "$work/sim.out"
   "$bin/gse_sim" --pty --quiet > "$work/sim.out" &
   sim=$!
+  trap "kill -TERM $sim 2>/dev/null || true" EXIT
+  pty=
   for _ in $(seq 100); do pty=$(awk '/^pty / { print $2; exit }' "$work/sim.out"); [ -n "$pty" ] && break; sleep 0.1; done
   (cd "$work" && XDG_CONFIG_HOME=$settings QT_QPA_PLATFORM="offscreen:configfile=$settings/screen.json" \
     exec "$bin/vst_gse" --port "$pty") >/dev/null 2>&1 &
@@ -87,7 +90,7 @@ one_live_run() {  # size
   kill -TERM "$sim" 2>/dev/null || true
   wait "$sim" 2>/dev/null || true
   rm -rf "$settings" "$work"
-  awk -v a="$t0" -v b="$t1" -v hz="$hz" -v s="$seconds" -v rss="$rss" 'BEGIN { printf "%.2f %d", (b - a) / hz / s * 100, rss }'
+  awk -v a="$t0" -v b="$t1" -v hz="$hz" -v s="$seconds" -v rss="$rss" 'BEGIN { printf "%.2f %d\n", (b - a) / hz / s * 100, rss }'
 }
 
 echo "== machine: $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
