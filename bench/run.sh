@@ -2,7 +2,8 @@
 # Builds Release in build-bench, runs the benchmarks (the health bar's among
 # them) and measures the whole program: headless playback of 10 000, 100 000
 # and 1 000 000 frames (frames per second, peak memory) and the window's CPU
-# at the link rate (offscreen).
+# at the link rate (offscreen), and the recording's throughput on a flooded
+# pseudo-terminal (bench/recording_flood.py).
 #   bench/run.sh            everything
 #   bench/run.sh --quick    shorter benchmark runs, no 1 000 000-frame file
 # Recordings and results go to ${BENCH_DIR:-/tmp/gse_bench}.
@@ -93,4 +94,6 @@ echo "== at the link rate (--speed 1: 10 frames/s)"
   XDG_CONFIG_HOME=$out/settings QT_QPA_PLATFORM=offscreen link_rate "window (offscreen)" --speed 1
   link_rate "headless" --headless --speed 1
 } | tee "$out/link_rate.txt"
+echo "== recording throughput: a pseudo-terminal flooded as fast as it takes bytes, the recording on tmpfs"
+python3 bench/recording_flood.py "$bin" 64 3 | tee "$out/recording_flood.txt"
 echo "results in $out; the window's CPU time over several runs: bench/window_cpu.sh"

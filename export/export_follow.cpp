@@ -1,10 +1,12 @@
 #include "export/export_follow.h"
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
 #include "export/export_job.h"
+#include "link/frame.h"
 #include "runtime/hooks.h"
 #include "runtime/model.h"
 #include "export/panel_csv.h"
@@ -50,6 +52,15 @@ class LiveExportFollower : public FrameObserver {
     if (n == static_cast<int>(sizeof frame)) live_export_frame(frame, nskip);
   }
   void failed_frame(std::string_view status) override { live_export_status(status); }
+  // Playback from a pipe shows no failed frame: the reader refuses a record
+  // and steps back into it (all but its first byte) to hunt for a sync word.
+  void stepped_back(uint8_t before, const uint8_t* bytes, size_t n) override {
+    if (!live_export_enabled() || n != static_cast<size_t>(FRAME_LEN - 1)) return;
+    uint8_t record[FRAME_LEN];
+    record[0] = before;
+    std::memcpy(record + 1, bytes, n);
+    live_export_refused_record(record);
+  }
 };
 
 }  // namespace

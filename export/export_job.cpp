@@ -306,6 +306,10 @@ void live_export_status(std::string_view status_text) {
   if (!token.empty()) live->failure(token, NO_OFFSET);
 }
 
+void live_export_refused_record(const uint8_t* record) {
+  if (live && record[0] == SYNC0 && record[1] == SYNC1) live->failure("checksum_failure", NO_OFFSET);
+}
+
 bool live_export_close(std::string* error) {
   if (!live) return true;
   // The spectra as the program holds them at the end of the run, as Save

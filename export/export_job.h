@@ -102,6 +102,10 @@ void live_export_frame(const uint8_t* frame, int64_t skipped);
 void live_export_status(std::string_view status_text);
 // Ends the export (spectra from the program's exporter); false with
 // *error when a file could not be written.
+// A record the playback reader refused (from a pipe: no file to read again),
+// `record` its FRAME_LEN bytes: a failure row when it began as a frame,
+// as the export of a file has.
+void live_export_refused_record(const uint8_t* record);
 bool live_export_close(std::string* error);
 
 }  // namespace rt

@@ -35,10 +35,9 @@ void csv_write_failed(int err) {
   csv_failed = true;
   const std::string text = "cannot write CSV file " + csv_name + ": " +
                            (err != 0 ? std::strerror(err) : "write failed") + "; the export ends there";
-  std::fprintf(stderr, "vst_gse: %s\n", text.c_str());
-  std::fflush(stderr);
+  say_error("vst_gse: " + text);
   note_exit_status(EXIT_OUTPUT_FAILED);
-  transport_post_message("CSV: " + text);
+  transport_post_message("CSV: " + text, Severity::Error);
 }
 
 void write_row(const std::string& row) {

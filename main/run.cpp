@@ -8,7 +8,9 @@
 #include <QMetaObject>
 #include <QThread>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -17,6 +19,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -202,7 +205,7 @@ int check_link_replay(const std::string& path, std::string* reason_out) {
                                : type != std::filesystem::file_type::regular ? "not a regular file"
                                                                              : std::strerror(errno);
     rt::say("Cannot open input file " + path);
-    std::fprintf(stderr, "vst_gse: %s: %s\n", path.c_str(), reason.c_str());
+    rt::say_error("vst_gse: " + path + ": " + reason);
     *reason_out = reason;
     return EXIT_STARTUP;
   }
@@ -224,7 +227,13 @@ void start_link_replay(const std::string& path) {
 // Ctrl+C, SIGTERM and (where it exists) SIGHUP act as the quit button, so the
 // session ends through the normal teardown: stop command sent, port and files
 // closed. A second one ends the program the hard way, in case it is stuck.
+
+// A quit signal came (sticky: the run-time's own request is taken by the
+// system when it quits).
+std::atomic<bool> quit_signalled{false};
+
 extern "C" void on_quit_signal(int sig) {
+  quit_signalled.store(true);
   rt::request_quit();
   std::signal(sig, SIG_DFL);
 }
@@ -232,6 +241,11 @@ extern "C" void on_quit_signal(int sig) {
 void install_quit_signals() {
   std::signal(SIGINT, on_quit_signal);
   std::signal(SIGTERM, on_quit_signal);
+#ifdef SIGPIPE
+  // A reader of the trace or of standard output that leaves makes that
+  // output fail (EPIPE, said and in the exit status), never the program.
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
 #ifdef SIGXFSZ
   std::signal(SIGXFSZ, SIG_IGN);  // a file-size limit is then a write error, reported as one
 #endif
@@ -348,6 +362,50 @@ void tell_early_failure(rt::StartupFailure kind, const std::string& subject, con
   rt::tell_startup_failure(kind, QString::fromStdString(subject), QString::fromStdString(reason), &device);
 }
 
+// The outputs that must never hold the run up (the trace, standard output
+// and standard error): how long their writers may wait for a slow reader.
+class Outputs {
+ public:
+  // Headless playback waits for its reader, as any filter does, until a quit
+  // signal; the window's playback also until the operator quits. Live
+  // reception never waits: a full queue is a failed output.
+  void start(bool live, bool headless) {
+    live_ = live;
+    headless_ = headless;
+    install_quit_signals();
+    rt::start_message_streams();
+    if (live) rt::set_output_wait(nullptr);
+    else if (headless) rt::set_output_wait([] { return !quit_signalled.load(); });
+    else rt::set_output_wait([] { return !quit_signalled.load() && !rt::quit_asked(); });
+    started_ = true;
+  }
+  // Asked every 20 ms by the outputs' closing: live and in the window, what
+  // still waits gets QUIT_WRITE_OUT_S; headless playback waits for its
+  // reader until a quit signal, then as long.
+  bool give_up() {
+    const auto now = std::chrono::steady_clock::now();
+    if (!live_ && headless_ && !quit_signalled.load()) return false;
+    if (!since_) since_ = now;
+    return now - *since_ > std::chrono::duration<double>(QUIT_WRITE_OUT_S);
+  }
+  // Writes out the trace, the panel CSV and the messages.
+  void finish() {
+    auto give_up = [this] { return this->give_up(); };
+    rt::trace_close(give_up);
+    rt::panel_csv_close();
+    if (started_) rt::end_message_streams(give_up);
+    started_ = false;
+  }
+  ~Outputs() {
+    if (started_) rt::end_message_streams([this] { return give_up(); });
+  }
+
+ private:
+  static constexpr double QUIT_WRITE_OUT_S = 0.5;
+  bool live_ = false, headless_ = false, started_ = false;
+  std::optional<std::chrono::steady_clock::time_point> since_;
+};
+
 }  // namespace
 
 int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
@@ -367,6 +425,8 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
   if (status >= 0) return status;
   if (!opt.events.empty() && (status = load_event_script(opt.events)) >= 0) return status;
   const bool windowed = !opt.headless && display_available();
+  Outputs outputs;
+  outputs.start(opt.positional.empty() && opt.link_replay.empty(), !windowed);
   if (!opt.link_replay.empty()) {
     std::string reason;
     if ((status = check_link_replay(opt.link_replay, &reason)) >= 0) {
@@ -378,14 +438,15 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
     std::string error;
     if (!rt::trace_open(opt.trace, &error)) {
       rt::say(error);
-      return EXIT_STARTUP;
+      return rt::EXIT_OUTPUT_FAILED;
     }
   }
   if (!opt.csv_panel.empty()) {
     std::string error;
     if (!rt::panel_csv_open(opt.csv_panel, &error)) {
       rt::say(error);
-      return EXIT_STARTUP;
+      rt::trace_close();
+      return rt::EXIT_OUTPUT_FAILED;
     }
   }
   AnalysisExport analysis(opt);
@@ -425,7 +486,6 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
   args.push_back(nullptr);
   int entry_argc = static_cast<int>(args.size()) - 1;
 
-  install_quit_signals();
   int qt_argc = 1;
   char* qt_argv[] = {argv[0], nullptr};
   const bool no_display = !opt.headless && !display_available();
@@ -446,8 +506,7 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
     rt::set_window_hooks(rt::WindowHooks{});
     analysis.finish();
     rt::session_end(status);
-    rt::trace_close();
-    rt::panel_csv_close();
+    outputs.finish();
     return rt::final_exit_status(status);
   }
 
@@ -473,6 +532,11 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
     });
   };
   rt::set_window_hooks(std::move(hooks));
+  // A port chosen in the chooser is remembered once it has opened.
+  rt::set_port_opened_observer([&app](const std::string& device) {
+    QMetaObject::invokeMethod(&app, [d = QString::fromStdString(device)] { rt::port_opened(d); },
+                              Qt::QueuedConnection);
+  });
 
   status = 0;
   const bool live = opt.positional.empty() && opt.link_replay.empty();
@@ -498,12 +562,13 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
   system->start();
   app.exec();
   system->wait();
+  rt::set_port_opened_observer(nullptr);
+  QCoreApplication::sendPostedEvents();  // a port that opened last is remembered
   // A window whose deletion waited for an open question to close goes now.
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   rt::set_window_hooks(rt::WindowHooks{});
   analysis.finish();
   rt::session_end(status);
-  rt::trace_close();
-  rt::panel_csv_close();
+  outputs.finish();
   return rt::final_exit_status(status);
 }

@@ -14,6 +14,7 @@
 
 #include "replay/replay.h"
 #include "runtime/serial.h"
+#include "session/outcome.h"
 #include "session/session_log.h"
 #include "runtime/transport.h"
 
@@ -69,10 +70,14 @@ class LinkReplayPort final : public ComPort, public ReplayInput {
     if (replay_first_of_pass()) replay_gate();
     if (interrupted()) return COM_ERR_TIMEOUT;
     if (timeout_s_ < RECEIVE_TIMEOUT_MIN_S) return silence();  // the run start's drain
+    errno = 0;
     const int c = std::fgetc(fp_);
     if (c == EOF) {
       if (!ended_) {
         ended_ = true;
+        // A read error is no end of the file: said, and the exit status
+        // tells, as for playback.
+        if (std::ferror(fp_)) read_failed(errno);
         transport_set_input_exhausted(true);
         transport_end_of_input();
         replay_end_of_input();
@@ -105,6 +110,7 @@ class LinkReplayPort final : public ComPort, public ReplayInput {
   std::string error_text() const override { return error_; }
 
   bool move_to(int64_t offset, std::string* error) override {
+    if (fp_) std::clearerr(fp_);
     if (!fp_ || std::fseek(fp_, static_cast<long>(offset), SEEK_SET) != 0) {
       *error = fp_ ? errno_text(errno) : "the link replay is closed";
       return false;
@@ -122,6 +128,13 @@ class LinkReplayPort final : public ComPort, public ReplayInput {
 
  private:
   bool interrupted() const { return interrupted_ && interrupted_(); }
+
+  void read_failed(int err) {
+    const std::string reason = err != 0 ? errno_text(err) : "read error";
+    say("Cannot read input file " + path_ + " to its end: " + reason + " (playback ends there)");
+    note_exit_status(EXIT_INPUT_FAILED);
+    transport_post_message("Input file " + path_ + " could not be read to its end: " + reason, Severity::Error);
+  }
 
   // A recording file, from its start.
   bool open_file(const std::string& path, std::string* error) {

@@ -70,6 +70,11 @@ bool request_com_switch(const std::string& device);
 // True while a live link that can change device is open. Any thread.
 bool com_switchable();
 
+// Told on the system's thread each time COM1's device opens: at
+// OpenComConfig, after a switch, and when a lost device comes back. The
+// window remembers a port chosen in its port chooser only then.
+void set_port_opened_observer(std::function<void(const std::string& device)> observer);
+
 // Bytes that ComRdByte has returned since start-up (the drain's included).
 // Counted on the system's thread without a lock; any thread may read it.
 uint64_t com_bytes_read();

@@ -54,6 +54,9 @@ void request_quit();
 // by a wait. Called on the system's thread only.
 bool quit_pending();
 constexpr int QUIT_POLL_MS = 20;
+// The same from any thread: a quit asked for by a signal or the run-time,
+// and on the system's thread also the window's (quit_pending).
+bool quit_asked();
 
 // What the features registered (hooks.h): the playback control, or nullptr;
 // the frame observers in the order added.

@@ -64,6 +64,10 @@ class FrameObserver {
   // hex dump and skipped count included), or a failure with its text.
   virtual void good_frame(const PanelModel&) {}
   virtual void failed_frame(std::string_view /*status*/) {}
+  // Playback: the reader stepped back over the `n` bytes it had just read,
+  // to look for a sync word among them (after it refused a record, or onto
+  // a sync word found). `before` is the byte read just before them.
+  virtual void stepped_back(uint8_t /*before*/, const uint8_t* /*bytes*/, size_t /*n*/) {}
 };
 // `observer` lives as long as the program; each is added once and called in
 // the order added.

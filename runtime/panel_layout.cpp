@@ -9,6 +9,20 @@ namespace rt {
 
 namespace {
 
+// Messages quote at most this much of a value: a hostile file's megabytes
+// stay out of them.
+constexpr size_t QUOTE_MAX = 40;
+std::string quoted(const std::string& text) {
+  if (text.size() <= QUOTE_MAX) return "\"" + text + "\"";
+  return "\"" + text.substr(0, QUOTE_MAX) + "\"... (" + std::to_string(text.size()) + " bytes)";
+}
+// The same for a whole message (the display-format readers quote on their own).
+constexpr size_t MESSAGE_MAX = 300;
+std::string clipped(std::string text) {
+  if (text.size() > MESSAGE_MAX) text = text.substr(0, MESSAGE_MAX) + "...";
+  return text;
+}
+
 struct ClassRule {
   const char* cls;
   Kind kind;
@@ -38,7 +52,7 @@ bool classify(const WidgetRecord& w, ControlInfo* c, std::string* why) {
       else if (vt == "double") c->type = ValueType::Double;
       else if (vt == "text") c->type = ValueType::Text;
       else {
-        *why = "a QLineEdit display needs valueType int, double or text (has \"" + vt + "\")";
+        *why = "a QLineEdit display needs valueType int, double or text (has " + quoted(vt) + ")";
         return false;
       }
     } else if (w.cls == "QCustomPlot") {
@@ -51,7 +65,7 @@ bool classify(const WidgetRecord& w, ControlInfo* c, std::string* why) {
         c->kind = Kind::StripChart;
         c->type = ValueType::U16;
       } else {
-        *why = "a QCustomPlot needs chart xy or strip (has \"" + chart + "\")";
+        *why = "a QCustomPlot needs chart xy or strip (has " + quoted(chart) + ")";
         return false;
       }
     }
@@ -87,7 +101,7 @@ bool read_display_properties(const WidgetRecord& w, ControlInfo* c, std::string*
     char* end = nullptr;
     const double v = std::strtod(scale->c_str(), &end);
     if (scale->empty() || *end != '\0' || !std::isfinite(v) || v == 0.0) {
-      *why = "unitScale \"" + *scale + "\" is not a non-zero number";
+      *why = "unitScale " + quoted(*scale) + " is not a non-zero number";
       return false;
     }
     c->format.scale = v;
@@ -106,11 +120,41 @@ bool read_display_properties(const WidgetRecord& w, ControlInfo* c, std::string*
     char* end = nullptr;
     const double v = std::strtod(h->c_str(), &end);
     if (h->empty() || *end != '\0' || !std::isfinite(v) || v < 0.0) {
-      *why = "hysteresis \"" + *h + "\" is not a number 0 or above";
+      *why = "hysteresis " + quoted(*h) + " is not a number 0 or above";
       return false;
     }
     c->limits.hysteresis = v;
   }
+  return true;
+}
+
+// An operator control's start value ("value", or "checked" for a switch),
+// held to what the control can hold, as every other property is.
+bool read_start_value(const std::string& text, const ControlInfo& c, double* out, std::string* why) {
+  if (c.kind == Kind::Switch) {
+    if (text != "true" && text != "false") {
+      *why = "checked " + quoted(text) + " is neither true nor false";
+      return false;
+    }
+    *out = text == "true" ? 1.0 : 0.0;
+    return true;
+  }
+  if (c.kind == Kind::IntInput) {
+    int v = 0;
+    if (!parse_int(text, &v)) {
+      *why = "start value " + quoted(text) + " is not a 32-bit integer";
+      return false;
+    }
+    *out = v;
+    return true;
+  }
+  char* end = nullptr;
+  const double v = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || !std::isfinite(v) || !std::isfinite(static_cast<float>(v))) {
+    *why = "start value " + quoted(text) + " is not a finite number a float can hold";
+    return false;
+  }
+  *out = v;
   return true;
 }
 
@@ -145,28 +189,31 @@ bool layout_from_widgets(const std::vector<WidgetRecord>& done, const std::strin
     c.name = w->name;
     c.widget_class = w->cls;
     if (!parse_int(id_prop->second, &c.id) || c.id <= 0) {
-      *error = path + ": control " + c.name + " has an invalid ctrlId \"" + id_prop->second + "\"";
+      *error = clipped(path + ": control " + c.name + " has an invalid ctrlId " + quoted(id_prop->second));
       return false;
     }
     std::string why;
     if (!classify(*w, &c, &why) ||
         (c.kind == Kind::Display && c.type != ValueType::Text && !read_display_properties(*w, &c, &why))) {
-      *error = path + ": control " + c.name + " (id " + std::to_string(c.id) + "): " + why;
+      *error = clipped(path + ": control " + c.name + " (id " + std::to_string(c.id) + "): " + why);
       return false;
     }
     // Starting values of the operator's controls.
     auto value = w->props.find(c.kind == Kind::Switch ? "checked" : "value");
     if ((c.kind == Kind::IntInput || c.kind == Kind::FloatInput || c.kind == Kind::Switch) &&
         value != w->props.end()) {
+      if (!read_start_value(value->second, c, &c.initial, &why)) {
+        *error = clipped(path + ": control " + c.name + " (id " + std::to_string(c.id) + "): " + why);
+        return false;
+      }
       c.has_initial = true;
-      c.initial = value->second == "true" ? 1.0 : std::strtod(value->second.c_str(), nullptr);
     }
     if (!ids.insert(c.id).second) {
-      *error = path + ": duplicate control identifier " + std::to_string(c.id) + " (" + c.name + ")";
+      *error = clipped(path + ": duplicate control identifier " + std::to_string(c.id) + " (" + c.name + ")");
       return false;
     }
     if (!names.insert(c.name).second) {
-      *error = path + ": duplicate control name " + c.name;
+      *error = clipped(path + ": duplicate control name " + c.name);
       return false;
     }
     out.controls.push_back(std::move(c));

@@ -32,11 +32,22 @@ size_t RecordingWriter::append(const uint8_t* bytes, size_t n) {
   size_t kept;
   bool first_loss;
   {
-    std::lock_guard lock(mu_);
+    std::unique_lock lock(mu_);
+    // While the file takes bytes, a slow write or synchronisation only
+    // delays them; while it fails, the backlog bounds what is held.
+    const size_t bound = failing_ ? backlog_ : std::max(backlog_, RECORDING_HOLD_WHILE_WRITING);
     const size_t held = pending_.size() + in_flight_;
-    kept = std::min(n, held < backlog_ ? backlog_ - held : 0);
+    kept = std::min(n, held < bound ? bound - held : 0);
     pending_.insert(pending_.end(), bytes, bytes + kept);
     accepted_ += static_cast<int64_t>(kept);
+    // Written as soon as a piece worth a write waits (the timer takes the
+    // rest): the writer never falls behind a fast port.
+    if (idle_ && !wake_requested_ && pending_.size() >= RECORDING_WAKE_AT) {
+      wake_requested_ = true;
+      lock.unlock();
+      wake_cv_.notify_one();
+      lock.lock();
+    }
     if (kept == n) return kept;
     // Dropped: the file will have a gap here.
     if (gap_at_ < 0) gap_at_ = start_size_ + accepted_;
@@ -192,7 +203,9 @@ void RecordingWriter::run() {
     bool closing;
     {
       std::unique_lock lock(mu_);
+      idle_ = true;
       wake_cv_.wait_for(lock, RECORDING_WRITE_EVERY, [this] { return wake_requested_ || closing_; });
+      idle_ = false;
       wake_requested_ = false;
       closing = closing_;
       batch.clear();

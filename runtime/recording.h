@@ -1,13 +1,17 @@
 // The recording written in the background (the writing side of FileOpen
 // "ab"/"wb"): the system's thread only appends bytes to memory; a thread of
-// the recording's own hands them to the operating system every
-// RECORDING_WRITE_EVERY and synchronises the file to the disk every
+// the recording's own hands them to the operating system as soon as
+// RECORDING_WAKE_AT bytes wait (a fast port), at each flush, and at least
+// every RECORDING_WRITE_EVERY, and synchronises the file to the disk every
 // RECORDING_SYNC_EVERY while bytes arrive, so neither a slow disk nor a long
-// receiver call holds the bytes back. Qt-free.
+// receiver call holds the bytes back. While the file takes bytes, up to
+// RECORDING_HOLD_WHILE_WRITING may wait for a slow write or synchronisation:
+// on a disk that keeps up nothing is dropped at any rate. Qt-free.
 //
 // When the file cannot be written it says so at once (rt::say, the window's
-// recording state), keeps up to FILE_BACKLOG bytes in memory and retries at
-// every pass; bytes beyond that are dropped and counted. When writing
+// recording state), holds at most FILE_BACKLOG bytes in memory (what waited
+// already stays) and retries at every pass; bytes beyond that are dropped
+// and counted. When writing
 // resumes, or at close, it says how many bytes are missing from the file,
 // and any loss sets the exit status EXIT_RECORDING_LOST.
 #pragma once
@@ -26,6 +30,8 @@ namespace rt {
 
 constexpr std::chrono::milliseconds RECORDING_WRITE_EVERY{200};
 constexpr std::chrono::milliseconds RECORDING_SYNC_EVERY{500};
+constexpr size_t RECORDING_WAKE_AT = 64 * 1024;
+constexpr size_t RECORDING_HOLD_WHILE_WRITING = 64u << 20;
 
 class RecordingWriter {
  public:
@@ -82,6 +88,7 @@ class RecordingWriter {
   uint64_t passes_ = 0;            // of the writer, for drain()
   std::atomic<int64_t> written_{0};
   bool wake_requested_ = false;
+  bool idle_ = false;             // the writer waits for bytes or its timer
   bool closing_ = false;
   bool failing_ = false;
   bool lost_ = false;             // any byte missing from the file

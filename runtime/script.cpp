@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -74,6 +75,19 @@ bool parse_event_text(const std::string& text, const std::string& path,
       *error = path + ":" + std::to_string(line_no) + ": line longer than " +
                std::to_string(MAX_SCRIPT_LINE_BYTES) + " bytes";
       return false;
+    }
+    // A control byte (a NUL, say) would cut or bend the line as it is read:
+    // only a tab, and the carriage return of a CRLF line end, may be there.
+    const size_t body = !raw.empty() && raw.back() == '\r' ? raw.size() - 1 : raw.size();
+    for (size_t i = 0; i < body; ++i) {
+      const auto c = static_cast<unsigned char>(raw[i]);
+      if ((c < 0x20 && c != '\t') || c == 0x7F) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "0x%02X", c);
+        *error = path + ":" + std::to_string(line_no) + ": malformed line: control byte " + hex + " at column " +
+                 std::to_string(i + 1);
+        return false;
+      }
     }
     // A leading '#' makes a comment line; after a number value a '#' starts a
     // comment too, but a text value takes the rest of the line as it is.

@@ -49,9 +49,19 @@ std::atomic<bool> switch_wanted{false};
 std::mutex switch_mutex;
 std::string switch_path;  // under switch_mutex
 
+std::function<void(const std::string&)>& opened_observer() {
+  static std::function<void(const std::string&)> observer;
+  return observer;
+}
+
+void tell_opened(const std::string& device) {
+  if (opened_observer()) opened_observer()(device);
+}
+
 void port_back() {
   port_lost = false;
   watch_port_returned(serial().path);
+  tell_opened(serial().path);
 }
 
 // A read that returned no byte: a time-out, or the port failing.
@@ -92,12 +102,16 @@ int switch_device(ComPort* p) {
   // Not opened: lost until it opens, and its return is logged then.
   port_lost = !opened;
   watch_port_switched(was, next, s.error_text);
+  if (opened) tell_opened(next);
   return COM_ERR_IO;
 }
 
 }  // namespace
 
 void set_com_port(std::shared_ptr<ComPort> port) { serial().port = std::move(port); }
+void set_port_opened_observer(std::function<void(const std::string&)> observer) {
+  opened_observer() = std::move(observer);
+}
 std::mutex& path_mutex() {
   static std::mutex mu;
   return mu;
@@ -173,6 +187,7 @@ int OpenComConfig(int port, const char* device, long baud, int parity, int data_
     switchable.store(s.open && s.port->can_switch());
     s.system_error = s.open ? 0 : s.port->system_error();
     s.error_text = s.open ? "" : s.port->error_text();
+    if (s.open) tell_opened(s.path);
   }
   if (tracing()) {
     trace_emit(JsonLine("OpenComConfig").add("port", port).add("device", device)

@@ -43,6 +43,7 @@ struct Watch {
   UplinkDecoder uplink;
   long long acks = 0;
   long long commands = 0;
+  long long drained = 0;  // bytes the run start threw away
   std::string recording;
   long long bytes_recorded = 0;
   long long bytes_missing = 0;
@@ -141,8 +142,7 @@ void watcher_loop() {
 
 // The log file could not be opened: said once, the run goes on.
 void log_file_refused(const std::string& error) {
-  std::fprintf(stderr, "vst_gse: %s; the run goes on without a log file\n", error.c_str());
-  std::fflush(stderr);
+  say_error("vst_gse: " + error + "; the run goes on without a log file");
   note_exit_status(EXIT_OUTPUT_FAILED);
 }
 
@@ -245,8 +245,7 @@ void session_begin(const SessionInfo& info) {
     const std::string reason = f ? "" : std::strerror(errno);
     if (!f) {
       const std::string error = "cannot write summary file " + info.summary_path + ": " + reason;
-      std::fprintf(stderr, "vst_gse: %s; the summary goes to standard error only\n", error.c_str());
-      std::fflush(stderr);
+      say_error("vst_gse: " + error + "; the summary goes to standard error only");
       note_exit_status(EXIT_OUTPUT_FAILED);
       log_error(error);
     }
@@ -290,6 +289,7 @@ void session_end(int entry_result) {
     s.recording_losses = watch.recording_losses;
     s.acks_sent = watch.acks;
     s.commands_sent = watch.commands;
+    s.bytes_drained = watch.drained;
     s.summary_failure = watch.summary_failure;
     s.housekeeping = watch.hk.slots();
     summary_file = watch.summary_file;
@@ -313,8 +313,7 @@ void session_end(int entry_result) {
     if (!written || !closed) {
       const std::string path = w().info.summary_path;
       s.summary_failure = "cannot write " + path + ": " + std::strerror(err != 0 ? err : EIO);
-      std::fprintf(stderr, "vst_gse: cannot write summary file %s: %s\n", path.c_str(),
-                   std::strerror(err != 0 ? err : EIO));
+      say_error("vst_gse: cannot write summary file " + path + ": " + std::strerror(err != 0 ? err : EIO));
       note_exit_status(EXIT_OUTPUT_FAILED);
     }
   }
@@ -322,9 +321,8 @@ void session_end(int entry_result) {
     const std::vector<std::string> lines = summary_lines(s);
     for (const std::string& line : lines) log_info(line);
     std::string text;
-    for (const std::string& line : lines) text += "vst_gse " + line + "\n";
-    std::fputs(text.c_str(), stderr);
-    std::fflush(stderr);
+    for (const std::string& line : lines) text += (text.empty() ? "" : "\n") + ("vst_gse " + line);
+    say_error(text);
   }
   log_close();
 }
@@ -379,9 +377,18 @@ void watch_status(std::string_view text) {
     case StatusKind::EndOfInput:
       if (first_end) log_info(text);  // shown again at every pass after it
       break;
-    case StatusKind::Ready:
-      log_info("run start: port drained, " + std::string(text));
+    case StatusKind::Ready: {
+      // Everything read so far was the drain's: waiting in the port before
+      // the run, it is thrown away unrecorded.
+      const auto drained = static_cast<long long>(com_bytes_read());
+      {
+        std::lock_guard lock(watch.mu);
+        watch.drained = drained;
+      }
+      log_info("run start: port drained, " + std::string(text) + " (" + std::to_string(drained) +
+               " bytes that waited in the port thrown away, not recorded)");
       break;
+    }
     default:
       break;
   }

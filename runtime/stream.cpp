@@ -14,6 +14,7 @@
 
 #include "runtime/context.h"
 #include "session/outcome.h"
+#include "session/output_file.h"
 #include "runtime/recording.h"
 #include "session/session_log.h"
 #include "runtime/session_watch.h"
@@ -26,10 +27,17 @@
 #include <fcntl.h>
 #include <io.h>
 #else
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 namespace rt {
+
+namespace {
+std::string errno_text(int err) { return std::make_error_code(static_cast<std::errc>(err)).message(); }
+}  // namespace
 
 int sync_to_disk(FILE* fp) {
   if (std::fflush(fp) != 0) return errno != 0 ? errno : EIO;
@@ -55,6 +63,42 @@ FILE* binary_stdin() {
 
 }  // namespace
 
+#if !defined(_WIN32)
+// A pipe, FIFO or device is read as bytes come, a slice at a time, so that
+// a writer that stays silent (or a FIFO nobody has opened for writing yet)
+// never holds up a quit. Returns the bytes read (fewer than n at the end of
+// the input, at a quit, or after a read error: *err then says why).
+static size_t read_polled(int fd, uint8_t* out, size_t n, int* err) {
+  size_t got = 0;
+  *err = 0;
+  while (got < n) {
+    pollfd p{fd, POLLIN, 0};
+    const int ready = ::poll(&p, 1, QUIT_POLL_MS);
+    if (ready < 0 && errno != EINTR) {
+      *err = errno;
+      break;
+    }
+    if (ready <= 0) {
+      if (quit_pending()) break;
+      continue;
+    }
+    const ssize_t k = ::read(fd, out + got, n - got);
+    if (k > 0) {
+      got += static_cast<size_t>(k);
+    } else if (k == 0) {
+      break;  // the end: every writer has gone
+    } else if (errno != EAGAIN && errno != EINTR) {
+      *err = errno;
+      break;
+    } else if (quit_pending()) {
+      break;
+    }
+  }
+  return got;
+}
+
+#endif
+
 }  // namespace rt
 // ----- End of the platform part ----------------------------------------------
 
@@ -66,6 +110,7 @@ struct FileStream {
   FILE* in = nullptr;
   bool owns_in = false;
   bool seekable = false;      // a regular file: any position can be reached
+  int polled_fd = -1;         // a pipe, FIFO or device: read as bytes come (read_polled)
   std::vector<uint8_t> seen;  // the last bytes taken from `in`, ending at offset `taken`
   size_t back = 0;            // how many of them are delivered again before `in` is read on
   int64_t taken = 0;
@@ -89,8 +134,6 @@ std::string& open_error() {
   static std::string text;
   return text;
 }
-
-std::string errno_text(int err) { return std::make_error_code(static_cast<std::errc>(err)).message(); }
 
 // The look-back kept is trimmed only when it has grown to this, so that each
 // byte is moved rarely.
@@ -121,10 +164,20 @@ size_t input_read(FileStream* s, uint8_t* out, size_t n) {
     s->back -= got;
   }
   if (got < n && !s->read_failed) {
-    errno = 0;
-    const size_t fresh = std::fread(out + got, 1, n - got, s->in);
-    const int err = errno;
-    if (fresh < n - got && std::ferror(s->in)) report_read_error(s, err);
+    size_t fresh;
+#if !defined(_WIN32)
+    if (s->polled_fd >= 0) {
+      int err = 0;
+      fresh = read_polled(s->polled_fd, out + got, n - got, &err);
+      if (err != 0) report_read_error(s, err);
+    } else
+#endif
+    {
+      errno = 0;
+      fresh = std::fread(out + got, 1, n - got, s->in);
+      const int err = errno;
+      if (fresh < n - got && std::ferror(s->in)) report_read_error(s, err);
+    }
     remember(s, out + got, fresh);
     got += fresh;
   }
@@ -143,6 +196,7 @@ struct Source {
   FILE* in = nullptr;
   bool owns = false;
   bool seekable = false;
+  int polled_fd = -1;
   int64_t total = 0;  // 0: unknown
 };
 
@@ -150,6 +204,10 @@ bool open_source(const std::string& path, Source* out, std::string* error) {
   if (path == "-") {
     out->name = "- (standard input)";
     out->in = binary_stdin();
+#if !defined(_WIN32)
+    struct stat st {};
+    if (::fstat(0, &st) == 0 && !S_ISREG(st.st_mode)) out->polled_fd = 0;
+#endif
     return true;
   }
   namespace fs = std::filesystem;
@@ -168,7 +226,17 @@ bool open_source(const std::string& path, Source* out, std::string* error) {
     *error = "not a regular file, pipe, FIFO or character device";
     return false;
   }
+#if defined(_WIN32)
   out->in = std::fopen(path.c_str(), "rb");
+#else
+  // Without waiting for a FIFO's writer: the reads wait for bytes instead,
+  // where a quit can end the wait.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd >= 0 && type == fs::file_type::regular) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  out->in = fd >= 0 ? ::fdopen(fd, "rb") : nullptr;
+  if (fd >= 0 && !out->in) ::close(fd);
+  if (out->in && type != fs::file_type::regular) out->polled_fd = fd;
+#endif
   if (!out->in) {
     *error = errno_text(errno);
     return false;
@@ -190,6 +258,7 @@ void take_source(FileStream* s, Source&& source) {
   s->in = source.in;
   s->owns_in = source.owns;
   s->seekable = source.seekable;
+  s->polled_fd = source.polled_fd;
   s->seen.clear();
   s->back = 0;
   s->taken = 0;
@@ -264,9 +333,15 @@ FileStream* open_recording(const std::string& path, const char* mode) {
     const auto size = std::filesystem::file_size(path, ec);
     if (!ec) start = static_cast<int64_t>(size);
   }
+#if defined(_WIN32)
   FILE* fp = std::fopen(path.c_str(), mode);
+  if (!fp) open_error() = errno_text(errno);
+#else
+  std::string reason;
+  FILE* fp = open_output_file(path, mode[0] == 'a', false, &reason);
+  if (!fp) open_error() = reason;
+#endif
   if (!fp) {
-    open_error() = errno_text(errno);
     transport_set_recording_failure("cannot create recording file " + path + ": " + open_error());
     log_error("NOT RECORDING: cannot create recording file " + path + ": " + open_error());
     // Reception goes on, but nothing received will be in a file: the caller
@@ -355,6 +430,9 @@ int FileSeek(FileStream* stream, long offset, int origin) {
     const size_t from = s->seen.size() - static_cast<size_t>(s->taken - target);
     if (PlaybackControl* control = playback_control())
       control->stepped_back(s->seen.data() + from, s->seen.size() - s->back - from);
+    if (from > 0)
+      for (FrameObserver* o : frame_observers())
+        o->stepped_back(s->seen[from - 1], s->seen.data() + from, s->seen.size() - s->back - from);
   }
   return seek_input(s, target);
 }

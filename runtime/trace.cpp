@@ -1,12 +1,24 @@
 #include "runtime/trace.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <vector>
 
+#if defined(_WIN32)
+#include <io.h>
+#include <sys/stat.h>
+#include <fcntl.h>
+#else
+#include <fcntl.h>
+#endif
+
 #include "session/outcome.h"
+#include "session/output_queue.h"
+#include "session/session_log.h"
 #include "runtime/testing.h"
 #include "runtime/transport.h"
 
@@ -14,24 +26,37 @@ namespace rt {
 
 namespace {
 
+// What a trace reader that stalls may leave waiting before the trace is
+// declared broken (live; playback waits for it instead).
+constexpr size_t TRACE_QUEUE_BYTES = 16u << 20;
+
 std::mutex trace_mu;
-FILE* trace_fp = nullptr;
-bool trace_owns_fp = false;
-std::string trace_name;     // in messages
-bool trace_failed = false;  // a write failed: the trace ends there
+std::unique_ptr<OutputQueue> trace_file;  // --trace FILE
+OutputQueue* trace_queue = nullptr;       // that one, or standard output's (--trace -)
+std::string trace_name;                   // in messages
+std::atomic<bool> trace_failed{false};    // a write failed: the trace ends there
+std::atomic<bool> trace_on{false};
 bool trace_memory = false;
 std::vector<std::string> memory_lines;
 
 // The first failed write ends the trace: a trace with holes would mislead
-// more than one that stops, and the exit status tells the caller.
-void trace_write_failed(int err) {
-  trace_failed = true;
-  const std::string text = "cannot write trace file " + trace_name + ": " +
-                           (err != 0 ? std::strerror(err) : "write failed") + "; the trace ends there";
-  std::fprintf(stderr, "vst_gse: %s\n", text.c_str());
-  std::fflush(stderr);
+// more than one that stops, and the exit status tells the caller. Called
+// once, from whichever thread met the failure, with no trace lock held.
+void trace_write_failed(const std::string& reason) {
+  trace_failed.store(true);
+  const std::string text = "cannot write trace file " + trace_name + ": " + reason + "; the trace ends there";
+  say_error("vst_gse: " + text);
   note_exit_status(EXIT_OUTPUT_FAILED);
-  transport_post_message("Trace: " + text);
+  transport_post_message("Trace: " + text, Severity::Error);
+}
+
+int open_for_writing(const std::string& path) {
+#if defined(_WIN32)
+  // Binary: lines end in LF on every platform (no "\r\n" on Windows).
+  return ::_open(path.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
+#else
+  return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+#endif
 }
 
 }  // namespace
@@ -107,28 +132,35 @@ JsonLine& JsonLine::add_hex(std::string_view k, const unsigned char* bytes, int 
 }
 
 bool tracing() {
+  if (trace_on.load(std::memory_order_relaxed) && !trace_failed.load(std::memory_order_relaxed)) return true;
   std::lock_guard lock(trace_mu);
-  return (trace_fp != nullptr && !trace_failed) || trace_memory;
+  return trace_memory;
 }
 
 bool trace_open(const std::string& path, std::string* error) {
   std::lock_guard lock(trace_mu);
-  trace_failed = false;
+  trace_failed.store(false);
   if (path == "-") {
-    trace_fp = stdout;
-    trace_owns_fp = false;
     trace_name = "standard output";
+    trace_queue = standard_output_queue();
+    if (!trace_queue) {
+      trace_file = std::make_unique<OutputQueue>(1, false, TRACE_QUEUE_BYTES, trace_write_failed);
+      trace_queue = trace_file.get();
+    } else {
+      set_trace_on_standard_output(true);  // its failure is said as one of standard output
+    }
+    trace_on.store(true);
     return true;
   }
-  // Binary: lines end in LF on every platform (no "\r\n" on Windows).
-  FILE* fp = std::fopen(path.c_str(), "wb");
-  if (!fp) {
+  const int fd = open_for_writing(path);
+  if (fd < 0) {
     *error = "cannot write trace file " + path + ": " + std::strerror(errno);
     return false;
   }
-  trace_fp = fp;
-  trace_owns_fp = true;
   trace_name = path;
+  trace_file = std::make_unique<OutputQueue>(fd, true, TRACE_QUEUE_BYTES, trace_write_failed);
+  trace_queue = trace_file.get();
+  trace_on.store(true);
   return true;
 }
 
@@ -138,28 +170,29 @@ void trace_to_memory_sink() {
   memory_lines.clear();
 }
 
-void trace_close() {
-  std::lock_guard lock(trace_mu);
-  if (trace_fp) {
-    errno = 0;
-    const int result = trace_owns_fp ? std::fclose(trace_fp) : std::fflush(trace_fp);
-    if (result != 0 && !trace_failed) trace_write_failed(errno);
+void trace_close(const std::function<bool()>& give_up) {
+  std::unique_ptr<OutputQueue> file;
+  {
+    std::lock_guard lock(trace_mu);
+    trace_on.store(false);
+    trace_queue = nullptr;
+    file = std::move(trace_file);
+    trace_memory = false;
+    memory_lines.clear();
   }
-  trace_fp = nullptr;
-  trace_owns_fp = false;
-  trace_memory = false;
-  memory_lines.clear();
+  // Standard output's queue is written out with the messages, at the end.
+  if (file) file->close(give_up);
+  set_trace_on_standard_output(false);
 }
 
 void trace_emit(const JsonLine& line) {
   std::lock_guard lock(trace_mu);
   if (trace_memory) memory_lines.push_back(line.str());
-  if (trace_fp && !trace_failed) {
+  if (trace_queue && !trace_failed.load()) {
     std::string text = line.str();
     text += '\n';
-    errno = 0;
-    if (std::fwrite(text.data(), 1, text.size(), trace_fp) != text.size() || std::fflush(trace_fp) != 0)
-      trace_write_failed(errno);
+    // A queue that fails reports it (trace_write_failed, or standard output's).
+    if (!trace_queue->push(text, output_wait())) trace_failed.store(true);
   }
 }
 

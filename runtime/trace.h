@@ -1,9 +1,15 @@
-// The trace: one JSON object per line for every run-time call, in call order,
-// flushed line by line. Off unless --trace (or a test) turns it on.
+// The trace: one JSON object per line for every run-time call, in call order.
+// Off unless --trace (or a test) turns it on. The lines are queued and
+// written by a thread of their own (session/output_queue.h): a reader that
+// stalls never holds up the system's thread. The first failure (a write
+// error, the reader gone, or, live, more than 16 MiB waiting for a reader
+// that does not keep up) is said on standard error and in the session log
+// (ERROR), ends the trace there and makes the exit status 4.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -36,7 +42,8 @@ bool tracing();
 // Writes to `path` ("-" = standard output). Returns false with *error.
 bool trace_open(const std::string& path, std::string* error);
 void trace_to_memory_sink();
-void trace_close();
+// Writes out what is queued until done or `give_up()` (asked every 20 ms).
+void trace_close(const std::function<bool()>& give_up = nullptr);
 void trace_emit(const JsonLine& line);
 
 }  // namespace rt

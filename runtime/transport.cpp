@@ -304,18 +304,20 @@ Message transport_message() {
   return tp().message;
 }
 
-void transport_post_message(const std::string& text) {
+void transport_post_message(const std::string& text, Severity severity) {
   {
     std::lock_guard lock(tp().mu);
     ++tp().message.serial;
     tp().message.text = text;
   }
+  log_event(severity, text);
+}
+
+void transport_post_message(const std::string& text) {
   // Every outcome shown in the status bar (saves, a failed read) is also in
   // the session log; those that say something did not happen as a warning.
-  if (text.find(" not ") != std::string::npos || text.find("could not") != std::string::npos)
-    log_warning(text);
-  else
-    log_info(text);
+  const bool not_done = text.find(" not ") != std::string::npos || text.find("could not") != std::string::npos;
+  transport_post_message(text, not_done ? Severity::Warning : Severity::Info);
 }
 
 void transport_reset() {

@@ -11,6 +11,8 @@
 #include <functional>
 #include <string>
 
+#include "present/severity.h"
+
 namespace rt {
 
 // ----- Pacing (Delay) --------------------------------------------------------
@@ -131,6 +133,8 @@ struct Message {
 };
 Message transport_message();
 void transport_post_message(const std::string& text);
+// The same, logged at `severity`.
+void transport_post_message(const std::string& text, Severity severity);
 
 // Forgets everything (tests; reset_ui_for_tests calls it).
 void transport_reset();

@@ -47,6 +47,8 @@ UiState& ui() {
 }
 
 std::atomic<bool> quit_requested{false};
+// The thread the system runs on (the one that loaded the panel).
+std::atomic<std::thread::id> system_thread{};
 
 PanelModel* model_for(int panel) {
   return panel == PANEL_HANDLE ? ui().model.get() : nullptr;
@@ -71,13 +73,10 @@ constexpr long END_GRACE_PASSES = 10;
 // One line on standard error for the scripted events that were never raised.
 void report_unraised_events(const UiState& s) {
   const ScriptEvent& next = s.script[s.script_next];
-  std::fprintf(stderr,
-               "vst_gse: event script %s: %zu of %zu events not raised: the input ended "
-               "after %lld frame passes; the first left is line %d (after %lld passes: %s)\n",
-               s.script_path.c_str(), s.script.size() - s.script_next, s.script.size(),
-               s.ended_at_pass, next.line,
-               static_cast<long long>(next.after_passes), next.name.c_str());
-  std::fflush(stderr);
+  say_error("vst_gse: event script " + s.script_path + ": " + std::to_string(s.script.size() - s.script_next) +
+            " of " + std::to_string(s.script.size()) + " events not raised: the input ended after " +
+            std::to_string(s.ended_at_pass) + " frame passes; the first left is line " + std::to_string(next.line) +
+            " (after " + std::to_string(static_cast<long long>(next.after_passes)) + " passes: " + next.name + ")");
 }
 
 // The Count's finished look (attribute 10 = 2) says that accumulation has
@@ -116,6 +115,11 @@ void set_quit_at_end_of_input(bool on) { ui().quit_at_end = on; }
 
 void request_quit() { quit_requested.store(true); }
 
+bool quit_asked() {
+  if (quit_requested.load()) return true;
+  return std::this_thread::get_id() == system_thread.load() && quit_pending();
+}
+
 PanelModel* current_model() { return ui().model.get(); }
 
 void set_speed(double speed) { transport_set_speed(speed); }
@@ -150,6 +154,7 @@ using namespace rt;
 
 int LoadPanel(int parent, const char* file, int resource) {
   UiState& s = ui();
+  system_thread.store(std::this_thread::get_id());
   if (tracing()) trace_emit(JsonLine("LoadPanel").add("file", file).add("resource", resource));
   if (parent != 0) {
     s.error = std::string(file) + ": only top-level panels (parent 0) are supported";

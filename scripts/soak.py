@@ -28,8 +28,13 @@ Checks at the end:
   - every frame that a correct receiver accepts from those bytes was shown
     (the hex dumps in the trace equal the reference receiver's good frames).
 
+With --trace-stall S, the trace's reader stops reading for S seconds every
+10 to 30 s: the station holds the trace meanwhile (nothing else waits for it)
+and every check above still holds.
+
 usage: soak.py --bin BIN_DIR --duration SECONDS [--work DIR] [--segment S]
                [--modes FULL,PACED,NOISE] [--disk-mb MB] [--fill-chance P]
+               [--trace-stall S]
 """
 import argparse
 import atexit
@@ -308,6 +313,29 @@ def relay(sim, port, sent, seconds, stats, backlog, mode="full", rng=None, uplin
     return forwarded
 
 
+def stalling_reader(fifo, out, stall_s, seed):
+    """Copies the trace from the FIFO to `out`, stopping for stall_s seconds
+    every 10 to 30 s; counts the stalls in STALLS."""
+    r = random.Random(seed)
+    fd = os.open(fifo, os.O_RDONLY)
+    next_stall = time.monotonic() + r.uniform(10, 30)
+    while True:
+        if time.monotonic() >= next_stall:
+            time.sleep(stall_s)
+            STALLS[0] += 1
+            next_stall = time.monotonic() + r.uniform(10, 30)
+        chunk = os.read(fd, 1 << 16)
+        if not chunk:
+            break
+        out.write(chunk)
+        out.flush()
+    os.close(fd)
+    out.close()
+
+
+STALLS = [0]
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--bin", required=True)
@@ -318,6 +346,8 @@ def main():
                     help="weights of the relay's modes: full rate, link rate, noise at the link rate")
     ap.add_argument("--disk-mb", type=int, default=0,
                     help="put the recording on a tmpfs of this size that fills and frees (root only)")
+    ap.add_argument("--trace-stall", type=float, default=0,
+                    help="the trace's reader stalls this long (s) every 10 to 30 s; 0: never")
     ap.add_argument("--fill-chance", type=float, default=0.15,
                     help="chance that a relay piece runs with the disk full")
     a = ap.parse_args()
@@ -342,8 +372,16 @@ def main():
     # and the time-outs; standard output keeps what the station says.
     trace_fifo = os.path.join(a.work, "trace.fifo")
     os.mkfifo(trace_fifo)
-    grep = subprocess.Popen(["sh", "-c", 'exec grep --line-buffered -E "PANEL_HEXDUMP|\\"SetComTime\\"" < "$0" > "$1"',
-                             trace_fifo, shown_path])
+    if a.trace_stall > 0:
+        # A reader that stalls now and then: the station must hold the trace
+        # meanwhile, never its reception.
+        grep = subprocess.Popen(["sh", "-c", 'exec grep --line-buffered -E "PANEL_HEXDUMP|\\"SetComTime\\"" > "$0"',
+                                 shown_path], stdin=subprocess.PIPE)
+        threading.Thread(target=stalling_reader, args=(trace_fifo, grep.stdin, a.trace_stall, rng.random()),
+                         daemon=True).start()
+    else:
+        grep = subprocess.Popen(["sh", "-c", 'exec grep --line-buffered -E "PANEL_HEXDUMP|\\"SetComTime\\"" < "$0" > "$1"',
+                                 trace_fifo, shown_path])
     said = open(said_path, "w")
     station = subprocess.Popen(
         [os.path.join(a.bin, "vst_gse"), "--headless", "--port", link_path, "--trace", trace_fifo],
@@ -520,7 +558,9 @@ def main():
             f"min {min(k for _, k in samples)} max {max(k for _, k in samples)}")
         # A full disk makes the station hold up to 1 MiB of the recording in
         # memory (two buffers of it at worst): that much is bounded, not a leak.
-        allowed_kb = early * 0.05 + (2.5 * 1024 if disk else 0)
+        # A stalled trace reader makes it hold up to 16 MiB of trace lines
+        # (a queue that may have grown to twice that): bounded too.
+        allowed_kb = early * 0.05 + (2.5 * 1024 if disk else 0) + (32 * 1024 if a.trace_stall > 0 else 0)
         if late - early > allowed_kb:
             failures.append(f"rss grew {growth:.1f} %")
     with open(os.path.join(a.work, "rss.txt"), "w") as f:
@@ -551,6 +591,8 @@ def main():
         failures.append(f"shown frames differ from the good frames sent (first at {mismatch[0] if mismatch else '-'})")
 
     elapsed = time.monotonic() - start
+    if a.trace_stall > 0:
+        log(f"the trace's reader stalled {STALLS[0]} times for {a.trace_stall} s")
     log(f"relay pieces: {modes['full']} at full rate, {modes['paced']} at the link rate, "
         f"{modes['noise']} of noise without sync words")
     log(f"{seg} segments in {elapsed:.0f} s, {total / elapsed / 1000:.1f} kB/s, "

@@ -9,7 +9,9 @@
 # fills up now and then and is freed again. Passes when the recording equals
 # what was sent but for the gaps the station announced, every full disk was
 # said, the quit took effect within 1.05 s,
-# memory stays flat and every good frame was shown. Work files in
+# memory stays flat and every good frame was shown. With SOAK_TRACE_STALL=S
+# the trace's reader stalls for S seconds every 10 to 30 s (the station
+# holds the trace, reception goes on). Work files in
 # ${SOAK_DIR:-/tmp/gse_soak}.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -19,4 +21,5 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DGSE_BUILD_TESTS=OFF
 cmake --build "$build" -j"${JOBS:-2}" --target vst_gse gse_sim gse_soak_check
 exec python3 scripts/soak.py --bin "$build/bin" --duration "$duration" --work "${SOAK_DIR:-/tmp/gse_soak}" \
   --segment "${SOAK_SEGMENT_S:-60}" --modes "${SOAK_MODES:-6,3,1}" \
-  --disk-mb "${SOAK_DISK_MB:-0}" --fill-chance "${SOAK_FILL_CHANCE:-0.15}"
+  --disk-mb "${SOAK_DISK_MB:-0}" --fill-chance "${SOAK_FILL_CHANCE:-0.15}" \
+  --trace-stall "${SOAK_TRACE_STALL:-0}"

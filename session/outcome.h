@@ -3,7 +3,10 @@
 // once. Qt-free; any thread may call these.
 #pragma once
 
+#include <functional>
 #include <string>
+
+#include "session/output_queue.h"
 
 namespace rt {
 
@@ -27,9 +30,31 @@ int noted_exit_status();
 // start-up failure), else the status noted during the run.
 int final_exit_status(int entry_result);
 
-// Writes `line` and a newline on standard output and flushes it, so that a
-// caller reading the output (or a file it is redirected to) sees it now.
+// Writes `line` and a newline on standard output, so that a caller reading
+// the output (or a file it is redirected to) sees it now. Once the message
+// streams have started, the line is queued and written by a thread of its
+// own: a reader that stalls holds up no caller. When standard output fails
+// (its reader left, a full disk), the lines go to standard error.
 void say(const std::string& line);
+// The same on standard error ("vst_gse: " is not added).
+void say_error(const std::string& line);
+
+// Standard output and standard error are written off the callers' threads
+// from here on (output_queue.h). A stream that fails is said once on the
+// other one and in the session log, and the exit status is
+// EXIT_OUTPUT_FAILED; the run goes on.
+void start_message_streams();
+// Whether a caller that meets a full queue (these and the trace) may wait
+// for its reader: playback may, live reception may not (nullptr).
+void set_output_wait(OutputQueue::MayWait may_wait);
+const OutputQueue::MayWait& output_wait();
+// The trace goes to standard output (--trace -): its lines share the queue,
+// and a failure of standard output ends the trace too.
+OutputQueue* standard_output_queue();
+void set_trace_on_standard_output(bool on);
+// Writes what the streams still hold until done or `give_up()`; afterwards
+// say() and say_error() write directly again.
+void end_message_streams(const std::function<bool()>& give_up);
 
 // For tests.
 void reset_outcome_for_tests();

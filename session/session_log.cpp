@@ -10,6 +10,7 @@
 
 #include "session/local_time.h"
 #include "session/outcome.h"
+#include "session/output_file.h"
 
 namespace rt {
 
@@ -107,13 +108,24 @@ std::string write_file_line(Log& log, const std::string& line) {
   if (!log.file) return "";
   if (log.file_bytes + static_cast<long long>(line.size()) > log.max_bytes) {
     std::fclose(log.file);
+    log.file = nullptr;
     const std::string old = log.path + ".1";
-    std::remove(old.c_str());
-    std::rename(log.path.c_str(), old.c_str());
-    log.file = std::fopen(log.path.c_str(), "ab");
+    // A rotation that fails would let the file grow past its bound: the file
+    // log ends there instead (said once; the window's log goes on).
+    errno = 0;
+    if (std::remove(old.c_str()) != 0 && errno != ENOENT) {
+      log.failure = "cannot rotate log file " + log.path + ": cannot remove " + old + ": " + std::strerror(errno);
+      return log.failure;
+    }
+    if (std::rename(log.path.c_str(), old.c_str()) != 0) {
+      log.failure = "cannot rotate log file " + log.path + " to " + old + ": " + std::strerror(errno);
+      return log.failure;
+    }
+    std::string reason;
+    log.file = open_output_file(log.path, true, true, &reason);
     log.file_bytes = 0;
     if (!log.file) {
-      log.failure = "cannot start a new log file " + log.path + ": " + std::strerror(errno);
+      log.failure = "cannot start a new log file " + log.path + ": " + reason;
       return log.failure;
     }
   }
@@ -186,9 +198,10 @@ bool log_open_file(const std::string& path, std::string* error, long long max_by
   Log& log = lg();
   std::lock_guard lock(log.mu);
   if (log.file) std::fclose(log.file);
-  log.file = std::fopen(path.c_str(), "ab");
+  std::string reason;
+  log.file = open_output_file(path, true, true, &reason);
   if (!log.file) {
-    log.failure = "cannot write log file " + path + ": " + std::strerror(errno);
+    log.failure = "cannot write log file " + path + ": " + reason;
     if (error) *error = log.failure;
     return false;
   }

@@ -123,6 +123,7 @@ std::vector<std::string> summary_lines(const SessionSummary& s) {
                " recording losses)";
     else
       bytes += ", NOT RECORDED" + (s.recording_failure.empty() ? "" : ": " + s.recording_failure);
+    bytes += "; drained at start " + count(s.bytes_drained);
   }
   out.push_back(bytes);
   std::string frames = "  good frames " + count(h.good_frames) + "; failures:";
@@ -170,6 +171,7 @@ std::string summary_json(const SessionSummary& s) {
   key("bytes_received", integer(h.bytes_total));
   key("bytes_recorded", integer(s.bytes_recorded));
   key("bytes_missing", integer(s.bytes_missing));
+  key("bytes_drained", integer(s.bytes_drained));
   key("good_frames", integer(h.good_frames));
   std::string failures = "{";
   const char* names[FAILURE_KINDS] = {"checksum", "illegal_escape", "read_failure", "other"};

@@ -53,6 +53,7 @@ struct SessionSummary {
   std::string recording_failure;  // why there was none, or why it failed
   long long bytes_recorded = 0;
   long long bytes_missing = 0;
+  long long bytes_drained = 0;  // live: thrown away at start, before recording
   long long recording_losses = 0;
   long long acks_sent = 0;
   long long commands_sent = 0;  // stop and instrument commands
@@ -69,7 +70,7 @@ std::string duration_text(double seconds);
 std::vector<std::string> summary_lines(const SessionSummary& s);
 // The same as one JSON object (with a final newline). Keys: version, mode,
 // source, started, ended, duration_s, bytes_received, bytes_recorded,
-// bytes_missing, good_frames, failures {checksum, illegal_escape,
+// bytes_missing, bytes_drained, good_frames, failures {checksum, illegal_escape,
 // read_failure, other}, bytes_skipped (null when never shown),
 // longest_gap_s, port_losses, recording, recording_failure,
 // recording_losses, acks_sent, commands_sent, log_file, log_failure,

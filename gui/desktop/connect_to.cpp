@@ -33,7 +33,7 @@ void connect_to(QMainWindow* window, const PortLister& lister) {
   const QString device = chooser.device();
   QString said;
   if (request_com_switch(device.toStdString())) {
-    remember_port(device);
+    remember_port_once_open(device);
     said = QStringLiteral("Connecting COM1 to %1 (was %2)").arg(device, current);
   } else {
     said = QStringLiteral("COM1 not connected to %1: the live link has ended").arg(device);

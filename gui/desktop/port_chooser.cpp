@@ -42,6 +42,21 @@ PortLister system_port_lister() {
 QString remembered_port() { return window_settings()->value(KEY_PORT).toString(); }
 void remember_port(const QString& device) { window_settings()->setValue(KEY_PORT, device); }
 
+namespace {
+QString& chosen_not_yet_open() {
+  static QString device;
+  return device;
+}
+}  // namespace
+
+void remember_port_once_open(const QString& device) { chosen_not_yet_open() = device; }
+
+void port_opened(const QString& device) {
+  if (chosen_not_yet_open().isEmpty() || device != chosen_not_yet_open()) return;
+  remember_port(device);
+  chosen_not_yet_open().clear();
+}
+
 PortChooser::PortChooser(const QString& reason, const QString& current, const QString& accept_text,
                          PortLister lister, QWidget* parent)
     : QDialog(parent), lister_(std::move(lister)) {

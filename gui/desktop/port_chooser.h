@@ -2,8 +2,9 @@
 // manufacturer, serial number), listed again every PORT_REFRESH_MS so that an
 // adapter plugged in or pulled out shows up while it is open, and a field for
 // the device path (a port the system does not list, such as a
-// pseudo-terminal, is typed in). The choice is remembered in the settings and
-// is the default device for the next live start. GUI thread only.
+// pseudo-terminal, is typed in). The choice, once it has opened, is
+// remembered in the settings and is the default device for the next live
+// start. GUI thread only.
 #pragma once
 
 #include <QDialog>
@@ -32,9 +33,14 @@ struct PortEntry {
 using PortLister = std::function<QList<PortEntry>()>;
 PortLister system_port_lister();
 
-// The device chosen last (empty when none was).
+// The device chosen last that opened (empty when none was).
 QString remembered_port();
 void remember_port(const QString& device);
+// A device chosen in the chooser is remembered only once it has opened: the
+// choice waits here until port_opened() names it (a device that never opens
+// is never the next start's default).
+void remember_port_once_open(const QString& device);
+void port_opened(const QString& device);
 
 class PortChooser : public QDialog {
  public:

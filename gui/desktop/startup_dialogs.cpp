@@ -27,7 +27,7 @@ bool choose_port(const QString& subject, const QString& reason, QString* device,
   quit_watch.start();
   if (!run_dialog(&chooser, false) || quit_pending() || chooser.device().isEmpty()) return false;
   *device = chooser.device();
-  remember_port(*device);
+  remember_port_once_open(*device);
   return true;
 }
 

@@ -80,6 +80,13 @@ bool read_panel_file(const std::string& path, int resource, PanelLayout* layout,
     *error = path + ": " + file.errorString().toStdString();
     return false;
   }
+  // The panel file is a few hundred kilobytes: a huge one is refused before
+  // it is read (it would take memory and time for nothing).
+  if (file.isSequential() || file.size() > PANEL_FILE_MAX_BYTES) {
+    *error = path + ": " + (file.isSequential() ? std::string("not a regular file")
+                                                 : "larger than " + std::to_string(PANEL_FILE_MAX_BYTES) + " bytes");
+    return false;
+  }
   QXmlStreamReader xml(&file);
   std::vector<WidgetRecord> stack;
   std::vector<WidgetRecord> done;  // closed widgets, top-level last

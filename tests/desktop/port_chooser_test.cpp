@@ -103,7 +103,13 @@ TEST(PortChooser, startup_failure_offers_retry_and_remembers_the_choice) {
     EXPECT_TRUE(text.contains("COM1 (/dev/ttyS9) cannot be opened: No such file or directory")) << c.name;
     EXPECT_EQ(retry, c.accept) << c.name;
     EXPECT_EQ(device, c.accept ? "/dev/ttyUSB0" : "") << c.name;
-    EXPECT_EQ(rt::remembered_port(), c.accept ? "/dev/ttyUSB0" : "") << c.name;
+    // Remembered only once it has opened: another device opening, or none,
+    // leaves the old default.
+    EXPECT_EQ(rt::remembered_port(), "") << c.name << ": not opened yet";
+    rt::port_opened("/dev/ttyS9");
+    EXPECT_EQ(rt::remembered_port(), "") << c.name << ": another device opened";
+    rt::port_opened("/dev/ttyUSB0");
+    EXPECT_EQ(rt::remembered_port(), c.accept ? "/dev/ttyUSB0" : "") << c.name << ": the chosen one opened";
   }
 }
 

@@ -59,7 +59,8 @@ def folders_of(root):
     runtime/qt/ (the run-time's Qt back-ends) as one of its own."""
     found = {}
     for name in sorted(os.listdir(root)):
-        if name.startswith(".") or name in CLIENTS or not os.path.isdir(os.path.join(root, name)):
+        # build*/ are build outputs (build-bench, build-win, ...), ignored by git.
+        if name.startswith(".") or name in CLIENTS or name.startswith("build") or not os.path.isdir(os.path.join(root, name)):
             continue
         found[name] = read_readme(os.path.join(root, name, "README.md"))
     if os.path.isdir(os.path.join(root, "runtime", "qt")):

@@ -138,10 +138,51 @@ TEST(PlaybackInput, what_is_no_byte_stream_is_refused_with_the_reason_and_exit_1
 TEST(PlaybackInput, a_read_error_is_said_and_ends_the_run_with_status_6) {
   TempDir dir;
   std::filesystem::create_directory(dir.file("folder"));
-  // Standard input is a directory: open, but every read fails.
-  const RunResult r = run_shell(dir, "exec \"$0\" --headless --speed 0 - < \"$1\"", "folder");
-  EXPECT_EQ(r.exit_code, 6) << r.err;
-  EXPECT_EQ(r.out, "Cannot read input file - (standard input) to its end: Is a directory (playback ends there)\n");
+  struct Case {
+    const char* name;
+    std::string script;
+    std::string said;
+  };
+  const Case cases[] = {
+      // Standard input is a directory: open, but every read fails.
+      {"playback", "exec \"$0\" --headless --speed 0 - < \"$1\"",
+       "Cannot read input file - (standard input) to its end: Is a directory (playback ends there)\n"},
+      // A "regular file" whose first read fails (EIO): no end of the file.
+      {"link replay", "exec \"$0\" --headless --speed 0 --link-replay /proc/self/mem",
+       "Cannot read input file /proc/self/mem to its end: Input/output error (playback ends there)\n"},
+  };
+  for (const auto& c : cases) {
+    const RunResult r = run_shell(dir, c.script, "folder");
+    EXPECT_EQ(r.exit_code, 6) << c.name << "\n" << r.err;
+    EXPECT_EQ(r.out, c.said) << c.name;
+  }
+}
+
+TEST(EventScriptInput, a_control_byte_in_an_event_script_is_a_malformed_line_naming_it) {
+  TempDir dir;
+  testing_files::write_file(dir.file("rec.dat"), e2e::frames(3, 1));
+  using namespace std::string_literals;
+  struct Case {
+    std::string script;
+    const char* said;  // "" when the script is good
+  };
+  const Case cases[] = {
+      {"\0"s "500 PANEL_QUIT\n", "events.txt:1: malformed line: control byte 0x00 at column 1"},
+      {"0 PANEL_COUNT 5\0"s "0\n", "events.txt:1: malformed line: control byte 0x00 at column 16"},
+      {"# set\n1 PANEL_COUNT\x01 7\n", "events.txt:2: malformed line: control byte 0x01 at column 14"},
+      {"0 PANEL_STATUS a\x1b[2Jb\n", "events.txt:1: malformed line: control byte 0x1B at column 17"},
+      {"0\tPANEL_COUNT\t5\r\n1 PANEL_QUIT\r\n", ""},  // tabs and CRLF line ends are fine
+  };
+  for (const auto& c : cases) {
+    testing_files::write_file(dir.file("events.txt"), Bytes(c.script.begin(), c.script.end()));
+    const RunResult r = run_in(dir, {"--headless", "--speed", "0", "--events", "events.txt", "rec.dat"});
+    if (*c.said == '\0') {
+      EXPECT_EQ(r.exit_code, 0) << r.err;
+      continue;
+    }
+    EXPECT_EQ(r.exit_code, 2) << c.said;
+    EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+  }
 }
 
 TEST(PlaybackInput, a_zero_filled_record_is_no_frame_and_its_bytes_are_skipped) {

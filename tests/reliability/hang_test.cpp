@@ -4,8 +4,10 @@
 // without end is refused, and message lines reach a redirected output at once.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <ctime>
@@ -142,6 +144,49 @@ TEST(QuitBound, a_quit_during_a_run_of_damaged_frames_ends_playback_at_once) {
   const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   ASSERT_EQ(status, 0) << "still playing " << PLAYBACK_QUIT_BOUND_S << " s after SIGTERM";
   EXPECT_LT(took, PLAYBACK_QUIT_BOUND_S);
+}
+
+TEST(QuitBound, playback_from_a_silent_pipe_or_a_fifo_without_writer_quits_at_once) {
+  // The input gives no byte and never ends: a writer that stays silent, or a
+  // FIFO nobody has opened for writing (its open would wait for one).
+  enum class Input { SilentFifo, FifoWithoutWriter, SilentStdinPipe };
+  struct Case {
+    const char* name;
+    Input input;
+    int sig;
+  };
+  const Case cases[] = {
+      {"FIFO whose writer is silent", Input::SilentFifo, SIGTERM},
+      {"FIFO without a writer", Input::FifoWithoutWriter, SIGINT},
+      {"standard input, a pipe whose writer is silent", Input::SilentStdinPipe, SIGHUP},
+  };
+  for (const bool headless : {true, false}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (headless ? ", headless" : ", window"));
+      TempDir dir;
+      const std::string fifo = dir.file("in.fifo");
+      ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+      int writer = -1, stdin_pipe[2] = {-1, -1};
+      // Read and write: a writer that never writes, and no wait to open it.
+      if (c.input == Input::SilentFifo) writer = open(fifo.c_str(), O_RDWR | O_CLOEXEC);
+      if (c.input == Input::SilentStdinPipe) ASSERT_EQ(pipe2(stdin_pipe, O_CLOEXEC), 0);
+      std::vector<std::string> args{"--speed", "0", "--trace", "trace.jsonl",
+                                    c.input == Input::SilentStdinPipe ? "-" : fifo};
+      if (headless) args.insert(args.begin(), "--headless");
+      reliability::Spawned program(args, dir.path(), stdin_pipe[0], -1, -1);
+      const bool shown = testing_process::wait_until(START_S, [&] {
+        return testing_files::read_text(dir.file("trace.jsonl")).find("\"DisplayPanel\"") != std::string::npos;
+      });
+      EXPECT_TRUE(shown) << "the panel never came: stuck opening the input";
+      int status = -1;
+      const double took = program.quit_by(c.sig, PLAYBACK_QUIT_BOUND_S, &status);
+      EXPECT_GE(took, 0.0) << "still running " << PLAYBACK_QUIT_BOUND_S << " s after the signal";
+      EXPECT_EQ(status, 0);
+      if (writer >= 0) close(writer);
+      for (int fd : stdin_pipe)
+        if (fd >= 0) close(fd);
+    }
+  }
 }
 
 TEST(QuitBound, speed_outside_its_range_is_a_usage_error_and_its_ends_are_accepted) {

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "e2e_support.h"
+#include "station.h"
 #include "runtime/ui.h"
 #include "support/frames.h"
 #include "support/pty.h"
@@ -311,13 +312,62 @@ TEST(RecordingLoss, a_file_size_limit_is_a_write_error_not_a_kill_and_writing_re
 
 TEST(RecordingLoss, a_recording_that_takes_no_byte_says_the_whole_loss_at_quit) {
   TempDir dir;
-  // The recording's name is that of the start minute: this one or the next.
-  const long long now = std::chrono::duration_cast<std::chrono::seconds>(
-                            std::chrono::system_clock::now().time_since_epoch()).count();
-  for (long long t : {now, now + 60})
-    std::filesystem::create_symlink("/dev/full", dir.file(e2e::recording_name_at(t)));
-  Disk disk{dir.path(), "No space left on device", [](pid_t) {}, nullptr};
+  const std::string mount_dir = dir.file("disk");
+  std::filesystem::create_directory(mount_dir);
+  if (mount("gse_test", mount_dir.c_str(), "tmpfs", 0, "size=1m") != 0)
+    GTEST_SKIP() << "cannot mount a tmpfs here (needs root): " << std::strerror(errno);
+  // The disk is full from the start and stays so.
+  Disk disk{mount_dir, "No space left on device",
+            [&](pid_t) {
+              FILE* f = std::fopen((mount_dir + "/filler").c_str(), "wb");
+              const Bytes block(4096, 0);
+              while (f && std::fwrite(block.data(), 1, block.size(), f) == block.size()) {
+              }
+              if (f) std::fclose(f);
+            },
+            nullptr};
   fill_and_free(disk);
+  umount2(mount_dir.c_str(), MNT_DETACH);
+}
+
+TEST(RecordingLoss, a_pty_flood_beyond_5_mib_per_s_loses_nothing_on_a_disk_that_keeps_up) {
+  // The recording on tmpfs: a disk that keeps up with any port.
+  char shm_dir[] = "/dev/shm/gse_flood_XXXXXX";
+  ASSERT_NE(mkdtemp(shm_dir), nullptr) << std::strerror(errno);
+  {
+    Station station(shm_dir);
+    ASSERT_TRUE(station.wait_ready());
+    // Bytes without a sync word as fast as the pty takes them: the receiver
+    // hunts in one call, so nothing but the writer's own wake-ups hands
+    // them to the file.
+    const Bytes pattern = noise(1 << 16);
+    constexpr size_t TOTAL = 48u << 20;
+    size_t sent = 0;
+    const auto start = std::chrono::steady_clock::now();
+    while (sent < TOTAL) {
+      const size_t at = sent % pattern.size();
+      const size_t n = station.link().send_some(pattern.data() + at, pattern.size() - at);
+      sent += n;
+      if (n < pattern.size() - at) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("[ flood    ] %zu bytes sent in %.2f s: %.1f MiB/s\n", sent, took, sent / took / (1 << 20));
+    const auto size = [&] {
+      const auto found = recordings_in(shm_dir);
+      return found.size() == 1 ? std::filesystem::file_size(found[0]) : 0;
+    };
+    EXPECT_TRUE(wait_until(WAIT_S, [&] { return size() == sent; })) << size() << " of " << sent << " bytes recorded";
+    station.program().signal(SIGTERM);
+    EXPECT_EQ(station.program().wait(WAIT_S), 0) << "nothing lost";
+    EXPECT_EQ(station.message_matching(std::regex("missing|NOT RECORDING")), "");
+    const Bytes rec = recording_in(shm_dir);
+    ASSERT_EQ(rec.size(), sent);
+    for (size_t at = 0; at < rec.size(); at += pattern.size())
+      ASSERT_TRUE(std::equal(rec.begin() + static_cast<long>(at),
+                             rec.begin() + static_cast<long>(std::min(rec.size(), at + pattern.size())), pattern.begin()))
+          << "the bytes at " << at;
+  }
+  std::filesystem::remove_all(shm_dir);
 }
 
 struct OutputCase {
@@ -346,6 +396,71 @@ TEST(OutputLoss, trace_and_csv_write_errors_are_said_and_end_the_run_with_status
   }
 }
 
+TEST(OutputLoss, a_failed_trace_write_is_an_error_in_the_session_log) {
+  TempDir dir;
+  testing_files::write_file(dir.file("rec.dat"), e2e::frames(3));
+  const auto r = testing_process::run(testing_process::vst_gse(),
+                                      {"--headless", "--speed", "0", "--trace", "/dev/full", "--log", "run.log", "rec.dat"},
+                                      dir.path(), WAIT_S, e2e::program_env());
+  EXPECT_EQ(r.exit_code, 4);
+  EXPECT_TRUE(std::regex_search(testing_files::read_text(dir.file("run.log")),
+                                std::regex(" ERROR Trace: cannot write trace file /dev/full: No space left on device")))
+      << testing_files::read_text(dir.file("run.log"));
+}
+
+TEST(OutputLoss, a_log_rotation_that_fails_is_said_once_and_the_file_log_stops_at_its_bound) {
+  TempDir dir;
+  testing_files::write_file(dir.file("rec.dat"), e2e::frames(30));
+  // The log is a line short of its bound, and its rotation's name is taken
+  // by a directory that cannot be removed.
+  constexpr size_t BOUND = 16u << 20;
+  const std::string line = std::string(99, '.') + "\n";
+  std::string log;
+  while (log.size() + line.size() <= BOUND - 50) log += line;
+  testing_files::write_file(dir.file("run.log"), Bytes(log.begin(), log.end()));
+  std::filesystem::create_directory(dir.file("run.log.1"));
+  testing_files::write_file(dir.file("run.log.1/keep"), Bytes{'k'});
+  const auto r = testing_process::run(testing_process::vst_gse(),
+                                      {"--headless", "--speed", "0", "--log", "run.log", "rec.dat"}, dir.path(),
+                                      WAIT_S, e2e::program_env());
+  EXPECT_EQ(r.exit_code, 4) << r.err;
+  EXPECT_EQ(r.out,
+            "LOG FILE FAILED: cannot rotate log file run.log: cannot remove run.log.1: Directory not empty; the log "
+            "goes on in the window only\n");
+  EXPECT_LE(std::filesystem::file_size(dir.file("run.log")), BOUND) << "the file log stopped at its bound";
+  EXPECT_NE(r.err.find("good frames 30"), std::string::npos) << "the run went on: " << r.err;
+}
+
+TEST(OutputLoss, failure_rows_from_a_pipe_are_those_from_the_same_bytes_in_a_file) {
+  TempDir dir;
+  Bytes rec = e2e::frames(4, 1);
+  for (uint32_t n = 5; n < 8; ++n) {
+    testing_frames::FrameBuilder bad;
+    bad.counter(n).corrupt();
+    testing_frames::append(rec, bad.vec());
+    testing_frames::append(rec, e2e::frames(2, 10 * n));
+  }
+  testing_files::write_file(dir.file("rec.dat"), rec);
+  auto rows = [&](const std::string& csv, const std::string& status) {
+    size_t n = 0;
+    for (size_t at = 0; (at = csv.find("," + status + ",", at)) != std::string::npos; ++at) ++n;
+    return n;
+  };
+  const auto from_file = testing_process::run(
+      testing_process::vst_gse(), {"--headless", "--speed", "0", "--csv", "file.csv", "--csv-failures", "rec.dat"},
+      dir.path(), WAIT_S, e2e::program_env());
+  const auto from_pipe = testing_process::run(
+      "/bin/sh", {"-c", "cat rec.dat | exec \"$0\" --headless --speed 0 --csv pipe.csv --csv-failures -", testing_process::vst_gse()},
+      dir.path(), WAIT_S, e2e::program_env());
+  ASSERT_EQ(from_file.exit_code, 0) << from_file.err;
+  ASSERT_EQ(from_pipe.exit_code, 0) << from_pipe.err;
+  const std::string file_csv = testing_files::read_text(dir.file("file.csv"));
+  const std::string pipe_csv = testing_files::read_text(dir.file("pipe.csv"));
+  EXPECT_EQ(rows(file_csv, "checksum_failure"), 3u) << file_csv;
+  EXPECT_EQ(rows(pipe_csv, "checksum_failure"), 3u) << pipe_csv;
+  EXPECT_EQ(rows(pipe_csv, "ok"), rows(file_csv, "ok"));
+}
+
 TEST(OutputLoss, a_file_size_limit_on_the_trace_is_a_write_error_not_a_kill) {
   TempDir dir;
   testing_files::write_file(dir.file("rec.dat"), e2e::frames(30));
@@ -356,6 +471,190 @@ TEST(OutputLoss, a_file_size_limit_on_the_trace_is_a_write_error_not_a_kill) {
   EXPECT_EQ(r.exit_code, 4) << "not killed by SIGXFSZ (" << 128 + SIGXFSZ << ")";
   EXPECT_EQ(testing_process::without_summary(r.err),
             "vst_gse: cannot write trace file trace.jsonl: File too large; the trace ends there\n");
+}
+
+TEST(RecordingLoss, what_is_no_regular_file_at_the_recording_or_log_name_is_refused_at_once) {
+  constexpr double LIVE_QUIT_BOUND_S = 4.0;
+  struct Case {
+    const char* name;
+    std::function<void(const TempDir&, const std::string& name)> lay;  // at each predicted name
+    const char* said;  // the end of the NOT RECORDING line
+    int status;
+  };
+  const Case cases[] = {
+      {"FIFO at the recording's name",
+       [](const TempDir& d, const std::string& n) { ASSERT_EQ(mkfifo(d.file(n).c_str(), 0600), 0); },
+       ": a FIFO is at that name, not a regular file", 3},
+      {"symbolic link at the recording's name",
+       [](const TempDir& d, const std::string& n) { std::filesystem::create_symlink("elsewhere.bin", d.file(n)); },
+       ": a symbolic link is at that name (it is not written through)", 3},
+      {"FIFO at the log's name",
+       [](const TempDir& d, const std::string& n) {
+         ASSERT_EQ(mkfifo(d.file(n.substr(0, 8) + ".log").c_str(), 0600), 0);
+       },
+       "", 4},  // said on standard error; the run goes on without a log file
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    reliability::Station s({}, [&](reliability::Station& st) {
+      testing_files::write_file(st.dir().file("elsewhere.bin"), Bytes{'k', 'e', 'e', 'p'});
+      for (const auto& name : reliability::recording_names_now()) c.lay(st.dir(), name);
+    });
+    ASSERT_TRUE(s.wait_for_status(reliability::STATUS_READY, WAIT_S)) << "start-up did not block";
+    const Bytes sent = reliability::link_frames(20, 1);
+    s.link().send(sent);
+    EXPECT_TRUE(s.wait_for_lines(20, "SetCtrlVal", "PANEL_HEXDUMP", WAIT_S)) << "frames are still shown";
+    int status = -1;
+    EXPECT_GE(s.quit_by(SIGTERM, LIVE_QUIT_BOUND_S, &status), 0.0);
+    EXPECT_EQ(status, c.status);
+    const std::string said = testing_files::read_text(s.dir().file("stdout.txt"));
+    EXPECT_EQ(testing_files::read_text(s.dir().file("elsewhere.bin")), "keep") << "nothing written through a link";
+    if (c.status == 3) {
+      EXPECT_TRUE(std::regex_search(said, std::regex("^NOT RECORDING: cannot create recording file [0-9]{8}\\.dat: ")))
+          << said;
+      EXPECT_NE(said.find(c.said), std::string::npos) << said;
+    } else {
+      EXPECT_EQ(recording_in(s.dir().path()), sent) << "the recording is made all the same";
+    }
+  }
+}
+
+TEST(RecordingLoss, bytes_waiting_in_the_port_at_start_are_drained_and_counted_in_the_summary) {
+  const Bytes waiting(3000, 'A');
+  reliability::Station s({"--summary", "summary.json"},
+                         [&](reliability::Station& st) { st.link().send(waiting); });
+  ASSERT_TRUE(s.wait_for_status(reliability::STATUS_READY, WAIT_S));
+  const Bytes sent = reliability::link_frames(5, 1);
+  s.link().send(sent);
+  ASSERT_TRUE(s.wait_for_lines(5, "SetCtrlVal", "PANEL_HEXDUMP", WAIT_S));
+  int status = -1;
+  s.quit_by(SIGTERM, WAIT_S, &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(s.recording(), sent) << "the drained bytes are not recorded";
+  const std::string summary = testing_files::read_text(s.dir().file("summary.json"));
+  EXPECT_NE(summary.find("\"bytes_drained\":3000,"), std::string::npos) << summary;
+}
+
+// ----- Outputs that fail or stall: never the link's failure -----------------
+
+// A live station with its standard output (`--trace -` with the message
+// lines) on a pipe that the test reads as `reader` does, and its standard
+// error and log in files.
+struct PipedStation {
+  TempDir dir;
+  testing_pty::InstrumentPty link;
+  reliability::ProgramSide side{link.slave_path()};
+  int out_pipe[2] = {-1, -1};
+  int err_fd = -1;
+  std::unique_ptr<reliability::Spawned> program;
+
+  explicit PipedStation(const std::vector<std::string>& extra = {}) {
+    if (pipe2(out_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    err_fd = open(dir.file("stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    std::vector<std::string> args{"--headless", "--port", link.slave_path(), "--log", "run.log"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    program = std::make_unique<reliability::Spawned>(args, dir.path(), -1, out_pipe[1], err_fd);
+    close(out_pipe[1]);
+  }
+  ~PipedStation() {
+    program.reset();
+    if (out_pipe[0] >= 0) close(out_pipe[0]);
+    close(err_fd);
+  }
+  void close_reader() {
+    close(out_pipe[0]);
+    out_pipe[0] = -1;
+  }
+  bool wait_ready() {
+    return wait_until(WAIT_S, [&] {
+      return testing_files::read_text(dir.file("run.log")).find("serial port ready") != std::string::npos;
+    });
+  }
+  std::string err() { return testing_files::read_text(dir.file("stderr.txt")); }
+};
+
+TEST(OutputLoss, a_trace_reader_that_leaves_or_stalls_costs_the_trace_never_the_recording) {
+  constexpr double LIVE_QUIT_BOUND_S = 4.0;  // the link's time-out, with room for a loaded machine
+  enum class Reader { Leaves, Stalls };
+  struct Case {
+    const char* name;
+    Reader reader;
+    const char* said;  // on standard error
+  };
+  const Case cases[] = {
+      {"reader that leaves after 1000 bytes", Reader::Leaves, "vst_gse: cannot write standard output: Broken pipe; the trace ends there"},
+      {"reader that stalls", Reader::Stalls, "vst_gse: cannot write standard output: "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    PipedStation station({"--trace", "-"});
+    std::thread reader([&] {
+      if (c.reader == Reader::Stalls) return;  // never reads
+      char buf[1000];
+      size_t got = 0;
+      for (ssize_t n; got < sizeof buf && (n = read(station.out_pipe[0], buf, sizeof buf - got)) > 0;) got += n;
+    });
+    reader.join();
+    if (c.reader == Reader::Leaves) station.close_reader();
+    ASSERT_TRUE(station.wait_ready()) << station.err();
+    // Frames at the pty's full rate: far more trace than a pipe holds.
+    const Bytes sent = reliability::link_frames(4000, 1);
+    station.link.send(sent);
+    const std::string rec_dir = station.dir.path();
+    EXPECT_TRUE(wait_until(WAIT_S, [&] { return recording_in(rec_dir).size() == sent.size(); }))
+        << "reception and recording went on: " << recording_in(rec_dir).size() << " of " << sent.size() << "\n"
+        << station.err();
+    // "RCVD\r" for every tenth frame.
+    station.link.collect_until(5 * 400, std::chrono::seconds(static_cast<int>(WAIT_S)));
+    EXPECT_EQ(station.link.received().size(), 5u * 400) << "acknowledgements went on";
+    int status = -1;
+    const double took = station.program->quit_by(SIGTERM, LIVE_QUIT_BOUND_S, &status);
+    EXPECT_GE(took, 0.0) << "still running " << LIVE_QUIT_BOUND_S << " s after SIGTERM";
+    EXPECT_EQ(status, 4) << "the trace failed, nothing else";
+    EXPECT_EQ(recording_in(rec_dir), sent);
+    EXPECT_NE(station.err().find(c.said), std::string::npos) << station.err();
+  }
+}
+
+TEST(OutputLoss, a_message_stream_whose_reader_left_is_said_on_the_other_and_the_run_goes_on) {
+  // The recording cannot be made (a directory at its name): the NOT
+  // RECORDING line is the first thing written on standard output.
+  struct Case {
+    const char* name;
+    bool stdout_broken;
+    const char* said;
+  };
+  const Case cases[] = {
+      {"standard output", true, "cannot write standard output: Broken pipe"},
+      {"standard error", false, "cannot write standard error: Broken pipe"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    for (const auto& name : reliability::recording_names_now()) std::filesystem::create_directory(dir.file(name));
+    testing_pty::InstrumentPty link;
+    int broken[2];
+    ASSERT_EQ(pipe2(broken, O_CLOEXEC), 0);
+    close(broken[0]);  // its reader has left
+    const int file = open(dir.file("other.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    reliability::Spawned program({"--headless", "--port", link.slave_path(), "--log", "run.log"}, dir.path(), -1,
+                                 c.stdout_broken ? broken[1] : file, c.stdout_broken ? file : broken[1]);
+    close(broken[1]);
+    EXPECT_TRUE(wait_until(WAIT_S, [&] {
+      return testing_files::read_text(dir.file("run.log")).find("serial port ready") != std::string::npos;
+    }));
+    EXPECT_TRUE(program.running()) << "ended early, with status " << program.wait(0);
+    int status = -1;
+    program.quit_by(SIGTERM, WAIT_S, &status);
+    EXPECT_EQ(status, 3) << "the recording was lost: that status wins";
+    close(file);
+    EXPECT_NE(testing_files::read_text(dir.file("other.txt")).find(c.said), std::string::npos)
+        << testing_files::read_text(dir.file("other.txt"));
+    // Standard error is first written at the end (the summary), after the log.
+    if (c.stdout_broken) {
+      EXPECT_NE(testing_files::read_text(dir.file("run.log")).find(std::string("ERROR ") + c.said), std::string::npos);
+    }
+  }
 }
 
 }  // namespace

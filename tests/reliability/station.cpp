@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -10,9 +12,11 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <stdexcept>
 
+#include "app/entry.h"
 #include "support/frames.h"
 
 namespace reliability {
@@ -103,8 +107,9 @@ void StreamSender::run(double bytes_per_s) {
   }
 }
 
-Station::Station(const std::vector<std::string>& args) {
+Station::Station(const std::vector<std::string>& args, const std::function<void(Station&)>& prepare) {
   side_ = std::make_unique<ProgramSide>(link_.slave_path());
+  if (prepare) prepare(*this);
   std::vector<std::string> all{"--headless", "--port", link_.slave_path(), "--trace",
                                dir_.file("trace.jsonl")};
   all.insert(all.end(), args.begin(), args.end());
@@ -146,6 +151,72 @@ double Station::quit_by(int sig, double timeout_s, int* status) {
   *status = child_->wait(timeout_s);
   if (*status == -1) return -1.0;
   return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+Spawned::Spawned(const std::vector<std::string>& args, const std::string& cwd, int in_fd, int out_fd,
+                 int err_fd) {
+  const std::string exe = testing_process::vst_gse();
+  std::vector<std::string> all{exe};
+  all.insert(all.end(), args.begin(), args.end());
+  pid_ = ::fork();
+  if (pid_ != 0) return;
+  const int null_fd = ::open("/dev/null", O_RDWR);
+  ::dup2(in_fd >= 0 ? in_fd : null_fd, 0);
+  ::dup2(out_fd >= 0 ? out_fd : null_fd, 1);
+  ::dup2(err_fd >= 0 ? err_fd : null_fd, 2);
+  ::signal(SIGPIPE, SIG_DFL);
+  if (::chdir(cwd.c_str()) != 0) ::_exit(126);
+  ::setenv("XDG_CONFIG_HOME", cwd.c_str(), 1);
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  std::vector<char*> argv;
+  for (auto& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  ::execv(exe.c_str(), argv.data());
+  ::_exit(127);
+}
+
+Spawned::~Spawned() {
+  if (running()) {
+    ::kill(pid_, SIGKILL);
+    wait(5.0);
+  }
+}
+
+void Spawned::signal(int sig) {
+  if (pid_ > 0) ::kill(pid_, sig);
+}
+
+bool Spawned::running() {
+  if (pid_ <= 0 || status_ != -1) return false;
+  int status = 0;
+  if (::waitpid(pid_, &status, WNOHANG) != pid_) return true;
+  status_ = WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+  return false;
+}
+
+int Spawned::wait(double timeout_s) {
+  testing_process::wait_until(timeout_s, [&] { return !running(); });
+  return status_;
+}
+
+double Spawned::quit_by(int sig, double timeout_s, int* status) {
+  const auto start = Clock::now();
+  signal(sig);
+  *status = wait(timeout_s);
+  if (*status == -1) return -1.0;
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+std::vector<std::string> recording_names_now() {
+  std::vector<std::string> names;
+  for (std::time_t t : {std::time(nullptr), std::time(nullptr) + 60}) {
+    std::tm tm{};
+    ::localtime_r(&t, &tm);
+    char name[16];
+    make_recording_name(tm, name);
+    names.push_back(name);
+  }
+  return names;
 }
 
 std::vector<uint8_t> link_frames(int n, uint32_t first) {

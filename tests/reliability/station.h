@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -70,9 +71,12 @@ class StreamSender {
 
 // One headless live session: `vst_gse --headless --port <pty> --trace FILE`
 // (plus `args`) in a fresh folder, the program side held from the start.
+// `prepare` runs before the program starts (a file laid in its folder,
+// bytes left waiting on the link).
 class Station {
  public:
-  explicit Station(const std::vector<std::string>& args = {});
+  explicit Station(const std::vector<std::string>& args = {},
+                   const std::function<void(Station&)>& prepare = nullptr);
 
   testing_pty::InstrumentPty& link() { return link_; }
   ProgramSide& side() { return *side_; }
@@ -99,6 +103,32 @@ class Station {
   std::unique_ptr<ProgramSide> side_;
   std::unique_ptr<testing_process::Child> child_;
 };
+
+// The built vst_gse with its standard streams on descriptors the test
+// chose (-1: /dev/null), SIGPIPE at its default as a shell leaves it, the
+// offscreen platform and its settings in `cwd`.
+class Spawned {
+ public:
+  Spawned(const std::vector<std::string>& args, const std::string& cwd, int in_fd, int out_fd, int err_fd);
+  ~Spawned();  // kills it if still running
+  Spawned(const Spawned&) = delete;
+  Spawned& operator=(const Spawned&) = delete;
+
+  void signal(int sig);
+  bool running();
+  // The exit status (128 + signal when killed), or -1 after `timeout_s`.
+  int wait(double timeout_s);
+  // Sends `sig` and waits for the exit: the seconds it took, or -1.
+  double quit_by(int sig, double timeout_s, int* status);
+
+ private:
+  pid_t pid_ = -1;
+  int status_ = -1;
+};
+
+// The recording names of this minute and the next (a run that starts
+// across a minute's end takes the second).
+std::vector<std::string> recording_names_now();
 
 // Status texts the program shows.
 inline const std::string STATUS_READY = "serial port ready";

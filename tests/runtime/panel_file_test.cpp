@@ -186,6 +186,18 @@ TEST(PanelFile, refuses_broken_panels_clearly) {
        1, "caution: range \"9..1\""},
       {"zero unit scale", form(control("QLineEdit", "PANEL_HK00", 61, (double_type + prop("unitScale", "0")).c_str())),
        1, "unitScale \"0\""},
+      // Start values are held to what their control can hold.
+      {"NaN start value", form(control("QDoubleSpinBox", "PANEL_YMIN", 40, prop("value", "nan").c_str())), 1,
+       "PANEL_YMIN (id 40): start value \"nan\" is not a finite number a float can hold"},
+      {"infinite start value", form(control("QDoubleSpinBox", "PANEL_YMIN", 40, prop("value", "inf").c_str())), 1,
+       "start value \"inf\""},
+      {"start value beyond a float", form(control("QDoubleSpinBox", "PANEL_YMIN", 40, prop("value", "1e300").c_str())),
+       1, "start value \"1e300\""},
+      {"integer start value beyond 32 bits",
+       form(control("QSpinBox", "PANEL_XMAX", 41, prop("value", "4294967296").c_str())), 1,
+       "start value \"4294967296\" is not a 32-bit integer"},
+      {"switch neither on nor off", form(control("QCheckBox", "PANEL_YLOG", 42, prop("checked", "maybe").c_str())), 1,
+       "checked \"maybe\" is neither true nor false"},
   };
   testing_files::TempDir dir;
   for (const auto& c : cases) {
@@ -201,6 +213,30 @@ TEST(PanelFile, refuses_broken_panels_clearly) {
   std::string error;
   EXPECT_FALSE(rt::read_panel_file(dir.file("missing.uir"), 1, &layout, &error));
   EXPECT_NE(error.find("missing.uir"), std::string::npos) << error;
+}
+
+TEST(PanelFile, a_huge_panel_file_is_refused_unread_and_no_message_echoes_a_huge_value) {
+  testing_files::TempDir dir;
+  struct Case {
+    const char* what;
+    size_t value_bytes;  // of one property's value
+    const char* reason;
+  } cases[] = {
+      {"file beyond the bound", static_cast<size_t>(rt::PANEL_FILE_MAX_BYTES), "larger than 4194304 bytes"},
+      {"huge value within the bound", 3u << 20, "unitScale \"xxxxxxxx"},
+  };
+  for (const auto& c : cases) {
+    const std::string big(c.value_bytes, 'x');
+    const std::string xml =
+        form(control("QLineEdit", "PANEL_HK00", 61, (prop("valueType", "double") + prop("unitScale", big.c_str())).c_str()));
+    const std::string path = dir.file("big.uir");
+    testing_files::write_file(path, std::vector<uint8_t>(xml.begin(), xml.end()));
+    rt::PanelLayout layout;
+    std::string error;
+    EXPECT_FALSE(rt::read_panel_file(path, 1, &layout, &error)) << c.what;
+    EXPECT_NE(error.find(c.reason), std::string::npos) << c.what << ": " << error.substr(0, 400);
+    EXPECT_LT(error.size(), 400u) << c.what << ": a short message";
+  }
 }
 
 }  // namespace

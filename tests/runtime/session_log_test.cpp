@@ -1,10 +1,15 @@
 // The session log: coalesced storms, the bounded file, a file that fails.
 #include <gtest/gtest.h>
 
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
+
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -121,26 +126,48 @@ TEST_F(SessionLogFile, lines_carry_time_severity_and_text_and_the_file_rotates_a
 }
 
 TEST_F(SessionLogFile, a_file_that_fails_is_reported_once_and_the_log_goes_on_in_memory) {
+  // Its rotation cannot take the older file's name (a directory holding a
+  // file): the file log ends, as it would grow past its bound otherwise.
+  const std::string path = dir.path() + "/x.log";
+  std::filesystem::create_directory(path + ".1");
+  testing_files::write_file(path + ".1/keep", {'k'});
   std::string error;
-  ASSERT_TRUE(rt::log_open_file("/dev/full", &error)) << error;
+  ASSERT_TRUE(rt::log_open_file(path, &error, 40)) << error;  // one line: the second rotates
   rt::log_info("first");
   rt::log_info("second");
-  EXPECT_NE(rt::log_file_failure().find("/dev/full"), std::string::npos);
+  EXPECT_EQ(rt::log_file_failure().rfind("cannot rotate log file " + path + ": cannot remove " + path + ".1: ", 0), 0u)
+      << rt::log_file_failure();
+  EXPECT_LE(std::filesystem::file_size(path), 40u) << "no growth past the bound";
   EXPECT_EQ(rt::log_file_path(), "");
   EXPECT_EQ(rt::noted_exit_status(), rt::EXIT_OUTPUT_FAILED);
   std::vector<std::string> shown;
   for (const auto& e : rt::log_entries_since(0)) shown.push_back(e.text);
   ASSERT_EQ(shown.size(), 3u);
   EXPECT_EQ(shown[0], "first");
-  EXPECT_NE(shown[1].find("log file failed"), std::string::npos);
-  EXPECT_EQ(shown[2], "second");
+  EXPECT_EQ(shown[1], "second");  // the entry that would have rotated the file
+  EXPECT_NE(shown[2].find("log file failed"), std::string::npos);
+  rt::log_info("third");
+  EXPECT_EQ(rt::log_entries_since(0).back().text, "third") << "said once; the log goes on in memory";
 }
 
-TEST_F(SessionLogFile, an_unwritable_path_is_refused_with_the_reason) {
-  std::string error;
-  EXPECT_FALSE(rt::log_open_file(dir.path() + "/no/such/dir/x.log", &error));
-  EXPECT_NE(error.find("no/such/dir/x.log"), std::string::npos) << error;
-  EXPECT_NE(error.find("No such file"), std::string::npos) << error;
+TEST_F(SessionLogFile, an_unwritable_path_or_no_regular_file_is_refused_with_the_reason) {
+  struct Case {
+    std::string path;
+    const char* reason;
+  };
+  std::vector<Case> cases{{dir.path() + "/no/such/dir/x.log", "No such file"}};
+#if !defined(_WIN32)
+  const std::string fifo = dir.path() + "/fifo.log";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  cases.push_back({fifo, "a FIFO is at that name, not a regular file"});  // it would wait for a reader for ever
+  cases.push_back({"/dev/full", "a character device is at that name, not a regular file"});
+#endif
+  for (const auto& c : cases) {
+    std::string error;
+    EXPECT_FALSE(rt::log_open_file(c.path, &error)) << c.path;
+    EXPECT_NE(error.find(c.path), std::string::npos) << error;
+    EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+  }
 }
 
 }  // namespace

@@ -333,9 +333,9 @@ TEST_F(Recording, a_disk_still_full_at_close_loses_the_backlog_and_says_how_much
 TEST_F(Recording, a_recording_that_cannot_be_created_keeps_the_reason_for_the_window) {
   TempDir dir;
   EXPECT_EQ(FileOpen(dir.path().c_str(), "ab"), nullptr);
-  EXPECT_STREQ(FileErrorText(nullptr), "Is a directory");
+  EXPECT_STREQ(FileErrorText(nullptr), "a directory is at that name, not a regular file");
   EXPECT_EQ(rt::transport_recording_state().failure,
-            "cannot create recording file " + dir.path() + ": Is a directory");
+            "cannot create recording file " + dir.path() + ": a directory is at that name, not a regular file");
 }
 
 }  // namespace
