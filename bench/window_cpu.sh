@@ -8,9 +8,11 @@
 # Defaults: build-bench (made Release if absent), 5 runs, 20 s per run after
 # 3 s of start-up. With GSE_TRENDS=1 it measures a live session instead: the
 # simulator on a pseudo-terminal at the link rate, the window with the trends
-# view shown and four trends following (the layout saved in its settings). The offscreen screen alternates between 1366x768 and
-# 1920x1080, the two screens the panel is laid out for (GSE_SCREEN=WxH fixes
-# one); the window opens as it would there.
+# view shown and four trends following (the layout saved in its settings);
+# GSE_TRENDS=off, the same live session with the trends view hidden. The
+# offscreen screen alternates between 1366x768 and 1920x1080, the two screens
+# the panel is laid out for (GSE_SCREEN=WxH fixes one); the window opens as it
+# would there.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -70,7 +72,9 @@ one_live_run() {  # size
   printf '{"screens":[{"name":"bench","x":0,"y":0,"width":%d,"height":%d,"logicalDpi":96,"dpr":1}]}\n' \
     "${size%x*}" "${size#*x}" > "$settings/screen.json"
   mkdir -p "$settings/vst_gse"
-  printf '[trends]\nshown=true\nplots=HK16, F12, W10, HK08\n' > "$settings/vst_gse/vst_gse.ini"
+  local shown=true
+  [ "$GSE_TRENDS" = off ] && shown=false
+  printf '[trends]\nshown=%s\nplots=HK16, F12, W10, HK08\n' "$shown" > "$settings/vst_gse/vst_gse.ini"
   : > "$work/sim.out"
   "$bin/gse_sim" --pty --quiet > "$work/sim.out" &
   sim=$!
@@ -100,10 +104,10 @@ if [ -n "${GSE_TRENDS:-}" ]; then
     for ((i = 0; i < runs; ++i)); do
       if ((i % 2 == 0)); then size=1366x768; else size=1920x1080; fi
       read -r v rss < <(one_live_run "$size")
-      echo "live, four trends following, $size: $v % of one core (CPU time over $seconds s), rss $rss kB"
+      echo "live, trends view ${GSE_TRENDS/1/shown, four trends following}, $size: $v % of one core (CPU time over $seconds s), rss $rss kB"
       values+=("$v")
     done
-    summary "live window with four trends following" "${values[@]}"
+    summary "live window, trends view ${GSE_TRENDS/1/shown, four trends following}" "${values[@]}"
   } | tee "$out/window_cpu_trends.txt"
   exit 0
 fi

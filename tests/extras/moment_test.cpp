@@ -111,6 +111,7 @@ Bytes recording() {
     for (int g = 0; g < 20; ++g)
       b.strip(g, static_cast<int>(n * 20 + static_cast<uint32_t>(g)), 65535 - static_cast<int>(n),
               static_cast<uint8_t>(n + static_cast<uint32_t>(g)), static_cast<uint8_t>(g));
+    if (n % 9 == 4) b.byte(40, '+').byte(41, '+').byte(42, '-');  // the link carries it escaped
     testing_frames::append(out, b.bytes);
     if (n % 17 == 5) out.insert(out.end(), {0x33, 0x44, 0x55});
     if (n == 60) {
@@ -143,7 +144,39 @@ class Moment : public ::testing::Test {
   testing_files::TempDir dir_;
 };
 
-TEST_F(Moment, after_each_move_the_panel_equals_a_straight_playback_at_that_frame) {
+struct Move {
+  const char* what;
+  long frame;  // the frame then shown
+  enum { Seek, StepBack, FromStart } how;
+};
+
+const Move MOVES[] = {
+    {"seek forward", 250, Move::Seek},   {"seek back over the missing counters", 130, Move::Seek},
+    {"seek into the alarm kept by hysteresis", 140, Move::Seek},
+    {"seek early: later slots empty", 30, Move::Seek}, {"seek to the first frame", 0, Move::Seek},
+    {"seek to the last frame", 299, Move::Seek},     {"step back", 298, Move::StepBack},
+    {"From start", 0, Move::FromStart},              {"seek after From start", 77, Move::Seek},
+};
+
+// Each move of a paused run, against what the straight run showed.
+void check_moves(const std::vector<Shown>& straight, const char* source) {
+  ASSERT_EQ(straight.size(), 300u) << source;
+  EXPECT_EQ(std::get<4>(straight[140].displays.at("PANEL_HK16")), static_cast<int>(rt::LimitLevel::Alarm))
+      << "the recording must hold a slot kept in alarm by its past only";
+  ASSERT_TRUE(wait_until(WAIT_S, [] { return rt::replay_view().index != nullptr; })) << source;
+  ASSERT_TRUE(rt::replay_view().index->wait(WAIT_S)) << source;
+  ASSERT_EQ(rt::replay_view().index->frames(), 300) << source;
+  for (const Move& m : MOVES) {
+    const size_t before = recorder().count();
+    if (m.how == Move::Seek) rt::replay_request_seek(m.frame);
+    else if (m.how == Move::StepBack) rt::replay_request_step(-1);
+    else rt::replay_request_restart();
+    ASSERT_TRUE(wait_until(WAIT_S, [before] { return recorder().count() > before; })) << source << ": " << m.what;
+    expect_same(recorder().last(), straight[static_cast<size_t>(m.frame)], std::string(source) + ": " + m.what);
+  }
+}
+
+TEST_F(Moment, after_each_move_of_a_playback_the_panel_equals_a_straight_playback_at_that_frame) {
   const Bytes bytes = recording();
   std::vector<Shown> straight;
   {
@@ -151,34 +184,35 @@ TEST_F(Moment, after_each_move_the_panel_equals_a_straight_playback_at_that_fram
     ASSERT_TRUE(run.finished(WAIT_S));
     straight = recorder().take();
   }
-  ASSERT_EQ(straight.size(), 300u);
-  EXPECT_EQ(std::get<4>(straight[140].displays.at("PANEL_HK16")), static_cast<int>(rt::LimitLevel::Alarm))
-      << "the recording must hold a slot kept in alarm by its past only";
-
   extras::ProgramRun run(dir_.file("moved.dat"), bytes, 1.0, false, "", true);
-  ASSERT_TRUE(wait_until(WAIT_S, [] { return rt::replay_view().index != nullptr; }));
-  ASSERT_TRUE(rt::replay_view().index->wait(WAIT_S));
-  ASSERT_EQ(rt::replay_view().index->frames(), 300);
-  struct Move {
-    const char* what;
-    long frame;  // the frame then shown
-    enum { Seek, StepBack, FromStart } how;
-  };
-  const Move moves[] = {
-      {"seek forward", 250, Move::Seek},   {"seek back over the missing counters", 130, Move::Seek},
-      {"seek into the alarm kept by hysteresis", 140, Move::Seek},
-      {"seek early: later slots empty", 30, Move::Seek}, {"seek to the first frame", 0, Move::Seek},
-      {"seek to the last frame", 299, Move::Seek},     {"step back", 298, Move::StepBack},
-      {"From start", 0, Move::FromStart},              {"seek after From start", 77, Move::Seek},
-  };
-  for (const Move& m : moves) {
-    const size_t before = recorder().count();
-    if (m.how == Move::Seek) rt::replay_request_seek(m.frame);
-    else if (m.how == Move::StepBack) rt::replay_request_step(-1);
-    else rt::replay_request_restart();
-    ASSERT_TRUE(wait_until(WAIT_S, [before] { return recorder().count() > before; })) << m.what;
-    expect_same(recorder().last(), straight[static_cast<size_t>(m.frame)], m.what);
+  check_moves(straight, "playback");
+}
+
+// A live recording (the link's escapes in it) through the live receiver:
+// the frames are read back from the file by the receiver's rules, and the
+// skipped count is the receiver's.
+TEST_F(Moment, after_each_move_of_a_link_replay_the_panel_equals_a_straight_link_replay_at_that_frame) {
+  const Bytes plain = recording();
+  Bytes link;
+  for (size_t at = 0; at < plain.size();) {
+    if (at + FRAME_LEN <= plain.size() && plain[at] == SYNC0 && plain[at + 1] == SYNC1) {
+      testing_frames::Frame f;
+      std::copy(plain.begin() + static_cast<long>(at), plain.begin() + static_cast<long>(at + FRAME_LEN), f.begin());
+      const Bytes escaped = testing_frames::escape_for_link(f);
+      link.insert(link.end(), escaped.begin(), escaped.end());
+      at += FRAME_LEN;
+    } else {
+      link.push_back(plain[at++]);
+    }
   }
+  std::vector<Shown> straight;
+  {
+    extras::LinkReplayRun run(dir_.file("straight.dat"), link, false);
+    ASSERT_TRUE(run.finished(WAIT_S));
+    straight = recorder().take();
+  }
+  extras::LinkReplayRun run(dir_.file("moved.dat"), link, true);
+  check_moves(straight, "link replay");
 }
 
 }  // namespace
