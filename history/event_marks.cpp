@@ -1,6 +1,8 @@
 #include "history/event_marks.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <ctime>
 #include <fstream>
 
@@ -71,6 +73,20 @@ std::vector<EventMark> read_log_marks(const std::string& path) {
     out.push_back(std::move(m));
   }
   return out;
+}
+
+void ShownFrames::note(double t_s, long frame) {
+  if (frame < 0 || (!seen_.empty() && seen_.back().second == frame)) return;
+  if (!seen_.empty() && t_s < seen_.back().first) t_s = seen_.back().first;
+  seen_.emplace_back(t_s, frame);
+}
+
+bool ShownFrames::frame_at(double t_s, long* frame) const {
+  auto it = std::upper_bound(seen_.begin(), seen_.end(), t_s + SHOWN_AFTER_S,
+                             [](double t, const std::pair<double, long>& s) { return t < s.first; });
+  if (it == seen_.begin()) return false;
+  *frame = std::prev(it)->second;
+  return true;
 }
 
 }  // namespace rt

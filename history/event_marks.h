@@ -7,6 +7,7 @@
 // they come later than that time by the silence). Qt-free.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,5 +32,25 @@ bool event_mark(const LogEntry& entry, EventMark* mark);
 // ("TIME SEVERITY TEXT" lines); other lines are passed over. None when the
 // file cannot be read.
 std::vector<EventMark> read_log_marks(const std::string& path);
+
+// A playback's own events (a seek, Loop, the operator's actions) happen at
+// a clock time of this session; on the recording's time axis they belong
+// where the panel was then. The frames the panel showed, noted with the
+// clock time they were seen, place them: at the frame shown a moment
+// (SHOWN_AFTER_S) after the event, so a seek lands on the frame sought, which
+// the panel shows within a frame pass of it. Not locked.
+class ShownFrames {
+ public:
+  // The panel shows frame `frame` (of the recording's frames) at `t_s`.
+  void note(double t_s, long frame);
+  static constexpr double SHOWN_AFTER_S = 0.2;
+  // The frame an event at `t_s` belongs to; false when none was shown by
+  // then.
+  bool frame_at(double t_s, long* frame) const;
+  void clear() { seen_.clear(); }
+
+ private:
+  std::vector<std::pair<double, long>> seen_;  // each change of the frame shown, in time order
+};
 
 }  // namespace rt

@@ -369,7 +369,11 @@ void TrendsView::ensure_store() {
   drawn_generation_ = 0;
   elapsed_revision_ = ~uint64_t{0};
   marks_.clear();
-  log_seen_ = 0;
+  session_marks_.clear();
+  shown_frames_.clear();
+  // Events of this session before this recording was opened belong to another.
+  const auto before = log_entries_since(0);
+  log_seen_ = source.live || before.empty() ? 0 : before.back().serial;
   marks_source_.clear();
   want();
   dirty_ = true;
@@ -390,6 +394,11 @@ void TrendsView::show_range(double x0, double x1) {
 
 void TrendsView::refresh() {
   poll_export();
+  // Which frame the panel shows now, for this playback's own events.
+  if (store_ && !store_->source().live) {
+    const double now = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    shown_frames_.note(now, replay_view().current);
+  }
   if (!dock_->isVisible()) return;
   ensure_store();
   if (!store_) {
@@ -485,17 +494,30 @@ void TrendsView::place_events(const TrendData& d, const AxisX& axis) {
   shown_events_.clear();
   const bool clock = axis.x == &d.time_s;
   if (!clock && axis.first >= d.frames()) return;
-  if (labels_ == TimeLabels::SinceStart) return;  // events have clock times; this axis has none
+  // A recording whose name gives no start has no clock on its axis: only
+  // the events placed by the frame shown go on it.
+  const bool clock_marks = labels_ != TimeLabels::SinceStart;
   const int width = plots_.empty() ? 1000 : std::max(1, plots_.front()->widget()->axisRect()->width());
   const double per_px = (x1_ - x0_) / width;
   double last_x = -std::numeric_limits<double>::infinity();
+  std::vector<std::pair<double, EventMark>> all;
   for (const EventMark& m : marks_) {
+    if (!clock_marks) break;
     double x = m.t_s;
     if (!clock) {  // its frame's elapsed time
       const size_t f = frames_between(AxisX{&d.time_s, 0}, m.t_s, m.t_s).second;
       if (f == 0 || f - 1 < axis.first) continue;
       x = (*axis.x)[f - 1] + (m.t_s - d.time_s[f - 1]);
     }
+    all.emplace_back(x, m);
+  }
+  for (const EventMark& m : session_marks_) {
+    long f;
+    if (shown_frames_.frame_at(m.t_s, &f) && f >= static_cast<long>(axis.first) && f < static_cast<long>(d.frames()))
+      all.emplace_back((*axis.x)[static_cast<size_t>(f)], m);
+  }
+  std::stable_sort(all.begin(), all.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (const auto& [x, m] : all) {
     if (x < x0_ || x > x1_ || x - last_x < per_px) continue;
     shown_events_.emplace_back(x, m);
     last_x = x;
@@ -507,17 +529,16 @@ void TrendsView::place_events(const TrendData& d, const AxisX& axis) {
   }
 }
 
-// Live: the session's log; a playback: the log its recording has beside it.
+// Live: the session's log. A playback: the log its recording has beside
+// it, and the playback's own events (seeks, the operator's actions).
 void TrendsView::poll_events() {
-  if (store_->source().live) {
-    for (const LogEntry& e : log_entries_since(log_seen_)) {
-      log_seen_ = e.serial;
-      EventMark m;
-      if (event_mark(e, &m)) marks_.push_back(std::move(m));
-    }
-    return;
+  const bool live = store_->source().live;
+  for (const LogEntry& e : log_entries_since(log_seen_)) {
+    log_seen_ = e.serial;
+    EventMark m;
+    if (event_mark(e, &m)) (live ? marks_ : session_marks_).push_back(std::move(m));
   }
-  if (marks_source_ == store_->source().path) return;
+  if (live || marks_source_ == store_->source().path) return;
   marks_source_ = store_->source().path;
   marks_ = read_log_marks(log_beside(marks_source_));
   std::stable_sort(marks_.begin(), marks_.end(), [](const EventMark& a, const EventMark& b) { return a.t_s < b.t_s; });

@@ -128,7 +128,9 @@ class TrendsView : public QObject {
   bool elapsed_ok_ = false;
   uint64_t elapsed_revision_ = ~uint64_t{0};
 
-  std::vector<EventMark> marks_;  // the events, in time order
+  std::vector<EventMark> marks_;  // the events at their clock time, in time order
+  std::vector<EventMark> session_marks_;  // a playback's own events, placed by the frame then shown
+  ShownFrames shown_frames_;      // playback: which frame the panel showed when
   uint64_t log_seen_ = 0;
   std::string marks_source_;      // the recording whose log was read
   std::vector<std::pair<double, EventMark>> shown_events_;

@@ -18,6 +18,7 @@
 #include "display/decoder.h"
 #include "display/panel_fixture.h"
 #include "display/spectra.h"
+#include "history/event_marks.h"
 #include "history/moment.h"
 #include "history/reception.h"
 #include "history/time_axis.h"
@@ -183,6 +184,42 @@ TEST(TimeAxis, the_recording_name_gives_its_start_in_local_time) {
   }
   EXPECT_EQ(rt::recording_time(1000.0, 1920 * 3), 1003.0);
   EXPECT_EQ(rt::elapsed_axis_text(90061.5), "1/01:01:01.5");
+}
+
+// ----- Events ------------------------------------------------------------------
+
+TEST(Events, a_log_file_gives_its_entries_and_a_playback_its_own_at_the_frame_shown) {
+  testing_files::TempDir dir;
+  std::ofstream(dir.file("s.log")) << "2008-07-31 18:34:07.250 WARN port lost: /dev/ttyUSB0 (gone)\n"
+                                   << "not a log line\n"
+                                   << "2008-07-31 18:34:09.000 SOMETHING else\n"
+                                   << "2008-07-31 18:35:00.500 INFO port returned: /dev/ttyUSB0\r\n";
+  const auto marks = rt::read_log_marks(dir.file("s.log"));
+  ASSERT_EQ(marks.size(), 2u);
+  EXPECT_EQ(marks[0].t_s, static_cast<double>(local(2008, 212, 18, 34)) + 7.25);
+  EXPECT_EQ(marks[0].severity, rt::Severity::Warning);
+  EXPECT_EQ(marks[0].text, "port lost: /dev/ttyUSB0 (gone)");
+  EXPECT_EQ(marks[1].text, "port returned: /dev/ttyUSB0");
+  EXPECT_TRUE(rt::read_log_marks(dir.file("none.log")).empty());
+
+  // Frames 10, 11, then a seek to 500 (the entry a moment before it is shown),
+  // then paused on 500.
+  rt::ShownFrames shown;
+  shown.note(100.0, 10);
+  shown.note(100.1, 11);
+  shown.note(101.05, 500);
+  shown.note(150.0, 500);
+  struct Case {
+    double t;
+    long frame;  // -1: none shown by then
+  };
+  for (const Case c : {Case{99.0, -1}, Case{100.05, 10}, Case{101.0, 500}, Case{140.0, 500}, Case{999.0, 500}}) {
+    long f = -1;
+    EXPECT_EQ(shown.frame_at(c.t, &f), c.frame >= 0) << c.t;
+    if (c.frame >= 0) {
+      EXPECT_EQ(f, c.frame) << c.t;
+    }
+  }
 }
 
 // ----- The summary keeps every extreme -----------------------------------------
