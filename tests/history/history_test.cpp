@@ -213,7 +213,7 @@ TEST(Events, a_log_file_gives_its_entries_and_a_playback_its_own_at_the_frame_sh
     double t;
     long frame;  // -1: none shown by then
   };
-  for (const Case c : {Case{99.0, -1}, Case{99.9, 10}, Case{100.05, 11}, Case{101.0, 500}, Case{140.0, 500},
+  for (const Case c : {Case{99.0, -1}, Case{99.85, 10}, Case{100.05, 11}, Case{101.0, 500}, Case{140.0, 500},
                        Case{999.0, 500}}) {
     long f = -1;
     EXPECT_EQ(shown.frame_at(c.t, &f), c.frame >= 0) << c.t;
