@@ -58,7 +58,7 @@ std::vector<EventMark> read_log_marks(const std::string& path) {
   std::vector<EventMark> out;
   std::ifstream in(path, std::ios::binary);
   for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+    while (!line.empty() && line.back() == '\r') line.pop_back();  // a file written in text mode on Windows
     EventMark m;
     if (!log_entry_time(line, &m.t_s) || line.size() < TIME_LEN + 2) continue;
     const std::string_view rest = std::string_view(line).substr(TIME_LEN + 1);

@@ -66,10 +66,11 @@ std::vector<ValueInfo> build() {
       Field::AngleK23, 2);
   add("ANGLE_K3", "PANEL_L6_K3", "angle_k3_deg", "deg", "kind 3: angle", ValueGroup::Kind, Carrier::Kind,
       Field::AngleK23, 3);
-  for (int k = 0; k < 4; ++k)
-    add("W190_K" + std::to_string(k), "PANEL_W190_K" + std::to_string(k), "w190_k" + std::to_string(k), "",
-        "kind " + std::to_string(k) + ": signed word at offset 190", ValueGroup::Kind, Carrier::Kind, Field::Word,
-        k);
+  for (int k = 0; k < 4; ++k) {
+    const std::string n = std::to_string(k);
+    add(std::string("W190_K") + n, std::string("PANEL_W190_K") + n, std::string("w190_k") + n, "",
+        std::string("kind ") + n + ": signed word at offset 190", ValueGroup::Kind, Carrier::Kind, Field::Word, k);
+  }
   add("F24_B", "PANEL_F24_B", "f24_k0_k2", "", "kinds 0 and 2: float at offset 24", ValueGroup::Kind,
       Carrier::Kinds02, Field::Float, OFF_F24);
   add("F24_A", "PANEL_F24_A", "f24_k1_k3", "", "kinds 1 and 3: float at offset 24", ValueGroup::Kind,

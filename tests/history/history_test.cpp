@@ -190,7 +190,7 @@ TEST(TimeAxis, the_recording_name_gives_its_start_in_local_time) {
 
 TEST(Events, a_log_file_gives_its_entries_and_a_playback_its_own_at_the_frame_shown) {
   testing_files::TempDir dir;
-  std::ofstream(dir.file("s.log")) << "2008-07-31 18:34:07.250 WARN port lost: /dev/ttyUSB0 (gone)\n"
+  std::ofstream(dir.file("s.log"), std::ios::binary) << "2008-07-31 18:34:07.250 WARN port lost: /dev/ttyUSB0 (gone)\n"
                                    << "not a log line\n"
                                    << "2008-07-31 18:34:09.000 SOMETHING else\n"
                                    << "2008-07-31 18:35:00.500 INFO port returned: /dev/ttyUSB0\r\n";
