@@ -82,10 +82,14 @@ void ShownFrames::note(double t_s, long frame) {
 }
 
 bool ShownFrames::frame_at(double t_s, long* frame) const {
-  auto it = std::upper_bound(seen_.begin(), seen_.end(), t_s + SHOWN_AFTER_S,
-                             [](double t, const std::pair<double, long>& s) { return t < s.first; });
-  if (it == seen_.begin()) return false;
-  *frame = std::prev(it)->second;
+  auto next = std::upper_bound(seen_.begin(), seen_.end(), t_s,
+                               [](double t, const std::pair<double, long>& s) { return t < s.first; });
+  if (next != seen_.end() && next->first <= t_s + SHOWN_AFTER_S) {
+    *frame = next->second;
+    return true;
+  }
+  if (next == seen_.begin()) return false;
+  *frame = std::prev(next)->second;
   return true;
 }
 

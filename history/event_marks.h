@@ -36,14 +36,16 @@ std::vector<EventMark> read_log_marks(const std::string& path);
 // A playback's own events (a seek, Loop, the operator's actions) happen at
 // a clock time of this session; on the recording's time axis they belong
 // where the panel was then. The frames the panel showed, noted with the
-// clock time they were seen, place them: at the frame shown a moment
-// (SHOWN_AFTER_S) after the event, so a seek lands on the frame sought, which
-// the panel shows within a frame pass of it. Not locked.
+// clock time they were seen, place them: at the frame shown next, when that
+// came within SHOWN_AFTER_S (a seek lands on the frame sought, which the
+// panel shows within a frame pass of it, and which a note taken a little
+// late still finds), else at the frame shown at the time (paused). Not
+// locked.
 class ShownFrames {
  public:
   // The panel shows frame `frame` (of the recording's frames) at `t_s`.
   void note(double t_s, long frame);
-  static constexpr double SHOWN_AFTER_S = 0.2;
+  static constexpr double SHOWN_AFTER_S = 1.0;
   // The frame an event at `t_s` belongs to; false when none was shown by
   // then.
   bool frame_at(double t_s, long* frame) const;

@@ -369,11 +369,7 @@ void TrendsView::ensure_store() {
   drawn_generation_ = 0;
   elapsed_revision_ = ~uint64_t{0};
   marks_.clear();
-  session_marks_.clear();
-  shown_frames_.clear();
-  // Events of this session before this recording was opened belong to another.
-  const auto before = log_entries_since(0);
-  log_seen_ = source.live || before.empty() ? 0 : before.back().serial;
+  if (source.live) log_seen_ = 0;
   marks_source_.clear();
   want();
   dirty_ = true;
@@ -394,10 +390,21 @@ void TrendsView::show_range(double x0, double x1) {
 
 void TrendsView::refresh() {
   poll_export();
-  // Which frame the panel shows now, for this playback's own events.
-  if (store_ && !store_->source().live) {
+  // Which frame the panel shows now, for this playback's own events (from
+  // the start of the session, shown or not).
+  if (transport_is_playback()) {
+    const ReplayView v = replay_view();
+    if (v.path != shown_path_) {
+      if (!shown_path_.empty()) {  // Open recording: the events so far belong to the one before
+        const auto before = log_entries_since(log_seen_);
+        if (!before.empty()) log_seen_ = before.back().serial;
+        session_marks_.clear();
+      }
+      shown_path_ = v.path;
+      shown_frames_.clear();
+    }
     const double now = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-    shown_frames_.note(now, replay_view().current);
+    shown_frames_.note(now, v.current);
   }
   if (!dock_->isVisible()) return;
   ensure_store();
@@ -405,7 +412,8 @@ void TrendsView::refresh() {
     for (auto& p : plots_) p->draw(TrendData{}, AxisX{}, x0_, x1_);
     return;
   }
-  poll_events();
+  // New events are drawn at the next redraw, as new frames are.
+  const bool events = poll_events();
   const TrendStatus st = store_->status();
   QString text;
   switch (st.state) {
@@ -436,7 +444,7 @@ void TrendsView::refresh() {
     drawn_generation_ = st.generation;
     dirty_ = true;
   }
-  if (dirty_ || (data_changed && (drawn_ms_ < 0 || now - drawn_ms_ >= DATA_REDRAW_MS))) {
+  if (dirty_ || ((data_changed || events) && (drawn_ms_ < 0 || now - drawn_ms_ >= DATA_REDRAW_MS))) {
     drawn_revision_ = st.revision;
     redraw();
   }
@@ -531,17 +539,21 @@ void TrendsView::place_events(const TrendData& d, const AxisX& axis) {
 
 // Live: the session's log. A playback: the log its recording has beside
 // it, and the playback's own events (seeks, the operator's actions).
-void TrendsView::poll_events() {
+bool TrendsView::poll_events() {
   const bool live = store_->source().live;
+  bool fresh = false;
   for (const LogEntry& e : log_entries_since(log_seen_)) {
     log_seen_ = e.serial;
     EventMark m;
-    if (event_mark(e, &m)) (live ? marks_ : session_marks_).push_back(std::move(m));
+    if (!event_mark(e, &m)) continue;
+    (live ? marks_ : session_marks_).push_back(std::move(m));
+    fresh = true;
   }
-  if (live || marks_source_ == store_->source().path) return;
+  if (live || marks_source_ == store_->source().path) return fresh;
   marks_source_ = store_->source().path;
   marks_ = read_log_marks(log_beside(marks_source_));
   std::stable_sort(marks_.begin(), marks_.end(), [](const EventMark& a, const EventMark& b) { return a.t_s < b.t_s; });
+  return true;
 }
 
 void TrendsView::hover(double x) {

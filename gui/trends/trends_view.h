@@ -80,7 +80,7 @@ class TrendsView : public QObject {
   void redraw();
   void draw_readout();
   void place_events(const TrendData& d, const AxisX& axis);
-  void poll_events();
+  bool poll_events();  // true when there are new events to draw
   void poll_export();
   void ask_export();
   void wire(TrendPlot* plot);
@@ -131,6 +131,7 @@ class TrendsView : public QObject {
   std::vector<EventMark> marks_;  // the events at their clock time, in time order
   std::vector<EventMark> session_marks_;  // a playback's own events, placed by the frame then shown
   ShownFrames shown_frames_;      // playback: which frame the panel showed when
+  std::string shown_path_;        // of that recording
   uint64_t log_seen_ = 0;
   std::string marks_source_;      // the recording whose log was read
   std::vector<std::pair<double, EventMark>> shown_events_;

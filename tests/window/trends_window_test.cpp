@@ -29,6 +29,7 @@
 #include "history/time_axis.h"
 #include "link/frame.h"
 #include "present/display_format.h"
+#include "replay/replay.h"
 #include "runtime/testing.h"
 #include "runtime/transport.h"
 #include "support/files.h"
@@ -144,6 +145,18 @@ TEST(TrendsWindow, a_display_dragged_onto_the_view_is_plotted_and_the_cursor_rea
       << readout->text().toStdString() << " (expected " << expected.toStdString() << ")";
   EXPECT_TRUE(readout->text().contains(QString::fromStdString(rt::clock_text(t, 1).substr(0, 5))))
       << "the clock time under the mouse: " << readout->text().toStdString();
+
+  // A seek is an event of the playback: a line at the frame sought, which the
+  // cursor names.
+  rt::replay_request_seek(200);
+  const double t200 = start + 200 * 200 / 1920.0;
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        send_mouse(plot, QEvent::MouseMove, QPoint(static_cast<int>(plot->xAxis->coordToPixel(t200)), 40), Qt::NoButton);
+        return readout->text().contains(QStringLiteral("INFO Seek to frame 201 of 400"));
+      },
+      WAIT_MS))
+      << readout->text().toStdString();
 
   // Zoomed in between two frames of slot 16 (4.2 s apart): the plot says it
   // has no sample there.
