@@ -408,8 +408,10 @@ void TrendsView::refresh() {
   }
   if (!dock_->isVisible()) return;
   ensure_store();
-  if (!store_) {
-    for (auto& p : plots_) p->draw(TrendData{}, AxisX{}, x0_, x1_);
+  if (!store_) {  // no recording to read (the status says why)
+    if (dirty_)
+      for (auto& p : plots_) p->draw(TrendData{}, AxisX{}, x0_, x1_);
+    dirty_ = false;
     return;
   }
   // New events are drawn at the next redraw, as new frames are.
