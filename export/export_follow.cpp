@@ -2,13 +2,13 @@
 
 #include <cstdint>
 #include <cstring>
-#include <string>
 #include <string_view>
 
 #include "export/export_job.h"
 #include "link/frame.h"
 #include "runtime/hooks.h"
 #include "runtime/model.h"
+#include "runtime/shown_frame.h"
 #include "export/panel_csv.h"
 
 namespace rt {
@@ -21,35 +21,15 @@ class PanelCsvFollower : public FrameObserver {
   void good_frame(const PanelModel& m) override { panel_csv_frame_row(m); }
 };
 
-// The analysis export of input that cannot be read again (export_job.h):
-// the frame is the one the hex dump shows, the skipped count the one shown
-// beside it (the frame pass writes both before the status).
+// The analysis export of input that cannot be read again (export_job.h),
+// from the frame the panel shows (shown_frame.h).
 class LiveExportFollower : public FrameObserver {
  public:
   void good_frame(const PanelModel& m) override {
     if (!live_export_enabled()) return;
-    const ControlInfo* dump = m.find(std::string_view("PANEL_HEXDUMP"));
-    const ControlInfo* skipped = m.find(std::string_view("PANEL_SKIPPED"));
-    std::string text;
+    uint8_t frame[SHOWN_FRAME_LEN];
     int nskip = 0;
-    if (!dump || !skipped || !m.get_text(dump->id, &text) || !m.get_int(skipped->id, &nskip)) return;
-    uint8_t frame[200];
-    int n = 0;
-    auto digit = [](char c) {
-      return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-    };
-    int high = -1;
-    for (char c : text) {
-      const int d = digit(c);
-      if (d < 0) continue;  // the dump's line breaks
-      if (high < 0) {
-        high = d;
-      } else if (n < static_cast<int>(sizeof frame)) {
-        frame[n++] = static_cast<uint8_t>(high << 4 | d);
-        high = -1;
-      }
-    }
-    if (n == static_cast<int>(sizeof frame)) live_export_frame(frame, nskip);
+    if (shown_frame(m, frame, &nskip)) live_export_frame(frame, nskip);
   }
   void failed_frame(std::string_view status) override { live_export_status(status); }
   // Playback from a pipe shows no failed frame: the reader refuses a record

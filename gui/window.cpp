@@ -50,12 +50,15 @@
 #include "gui/panel/panel_loader.h"
 #include "gui/desktop/open_recording.h"
 #include "gui/panel/plots.h"
+#include "gui/desktop/publish_setting.h"
 #include "gui/desktop/quit_confirm.h"
 #include "gui/station/recording_status.h"
 #include "gui/desktop/save_actions.h"
 #include "gui/panel/stale_marker.h"
+#include "gui/station/share_indicator.h"
 #include "gui/station/transport_bar.h"
 #include "gui/trends/trends_view.h"
+#include "publish/viewer.h"
 #include "session/session_log.h"
 #include "runtime/session_watch.h"
 #include "runtime/transport.h"
@@ -148,6 +151,7 @@ class PanelWindow : public QObject {
   std::unique_ptr<AxisInputs> axis_inputs_;
   std::unique_ptr<WindowLayout> layout_;
   std::unique_ptr<HealthBar> health_;
+  std::unique_ptr<ShareIndicator> share_;  // publishing, or the remote view
   std::unique_ptr<StaleMarker> stale_;
   std::unique_ptr<LogPane> log_;
   std::unique_ptr<TrendsView> trends_;
@@ -205,6 +209,9 @@ void PanelWindow::build_frame() {
   scroll->setWidget(top_);
   // The link health bar stays in view above the panel, however it scrolls.
   health_ = std::make_unique<HealthBar>();
+  share_ = std::make_unique<ShareIndicator>();
+  health_->place(share_->widget());
+  if (viewer_active()) make_read_only(top_);
   auto* central = new QWidget;
   central->setObjectName(QStringLiteral("panelCentral"));
   auto* column = new QVBoxLayout(central);
@@ -260,6 +267,7 @@ void PanelWindow::build_frame() {
   layout_ = std::make_unique<WindowLayout>(frame_, top_, bar, [this] { restyle(); });
   layout_->restore();
   add_connect_to(frame_);
+  add_publish_setting(frame_);
   build_menus(frame_);
 }
 
@@ -408,7 +416,9 @@ void PanelWindow::refresh(bool now) {
 }
 
 void PanelWindow::draw_health() {
-  const HealthSnapshot h = watch_health();
+  // A remote view shows the station's health, not its own input's.
+  const HealthSnapshot h = viewer_active() ? viewer_station_health() : watch_health();
+  share_->draw();
   const bool live = !transport_is_playback() && com_in_use();
   const QString device = live ? QString::fromStdString(com_device()) : QString();
   health_->show_port(device);

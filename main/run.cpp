@@ -24,6 +24,9 @@
 #include <thread>
 #include <vector>
 
+#include "publish/broker.h"
+#include "publish/publisher.h"
+#include "publish/viewer.h"
 #include "runtime/com_port.h"
 #include "runtime/context.h"
 #include "export/export_follow.h"
@@ -90,6 +93,17 @@ const char USAGE[] =
     "                  same name with .log; playback: none)\n"
     "  --summary FILE  the handover summary at quit as JSON (it also goes to the log\n"
     "                  and to standard error)\n"
+    "  --publish mqtt://HOST[:PORT]/PREFIX\n"
+    "                  publish the session to an MQTT broker (mqtts:// for TLS):\n"
+    "                  PREFIX/frame, values, health, log, status (docs/mqtt.md)\n"
+    "  --publish-queue N  frames and log lines held while the broker is slow or\n"
+    "                  away, then the oldest are dropped (default 4096)\n"
+    "  --subscribe mqtt://HOST[:PORT]/PREFIX\n"
+    "                  a read-only remote view of a publishing station's panel\n"
+    "  --record FILE   with --subscribe: append the frames received to FILE\n"
+    "  --mqtt-ca FILE  mqtts://: the CA certificate that signs the broker's\n"
+    "  --mqtt-login FILE  the broker login: user name on the first line, password on\n"
+    "                  the second (else VST_GSE_MQTT_USER, VST_GSE_MQTT_PASSWORD)\n"
     "  -h, --help      this text;  --version  the version\n";
 
 struct Options {
@@ -102,7 +116,11 @@ struct Options {
   std::string link_replay;
   std::string log;
   std::string summary;
+  std::string publish, subscribe, record, mqtt_ca, mqtt_login;
+  std::string subscribe_input;  // the playback input of the remote view
+  long publish_queue = static_cast<long>(rt::DEFAULT_QUEUE_FRAMES);
   double speed = 1.0;
+  bool speed_given = false;
   std::vector<char*> positional;
 };
 
@@ -134,7 +152,8 @@ int parse_options(int argc, char* argv[], Options* opt) {
       opt->exports.hex = true;
     } else if (arg == "--port" || arg == "--trace" || arg == "--events" || arg == "--csv" ||
                arg == "--csv-samples" || arg == "--csv-spectra" || arg == "--csv-panel" ||
-               arg == "--link-replay" || arg == "--log" || arg == "--summary") {
+               arg == "--link-replay" || arg == "--log" || arg == "--summary" || arg == "--publish" ||
+               arg == "--subscribe" || arg == "--record" || arg == "--mqtt-ca" || arg == "--mqtt-login") {
       std::string* target = arg == "--port"          ? &opt->port
                             : arg == "--trace"       ? &opt->trace
                             : arg == "--csv"         ? &opt->exports.frames_path
@@ -144,6 +163,11 @@ int parse_options(int argc, char* argv[], Options* opt) {
                             : arg == "--link-replay" ? &opt->link_replay
                             : arg == "--log"         ? &opt->log
                             : arg == "--summary"     ? &opt->summary
+                            : arg == "--publish"     ? &opt->publish
+                            : arg == "--subscribe"   ? &opt->subscribe
+                            : arg == "--record"      ? &opt->record
+                            : arg == "--mqtt-ca"     ? &opt->mqtt_ca
+                            : arg == "--mqtt-login"  ? &opt->mqtt_login
                                                      : &opt->events;
       if (!value(target) || target->empty()) return usage_error(arg + " needs a value");
     } else if (arg == "--speed") {
@@ -157,6 +181,16 @@ int parse_options(int argc, char* argv[], Options* opt) {
         return usage_error("--speed takes 0 (no waits) or a number from 0.001 to 1000, not \"" +
                            text + "\"");
       opt->speed = x;
+      opt->speed_given = true;
+    } else if (arg == "--publish-queue") {
+      std::string text;
+      if (!value(&text)) return usage_error("--publish-queue needs a value");
+      char* end = nullptr;
+      errno = 0;
+      const long n = std::strtol(text.c_str(), &end, 10);
+      if (text.empty() || *end != '\0' || errno != 0 || n < 1 || n > 1000000)
+        return usage_error("--publish-queue takes a number of frames from 1 to 1000000, not \"" + text + "\"");
+      opt->publish_queue = n;
     } else if (arg == "--") {
       for (++i; i < argc; ++i) opt->positional.push_back(argv[i]);
     } else if (arg.size() > 1 && arg[0] == '-') {
@@ -170,9 +204,43 @@ int parse_options(int argc, char* argv[], Options* opt) {
     return usage_error("--link-replay plays a recording: it takes no --port");
   if (!opt->link_replay.empty() && !opt->positional.empty())
     return usage_error("--link-replay FILE plays FILE: name no other recording");
+  if (!opt->subscribe.empty() && (!opt->positional.empty() || !opt->port.empty() || !opt->link_replay.empty() ||
+                                  !opt->publish.empty()))
+    return usage_error("--subscribe shows a publishing station's frames: it takes no FILE, --port, "
+                       "--link-replay or --publish");
+  if (!opt->record.empty() && opt->subscribe.empty())
+    return usage_error("--record records a remote view (--subscribe); a live station records by itself");
+  if ((!opt->mqtt_ca.empty() || !opt->mqtt_login.empty()) && opt->publish.empty() && opt->subscribe.empty())
+    return usage_error(std::string(!opt->mqtt_ca.empty() ? "--mqtt-ca" : "--mqtt-login") +
+                       " goes with --publish or --subscribe");
   if ((opt->exports.failures || opt->exports.hex) && opt->exports.frames_path.empty())
     return usage_error(std::string(opt->exports.failures ? "--csv-failures" : "--csv-hex") +
                        " adds to the --csv file: name it with --csv FILE");
+  return -1;
+}
+
+// The broker of --publish or --subscribe, and how to log in to it: a
+// malformed address or an unreadable CA or login file is a usage error
+// naming it. Returns -1 when the program should go on, else the status.
+int broker_options(const Options& opt, rt::BrokerAddress* address, rt::BrokerLogin* login) {
+  const std::string& url = opt.publish.empty() ? opt.subscribe : opt.publish;
+  const char* option = opt.publish.empty() ? "--subscribe" : "--publish";
+  std::string why;
+  if (!rt::parse_broker_url(url, address, &why)) return usage_error(std::string(option) + ": " + why);
+  if (!opt.mqtt_ca.empty()) {
+    if (!address->tls) return usage_error("--mqtt-ca is for a TLS broker (mqtts://), not " + url);
+    std::FILE* probe = std::fopen(opt.mqtt_ca.c_str(), "rb");
+    if (!probe) return usage_error("--mqtt-ca: cannot read " + opt.mqtt_ca + ": " + std::strerror(errno));
+    std::fclose(probe);
+    login->ca_file = opt.mqtt_ca;
+  }
+  if (!opt.mqtt_login.empty()) {
+    std::string warning;
+    if (!rt::read_login_file(opt.mqtt_login, login, &why, &warning)) return usage_error("--mqtt-login: " + why);
+    if (!warning.empty()) std::fprintf(stderr, "vst_gse: warning: %s\n", warning.c_str());
+  } else {
+    rt::login_from_environment(login);
+  }
   return -1;
 }
 
@@ -420,11 +488,32 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
   rt::replay_install();
   rt::export_install();
   rt::history_install();
+  rt::publish_install();
   Options opt;
   int status = parse_options(argc, argv, &opt);
   if (status >= 0) return status;
   if (!opt.events.empty() && (status = load_event_script(opt.events)) >= 0) return status;
   const bool windowed = !opt.headless && display_available();
+  rt::BrokerAddress broker;
+  rt::BrokerLogin login;
+  const bool sharing = !opt.publish.empty() || !opt.subscribe.empty();
+  if (sharing && (status = broker_options(opt, &broker, &login)) >= 0) return status;
+  if (!opt.subscribe.empty()) {
+    // The remote view: playback of the frames received, as they come.
+    rt::ViewerSettings view;
+    view.address = broker;
+    view.login = login;
+    view.record_path = opt.record;
+    std::string error;
+    if (!rt::viewer_start(view, &error)) {
+      rt::say(error);
+      if (windowed) tell_early_failure(rt::StartupFailure::Input, broker.text(), error);
+      return EXIT_STARTUP;
+    }
+    opt.subscribe_input = rt::viewer_input_name();
+    opt.positional.push_back(opt.subscribe_input.data());
+    if (!opt.speed_given) opt.speed = 0.0;
+  }
   Outputs outputs;
   outputs.start(opt.positional.empty() && opt.link_replay.empty(), !windowed);
   if (!opt.link_replay.empty()) {
@@ -466,13 +555,15 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
     // The window's transport shows the position in this file; none in live mode.
     rt::transport_set_source(opt.positional.size() == 1 ? opt.positional[0] : "");
   }
-  rt::set_quit_at_end_of_input(opt.headless && (opt.positional.size() == 1 || !opt.link_replay.empty()));
-  rt::replay_set_indexing(!opt.headless && display_available());
+  const bool viewing = !opt.subscribe.empty();
+  rt::set_quit_at_end_of_input(opt.headless && !viewing && (opt.positional.size() == 1 || !opt.link_replay.empty()));
+  rt::replay_set_indexing(!opt.headless && !viewing && display_available());
   // The session log, the link's health and the summary (session_watch.h).
   rt::SessionInfo session;
   session.version = GSE_VERSION;
   session.playback = opt.positional.size() == 1;
-  session.source = session.playback ? opt.positional[0]
+  session.source = viewing             ? broker.text() + " (remote view)"
+                   : session.playback        ? opt.positional[0]
                    : opt.link_replay.empty() ? rt::com_path()
                                              : opt.link_replay + " (link replay)";
   session.headless = opt.headless;
@@ -480,6 +571,17 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
   session.log_path = opt.log;
   session.summary_path = opt.summary;
   rt::session_begin(session);
+  // Who publishes, for --publish or the window's setting.
+  rt::publish_set_station(GSE_VERSION, session.playback ? "playback" : opt.link_replay.empty() ? "live" : "link_replay",
+                          session.playback ? opt.positional[0] : opt.link_replay.empty() ? rt::com_path() : opt.link_replay);
+  if (!opt.publish.empty()) {
+    rt::PublishSettings publish;
+    publish.address = broker;
+    publish.login = login;
+    publish.queue_frames = static_cast<size_t>(opt.publish_queue);
+    std::string error;
+    rt::publish_start(publish, /*whole_log=*/true, &error);
+  }
 
   std::vector<char*> args{argv[0]};
   args.insert(args.end(), opt.positional.begin(), opt.positional.end());
@@ -505,6 +607,8 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
     status = entry(entry_argc, args.data());
     rt::set_window_hooks(rt::WindowHooks{});
     analysis.finish();
+    rt::publish_stop();
+    rt::viewer_stop();
     rt::session_end(status);
     outputs.finish();
     return rt::final_exit_status(status);
@@ -568,6 +672,8 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   rt::set_window_hooks(rt::WindowHooks{});
   analysis.finish();
+  rt::publish_stop();
+  rt::viewer_stop();
   rt::session_end(status);
   outputs.finish();
   return rt::final_exit_status(status);

@@ -23,7 +23,9 @@ std::string json_double(double v) { return number_text(v, 17); }
 std::string json_float(float v) { return number_text(static_cast<double>(v), 9); }
 
 std::string json_string(std::string_view text) {
-  std::string out = "\"";
+  std::string out;
+  out.reserve(text.size() + 2);
+  out += '"';
   for (unsigned char c : text) {
     switch (c) {
       case '"': out += "\\\""; break;
@@ -41,7 +43,8 @@ std::string json_string(std::string_view text) {
         }
     }
   }
-  return out + "\"";
+  out += '"';
+  return out;
 }
 
 }  // namespace rt

@@ -62,5 +62,7 @@ bool quit_asked();
 // the frame observers in the order added.
 PlaybackControl* playback_control();
 const std::vector<FrameObserver*>& frame_observers();
+// The feed that serves FileOpen(name, "rb"), or nullptr.
+InputFeed* input_feed(const std::string& name);
 
 }  // namespace rt

@@ -17,9 +17,25 @@ std::vector<FrameObserver*>& observers() {
   return list;
 }
 
+// The input feed and its name, set before the system's thread runs.
+std::string& feed_name() {
+  static std::string name;
+  return name;
+}
+InputFeed* registered_feed = nullptr;
+
 }  // namespace
 
 void set_playback_control(PlaybackControl* control) { registered_control = control; }
+
+void set_input_feed(const std::string& name, InputFeed* feed) {
+  feed_name() = feed ? name : std::string();
+  registered_feed = feed;
+}
+
+InputFeed* input_feed(const std::string& name) {
+  return registered_feed && name == feed_name() ? registered_feed : nullptr;
+}
 
 void add_frame_observer(FrameObserver* observer) {
   auto& list = observers();

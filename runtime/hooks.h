@@ -73,4 +73,20 @@ class FrameObserver {
 // the order added.
 void add_frame_observer(FrameObserver* observer);
 
+// A playback input that a feature serves instead of a file (the remote
+// viewer's received frames): FileOpen(name, "rb") reads from it. It is read
+// like a pipe: never seekable, stepped back only within the look-back.
+class InputFeed {
+ public:
+  virtual ~InputFeed() = default;
+  // Up to `n` bytes into `out`, waiting at most `wait_ms` for the first.
+  // Returns the count: 0 when none came in time. Called on the system's
+  // thread, which asks again until it has what it needs or a quit is
+  // pending (a quit then ends the input).
+  virtual size_t read(uint8_t* out, size_t n, int wait_ms) = 0;
+};
+// `feed` serves FileOpen(name, "rb") from now on; nullptr withdraws it. It
+// lives as long as it is set.
+void set_input_feed(const std::string& name, InputFeed* feed);
+
 }  // namespace rt

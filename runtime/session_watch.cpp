@@ -50,6 +50,7 @@ struct Watch {
   long long recording_losses = 0;
   FILE* summary_file = nullptr;
   std::string summary_failure;
+  std::vector<SummaryPart> parts;
 
   std::thread watcher;
   std::condition_variable wake;
@@ -292,6 +293,7 @@ void session_end(int entry_result) {
     s.bytes_drained = watch.drained;
     s.summary_failure = watch.summary_failure;
     s.housekeeping = watch.hk.slots();
+    s.parts = watch.parts;
     summary_file = watch.summary_file;
     watch.summary_file = nullptr;
     panel_loaded = watch.panel_loaded;
@@ -325,6 +327,17 @@ void session_end(int entry_result) {
     say_error(text);
   }
   log_close();
+}
+
+void session_add_summary_part(SummaryPart part) {
+  std::lock_guard lock(w().mu);
+  auto& parts = w().parts;
+  for (SummaryPart& p : parts)
+    if (p.key == part.key) {
+      p = std::move(part);
+      return;
+    }
+  parts.push_back(std::move(part));
 }
 
 // ----- Observations -----------------------------------------------------------------
@@ -524,6 +537,7 @@ void reset_session_for_tests() {
   watch.bytes_recorded = watch.bytes_missing = watch.recording_losses = 0;
   watch.summary_file = nullptr;
   watch.summary_failure.clear();
+  watch.parts.clear();
   watch.stop = false;
   watch.test_clock = nullptr;
   watched_by_id.clear();

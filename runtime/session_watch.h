@@ -22,6 +22,7 @@
 namespace rt {
 
 class PanelModel;
+struct SummaryPart;  // session/session_summary.h
 
 constexpr int WATCH_EVERY_MS = 250;
 
@@ -49,6 +50,11 @@ void session_begin(const SessionInfo& info);
 // the log is closed. A summary file that cannot be written whole is said and
 // sets EXIT_OUTPUT_FAILED.
 void session_end(int entry_result);
+
+// A feature above the system (the publisher, the remote viewer) gives its
+// part of the summary, before session_end; a later part with the same key
+// replaces it. Any thread.
+void session_add_summary_part(SummaryPart part);
 
 // ----- Observations (the system's thread) -----------------------------------
 

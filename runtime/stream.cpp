@@ -109,6 +109,7 @@ struct FileStream {
   // An input.
   FILE* in = nullptr;
   bool owns_in = false;
+  rt::InputFeed* feed = nullptr;  // or a feed (hooks.h) instead of `in`
   bool seekable = false;      // a regular file: any position can be reached
   int polled_fd = -1;         // a pipe, FIFO or device: read as bytes come (read_polled)
   std::vector<uint8_t> seen;  // the last bytes taken from `in`, ending at offset `taken`
@@ -124,6 +125,7 @@ struct FileStream {
   bool discard = false;  // no recording is made (link replay): writes go nowhere
 
   int64_t position() const { return taken - static_cast<int64_t>(back); }
+  bool is_input() const { return in != nullptr || feed != nullptr; }
 };
 
 namespace rt {
@@ -163,7 +165,15 @@ size_t input_read(FileStream* s, uint8_t* out, size_t n) {
     std::memcpy(out, s->seen.data() + (s->seen.size() - s->back), got);
     s->back -= got;
   }
-  if (got < n && !s->read_failed) {
+  if (s->feed) {
+    // A feed waits for its bytes; a quit ends the input (the record read
+    // so far is short, as at the end of a file).
+    while (got < n && !quit_pending()) {
+      const size_t fresh = s->feed->read(out + got, n - got, QUIT_POLL_MS);
+      remember(s, out + got, fresh);
+      got += fresh;
+    }
+  } else if (got < n && !s->read_failed) {
     size_t fresh;
 #if !defined(_WIN32)
     if (s->polled_fd >= 0) {
@@ -194,6 +204,7 @@ int seek_failed(FileStream* s, const std::string& why) {
 struct Source {
   std::string name;
   FILE* in = nullptr;
+  InputFeed* feed = nullptr;
   bool owns = false;
   bool seekable = false;
   int polled_fd = -1;
@@ -201,6 +212,11 @@ struct Source {
 };
 
 bool open_source(const std::string& path, Source* out, std::string* error) {
+  if (InputFeed* feed = input_feed(path)) {
+    out->name = path;
+    out->feed = feed;
+    return true;
+  }
   if (path == "-") {
     out->name = "- (standard input)";
     out->in = binary_stdin();
@@ -256,6 +272,7 @@ void take_source(FileStream* s, Source&& source) {
   if (s->in && s->owns_in) std::fclose(s->in);
   s->name = std::move(source.name);
   s->in = source.in;
+  s->feed = source.feed;
   s->owns_in = source.owns;
   s->seekable = source.seekable;
   s->polled_fd = source.polled_fd;
@@ -394,20 +411,20 @@ FileStream* FileOpen(const char* path, const char* mode) {
 }
 
 size_t FileRead(void* buffer, size_t size, size_t count, FileStream* stream) {
-  if (!stream || !stream->in || size == 0 || count == 0 || count > SIZE_MAX / size) return 0;
+  if (!stream || !stream->is_input() || size == 0 || count == 0 || count > SIZE_MAX / size) return 0;
   return input_read(stream, static_cast<uint8_t*>(buffer), size * count) / size;
 }
 
 int FileGetc(FileStream* stream) {
   uint8_t byte;
-  if (!stream || !stream->in || input_read(stream, &byte, 1) != 1) return EOF;
+  if (!stream || !stream->is_input() || input_read(stream, &byte, 1) != 1) return EOF;
   return byte;
 }
 
 int FileSeek(FileStream* stream, long offset, int origin) {
   if (!stream) return -1;
   FileStream* s = stream;
-  if (!s->in) return seek_failed(s, "not an input");
+  if (!s->is_input()) return seek_failed(s, "not an input");
   int64_t target;
   if (origin == SEEK_SET) {
     target = offset;

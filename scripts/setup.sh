@@ -10,6 +10,10 @@ packages=(
   libqcustomplot-dev libqcustomplot2.1-qt6
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth python3 time locales
+  # Sharing a session over MQTT: the client library and a JSON reader; the
+  # broker, its clients and openssl for the tests (a real broker, TLS
+  # certificates made in the test).
+  libmosquitto-dev nlohmann-json3-dev mosquitto mosquitto-clients openssl
   # The installable package: icons rendered from the drawing, the Debian
   # package's dependencies, and the checks of the launcher, the AppStream
   # metainfo and the manual pages.

@@ -137,6 +137,7 @@ std::vector<std::string> summary_lines(const SessionSummary& s) {
   if (!s.playback)
     out.push_back("  sent: acknowledgements " + count(s.acks_sent) + ", commands " +
                   count(s.commands_sent));
+  for (const SummaryPart& part : s.parts) out.insert(out.end(), part.lines.begin(), part.lines.end());
   out.push_back("  log " + (s.log_file.empty() ? std::string("kept in the window only") : s.log_file) +
                 (s.log_failure.empty() ? "" : " (LOG FILE FAILED: " + s.log_failure + ")"));
   if (!s.summary_failure.empty()) out.push_back("  SUMMARY FILE FAILED: " + s.summary_failure);
@@ -200,6 +201,7 @@ std::string summary_json(const SessionSummary& s) {
           ",\"last\":" + json_number_or_null(known, slot.last) + "}";
   }
   key("housekeeping", hk + "]");
+  for (const SummaryPart& part : s.parts) key(part.key, part.json);
   return j + "}\n";
 }
 

@@ -42,6 +42,14 @@ class HousekeepingStats {
   std::vector<SlotStats> slots_;
 };
 
+// What a feature above the system adds to the summary (the publisher, the
+// remote viewer): indented lines for a person, and a JSON object under `key`.
+struct SummaryPart {
+  std::string key;
+  std::vector<std::string> lines;
+  std::string json;
+};
+
 struct SessionSummary {
   std::string version;
   bool playback = false;
@@ -61,6 +69,7 @@ struct SessionSummary {
   std::string log_failure;      // why the log file could not be written
   std::string summary_failure;  // why --summary FILE could not be opened
   std::vector<SlotStats> housekeeping;
+  std::vector<SummaryPart> parts;
 };
 
 // "12 min 5 s", "2 h 3 min 0 s", "4.2 s".
@@ -75,7 +84,7 @@ std::vector<std::string> summary_lines(const SessionSummary& s);
 // longest_gap_s, port_losses, recording, recording_failure,
 // recording_losses, acks_sent, commands_sent, log_file, log_failure,
 // housekeeping [{control, what, unit, count, min, max, last}] (min, max and
-// last null when never shown).
+// last null when never shown), and each part's key.
 std::string summary_json(const SessionSummary& s);
 
 }  // namespace rt

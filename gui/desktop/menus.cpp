@@ -57,6 +57,8 @@ void build_file_menu(QMainWindow* frame) {
   file->setObjectName(QStringLiteral("fileMenu"));
   add_found(frame, file, "actionOpenRecording", QKeySequence::Open);
   add_found(frame, file, "actionConnectTo");
+  add_found(frame, file, "actionPublish");
+  add_found(frame, file, "actionStopPublishing");
   file->addSeparator();
   add_found(frame, file, "saveScreenshot", QKeySequence(Qt::CTRL | Qt::Key_S));
   add_found(frame, file, "saveSpectra");

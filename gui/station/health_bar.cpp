@@ -87,8 +87,11 @@ HealthBar::HealthBar() {
       "Input bytes the station discarded, as the panel's Skipped shows it (it is written after each good frame)"));
   age_ = make_label("healthAge", row);
   row->addStretch(1);
+  row_ = row;
   bar_ = frame;
 }
+
+void HealthBar::place(QWidget* indicator) { row_->addWidget(indicator); }
 
 void HealthBar::show_port(const QString& device) {
   set_text(port_, device.isEmpty() ? QString() : QStringLiteral("COM1 = %1").arg(device));

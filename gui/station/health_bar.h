@@ -8,6 +8,7 @@
 
 #include "session/link_health.h"
 
+class QHBoxLayout;
 class QLabel;
 class QString;
 class QWidget;
@@ -27,6 +28,9 @@ class HealthBar {
   // Shows `s`. Only the texts that changed are set.
   void draw(const HealthSnapshot& s);
 
+  // Places another indicator at the bar's right end (the caller draws it).
+  void place(QWidget* indicator);
+
   // The state's colours: background and text, as "#rrggbb".
   static const char* background(LinkState state);
   static const char* foreground(LinkState state);
@@ -40,6 +44,7 @@ class HealthBar {
   QLabel* failures_ = nullptr;  // "healthFailures"
   QLabel* skipped_ = nullptr;   // "healthSkipped"
   QLabel* age_ = nullptr;       // "healthAge"
+  QHBoxLayout* row_ = nullptr;
   bool drawn_ = false;
   LinkState drawn_state_ = LinkState::Waiting;
 };

@@ -1,0 +1,665 @@
+// The publisher (publisher.h): the frame observer on the system's thread,
+// the queue, and the publisher's own thread.
+#include "publish/publisher.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <thread>
+#include <variant>
+#include <vector>
+
+#include "present/json.h"
+#include "publish/mqtt_client.h"
+#include "publish/viewer.h"
+#include "runtime/context.h"
+#include "runtime/hooks.h"
+#include "runtime/model.h"
+#include "runtime/session_watch.h"
+#include "runtime/shown_frame.h"
+#include "runtime/transport.h"
+#include "session/outcome.h"
+#include "session/session_log.h"
+#include "session/session_summary.h"
+
+namespace rt {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int SERVICE_WAIT_MS = 10;   // a new message waits at most this long to be sent
+constexpr int IDLE_WAIT_MS = 100;     // between looks at the log and the health when nothing else happens
+constexpr int HEALTH_LOOK_MS = 250;   // how often the health is looked at for a change
+constexpr int BATCH = 64;             // messages handed to the client between services
+constexpr int STOP_JOIN_MS = 1500;    // a thread stuck in a connect is left behind after this
+constexpr int FRAME_MESSAGES = 2;     // frame and values
+constexpr size_t LOG_ROOM = 8192;     // log lines queued beside the frames
+// Playback: how long frames wait for the first connection to the broker.
+constexpr double FIRST_CONNECT_WAIT_S = 2.0;
+
+int64_t unix_ms() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+double seconds_since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
+
+std::string new_session_id() {
+  std::random_device device;
+  std::mt19937_64 random((static_cast<uint64_t>(device()) << 32) ^ device() ^
+                         static_cast<uint64_t>(Clock::now().time_since_epoch().count()));
+  char id[17];
+  std::snprintf(id, sizeof id, "%016llx", static_cast<unsigned long long>(random()));
+  return id;
+}
+
+std::string seconds_text(double s) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f s", s);
+  return text;
+}
+
+using Item = std::variant<FrameRecord, LogEntry>;
+
+class Publisher {
+ public:
+  Publisher(PublishSettings settings, StationInfo station, uint64_t log_serial)
+      : settings_(std::move(settings)), station_(std::move(station)), log_serial_(log_serial) {
+    prefix_ = settings_.address.prefix;
+    frame_topic_ = topic_of(prefix_, TOPIC_FRAME);
+    values_topic_ = topic_of(prefix_, TOPIC_VALUES);
+    log_topic_ = topic_of(prefix_, TOPIC_LOG);
+    started_ = Clock::now();
+    outage_from_ = started_;
+  }
+
+  // A publisher still running at the program's end (never stopped) ends
+  // its thread first.
+  ~Publisher() {
+    if (thread_.joinable()) stop();
+  }
+
+  void start() { thread_ = std::thread([this] { run(); }); }
+
+  // The system's thread: a good frame. Never waits in live mode.
+  void offer(FrameRecord&& frame, bool playback) {
+    std::unique_lock lock(mu_);
+    if (stopping_) return;
+    frame.seq = ++seq_;
+    // Playback waits while the broker takes messages (or the first
+    // connection is being made): a stall of PLAYBACK_WAIT_MS makes it slow.
+    // A quit is looked for every QUIT_POLL_MS, as every wait on the
+    // system's thread does.
+    auto progress = Clock::now();
+    while (playback && !slow_ && !stopping_ && frames_queued() >= settings_.queue_frames &&
+           (phase_ == PublishState::Phase::Connected ||
+            (phase_ == PublishState::Phase::Connecting && seconds_since(started_) < FIRST_CONNECT_WAIT_S))) {
+      const long long taken = taken_;
+      lock.unlock();
+      const bool quit = quit_pending();
+      lock.lock();
+      if (quit) break;
+      if (room_.wait_for(lock, std::chrono::milliseconds(QUIT_POLL_MS), [&] { return taken_ != taken; }))
+        progress = Clock::now();
+      else if (phase_ == PublishState::Phase::Connected && seconds_since(progress) * 1000.0 > PLAYBACK_WAIT_MS)
+        slow_ = true;
+    }
+    while (frames_queued() >= settings_.queue_frames) drop_oldest();
+    queue_.push_back(std::move(frame));
+    wake_.notify_one();
+  }
+
+  // Ends the thread: what is queued goes while the broker takes it (see
+  // STOP_FLUSH_MS). False
+  // when the thread did not end in time (it is then left to itself).
+  bool stop() {
+    {
+      std::lock_guard lock(mu_);
+      stopping_ = true;
+      stop_from_ = last_taken_ = Clock::now();
+    }
+    wake_.notify_all();
+    room_.notify_all();
+    std::unique_lock lock(mu_);
+    // While the queue drains, and a little more for a connect under way.
+    bool ended = false;
+    while (!(ended = exited_.wait_for(lock, std::chrono::milliseconds(100), [&] { return ended_; })) &&
+           seconds_since(last_taken_) * 1000.0 < STOP_JOIN_MS && seconds_since(stop_from_) < STOP_FLUSH_MAX_S + 1.0) {
+    }
+    lock.unlock();
+    if (ended) thread_.join();
+    else thread_.detach();
+    return ended;
+  }
+
+  PublishState state() {
+    std::lock_guard lock(mu_);
+    PublishState s;
+    s.phase = phase_;
+    s.broker = settings_.address.text();
+    s.reason = reason_;
+    s.frames_sent = frames_sent_;
+    s.dropped = dropped_;
+    if (phase_ == PublishState::Phase::Down || phase_ == PublishState::Phase::Refused) s.down_s = seconds_since(outage_from_);
+    return s;
+  }
+
+  const PublishSettings& settings() const { return settings_; }
+
+  // After stop: the summary's part, and whether anything was lost.
+  SummaryPart summary(bool* lost) {
+    std::lock_guard lock(mu_);
+    // Whatever is still queued was never sent.
+    for (const Item& item : queue_) dropped_ += std::holds_alternative<FrameRecord>(item) ? FRAME_MESSAGES : 1;
+    queue_.clear();
+    if (outage_open_) close_outage();
+    SummaryPart part;
+    part.key = "publish";
+    std::string line = "  published to " + settings_.address.text() + ": frames " + std::to_string(frames_sent_) +
+                       ", messages dropped " + std::to_string(dropped_) + ", broker outages " +
+                       std::to_string(outages_);
+    if (outages_ > 0)
+      line += " (" + duration_text(outage_total_s_) + " in all, the longest " + duration_text(outage_longest_s_) + ")";
+    if (!never_connected_reason_.empty() && frames_sent_ == 0 && !ever_connected_)
+      line += "; never connected: " + never_connected_reason_;
+    if (refused_) line += "; REFUSED: " + refusal_;
+    part.lines.push_back(line);
+    part.json = "{\"broker\":" + json_string(settings_.address.text()) + ",\"session\":" + json_string(station_.session) +
+                ",\"frames_published\":" + std::to_string(frames_sent_) + ",\"messages_dropped\":" +
+                std::to_string(dropped_) + ",\"outages\":" + std::to_string(outages_) +
+                ",\"outage_total_s\":" + json_double(outage_total_s_) + ",\"outage_longest_s\":" +
+                json_double(outage_longest_s_) + ",\"refused\":" + json_string(refused_ ? refusal_ : "") + "}";
+    *lost = dropped_ > 0 || refused_;
+    return part;
+  }
+
+ private:
+  // Under the lock.
+  size_t frames_queued() const { return queue_.size() - logs_queued_; }
+  void drop_oldest() {
+    dropped_ += std::holds_alternative<FrameRecord>(queue_.front()) ? FRAME_MESSAGES : 1;
+    if (std::holds_alternative<LogEntry>(queue_.front())) --logs_queued_;
+    queue_.pop_front();
+    if (phase_ == PublishState::Phase::Connected && !slow_said_) {
+      slow_said_ = true;
+      say_later_.push_back({Severity::Warning, "publish: " + settings_.address.text() +
+                                                   " takes messages more slowly than they come: the oldest are "
+                                                   "dropped (the queue of " +
+                                                   std::to_string(settings_.queue_frames) + " is full)"});
+    }
+  }
+
+  void close_outage() {
+    const double s = seconds_since(outage_from_);
+    ++outages_;
+    outage_total_s_ += s;
+    outage_longest_s_ = std::max(outage_longest_s_, s);
+    outage_open_ = false;
+  }
+
+  ConnectOptions options() const {
+    ConnectOptions o;
+    o.address = settings_.address;
+    o.login = settings_.login;
+    o.client_id = "vst_gse-" + station_.session;
+    o.will_topic = topic_of(prefix_, TOPIC_STATUS);
+    o.will_payload = status_json(false, station_, unix_ms(), "the connection was lost (the station vanished)");
+    return o;
+  }
+
+  void run();
+  void on_connected(MqttClient& client);
+  void on_failure(const BrokerFailure& f);
+  // Moves new log entries into the queue and looks at the health.
+  void gather(MqttClient& client, bool force_health);
+  bool send(MqttClient& client, const Item& item);
+
+  const PublishSettings settings_;
+  const StationInfo station_;
+  std::string prefix_;
+  std::string frame_topic_, values_topic_, log_topic_;
+
+  std::mutex mu_;
+  std::condition_variable wake_, room_, exited_;
+  std::deque<Item> queue_;
+  uint64_t seq_ = 0;
+  long long taken_ = 0;     // items the publisher's thread took from the queue
+  size_t logs_queued_ = 0;  // of the queue's items, the log lines
+  bool stopping_ = false;
+  bool ended_ = false;
+  Clock::time_point stop_from_, last_taken_;
+  PublishState::Phase phase_ = PublishState::Phase::Connecting;
+  std::string reason_;
+  long long frames_sent_ = 0;
+  long long dropped_ = 0;
+  bool slow_ = false;       // playback: the broker took nothing for PLAYBACK_WAIT_MS
+  bool slow_said_ = false;  // the drops of a full queue were said (until it empties)
+  std::vector<LogCoalescer::Line> say_later_;  // logged outside the lock
+  bool ever_connected_ = false;
+  std::string never_connected_reason_;
+  bool refused_ = false;
+  std::string refusal_;
+  Clock::time_point started_, outage_from_;
+  bool outage_open_ = true;  // until the first connection: it counts only once one was had
+  int outages_ = 0;
+  double outage_total_s_ = 0.0, outage_longest_s_ = 0.0;
+
+  // The publisher's thread only.
+  uint64_t log_serial_;
+  Clock::time_point next_health_ = Clock::now();
+  Clock::time_point next_look_ = Clock::now();
+  std::string health_said_;  // what the last health message said of the state
+  std::string pending_health_;
+  double backoff_s_ = BACKOFF_MIN_S;
+  Clock::time_point next_attempt_ = Clock::now();
+  bool failure_said_ = false;  // in this outage
+  bool attempted_ = false;     // a connection was tried
+  BrokerFailure::Kind said_kind_ = BrokerFailure::Kind::None;
+
+  std::thread thread_;
+};
+
+void Publisher::on_connected(MqttClient& client) {
+  bool again = false;
+  double outage = 0.0;
+  long long dropped = 0;
+  {
+    std::lock_guard lock(mu_);
+    again = ever_connected_;
+    if (outage_open_ && ever_connected_) {
+      outage = seconds_since(outage_from_);
+      close_outage();
+    }
+    outage_open_ = false;
+    ever_connected_ = true;
+    phase_ = PublishState::Phase::Connected;
+    reason_.clear();
+    dropped = dropped_;
+  }
+  room_.notify_all();
+  backoff_s_ = BACKOFF_MIN_S;
+  failure_said_ = false;
+  said_kind_ = BrokerFailure::Kind::None;
+  client.publish(topic_of(prefix_, TOPIC_STATUS), status_json(true, station_, unix_ms(), ""), 1, true);
+  gather(client, /*force_health=*/true);
+  if (again)
+    log_info("publish: connected again to " + settings_.address.text() + " after an outage of " +
+             seconds_text(outage) + "; " + std::to_string(dropped) + " messages dropped so far");
+  else
+    log_info("publish: connected to " + settings_.address.text());
+}
+
+void Publisher::on_failure(const BrokerFailure& f) {
+  bool first = false;
+  {
+    std::lock_guard lock(mu_);
+    if (phase_ == PublishState::Phase::Connected) {
+      outage_from_ = Clock::now();
+      outage_open_ = true;
+    }
+    first = !failure_said_;
+    phase_ = f.needs_operator() ? PublishState::Phase::Refused : PublishState::Phase::Down;
+    reason_ = f.reason;
+    if (!ever_connected_) never_connected_reason_ = f.reason;
+    if (f.needs_operator()) {
+      refused_ = true;
+      refusal_ = f.reason;
+    }
+  }
+  room_.notify_all();
+  const std::string where = "publish: " + settings_.address.text() + ": ";
+  if (f.needs_operator() && said_kind_ != f.kind) {
+    // The operator must act: said on standard output too, once.
+    said_kind_ = f.kind;
+    failure_said_ = true;
+    say(where + f.reason + "; the station goes on without publishing, and tries again every " +
+        seconds_text(BACKOFF_MAX_S));
+    log_error(where + f.reason);
+    note_exit_status(EXIT_SHARING_INCOMPLETE);
+  } else if (first) {
+    failure_said_ = true;
+    const std::string text = where + f.reason + "; the station goes on, holds up to " +
+                             std::to_string(settings_.queue_frames) +
+                             " frames and log lines (then drops the oldest), and tries again with a back-off";
+    say(text);
+    log_warning(text);
+  }
+  next_attempt_ = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
+                                     f.needs_operator() ? BACKOFF_MAX_S : backoff_s_));
+  backoff_s_ = std::min(backoff_s_ * 2.0, BACKOFF_MAX_S);
+}
+
+bool Publisher::send(MqttClient& client, const Item& item) {
+  if (const auto* frame = std::get_if<FrameRecord>(&item)) {
+    const bool ok = client.publish(frame_topic_, frame_json(*frame, station_), 0, false) &&
+                    client.publish(values_topic_, values_json(*frame, station_), 0, false);
+    if (ok) {
+      std::lock_guard lock(mu_);
+      ++frames_sent_;
+    }
+    return ok;
+  }
+  return client.publish(log_topic_, log_json(std::get<LogEntry>(item), station_), 0, false);
+}
+
+void Publisher::gather(MqttClient& client, bool force_health) {
+  const auto now = Clock::now();
+  if (!force_health && now < next_look_) return;
+  next_look_ = now + std::chrono::milliseconds(HEALTH_LOOK_MS);
+  // The log's new entries, behind the frames already queued.
+  std::vector<LogEntry> entries = log_entries_since(log_serial_);
+  long long skipped_lines = 0;
+  if (!entries.empty()) {
+    if (entries.front().serial > log_serial_ + 1) skipped_lines = static_cast<long long>(entries.front().serial - log_serial_ - 1);
+    log_serial_ = entries.back().serial;
+  }
+  std::vector<LogCoalescer::Line> said;
+  {
+    std::lock_guard lock(mu_);
+    dropped_ += skipped_lines;
+    // Log lines have room of their own beside the frames' (LOG_ROOM): a
+    // burst of them never pushes frames out; beyond it, they are dropped.
+    for (LogEntry& e : entries) {
+      if (logs_queued_ >= LOG_ROOM) {
+        ++dropped_;
+        continue;
+      }
+      ++logs_queued_;
+      queue_.push_back(std::move(e));
+    }
+    if (queue_.empty()) {
+      slow_ = false;
+      slow_said_ = false;
+    }
+    said.swap(say_later_);
+  }
+  for (const auto& line : said) log_event(line.severity, line.text);
+  // The health: at every change of what it says of the state, and at least
+  // every HEALTH_EVERY_MS.
+  const HealthSnapshot h = watch_health();
+  std::string state = std::string(link_state_token(h.state)) + "|" + h.reason + "|" + std::to_string(h.port_losses);
+  for (long long n : h.failures_total) state += "|" + std::to_string(n);
+  if (force_health || state != health_said_ || now >= next_health_) {
+    long long dropped = 0;
+    {
+      std::lock_guard lock(mu_);
+      dropped = dropped_;
+    }
+    pending_health_ = health_json(h, station_, unix_ms(), dropped);
+    health_said_ = state;
+    next_health_ = now + std::chrono::milliseconds(HEALTH_EVERY_MS);
+  }
+  if (!pending_health_.empty() && client.connected() &&
+      client.publish(topic_of(prefix_, TOPIC_HEALTH), pending_health_, 0, true))
+    pending_health_.clear();
+}
+
+void Publisher::run() {
+  MqttClient client;
+  for (;;) {
+    bool stopping = false;
+    bool leave = false;
+    {
+      std::lock_guard lock(mu_);
+      stopping = stopping_;
+      leave = stopping_ && (queue_.empty() || (!client.connected() && attempted_) ||
+                            seconds_since(last_taken_) * 1000.0 > STOP_FLUSH_MS ||
+                            seconds_since(stop_from_) > STOP_FLUSH_MAX_S);
+    }
+    if (leave) break;
+    if (!client.connected()) {
+      // A short run may end before the first attempt: it is made all the
+      // same, so that what the run queued is sent.
+      if ((!stopping && Clock::now() >= next_attempt_) || (stopping && !attempted_)) {
+        attempted_ = true;
+        BrokerFailure failure;
+        if (client.connect(options(), &failure)) on_connected(client);
+        else on_failure(failure);
+        continue;
+      }
+      gather(client, false);
+      std::unique_lock lock(mu_);
+      const auto until = std::min(next_attempt_, Clock::now() + std::chrono::milliseconds(IDLE_WAIT_MS));
+      wake_.wait_until(lock, until, [&] { return stopping_; });
+      continue;
+    }
+    // Hand the client what is queued, as long as it writes it out.
+    int handed = 0;
+    while (handed < BATCH && !client.want_write()) {
+      Item item;
+      {
+        std::lock_guard lock(mu_);
+        if (queue_.empty()) break;
+        item = std::move(queue_.front());
+        queue_.pop_front();
+        if (std::holds_alternative<LogEntry>(item)) --logs_queued_;
+        ++taken_;
+        last_taken_ = Clock::now();
+      }
+      room_.notify_one();
+      if (!send(client, item)) {
+        std::lock_guard lock(mu_);
+        dropped_ += std::holds_alternative<FrameRecord>(item) ? FRAME_MESSAGES : 1;
+      }
+      ++handed;
+    }
+    gather(client, false);
+    bool more = false;
+    {
+      std::lock_guard lock(mu_);
+      more = !queue_.empty();
+    }
+    BrokerFailure failure;
+    if (!client.service(more && !client.want_write() ? 0 : SERVICE_WAIT_MS, &failure)) on_failure(failure);
+  }
+  if (client.connected()) {
+    client.publish(topic_of(prefix_, TOPIC_STATUS), status_json(false, station_, unix_ms(), "the station quit"), 1,
+                   true);
+    client.disconnect(200);
+  }
+  std::lock_guard lock(mu_);
+  ended_ = true;
+  exited_.notify_all();
+}
+
+// ----- The one publisher, and the frame observer ------------------------------
+
+std::mutex current_mu;
+std::shared_ptr<Publisher> current;
+StationInfo station_base;
+
+std::shared_ptr<Publisher> current_publisher() {
+  std::lock_guard lock(current_mu);
+  return current;
+}
+
+// What each display of the panel is, by control id.
+struct DisplayEntry {
+  bool published = false;
+  ShownValue::Type type = ShownValue::Type::Double;
+  std::string name, unit;
+  double scale = 1.0;
+  bool limits = false;
+};
+
+class PublishFollower : public FrameObserver {
+ public:
+  void panel_loaded(const PanelModel& m) override {
+    table_.clear();
+    for (const ControlInfo& c : m.layout().controls) {
+      if (c.id >= static_cast<int>(table_.size())) table_.resize(static_cast<size_t>(c.id) + 1);
+      DisplayEntry& e = table_[static_cast<size_t>(c.id)];
+      e.published = c.kind == Kind::Display && c.name != "PANEL_STATUS" &&
+                    (c.type == ValueType::Int || c.type == ValueType::Double || c.type == ValueType::Float ||
+                     c.type == ValueType::Text);
+      e.type = c.type == ValueType::Int ? ShownValue::Type::Int
+               : c.type == ValueType::Text ? ShownValue::Type::Text
+                                           : ShownValue::Type::Double;
+      e.name = c.name.rfind("PANEL_", 0) == 0 ? c.name.substr(6) : c.name;
+      e.unit = c.format.unit;
+      e.scale = c.format.scale;
+      e.limits = c.limits.any();
+    }
+    last_version_ = 0;
+  }
+
+  void good_frame(const PanelModel& m) override {
+    std::shared_ptr<Publisher> p = current_publisher();
+    const uint64_t version = m.version();
+    if (!p) {
+      last_ = nullptr;
+      return;
+    }
+    // The first frame a publisher gets carries every value shown so far.
+    const uint64_t since = p.get() == last_ ? last_version_ : 0;
+    last_ = p.get();
+    last_version_ = version;
+    FrameRecord r;
+    int skipped = 0;
+    if (!shown_frame(m, r.bytes.data(), &skipped)) return;
+    r.skipped = skipped;
+    r.time_ms = unix_ms();
+    r.values.reserve(40);
+    for (int id : m.changed_since(since)) {
+      if (id < 0 || id >= static_cast<int>(table_.size()) || !table_[static_cast<size_t>(id)].published) continue;
+      const DisplayEntry& e = table_[static_cast<size_t>(id)];
+      ShownValue v;
+      v.name = e.name;
+      v.type = e.type;
+      v.unit = e.unit;
+      bool ok = false;
+      if (e.type == ShownValue::Type::Int) {
+        int i = 0;
+        ok = m.get_int(id, &i);
+        v.integer = i;
+      } else if (e.type == ShownValue::Type::Text) {
+        ok = m.get_text(id, &v.text);
+      } else {
+        ok = m.get_double(id, &v.number);
+        v.number *= e.scale;
+      }
+      if (!ok) continue;
+      if (e.limits) {
+        ControlState s;
+        if (m.state(id, &s)) v.limit = limit_level_name(s.limit);
+      }
+      r.values.push_back(std::move(v));
+    }
+    p->offer(std::move(r), transport_is_playback());
+  }
+
+ private:
+  std::vector<DisplayEntry> table_;
+  uint64_t last_version_ = 0;
+  const Publisher* last_ = nullptr;
+};
+
+}  // namespace
+
+void publish_install() {
+  static PublishFollower follower;
+  add_frame_observer(&follower);
+  add_frame_observer(viewer_observer());
+}
+
+void publish_set_station(const std::string& version, const std::string& mode, const std::string& source) {
+  std::lock_guard lock(current_mu);
+  station_base.version = version;
+  station_base.mode = mode;
+  station_base.source = source;
+}
+
+bool publish_start(const PublishSettings& settings, bool whole_log, std::string* error) {
+  std::lock_guard lock(current_mu);
+  if (current) {
+    *error = "already publishing to " + current->settings().address.text();
+    return false;
+  }
+  StationInfo station = station_base;
+  station.session = new_session_id();
+  uint64_t serial = 0;
+  if (!whole_log) {
+    const std::vector<LogEntry> entries = log_entries_since(0);
+    if (!entries.empty()) serial = entries.back().serial;
+  }
+  PublishSettings s = settings;
+  s.queue_frames = std::max<size_t>(s.queue_frames, 1);
+  current = std::make_shared<Publisher>(s, station, serial);
+  log_info("publish: to " + s.address.text() + " (session " + station.session + ": frames, values, health, log, status)" +
+           (s.login.username.empty() ? std::string() : ", login as \"" + s.login.username + "\" from " + s.login.source));
+  current->start();
+  return true;
+}
+
+namespace {
+
+// Stops `p` (see publish_stop) on the calling thread.
+void finish(std::shared_ptr<Publisher> p) {
+  const bool ended = p->stop();
+  if (!ended) log_warning("publish: the connection to the broker did not end in time; left behind");
+  bool lost = false;
+  SummaryPart part = p->summary(&lost);
+  const PublishState s = p->state();
+  log_info("publish: stopped: " + std::to_string(s.frames_sent) + " frames published, " + std::to_string(s.dropped) +
+           " messages dropped");
+  if (lost) note_exit_status(EXIT_SHARING_INCOMPLETE);
+  session_add_summary_part(std::move(part));
+  // Left behind, the thread still uses it: keep it alive for the program's
+  // life rather than free it under the thread.
+  static std::mutex left_mu;
+  static std::vector<std::shared_ptr<Publisher>> left_behind;
+  if (!ended) {
+    std::lock_guard lock(left_mu);
+    left_behind.push_back(std::move(p));
+  }
+}
+
+std::shared_ptr<Publisher> take_current() {
+  std::shared_ptr<Publisher> p;
+  std::lock_guard lock(current_mu);
+  p.swap(current);
+  return p;
+}
+
+// Publishers being stopped in the background (the window's Stop), joined
+// by publish_stop(). Never destroyed: a program that ends without calling
+// publish_stop (a test) must not have its exit aborted by a joinable thread.
+std::mutex stopping_mu;
+std::vector<std::thread>& stopping = *new std::vector<std::thread>;
+
+}  // namespace
+
+void publish_stop() {
+  if (std::shared_ptr<Publisher> p = take_current()) finish(std::move(p));
+  std::vector<std::thread> waiting;
+  {
+    std::lock_guard lock(stopping_mu);
+    waiting.swap(stopping);
+  }
+  for (std::thread& t : waiting) t.join();
+}
+
+void publish_stop_in_background() {
+  std::shared_ptr<Publisher> p = take_current();
+  if (!p) return;
+  std::lock_guard lock(stopping_mu);
+  stopping.emplace_back(finish, std::move(p));
+}
+
+PublishState publish_state() {
+  std::shared_ptr<Publisher> p = current_publisher();
+  return p ? p->state() : PublishState{};
+}
+
+PublishSettings publish_settings() {
+  std::shared_ptr<Publisher> p = current_publisher();
+  return p ? p->settings() : PublishSettings{};
+}
+
+}  // namespace rt

@@ -1,0 +1,238 @@
+// The broker address, the login file, the messages' formats (worked values)
+// and what a viewer refuses; the input feed that serves the remote view.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "link/frame.h"
+#include "publish/broker.h"
+#include "publish/messages.h"
+#include "runtime/hooks.h"
+#include "runtime/ui.h"
+#include "support/files.h"
+#include "support/frames.h"
+
+namespace {
+
+using namespace rt;
+
+TEST(BrokerUrl, reads_the_address_and_refuses_what_mqtt_cannot_use) {
+  struct Case {
+    const char* url;
+    const char* text;  // BrokerAddress::text(), or nullptr: refused
+    const char* why;   // part of the reason
+  };
+  const Case cases[] = {
+      {"mqtt://localhost/gse", "mqtt://localhost:1883/gse", ""},
+      {"mqtts://broker.lab:8884/lab/vst/station1", "mqtts://broker.lab:8884/lab/vst/station1", ""},
+      {"mqtts://10.0.0.5/gse", "mqtts://10.0.0.5:8883/gse", ""},
+      {"mqtt://[::1]:1884/gse", "mqtt://[::1]:1884/gse", ""},
+      {"http://localhost/gse", nullptr, "is not mqtt://"},
+      {"mqtt://localhost", nullptr, "no topic prefix"},
+      {"mqtt://localhost/", nullptr, "no topic prefix"},
+      {"mqtt:///gse", nullptr, "no broker host"},
+      {"mqtt://localhost:0/gse", nullptr, "not from 1 to 65535"},
+      {"mqtt://localhost:70000/gse", nullptr, "not from 1 to 65535"},
+      {"mqtt://localhost:x/gse", nullptr, "not a number"},
+      {"mqtt://bob:pw@localhost/gse", nullptr, "no login in the address"},
+      {"mqtt://localhost/gse/#", nullptr, "wildcard"},
+      {"mqtt://localhost/a//b", nullptr, "empty level"},
+      {"mqtt://localhost/$SYS", nullptr, "'$'"},
+  };
+  for (const Case& c : cases) {
+    BrokerAddress a;
+    std::string why;
+    const bool ok = parse_broker_url(c.url, &a, &why);
+    EXPECT_EQ(ok, c.text != nullptr) << c.url << ": " << why;
+    if (ok) EXPECT_EQ(a.text(), c.text) << c.url;
+    else EXPECT_NE(why.find(c.why), std::string::npos) << c.url << ": " << why;
+  }
+}
+
+TEST(LoginFile, holds_the_user_then_the_password_and_warns_when_others_can_read_it) {
+  testing_files::TempDir dir;
+  struct Case {
+    const char* text;
+    unsigned mode;
+    bool ok;
+    const char* user;
+    const char* password;
+    bool warned;
+  };
+  const Case cases[] = {
+      {"bob\nsecret\n", 0600, true, "bob", "secret", false},
+      {"bob\r\nse cret \r\n", 0600, true, "bob", "se cret ", false},
+      {"bob\n", 0600, true, "bob", "", false},
+      {"bob\nsecret\n", 0644, true, "bob", "secret", true},
+      {"\nsecret\n", 0600, false, "", "", false},
+  };
+  for (const Case& c : cases) {
+    const std::string path = dir.file("login");
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << c.text;
+    ::chmod(path.c_str(), c.mode);
+    BrokerLogin login;
+    std::string why, warning;
+    EXPECT_EQ(read_login_file(path, &login, &why, &warning), c.ok) << c.text << why;
+    if (!c.ok) continue;
+    EXPECT_EQ(login.username, c.user);
+    EXPECT_EQ(login.password, c.password);
+    EXPECT_EQ(!warning.empty(), c.warned) << warning;
+  }
+}
+
+StationInfo station() { return {"0123456789abcdef", "0.1.0", "live", "/dev/ttyUSB0"}; }
+
+FrameRecord worked_frame() {
+  FrameRecord r;
+  r.seq = 42;
+  r.time_ms = 1714564800250;  // 2024-05-01T12:00:00.250Z
+  r.skipped = 7;
+  const std::vector<uint8_t> bytes = testing_frames::FrameBuilder().counter(0x12345).vec();
+  std::copy(bytes.begin(), bytes.end(), r.bytes.begin());
+  ShownValue hk;
+  hk.name = "HK16";
+  hk.number = 21.5;
+  hk.unit = "°C";
+  hk.limit = "normal";
+  ShownValue time;
+  time.name = "TIME";
+  time.type = ShownValue::Type::Text;
+  time.text = "0/00:02:03.4";
+  r.values = {hk, time};
+  return r;
+}
+
+TEST(MqttMessages, a_frame_travels_whole_with_its_sequence_time_and_skipped_count) {
+  const FrameRecord sent = worked_frame();
+  const std::string json = frame_json(sent, station());
+  EXPECT_EQ(json.rfind(R"({"session":"0123456789abcdef","time_ms":1714564800250,"time":"2024-05-01T12:00:00.250Z",)"
+                       R"("seq":42,"skipped":7,"frame":"EB90)",
+                       0),
+            0u)
+      << json;
+  ReceivedFrame got;
+  ASSERT_EQ(parse_frame(json, &got), Refusal::None);
+  EXPECT_EQ(got.seq, 42u);
+  EXPECT_EQ(got.time_ms, 1714564800250);
+  EXPECT_EQ(got.skipped, 7);
+  EXPECT_EQ(got.bytes, sent.bytes);
+}
+
+TEST(MqttMessages, values_carry_units_and_limit_states) {
+  const std::string json = values_json(worked_frame(), station());
+  EXPECT_NE(json.find(R"("seq":42,"fcount":74565,"kind":1,"hk_slot":5,)"), std::string::npos) << json;
+  EXPECT_NE(json.find(R"("values":{"HK16":{"value":21.5,"unit":"°C","limit":"normal"},)"
+                      R"("TIME":{"value":"0/00:02:03.4"}})"),
+            std::string::npos)
+      << json;
+}
+
+TEST(MqttMessages, the_health_reads_back_as_the_station_had_it) {
+  HealthSnapshot h;
+  h.state = LinkState::Degraded;
+  h.words = "degraded";
+  h.reason = "checksum failure";
+  h.fault_age_s = 2.5;
+  h.bytes_per_s = 1920.0;
+  h.frames_per_s = 9.6;
+  h.failures_minute = {1, 0, 0, 0};
+  h.failures_total = {3, 1, 2, 0};
+  h.skipped = 612;
+  h.skipped_minute = 200;
+  h.age_s = 0.25;
+  h.good_frames = 1200;
+  h.bytes_total = 240600;
+  h.port_losses = 1;
+  StationHealth got;
+  ASSERT_EQ(parse_health(health_json(h, station(), 1714564800250, 5), &got), Refusal::None);
+  EXPECT_EQ(got.health.state, LinkState::Degraded);
+  EXPECT_EQ(got.health.reason, "checksum failure");
+  EXPECT_EQ(got.health.fault_age_s, 2.5);
+  EXPECT_EQ(got.health.frames_per_s, 9.6);
+  EXPECT_EQ(got.health.failures_total, h.failures_total);
+  EXPECT_EQ(got.health.skipped, 612);
+  EXPECT_EQ(got.health.good_frames, 1200);
+  EXPECT_EQ(got.health.port_losses, 1);
+  EXPECT_EQ(got.dropped, 5);
+  EXPECT_EQ(got.station.source, "/dev/ttyUSB0");
+  StationStatus status;
+  ASSERT_EQ(parse_status(status_json(false, station(), 1714564800250, "the station quit"), &status), Refusal::None);
+  EXPECT_FALSE(status.online);
+  EXPECT_EQ(status.reason, "the station quit");
+}
+
+TEST(MqttMessages, what_is_not_a_frame_is_refused_by_reason) {
+  std::string good = frame_json(worked_frame(), station());
+  auto with = [&](const std::string& from, const std::string& to) {
+    std::string s = good;
+    s.replace(s.find(from), from.size(), to);
+    return s;
+  };
+  struct Case {
+    const char* name;
+    std::string payload;
+    Refusal refusal;
+  };
+  const std::vector<Case> cases = {
+      {"too large", std::string(MAX_PAYLOAD + 1, ' '), Refusal::TooLarge},
+      {"not JSON", "RCVD\r", Refusal::NotJson},
+      {"an array", "[1,2]", Refusal::NotJson},
+      {"cut short", good.substr(0, good.size() - 1), Refusal::NotJson},
+      {"no sequence number", with("\"seq\":42,", ""), Refusal::BadFields},
+      {"sequence 0", with("\"seq\":42", "\"seq\":0"), Refusal::BadFields},
+      {"sequence as text", with("\"seq\":42", "\"seq\":\"42\""), Refusal::BadFields},
+      {"negative skipped", with("\"skipped\":7", "\"skipped\":-7"), Refusal::BadFields},
+      {"199 bytes", with("\"frame\":\"EB90", "\"frame\":\"90"), Refusal::NotAFrame},
+      {"not hex", with("\"frame\":\"EB90", "\"frame\":\"EBXX"), Refusal::NotAFrame},
+      {"no sync word", with("\"frame\":\"EB90", "\"frame\":\"EB91"), Refusal::NotAFrame},
+  };
+  for (const Case& c : cases) {
+    ReceivedFrame got;
+    EXPECT_EQ(parse_frame(c.payload, &got), c.refusal) << c.name << ": " << refusal_words(parse_frame(c.payload, &got));
+  }
+  // A frame whose checksum fails.
+  FrameRecord bad = worked_frame();
+  bad.bytes[100] ^= 0x01;
+  ReceivedFrame got;
+  EXPECT_EQ(parse_frame(frame_json(bad, station()), &got), Refusal::NotAFrame);
+}
+
+// A feed that yields a script of bytes, a few at a time.
+class ScriptFeed : public InputFeed {
+ public:
+  explicit ScriptFeed(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
+  size_t read(uint8_t* out, size_t n, int) override {
+    const size_t take = std::min({n, bytes_.size() - at_, size_t{7}});
+    std::memcpy(out, bytes_.data() + at_, take);
+    at_ += take;
+    return take;
+  }
+
+ private:
+  std::vector<uint8_t> bytes_;
+  size_t at_ = 0;
+};
+
+TEST(InputFeed, serves_the_playback_input_of_its_name_like_a_pipe) {
+  std::vector<uint8_t> bytes = testing_frames::FrameBuilder().counter(9).vec();
+  ScriptFeed feed(bytes);
+  set_input_feed("mqtt://127.0.0.1:1883/gse", &feed);
+  FileStream* in = FileOpen("mqtt://127.0.0.1:1883/gse", "rb");
+  ASSERT_NE(in, nullptr);
+  uint8_t frame[200];
+  ASSERT_EQ(FileRead(frame, 200, 1, in), 1u);
+  EXPECT_EQ(std::vector<uint8_t>(frame, frame + 200), bytes);
+  EXPECT_EQ(FileSeek(in, -199, SEEK_CUR), 0) << "steps back within the look-back";
+  EXPECT_EQ(FileGetc(in), 0x90);
+  EXPECT_NE(FileSeek(in, 1000, SEEK_SET), 0) << "never skips ahead";
+  FileClose(in);
+  set_input_feed("mqtt://127.0.0.1:1883/gse", nullptr);
+  EXPECT_EQ(FileOpen("mqtt://127.0.0.1:1883/gse", "rb"), nullptr) << "withdrawn: a file by that name";
+}
+
+}  // namespace

@@ -1,0 +1,274 @@
+// Sharing a live session against a real broker: the built station publishes
+// while gse_sim plays the instrument on a pseudo-terminal, and the built
+// viewer subscribes. mosquitto runs on a free loopback port (support/broker.h).
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "support/broker.h"
+#include "support/files.h"
+#include "support/process.h"
+
+namespace {
+
+using testing_broker::Broker;
+using testing_files::read_file;
+using testing_files::read_text;
+using testing_files::TempDir;
+using testing_process::Child;
+using testing_process::wait_until;
+
+std::vector<std::string> lines_of(const std::string& path) {
+  std::vector<std::string> out;
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);) out.push_back(line);
+  return out;
+}
+
+// The records of a CSV file, each split into its fields (a quoted field
+// may hold line breaks: the hex dump).
+using Record = std::vector<std::string>;
+std::vector<Record> records_of(const std::string& path) {
+  const std::string text = read_text(path);
+  std::vector<Record> out;
+  Record record;
+  std::string field;
+  bool quoted = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (quoted) {
+      if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') field += text[++i];
+      else if (c == '"') quoted = false;
+      else field += c;
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == ',' || c == '\n') {
+      record.push_back(field);
+      field.clear();
+      if (c == '\n') out.push_back(std::move(record)), record.clear();
+    } else {
+      field += c;
+    }
+  }
+  return out;
+}
+
+// What identifies a frame on the panel, and the count beside it: the hex
+// dump and Skipped (the other displays hold values of earlier frames,
+// which a viewer that missed those cannot have).
+std::string frame_shown(const std::vector<Record>& records, size_t row) {
+  const Record& header = records.front();
+  const auto column = [&](const char* name) {
+    return static_cast<size_t>(std::find(header.begin(), header.end(), name) - header.begin());
+  };
+  return records[row].at(column("PANEL_HEXDUMP")) + "/" + records[row].at(column("PANEL_SKIPPED"));
+}
+
+bool has(const std::string& path, const std::string& text) { return read_text(path).find(text) != std::string::npos; }
+
+nlohmann::json json_of(const std::string& path) { return nlohmann::json::parse(read_text(path)); }
+
+// gse_sim on a pseudo-terminal of its own, reached by the station through a
+// link in the test's folder (removed once the port is open: a reopen after
+// the simulator ends must not find another test's pty by its number).
+class Instrument {
+ public:
+  Instrument(const TempDir& dir, int frames, std::vector<std::string> faults = {}) : dir_(dir) {
+    std::vector<std::string> args{"--pty", "--seed", "5", "--frames", std::to_string(frames), "--save",
+                                  dir.file("sent.bin")};
+    args.insert(args.end(), faults.begin(), faults.end());
+    sim_ = std::make_unique<Child>(testing_process::gse_sim(), args, dir.path(), dir.file("sim.out"));
+    std::string pty;
+    wait_until(10, [&] {
+      const std::string out = read_text(dir.file("sim.out"));
+      const auto at = out.find("pty ");
+      if (at == std::string::npos || out.find('\n', at) == std::string::npos) return false;
+      pty = out.substr(at + 4, out.find('\n', at) - at - 4);
+      return true;
+    });
+    if (pty.empty()) throw std::runtime_error("gse_sim printed no pty path");
+    std::filesystem::create_symlink(pty, port());
+  }
+  std::string port() const { return dir_.file("port"); }
+  Child& sim() { return *sim_; }
+
+ private:
+  const TempDir& dir_;
+  std::unique_ptr<Child> sim_;
+};
+
+// The station, live on the instrument's port, publishing.
+std::unique_ptr<Child> station(const TempDir& dir, const Instrument& instrument, const std::string& url,
+                               std::vector<std::string> more = {}) {
+  std::vector<std::string> args{"--headless", "--port", instrument.port(), "--publish", url,
+                                "--csv-panel", dir.file("station.csv"), "--log", dir.file("station.log"),
+                                "--summary", dir.file("station.json")};
+  args.insert(args.end(), more.begin(), more.end());
+  auto child = std::make_unique<Child>(testing_process::vst_gse(), args, dir.path(), dir.file("station.out"));
+  wait_until(30, [&] { return has(dir.file("station.log"), "run start: port drained"); });
+  std::filesystem::remove(instrument.port());
+  return child;
+}
+
+// The viewer, headless, subscribed once this returns.
+std::unique_ptr<Child> viewer(const TempDir& dir, const std::string& url, std::vector<std::string> more = {}) {
+  std::vector<std::string> args{"--headless", "--subscribe", url, "--csv-panel", dir.file("view.csv"),
+                                "--log", dir.file("view.log"), "--summary", dir.file("view.json")};
+  args.insert(args.end(), more.begin(), more.end());
+  auto child = std::make_unique<Child>(testing_process::vst_gse(), args, dir.path(), dir.file("view.out"));
+  wait_until(15, [&] { return has(dir.file("view.log"), "remote view: connected to"); });
+  return child;
+}
+
+size_t rows(const TempDir& dir, const char* name) {
+  const auto r = records_of(dir.file(name));
+  return r.empty() ? 0 : r.size() - 1;
+}
+
+void write_text(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+TEST(LiveShare, the_viewer_shows_every_good_frame_as_the_station_did_and_refuses_what_is_not_a_frame) {
+  TempDir dir;
+  Broker broker(dir.path());
+  const std::string url = broker.url("lab/gse");
+  // The viewer's operator tries the Command switch.
+  write_text(dir.file("cmd.txt"), "2 PANEL_CMD 1\n4 PANEL_CMD 0\n");
+  auto view = viewer(dir, url,
+                     {"--record", dir.file("received.dat"), "--trace", dir.file("view.jsonl"), "--events",
+                      dir.file("cmd.txt")});
+  Instrument instrument(dir, 70, {"--noise", "0.02", "--bad-checksum", "0.05"});
+  auto gse = station(dir, instrument, url);
+
+  ASSERT_TRUE(wait_until(30, [&] { return rows(dir, "view.csv") >= 5; })) << read_text(dir.file("view.log"));
+  // A broken or hostile publisher on the same topics, and messages that
+  // look like commands: the viewer refuses the first, the station reads
+  // nothing at all.
+  const std::string frame_hex(398, 'A');
+  write_text(dir.file("short.json"), R"({"session":"x","seq":1,"time_ms":1,"skipped":0,"frame":")" + frame_hex + "\"}");
+  write_text(dir.file("checksum.json"), R"({"session":"x","seq":1,"time_ms":1,"skipped":0,"frame":"EB90)" +
+                                            std::string(396, '0') + "\"}");
+  write_text(dir.file("fields.json"), R"({"session":"x","time_ms":1,"frame":""})");
+  write_text(dir.file("text.txt"), "RCVD\r\n1\r");
+  write_text(dir.file("huge.bin"), std::string(300 * 1024, '{'));
+  const std::vector<std::pair<std::string, std::string>> hostile = {
+      {"lab/gse/frame", "short.json"},  {"lab/gse/frame", "checksum.json"}, {"lab/gse/frame", "fields.json"},
+      {"lab/gse/frame", "text.txt"},    {"lab/gse/frame", "huge.bin"},      {"lab/gse/health", "text.txt"},
+      {"lab/gse/command", "text.txt"},  {"lab/gse/cmd", "text.txt"},        {"lab/gse", "text.txt"}};
+  for (const auto& [topic, file] : hostile)
+    ASSERT_EQ(testing_broker::publish(broker, topic, dir.file(file), dir.path()), 0) << topic;
+
+  ASSERT_EQ(instrument.sim().wait(60), 0);
+  ASSERT_TRUE(wait_until(10, [&] { return has(dir.file("station.log"), "COM1 err: too few bytes read"); }));
+  gse->signal(SIGTERM);
+  ASSERT_EQ(gse->wait(10), 0) << read_text(dir.file("station.out"));
+  const size_t shown = rows(dir, "station.csv");
+  ASSERT_GE(shown, 20u) << "the start-up and drain took most of the frames";
+  ASSERT_TRUE(wait_until(10, [&] { return rows(dir, "view.csv") >= shown; }));
+  view->signal(SIGTERM);
+  EXPECT_EQ(view->wait(10), 7) << "refused messages make the exit status";
+
+  // Frame for frame, every display the same, Skipped included.
+  EXPECT_EQ(lines_of(dir.file("view.csv")), lines_of(dir.file("station.csv")));
+  const auto published = json_of(dir.file("station.json"))["publish"];
+  EXPECT_EQ(published["frames_published"], shown);
+  EXPECT_EQ(published["messages_dropped"], 0);
+
+  const auto seen = json_of(dir.file("view.json"))["remote_view"];
+  EXPECT_EQ(seen["frames_received"], shown);
+  EXPECT_EQ(seen["frames_missed"], 0);
+  EXPECT_EQ(seen["refused"]["not_a_frame"], 2) << seen.dump();
+  EXPECT_EQ(seen["refused"]["bad_fields"], 1) << seen.dump();
+  EXPECT_EQ(seen["refused"]["not_json"], 2) << seen.dump();
+  EXPECT_EQ(seen["refused"]["too_large"], 1) << seen.dump();
+  EXPECT_EQ(seen["frames_recorded"], shown);
+
+  // The viewer opened no port and sent nothing, though its operator moved
+  // the Command switch; the instrument got acknowledgements, nothing else.
+  const std::string trace = read_text(dir.file("view.jsonl"));
+  EXPECT_NE(trace.find(R"("op":"Event","ctrl":"PANEL_CMD")"), std::string::npos);
+  for (const char* op : {"OpenComConfig", "ComWrt", "ComWrtByte"})
+    EXPECT_EQ(trace.find(std::string("\"op\":\"") + op + "\""), std::string::npos) << op;
+  std::vector<std::string> commands;
+  for (const std::string& line : lines_of(dir.file("sim.out")))
+    if (line.rfind("uplink command", 0) == 0) commands.push_back(line);
+  EXPECT_TRUE(commands.empty()) << commands.front();
+
+  // What the viewer recorded plays back as those frames.
+  EXPECT_EQ(read_file(dir.file("received.dat")).size(), shown * 200);
+  const auto played = testing_process::run(testing_process::vst_gse(),
+                                           {"--headless", "--speed", "0", "--summary", dir.file("played.json"),
+                                            dir.file("received.dat")},
+                                           dir.path(), 60);
+  ASSERT_EQ(played.exit_code, 0) << played.err;
+  EXPECT_EQ(json_of(dir.file("played.json"))["good_frames"], shown);
+}
+
+TEST(LiveShare, a_broker_outage_costs_the_station_nothing_and_the_viewer_counts_the_gap) {
+  TempDir dir;
+  Broker broker(dir.path());
+  const std::string url = broker.url("gse");
+  auto view = viewer(dir, url);
+  Instrument instrument(dir, 130);
+  auto gse = station(dir, instrument, url, {"--publish-queue", "3"});
+  ASSERT_TRUE(wait_until(30, [&] { return rows(dir, "view.csv") >= 5; }));
+
+  broker.kill();
+  // Said once, on standard output; the station goes on receiving.
+  ASSERT_TRUE(wait_until(20, [&] { return has(dir.file("station.out"), "publish: " + url); }));
+  const size_t at_outage = rows(dir, "station.csv");
+  ASSERT_TRUE(wait_until(30, [&] { return rows(dir, "station.csv") >= at_outage + 10; }));
+  broker.restart();
+  ASSERT_TRUE(wait_until(30, [&] { return has(dir.file("station.log"), "publish: connected again"); }))
+      << read_text(dir.file("station.log"));
+  ASSERT_TRUE(wait_until(30, [&] { return has(dir.file("view.log"), "remote view: connected again"); }));
+  const size_t after = rows(dir, "view.csv");
+  ASSERT_TRUE(wait_until(30, [&] { return rows(dir, "view.csv") >= after + 5; })) << "publishing did not resume";
+
+  ASSERT_EQ(instrument.sim().wait(60), 0);
+  ASSERT_TRUE(wait_until(10, [&] { return has(dir.file("station.log"), "COM1 err: too few bytes read"); }));
+  gse->signal(SIGTERM);
+  EXPECT_EQ(gse->wait(10), 7) << "dropped messages make the exit status";
+  const auto station_rows = records_of(dir.file("station.csv"));
+  ASSERT_TRUE(wait_until(10, [&] {
+    const auto v = records_of(dir.file("view.csv"));
+    return v.size() > 1 && frame_shown(v, v.size() - 1) == frame_shown(station_rows, station_rows.size() - 1);
+  }));
+  view->signal(SIGTERM);
+  EXPECT_EQ(view->wait(10), 7) << "missed frames make the exit status";
+
+  // The recording holds every byte the instrument sent after the run start.
+  const auto sent = read_file(dir.file("sent.bin"));
+  std::vector<uint8_t> recorded;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+    if (e.path().extension() == ".dat") recorded = read_file(e.path().string());
+  ASSERT_FALSE(recorded.empty());
+  ASSERT_LE(recorded.size(), sent.size());
+  EXPECT_TRUE(std::equal(recorded.begin(), recorded.end(), sent.end() - static_cast<long>(recorded.size())));
+
+  const auto published = json_of(dir.file("station.json"))["publish"];
+  EXPECT_EQ(published["outages"], 1);
+  EXPECT_GT(published["messages_dropped"], 0);
+  EXPECT_LT(published["frames_published"].get<size_t>(), station_rows.size() - 1);
+
+  // The viewer's rows are the station's, with a gap it counted.
+  const auto seen = json_of(dir.file("view.json"))["remote_view"];
+  const auto view_rows = records_of(dir.file("view.csv"));
+  EXPECT_GT(seen["frames_missed"], 0);
+  EXPECT_LE(seen["frames_received"].get<size_t>() + seen["frames_missed"].get<size_t>(), station_rows.size() - 1);
+  size_t at = 1;
+  for (size_t i = 1; i < view_rows.size(); ++i) {
+    while (at < station_rows.size() && frame_shown(station_rows, at) != frame_shown(view_rows, i)) ++at;
+    ASSERT_LT(at, station_rows.size()) << "viewer row " << i << " is no station row in order";
+  }
+  EXPECT_TRUE(has(dir.file("view.log"), "remote view: missed frames"));
+}
+
+}  // namespace

@@ -1,0 +1,165 @@
+#include "support/broker.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "support/process.h"
+
+namespace testing_broker {
+
+namespace {
+
+int free_port() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+    throw std::runtime_error("no free loopback port");
+  ::close(fd);
+  return ntohs(a.sin_port);
+}
+
+bool accepts(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  const bool ok = fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  if (fd >= 0) ::close(fd);
+  return ok;
+}
+
+void run_or_throw(const std::string& command) {
+  if (std::system((command + " >/dev/null 2>&1").c_str()) != 0) throw std::runtime_error("failed: " + command);
+}
+
+}  // namespace
+
+Broker::Broker(const std::string& dir, BrokerOptions options) : dir_(dir), options_(std::move(options)) {
+  if (!options_.user.empty())
+    run_or_throw("mosquitto_passwd -b -c '" + dir_ + "/passwords' '" + options_.user + "' '" + options_.password + "'");
+  if (options_.tls) make_certificates();
+  // Another program may take the free port between the look and the
+  // broker's bind: then try another.
+  for (int attempt = 0;; ++attempt) {
+    port_ = free_port();
+    try {
+      start();
+      return;
+    } catch (const std::runtime_error&) {
+      if (attempt == 4) throw;
+    }
+  }
+}
+
+Broker::~Broker() {
+  if (pid_ <= 0) return;
+  ::kill(pid_, SIGTERM);
+  for (int i = 0; i < 100; ++i) {
+    if (::waitpid(pid_, nullptr, WNOHANG) == pid_) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  kill();
+}
+
+std::string Broker::url(const std::string& prefix) const {
+  return (options_.tls ? "mqtts://localhost:" : "mqtt://127.0.0.1:") + std::to_string(port_) + "/" + prefix;
+}
+
+void Broker::make_certificates() {
+  const std::string d = dir_ + "/";
+  const std::string key = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
+  run_or_throw("openssl req -x509" + key + " -keyout " + d + "ca.key -out " + d + "ca.crt -days 2 -subj /CN=vst-test-ca");
+  run_or_throw("openssl req -x509" + key + " -keyout " + d + "other-ca.key -out " + d +
+               "other-ca.crt -days 2 -subj /CN=vst-other-ca");
+  run_or_throw("openssl req" + key + " -keyout " + d + "server.key -out " + d + "server.csr -subj /CN=localhost");
+  std::ofstream(d + "server.ext") << "subjectAltName=DNS:localhost,IP:127.0.0.1\n";
+  run_or_throw("openssl x509 -req -in " + d + "server.csr -CA " + d + "ca.crt -CAkey " + d + "ca.key -CAcreateserial -out " +
+               d + "server.crt -days 2 -extfile " + d + "server.ext");
+}
+
+void Broker::start() {
+  const std::string conf = dir_ + "/mosquitto.conf";
+  {
+    std::ofstream out(conf);
+    // As root the broker would switch to the "mosquitto" user, who cannot
+    // read the test's folder.
+    if (::geteuid() == 0) out << "user root\n";
+    out << "persistence false\n"
+        << "listener " << port_ << " 127.0.0.1\n"
+        << "allow_anonymous " << (options_.user.empty() ? "true" : "false") << "\n";
+    if (!options_.user.empty()) out << "password_file " << dir_ << "/passwords\n";
+    if (options_.tls)
+      out << "cafile " << dir_ << "/ca.crt\ncertfile " << dir_ << "/server.crt\nkeyfile " << dir_ << "/server.key\n";
+  }
+  const std::string log = dir_ + "/broker.log";
+  pid_ = ::fork();
+  if (pid_ < 0) throw std::runtime_error("fork failed");
+  if (pid_ == 0) {
+    const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (fd >= 0) {
+      ::dup2(fd, 1);
+      ::dup2(fd, 2);
+    }
+    ::execlp("mosquitto", "mosquitto", "-c", conf.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  const bool up = testing_process::wait_until(10, [&] {
+    if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
+      pid_ = -1;
+      return true;
+    }
+    return accepts(port_);
+  });
+  if (!up || pid_ <= 0) {
+    if (pid_ > 0) kill();
+    throw std::runtime_error("mosquitto did not start on port " + std::to_string(port_) + " (see " + log + ")");
+  }
+}
+
+void Broker::kill() {
+  if (pid_ <= 0) return;
+  ::kill(pid_, SIGKILL);
+  ::waitpid(pid_, nullptr, 0);
+  pid_ = -1;
+}
+
+void Broker::restart() {
+  kill();
+  // The port was just freed; it is this test's until someone else binds it.
+  for (int attempt = 0;; ++attempt) {
+    try {
+      start();
+      return;
+    } catch (const std::runtime_error&) {
+      if (attempt == 20) throw;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  }
+}
+
+int publish(const Broker& broker, const std::string& topic, const std::string& payload_file, const std::string& dir) {
+  return testing_process::run("/usr/bin/mosquitto_pub",
+                              {"-h", "127.0.0.1", "-p", std::to_string(broker.port()), "-V", "mqttv5", "-t", topic,
+                               "-f", payload_file},
+                              dir, 20)
+      .exit_code;
+}
+
+}  // namespace testing_broker

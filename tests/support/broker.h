@@ -1,0 +1,55 @@
+// A real MQTT broker for tests: mosquitto on a free loopback port, with its
+// configuration (and, when asked, a password file and TLS certificates made
+// with openssl) written in a folder of the test's own. The broker is this
+// object's child: kill() and the destructor end it by its process id,
+// never anything else.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+
+namespace testing_broker {
+
+struct BrokerOptions {
+  std::string user, password;  // a password file with this one login; "" = anonymous
+  bool tls = false;            // TLS with a CA made for the test (ca_file())
+};
+
+class Broker {
+ public:
+  // Writes the configuration into `dir` and starts the broker; throws
+  // std::runtime_error when it does not take connections within 10 s.
+  Broker(const std::string& dir, BrokerOptions options = {});
+  ~Broker();
+  Broker(const Broker&) = delete;
+  Broker& operator=(const Broker&) = delete;
+
+  int port() const { return port_; }
+  // mqtt://127.0.0.1:PORT/PREFIX, or mqtts://localhost:PORT/PREFIX.
+  std::string url(const std::string& prefix) const;
+  // TLS: the CA that signed the broker's certificate, and one that did not.
+  std::string ca_file() const { return dir_ + "/ca.crt"; }
+  std::string other_ca_file() const { return dir_ + "/other-ca.crt"; }
+
+  // Kills the broker at once (SIGKILL) and waits for it.
+  void kill();
+  // Starts it again on the same port; throws as the constructor does.
+  void restart();
+  bool running() const { return pid_ > 0; }
+
+ private:
+  void start();
+  void make_certificates();
+
+  std::string dir_;
+  BrokerOptions options_;
+  int port_ = 0;
+  pid_t pid_ = -1;
+};
+
+// Publishes one message with mosquitto_pub (the payload from a file, so it
+// may be of any size); returns its exit status.
+int publish(const Broker& broker, const std::string& topic, const std::string& payload_file,
+            const std::string& dir);
+
+}  // namespace testing_broker
