@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QDockWidget>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QMainWindow>
@@ -29,6 +30,9 @@ const QString KEY_VERSION = QStringLiteral("layout/version");
 const QString KEY_HIDDEN = QStringLiteral("layout/hidden");
 
 QString splitter_key(const QSplitter* s) { return QStringLiteral("layout/splitter/") + s->objectName(); }
+QString dock_key(const QDockWidget* d, const char* what) {
+  return QStringLiteral("layout/dock/") + d->objectName() + QLatin1Char('/') + QLatin1String(what);
+}
 
 int stretch_of(const QWidget* w, Qt::Orientation o) {
   return o == Qt::Horizontal ? w->sizePolicy().horizontalStretch() : w->sizePolicy().verticalStretch();
@@ -143,8 +147,21 @@ void WindowLayout::default_sizes() {
   }
 }
 
+void WindowLayout::remember_dock(QDockWidget* dock) {
+  docks_.push_back({dock, static_cast<int>(frame_->dockWidgetArea(dock))});
+  // The operator's own showing and hiding (not the window's minimising).
+  connect(dock->toggleViewAction(), &QAction::toggled, &save_later_, qOverload<>(&QTimer::start));
+  connect(dock, &QDockWidget::dockLocationChanged, &save_later_, qOverload<>(&QTimer::start));
+}
+
 void WindowLayout::restore() {
   auto settings = window_settings();
+  for (const Dock& d : docks_) {
+    const QVariant area = settings->value(dock_key(d.dock, "area"));
+    if (area.isValid() && (area.toInt() & d.dock->allowedAreas()))
+      frame_->addDockWidget(static_cast<Qt::DockWidgetArea>(area.toInt()), d.dock);
+    d.dock->setVisible(settings->value(dock_key(d.dock, "shown"), !d.dock->isHidden()).toBool());
+  }
   const Theme theme = theme_from_name(settings->value(KEY_THEME).toString());
   theme_actions_[static_cast<size_t>(theme)]->setChecked(true);
   if (theme != Theme::System || current_theme() != Theme::System) {
@@ -190,10 +207,18 @@ void WindowLayout::save() {
     if (!action->isChecked()) hidden.append(group->objectName());
   settings->setValue(KEY_HIDDEN, hidden);
   for (const QSplitter* s : splitters_) settings->setValue(splitter_key(s), s->saveState());
+  for (const Dock& d : docks_) {
+    settings->setValue(dock_key(d.dock, "shown"), d.dock->toggleViewAction()->isChecked());
+    settings->setValue(dock_key(d.dock, "area"), static_cast<int>(frame_->dockWidgetArea(d.dock)));
+  }
 }
 
 void WindowLayout::reset() {
   for (auto& [group, action] : groups_) action->setChecked(true);
+  for (const Dock& d : docks_) {
+    frame_->addDockWidget(static_cast<Qt::DockWidgetArea>(d.area), d.dock);
+    d.dock->show();
+  }
   default_sizes();
   save();
 }

@@ -1,7 +1,8 @@
 // The window's layout, as the operator arranges it: the panel file's
 // splitters (drag a handle to give a group more room), groups shown or
 // hidden from the View menu (the Link group always stays), the theme (follow
-// the system, light or dark), and the window's size and place. All of it is
+// the system, light or dark), the window's size and place, and the docks it
+// is told to remember (shown or not, and on which side). All of it is
 // remembered between runs with QSettings under one organisation and
 // application name (tests point QSettings at a folder of their own).
 // GUI thread only.
@@ -16,6 +17,7 @@
 #include <vector>
 
 class QAction;
+class QDockWidget;
 class QGroupBox;
 class QMainWindow;
 class QSettings;
@@ -38,8 +40,11 @@ class WindowLayout : public QObject {
   // coloured itself).
   WindowLayout(QMainWindow* frame, QWidget* form, QToolBar* bar, std::function<void()> on_theme);
 
+  // A dock whose visibility and side are kept with the layout (Reset layout
+  // shows it again where it was first put). Call before restore().
+  void remember_dock(QDockWidget* dock);
   // Applies what the last run saved (else the defaults): theme, groups,
-  // splitters, window geometry. Call once, before the window is shown.
+  // splitters, docks, window geometry. Call once, before the window is shown.
   void restore();
   // Sizes the window for the screen when nothing was saved: the panel's
   // size where the screen has room, maximised where it has not.
@@ -63,6 +68,11 @@ class WindowLayout : public QObject {
   std::vector<QSplitter*> splitters_;
   std::vector<std::pair<QGroupBox*, QAction*>> groups_;  // the ones that may be hidden
   std::vector<QAction*> theme_actions_;  // System, Light, Dark
+  struct Dock {
+    QDockWidget* dock;
+    int area;  // as first put
+  };
+  std::vector<Dock> docks_;
   bool restored_geometry_ = false;
   QTimer save_later_;
 };

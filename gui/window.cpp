@@ -42,6 +42,8 @@
 #include "gui/desktop/connect_to.h"
 #include "gui/desktop/csv_export.h"
 #include "gui/desktop/dialogs.h"
+#include "gui/desktop/limits_dialog.h"
+#include "gui/station/alarm_pane.h"
 #include "gui/station/health_bar.h"
 #include "gui/layout.h"
 #include "gui/panel/limit_look.h"
@@ -139,8 +141,9 @@ class PanelWindow : public QObject {
   // health bar, the log pane, status bar.
   void build_frame();
   void restyle();  // after a theme change
-  // The link's health, stale marking and new log entries.
+  // The link's health, stale marking, new log entries and the alarms.
   void draw_health();
+  void draw_limits();
 
   PanelModel& model_;
   QWidget* top_;  // the panel form
@@ -155,6 +158,9 @@ class PanelWindow : public QObject {
   std::unique_ptr<StaleMarker> stale_;
   std::unique_ptr<LogPane> log_;
   std::unique_ptr<TrendsView> trends_;
+  std::unique_ptr<AlarmPane> alarms_;
+  int shown_alarms_ = 0;        // unacknowledged, as in the title
+  uint64_t drawn_limits_ = 0;   // the model's limits version the tooltips show
   uint64_t shown_message_ = 0;
   QString shown_device_;  // live: the device COM1 stands for, as drawn
   int refreshes_ = 0;
@@ -254,8 +260,11 @@ void PanelWindow::build_frame() {
   }
   stale_ = std::make_unique<StaleMarker>(std::move(displays), std::move(plots));
   limit_look_ = std::make_unique<LimitLook>(frame_->statusBar());
-  for (auto& [id, b] : bindings_)
-    if (b.info->kind == Kind::Display && b.info->limits.any()) limit_look_->add(b.widget, *b.info);
+  draw_limits();
+  // The alarm list below the panel, its count in the health bar; Limits...
+  alarms_ = std::make_unique<AlarmPane>(frame_);
+  alarms_->add_button(add_limits_dialog(frame_, model_));
+  connect(health_->alarms_button(), &QAbstractButton::clicked, this, [this] { alarms_->reveal(); });
   axis_inputs_ = std::make_unique<AxisInputs>(top_);
   connect_view_switches(top_, [this](const QString& name) -> PanelPlot* {
     const ControlInfo* c = model_.find(name.toStdString());
@@ -265,6 +274,7 @@ void PanelWindow::build_frame() {
   // room (WindowLayout::show); the operator's layout is restored.
   frame_->resize(panel_size);
   layout_ = std::make_unique<WindowLayout>(frame_, top_, bar, [this] { restyle(); });
+  layout_->remember_dock(alarms_->dock());
   layout_->restore();
   add_connect_to(frame_);
   add_publish_setting(frame_);
@@ -277,6 +287,14 @@ void PanelWindow::restyle() {
   limit_look_->restyle();
   axis_inputs_->restyle();
   trends_->apply_palette();
+  if (alarms_) alarms_->restyle();
+}
+
+// The displays' tooltips give the limits in force.
+void PanelWindow::draw_limits() {
+  drawn_limits_ = model_.limits_version();
+  for (const auto& slot : model_.limit_slots())
+    if (bindings_.count(slot.id)) limit_look_->add(bindings_.at(slot.id).widget, slot.limits, slot.format);
 }
 
 void PanelWindow::connect_input(Binding& b) {
@@ -407,6 +425,7 @@ void PanelWindow::refresh(bool now) {
   transport_->draw(clock_.elapsed(), unthrottled_);
   if (++refreshes_ % RECORDING_STAT_EVERY == 0) recording_->draw();
   limit_look_->draw_count(model_.out_of_limits(), model_.in_alarm());
+  if (model_.limits_version() != drawn_limits_) draw_limits();
   if (now || refreshes_ % HEALTH_EVERY == 0) draw_health();
   const Message m = transport_message();
   if (m.serial != shown_message_) {
@@ -430,6 +449,15 @@ void PanelWindow::draw_health() {
   }
   stale_->draw(h.stale, h.age_s);
   log_->poll();
+  alarms_->poll();
+  const AlarmStatus& a = alarms_->status();
+  health_->show_alarms(alarm_count_text(a.unacknowledged), a.worst_unacknowledged == Severity::Error,
+                       alarms_->unacknowledged_text());
+  if (a.unacknowledged != shown_alarms_) {
+    shown_alarms_ = a.unacknowledged;
+    drawn_panel_version_ = ~uint64_t{0};  // the title counts them
+    draw_panel();
+  }
 }
 
 void PanelWindow::draw_panel() {
@@ -442,6 +470,8 @@ void PanelWindow::draw_panel() {
     QString shown = QString::fromStdString(title);
     // Live: the title also says which device COM1 stands for.
     if (!shown_device_.isEmpty()) shown += QStringLiteral("  [COM1 = %1]").arg(shown_device_);
+    // First, so a task bar that cuts the title short still shows it.
+    if (shown_alarms_ > 0) shown = alarm_count_text(shown_alarms_) + QStringLiteral(" \u00b7 ") + shown;
     top()->setWindowTitle(shown);
   }
   if (pv == 0) return;  // DisplayPanel not called yet: leave it to the caller

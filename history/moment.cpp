@@ -100,21 +100,24 @@ void write_value(const ValueInfo& v, const uint8_t* frame, PanelMoment::Display*
   }
 }
 
-// The watched displays (limits in the panel file) and the values that
+// The watched displays (with the limits in force) and the values that
 // write them.
 struct Watched {
-  const ControlInfo* control;
+  int id = 0;
+  Limits limits;
+  double scale = 1.0;  // shown = value x scale, as the limits read it
   std::vector<const ValueInfo*> values;
 };
 
 std::vector<Watched> watched_displays(const PanelModel& model) {
   std::vector<Watched> out;
-  for (const ControlInfo& c : model.layout().controls) {
-    if (c.kind != Kind::Display || c.type == ValueType::Text || !c.limits.any()) continue;
+  for (const PanelModel::LimitSlot& slot : model.limit_slots()) {
+    const ControlInfo* c = model.find(slot.id);
+    if (!c || !slot.limits.any() || !slot.limits.enabled) continue;
     std::vector<const ValueInfo*> values;
-    for (const ValueInfo* v : values_of_control(c.name))
+    for (const ValueInfo* v : values_of_control(c->name))
       if (!is_link_figure(*v)) values.push_back(v);
-    if (!values.empty()) out.push_back({&c, values});
+    if (!values.empty()) out.push_back({slot.id, slot.limits, slot.format.scale, values});
   }
   return out;
 }
@@ -157,7 +160,7 @@ bool panel_moment(const PanelModel& model, const std::string& path, FrameRules r
   const std::vector<Watched> watched = watched_displays(model);
   std::map<int, std::vector<long>> history;  // display id -> its frames, newest first
   for (const Watched& w : watched) {
-    auto& frames = history[w.control->id];
+    auto& frames = history[w.id];
     for (long k = next - 1; k >= 0 && static_cast<int>(frames.size()) < LIMIT_LOOKBACK; --k)
       if (writes(w, index.frame(k).fcount)) frames.push_back(k);
   }
@@ -206,10 +209,10 @@ bool panel_moment(const PanelModel& model, const std::string& path, FrameRules r
   // Limit levels: from the newest value that settles the level whatever
   // came before (else from the oldest looked at), on to the last.
   for (const Watched& w : watched) {
-    const auto& ks = history[w.control->id];
+    const auto& ks = history[w.id];
     if (ks.empty()) continue;
-    const Limits& limits = w.control->limits;
-    const double scale = w.control->format.scale;
+    const Limits& limits = w.limits;
+    const double scale = w.scale;
     auto shown = [&](long k) -> double {
       const uint8_t* frame = frame_of(k);
       if (!frame) return 0.0;
@@ -227,7 +230,7 @@ bool panel_moment(const PanelModel& model, const std::string& path, FrameRules r
     }
     LimitLevel level = LimitLevel::Normal;
     for (size_t i = from + 1; i-- > 0;) level = next_limit_level(limits, level, shown(ks[i]));
-    by_id[w.control->id]->level = level;
+    if (by_id.count(w.id)) by_id[w.id]->level = level;
   }
 
   // The strip chart: the samples of the frames before, each frame's at the

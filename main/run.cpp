@@ -5,6 +5,8 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QFileInfo>
+#include <QSettings>
 #include <QMetaObject>
 #include <QThread>
 
@@ -37,6 +39,7 @@
 #include "session/outcome.h"
 #include "runtime/panel_file.h"
 #include "gui/desktop/dialogs.h"
+#include "gui/layout.h"
 #include "gui/desktop/port_chooser.h"
 #include "runtime/qt/serial_port.h"
 #include "gui/desktop/startup_dialogs.h"
@@ -50,6 +53,7 @@
 #include "runtime/trace.h"
 #include "runtime/transport.h"
 #include "runtime/ui.h"
+#include "runtime/user_limits.h"
 
 #ifndef GSE_VERSION
 #define GSE_VERSION "0"
@@ -93,6 +97,8 @@ const char USAGE[] =
     "                  same name with .log; playback: none)\n"
     "  --summary FILE  the handover summary at quit as JSON (it also goes to the log\n"
     "                  and to standard error)\n"
+    "  --limits FILE   the user limits file, over the panel file's limits (default:\n"
+    "                  limits.txt in the settings folder); the limits dialog writes it\n"
     "  --publish mqtt://HOST[:PORT]/PREFIX\n"
     "                  publish the session to an MQTT broker (mqtts:// for TLS):\n"
     "                  PREFIX/frame, values, health, log, status (docs/mqtt.md)\n"
@@ -116,6 +122,7 @@ struct Options {
   std::string link_replay;
   std::string log;
   std::string summary;
+  std::string limits;
   std::string publish, subscribe, record, mqtt_ca, mqtt_login;
   std::string subscribe_input;  // the playback input of the remote view
   long publish_queue = static_cast<long>(rt::DEFAULT_QUEUE_FRAMES);
@@ -153,7 +160,8 @@ int parse_options(int argc, char* argv[], Options* opt) {
     } else if (arg == "--port" || arg == "--trace" || arg == "--events" || arg == "--csv" ||
                arg == "--csv-samples" || arg == "--csv-spectra" || arg == "--csv-panel" ||
                arg == "--link-replay" || arg == "--log" || arg == "--summary" || arg == "--publish" ||
-               arg == "--subscribe" || arg == "--record" || arg == "--mqtt-ca" || arg == "--mqtt-login") {
+               arg == "--subscribe" || arg == "--record" || arg == "--mqtt-ca" || arg == "--mqtt-login" ||
+               arg == "--limits") {
       std::string* target = arg == "--port"          ? &opt->port
                             : arg == "--trace"       ? &opt->trace
                             : arg == "--csv"         ? &opt->exports.frames_path
@@ -163,6 +171,7 @@ int parse_options(int argc, char* argv[], Options* opt) {
                             : arg == "--link-replay" ? &opt->link_replay
                             : arg == "--log"         ? &opt->log
                             : arg == "--summary"     ? &opt->summary
+                            : arg == "--limits"      ? &opt->limits
                             : arg == "--publish"     ? &opt->publish
                             : arg == "--subscribe"   ? &opt->subscribe
                             : arg == "--record"      ? &opt->record
@@ -289,6 +298,17 @@ void start_link_replay(const std::string& path) {
   rt::set_no_recording("link replay of " + path);
   rt::log_info("Link replay of " + path +
                ": its bytes go through the live receiver at the link's pace; nothing is sent or recorded");
+}
+
+// The user limits file: --limits FILE, else limits.txt in the settings
+// folder (where the window keeps its layout), headless too.
+void choose_limits_file(const Options& opt) {
+  if (!opt.limits.empty()) {
+    rt::set_user_limits_file(opt.limits, true);
+    return;
+  }
+  const QString folder = QFileInfo(rt::window_settings()->fileName()).absolutePath();
+  rt::set_user_limits_file((folder + QStringLiteral("/limits.txt")).toStdString(), false);
 }
 
 // ----- Quit signals: the one place that handles them -------------------------
@@ -570,7 +590,9 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
   session.speed = opt.speed;
   session.log_path = opt.log;
   session.summary_path = opt.summary;
+  session.link_replay = !opt.link_replay.empty();
   rt::session_begin(session);
+  choose_limits_file(opt);
   // Who publishes, for --publish or the window's setting.
   rt::publish_set_station(GSE_VERSION, session.playback ? "playback" : opt.link_replay.empty() ? "live" : "link_replay",
                           session.playback ? opt.positional[0] : opt.link_replay.empty() ? rt::com_path() : opt.link_replay);

@@ -8,16 +8,6 @@ namespace rt {
 
 namespace {
 
-bool parse_number(std::string_view text, double* out) {
-  if (text.empty()) return false;
-  const std::string s(text);
-  char* end = nullptr;
-  const double v = std::strtod(s.c_str(), &end);
-  if (end != s.c_str() + s.size() || !std::isfinite(v)) return false;
-  *out = v;
-  return true;
-}
-
 std::string_view trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
   while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
@@ -54,16 +44,68 @@ std::string range_text(const LimitRange& r, const DisplayFormat& format) {
 }
 
 // "above the alarm limit 85.00 °C": which end of `range` the value is past.
+// A value inside the range (held at its level by the hysteresis) is "at" the
+// end it is nearest.
 std::string past_end(const LimitRange& range, double shown, const char* which,
                      const DisplayFormat& format) {
   const DisplayFormat f = unscaled(format);
   if (std::isnan(shown)) return std::string("not a number, outside the ") + which + " range";
-  const bool above = shown > range.high;
-  return std::string(above ? "above" : "below") + " the " + which + " limit " +
-         with_unit(format_display_double(above ? range.high : range.low, f), format);
+  const bool inside = range.contains(shown);
+  const bool high = inside ? range.high - shown < shown - range.low : shown > range.high;
+  const char* where = inside ? "at" : high ? "above" : "below";
+  return std::string(where) + " the " + which + " limit " +
+         with_unit(format_display_double(high ? range.high : range.low, f), format);
 }
 
+// How far `shown` lies outside `range` (negative inside it).
+double outside_by(const LimitRange& range, double shown) {
+  if (std::isnan(shown)) return std::numeric_limits<double>::infinity();
+  return std::max(range.low - shown, shown - range.high);
+}
+
+double width(const LimitRange& r) { return r.high - r.low; }
+
 }  // namespace
+
+bool parse_limit_number(std::string_view text, double* out) {
+  if (text.empty()) return false;
+  // strtod alone would also take "inf", "nan" and hexadecimal forms.
+  for (char c : text)
+    if (!(std::isdigit(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '+' || c == 'e' ||
+          c == 'E'))
+      return false;
+  const std::string s(text);
+  char* end = nullptr;
+  const double v = std::strtod(s.c_str(), &end);
+  if (end != s.c_str() + s.size() || !std::isfinite(v)) return false;
+  *out = v;
+  return true;
+}
+
+bool check_limits(const Limits& limits, std::string* why) {
+  for (auto [range, which] : {std::pair{&limits.caution, "caution"}, std::pair{&limits.alarm, "alarm"}}) {
+    if (*range && !((*range)->low < (*range)->high)) {
+      *why = std::string("the ") + which + " range's low end must be below its high end";
+      return false;
+    }
+  }
+  if (limits.caution && limits.alarm &&
+      (limits.caution->low < limits.alarm->low || limits.caution->high > limits.alarm->high)) {
+    *why = "the caution range must lie inside the alarm range";
+    return false;
+  }
+  if (std::isnan(limits.hysteresis) || std::isinf(limits.hysteresis)) {
+    *why = "the hysteresis must be a number 0 or more";
+    return false;
+  }
+  const double narrowest = std::min(limits.caution ? width(*limits.caution) : std::numeric_limits<double>::infinity(),
+                                    limits.alarm ? width(*limits.alarm) : std::numeric_limits<double>::infinity());
+  if (limits.hysteresis >= 0.0 && !(2.0 * limits.hysteresis < narrowest)) {
+    *why = "the hysteresis must be less than half the narrowest range's width, or a value could never come back";
+    return false;
+  }
+  return true;
+}
 
 const char* limit_level_name(LimitLevel level) {
   switch (level) {
@@ -79,8 +121,8 @@ bool parse_limit_range(std::string_view text, LimitRange* range, std::string* wh
   LimitRange r;
   const std::string_view low = trim(text.substr(0, dots));
   const std::string_view high = dots == std::string_view::npos ? "" : trim(text.substr(dots + 2));
-  const bool ok = dots != std::string_view::npos && (low.empty() || parse_number(low, &r.low)) &&
-                  (high.empty() || parse_number(high, &r.high)) && (!low.empty() || !high.empty());
+  const bool ok = dots != std::string_view::npos && (low.empty() || parse_limit_number(low, &r.low)) &&
+                  (high.empty() || parse_limit_number(high, &r.high)) && (!low.empty() || !high.empty());
   if (!ok) {
     *why = "range \"" + std::string(text) + "\" is not LOW..HIGH (one end may be left out)";
     return false;
@@ -102,6 +144,7 @@ double limit_hysteresis(const Limits& limits) {
 }
 
 LimitLevel next_limit_level(const Limits& limits, LimitLevel previous, double shown) {
+  if (!limits.enabled) return LimitLevel::Normal;
   const LimitLevel now = level_of(limits, shown, 0.0);
   if (now >= previous) return now;
   // Better than before: only as far as the value is clear of the limit.
@@ -115,30 +158,36 @@ std::string describe_limits(const Limits& limits, const DisplayFormat& format) {
     if (!text.empty()) text += ", ";
     text += "alarm outside " + range_text(*limits.alarm, format);
   }
+  if (text.empty()) text = "none";
+  if (!limits.enabled) text += " (off: never out of limits)";
   return text;
 }
 
 LimitTable::LimitTable(std::vector<LimitEntry> entries) {
   for (auto& e : entries) {
-    if (!e.limits.any() || index_.count(e.id)) continue;
+    if (index_.count(e.id)) continue;
     index_[e.id] = watched_.size();
     watched_.push_back({std::move(e), LimitLevel::Normal});
   }
 }
 
-std::optional<LimitChange> LimitTable::observe(int id, double value) {
+bool LimitTable::watches(int id) const {
+  const LimitEntry* e = entry(id);
+  return e && e->limits.any() && e->limits.enabled;
+}
+
+const LimitEntry* LimitTable::entry(int id) const {
   auto it = index_.find(id);
-  if (it == index_.end()) return std::nullopt;
-  Watched& w = watched_[it->second];
+  return it == index_.end() ? nullptr : &watched_[it->second].entry;
+}
+
+LimitChange LimitTable::make_change(const Watched& w, LimitLevel from, LimitLevel to, double value) {
   const DisplayFormat& format = w.entry.format;
   const double shown = value * format.scale;
-  const LimitLevel to = next_limit_level(w.entry.limits, w.level, shown);
-  if (to == w.level) return std::nullopt;
   LimitChange change;
-  change.id = id;
-  change.from = w.level;
+  change.id = w.entry.id;
+  change.from = from;
   change.to = to;
-  w.level = to;
   const std::string value_text = with_unit(format_display_double(value, format), format);
   const std::string& label = w.entry.label;
   switch (to) {
@@ -149,8 +198,7 @@ std::optional<LimitChange> LimitTable::observe(int id, double value) {
       break;
     case LimitLevel::Caution:
       change.severity = Severity::Warning;
-      change.text = label + (change.from == LimitLevel::Alarm ? " back from alarm, in caution: "
-                                                               : " in caution: ") +
+      change.text = label + (from == LimitLevel::Alarm ? " back from alarm, in caution: " : " in caution: ") +
                     value_text + ", " + past_end(*w.entry.limits.caution, shown, "caution", format);
       break;
     case LimitLevel::Normal:
@@ -161,14 +209,63 @@ std::optional<LimitChange> LimitTable::observe(int id, double value) {
   return change;
 }
 
+std::optional<LimitChange> LimitTable::observe(int id, double value) {
+  auto it = index_.find(id);
+  if (it == index_.end()) return std::nullopt;
+  Watched& w = watched_[it->second];
+  w.seen = true;
+  w.last = value;
+  const LimitLevel to = next_limit_level(w.entry.limits, w.level, value * w.entry.format.scale);
+  if (to == w.level) return std::nullopt;
+  const LimitChange change = make_change(w, w.level, to, value);
+  w.level = to;
+  return change;
+}
+
+bool LimitTable::set_limits(int id, const Limits& limits, std::optional<LimitChange>* change) {
+  change->reset();
+  auto it = index_.find(id);
+  if (it == index_.end()) return false;
+  Watched& w = watched_[it->second];
+  w.entry.limits = limits;
+  // Judged afresh: the old level's hysteresis belonged to the old ranges.
+  const LimitLevel was = w.level;
+  w.level = w.seen ? next_limit_level(limits, LimitLevel::Normal, w.last * w.entry.format.scale)
+                   : LimitLevel::Normal;
+  if (w.level != was) *change = make_change(w, was, w.level, w.last);
+  return true;
+}
+
+std::optional<LimitExcursion> LimitTable::excursion(int id) const {
+  auto it = index_.find(id);
+  if (it == index_.end()) return std::nullopt;
+  const Watched& w = watched_[it->second];
+  if (w.level == LimitLevel::Normal) return std::nullopt;
+  const DisplayFormat& format = w.entry.format;
+  const double shown = w.last * format.scale;
+  const bool alarm = w.level == LimitLevel::Alarm;
+  const LimitRange& range = alarm ? *w.entry.limits.alarm : *w.entry.limits.caution;
+  LimitExcursion e;
+  e.level = w.level;
+  e.shown = shown;
+  e.excess = outside_by(range, shown);
+  e.value_text = with_unit(format_display_double(w.last, format), format);
+  e.limit_text = past_end(range, shown, alarm ? "alarm" : "caution", format);
+  return e;
+}
+
 LimitLevel LimitTable::level(int id) const {
   auto it = index_.find(id);
   return it == index_.end() ? LimitLevel::Normal : watched_[it->second].level;
 }
 
-void LimitTable::set_level(int id, LimitLevel level) {
+void LimitTable::set_level(int id, LimitLevel level, std::optional<double> value) {
   auto it = index_.find(id);
-  if (it != index_.end()) watched_[it->second].level = level;
+  if (it == index_.end()) return;
+  Watched& w = watched_[it->second];
+  w.level = level;
+  w.seen = value.has_value();
+  w.last = value.value_or(0.0);
 }
 
 int LimitTable::out_of_limits() const {

@@ -3,6 +3,9 @@
 // its caution range is in caution, outside its alarm range in alarm. A value
 // that comes back needs to be inside the range by the hysteresis before the
 // level drops, so noise at a limit does not flip it from frame to frame.
+// The operator may change a display's limits while the program runs (the
+// limits dialog, the user limits file: limits_file.h); such limits are
+// checked with check_limits first.
 // Plain C++, no clock and no I/O: the caller logs the changes it returns.
 #pragma once
 
@@ -23,6 +26,7 @@ struct LimitRange {
   double low = -std::numeric_limits<double>::infinity();
   double high = std::numeric_limits<double>::infinity();
   bool contains(double v) const { return v >= low && v <= high; }  // NaN: never
+  bool operator==(const LimitRange&) const = default;
 };
 
 struct Limits {
@@ -32,7 +36,10 @@ struct Limits {
   // (in the shown unit). Negative: not given, DEFAULT_HYSTERESIS_SHARE of
   // the caution range's width (else the alarm range's) is used.
   double hysteresis = -1.0;
+  // Off: the display is never out of limits (its ranges are kept).
+  bool enabled = true;
   bool any() const { return caution.has_value() || alarm.has_value(); }
+  bool operator==(const Limits&) const = default;
 };
 
 // The default hysteresis as a share of the range's width.
@@ -46,6 +53,16 @@ const char* limit_level_name(LimitLevel level);  // "normal", "caution", "alarm"
 // on anything else, or LOW above HIGH.
 bool parse_limit_range(std::string_view text, LimitRange* range, std::string* why);
 
+// A number as an operator types it into a limit: decimal or exponent form
+// ("-20", "0.05", "1e-3"), nothing else around it, finite.
+bool parse_limit_number(std::string_view text, double* out);
+
+// Limits as an operator may give them: each range's low end below its high
+// end, the caution range inside the alarm range, the hysteresis 0 or more
+// and less than half the width of the narrowest range (else a value could
+// never come back). False with *why, a sentence for the operator.
+bool check_limits(const Limits& limits, std::string* why);
+
 // The hysteresis `limits` use (their own, or the default).
 double limit_hysteresis(const Limits& limits);
 
@@ -53,8 +70,20 @@ double limit_hysteresis(const Limits& limits);
 LimitLevel next_limit_level(const Limits& limits, LimitLevel previous, double shown);
 
 // "caution outside 0.2..9.8 V, alarm outside 0.05..9.95 V" (ends written in
-// `format`).
+// `format`); "none" without ranges; disabled limits say so.
 std::string describe_limits(const Limits& limits, const DisplayFormat& format);
+
+// A value outside its limits, as an alarm list keeps it: how far past the
+// range of its level it is (in the shown unit; a value held at its level by
+// the hysteresis is inside the range: 0 or less; NaN counts as infinitely
+// far), and the two in words.
+struct LimitExcursion {
+  LimitLevel level = LimitLevel::Normal;
+  double shown = 0.0;  // the value in the shown unit
+  double excess = 0.0;
+  std::string value_text;  // "87.50 °C"
+  std::string limit_text;  // "above the alarm limit 70.00 °C"
+};
 
 // One watched display.
 struct LimitEntry {
@@ -78,16 +107,27 @@ struct LimitChange {
 class LimitTable {
  public:
   LimitTable() = default;
+  // Every entry is kept, so that its limits can be changed later; one
+  // without ranges (or disabled) is not watched until it has some.
   explicit LimitTable(std::vector<LimitEntry> entries);
 
-  bool watches(int id) const { return index_.count(id) != 0; }
+  bool watches(int id) const;
+  // Entries that take limits (watched or not).
+  bool knows(int id) const { return index_.count(id) != 0; }
   // Takes the value the system gave display `id` (before the display's
   // scale). Returns the change, if the level changed.
   std::optional<LimitChange> observe(int id, double value);
+  // New limits for a known display (false for any other). The value it
+  // shows, if any, is judged again against them at once, from the normal
+  // level; the change, if its level changed, goes to *change.
+  bool set_limits(int id, const Limits& limits, std::optional<LimitChange>* change);
+  const LimitEntry* entry(int id) const;
+  // The display's last value against its limits, while it is out of them.
+  std::optional<LimitExcursion> excursion(int id) const;
   LimitLevel level(int id) const;
-  // Puts a display's level back as it was at another moment (no change to
-  // log).
-  void set_level(int id, LimitLevel level);
+  // Puts a display's level back as it was at another moment, with the value
+  // it then showed (none: it showed nothing yet). No change to log.
+  void set_level(int id, LimitLevel level, std::optional<double> value);
   // Displays whose level is not normal, and of those the ones in alarm.
   int out_of_limits() const;
   int in_alarm() const;
@@ -96,7 +136,10 @@ class LimitTable {
   struct Watched {
     LimitEntry entry;
     LimitLevel level = LimitLevel::Normal;
+    bool seen = false;  // a value was observed
+    double last = 0.0;  // the last one (before the display's scale)
   };
+  static LimitChange make_change(const Watched& w, LimitLevel from, LimitLevel to, double value);
   std::vector<Watched> watched_;
   std::map<int, size_t> index_;
 };

@@ -4,6 +4,7 @@
 #include <functional>
 #include <utility>
 
+#include "runtime/session_watch.h"
 #include "session/session_log.h"
 
 namespace rt {
@@ -52,7 +53,8 @@ PanelModel::PanelModel(PanelLayout layout, size_t strip_capacity)
   for (size_t i = 0; i < layout_.controls.size(); ++i) index_[layout_.controls[i].id] = i;
   std::vector<LimitEntry> watched;
   for (const auto& c : layout_.controls) {
-    if (c.kind == Kind::Display && c.type != ValueType::Text && c.limits.any())
+    const bool housekeeping = c.name.compare(0, 8, "PANEL_HK") == 0;
+    if (c.kind == Kind::Display && c.type != ValueType::Text && (c.limits.any() || housekeeping))
       watched.push_back({c.id, short_label(c.name), c.limits, c.format});
   }
   limits_ = LimitTable(std::move(watched));
@@ -110,19 +112,29 @@ double stored_number(const ControlState& s, ValueType type) {
 
 }  // namespace
 
-std::optional<LimitChange> PanelModel::watch_limits(int id, ControlState& s, double value) {
-  if (!limits_.watches(id)) return std::nullopt;
-  auto change = limits_.observe(id, value);
-  s.limit = limits_.level(id);
-  return change;
+PanelModel::LimitNote PanelModel::note_of(int id, std::optional<LimitChange> change) const {
+  LimitNote note;
+  note.level = limits_.level(id);
+  note.change = std::move(change);
+  if (note.level != LimitLevel::Normal) note.excursion = limits_.excursion(id);
+  if (note.any()) note.label = limits_.entry(id)->label;
+  return note;
 }
 
-void PanelModel::log_change(const std::optional<LimitChange>& change) {
-  if (change) log_event(change->severity, change->text);
+PanelModel::LimitNote PanelModel::watch_limits(int id, ControlState& s, double value) {
+  if (!limits_.knows(id)) return {};
+  auto change = limits_.observe(id, value);
+  s.limit = limits_.level(id);
+  return note_of(id, std::move(change));
+}
+
+void PanelModel::report(const LimitNote& note) {
+  if (note.change) log_event(note.change->severity, note.change->text);
+  if (note.any()) watch_limit(note.label, note.level, note.excursion ? &*note.excursion : nullptr);
 }
 
 bool PanelModel::set_int(int id, int value) {
-  std::optional<LimitChange> change;
+  LimitNote change;
   {
     std::lock_guard lock(mu_);
     const ControlInfo* c = find(id);
@@ -132,21 +144,21 @@ bool PanelModel::set_int(int id, int value) {
     touch(s);
     change = watch_limits(id, s, stored_number(s, c->type));
   }
-  log_change(change);
+  report(change);
   return true;
 }
 
 bool PanelModel::set_double(int id, double value) {
-  std::optional<LimitChange> change;
+  LimitNote change;
   {
     std::lock_guard lock(mu_);
     if (!store_double(id, value, &change)) return false;
   }
-  log_change(change);
+  report(change);
   return true;
 }
 
-bool PanelModel::store_double(int id, double value, std::optional<LimitChange>* change) {
+bool PanelModel::store_double(int id, double value, LimitNote* change) {
   const ControlInfo* c = find(id);
   if (!c || !is_numeric(c->type)) return false;
   ControlState& s = *slot(id);
@@ -327,8 +339,8 @@ void PanelModel::restore(const PanelMoment& moment) {
     else store_number(s, c->type, d.written ? d.number : 0.0);
     s.written = d.written;
     const LimitLevel level = d.written ? d.level : LimitLevel::Normal;
-    if (limits_.watches(d.id)) {
-      limits_.set_level(d.id, level);
+    if (limits_.knows(d.id)) {
+      limits_.set_level(d.id, level, d.written ? std::optional<double>(d.number) : std::nullopt);
       s.limit = level;
     }
     touch(s);
@@ -357,6 +369,38 @@ int PanelModel::out_of_limits() const {
 int PanelModel::in_alarm() const {
   std::lock_guard lock(mu_);
   return limits_.in_alarm();
+}
+
+std::vector<PanelModel::LimitSlot> PanelModel::limit_slots() const {
+  std::lock_guard lock(mu_);
+  std::vector<LimitSlot> slots;
+  for (const ControlInfo& c : layout_.controls) {
+    const LimitEntry* e = limits_.entry(c.id);
+    if (!e) continue;
+    slots.push_back({c.id, e->label, e->format, c.limits, e->limits, limits_.level(c.id)});
+  }
+  return slots;
+}
+
+bool PanelModel::set_limits(int id, const Limits& limits) {
+  LimitNote note;
+  {
+    std::lock_guard lock(mu_);
+    std::optional<LimitChange> change;
+    if (!limits_.set_limits(id, limits, &change)) return false;
+    ++limits_version_;
+    ControlState& s = *slot(id);
+    s.limit = limits_.level(id);
+    touch(s);  // the window draws its level again
+    note = note_of(id, std::move(change));
+  }
+  report(note);
+  return true;
+}
+
+uint64_t PanelModel::limits_version() const {
+  std::lock_guard lock(mu_);
+  return limits_version_;
 }
 
 bool PanelModel::state(int id, ControlState* out) const {
@@ -405,7 +449,7 @@ void PanelModel::post_event(int id, double value) {
 }
 
 bool PanelModel::take_event(int* id) {
-  std::optional<LimitChange> change;
+  LimitNote change;
   {
     std::lock_guard lock(mu_);
     if (events_.empty()) return false;
@@ -417,7 +461,7 @@ bool PanelModel::take_event(int* id) {
       if (ControlState* s = slot(e.id)) touch(*s);
     }
   }
-  log_change(change);
+  report(change);
   return true;
 }
 

@@ -177,7 +177,9 @@ class PanelModel {
 
   // Limits: numeric displays with a caution or alarm range are watched as
   // values are set. Each change of level is logged to the session log
-  // (session/session_log.h); the control's state carries its level.
+  // (session/session_log.h), and each value out of limits reported to the
+  // session's alarm list (session_watch.h); the control's state carries its
+  // level.
   int out_of_limits() const;  // displays not at the normal level
   int in_alarm() const;
 
@@ -185,6 +187,24 @@ class PanelModel {
   // values, emptiness and limit levels, silently (a level put back is no
   // change to log). Controls not named keep what they show.
   void restore(const PanelMoment& moment);
+  // The displays whose limits the operator may change: those the panel file
+  // gives limits, and the housekeeping displays (PANEL_HK*), in file order.
+  struct LimitSlot {
+    int id = 0;
+    std::string label;  // "HK16"
+    DisplayFormat format;
+    Limits defaults;    // the panel file's
+    Limits limits;      // in force
+    LimitLevel level = LimitLevel::Normal;
+  };
+  std::vector<LimitSlot> limit_slots() const;
+  // New limits for the display `id` of limit_slots (false for any other),
+  // in force at once: the value it shows is judged again, and a change of
+  // level logged and reported as any other. The caller checks them first
+  // (present/limits.h check_limits) and logs the change of limits.
+  bool set_limits(int id, const Limits& limits);
+  // Grows with every set_limits.
+  uint64_t limits_version() const;
 
   // A copy of a control's whole state (false for an unknown control).
   bool state(int id, ControlState* out) const;
@@ -218,15 +238,25 @@ class PanelModel {
   ControlState* slot(int id);
   const ControlState* slot(int id) const;
   void touch(ControlState& s) { s.version = ++version_; }
-  // set_double's work, for a caller that holds the lock; the limit change
-  // to log once it is released goes to *change.
-  bool store_double(int id, double value, std::optional<LimitChange>* change);
+  // What a watched display's new value did to its limits: reported once the
+  // lock is released.
+  struct LimitNote {
+    std::string label;
+    LimitLevel level = LimitLevel::Normal;
+    std::optional<LimitChange> change;
+    std::optional<LimitExcursion> excursion;
+    bool any() const { return change.has_value() || excursion.has_value(); }
+  };
+  // set_double's work, for a caller that holds the lock; the limit note to
+  // report once it is released goes to *note.
+  bool store_double(int id, double value, LimitNote* note);
   // Applies `change` to one axis of a graph, under the lock.
   bool change_axis(int id, Axis ControlState::*axis, const std::function<void(Axis&)>& change);
   // After a numeric value is stored, under the lock: the limit level of a
-  // watched display. Returns the change to log once the lock is released.
-  std::optional<LimitChange> watch_limits(int id, ControlState& s, double value);
-  static void log_change(const std::optional<LimitChange>& change);
+  // watched display. Returns what to report once the lock is released.
+  LimitNote watch_limits(int id, ControlState& s, double value);
+  LimitNote note_of(int id, std::optional<LimitChange> change) const;
+  static void report(const LimitNote& note);
 
   PanelLayout layout_;
   size_t strip_capacity_;
@@ -243,6 +273,7 @@ class PanelModel {
   uint64_t version_ = 0;
   uint64_t panel_version_ = 0;
   LimitTable limits_;
+  uint64_t limits_version_ = 0;
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 

@@ -57,11 +57,23 @@ struct Watch {
   bool stop = false;
 
   std::function<double()> test_clock;
+
+  AlarmList alarms{alarm_time_text};
+  std::vector<LogCoalescer::Line> alarm_lines;  // to log once the lock is released
+
+  // Under the lock: a time of the session's clock as local wall-clock time.
+  static std::string alarm_time_text(double t_s);
 };
 
 Watch& w() {
   static Watch watch;
   return watch;
+}
+
+std::string Watch::alarm_time_text(double t_s) {
+  return local_time_text(w().started + std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                                           std::chrono::duration<double>(t_s)),
+                         /*millis=*/true);
 }
 
 // What SetCtrlVal reports, by control identifier: the system's thread alone
@@ -91,6 +103,90 @@ Severity severity_of(LinkState state) {
   }
 }
 
+// ----- Alarms (under the lock; the lines are logged once it is released) -----
+
+std::string alarm_detail(const Alarm& a) {
+  return a.has_value ? "worst " + a.worst_value + ", " + a.worst_limit : "longest " + duration_text(a.longest_s);
+}
+
+void alarm_update(Watch& watch, const AlarmCause& cause, double t) {
+  Alarm row;
+  const AlarmChange change = watch.alarms.update(cause, t, &row);
+  const Severity severity = row.severity == Severity::Error ? Severity::Error : Severity::Warning;
+  const std::string detail = cause.has_value ? cause.value_text + ", " + cause.limit_text : cause.now;
+  switch (change) {
+    case AlarmChange::Raised:
+      watch.alarm_lines.push_back({severity, "ALARM " + row.what + " (" + alarm_colour(row.severity) + ")" +
+                                                 (row.occurrences > 1 ? " again after acknowledgement" : "") +
+                                                 ": " + detail});
+      break;
+    case AlarmChange::Escalated:
+      watch.alarm_lines.push_back({severity, "ALARM " + row.what + " now red: " + detail});
+      break;
+    default:
+      break;
+  }
+}
+
+AlarmCause link_cause(const char* key, const char* what, bool present, const std::string& now) {
+  AlarmCause cause;
+  cause.source = AlarmSource::Link;
+  cause.key = key;
+  cause.what = what;
+  cause.severity = present ? Severity::Error : Severity::Info;
+  cause.now = now;
+  return cause;
+}
+
+AlarmCause recording_cause(bool failing, const std::string& detail) {
+  AlarmCause cause;
+  cause.source = AlarmSource::Recording;
+  cause.key = "not recording";
+  cause.what = "recording: NOT RECORDING";
+  cause.severity = failing ? Severity::Error : Severity::Info;
+  cause.now = failing ? "NOT RECORDING: " + detail : detail;
+  return cause;
+}
+
+bool live_alarms() { return !transport_is_playback() && !transport_is_link_replay(); }
+
+// Live reception (not a link replay): the link's states and the recording.
+void feed_live_alarms(Watch& watch, const HealthSnapshot& s, double t) {
+  struct LinkAlarm {
+    LinkState state;
+    const char* key;
+    const char* what;
+  };
+  static constexpr LinkAlarm LINK_ALARMS[] = {
+      {LinkState::NoFrames, "no frames", "link: NO FRAMES"},
+      {LinkState::Silent, "link silent", "link: LINK SILENT"},
+      {LinkState::PortLost, "port lost", "link: PORT LOST"},
+  };
+  for (const LinkAlarm& l : LINK_ALARMS) {
+    const bool present = s.state == l.state;
+    alarm_update(watch,
+                 link_cause(l.key, l.what, present, s.words + (present && !s.reason.empty() ? " (" + s.reason + ")" : "")),
+                 t);
+  }
+  // Not recording: a recording that could not be made, or cannot be written
+  // now. Nothing before the recording is first tried.
+  const RecordingState rec = transport_recording_state();
+  if (rec.path.empty() && rec.failure.empty()) return;
+  const bool failing = rec.path.empty() || !rec.failure.empty();
+  alarm_update(watch, recording_cause(failing, failing ? (rec.failure.empty() ? "no recording file" : rec.failure)
+                                                       : "recording to " + rec.path),
+               t);
+}
+
+void flush_alarm_lines() {
+  std::vector<LogCoalescer::Line> lines;
+  {
+    std::lock_guard lock(w().mu);
+    lines.swap(w().alarm_lines);
+  }
+  for (const auto& line : lines) log_event(line.severity, line.text);
+}
+
 // Under the lock: brings the health up to now (the byte count, the pause and
 // the speed) and returns it. A change of state goes to *line.
 HealthSnapshot evaluate(Watch& watch, LogCoalescer::Line* line, bool* changed) {
@@ -114,6 +210,7 @@ HealthSnapshot evaluate(Watch& watch, LogCoalescer::Line* line, bool* changed) {
     line->severity = severity_of(s.state);
     line->text = "link: " + s.words + (s.reason.empty() ? "" : " (" + s.reason + ")");
   }
+  if (live_alarms()) feed_live_alarms(watch, s, t);
   return s;
 }
 
@@ -126,6 +223,7 @@ void evaluate_and_log() {
     evaluate(watch, &line, &changed);
   }
   if (changed) log_event(line.severity, line.text);
+  flush_alarm_lines();
 }
 
 void watcher_loop() {
@@ -293,11 +391,13 @@ void session_end(int entry_result) {
     s.bytes_drained = watch.drained;
     s.summary_failure = watch.summary_failure;
     s.housekeeping = watch.hk.slots();
+    s.alarms = watch.alarms.alarms();
     s.parts = watch.parts;
     summary_file = watch.summary_file;
     watch.summary_file = nullptr;
     panel_loaded = watch.panel_loaded;
   }
+  flush_alarm_lines();
   for (const UplinkMessage& m : leftover) log_warning("sent incomplete: " + describe_uplink(m));
   const RecordingState rec = transport_recording_state();
   if (s.recording.empty()) s.recording_failure = rec.failure;
@@ -418,13 +518,20 @@ void watch_input_moved() {
 }
 
 void watch_port_lost(const std::string& path, const std::string& reason) {
+  LogCoalescer::Line line{Severity::Info, ""};
+  bool changed = false;
   {
     Watch& watch = w();
     std::lock_guard lock(watch.mu);
     health(watch).on_port_lost(now_s(watch));
     watch.port_lost_reason = reason.empty() ? path : reason;
+    // Judged now, not at the watcher's next look: a port back before it is
+    // still an alarm, and the state it ended is seen ending now.
+    evaluate(watch, &line, &changed);
   }
   log_error("port lost: " + path + (reason.empty() ? "" : " (" + reason + ")"));
+  if (changed) log_event(line.severity, line.text);
+  flush_alarm_lines();
 }
 
 void watch_port_returned(const std::string& path) {
@@ -486,8 +593,14 @@ void watch_recording_started(const std::string& path) {
 }
 
 void watch_recording_loss() {
-  std::lock_guard lock(w().mu);
-  ++w().recording_losses;
+  {
+    Watch& watch = w();
+    std::lock_guard lock(watch.mu);
+    ++watch.recording_losses;
+    // Raised now, however soon writing resumes; the watcher gives the reason.
+    if (live_alarms()) alarm_update(watch, recording_cause(true, "a write to the recording failed"), now_s(watch));
+  }
+  flush_alarm_lines();
 }
 
 void watch_recording_closed(const std::string& path, long long written, long long missing) {
@@ -512,7 +625,74 @@ HealthSnapshot watch_health() {
     s = evaluate(w(), &line, &changed);
   }
   if (changed) log_event(line.severity, line.text);
+  flush_alarm_lines();
   return s;
+}
+
+void watch_limit(const std::string& label, LimitLevel level, const LimitExcursion* excursion) {
+  AlarmCause cause;
+  cause.source = AlarmSource::Limit;
+  cause.key = label;
+  cause.what = label + " out of limits";
+  cause.severity = level == LimitLevel::Alarm     ? Severity::Error
+                   : level == LimitLevel::Caution ? Severity::Warning
+                                                  : Severity::Info;
+  cause.now = limit_level_name(level);
+  if (excursion) {
+    cause.now += ": " + excursion->value_text;
+    cause.has_value = true;
+    cause.value = excursion->shown;
+    cause.excess = excursion->excess;
+    cause.value_text = excursion->value_text;
+    cause.limit_text = excursion->limit_text;
+  }
+  {
+    Watch& watch = w();
+    std::lock_guard lock(watch.mu);
+    alarm_update(watch, cause, now_s(watch));
+  }
+  flush_alarm_lines();
+}
+
+AlarmsSnapshot watch_alarms() {
+  std::lock_guard lock(w().mu);
+  return {w().alarms.version(), w().alarms.alarms(), w().alarms.status()};
+}
+
+uint64_t watch_alarms_version() {
+  std::lock_guard lock(w().mu);
+  return w().alarms.version();
+}
+
+namespace {
+
+int log_acknowledged(const std::vector<Alarm>& done) {
+  for (const Alarm& a : done)
+    log_info("alarm acknowledged by the operator: " + a.what + " (" + alarm_colour(a.severity) + ", " +
+             std::to_string(a.occurrences) + (a.occurrences == 1 ? " time" : " times") + ", first " +
+             a.first_time + ", last " + a.last_time + ", " + alarm_detail(a) +
+             ")");
+  return static_cast<int>(done.size());
+}
+
+}  // namespace
+
+int watch_acknowledge(uint64_t id) {
+  std::vector<Alarm> done;
+  {
+    std::lock_guard lock(w().mu);
+    done = w().alarms.acknowledge(id, now_s(w()));
+  }
+  return log_acknowledged(done);
+}
+
+int watch_acknowledge_all() {
+  std::vector<Alarm> done;
+  {
+    std::lock_guard lock(w().mu);
+    done = w().alarms.acknowledge_all(now_s(w()));
+  }
+  return log_acknowledged(done);
 }
 
 void reset_session_for_tests() {
@@ -540,6 +720,8 @@ void reset_session_for_tests() {
   watch.parts.clear();
   watch.stop = false;
   watch.test_clock = nullptr;
+  watch.alarms = AlarmList(Watch::alarm_time_text);
+  watch.alarm_lines.clear();
   watched_by_id.clear();
 }
 

@@ -4,6 +4,10 @@
 // run-time: bytes read off the port, the status texts the system shows, the
 // values of the skipped count and the housekeeping displays, port losses and
 // returns, the bytes the system sends, recording writes and operator events.
+// It also keeps the alarm list (session/alarms.h): housekeeping displays out
+// of limits, the link in NO FRAMES, LINK SILENT or PORT LOST and the
+// recording in NOT RECORDING (these two live only, not in a link replay);
+// each raise and each acknowledgement goes to the log.
 // None of it changes what the system's code sees. Qt-free.
 //
 // Threads: the system's thread reports through the run-time calls (ui.cpp,
@@ -17,6 +21,8 @@
 #include <string>
 #include <string_view>
 
+#include "present/limits.h"
+#include "session/alarms.h"
 #include "session/link_health.h"
 
 namespace rt {
@@ -34,6 +40,7 @@ struct SessionInfo {
   double speed = 1.0;        // playback
   std::string log_path;      // --log FILE; "" = beside the recording (live)
   std::string summary_path;  // --summary FILE; "" = none
+  bool link_replay = false;  // --link-replay: live reception of a recording
 };
 
 // The session log a live session keeps beside its recording: the same
@@ -91,7 +98,25 @@ void watch_recording_started(const std::string& path);
 void watch_recording_loss();
 void watch_recording_closed(const std::string& path, long long written, long long missing);
 
+// A watched display's level and, while it is out of limits, its value
+// against them (nullptr at the normal level): the panel model, after each
+// value out of limits and each change of level, on any thread.
+void watch_limit(const std::string& label, LimitLevel level, const LimitExcursion* excursion);
+
 // ----- For the window ---------------------------------------------------------
+
+// The alarm list now, and a version that grows with every change of it.
+struct AlarmsSnapshot {
+  uint64_t version = 0;
+  std::vector<Alarm> rows;
+  AlarmStatus status;
+};
+AlarmsSnapshot watch_alarms();
+uint64_t watch_alarms_version();
+// The operator acknowledges alarm `id`, or all: each is logged with the
+// time. Returns how many were acknowledged now.
+int watch_acknowledge(uint64_t id);
+int watch_acknowledge_all();
 
 // The link's health now. The reason of a lost port names the device.
 HealthSnapshot watch_health();

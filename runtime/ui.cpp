@@ -17,6 +17,7 @@
 #include "runtime/testing.h"
 #include "runtime/trace.h"
 #include "runtime/transport.h"
+#include "runtime/user_limits.h"
 
 namespace rt {
 
@@ -146,6 +147,7 @@ void reset_ui_for_tests() {
   quit_requested.store(false);
   trace_close();
   reset_session_for_tests();
+  reset_user_limits_for_tests();
 }
 
 }  // namespace rt
@@ -173,6 +175,7 @@ int LoadPanel(int parent, const char* file, int resource) {
   PanelLayout layout;
   if (!read_panel_file(path, resource, &layout, &s.error)) return -1;
   auto model = std::make_unique<PanelModel>(std::move(layout));
+  load_user_limits(*model);  // the operator's limits over the panel file's
   if (s.hooks.create && !s.hooks.create(*model, path, &s.error)) return -1;
   s.model = std::move(model);
   s.panel_name = file;

@@ -7,6 +7,7 @@ cd "$(dirname "$0")/.."
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-serialport-dev qt6-tools-dev libqt6opengl6-dev
+  qt6-multimedia-dev  # the alarm tones (QSoundEffect)
   libqcustomplot-dev libqcustomplot2.1-qt6
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth python3 time locales

@@ -20,6 +20,7 @@ constexpr int EXIT_OUTPUT_FAILED = 4;     // a trace, CSV, log or summary file c
 constexpr int EXIT_SCRIPT_UNFINISHED = 5; // the input ended before every scripted event was raised
 constexpr int EXIT_INPUT_FAILED = 6;      // a read error cut the playback input short
 constexpr int EXIT_SHARING_INCOMPLETE = 7;  // publishing or the remote view lost messages (publish/)
+constexpr int EXIT_LIMITS_REFUSED = 8;      // the user limits file was refused: the panel file's limits were used
 
 // Notes a failure that must show in the exit status. When several were
 // noted, the lowest status of 3 and above wins: a lost recording matters

@@ -68,6 +68,30 @@ std::string seconds_text(double s) {
 
 std::string json_number_or_null(bool known, double v) { return known ? json_double(v) : "null"; }
 
+// "  alarms: 3 (limit 2, link 1, recording 0), 1 never acknowledged" and a
+// line per alarm.
+void add_alarm_lines(const std::vector<Alarm>& alarms, std::vector<std::string>* out) {
+  long long by_source[ALARM_SOURCES] = {};
+  long long unacknowledged = 0;
+  for (const Alarm& a : alarms) {
+    ++by_source[static_cast<int>(a.source)];
+    unacknowledged += !a.acknowledged;
+  }
+  std::string line = "  alarms: " + count(static_cast<long long>(alarms.size())) + " (";
+  for (int k = 0; k < ALARM_SOURCES; ++k)
+    line += std::string(k ? ", " : "") + alarm_source_name(static_cast<AlarmSource>(k)) + " " + count(by_source[k]);
+  out->push_back(line + "), " + count(unacknowledged) + " never acknowledged");
+  for (const Alarm& a : alarms) {
+    std::string row = "    " + a.what + ": " + alarm_colour(a.severity) + ", " + count(a.occurrences) +
+                      (a.occurrences == 1 ? " time, " : " times, ") + a.first_time + " to " + a.last_time;
+    row += a.has_value ? ", worst " + a.worst_value + " (" + a.worst_limit + ")"
+                       : ", longest " + duration_text(a.longest_s);
+    row += ", now " + a.now + ", " +
+           (a.acknowledged ? "acknowledged " + a.acknowledged_time : std::string("NOT ACKNOWLEDGED"));
+    out->push_back(row);
+  }
+}
+
 }  // namespace
 
 int housekeeping_index(std::string_view control_name) {
@@ -141,6 +165,7 @@ std::vector<std::string> summary_lines(const SessionSummary& s) {
   out.push_back("  log " + (s.log_file.empty() ? std::string("kept in the window only") : s.log_file) +
                 (s.log_failure.empty() ? "" : " (LOG FILE FAILED: " + s.log_failure + ")"));
   if (!s.summary_failure.empty()) out.push_back("  SUMMARY FILE FAILED: " + s.summary_failure);
+  add_alarm_lines(s.alarms, &out);
   out.push_back("  housekeeping (min / max / last):");
   for (const SlotStats& slot : s.housekeeping) {
     std::string line = "    " + slot.control.substr(6) + " " + slot.what + ": ";
@@ -201,6 +226,31 @@ std::string summary_json(const SessionSummary& s) {
           ",\"last\":" + json_number_or_null(known, slot.last) + "}";
   }
   key("housekeeping", hk + "]");
+  long long by_source[ALARM_SOURCES] = {};
+  long long unacknowledged = 0;
+  std::string alarms = "[";
+  for (const Alarm& a : s.alarms) {
+    ++by_source[static_cast<int>(a.source)];
+    unacknowledged += !a.acknowledged;
+    if (alarms.size() > 1) alarms += ",";
+    alarms += "{\"id\":" + integer(static_cast<long long>(a.id)) +
+              ",\"source\":" + json_string(alarm_source_name(a.source)) + ",\"key\":" + json_string(a.key) +
+              ",\"what\":" + json_string(a.what) + ",\"severity\":" + json_string(alarm_colour(a.severity)) +
+              ",\"first\":" + json_string(a.first_time) + ",\"last\":" + json_string(a.last_time) +
+              ",\"occurrences\":" + integer(a.occurrences) +
+              ",\"worst\":" + json_number_or_null(a.has_value, a.worst_number) +
+              ",\"worst_text\":" + json_string(a.worst_value) + ",\"worst_limit\":" + json_string(a.worst_limit) +
+              ",\"longest_s\":" + json_double(a.longest_s) + ",\"active\":" + (a.active ? "true" : "false") +
+              ",\"now\":" + json_string(a.now) + ",\"acknowledged\":" + (a.acknowledged ? "true" : "false") +
+              ",\"acknowledged_at\":" + json_string(a.acknowledged_time) + "}";
+  }
+  std::string sources = "{";
+  for (int k = 0; k < ALARM_SOURCES; ++k)
+    sources += std::string(k ? "," : "") + json_string(alarm_source_name(static_cast<AlarmSource>(k))) + ":" +
+               integer(by_source[k]);
+  key("alarms_by_source", sources + "}");
+  key("alarms_unacknowledged", integer(unacknowledged));
+  key("alarms", alarms + "]");
   for (const SummaryPart& part : s.parts) key(part.key, part.json);
   return j + "}\n";
 }

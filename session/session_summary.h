@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "session/alarms.h"
 #include "session/link_health.h"
 
 namespace rt {
@@ -69,6 +70,7 @@ struct SessionSummary {
   std::string log_failure;      // why the log file could not be written
   std::string summary_failure;  // why --summary FILE could not be opened
   std::vector<SlotStats> housekeeping;
+  std::vector<Alarm> alarms;    // the alarm list at the end
   std::vector<SummaryPart> parts;
 };
 
@@ -84,7 +86,11 @@ std::vector<std::string> summary_lines(const SessionSummary& s);
 // longest_gap_s, port_losses, recording, recording_failure,
 // recording_losses, acks_sent, commands_sent, log_file, log_failure,
 // housekeeping [{control, what, unit, count, min, max, last}] (min, max and
-// last null when never shown), and each part's key.
+// last null when never shown), alarms_by_source {limit, link, recording},
+// alarms_unacknowledged, alarms [{id, source, key, what, severity ("red" or
+// "amber"), first, last, occurrences, worst (the value as shown, null for a
+// link or recording alarm), worst_text, worst_limit, longest_s, active,
+// now, acknowledged, acknowledged_at ("" if never)}], and each part's key.
 std::string summary_json(const SessionSummary& s);
 
 }  // namespace rt

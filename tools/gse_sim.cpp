@@ -288,6 +288,7 @@ int run(const sim::Options& opt) {
   int status = 0;
   for (uint64_t i = 0; (opt.frames == 0 || i < opt.frames) && !stop_requested; ++i) {
     sim::Frame frame = sim::make_frame(opt.seed, i, opt.first_count, period_ms);
+    sim::shape_housekeeping(frame, opt.hk, i);
     sim::WireFrame wire = sim::make_wire(frame, sim::choose_faults(opt.faults, opt.seed, i), opt.link());
     if (opt.rate_bytes_s > 0.0) {
       // The byte clock of a UART: this frame's first byte goes out once all

@@ -83,6 +83,17 @@ void put_float(Frame& f, int offset, float value) {
 
 void seal(Frame& f) { put16(f, OFF_CHECKSUM, frame_sum(f.data())); }
 
+// Seals the frame, keeping its last byte off 0xEB (see the header): a
+// one-count nudge of the running word moves the sum's low byte.
+void seal_off_sync(Frame& f, uint64_t index) {
+  put16(f, OFF_W196, static_cast<int>((index * 7) % 32768));
+  seal(f);
+  if (f[FRAME_LEN - 1] == SYNC0) {
+    put16(f, OFF_W196, static_cast<int>((index * 7 + 1) % 32768));
+    seal(f);
+  }
+}
+
 int16_t clamp16(double v) {
   return static_cast<int16_t>(std::lround(std::clamp(v, -32768.0, 32767.0)));
 }
@@ -287,14 +298,29 @@ Frame make_frame(uint64_t seed, uint64_t index, uint32_t first_count, double per
   put16(f, OFF_W192, clamp16(2100.0 + 150.0 * wave(t, 600.0) + 3.0 * rng.normal()));
   put16(f, OFF_W194, clamp16(-1500.0 + 40.0 * rng.normal()));
   put16(f, OFF_W196, static_cast<int>((index * 7) % 32768));
-  seal(f);
-  // Keep the last byte off 0xEB (see the header): a one-count nudge of the
-  // running word moves the sum's low byte.
-  if (f[FRAME_LEN - 1] == SYNC0) {
-    put16(f, OFF_W196, static_cast<int>((index * 7 + 1) % 32768));
-    seal(f);
-  }
+  seal_off_sync(f, index);
   return f;
+}
+
+uint16_t housekeeping_word_for(int slot, double value) {
+  if (slot < 6 || (slot >= 32 && slot < 36)) return clamp_u16(value / 10.0 * 65535.0);
+  if (slot < 8) return clamp_u16(value / -10.0 * 65535.0);
+  if (slot < 16) return clamp_u16(value / 0.1 * 65535.0);
+  if (slot < 32) return clamp_u16((value + 273.15) / 500.0 * 65535.0);
+  return clamp_u16(value);
+}
+
+void shape_housekeeping(Frame& f, const std::vector<HkShape>& shapes, uint64_t index) {
+  const uint32_t count = (static_cast<uint32_t>(f[OFF_HEADER + 1] & 0x1F) << 16) |
+                         (static_cast<uint32_t>(f[OFF_COUNT]) << 8) | f[OFF_COUNT + 1];
+  const int slot = static_cast<int>(count % HK_SLOTS);
+  bool shaped = false;
+  for (const HkShape& s : shapes) {
+    if (s.slot != slot || index < s.first || index > s.last) continue;
+    put16(f, OFF_HK, housekeeping_word_for(slot, s.value));
+    shaped = true;
+  }
+  if (shaped) seal_off_sync(f, index);
 }
 
 Bytes escape_for_link(const Frame& frame) {

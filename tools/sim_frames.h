@@ -41,6 +41,21 @@ Frame make_frame(uint64_t seed, uint64_t index, uint32_t first_count, double per
 // `elapsed_s`. `jitter` in [-1, 1] adds the reading's noise.
 uint16_t housekeeping_word(int slot, double elapsed_s, double jitter);
 
+// A housekeeping slot held at a value for a stretch of frames (a rehearsal
+// of values crossing their limits): in the frames with index first..last
+// (0-based, in sending order), the frame that carries `slot` carries the
+// word that reads back as `value` in the unit the station converts to:
+// volts (slots 0-7, 32-35), amperes (8-15), degrees Celsius (16-31), the
+// raw word (36-39). The nearest word, clamped to 0..65535.
+struct HkShape {
+  int slot = 0;
+  double value = 0.0;
+  uint64_t first = 0, last = 0;
+};
+uint16_t housekeeping_word_for(int slot, double value);
+// Applies the shapes that cover frame `index` to `frame` (resealed).
+void shape_housekeeping(Frame& frame, const std::vector<HkShape>& shapes, uint64_t index);
+
 // Expected counts per frame of a spectrum channel centred at `x` scale units
 // and `width` units wide, in a spectrum of `blocks` slices (4 or 32), at
 // `elapsed_s`: a rolled-over power law plus a line near 511.

@@ -45,6 +45,22 @@ std::string parse_fault_rule(const std::string& text, FaultRule& out) {
   return "";
 }
 
+std::string parse_hk_shape(const std::string& text, HkShape& out) {
+  const size_t eq = text.find('=');
+  const size_t at = text.find('@');
+  const size_t dots = text.find("..");
+  uint64_t slot = 0;
+  const std::string bad = "'" + text + "' is not SLOT=VALUE@FIRST..LAST (like 16=60@100..500)";
+  if (eq == std::string::npos || at == std::string::npos || dots == std::string::npos || !(eq < at && at < dots))
+    return bad;
+  if (!parse_u64(text.substr(0, eq), slot) || slot >= HK_SLOTS || !parse_double(text.substr(eq + 1, at - eq - 1), out.value) ||
+      !parse_u64(text.substr(at + 1, dots - at - 1), out.first) || !parse_u64(text.substr(dots + 2), out.last))
+    return bad;
+  if (out.first > out.last) return "'" + text + "': the first frame comes after the last";
+  out.slot = static_cast<int>(slot);
+  return "";
+}
+
 std::string parse_options(const std::vector<std::string>& args, Options& out) {
   out = Options{};
   bool frames_given = false;
@@ -94,6 +110,11 @@ std::string parse_options(const std::vector<std::string>& args, Options& out) {
       uint64_t n;
       if (!parse_u64(v, n) || n > COUNT_MASK) return "--first-count: '" + v + "' is not a 21-bit counter value";
       out.first_count = static_cast<uint32_t>(n);
+    } else if (opt == "--hk") {
+      if (!(err = value(v)).empty()) return err;
+      HkShape shape;
+      if (!(err = parse_hk_shape(v, shape)).empty()) return "--hk: " + err;
+      out.hk.push_back(shape);
     } else if (opt == "--noise" || opt == "--bad-checksum" || opt == "--illegal-escape" || opt == "--cut" ||
                opt == "--escapes") {
       if (!(err = value(v)).empty()) return err;
@@ -137,6 +158,9 @@ const char* usage_text() {
          "                        fast samples, sent as \"++-1\" on a link\n"
          "                        R is a rate with a decimal point (0.02); LIST is\n"
          "                        frame indexes from 0 (5,17)\n"
+         "  --hk SLOT=VALUE@FIRST..LAST  housekeeping slot SLOT reads VALUE (V, A, degC or\n"
+         "                        the raw word, as the station converts it) in frames\n"
+         "                        FIRST to LAST; repeatable (rehearses limits and alarms)\n"
          "  --save FILE           on a link, also write every byte sent to FILE\n"
          "  --quiet               no line per frame\n"
          "  -h, --help            this text\n"

@@ -22,6 +22,7 @@ struct Options {
   uint64_t seed = 1;
   uint32_t first_count = 0;
   FaultOptions faults;
+  std::vector<HkShape> hk;  // --hk
   bool quiet = false;
   bool help = false;
   bool link() const { return target == Target::PORT || target == Target::PTY; }
@@ -33,6 +34,10 @@ constexpr uint64_t FILE_FRAMES = 1000;
 // Reads the arguments after the program name into `out`, with the defaults
 // of its target filled in. Returns "" on success, else the usage error.
 std::string parse_options(const std::vector<std::string>& args, Options& out);
+
+// "16=60@100..500": slot 16 reads 60 in frames 100 to 500 (--hk). Returns
+// "" on success, else what is wrong.
+std::string parse_hk_shape(const std::string& text, HkShape& out);
 
 // "0.02" (a rate: has a decimal point, 0..1) or "5,17" (frame indexes).
 // Returns "" on success, else what is wrong.

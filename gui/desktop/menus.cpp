@@ -90,6 +90,7 @@ void build_view_menu(QMainWindow* frame) {
     view->addActions(layout_menu->actions());
   view->addSeparator();
   add_found(frame, view, "actionShowLog");
+  add_found(frame, view, "actionShowAlarms");
   add_found(frame, view, "actionShowTrends");
   QAction* full = make_action(frame, view, QStringLiteral("&Full screen"), "actionFullScreen",
                               QKeySequence(Qt::Key_F11));
@@ -106,6 +107,16 @@ void build_view_menu(QMainWindow* frame) {
     else frame->showNormal();
   });
   QObject::connect(leave, &QAction::triggered, full, [full] { full->setChecked(false); });
+}
+
+void build_alarms_menu(QMainWindow* frame) {
+  QMenu* alarms = frame->menuBar()->addMenu(QStringLiteral("&Alarms"));
+  alarms->setObjectName(QStringLiteral("alarmsMenu"));
+  add_found(frame, alarms, "actionShowAlarms");
+  add_found(frame, alarms, "actionAcknowledgeAll");
+  add_found(frame, alarms, "actionMuteAlarms");
+  alarms->addSeparator();
+  add_found(frame, alarms, "actionEditLimits");
 }
 
 void show_shortcuts(QMainWindow* frame) {
@@ -158,6 +169,7 @@ void build_menus(QMainWindow* frame) {
   build_file_menu(frame);
   build_playback_menu(frame);
   build_view_menu(frame);
+  build_alarms_menu(frame);
   build_help_menu(frame);
 }
 

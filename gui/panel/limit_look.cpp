@@ -28,14 +28,14 @@ LimitLook::LimitLook(QStatusBar* status) {
   status->addPermanentWidget(count_);
 }
 
-void LimitLook::add(QWidget* display, const ControlInfo& info) {
-  Shown shown;
-  const QString ranges = QString::fromStdString(describe_limits(info.limits, info.format));
-  const QString base = display->toolTip();
-  shown.tooltip = base.isEmpty() ? QStringLiteral("Limits: ") + ranges
-                                 : base + QStringLiteral("\nLimits: ") + ranges;
-  display->setToolTip(shown.tooltip);
-  displays_[display] = shown;
+void LimitLook::add(QWidget* display, const Limits& limits, const DisplayFormat& format) {
+  auto it = displays_.find(display);
+  Shown& shown = it != displays_.end() ? it->second : displays_[display];
+  if (it == displays_.end()) shown.base = display->toolTip();
+  const QString ranges = QString::fromStdString(describe_limits(limits, format));
+  shown.tooltip = shown.base.isEmpty() ? QStringLiteral("Limits: ") + ranges
+                                       : shown.base + QStringLiteral("\nLimits: ") + ranges;
+  paint(display, shown);
 }
 
 void LimitLook::draw(QWidget* display, LimitLevel level) {

@@ -23,8 +23,9 @@ class LimitLook {
   // Adds the count to `status` (which owns it).
   explicit LimitLook(QStatusBar* status);
 
-  // A display with limits: its tooltip gains its ranges.
-  void add(QWidget* display, const ControlInfo& info);
+  // A display that takes limits: its tooltip gains its ranges. Again with
+  // new limits (the operator changed them): the tooltip follows.
+  void add(QWidget* display, const Limits& limits, const DisplayFormat& format);
   // Shows `level` on a display added before (nothing when unchanged).
   void draw(QWidget* display, LimitLevel level);
   // Shows the count of displays out of limits and of those in alarm.
@@ -34,7 +35,8 @@ class LimitLook {
 
  private:
   struct Shown {
-    QString tooltip;  // the panel file's, with the ranges
+    QString base;     // the panel file's
+    QString tooltip;  // with the ranges
     LimitLevel level = LimitLevel::Normal;
   };
   void paint(QWidget* display, const Shown& shown);

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLocale>
 #include <QString>
+#include <QToolButton>
 
 #include <cmath>
 
@@ -87,11 +88,29 @@ HealthBar::HealthBar() {
       "Input bytes the station discarded, as the panel's Skipped shows it (it is written after each good frame)"));
   age_ = make_label("healthAge", row);
   row->addStretch(1);
+  alarms_ = new QToolButton;
+  alarms_->setObjectName(QStringLiteral("healthAlarms"));
+  alarms_->setVisible(false);
+  row->insertWidget(1, alarms_);
   row_ = row;
   bar_ = frame;
 }
 
 void HealthBar::place(QWidget* indicator) { row_->addWidget(indicator); }
+
+QAbstractButton* HealthBar::alarms_button() const { return alarms_; }
+
+void HealthBar::show_alarms(const QString& text, bool red, const QString& which) {
+  if (alarms_->text() != text) alarms_->setText(text);
+  const QString tip = which + QStringLiteral("\nClick to see the alarm list.");
+  if (alarms_->toolTip() != tip) alarms_->setToolTip(tip);
+  if (alarms_->isHidden() != text.isEmpty()) alarms_->setVisible(!text.isEmpty());
+  if (text.isEmpty() || alarms_look_ == static_cast<int>(red)) return;
+  alarms_look_ = static_cast<int>(red);
+  alarms_->setStyleSheet(QStringLiteral("QToolButton { background: %1; color: %2; font-weight: bold; "
+                                        "padding: 2px 10px; border-radius: 3px; }")
+                             .arg(QLatin1String(red ? "#c00000" : "#f0b400"), QLatin1String(red ? "#ffffff" : "#2a1f00")));
+}
 
 void HealthBar::show_port(const QString& device) {
   set_text(port_, device.isEmpty() ? QString() : QStringLiteral("COM1 = %1").arg(device));

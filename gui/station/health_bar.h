@@ -8,9 +8,11 @@
 
 #include "session/link_health.h"
 
+class QAbstractButton;
 class QHBoxLayout;
 class QLabel;
 class QString;
+class QToolButton;
 class QWidget;
 
 namespace rt {
@@ -28,6 +30,11 @@ class HealthBar {
   // Shows `s`. Only the texts that changed are set.
   void draw(const HealthSnapshot& s);
 
+  // The unacknowledged alarms ("2 ALARMS", red when one of them is, else
+  // amber; `which` for its tooltip) beside the state; hidden when `text` is
+  // empty. A click on it (alarms_button) is for the window to connect.
+  void show_alarms(const QString& text, bool red, const QString& which);
+  QAbstractButton* alarms_button() const;
   // Places another indicator at the bar's right end (the caller draws it).
   void place(QWidget* indicator);
 
@@ -44,6 +51,8 @@ class HealthBar {
   QLabel* failures_ = nullptr;  // "healthFailures"
   QLabel* skipped_ = nullptr;   // "healthSkipped"
   QLabel* age_ = nullptr;       // "healthAge"
+  QToolButton* alarms_ = nullptr;  // "healthAlarms"
+  int alarms_look_ = -1;           // 0 amber, 1 red, as styled
   QHBoxLayout* row_ = nullptr;
   bool drawn_ = false;
   LinkState drawn_state_ = LinkState::Waiting;

@@ -137,6 +137,11 @@ void TrendPlot::remove(const std::string& key) {
   }
 }
 
+void TrendPlot::set_limits(const std::string& key, const Limits& limits) {
+  for (TrendValue& v : values_)
+    if (v.key == key) v.limits = limits;
+}
+
 void TrendPlot::set_labels(TimeLabels labels, bool show_tick_labels) {
   if (labels == TimeLabels::Clock) {
     auto ticker = QSharedPointer<QCPAxisTickerDateTime>::create();

@@ -53,6 +53,8 @@ class TrendPlot : public QObject {
   bool has(const std::string& key) const;
   void add(const TrendValue& value);
   void remove(const std::string& key);
+  // The limits in force for a value changed (the operator's Limits...).
+  void set_limits(const std::string& key, const Limits& limits);
 
   // Draws the values from `d` over [x0, x1] of `axis`.
   void draw(const TrendData& d, const AxisX& axis, double x0, double x1);

@@ -277,9 +277,18 @@ TrendValue TrendsView::value_of(const std::string& key) const {
     tv.format = c->format;
     tv.scale = c->format.scale;
     if (!c->format.unit.empty()) tv.unit = QString::fromStdString(c->format.unit);
-    tv.limits = c->limits;
+    tv.limits = limits_of(key);
   }
   return tv;
+}
+
+Limits TrendsView::limits_of(const std::string& key) const {
+  const ValueInfo* v = find_value(key);
+  const ControlInfo* c = v ? model_.find(v->control) : nullptr;
+  if (!c) return {};
+  for (const PanelModel::LimitSlot& slot : model_.limit_slots())
+    if (slot.id == c->id) return slot.limits.enabled ? slot.limits : Limits{};
+  return {};
 }
 
 TrendPlot* TrendsView::add_plot(const std::vector<std::string>& keys) {
@@ -407,6 +416,12 @@ void TrendsView::refresh() {
     shown_frames_.note(now, v.current);
   }
   if (!dock_->isVisible()) return;
+  if (model_.limits_version() != drawn_limits_) {  // the operator changed limits: the bands follow
+    drawn_limits_ = model_.limits_version();
+    for (auto& p : plots_)
+      for (const TrendValue& v : p->values()) p->set_limits(v.key, limits_of(v.key));
+    dirty_ = true;
+  }
   ensure_store();
   if (!store_) {  // no recording to read (the status says why)
     if (dirty_)

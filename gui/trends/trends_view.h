@@ -87,6 +87,8 @@ class TrendsView : public QObject {
   void remove_plot(TrendPlot* plot);
   void add_values(TrendPlot* plot, const std::vector<std::string>& keys);
   TrendValue value_of(const std::string& key) const;
+  // The limits in force for a value's display (none without one).
+  Limits limits_of(const std::string& key) const;
   void want();
   void save() const;
   void restore();
@@ -113,6 +115,7 @@ class TrendsView : public QObject {
 
   std::unique_ptr<TrendStore> store_;
   uint64_t drawn_revision_ = 0;
+  uint64_t drawn_limits_ = 0;  // the model's limits version the plots show
   uint64_t drawn_generation_ = 0;
   qint64 drawn_ms_ = -1;
   bool dirty_ = true;       // the range or the plots changed: draw at the next tick

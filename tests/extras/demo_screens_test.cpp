@@ -117,8 +117,10 @@ TEST_F(WindowExtras, the_demo_reads_in_seven_characters_a_value_with_nothing_cut
       if (theme != rt::Theme::Light || std::string(screen.name) != "1366x768") continue;
 
       // What an operator must be able to do at 1366x768.
-      EXPECT_EQ(top->windowTitle().toStdString(), "vst_gse - playback of data/demo.dat")
-          << "a relative path in the title";
+      // (After the count of alarms, if any: the demo's coldest sensors are
+      // below their caution range.)
+      EXPECT_TRUE(top->windowTitle().endsWith("vst_gse - playback of data/demo.dat"))
+          << "a relative path in the title: " << top->windowTitle().toStdString();
       auto* scroll = top->findChild<QScrollArea*>("panelScroll");
       const QRect visible(scroll->viewport()->mapTo(top, QPoint(0, 0)), scroll->viewport()->size());
       EXPECT_TRUE(top->findChild<QGroupBox*>("linkGroup")->isVisible());

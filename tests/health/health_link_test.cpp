@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "relay.h"
 #include "sim_log.h"
 #include "station.h"
 #include "support/files.h"
@@ -37,6 +38,7 @@ using testing_files::TempDir;
 using testing_process::Child;
 using testing_process::wait_until;
 using testing_pty::InstrumentPty;
+using health_testing::Relay;
 
 constexpr double WAIT_S = 30.0;  // generous: the machine may be loaded
 const std::string READY = "serial port ready";
@@ -200,44 +202,6 @@ TEST(HealthLive, a_vanished_port_reads_port_lost_and_its_return_receiving) {
   EXPECT_EQ(s.quit(), 0);
   EXPECT_EQ(json_number(s.summary(), "port_losses"), 1.0) << s.summary();
 }
-
-// Passes gse_sim's link through to the station's pseudo-terminal once the
-// station is ready, so every byte the simulator sends is received.
-class Relay {
- public:
-  explicit Relay(const std::string& sim_pty, InstrumentPty& to) : to_(to) {
-    fd_ = ::open(sim_pty.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (fd_ >= 0) thread_ = std::thread([this] { run(); });
-  }
-  ~Relay() {
-    stop_ = true;
-    if (thread_.joinable()) thread_.join();
-    if (fd_ >= 0) ::close(fd_);
-  }
-  bool ok() const { return fd_ >= 0; }
-  bool ended() const { return ended_; }
-
- private:
-  void run() {
-    uint8_t buf[512];
-    while (!stop_) {
-      pollfd p{fd_, POLLIN, 0};
-      if (::poll(&p, 1, 50) <= 0) continue;
-      const ssize_t n = ::read(fd_, buf, sizeof buf);
-      if (n > 0) {
-        to_.send(std::vector<uint8_t>(buf, buf + n));
-      } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-        ended_ = true;  // the simulator hung up
-        return;
-      }
-    }
-  }
-  InstrumentPty& to_;
-  int fd_ = -1;
-  std::atomic<bool> stop_{false};
-  std::atomic<bool> ended_{false};
-  std::thread thread_;
-};
 
 TEST(HealthLive, injected_faults_are_counted_logged_once_per_kind_coalesced_and_summed_as_the_trace_shows) {
   InstrumentPty link;

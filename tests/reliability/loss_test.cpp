@@ -77,7 +77,9 @@ class Station {
     });
     child_ = std::make_unique<testing_process::Child>(
         testing_process::vst_gse(),
-        std::vector<std::string>{"--headless", "--port", link_.slave_path(), "--trace", "-"}, run_dir, fifo);
+        std::vector<std::string>{"--headless", "--port", link_.slave_path(), "--trace", "-", "--summary",
+                                 out_dir_.file("summary.json")},
+        run_dir, fifo);
   }
   ~Station() {
     child_.reset();  // kills it if still running: the FIFO then ends
@@ -91,6 +93,8 @@ class Station {
     std::lock_guard lock(mu_);
     return out_;
   }
+  // The --summary JSON, once the run has ended.
+  std::string summary() const { return testing_files::read_text(out_dir_.file("summary.json")); }
   // The lines that are no trace: the station's messages.
   std::vector<std::string> messages() {
     std::vector<std::string> out;
@@ -206,10 +210,24 @@ struct Disk {
   std::function<void(pid_t)> free;
 };
 
+// The recording's alarm in the summary: raised once, never acknowledged,
+// present at the end or not.
+void expect_recording_alarm(const std::string& summary, const std::string& now) {
+  const std::string row = "\"source\":\"recording\",\"key\":\"not recording\",\"what\":\"recording: NOT RECORDING\","
+                          "\"severity\":\"red\"";
+  const size_t at = summary.find(row);
+  ASSERT_NE(at, std::string::npos) << summary;
+  const std::string rest = summary.substr(at, summary.find('}', at) - at);
+  EXPECT_NE(rest.find("\"occurrences\":1,"), std::string::npos) << rest;
+  EXPECT_NE(rest.find("\"now\":\"" + now), std::string::npos) << rest;
+  EXPECT_NE(rest.find("\"acknowledged\":false"), std::string::npos) << rest;
+}
+
 // Frames until the disk is full; frames (and, when space will come back,
 // more noise than the run-time holds) while it is; then frames after space
 // is back. Every frame is shown, the failure and the gap are said, the file
-// is every byte sent but the gap, and the run ends with status 3.
+// is every byte sent but the gap, and the run ends with status 3. The
+// recording's alarm stays latched in the summary.
 void fill_and_free(const Disk& disk) {
   Station station(disk.run_dir);
   disk.fill(station.program().pid());
@@ -242,6 +260,7 @@ void fill_and_free(const Disk& disk) {
     const std::string closed = station.message_matching(std::regex("closed with"));
     EXPECT_EQ(closed, "Recording " + name + " closed with " + std::to_string(sent.size()) +
                           " received bytes missing from the file: " + disk.reason);
+    expect_recording_alarm(station.summary(), "NOT RECORDING: cannot write " + name + ": " + disk.reason);
     return;
   }
 
@@ -275,6 +294,7 @@ void fill_and_free(const Disk& disk) {
                          sent.begin() + static_cast<long>(gap_at + missing)))
       << "the bytes after the gap";
   EXPECT_EQ(station.message_matching(std::regex("closed with")), "") << "nothing more lost at the end";
+  expect_recording_alarm(station.summary(), "recording to " + name);
 }
 
 TEST(RecordingLoss, a_full_disk_is_said_frames_go_on_and_the_gap_is_said_when_space_returns) {

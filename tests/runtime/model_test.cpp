@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "runtime/model.h"
+#include "runtime/session_watch.h"
 #include "session/session_log.h"
 
 namespace {
@@ -164,11 +165,15 @@ TEST(PanelModel, a_display_with_limits_carries_its_level_and_logs_each_change) {
   m.state(4, &s);
   EXPECT_EQ(s.limit, rt::LimitLevel::Alarm);
   EXPECT_EQ(m.in_alarm(), 1);
+  // Each change of level, and after each the alarm it raised.
   const auto entries = rt::log_entries_since(0);
-  ASSERT_EQ(entries.size(), 2u);
+  ASSERT_EQ(entries.size(), 4u);
   EXPECT_EQ(entries[0].text.rfind("F12 in caution: 12.0", 0), 0u) << entries[0].text;
-  EXPECT_EQ(entries[1].severity, rt::Severity::Error);
+  EXPECT_EQ(entries[1].text.rfind("ALARM F12 out of limits (amber): 12.0", 0), 0u) << entries[1].text;
+  EXPECT_EQ(entries[2].severity, rt::Severity::Error);
+  EXPECT_EQ(entries[3].text.rfind("ALARM F12 out of limits now red: 20.0", 0), 0u) << entries[3].text;
   rt::reset_log_for_tests();
+  rt::reset_session_for_tests();
 }
 
 TEST(PanelModel, events_come_out_in_the_order_they_were_posted) {

@@ -32,6 +32,17 @@ TEST(SimOptions, defaults_follow_the_target) {
   EXPECT_EQ(o.seed, 9u);
   EXPECT_TRUE(o.quiet);
   EXPECT_EQ(o.faults.cut.frames, (std::vector<uint64_t>{3, 4}));
+
+  // A slot held at a value: the frame carrying it reads back as that value.
+  ASSERT_EQ(sim::parse_options({"--out", "x.dat", "--hk", "16=60.5@40..80", "--hk", "0=9.97@0..0"}, o), "");
+  ASSERT_EQ(o.hk.size(), 2u);
+  EXPECT_EQ(o.hk[0].slot, 16);
+  EXPECT_EQ(o.hk[0].value, 60.5);
+  EXPECT_EQ(o.hk[0].first, 40u);
+  EXPECT_EQ(o.hk[0].last, 80u);
+  EXPECT_EQ(sim::housekeeping_word_for(16, 60.5), 43732) << "(60.5 + 273.15) / 500 * 65535, rounded";
+  EXPECT_EQ(sim::housekeeping_word_for(6, -5.0), 32768) << "-10 V full scale";
+  EXPECT_EQ(sim::housekeeping_word_for(37, 1234.0), 1234) << "raw";
 }
 
 TEST(SimOptions, usage_errors_say_what_is_wrong) {
@@ -51,6 +62,9 @@ TEST(SimOptions, usage_errors_say_what_is_wrong) {
       {"rate above 1", {"--pty", "--noise", "1.5"}, "--noise"},
       {"empty list entry", {"--pty", "--cut", "5,"}, "--cut"},
       {"not a list", {"--pty", "--bad-checksum", "x"}, "--bad-checksum"},
+      {"hk without frames", {"--pty", "--hk", "16=60"}, "--hk: '16=60' is not SLOT=VALUE@FIRST..LAST"},
+      {"hk slot beyond 39", {"--pty", "--hk", "40=1@0..5"}, "is not SLOT=VALUE"},
+      {"hk frames backwards", {"--pty", "--hk", "0=9.9@9..3"}, "the first frame comes after the last"},
   };
   for (const auto& c : cases) {
     sim::Options o;

@@ -1,0 +1,253 @@
+#include "gui/station/alarm_pane.h"
+
+#include <QAction>
+#include <QDockWidget>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeySequence>
+#include <QLabel>
+#include <QMainWindow>
+#include <QPushButton>
+#include <QSettings>
+#include <QTableWidget>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <set>
+
+#include "gui/layout.h"
+#include "gui/station/alarm_sound.h"
+#include "gui/theme.h"
+#include "runtime/session_watch.h"
+#include "session/session_log.h"
+
+namespace rt {
+
+namespace {
+
+const QString KEY_MUTED = QStringLiteral("alarms/muted");
+
+enum Column { SEVERITY, SOURCE, WHAT, FIRST, LAST, TIMES, WORST, NOW, ACKNOWLEDGED, COLUMNS };
+
+const char* const HEADERS[COLUMNS] = {"Severity", "Source", "Alarm", "First", "Last",
+                                       "Times", "Worst", "Now", "Acknowledged"};
+
+QString text(const std::string& s) { return QString::fromStdString(s); }
+
+// "4.2 s", "12 min 5 s", "2 h 3 min".
+QString duration(double s) {
+  if (s < 60.0) return QStringLiteral("%1 s").arg(s, 0, 'f', 1);
+  const long long whole = static_cast<long long>(s);
+  if (whole < 3600) return QStringLiteral("%1 min %2 s").arg(whole / 60).arg(whole % 60);
+  return QStringLiteral("%1 h %2 min").arg(whole / 3600).arg(whole / 60 % 60);
+}
+
+// Unacknowledged first, red before amber, then those whose cause is present,
+// the latest first.
+bool shown_before(const Alarm& a, const Alarm& b) {
+  if (a.acknowledged != b.acknowledged) return !a.acknowledged;
+  if (a.severity != b.severity) return a.severity > b.severity;
+  if (a.active != b.active) return a.active;
+  return a.last_s > b.last_s;
+}
+
+}  // namespace
+
+QString alarm_count_text(int unacknowledged) {
+  if (unacknowledged <= 0) return QString();
+  return unacknowledged == 1 ? QStringLiteral("1 ALARM") : QStringLiteral("%1 ALARMS").arg(unacknowledged);
+}
+
+AlarmPane::AlarmPane(QMainWindow* window) {
+  dock_ = new QDockWidget(QStringLiteral("Alarms"), window);
+  dock_->setObjectName(QStringLiteral("alarmDock"));
+  dock_->setAllowedAreas(Qt::BottomDockWidgetArea | Qt::RightDockWidgetArea | Qt::TopDockWidgetArea);
+  auto* body = new QWidget;
+  auto* column = new QVBoxLayout(body);
+  column->setContentsMargins(4, 2, 4, 4);
+  column->setSpacing(3);
+  buttons_ = new QHBoxLayout;
+  count_ = new QLabel;
+  count_->setObjectName(QStringLiteral("alarmCount"));
+  count_->setMinimumWidth(130);
+  buttons_->addWidget(count_);
+  placed_ = 1;
+  buttons_->addStretch(1);  // the buttons go before it, left to right
+  acknowledge_ = new QPushButton(QStringLiteral("Acknowledge"));
+  acknowledge_->setObjectName(QStringLiteral("acknowledgeAlarm"));
+  acknowledge_->setToolTip(QStringLiteral("Acknowledge the selected alarms"));
+  buttons_->insertWidget(placed_++, acknowledge_);
+
+  acknowledge_all_ = new QAction(QStringLiteral("Acknowledge &all"), window);
+  acknowledge_all_->setObjectName(QStringLiteral("actionAcknowledgeAll"));
+  acknowledge_all_->setToolTip(QStringLiteral("Acknowledge every alarm in the list"));
+  mute_ = new QAction(QStringLiteral("&Mute alarm sound"), window);
+  mute_->setObjectName(QStringLiteral("actionMuteAlarms"));
+  mute_->setCheckable(true);
+  mute_->setToolTip(QStringLiteral("No tone for new alarms (remembered)"));
+  for (QAction* a : {acknowledge_all_, mute_}) add_button(a);
+
+  table_ = new QTableWidget(0, COLUMNS);
+  table_->setObjectName(QStringLiteral("alarmTable"));
+  QStringList headers;
+  for (const char* h : HEADERS) headers << QLatin1String(h);
+  table_->setHorizontalHeaderLabels(headers);
+  table_->verticalHeader()->setVisible(false);
+  table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  table_->setWordWrap(false);
+  table_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  table_->horizontalHeader()->setStretchLastSection(true);
+  column->addLayout(buttons_);
+  column->addWidget(table_);
+  dock_->setWidget(body);
+  window->addDockWidget(Qt::BottomDockWidgetArea, dock_);
+  // Hidden until asked for (the health bar's count, the menus): at 1366x768
+  // the panel needs the whole height. The layout remembers it.
+  dock_->hide();
+
+  QAction* show = dock_->toggleViewAction();
+  show->setObjectName(QStringLiteral("actionShowAlarms"));
+  show->setText(QStringLiteral("Alarm &list"));
+  show->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A));
+  show->setToolTip(QStringLiteral("Show the alarm list (Ctrl+Shift+A)"));
+  window->addAction(show);
+
+  // The sound: the sound card, or a test's sink.
+  ToneSink* sink = tone_sink_for_tests();
+  if (!sink) {
+    sound_ = std::make_unique<AlarmSound>();
+    sink = sound_.get();
+  }
+  annunciator_ = std::make_unique<Annunciator>(*sink);
+  const bool muted = window_settings()->value(KEY_MUTED, false).toBool();
+  mute_->setChecked(muted);
+  annunciator_->set_muted(muted);
+  clock_.start();
+
+  connect(acknowledge_, &QPushButton::clicked, this, [this] { acknowledge_selected(); });
+  connect(acknowledge_all_, &QAction::triggered, this, [this] {
+    watch_acknowledge_all();
+    poll();
+  });
+  connect(mute_, &QAction::toggled, this, [this](bool on) {
+    annunciator_->set_muted(on);
+    window_settings()->setValue(KEY_MUTED, on);
+    log_info(on ? "alarm sound muted by the operator" : "alarm sound on again (the operator)");
+  });
+  connect(table_, &QTableWidget::itemSelectionChanged, this,
+          [this] { acknowledge_->setEnabled(!table_->selectedItems().isEmpty()); });
+  acknowledge_->setEnabled(false);
+}
+
+AlarmPane::~AlarmPane() = default;
+
+QAction* AlarmPane::show_action() const { return dock_->toggleViewAction(); }
+
+void AlarmPane::add_button(QAction* action) {
+  auto* button = new QToolButton;
+  button->setDefaultAction(action);
+  button->setObjectName(action->objectName() + QStringLiteral("Button"));
+  buttons_->insertWidget(placed_++, button);
+}
+
+void AlarmPane::reveal() {
+  dock_->show();
+  dock_->raise();
+}
+
+void AlarmPane::acknowledge_selected() {
+  std::set<uint64_t> ids;
+  for (const QTableWidgetItem* item : table_->selectedItems())
+    ids.insert(table_->item(item->row(), SEVERITY)->data(Qt::UserRole).toULongLong());
+  for (uint64_t id : ids) watch_acknowledge(id);
+  poll();
+}
+
+void AlarmPane::poll() {
+  if (watch_alarms_version() != version_) {
+    AlarmsSnapshot snap = watch_alarms();
+    version_ = snap.version;
+    rows_ = std::move(snap.rows);
+    status_ = snap.status;
+    std::stable_sort(rows_.begin(), rows_.end(), shown_before);
+    draw();
+  }
+  annunciator_->update(status_, static_cast<double>(clock_.elapsed()) / 1000.0);
+}
+
+void AlarmPane::draw() {
+  // The selection is kept by alarm across the redraw.
+  std::set<uint64_t> selected;
+  for (const QTableWidgetItem* item : table_->selectedItems())
+    selected.insert(table_->item(item->row(), SEVERITY)->data(Qt::UserRole).toULongLong());
+  const LimitColours colours = limit_colours();
+  const QColor grey = table_->palette().color(QPalette::Disabled, QPalette::Text);
+  table_->setRowCount(static_cast<int>(rows_.size()));
+  for (int r = 0; r < static_cast<int>(rows_.size()); ++r) {
+    const Alarm& a = rows_[static_cast<size_t>(r)];
+    const bool red = a.severity == Severity::Error;
+    const QString cells[COLUMNS] = {
+        QString::fromLatin1(alarm_colour(a.severity)).toUpper(),
+        QLatin1String(alarm_source_name(a.source)),
+        text(a.what),
+        text(a.first_time),
+        text(a.last_time),
+        QString::number(a.occurrences),
+        a.has_value ? text(a.worst_value + " (" + a.worst_limit + ")")
+                    : QStringLiteral("longest %1").arg(duration(a.longest_s)),
+        text(a.now),
+        a.acknowledged ? text(a.acknowledged_time) : QStringLiteral("NOT ACKNOWLEDGED"),
+    };
+    for (int c = 0; c < COLUMNS; ++c) {
+      QTableWidgetItem* item = table_->item(r, c);
+      if (!item) {
+        item = new QTableWidgetItem;
+        table_->setItem(r, c, item);
+      }
+      item->setText(cells[c]);
+      QFont font = item->font();
+      font.setBold(!a.acknowledged);
+      item->setFont(font);
+      item->setData(Qt::BackgroundRole, QVariant());
+      item->setData(Qt::ForegroundRole, a.acknowledged && !a.active ? QVariant(grey) : QVariant());
+    }
+    QTableWidgetItem* severity = table_->item(r, SEVERITY);
+    severity->setData(Qt::UserRole, static_cast<qulonglong>(a.id));
+    if (!a.acknowledged || a.active) {
+      severity->setBackground(red ? colours.alarm_background : colours.caution_background);
+      severity->setForeground(red ? colours.alarm_text : colours.caution_text);
+    }
+    table_->setRowHidden(r, false);
+    for (int c = 0; c < COLUMNS; ++c) table_->item(r, c)->setSelected(selected.count(a.id) != 0);
+  }
+  // (Not in the dock's title: its menu action takes its text from it.)
+  count_->setText(status_.unacknowledged > 0 ? QStringLiteral("%1 not acknowledged").arg(status_.unacknowledged)
+                                              : QStringLiteral("all acknowledged"));
+  acknowledge_all_->setEnabled(status_.unacknowledged > 0);
+}
+
+QString AlarmPane::unacknowledged_text() const {
+  constexpr int SHOWN = 12;
+  QStringList lines;
+  int more = 0;
+  for (const Alarm& a : rows_) {
+    if (a.acknowledged) continue;
+    if (lines.size() == SHOWN) {
+      ++more;
+      continue;
+    }
+    lines << QStringLiteral("%1 (%2) since %3")
+                 .arg(text(a.what), QLatin1String(alarm_colour(a.severity)), text(a.first_time));
+  }
+  if (more > 0) lines << QStringLiteral("and %1 more").arg(more);
+  return lines.join(QLatin1Char('\n'));
+}
+
+void AlarmPane::restyle() {
+  version_ = ~uint64_t{0};
+  poll();
+}
+
+}  // namespace rt

@@ -1,0 +1,77 @@
+// The alarm list in the window (session/alarms.h, kept by the session
+// watch): a dock below the panel (objectName "alarmDock", shown by the
+// checkable action "actionShowAlarms", Ctrl+Shift+A, or a click on the
+// health bar's count of alarms), one row per alarm
+// with its severity, source, first and last time, count, worst value and
+// limit, state now and acknowledgement; the unacknowledged ones first and
+// in bold. "Acknowledge" takes the selected rows, "Acknowledge all"
+// ("actionAcknowledgeAll") every one. The sound (annunciator.h, on
+// AlarmSound or a test's sink) follows the list; "actionMuteAlarms" mutes
+// it, remembered in the settings. GUI thread only.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+
+#include "session/alarms.h"
+#include "session/annunciator.h"
+
+class QAction;
+class QDockWidget;
+class QHBoxLayout;
+class QLabel;
+class QMainWindow;
+class QPushButton;
+class QTableWidget;
+
+namespace rt {
+
+// "" with no unacknowledged alarm, else "1 ALARM", "2 ALARMS", ...
+QString alarm_count_text(int unacknowledged);
+
+class AlarmPane : public QObject {
+ public:
+  // Adds the dock to `window` (at the bottom, hidden) and its actions.
+  explicit AlarmPane(QMainWindow* window);
+  ~AlarmPane() override;
+  QDockWidget* dock() const { return dock_; }
+  QAction* show_action() const;
+  // Puts `action` on the pane's row of buttons (Limits...).
+  void add_button(QAction* action);
+
+  // Takes the list if it changed, and lets the sound follow it.
+  void poll();
+  const AlarmStatus& status() const { return status_; }
+  // The unacknowledged alarms, one a line: "HK16 out of limits (red) since
+  // 2024-05-01 03:00:00" (at most a dozen, then how many more).
+  QString unacknowledged_text() const;
+  // Shows the pane and brings it to the front.
+  void reveal();
+  // Draws again in the colours of the current theme.
+  void restyle();
+
+ private:
+  void draw();
+  void acknowledge_selected();
+
+  QDockWidget* dock_ = nullptr;
+  QTableWidget* table_ = nullptr;  // "alarmTable"
+  QHBoxLayout* buttons_ = nullptr;  // the count, the buttons, a stretch
+  int placed_ = 0;                   // buttons so far
+  QPushButton* acknowledge_ = nullptr;  // "acknowledgeAlarm"
+  QLabel* count_ = nullptr;             // "alarmCount"
+  QAction* acknowledge_all_ = nullptr;
+  QAction* mute_ = nullptr;
+  std::vector<Alarm> rows_;
+  AlarmStatus status_;
+  uint64_t version_ = ~uint64_t{0};
+  std::unique_ptr<ToneSink> sound_;
+  std::unique_ptr<Annunciator> annunciator_;
+  QElapsedTimer clock_;
+};
+
+}  // namespace rt
