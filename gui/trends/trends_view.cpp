@@ -133,6 +133,7 @@ TrendsView::TrendsView(QMainWindow* window, const PanelModel& model, QWidget* fo
 
 TrendsView::~TrendsView() {
   timer_.stop();
+  export_cancel_ = true;  // an export under way leaves no file
   if (export_thread_.joinable()) export_thread_.join();
   save();
   plots_.clear();
@@ -685,7 +686,7 @@ void TrendsView::export_csv(const QString& path) {
   status_->setText(QStringLiteral("exporting the trends to %1...").arg(path));
   const TrendStore* store = store_.get();
   export_thread_ = std::thread([this, store, range, file = path.toStdString()] {
-    const TrendCsvResult r = export_trend_csv(*store, range, file);
+    const TrendCsvResult r = export_trend_csv(*store, range, file, &export_cancel_);
     export_ok_ = r.ok;
     export_result_ = r.ok ? "Trends exported to " + file + ": " + std::to_string(r.rows) + " rows of " +
                                 std::to_string(range.keys.size()) + " values"

@@ -141,6 +141,7 @@ class TrendsView : public QObject {
 
   std::thread export_thread_;
   std::atomic<bool> export_done_{false};
+  std::atomic<bool> export_cancel_{false};
   std::string export_result_;
   bool export_ok_ = false;
   QString export_path_;
