@@ -373,7 +373,7 @@ void TrendsView::ensure_store() {
   if (store_ && store_->source().path == source.path && store_->source().rules == source.rules) return;
   // Another recording (Open recording): a store of its own, nothing of the
   // last one kept.
-  store_ = std::make_unique<TrendStore>(source, &reception_clock());
+  store_ = std::make_shared<TrendStore>(source, &reception_clock());
   zoomed_ = false;
   drawn_revision_ = 0;
   drawn_generation_ = 0;
@@ -684,7 +684,7 @@ void TrendsView::export_csv(const QString& path) {
   export_path_ = path;
   export_done_ = false;
   status_->setText(QStringLiteral("exporting the trends to %1...").arg(path));
-  const TrendStore* store = store_.get();
+  std::shared_ptr<const TrendStore> store = store_;  // kept while it exports, whatever the view opens meanwhile
   export_thread_ = std::thread([this, store, range, file = path.toStdString()] {
     const TrendCsvResult r = export_trend_csv(*store, range, file, &export_cancel_);
     export_ok_ = r.ok;

@@ -113,7 +113,7 @@ class TrendsView : public QObject {
   std::vector<std::unique_ptr<TrendPlot>> plots_;
   TrendPlot* current_ = nullptr;  // the plot a double-clicked value goes to
 
-  std::unique_ptr<TrendStore> store_;
+  std::shared_ptr<TrendStore> store_;  // shared with an export under way
   uint64_t drawn_revision_ = 0;
   uint64_t drawn_limits_ = 0;  // the model's limits version the plots show
   uint64_t drawn_generation_ = 0;
