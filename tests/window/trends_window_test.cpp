@@ -3,6 +3,7 @@
 // plot of its value, and the cursor over the plot reads that value at the
 // time under the mouse.
 #include <QApplication>
+#include <QDialog>
 #include <QDockWidget>
 #include <QDrag>
 #include <QDragEnterEvent>
@@ -12,17 +13,20 @@
 #include <QListWidget>
 #include <QMainWindow>
 #include <QMimeData>
+#include <QPushButton>
 #include <QTest>
 #include <qcustomplot.h>
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <ctime>
 #include <string>
 #include <vector>
 
 #include "../extras/program_run.h"
+#include "gui/desktop/dialogs.h"
 #include "gui/trends/trend_plot.h"
 #include "gui/window.h"
 #include "gui_window.h"
@@ -157,6 +161,23 @@ TEST(TrendsWindow, a_display_dragged_onto_the_view_is_plotted_and_the_cursor_rea
       },
       WAIT_MS))
       << readout->text().toStdString();
+
+  // Export CSV: the dialog names the file; the plotted value over the range
+  // shown, with the range in its first lines.
+  const std::string csv = dir.file("range.csv");
+  rt::set_dialog_answerer([&](QDialog* dialog) {
+    if (auto* field = dialog->findChild<QLineEdit*>()) field->setText(QString::fromStdString(csv));
+    return true;
+  });
+  auto* export_button = dock->findChild<QPushButton*>("trendExport");
+  ASSERT_NE(export_button, nullptr);
+  export_button->click();
+  rt::set_dialog_answerer(nullptr);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return std::filesystem::exists(csv); }, WAIT_MS));
+  const std::string text = testing_files::read_text(csv);
+  EXPECT_EQ(text.rfind("# vst_gse trends of " + path, 0), 0u) << text.substr(0, 200);
+  EXPECT_NE(text.find("\nframe,offset_bytes,time_local,time_s,hk16_degC\n"), std::string::npos);
+  EXPECT_NE(text.find("\n17,3200,"), std::string::npos) << "frame 17 (counter 16) carries HK16";
 
   // Zoomed in between two frames of slot 16 (4.2 s apart): the plot says it
   // has no sample there.
