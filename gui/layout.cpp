@@ -8,6 +8,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QScreen>
+#include <QStatusBar>
 #include <QSettings>
 #include <QSplitter>
 #include <QToolBar>
@@ -23,6 +24,10 @@ namespace {
 // not applied to a different arrangement.
 constexpr int LAYOUT_VERSION = 1;
 constexpr int SAVE_AFTER_MS = 500;
+// What a window manager adds around a window, at most, on the screens the
+// station is laid out for.
+constexpr int TITLE_BAR = 32;
+constexpr int FRAME_BORDER = 4;
 
 const QString KEY_THEME = QStringLiteral("window/theme");
 const QString KEY_GEOMETRY = QStringLiteral("window/geometry");
@@ -46,9 +51,14 @@ std::unique_ptr<QSettings> window_settings() {
                                      QLatin1String(SETTINGS_APPLICATION));
 }
 
-WindowLayout::WindowLayout(QMainWindow* frame, QWidget* form, QToolBar* bar,
+void apply_saved_theme() {
+  const Theme theme = theme_from_name(window_settings()->value(KEY_THEME).toString());
+  if (theme != Theme::System) apply_theme(theme);
+}
+
+WindowLayout::WindowLayout(QMainWindow* frame, QWidget* form, QSize designed, QToolBar* bar,
                            std::function<void()> on_theme)
-    : frame_(frame), form_(form), on_theme_(std::move(on_theme)) {
+    : frame_(frame), form_(form), designed_(designed), on_theme_(std::move(on_theme)) {
   // A drag moves a splitter many times a second: save once it rests.
   save_later_.setSingleShot(true);
   save_later_.setInterval(SAVE_AFTER_MS);
@@ -183,19 +193,40 @@ void WindowLayout::restore() {
 }
 
 void WindowLayout::show() {
-  if (!restored_geometry_) {
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    const QSize want = form_->size();
-    if (screen && (want.width() > screen->availableSize().width() ||
-                   want.height() > screen->availableSize().height())) {
-      frame_->showMaximized();
-    } else {
-      frame_->resize(want);
-      frame_->show();
-    }
-  } else {
-    frame_->show();
+  const QScreen* screen = frame_->screen() ? frame_->screen() : QGuiApplication::primaryScreen();
+  const QRect room = screen ? screen->availableGeometry() : QRect(0, 0, 1 << 14, 1 << 14);
+  // Room for the title bar and borders the window manager adds.
+  const QSize decorations(2 * FRAME_BORDER, TITLE_BAR + 2 * FRAME_BORDER);
+  if (restored_geometry_) {
+    // A size saved on a larger screen, or before the window could shrink,
+    // never runs off this one.
+    const QSize saved = frame_->size() + decorations;
+    if (saved.width() > room.width() || saved.height() > room.height()) frame_->showMaximized();
+    else frame_->show();
+    return;
   }
+  // The first start: the panel at the size the panel file gives it, with
+  // the menus, bars and status line around it, where the screen has room
+  // for all of it; else the whole screen.
+  const QSize want(designed_.width(), designed_.height() + chrome_height());
+  if (want.width() + decorations.width() > room.width() || want.height() + decorations.height() > room.height()) {
+    frame_->showMaximized();
+    return;
+  }
+  frame_->resize(want);
+  frame_->move(room.center() - QPoint(want.width(), want.height()) / 2);
+  frame_->show();
+}
+
+// The height of what the window puts around the panel: the menu bar, the
+// toolbar, the health bar and the status line.
+int WindowLayout::chrome_height() const {
+  int h = 0;
+  if (frame_->menuWidget()) h += frame_->menuWidget()->sizeHint().height();
+  for (const QToolBar* bar : frame_->findChildren<QToolBar*>()) h += bar->sizeHint().height();
+  if (const QWidget* health = frame_->findChild<QWidget*>(QStringLiteral("healthBar"))) h += health->sizeHint().height();
+  if (frame_->statusBar()) h += frame_->statusBar()->sizeHint().height();
+  return h;
 }
 
 void WindowLayout::save() {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <QObject>
+#include <QSize>
 #include <QString>
 #include <QTimer>
 
@@ -33,12 +34,16 @@ std::unique_ptr<QSettings> window_settings();
 constexpr const char* SETTINGS_ORGANISATION = "vst_gse";
 constexpr const char* SETTINGS_APPLICATION = "vst_gse";
 
+// The theme the operator chose last, for what shows before the window (a
+// start-up failure, the port chooser).
+void apply_saved_theme();
+
 class WindowLayout : public QObject {
  public:
-  // `frame` holds `form` (the panel); the View menu goes on `bar`.
-  // `on_theme` runs after the theme changed (the window redraws what it
-  // coloured itself).
-  WindowLayout(QMainWindow* frame, QWidget* form, QToolBar* bar, std::function<void()> on_theme);
+  // `frame` holds `form` (the panel), which the panel file lays out at
+  // `designed`; the View menu goes on `bar`. `on_theme` runs after the
+  // theme changed (the window redraws what it coloured itself).
+  WindowLayout(QMainWindow* frame, QWidget* form, QSize designed, QToolBar* bar, std::function<void()> on_theme);
 
   // A dock whose visibility and side are kept with the layout (Reset layout
   // shows it again where it was first put). Call before restore().
@@ -46,8 +51,10 @@ class WindowLayout : public QObject {
   // Applies what the last run saved (else the defaults): theme, groups,
   // splitters, docks, window geometry. Call once, before the window is shown.
   void restore();
-  // Sizes the window for the screen when nothing was saved: the panel's
-  // size where the screen has room, maximised where it has not.
+  // Shows the window. When nothing was saved: the panel at the size the
+  // panel file gives it, centred, where the screen has room for it and the
+  // bars around it; maximised where it has not. A saved size larger than
+  // the screen is maximised too.
   void show();
   // Remembers the layout now (the window does it when it closes; changes
   // from the View menu are saved at once).
@@ -61,9 +68,11 @@ class WindowLayout : public QObject {
   void set_theme(int theme);
   void default_sizes();
   void hide_empty_splitters();
+  int chrome_height() const;
 
   QMainWindow* frame_;
   QWidget* form_;
+  QSize designed_;  // the panel's size in the panel file
   std::function<void()> on_theme_;
   std::vector<QSplitter*> splitters_;
   std::vector<std::pair<QGroupBox*, QAction*>> groups_;  // the ones that may be hidden

@@ -115,6 +115,12 @@ LimitColours limit_colours() {
           QColor(0xff, 0xff, 0xff)};
 }
 
+TextColours text_colours() {
+  const QColor info = QApplication::palette().color(QPalette::Text);
+  if (theme_is_dark()) return {info, QColor(0x7c, 0xcf, 0x86), QColor(0xff, 0xb3, 0x47), QColor(0xff, 0x80, 0x80)};
+  return {info, QColor(0x1d, 0x5e, 0x22), QColor(0x9a, 0x4d, 0x00), QColor(0xb0, 0x00, 0x00)};
+}
+
 QColor trace_colour(const QColor& colour) {
   if (!theme_is_dark() || colour.lightness() >= 140) return colour;
   QColor c = colour.toHsl();

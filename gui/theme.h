@@ -31,6 +31,14 @@ struct LimitColours {
 };
 LimitColours limit_colours();
 
+// Text colours that carry a meaning, for the palette in use: each reads at
+// a contrast of at least 4.5:1 on the palette's Base (the log pane) and
+// Window (the status bar). `info` is the palette's own text colour.
+struct TextColours {
+  QColor info, good, warning, error;
+};
+TextColours text_colours();
+
 // A trace colour as drawn on the palette in use: dark colours are lightened
 // on a dark background (the system's pure blue would vanish there).
 QColor trace_colour(const QColor& colour);

@@ -39,6 +39,7 @@
 #include "present/display_format.h"
 #include "runtime/model.h"
 #include "gui/panel/axis_inputs.h"
+#include "gui/panel/command_keys.h"
 #include "gui/desktop/connect_to.h"
 #include "gui/desktop/csv_export.h"
 #include "gui/desktop/dialogs.h"
@@ -81,10 +82,6 @@ constexpr qint64 TEXT_BOX_REDRAW_MS = 250;
 // The link's health, the stale marking and the log pane are brought up to
 // date every this many redraws (about four times a second).
 constexpr int HEALTH_EVERY = 8;
-
-const char* const DONE_TOOLTIP =
-    "The count ran out: accumulation has stopped. Enter a new count and "
-    "switch Accumulate on to start again.";
 
 }  // namespace
 
@@ -152,6 +149,7 @@ class PanelWindow : public QObject {
   std::unique_ptr<RecordingStatus> recording_;
   std::unique_ptr<LimitLook> limit_look_;
   std::unique_ptr<AxisInputs> axis_inputs_;
+  std::unique_ptr<CommandKeys> command_keys_;
   std::unique_ptr<WindowLayout> layout_;
   std::unique_ptr<HealthBar> health_;
   std::unique_ptr<ShareIndicator> share_;  // publishing, or the remote view
@@ -266,6 +264,7 @@ void PanelWindow::build_frame() {
   alarms_->add_button(add_limits_dialog(frame_, model_));
   connect(health_->alarms_button(), &QAbstractButton::clicked, this, [this] { alarms_->reveal(); });
   axis_inputs_ = std::make_unique<AxisInputs>(top_);
+  command_keys_ = std::make_unique<CommandKeys>(top_, say);
   connect_view_switches(top_, [this](const QString& name) -> PanelPlot* {
     const ControlInfo* c = model_.find(name.toStdString());
     return c && bindings_.count(c->id) ? bindings_.at(c->id).plot.get() : nullptr;
@@ -273,7 +272,7 @@ void PanelWindow::build_frame() {
   // The window takes the size the panel file gives where the screen has
   // room (WindowLayout::show); the operator's layout is restored.
   frame_->resize(panel_size);
-  layout_ = std::make_unique<WindowLayout>(frame_, top_, bar, [this] { restyle(); });
+  layout_ = std::make_unique<WindowLayout>(frame_, top_, panel_size, bar, [this] { restyle(); });
   layout_->remember_dock(alarms_->dock());
   layout_->restore();
   add_connect_to(frame_);
@@ -287,6 +286,7 @@ void PanelWindow::restyle() {
   limit_look_->restyle();
   axis_inputs_->restyle();
   trends_->apply_palette();
+  log_->restyle();
   if (alarms_) alarms_->restyle();
 }
 
@@ -468,8 +468,11 @@ void PanelWindow::draw_panel() {
   if (title.empty()) title = model_.layout().title;
   if (!title.empty()) {
     QString shown = QString::fromStdString(title);
-    // Live: the title also says which device COM1 stands for.
+    // Live: the title also says which device COM1 stands for; a launcher
+    // start, the folder it works in.
     if (!shown_device_.isEmpty()) shown += QStringLiteral("  [COM1 = %1]").arg(shown_device_);
+    const QString folder = QString::fromStdString(transport_work_folder());
+    if (!folder.isEmpty()) shown += QStringLiteral("  [folder %1]").arg(folder);
     // First, so a task bar that cuts the title short still shows it.
     if (shown_alarms_ > 0) shown = alarm_count_text(shown_alarms_) + QStringLiteral(" \u00b7 ") + shown;
     top()->setWindowTitle(shown);
@@ -558,22 +561,10 @@ void PanelWindow::draw_spin(Binding& b, const ControlState& s) {
   b.shown_text = spin->text();
 }
 
-// Attribute 10 = 2 marks a control finished: amber, with a tooltip saying
-// why. It never disables the control: the operator can always enter a new
-// count.
 void PanelWindow::draw_done_look(Binding& b, const ControlState& s) {
-  auto it = s.attrs.find(ATTR_DONE_LOOK);
-  const bool done = it != s.attrs.end() && it->second == DONE_LOOK_ON;
-  if (done == b.done_look) return;
-  b.done_look = done;
-  const QString cls = QString::fromLatin1(b.widget->metaObject()->className());
-  if (done) {
-    b.widget->setStyleSheet(cls + " { background-color: #ffbf40; color: #3a2500; }");
-    b.widget->setToolTip(QString::fromLatin1(DONE_TOOLTIP));
-  } else {
-    b.widget->setStyleSheet(QString());
-    b.widget->setToolTip(b.tooltip);
-  }
+  if (done_look_on(s) == b.done_look) return;
+  b.done_look = !b.done_look;
+  show_done_look(b.widget, b.done_look, b.tooltip);
 }
 
 PanelWindow* create_panel_window(PanelModel& model, const std::string& uir_path,

@@ -44,7 +44,9 @@
 #include "runtime/qt/serial_port.h"
 #include "gui/desktop/startup_dialogs.h"
 #include "runtime/serial.h"
+#include "gui/layout.h"
 #include "gui/window.h"
+#include "main/options.h"
 #include "replay/replay.h"
 #include "runtime/script.h"
 #include "session/session_log.h"
@@ -64,169 +66,8 @@ namespace {
 constexpr const char* PANEL_FILE = "gse.uir";
 constexpr int PANEL_RESOURCE = 1;
 using rt::EXIT_STARTUP;
-using rt::EXIT_USAGE;
-
-#ifdef _WIN32
-#define DEFAULT_PORT_TEXT "COM1"
-#else
-#define DEFAULT_PORT_TEXT "/dev/ttyS0"
-#endif
-
-const char USAGE[] =
-    "usage: vst_gse [options]          live: the telemetry link on COM1\n"
-    "       vst_gse [options] FILE     playback of a recording\n"
-    "       vst_gse [options] --link-replay FILE\n"
-    "                                  a live recording through the live receiver\n"
-    "  --port DEVICE   device that COM1 stands for (default " DEFAULT_PORT_TEXT ")\n"
-    "  --headless      no window (for unattended recording, scripts and tests)\n"
-    "  --trace FILE    write every run-time call as one JSON line ('-' = stdout)\n"
-    "  --events FILE   scripted operator input: lines of '<n> <PANEL_NAME> [<value>]'\n"
-    "  --speed X       playback speed 0.001 to 1000: playback waits are divided by X;\n"
-    "                  0 = no waits\n"
-    "  --csv FILE      one CSV row per good frame: every decoded value, with units\n"
-    "                  (columns: docs/csv.md)\n"
-    "  --csv-samples FILE  the fast samples, one CSV row each (frame, trace, index, value)\n"
-    "  --csv-spectra FILE  both spectra as CSV when the run ends\n"
-    "  --csv-failures  a --csv row for each failed frame too (status, offset)\n"
-    "  --csv-hex       a --csv column with the frame's bytes in hex\n"
-    "  --csv-panel FILE    after each good frame, one CSV row of every display's value\n"
-    "  --link-replay FILE  the bytes of a live recording through the live receiver\n"
-    "                  (escapes undone), at the link's pace divided by --speed;\n"
-    "                  nothing is sent or recorded\n"
-    "  --log FILE      the session log (appended; default live: beside the recording,\n"
-    "                  same name with .log; playback: none)\n"
-    "  --summary FILE  the handover summary at quit as JSON (it also goes to the log\n"
-    "                  and to standard error)\n"
-    "  --limits FILE   the user limits file, over the panel file's limits (default:\n"
-    "                  limits.txt in the settings folder); the limits dialog writes it\n"
-    "  --publish mqtt://HOST[:PORT]/PREFIX\n"
-    "                  publish the session to an MQTT broker (mqtts:// for TLS):\n"
-    "                  PREFIX/frame, values, health, log, status (docs/mqtt.md)\n"
-    "  --publish-queue N  frames and log lines held while the broker is slow or\n"
-    "                  away, then the oldest are dropped (default 4096)\n"
-    "  --subscribe mqtt://HOST[:PORT]/PREFIX\n"
-    "                  a read-only remote view of a publishing station's panel\n"
-    "  --record FILE   with --subscribe: append the frames received to FILE\n"
-    "  --mqtt-ca FILE  mqtts://: the CA certificate that signs the broker's\n"
-    "  --mqtt-login FILE  the broker login: user name on the first line, password on\n"
-    "                  the second (else VST_GSE_MQTT_USER, VST_GSE_MQTT_PASSWORD)\n"
-    "  -h, --help      this text;  --version  the version\n";
-
-struct Options {
-  bool headless = false;
-  std::string port;
-  std::string trace;
-  std::string events;
-  std::string csv_panel;
-  rt::ExportOptions exports;
-  std::string link_replay;
-  std::string log;
-  std::string summary;
-  std::string limits;
-  std::string publish, subscribe, record, mqtt_ca, mqtt_login;
-  std::string subscribe_input;  // the playback input of the remote view
-  long publish_queue = static_cast<long>(rt::DEFAULT_QUEUE_FRAMES);
-  double speed = 1.0;
-  bool speed_given = false;
-  std::vector<char*> positional;
-};
-
-int usage_error(const std::string& message) {
-  std::fprintf(stderr, "vst_gse: %s\n%s", message.c_str(), USAGE);
-  return EXIT_USAGE;
-}
-
-// Returns -1 when the program should go on, else the exit status.
-int parse_options(int argc, char* argv[], Options* opt) {
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    auto value = [&](std::string* out) {
-      if (i + 1 >= argc) return false;
-      *out = argv[++i];
-      return true;
-    };
-    if (arg == "-h" || arg == "--help") {
-      std::fputs(USAGE, stdout);
-      return 0;
-    } else if (arg == "--version") {
-      std::printf("vst_gse %s\n", GSE_VERSION);
-      return 0;
-    } else if (arg == "--headless") {
-      opt->headless = true;
-    } else if (arg == "--csv-failures") {
-      opt->exports.failures = true;
-    } else if (arg == "--csv-hex") {
-      opt->exports.hex = true;
-    } else if (arg == "--port" || arg == "--trace" || arg == "--events" || arg == "--csv" ||
-               arg == "--csv-samples" || arg == "--csv-spectra" || arg == "--csv-panel" ||
-               arg == "--link-replay" || arg == "--log" || arg == "--summary" || arg == "--publish" ||
-               arg == "--subscribe" || arg == "--record" || arg == "--mqtt-ca" || arg == "--mqtt-login" ||
-               arg == "--limits") {
-      std::string* target = arg == "--port"          ? &opt->port
-                            : arg == "--trace"       ? &opt->trace
-                            : arg == "--csv"         ? &opt->exports.frames_path
-                            : arg == "--csv-samples" ? &opt->exports.samples_path
-                            : arg == "--csv-spectra" ? &opt->exports.spectra_path
-                            : arg == "--csv-panel"   ? &opt->csv_panel
-                            : arg == "--link-replay" ? &opt->link_replay
-                            : arg == "--log"         ? &opt->log
-                            : arg == "--summary"     ? &opt->summary
-                            : arg == "--limits"      ? &opt->limits
-                            : arg == "--publish"     ? &opt->publish
-                            : arg == "--subscribe"   ? &opt->subscribe
-                            : arg == "--record"      ? &opt->record
-                            : arg == "--mqtt-ca"     ? &opt->mqtt_ca
-                            : arg == "--mqtt-login"  ? &opt->mqtt_login
-                                                     : &opt->events;
-      if (!value(target) || target->empty()) return usage_error(arg + " needs a value");
-    } else if (arg == "--speed") {
-      std::string text;
-      if (!value(&text)) return usage_error("--speed needs a value");
-      char* end = nullptr;
-      errno = 0;
-      double x = std::strtod(text.c_str(), &end);
-      const bool in_range = x == 0.0 || (x >= rt::SPEED_MIN && x <= rt::SPEED_MAX);
-      if (text.empty() || *end != '\0' || errno != 0 || !std::isfinite(x) || !in_range)
-        return usage_error("--speed takes 0 (no waits) or a number from 0.001 to 1000, not \"" +
-                           text + "\"");
-      opt->speed = x;
-      opt->speed_given = true;
-    } else if (arg == "--publish-queue") {
-      std::string text;
-      if (!value(&text)) return usage_error("--publish-queue needs a value");
-      char* end = nullptr;
-      errno = 0;
-      const long n = std::strtol(text.c_str(), &end, 10);
-      if (text.empty() || *end != '\0' || errno != 0 || n < 1 || n > 1000000)
-        return usage_error("--publish-queue takes a number of frames from 1 to 1000000, not \"" + text + "\"");
-      opt->publish_queue = n;
-    } else if (arg == "--") {
-      for (++i; i < argc; ++i) opt->positional.push_back(argv[i]);
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      return usage_error("unknown option " + arg);
-    } else {
-      opt->positional.push_back(argv[i]);
-    }
-  }
-  if (opt->positional.size() > 1) return usage_error("more than one recording named");
-  if (!opt->link_replay.empty() && !opt->port.empty())
-    return usage_error("--link-replay plays a recording: it takes no --port");
-  if (!opt->link_replay.empty() && !opt->positional.empty())
-    return usage_error("--link-replay FILE plays FILE: name no other recording");
-  if (!opt->subscribe.empty() && (!opt->positional.empty() || !opt->port.empty() || !opt->link_replay.empty() ||
-                                  !opt->publish.empty()))
-    return usage_error("--subscribe shows a publishing station's frames: it takes no FILE, --port, "
-                       "--link-replay or --publish");
-  if (!opt->record.empty() && opt->subscribe.empty())
-    return usage_error("--record records a remote view (--subscribe); a live station records by itself");
-  if ((!opt->mqtt_ca.empty() || !opt->mqtt_login.empty()) && opt->publish.empty() && opt->subscribe.empty())
-    return usage_error(std::string(!opt->mqtt_ca.empty() ? "--mqtt-ca" : "--mqtt-login") +
-                       " goes with --publish or --subscribe");
-  if ((opt->exports.failures || opt->exports.hex) && opt->exports.frames_path.empty())
-    return usage_error(std::string(opt->exports.failures ? "--csv-failures" : "--csv-hex") +
-                       " adds to the --csv file: name it with --csv FILE");
-  return -1;
-}
+using gse::Options;
+using gse::usage_error;
 
 // The broker of --publish or --subscribe, and how to log in to it: a
 // malformed address or an unreadable CA or login file is a usage error
@@ -445,6 +286,8 @@ void tell_early_failure(rt::StartupFailure kind, const std::string& subject, con
   char name[] = "vst_gse";
   char* qt_argv[] = {name, nullptr};
   QApplication app(qt_argc, qt_argv);
+  app.setQuitOnLastWindowClosed(false);
+  rt::apply_saved_theme();
   rt::install_answers_from_environment();
   QString device;
   rt::tell_startup_failure(kind, QString::fromStdString(subject), QString::fromStdString(reason), &device);
@@ -510,7 +353,7 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
   rt::history_install();
   rt::publish_install();
   Options opt;
-  int status = parse_options(argc, argv, &opt);
+  int status = gse::parse_options(argc, argv, &opt);
   if (status >= 0) return status;
   if (!opt.events.empty() && (status = load_event_script(opt.events)) >= 0) return status;
   const bool windowed = !opt.headless && display_available();
@@ -534,8 +377,11 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
     opt.positional.push_back(opt.subscribe_input.data());
     if (!opt.speed_given) opt.speed = 0.0;
   }
+  // From here on a quit signal ends the program through its teardown, also
+  // while a start-up failure waits in a dialog (Outputs::start installs it).
   Outputs outputs;
   outputs.start(opt.positional.empty() && opt.link_replay.empty(), !windowed);
+  const std::string folder = opt.launcher ? gse::enter_launcher_folder(&opt) : "";
   if (!opt.link_replay.empty()) {
     std::string reason;
     if ((status = check_link_replay(opt.link_replay, &reason)) >= 0) {
@@ -592,6 +438,11 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
   session.summary_path = opt.summary;
   session.link_replay = !opt.link_replay.empty();
   rt::session_begin(session);
+  if (opt.launcher) {
+    rt::transport_set_work_folder(folder);
+    if (folder.empty()) rt::log_warning("Launcher start: " + gse::launcher_folder() + " cannot be used; working in the working directory");
+    else rt::log_info("Launcher start: working in " + folder + " (recordings, their logs, screenshots, saved spectra)");
+  }
   choose_limits_file(opt);
   // Who publishes, for --publish or the window's setting.
   rt::publish_set_station(GSE_VERSION, session.playback ? "playback" : opt.link_replay.empty() ? "live" : "link_replay",
@@ -637,9 +488,15 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
   }
 
   QApplication app(qt_argc, qt_argv);
+  // The program ends when the system's thread does, never because a window
+  // closed: a start-up dialog (the port chooser) is the only window until
+  // the panel shows, and its closing must not end the event loop while the
+  // system's thread waits on it to make the panel.
+  app.setQuitOnLastWindowClosed(false);
   // Qt takes the process's locale from the environment: numbers that the
   // C library writes (trace, saved spectra) keep the point.
   std::setlocale(LC_NUMERIC, "C");
+  rt::apply_saved_theme();
   rt::install_answers_from_environment();
   rt::PanelWindow* window = nullptr;
   auto on_gui = [&app](auto&& work) {

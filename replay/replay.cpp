@@ -62,10 +62,8 @@ std::string frame_text(long n, const RecordingIndex& index) {
   return text;
 }
 
-void tell(Severity severity, const std::string& text) {
-  log_event(severity, text);
-  transport_post_message(text);
-}
+// Shown in the status bar and logged once, at its own level.
+void tell(Severity severity, const std::string& text) { transport_post_message(text, severity); }
 
 void clear_spectra(const std::string& why) {
   if (!transport_clear_spectra()) {

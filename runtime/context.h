@@ -45,6 +45,10 @@ void set_no_recording(const std::string& reason);
 
 // Asks for a quit at the next event poll. Safe to call from a signal handler.
 void request_quit();
+// True once request_quit was called (a quit signal), and from then on: the
+// event poll takes the request, this stays. Any thread; what a dialog open
+// on the GUI thread watches to close itself (dialogs.h).
+bool quit_signalled();
 
 // True from the moment a quit is asked for (Ctrl+C, SIGTERM, SIGHUP, the
 // quit button or a window close still queued) until the program ends, the

@@ -39,12 +39,15 @@ struct Watch {
   bool at_end_of_input = false;  // the last status was the end of input
   bool input_moved = false;      // playback: the position jumped since the last look
   bool skipped_moved = false;    // playback: so did the skipped count, with the frame shown
+  double moved_at_s = 0.0;       // when it last did
   HousekeepingStats hk;
   UplinkDecoder uplink;
   long long acks = 0;
   long long commands = 0;
-  long long drained = 0;  // bytes the run start threw away
   std::string recording;
+  std::vector<std::string> earlier_devices;  // live: before each Connect to...
+  long long bytes_drained = 0;
+  uint64_t drain_from = 0;  // the byte count when a run start began its drain
   long long bytes_recorded = 0;
   long long bytes_missing = 0;
   long long recording_losses = 0;
@@ -194,7 +197,7 @@ HealthSnapshot evaluate(Watch& watch, LogCoalescer::Line* line, bool* changed) {
   const double t = now_s(watch);
   if (h.playback()) {
     const auto at = static_cast<uint64_t>(transport_position().bytes);
-    if (watch.input_moved) h.rebase_bytes(at);  // the jump is no bytes read
+    if (watch.input_moved) h.on_input_moved(at, watch.moved_at_s);  // the jump is no bytes read
     watch.input_moved = false;
     h.on_bytes(at, t);
     h.set_paused(transport_paused(), t);
@@ -220,6 +223,9 @@ void evaluate_and_log() {
   bool changed = false;
   {
     std::lock_guard lock(watch.mu);
+    // Before the panel shows (a start-up failure waiting in its dialog)
+    // there is no link to judge.
+    if (!watch.panel_loaded) return;
     evaluate(watch, &line, &changed);
   }
   if (changed) log_event(line.severity, line.text);
@@ -383,12 +389,16 @@ void session_end(int entry_result) {
     s.ended = local_time_text(std::chrono::system_clock::now());
     s.duration_s = now_s(watch);
     s.recording = watch.recording;
+    if (!s.playback && !transport_is_link_replay()) {
+      s.source = com_path();
+      s.earlier_devices = watch.earlier_devices;
+    }
+    s.bytes_drained = watch.bytes_drained;
     s.bytes_recorded = watch.bytes_recorded;
     s.bytes_missing = watch.bytes_missing;
     s.recording_losses = watch.recording_losses;
     s.acks_sent = watch.acks;
     s.commands_sent = watch.commands;
-    s.bytes_drained = watch.drained;
     s.summary_failure = watch.summary_failure;
     s.housekeeping = watch.hk.slots();
     s.alarms = watch.alarms.alarms();
@@ -444,6 +454,7 @@ void session_add_summary_part(SummaryPart part) {
 
 void watch_panel(const PanelModel& model) {
   watched_by_id.clear();
+  std::lock_guard lock(w().mu);
   for (const ControlInfo& c : model.layout().controls) {
     int what = NOT_WATCHED;
     if (c.name == "PANEL_SKIPPED") what = SKIPPED;
@@ -451,9 +462,19 @@ void watch_panel(const PanelModel& model) {
     if (what == NOT_WATCHED) continue;
     if (c.id >= static_cast<int>(watched_by_id.size())) watched_by_id.resize(static_cast<size_t>(c.id) + 1, NOT_WATCHED);
     watched_by_id[static_cast<size_t>(c.id)] = what;
+    if (what >= 0) w().hk.set_shown(what, c.format);
   }
-  std::lock_guard lock(w().mu);
-  w().panel_loaded = true;
+  // The link is judged from now: the time a start-up failure waited in its
+  // dialog says nothing about it.
+  Watch& watch = w();
+  if (watch.begun && !watch.panel_loaded) {
+    const bool playback = watch.info.playback;
+    watch.health = std::make_unique<LinkHealth>(playback, now_s(watch));
+    watch.health->set_speed(transport_speed());
+    watch.health->on_bytes(playback ? static_cast<uint64_t>(transport_position().bytes) : com_bytes_read(),
+                           now_s(watch));
+  }
+  watch.panel_loaded = true;
 }
 
 void watch_value(int ctrl, double value) {
@@ -475,9 +496,16 @@ void watch_status(std::string_view text) {
   Failure kind = Failure::Other;
   const StatusKind status = classify_status(text, &kind);
   bool first_end = false;
+  long long drained = 0;  // by this run start
   {
     std::lock_guard lock(watch.mu);
     health(watch).on_status(text, now_s(watch));
+    // A run start drains what waits on the port: read, but never recorded.
+    if (status == StatusKind::RunStart) watch.drain_from = com_bytes_read();
+    if (status == StatusKind::Ready && com_bytes_read() >= watch.drain_from) {
+      drained = static_cast<long long>(com_bytes_read() - watch.drain_from);
+      watch.bytes_drained += drained;
+    }
     first_end = status == StatusKind::EndOfInput && !watch.at_end_of_input;
     watch.at_end_of_input = status == StatusKind::EndOfInput;
   }
@@ -490,18 +518,10 @@ void watch_status(std::string_view text) {
     case StatusKind::EndOfInput:
       if (first_end) log_info(text);  // shown again at every pass after it
       break;
-    case StatusKind::Ready: {
-      // Everything read so far was the drain's: waiting in the port before
-      // the run, it is thrown away unrecorded.
-      const auto drained = static_cast<long long>(com_bytes_read());
-      {
-        std::lock_guard lock(watch.mu);
-        watch.drained = drained;
-      }
+    case StatusKind::Ready:
       log_info("run start: port drained, " + std::string(text) + " (" + std::to_string(drained) +
                " bytes that waited in the port thrown away, not recorded)");
       break;
-    }
     default:
       break;
   }
@@ -515,6 +535,7 @@ void watch_input_moved() {
   std::lock_guard lock(w().mu);
   w().input_moved = true;
   w().skipped_moved = true;
+  w().moved_at_s = now_s(w());
 }
 
 void watch_port_lost(const std::string& path, const std::string& reason) {
@@ -551,6 +572,7 @@ void watch_port_switched(const std::string& old_path, const std::string& new_pat
     std::lock_guard lock(watch.mu);
     health(watch).on_port_switched(error.empty(), now_s(watch));
     watch.port_lost_reason = error;
+    if (old_path != new_path) watch.earlier_devices.push_back(old_path);
   }
   log_info("Connect to " + new_path + " (was " + old_path + ")");
   if (!error.empty()) log_error("port lost: " + new_path + " (" + error + ")");
@@ -714,6 +736,9 @@ void reset_session_for_tests() {
   watch.uplink = UplinkDecoder{};
   watch.acks = watch.commands = 0;
   watch.recording.clear();
+  watch.earlier_devices.clear();
+  watch.bytes_drained = 0;
+  watch.drain_from = 0;
   watch.bytes_recorded = watch.bytes_missing = watch.recording_losses = 0;
   watch.summary_file = nullptr;
   watch.summary_failure.clear();

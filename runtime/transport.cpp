@@ -37,6 +37,7 @@ struct Transport {
   std::string recording;
   std::string recording_failure;
   int64_t recording_missing = 0;
+  std::string work_folder;
   SpectraWriter writer = nullptr;
   void* writer_context = nullptr;
   void (*clear)(void*) = nullptr;
@@ -218,6 +219,16 @@ RecordingState transport_recording_state() {
   return RecordingState{tp().recording, tp().recording_failure, tp().recording_missing};
 }
 
+void transport_set_work_folder(const std::string& folder) {
+  std::lock_guard lock(tp().mu);
+  tp().work_folder = folder;
+}
+
+std::string transport_work_folder() {
+  std::lock_guard lock(tp().mu);
+  return tp().work_folder;
+}
+
 void transport_set_spectra_clear(void (*clear)(void* context), void* context) {
   std::lock_guard lock(tp().mu);
   tp().clear = clear;
@@ -328,6 +339,7 @@ void transport_reset() {
     t.paused = false;
     t.source.clear();
     t.link_replay = false;
+    t.work_folder.clear();
     t.exhausted = false;
     t.position = Position{};
     t.recording.clear();

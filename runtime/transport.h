@@ -99,6 +99,12 @@ struct RecordingState {
 };
 RecordingState transport_recording_state();
 
+// The folder the session works in when the program chose it itself
+// (--launcher), "" when it is the working directory it was started in. The
+// window's title names it.
+void transport_set_work_folder(const std::string& folder);
+std::string transport_work_folder();
+
 // ----- Spectra export and clear ----------------------------------------------
 
 // The system's "clear both spectra" (RegisterSpectraClear), for a playback

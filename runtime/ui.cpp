@@ -48,6 +48,7 @@ UiState& ui() {
 }
 
 std::atomic<bool> quit_requested{false};
+std::atomic<bool> quit_signal_seen{false};
 // The thread the system runs on (the one that loaded the panel).
 std::atomic<std::thread::id> system_thread{};
 
@@ -114,7 +115,12 @@ void set_event_script(std::vector<ScriptEvent> events, const std::string& path) 
 
 void set_quit_at_end_of_input(bool on) { ui().quit_at_end = on; }
 
-void request_quit() { quit_requested.store(true); }
+void request_quit() {
+  quit_signal_seen.store(true);
+  quit_requested.store(true);
+}
+
+bool quit_signalled() { return quit_signal_seen.load(); }
 
 bool quit_asked() {
   if (quit_requested.load()) return true;
@@ -145,6 +151,7 @@ void reset_ui_for_tests() {
   set_no_recording("");
   s.error.clear();
   quit_requested.store(false);
+  quit_signal_seen.store(false);
   trace_close();
   reset_session_for_tests();
   reset_user_limits_for_tests();

@@ -18,7 +18,12 @@ packages=(
   # The installable package: icons rendered from the drawing, the Debian
   # package's dependencies, and the checks of the launcher, the AppStream
   # metainfo and the manual pages.
-  librsvg2-bin dpkg-dev desktop-file-utils appstream man-db
+  librsvg2-bin dpkg-dev desktop-file-utils appstream man-db shared-mime-info
+  # The operator guide as HTML (markdown_py).
+  python3-markdown
+  # The desktop tests: a window manager on Xvfb, real input (xdotool), and
+  # reading windows and the screen back (xwininfo, xprop; import).
+  openbox xdotool x11-utils imagemagick
 )
 
 scripts/install-packages.sh "${packages[@]}"

@@ -17,11 +17,14 @@ constexpr std::string_view CHECKSUM = "COM1 err: checksum failure";
 constexpr std::string_view ILLEGAL_ESCAPE = "COM1 err: illegal ++- sequence";
 constexpr std::string_view READ_FAILED = "COM1 err: too few bytes read";
 
-std::string whole_seconds(double s) {
-  return std::to_string(static_cast<long long>(std::floor(std::max(0.0, s)))) + " s";
-}
-
 }  // namespace
+
+std::string duration_words(double seconds) {
+  const long long s = static_cast<long long>(std::floor(std::max(0.0, seconds)));
+  if (s < 120) return std::to_string(s) + " s";
+  if (s < 7200) return std::to_string(s / 60) + " min " + std::to_string(s % 60) + " s";
+  return std::to_string(s / 3600) + " h " + std::to_string(s / 60 % 60) + " min";
+}
 
 const char* link_state_words(LinkState state, bool playback) {
   switch (state) {
@@ -109,10 +112,12 @@ void LinkHealth::on_status(std::string_view text, double t_s) {
     case StatusKind::GoodFrame: {
       ++good_frames_;
       frames_.add(t_s, 1);
-      longest_gap_s_ = std::max(longest_gap_s_, t_s - std::max(gap_from_s_, ref_s_));
-      gap_from_s_ = t_s;
-      last_good_s_ = t_s;
       end_of_input_ = false;
+      update_hold(t_s);
+      longest_gap_s_ = std::max(longest_gap_s_, gap_now(t_s));
+      // A frame stepped to while paused: the gap starts again at the resume.
+      gap_from_s_ = held_ ? held_from_s_ : t_s;
+      last_good_s_ = t_s;
       break;
     }
     case StatusKind::Failure: {
@@ -125,6 +130,7 @@ void LinkHealth::on_status(std::string_view text, double t_s) {
     }
     case StatusKind::EndOfInput:
       end_of_input_ = true;
+      update_hold(t_s);
       break;
     default:
       break;
@@ -162,6 +168,22 @@ void LinkHealth::set_paused(bool paused, double t_s) {
   paused_ = paused;
   // The time held says nothing about the link: judge afresh from the resume.
   if (!paused) ref_s_ = t_s;
+  update_hold(t_s);
+}
+
+void LinkHealth::on_input_moved(uint64_t total, double t_s) {
+  rebase_bytes(total);
+  end_of_input_ = false;
+  ref_s_ = std::max(ref_s_, t_s);
+  update_hold(t_s);
+}
+
+void LinkHealth::update_hold(double t_s) {
+  const bool held = playback_ && (paused_ || end_of_input_);
+  if (held == held_) return;
+  held_ = held;
+  if (held) held_from_s_ = t_s;
+  else gap_from_s_ += std::max(0.0, t_s - std::max(held_from_s_, gap_from_s_));
 }
 
 void LinkHealth::set_speed(double speed) {
@@ -182,16 +204,20 @@ LinkState LinkHealth::state_at(double t_s, std::string* reason, double* fault_ag
     *reason = "held by the operator";
     return LinkState::Paused;
   }
+  // The thresholds count from the latest of start-up, a resume or a port's
+  // return; the texts give the true age of the last byte or good frame, as
+  // the health bar's age and the stale marking do.
   const double since = ref_s_;
   const double quiet_s = t_s - std::max(last_byte_s_, since);
   if (quiet_s >= SILENT_S * k) {
-    *reason = "no byte for " + whole_seconds(quiet_s);
+    *reason = "no byte for " + duration_words(t_s - (last_byte_s_ >= 0.0 ? last_byte_s_ : t0_s_));
     return LinkState::Silent;
   }
   const bool good_since = last_good_s_ >= since;
-  const double without_s = t_s - (good_since ? last_good_s_ : since);
-  if (without_s >= NO_FRAMES_S * k) {
-    *reason = "bytes arrive but no good frame for " + whole_seconds(without_s);
+  const double frame_from = good_since ? last_good_s_ : since;
+  const double without_s = t_s - frame_from;
+  if (without_s >= NO_FRAMES_S * k && last_byte_s_ - frame_from >= BYTES_GO_ON_S * k) {
+    *reason = "bytes arrive but no good frame for " + duration_words(t_s - (last_good_s_ >= 0.0 ? last_good_s_ : t0_s_));
     return LinkState::NoFrames;
   }
   if (!good_since) {
@@ -230,8 +256,12 @@ HealthSnapshot LinkHealth::snapshot(double t_s) const {
   const double span = std::clamp(t_s - t0_s_, 1.0, RATE_SPAN_S);
   const double window_start = std::floor(t_s) - std::ceil(RATE_SPAN_S) + 1;
   const double covered = std::max(1.0, std::min(t_s - window_start, span));
-  s.bytes_per_s = static_cast<double>(bytes_.sum(t_s, RATE_SPAN_S)) / covered;
-  s.frames_per_s = static_cast<double>(frames_.sum(t_s, RATE_SPAN_S)) / covered;
+  // A rate the state denies reads 0, not what the last seconds averaged.
+  const bool no_bytes = s.state == LinkState::Silent || s.state == LinkState::PortLost ||
+                        s.state == LinkState::Paused || s.state == LinkState::EndOfInput;
+  const bool no_frames = no_bytes || s.state == LinkState::NoFrames;
+  s.bytes_per_s = no_bytes ? 0.0 : static_cast<double>(bytes_.sum(t_s, RATE_SPAN_S)) / covered;
+  s.frames_per_s = no_frames ? 0.0 : static_cast<double>(frames_.sum(t_s, RATE_SPAN_S)) / covered;
   for (int k = 0; k < FAILURE_KINDS; ++k) {
     s.failures_minute[k] = failures_[k].sum(t_s, MINUTE_S);
     s.failures_total[k] = failures_total_[k];
@@ -244,8 +274,7 @@ HealthSnapshot LinkHealth::snapshot(double t_s) const {
             s.state != LinkState::EndOfInput;
   s.bytes_total = bytes_total_;
   s.good_frames = good_frames_;
-  const bool open_gap = !(playback_ && (paused_ || end_of_input_));
-  s.longest_gap_s = std::max(longest_gap_s_, open_gap ? t_s - std::max(gap_from_s_, ref_s_) : 0.0);
+  s.longest_gap_s = std::max(longest_gap_s_, gap_now(t_s));
   s.port_losses = port_losses_;
   return s;
 }

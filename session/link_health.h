@@ -26,6 +26,13 @@
 //                   same 3 s: the moment the state leaves receiving).
 //   RATE_SPAN_S     rates are averaged over the last 5 s (about 48 frames),
 //                   steady enough to read, quick enough to follow a change.
+//                   A rate the state denies reads 0: no byte while the link
+//                   is silent, lost, paused or at its end; no frame while it
+//                   carries no frames.
+//   BYTES_GO_ON_S   "no frames" needs bytes for at least 1 s past the last
+//                   good frame: a link that simply stops reads "link silent"
+//                   (the byte count is sampled every quarter second, so its
+//                   last bytes may be seen a little after the last frame).
 // In playback at a speed below 1 every threshold stretches by 1 / speed, as
 // the pacing does.
 #pragma once
@@ -52,6 +59,13 @@ enum class LinkState {
 // playback, Receiving reads "playing" and Silent "input silent".
 const char* link_state_words(LinkState state, bool playback);
 
+// A time without bytes or frames in the words every part of the station
+// uses for it (the state's reason, the health bar's age, the stale
+// marking), so they never disagree: whole seconds up to 2 min ("7 s"),
+// then minutes and seconds ("12 min 5 s"), then hours and minutes
+// ("3 h 4 min").
+std::string duration_words(double seconds);
+
 // The failures a frame attempt can end in, from the status the system shows.
 enum class Failure { Checksum = 0, IllegalEscape = 1, ReadFailure = 2, Other = 3 };
 constexpr int FAILURE_KINDS = 4;
@@ -68,12 +82,14 @@ constexpr double DEGRADED_HOLD_S = 10.0;
 constexpr double STALE_S = 3.0;
 constexpr double RATE_SPAN_S = 5.0;
 constexpr double MINUTE_S = 60.0;
+constexpr double BYTES_GO_ON_S = 1.0;
 
 struct HealthSnapshot {
   LinkState state = LinkState::Waiting;
   bool playback = false;
   std::string words;   // link_state_words
-  std::string reason;  // what led to the state, e.g. "no byte for 4 s"
+  std::string reason;  // what led to the state, e.g. "no byte for 4 s" (ages
+                       // counted from the last byte or good frame itself)
   double fault_age_s = -1.0;  // degraded: how long ago the fault named came
   double bytes_per_s = 0.0;
   double frames_per_s = 0.0;
@@ -85,7 +101,8 @@ struct HealthSnapshot {
   bool stale = false;            // the panel's values are old: mark them
   long long bytes_total = 0;
   long long good_frames = 0;
-  double longest_gap_s = 0.0;    // without a good frame, the open gap included
+  double longest_gap_s = 0.0;    // without a good frame, the open gap included;
+                                 // playback's pauses and ends do not count
   long long port_losses = 0;
 };
 
@@ -116,6 +133,10 @@ class LinkHealth {
     bytes_based_ = true;
     bytes_seen_ = total;
   }
+  // Playback: the input was moved at t_s (a seek, a step, From start, Loop,
+  // another recording) and now stands at `total`: the jump is no bytes
+  // read, the input has not ended, and the link is judged afresh from then.
+  void on_input_moved(uint64_t total, double t_s);
   // Every text the system shows in its status line.
   void on_status(std::string_view text, double t_s);
   // The station's count of skipped bytes, as it shows it (after a good frame).
@@ -139,6 +160,10 @@ class LinkHealth {
 
  private:
   LinkState state_at(double t_s, std::string* reason, double* fault_age_s) const;
+  // Playback held by the operator or at the end of its input: that time is
+  // no gap in the frames. Brought up to date at every change of either.
+  void update_hold(double t_s);
+  double gap_now(double t_s) const { return (held_ ? held_from_s_ : t_s) - gap_from_s_; }
   double scale() const { return playback_ ? time_scale_ : 1.0; }
   // The latest of start-up, a resume and a port's return: what came before
   // says nothing about the link now.
@@ -160,8 +185,10 @@ class LinkHealth {
 
   long long good_frames_ = 0;
   double last_good_s_ = -1.0;
-  double gap_from_s_;
+  double gap_from_s_;  // the start of the open gap, moved on by each hold
   double longest_gap_s_ = 0.0;
+  bool held_ = false;
+  double held_from_s_ = 0.0;
   SecondCounts frames_;
 
   std::array<long long, FAILURE_KINDS> failures_total_{};

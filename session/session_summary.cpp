@@ -125,6 +125,10 @@ void HousekeepingStats::add(int index, double value) {
   ++s.count;
 }
 
+void HousekeepingStats::set_shown(int index, const DisplayFormat& format) {
+  if (index >= 0 && index < static_cast<int>(slots_.size())) slots_[static_cast<size_t>(index)].shown = format;
+}
+
 std::string duration_text(double seconds) {
   if (seconds < 60.0) return seconds_text(seconds);
   const long long total = static_cast<long long>(std::floor(seconds));
@@ -137,9 +141,14 @@ std::string duration_text(double seconds) {
 std::vector<std::string> summary_lines(const SessionSummary& s) {
   const HealthSnapshot& h = s.health;
   std::vector<std::string> out;
+  std::string before;
+  for (const std::string& d : s.earlier_devices) before += (before.empty() ? "" : ", ") + d;
   out.push_back("summary: " + std::string(s.playback ? "playback of " : "live on ") + s.source +
-                ", " + duration_text(s.duration_s) + " (" + s.started + " to " + s.ended + ")");
+                (before.empty() ? "" : " (Connect to... from " + before + ")") + ", " +
+                duration_text(s.duration_s) + " (" + s.started + " to " + s.ended + ")");
   std::string bytes = "  bytes " + std::string(s.playback ? "read " : "received ") + count(h.bytes_total);
+  if (s.bytes_drained > 0)
+    bytes += " (" + count(s.bytes_drained) + " of them waiting at a run start, drained and not recorded)";
   if (!s.playback) {
     if (!s.recording.empty())
       bytes += ", recorded " + count(s.bytes_recorded) + " to " + s.recording + " (" +
@@ -147,7 +156,6 @@ std::vector<std::string> summary_lines(const SessionSummary& s) {
                " recording losses)";
     else
       bytes += ", NOT RECORDED" + (s.recording_failure.empty() ? "" : ": " + s.recording_failure);
-    bytes += "; drained at start " + count(s.bytes_drained);
   }
   out.push_back(bytes);
   std::string frames = "  good frames " + count(h.good_frames) + "; failures:";
@@ -171,6 +179,10 @@ std::vector<std::string> summary_lines(const SessionSummary& s) {
     std::string line = "    " + slot.control.substr(6) + " " + slot.what + ": ";
     if (slot.count == 0) {
       line += "-";
+    } else if (!slot.shown.unit.empty()) {
+      // As the panel shows it: its unit, scale and digits.
+      auto shown = [&slot](double v) { return format_display_double(v, slot.shown); };
+      line += shown(slot.min) + " / " + shown(slot.max) + " / " + shown(slot.last) + " " + slot.shown.unit;
     } else {
       const std::string unit = slot.unit.empty() ? "" : " " + slot.unit;
       line += number(slot.min) + " / " + number(slot.max) + " / " + number(slot.last) + unit;
@@ -191,6 +203,11 @@ std::string summary_json(const SessionSummary& s) {
   key("version", json_string(s.version));
   key("mode", json_string(s.playback ? "playback" : "live"));
   key("source", json_string(s.source));
+  if (!s.playback) {
+    std::string devices = "[";
+    for (const std::string& d : s.earlier_devices) devices += json_string(d) + ",";
+    key("devices", devices + json_string(s.source) + "]");
+  }
   key("started", json_string(s.started));
   key("ended", json_string(s.ended));
   key("duration_s", json_double(s.duration_s));

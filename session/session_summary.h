@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "present/display_format.h"
 #include "session/alarms.h"
 #include "session/link_health.h"
 
@@ -26,17 +27,22 @@ int housekeeping_index(std::string_view control_name);
 struct SlotStats {
   std::string control;  // PANEL_HK00 ...
   std::string what;     // "slot 0", "slot 36 high byte", "slots 37 to 39"
-  std::string unit;     // "V", "A", "°C", or "" for raw values
+  std::string unit;     // the system's unit: "V", "A", "°C", or "" for raw values
   long long count = 0;  // values shown
-  double min = 0.0, max = 0.0, last = 0.0;
+  double min = 0.0, max = 0.0, last = 0.0;  // in `unit`
+  // How the panel shows it (its unit and scale, e.g. A shown as mA), for
+  // the lines an operator reads; none when the panel file gives no unit.
+  DisplayFormat shown{};
 };
 
-// Minimum, maximum and last value of each housekeeping display, with units
-// (kept in the table in session_summary.cpp, as the panel labels them).
+// Minimum, maximum and last value of each housekeeping display, in the
+// system's units (kept in the table in session_summary.cpp).
 class HousekeepingStats {
  public:
   HousekeepingStats();
   void add(int index, double value);
+  // The panel shows display `index` with `format` (its unit and scale).
+  void set_shown(int index, const DisplayFormat& format);
   const std::vector<SlotStats>& slots() const { return slots_; }
 
  private:
@@ -54,15 +60,16 @@ struct SummaryPart {
 struct SessionSummary {
   std::string version;
   bool playback = false;
-  std::string source;          // the recording played, or the port's device
+  std::string source;          // the recording played, or the port's device at the end
+  std::vector<std::string> earlier_devices;  // live: the devices before Connect to..., in order
   std::string started, ended;  // local time, "YYYY-MM-DD HH:MM:SS"
   double duration_s = 0.0;
   HealthSnapshot health;       // at the end: totals, longest gap, port losses
   std::string recording;       // the recording file, "" when none
   std::string recording_failure;  // why there was none, or why it failed
   long long bytes_recorded = 0;
+  long long bytes_drained = 0;  // live: read and thrown away at a run start, never recorded
   long long bytes_missing = 0;
-  long long bytes_drained = 0;  // live: thrown away at start, before recording
   long long recording_losses = 0;
   long long acks_sent = 0;
   long long commands_sent = 0;  // stop and instrument commands
@@ -77,10 +84,13 @@ struct SessionSummary {
 // "12 min 5 s", "2 h 3 min 0 s", "4.2 s".
 std::string duration_text(double seconds);
 
-// The summary for a person: a heading line and indented lines.
+// The summary for a person: a heading line and indented lines. Values in
+// the units the panel shows them in.
 std::vector<std::string> summary_lines(const SessionSummary& s);
-// The same as one JSON object (with a final newline). Keys: version, mode,
-// source, started, ended, duration_s, bytes_received, bytes_recorded,
+// The same as one JSON object (with a final newline), values in the
+// system's units (each housekeeping entry names its unit). Keys: version,
+// mode, source, devices (live: every device COM1 stood for, the last is
+// source), started, ended, duration_s, bytes_received, bytes_recorded,
 // bytes_missing, bytes_drained, good_frames, failures {checksum, illegal_escape,
 // read_failure, other}, bytes_skipped (null when never shown),
 // longest_gap_s, port_losses, recording, recording_failure,

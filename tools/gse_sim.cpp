@@ -363,5 +363,9 @@ int main(int argc, char** argv) {
     std::fputs(sim::usage_text(), stdout);
     return 0;
   }
+  if (opt.version) {
+    std::printf("gse_sim %s\n", GSE_VERSION);
+    return 0;
+  }
   return run(opt);
 }

@@ -77,6 +77,8 @@ std::string parse_options(const std::vector<std::string>& args, Options& out) {
     std::string err;
     if (opt == "-h" || opt == "--help") {
       out.help = true;
+    } else if (opt == "--version") {
+      out.version = true;
     } else if (opt == "--quiet") {
       out.quiet = true;
     } else if (opt == "--pty") {
@@ -128,7 +130,7 @@ std::string parse_options(const std::vector<std::string>& args, Options& out) {
       return "unknown option '" + opt + "'";
     }
   }
-  if (out.help) return "";
+  if (out.help || out.version) return "";
   if (targets == 0) return "no target: give --port DEVICE, --pty or --out FILE";
   if (targets > 1) return "give only one of --port, --pty and --out";
   if (!out.save_path.empty() && !out.link()) return "--save goes with --port or --pty";
@@ -164,6 +166,7 @@ const char* usage_text() {
          "  --save FILE           on a link, also write every byte sent to FILE\n"
          "  --quiet               no line per frame\n"
          "  -h, --help            this text\n"
+         "  --version             the version\n"
          "Per frame: \"frame I fcount C sent B [faults]\"; at the end a summary line.\n";
 }
 

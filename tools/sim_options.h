@@ -25,6 +25,7 @@ struct Options {
   std::vector<HkShape> hk;  // --hk
   bool quiet = false;
   bool help = false;
+  bool version = false;  // --version: print it and end
   bool link() const { return target == Target::PORT || target == Target::PTY; }
 };
 

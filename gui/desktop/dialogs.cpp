@@ -9,10 +9,13 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QStringList>
+#include <QTimer>
 
 #include <cstdio>
 #include <memory>
 #include <vector>
+
+#include "runtime/context.h"
 
 namespace rt {
 
@@ -28,6 +31,8 @@ std::vector<QPointer<QDialog>>& open_dialogs() {
   return open;
 }
 const char* const TEARDOWN = "vstGseClosedByTeardown";
+// How often a dialog open for real looks for a quit signal.
+constexpr int QUIT_WATCH_MS = 50;
 
 // Qt's offscreen platform: nobody sees the dialogs.
 bool unattended_run() { return QGuiApplication::platformName() == QStringLiteral("offscreen"); }
@@ -81,7 +86,20 @@ bool run_dialog(QDialog* dialog, bool unattended) {
     write_out(dialog);
     return unattended;
   }
-  if (!answerer()) return accepted(dialog, dialog->exec());
+  if (!answerer()) {
+    // A quit signal (Ctrl+C, SIGTERM, SIGHUP) closes the dialog as a
+    // teardown would: nobody may be there to answer it.
+    QTimer quit_watch;
+    quit_watch.setInterval(QUIT_WATCH_MS);
+    QObject::connect(&quit_watch, &QTimer::timeout, dialog, [dialog] {
+      if (!quit_signalled() || closed_by_teardown(dialog)) return;
+      dialog->setProperty(TEARDOWN, true);
+      dialog->reject();
+    });
+    quit_watch.start();
+    if (quit_signalled()) return false;
+    return accepted(dialog, dialog->exec()) && !closed_by_teardown(dialog);
+  }
   dialog->show();
   QCoreApplication::processEvents();
   const bool yes = answerer()(dialog);

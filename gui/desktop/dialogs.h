@@ -2,7 +2,9 @@
 // so that tests and unattended runs can see and answer them instead of
 // waiting on an operator. GUI thread only.
 //
-// With no answerer installed a dialog runs as usual (exec). With one, the
+// With no answerer installed a dialog runs as usual (exec), and a quit
+// signal (quit_signalled, runtime/context.h) closes it within 50 ms as a
+// teardown does (answered "no", closed_by_teardown). With one, the
 // dialog is shown, the answerer decides, and the dialog is closed at once.
 // The environment variable VST_GSE_DIALOG_ANSWERS installs one for the built
 // program (install_answers_from_environment): a comma-separated list of

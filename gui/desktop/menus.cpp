@@ -1,18 +1,14 @@
 #include "gui/desktop/menus.h"
 
 #include <QAction>
-#include <QCoreApplication>
-#include <QDesktopServices>
-#include <QDir>
-#include <QFileInfo>
 #include <QKeySequence>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QUrl>
 
 #include "gui/desktop/dialogs.h"
+#include "gui/desktop/operator_guide.h"
 #include "runtime/transport.h"
 
 #ifndef GSE_VERSION
@@ -126,18 +122,6 @@ void show_shortcuts(QMainWindow* frame) {
   run_dialog(&box, true);
 }
 
-void show_guide(QMainWindow* frame) {
-  const QString path = operator_guide_path();
-  if (!path.isEmpty() && QDesktopServices::openUrl(QUrl::fromLocalFile(path))) return;
-  QMessageBox box(QMessageBox::Information, QStringLiteral("Operator guide"),
-                  path.isEmpty() ? QStringLiteral("The operator guide (README.md) is not installed beside the "
-                                                  "program. It is in the source tree's top folder.")
-                                 : QStringLiteral("Open %1 to read the operator guide.").arg(path),
-                  QMessageBox::Close, frame);
-  box.setObjectName(QStringLiteral("guideMissing"));
-  run_dialog(&box, true);
-}
-
 void show_about(QMainWindow* frame) {
   QMessageBox box(QMessageBox::Information, QStringLiteral("About vst_gse"),
                   QStringLiteral("<b>vst_gse %1</b><p>Ground-station display for the instrument's telemetry: "
@@ -156,7 +140,7 @@ void build_help_menu(QMainWindow* frame) {
                                QKeySequence::HelpContents),
                    &QAction::triggered, frame, [frame] { show_shortcuts(frame); });
   QObject::connect(make_action(frame, help, QStringLiteral("&Operator guide"), "actionOperatorGuide"),
-                   &QAction::triggered, frame, [frame] { show_guide(frame); });
+                   &QAction::triggered, frame, [frame] { open_operator_guide(frame); });
   QAction* about = make_action(frame, help, QStringLiteral("&About vst_gse"), "actionAbout");
   about->setMenuRole(QAction::AboutRole);
   QObject::connect(about, &QAction::triggered, frame, [frame] { show_about(frame); });
@@ -182,14 +166,6 @@ QString shortcut_list(const QMainWindow* frame) {
     lines << a->shortcut().toString(QKeySequence::NativeText) + QLatin1Char('\t') + what;
   }
   return lines.join(QLatin1Char('\n'));
-}
-
-QString operator_guide_path() {
-  const QDir exe(QCoreApplication::applicationDirPath());
-  for (const QString& candidate : {exe.filePath(QStringLiteral("../share/doc/vst_gse/README.md")),
-                                   exe.filePath(QStringLiteral("README.md"))})
-    if (QFileInfo(candidate).isFile()) return QFileInfo(candidate).canonicalFilePath();
-  return QString();
 }
 
 }  // namespace rt

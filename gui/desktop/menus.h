@@ -27,9 +27,4 @@ void build_menus(QMainWindow* frame);
 // has a shortcut, "KEY<tab>what it does".
 QString shortcut_list(const QMainWindow* frame);
 
-// Where Help > Operator guide looks for the guide: the installed README
-// beside the program's data (../share/doc/vst_gse/README.md from the
-// executable), then README.md beside the executable.
-QString operator_guide_path();
-
 }  // namespace rt

@@ -90,8 +90,10 @@ PortChooser::PortChooser(const QString& reason, const QString& current, const QS
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel);
   QPushButton* ok = buttons->addButton(accept_text, QDialogButtonBox::AcceptRole);
   ok->setObjectName(QStringLiteral("portAccept"));
-  ok->setDefault(true);
   column->addWidget(buttons);
+  // Enter takes the device in the field. (The button must be in the dialog
+  // for this to hold: else the dialog makes Cancel its default.)
+  ok->setDefault(true);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   connect(device_, &QLineEdit::textChanged, ok, [ok](const QString& t) { ok->setEnabled(!t.trimmed().isEmpty()); });
@@ -107,6 +109,9 @@ PortChooser::PortChooser(const QString& reason, const QString& current, const QS
   timer_->start();
   refresh();
   resize(640, 360);
+  // Ready to type a path over the one that failed.
+  device_->selectAll();
+  device_->setFocus();
 }
 
 QString PortChooser::device() const { return device_->text().trimmed(); }

@@ -18,8 +18,8 @@ bool operator_may_quit(QWidget* parent) {
   QMessageBox box(QMessageBox::Question, QStringLiteral("Quit vst_gse"), QString::fromLatin1(QUIT_QUESTION),
                   QMessageBox::NoButton, parent);
   box.setObjectName(QStringLiteral("quitQuestion"));
-  QPushButton* stop = box.addButton(QStringLiteral("Stop and quit"), QMessageBox::YesRole);
-  QPushButton* keep = box.addButton(QStringLiteral("Keep receiving"), QMessageBox::NoRole);
+  QPushButton* stop = box.addButton(QStringLiteral("&Stop and quit"), QMessageBox::YesRole);
+  QPushButton* keep = box.addButton(QStringLiteral("&Keep receiving"), QMessageBox::NoRole);
   box.setDefaultButton(keep);
   box.setEscapeButton(keep);
   (void)stop;

@@ -1,16 +1,12 @@
 #include "gui/desktop/startup_dialogs.h"
 
 #include <QMessageBox>
-#include <QTimer>
 
-#include "runtime/context.h"
 #include "gui/desktop/dialogs.h"
 
 namespace rt {
 
 namespace {
-
-constexpr int QUIT_POLL_MS = 100;
 
 bool choose_port(const QString& subject, const QString& reason, QString* device, const PortLister& lister) {
   PortChooser chooser(
@@ -18,14 +14,9 @@ bool choose_port(const QString& subject, const QString& reason, QString* device,
                      "another port. Cancel ends the program.")
           .arg(subject, reason),
       subject, QStringLiteral("Retry"), lister);
-  // Ctrl+C or SIGTERM while the operator is away: end as Cancel would.
-  QTimer quit_watch;
-  quit_watch.setInterval(QUIT_POLL_MS);
-  QObject::connect(&quit_watch, &QTimer::timeout, &chooser, [&chooser] {
-    if (quit_pending()) chooser.reject();
-  });
-  quit_watch.start();
-  if (!run_dialog(&chooser, false) || quit_pending() || chooser.device().isEmpty()) return false;
+  // Ctrl+C or SIGTERM while the operator is away ends it as Cancel would
+  // (run_dialog closes it).
+  if (!run_dialog(&chooser, false) || chooser.device().isEmpty()) return false;
   *device = chooser.device();
   remember_port_once_open(*device);
   return true;

@@ -5,6 +5,7 @@
 #include <QWidget>
 
 #include "present/limits.h"
+#include "runtime/ui.h"
 #include "gui/theme.h"
 
 namespace rt {
@@ -90,6 +91,19 @@ void LimitLook::restyle() {
   for (auto& [display, shown] : displays_)
     if (shown.level != LimitLevel::Normal) paint(display, shown);
   if (out_ >= 0) paint_count();
+}
+
+bool done_look_on(const ControlState& s) {
+  auto it = s.attrs.find(ATTR_DONE_LOOK);
+  return it != s.attrs.end() && it->second == DONE_LOOK_ON;
+}
+
+void show_done_look(QWidget* control, bool done, const QString& tooltip) {
+  const QString cls = QString::fromLatin1(control->metaObject()->className());
+  control->setStyleSheet(done ? cls + QStringLiteral(" { background-color: #ffbf40; color: #3a2500; }") : QString());
+  control->setToolTip(done ? QStringLiteral("The count ran out: accumulation has stopped. Enter a new count and "
+                                            "switch Accumulate on to start again.")
+                           : tooltip);
 }
 
 }  // namespace rt

@@ -47,4 +47,11 @@ class LimitLook {
   std::map<QWidget*, Shown> displays_;
 };
 
+// A control the system marked finished (ATTR_DONE_LOOK = DONE_LOOK_ON, the
+// Count whose frames ran out): amber, with a tooltip saying why and what to
+// do; `done` false gives it back `tooltip` (the panel file's). It never
+// disables the control: the operator can always enter a new count.
+bool done_look_on(const ControlState& s);
+void show_done_look(QWidget* control, bool done, const QString& tooltip);
+
 }  // namespace rt

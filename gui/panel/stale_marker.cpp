@@ -6,6 +6,8 @@
 
 #include <cmath>
 
+#include "session/link_health.h"
+
 namespace rt {
 
 namespace {
@@ -14,12 +16,6 @@ namespace {
 // sheet of the display's own (which takes precedence), set only when the
 // state changes.
 const char* const STALE_RULE = " %1 { color: #9a9a9a; }";
-
-QString age_words(long long s) {
-  if (s < 120) return QStringLiteral("%1 s").arg(s);
-  if (s < 7200) return QStringLiteral("%1 min").arg(s / 60);
-  return QStringLiteral("%1 h %2 min").arg(s / 3600).arg(s / 60 % 60);
-}
 
 }  // namespace
 
@@ -63,7 +59,8 @@ void StaleMarker::draw(bool stale, double age_s) {
   const long long age = age_s < 0.0 ? 0 : static_cast<long long>(std::floor(age_s));
   if (age == shown_age_s_) return;
   shown_age_s_ = age;
-  const QString text = QStringLiteral("STALE: no good frame for %1").arg(age_words(age));
+  // In the same words as the health bar's reason and age.
+  const QString text = QStringLiteral("STALE: no good frame for %1").arg(QString::fromStdString(duration_words(age)));
   for (QLabel* overlay : overlays_) overlay->setText(text);
 }
 

@@ -2,6 +2,7 @@
 
 #include <QFrame>
 #include <QHBoxLayout>
+#include <QVBoxLayout>
 #include <QLabel>
 #include <QLocale>
 #include <QString>
@@ -17,12 +18,12 @@ QString count(long long n) { return QLocale(QLocale::English).toString(static_ca
 
 QString one_decimal(double v) { return QLocale(QLocale::English).toString(v, 'f', 1); }
 
+// The same words as the state's reason and the stale marking, with a tenth
+// of a second while it is young.
 QString age_text(double age_s) {
-  if (age_s < 0.0) return QStringLiteral("no good frame yet");
+  if (age_s < 0.0) return QString();  // the state's reason says so where it matters
   if (age_s < 60.0) return QStringLiteral("last good frame %1 s ago").arg(one_decimal(age_s));
-  const long long s = static_cast<long long>(std::floor(age_s));
-  if (s < 3600) return QStringLiteral("last good frame %1 min %2 s ago").arg(s / 60).arg(s % 60);
-  return QStringLiteral("last good frame %1 h %2 min ago").arg(s / 3600).arg(s / 60 % 60);
+  return QStringLiteral("last good frame %1 ago").arg(QString::fromStdString(duration_words(age_s)));
 }
 
 const char* const STATE_TIP =
@@ -37,9 +38,13 @@ void set_text(QLabel* label, const QString& text) {
   if (label->text() != text) label->setText(text);
 }
 
+// A label that never sets the window's least width: it takes the room its
+// text wants where there is room, and is cut rather than push the window
+// past the screen where there is not.
 QLabel* make_label(const char* name, QHBoxLayout* row) {
   auto* label = new QLabel;
   label->setObjectName(QLatin1String(name));
+  label->setMinimumWidth(1);
   row->addWidget(label);
   return label;
 }
@@ -68,31 +73,41 @@ HealthBar::HealthBar() {
   auto* frame = new QFrame;
   frame->setObjectName(QStringLiteral("healthBar"));
   frame->setFrameShape(QFrame::StyledPanel);
-  auto* row = new QHBoxLayout(frame);
-  row->setContentsMargins(4, 2, 8, 2);
-  row->setSpacing(14);
-  state_ = make_label("healthState", row);
+  // Two rows, so the longest texts fit a 1366-pixel screen whole: the
+  // state, what led to it and the age of the last good frame; below, the
+  // rates and counts.
+  auto* rows = new QVBoxLayout(frame);
+  rows->setContentsMargins(4, 2, 8, 2);
+  rows->setSpacing(1);
+  auto* first = new QHBoxLayout;
+  auto* second = new QHBoxLayout;
+  for (QHBoxLayout* row : {first, second}) {
+    row->setSpacing(14);
+    rows->addLayout(row);
+  }
+  state_ = make_label("healthState", first);
   state_->setMinimumWidth(130);
   state_->setAlignment(Qt::AlignCenter);
   state_->setToolTip(QString::fromLatin1(STATE_TIP));
-  port_ = make_label("healthPort", row);
+  port_ = make_label("healthPort", first);
   port_->setToolTip(QStringLiteral("The serial device of the telemetry link (--port, or the one chosen last in the port chooser)"));
   port_->setVisible(false);
-  reason_ = make_label("healthReason", row);
-  reason_->setMinimumWidth(220);
-  rates_ = make_label("healthRates", row);
-  failures_ = make_label("healthFailures", row);
+  reason_ = make_label("healthReason", first);
+  age_ = make_label("healthAge", first);
+  first->addStretch(1);
+  second->addSpacing(state_->minimumWidth());  // under the state, the figures line up with its reason
+  rates_ = make_label("healthRates", second);
+  failures_ = make_label("healthFailures", second);
   failures_->setToolTip(QStringLiteral("Failed frame attempts by kind: in the last minute / since start-up"));
-  skipped_ = make_label("healthSkipped", row);
+  skipped_ = make_label("healthSkipped", second);
   skipped_->setToolTip(QStringLiteral(
       "Input bytes the station discarded, as the panel's Skipped shows it (it is written after each good frame)"));
-  age_ = make_label("healthAge", row);
-  row->addStretch(1);
-  alarms_ = new QToolButton;
+  second->addStretch(1);
+  alarms_ = new QToolButton;  // beside the state: the alarms not yet acknowledged
   alarms_->setObjectName(QStringLiteral("healthAlarms"));
   alarms_->setVisible(false);
-  row->insertWidget(1, alarms_);
-  row_ = row;
+  first->insertWidget(1, alarms_);
+  row_ = first;  // other indicators (place) at the first row's right end
   bar_ = frame;
 }
 
@@ -129,6 +144,7 @@ void HealthBar::draw(const HealthSnapshot& s) {
   QString reason = QString::fromStdString(s.reason);
   if (s.fault_age_s >= 0.0) reason += QStringLiteral(" %1 s ago").arg(static_cast<long long>(s.fault_age_s));
   set_text(reason_, reason);
+  if (reason_->toolTip() != reason) reason_->setToolTip(reason);  // whole, should it ever be cut
   set_text(rates_, QStringLiteral("%1 bytes/s  %2 frames/s")
                        .arg(count(std::llround(s.bytes_per_s)), one_decimal(s.frames_per_s)));
   if (s.playback) {

@@ -10,17 +10,21 @@
 #include <QScrollBar>
 #include <QVBoxLayout>
 
+#include "gui/theme.h"
+
 namespace rt {
 
 namespace {
 
-const char* colour_of(Severity severity) {
+// Readable on the log's background in either theme (theme.h).
+QColor colour_of(Severity severity) {
+  const TextColours c = text_colours();
   switch (severity) {
-    case Severity::Error: return "#c00000";
-    case Severity::Warning: return "#a35200";
+    case Severity::Error: return c.error;
+    case Severity::Warning: return c.warning;
     case Severity::Info: break;
   }
-  return "#202020";
+  return c.info;
 }
 
 }  // namespace
@@ -73,7 +77,7 @@ bool LogPane::passes(const LogEntry& e) const {
 
 void LogPane::append(const LogEntry& e) {
   text_->appendHtml(QStringLiteral("<span style=\"color:%1\">%2 %3 %4</span>")
-                        .arg(QLatin1String(colour_of(e.severity)),
+                        .arg(colour_of(e.severity).name(),
                              QString::fromStdString(e.time).toHtmlEscaped(),
                              QLatin1String(severity_name(e.severity)),
                              QString::fromStdString(e.text).toHtmlEscaped()));

@@ -32,6 +32,8 @@ class LogPane : public QObject {
 
   // Takes the entries made since the last call.
   void poll();
+  // Draws the entries again in the colours of the theme now in use.
+  void restyle() { rebuild(); }
 
  private:
   bool passes(const LogEntry& e) const;

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 
+#include "gui/theme.h"
 #include "runtime/transport.h"
 
 namespace rt {
@@ -71,8 +72,10 @@ void RecordingStatus::draw() {
   }
   const QFileInfo info(QString::fromStdString(rec.path));
   const QString missing = rec.missing > 0 ? QStringLiteral(" (%1 bytes missing)").arg(byte_count(rec.missing)) : QString();
-  style(rec.missing > 0 ? QStringLiteral("QLabel { color: #b35900; font-weight: bold; }")
-                        : QStringLiteral("QLabel { color: #1d5e22; font-weight: bold; }"));
+  // Readable on the status bar in either theme.
+  const TextColours colours = text_colours();
+  style(QStringLiteral("QLabel { color: %1; font-weight: bold; }")
+            .arg((rec.missing > 0 ? colours.warning : colours.good).name()));
   text(QStringLiteral("Recording %1: %2 bytes%3")
                           .arg(QString::fromStdString(rec.path),
                                info.exists() ? byte_count(info.size()) : QStringLiteral("?"), missing));

@@ -26,7 +26,10 @@ done
 
 root=$tmp/root
 dpkg -x "$deb" "$root"
-for f in usr/bin/vst_gse usr/bin/gse_sim usr/share/vst_gse/gse.uir \
+for f in usr/bin/vst_gse usr/bin/gse_sim usr/share/vst_gse/gse.uir usr/share/vst_gse/demo.dat \
+         usr/share/doc/vst_gse/README.md usr/share/doc/vst_gse/README.html \
+         usr/share/doc/vst_gse/docs/screenshot-1366x768-light.png usr/share/doc/vst_gse/docs/csv.md \
+         usr/share/mime/packages/org.vst_gse.vst_gse.xml \
          usr/share/applications/org.vst_gse.vst_gse.desktop \
          usr/share/metainfo/org.vst_gse.vst_gse.metainfo.xml \
          usr/share/icons/hicolor/scalable/apps/org.vst_gse.vst_gse.svg \
@@ -38,6 +41,29 @@ done
 
 out=$("$root/usr/bin/vst_gse" --version)
 [ "$out" = "vst_gse $version" ] || fail "--version said '$out'"
+out=$("$root/usr/bin/gse_sim" --version)
+[ "$out" = "gse_sim $version" ] || fail "gse_sim --version said '$out'"
+
+# The programs are installed stripped.
+for p in vst_gse gse_sim; do
+  ! readelf -S "$root/usr/bin/$p" | grep -q '\.debug_info' || fail "/usr/bin/$p is not stripped"
+done
+
+# Every image the operator guide shows is in the package beside it.
+for img in $(grep -o 'docs/[A-Za-z0-9_.-]*\.png' "$root/usr/share/doc/vst_gse/README.md" | sort -u); do
+  [ -e "$root/usr/share/doc/vst_gse/$img" ] || fail "the guide shows $img, which the package lacks"
+done
+
+# Recordings have a MIME type of the station's own; the launcher claims
+# that, not every unknown binary file.
+mime=$tmp/mime
+mkdir -p "$mime/packages"
+cp "$root/usr/share/mime/packages/org.vst_gse.vst_gse.xml" "$mime/packages/"
+update-mime-database "$mime" || fail "update-mime-database"
+grep -q 'application/x-vst-gse-recording:\*\.dat' "$mime/globs2" || fail "no *.dat glob for the recordings' type"
+launcher=$root/usr/share/applications/org.vst_gse.vst_gse.desktop
+grep -q '^MimeType=application/x-vst-gse-recording;$' "$launcher" || fail "the launcher's MimeType"
+grep -q '^Exec=vst_gse --launcher %f$' "$launcher" || fail "the launcher's Exec"
 
 # The demo, headless, from a folder with no panel file: the installed
 # program finds its own, beside bin/ in share/vst_gse.
@@ -59,4 +85,12 @@ for page in vst_gse gse_sim; do
   [ -z "$warnings" ] || { echo "$warnings" >&2; fail "man -l $page.1 warned"; }
   grep -q -- "--port" "$tmp/$page.txt" || fail "$page.1 renders without its options"
 done
+# vst_gse(1) names every option --help names, and no placeholder.
+for opt in $("$root/usr/bin/vst_gse" --help | grep -o '^  -[-a-z, ]*-[a-z-]*' | grep -o -- '--[a-z-]*'); do
+  grep -q -- "$opt" "$tmp/vst_gse.txt" || fail "vst_gse.1 lacks $opt"
+done
+! grep -q 'PREFIX/share\|%DATADIR%\|%DOCDIR%\|%OPTIONS%\|vst_gse\.conf\|@' "$tmp/vst_gse.txt" || fail "vst_gse.1 has a placeholder or a wrong file name"
+grep -q '/usr/share/vst_gse/demo.dat' "$tmp/vst_gse.txt" || fail "vst_gse.1 does not name the demo"
+grep -q 'vst_gse.ini' "$tmp/vst_gse.txt" || fail "vst_gse.1 does not name the settings file"
+grep -q -- '--launcher' "$tmp/vst_gse.txt" || fail "vst_gse.1 lacks --launcher" 
 echo "package test passed"

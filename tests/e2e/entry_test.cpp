@@ -180,6 +180,35 @@ TEST(CommandLine, HelpPrintsUsageAndExits0) {
   }
 }
 
+// Every option --help names is one the command line takes: each, with a
+// value where it wants one, then a usage error that stops the start.
+TEST(CommandLine, EveryOptionTheHelpNamesIsTaken) {
+  TempDir dir;
+  const RunResult help = run_in(dir, {"--help"});
+  const std::regex option("\\n  (-h, )?(--[a-z-]+)( [^ \\n]+)?");
+  int seen = 0;
+  for (std::sregex_iterator it(help.out.begin(), help.out.end(), option), end; it != end; ++it, ++seen) {
+    std::vector<std::string> args{(*it)[2]};
+    if ((*it)[3].matched) args.push_back("x");
+    args.insert(args.end(), {"--speed", "bogus"});
+    const RunResult r = run_in(dir, args);
+    EXPECT_EQ(r.err.find("unknown option"), std::string::npos) << args[0] << ": " << r.err;
+    EXPECT_TRUE(r.exit_code == 2 || r.exit_code == 0) << args[0] << " exit " << r.exit_code << ": " << r.err;
+  }
+  EXPECT_GE(seen, 23) << help.out;
+}
+
+// The usage, the README and the manual page come from one option table: the
+// README's command line is the --help text, word for word.
+TEST(CommandLine, TheReadmeShowsTheHelpTextAsItIs) {
+  TempDir dir;
+  const RunResult r = run_in(dir, {"--help"});
+  ASSERT_EQ(r.exit_code, 0);
+  const std::string readme = testing_files::read_text(testing_files::source_dir() + "/README.md");
+  EXPECT_NE(readme.find("```\n" + r.out + "```\n"), std::string::npos)
+      << "README.md's command line differs from --help:\n" << r.out;
+}
+
 struct ScriptCase {
   const char* what;
   const char* bad_line;

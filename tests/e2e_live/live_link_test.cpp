@@ -3,8 +3,8 @@
 // recording, acknowledgement, the command switch, quit and teardown.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -348,6 +348,22 @@ TEST(LiveLink, run_start_drain_ends_while_the_sender_never_pauses) {
   ASSERT_LT(recorded.size(), sent.size()) << "the drain threw nothing away";
   EXPECT_TRUE(std::equal(recorded.begin(), recorded.end(), sent.end() - static_cast<long>(recorded.size())))
       << "the recording is not the tail of what was sent";
+  // The summary (the log beside the recording) says where the difference
+  // between received and recorded went: drained at the run start.
+  std::string log_path = s.recordings().at(0);
+  log_path.replace(log_path.size() - 4, 4, ".log");
+  const std::string log = testing_files::read_text(log_path);
+  const std::regex line("bytes received ([0-9,]+) \\(([0-9,]+) of them waiting at a run start, drained and not "
+                        "recorded\\), recorded ([0-9,]+) to");
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(log, m, line)) << log;
+  auto number = [](std::string text) {
+    text.erase(std::remove(text.begin(), text.end(), ','), text.end());
+    return std::stoll(text);
+  };
+  EXPECT_GT(number(m[2]), 0);
+  EXPECT_EQ(number(m[1]) - number(m[2]), number(m[3])) << m[0];
+  EXPECT_EQ(number(m[3]), static_cast<long long>(recorded.size())) << m[0];
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 // counted_frame(n), so a hex dump says which frame is shown.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -23,6 +24,7 @@
 #include "replay/link_replay_port.h"
 #include "runtime/model.h"
 #include "replay/replay.h"
+#include "runtime/session_watch.h"
 #include "session/session_log.h"
 #include "runtime/testing.h"
 #include "runtime/transport.h"
@@ -279,6 +281,31 @@ TEST_F(Replay, loop_plays_twice_and_the_spectra_count_each_frame_once) {
   EXPECT_EQ(log_count("Loop on"), 1);
 }
 
+// Loop switched on after the input has sat at its end: the link's health
+// judges the playback afresh from the move back to the start, with no false
+// "input silent" error for the time spent at the end. The health's clock is
+// the test's: 14 s pass at the end in no time.
+TEST_F(Replay, loop_after_a_while_at_the_end_plays_again_without_a_false_silence) {
+  static std::atomic<double> clock_s{0.0};
+  clock_s = 0.0;
+  ProgramRun run(dir_.file("rec.dat"), recording(10), 5.0, false, "", /*start_paused=*/true);
+  rt::set_session_clock_for_tests([] { return clock_s.load(); });  // after the run's reset
+  rt::transport_set_paused(false);
+  ASSERT_TRUE(wait_until(WAIT_S, [] {
+    const auto s = statuses();
+    return !s.empty() && s.back() == "EOF on input file";
+  }));
+  rt::watch_health();
+  clock_s = 14.0;
+  EXPECT_EQ(rt::watch_health().state, rt::LinkState::EndOfInput);
+  rt::replay_set_loop(true);
+  ASSERT_TRUE(wait_until(WAIT_S, [] { return dumps().size() >= 12; }));
+  const rt::HealthSnapshot h = rt::watch_health();
+  EXPECT_TRUE(h.state == rt::LinkState::Receiving || h.state == rt::LinkState::Degraded) << h.words << " " << h.reason;
+  EXPECT_EQ(log_count("input silent"), 0);
+  EXPECT_NEAR(h.longest_gap_s, 0.0, 1e-9) << "the time at the end is no gap";
+}
+
 TEST_F(Replay, open_recording_switches_the_input_without_restarting) {
   Bytes second;
   for (uint32_t n = 100; n < 110; ++n) testing_frames::append(second, counted_frame(n));
@@ -304,6 +331,10 @@ TEST_F(Replay, open_recording_switches_the_input_without_restarting) {
   ASSERT_TRUE(wait_until(WAIT_S, [] { return rt::replay_view().index && index_ready(); }));
   EXPECT_EQ(rt::replay_view().index->frames(), 10);
   EXPECT_EQ(rt::replay_view().path, other);
+  // Each said once: no repeat for the log to count ("x2") when it closes.
+  rt::log_close();
+  EXPECT_EQ(log_count("Opened recording " + other), 1);
+  EXPECT_EQ(log_count("Cannot open recording"), 1);
 }
 
 TEST_F(Replay, a_file_that_is_not_a_recording_offers_no_seek_and_plays_to_its_end) {

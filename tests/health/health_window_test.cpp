@@ -98,6 +98,9 @@ class HealthWindow : public ::testing::Test {
     ASSERT_GT(panel_, 0) << PanelErrorText();
     DisplayPanel(panel_);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(top()));
+    // As on a 1366x768 laptop (the pictures in the README).
+    top()->showNormal();
+    top()->resize(1366, 740);
     init(spectra_);
   }
 

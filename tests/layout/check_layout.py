@@ -41,6 +41,13 @@ type_traits typeinfo unordered_map unordered_set utility variant vector version
 """.split())
 
 
+def is_client(name):
+    """A top-level folder outside the station's layout: the clients above,
+    and any build tree (build*/, as .gitignore has it: build-win/ of the
+    Windows check, build-bench/, ...)."""
+    return name in CLIENTS or name.startswith("build")
+
+
 def read_readme(path):
     """(allowed targets, qt) from a folder's README.md, or None."""
     if not os.path.isfile(path):
@@ -59,8 +66,7 @@ def folders_of(root):
     runtime/qt/ (the run-time's Qt back-ends) as one of its own."""
     found = {}
     for name in sorted(os.listdir(root)):
-        # build*/ are build outputs (build-bench, build-win, ...), ignored by git.
-        if name.startswith(".") or name in CLIENTS or name.startswith("build") or not os.path.isdir(os.path.join(root, name)):
+        if name.startswith(".") or is_client(name) or not os.path.isdir(os.path.join(root, name)):
             continue
         found[name] = read_readme(os.path.join(root, name, "README.md"))
     if os.path.isdir(os.path.join(root, "runtime", "qt")):
@@ -97,7 +103,7 @@ def check(root):
     for dirpath, dirnames, filenames in os.walk(root):
         rel_dir = os.path.relpath(dirpath, root)
         if rel_dir == ".":
-            dirnames[:] = [d for d in dirnames if d not in CLIENTS and not d.startswith(".")]
+            dirnames[:] = [d for d in dirnames if not is_client(d) and not d.startswith(".")]
             continue
         for name in sorted(filenames):
             if not name.endswith(SOURCE):

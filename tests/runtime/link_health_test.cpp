@@ -229,6 +229,99 @@ TEST(LinkHealth, counts_rates_and_the_longest_gap) {
   EXPECT_EQ(h.snapshot(75.6).bytes_total, 38400 + 45 * 1920 + 200);
 }
 
+// What the health bar shows beside its state agrees with the state: the
+// texts give the true ages, a rate the state denies reads 0, a link that
+// simply stops is silent (never "no frames" first, though its last bytes are
+// seen a sampling period after its last frame), and only the time the link
+// was expected to carry frames counts as a gap.
+TEST(LinkHealth, the_texts_rates_and_gaps_agree_with_the_state) {
+  struct Case {
+    const char* name;
+    bool playback;
+    std::function<void(LinkHealth&)> events;
+    std::vector<double> at_s;  // every look must show what is expected
+    LinkState expected;
+    const char* reason;  // "" = not checked
+    double bytes_per_s, frames_per_s, longest_gap_s;
+  };
+  // The link runs to 5 s; its last bytes are seen at the sample 0.2 s later.
+  auto then_stops = [](LinkHealth& h) {
+    uint64_t b = 0;
+    link_runs(h, b, 0.0, 5.0, true);
+    h.on_bytes(b + 200, 5.1);
+  };
+  const Case cases[] = {
+      {"a link that stops is never no frames first", false, then_stops, {7.9, 8.0, 8.05}, LinkState::Receiving, "",
+       -1.0, -1.0, -1.0},
+      {"and then link silent, its rates 0", false, then_stops, {8.15, 8.6}, LinkState::Silent, "", 0.0, 0.0, -1.0},
+      {"a port back but silent: the age since the last byte, not since the return", false,
+       [](LinkHealth& h) {
+         uint64_t b = 0;
+         link_runs(h, b, 0.0, 5.0, true);
+         h.on_port_lost(5.5);
+         h.on_port_returned(12.0);
+       },
+       {15.0}, LinkState::Silent, "no byte for 10 s", 0.0, 0.0, 10.1},
+      {"no frames names the age of the last good frame", false,
+       [](LinkHealth& h) {
+         uint64_t b = 0;
+         link_runs(h, b, 0.0, 5.0, true);
+         h.on_port_lost(5.5);
+         h.on_port_returned(6.0);
+         link_runs(h, b, 6.0, 10.0, false);
+       },
+       {10.3}, LinkState::NoFrames, "bytes arrive but no good frame for 5 s", -1.0, 0.0, 5.4},
+      {"a pause and the end of input are no gap", true,
+       [](LinkHealth& h) {
+         uint64_t b = 0;
+         link_runs(h, b, 0.0, 2.0, true);
+         h.set_paused(true, 2.0);
+         h.set_paused(false, 50.0);
+         link_runs(h, b, 50.5, 52.0, true);  // 0.6 s without a frame after the resume
+         h.on_status("EOF on input file", 52.0);
+       },
+       {90.0}, LinkState::EndOfInput, "", 0.0, 0.0, 0.6},
+      {"Loop at the end of the input plays again without a false silence", true,
+       [](LinkHealth& h) {
+         uint64_t b = 0;
+         link_runs(h, b, 0.0, 2.0, true);
+         h.on_status("EOF on input file", 2.0);
+         h.on_input_moved(0, 16.0);  // back to the start
+         h.on_status(GOOD, 16.1);    // a frame read before the bytes were looked at
+       },
+       {16.2}, LinkState::Receiving, "", -1.0, -1.0, 0.2},
+      {"a frame stepped to while paused", true,
+       [](LinkHealth& h) {
+         uint64_t b = 0;
+         link_runs(h, b, 0.0, 2.0, true);
+         h.set_paused(true, 2.0);
+         h.on_status(GOOD, 30.0);
+       },
+       {40.0}, LinkState::Paused, "", 0.0, 0.0, 0.1},
+  };
+  for (const Case& c : cases) {
+    for (double t : c.at_s) {
+      LinkHealth h(c.playback, 0.0);
+      h.on_bytes(0, 0.0);
+      c.events(h);
+      const rt::HealthSnapshot s = h.snapshot(t);
+      const std::string name = std::string(c.name) + " at " + std::to_string(t);
+      EXPECT_EQ(s.state, c.expected) << name << ": " << s.words << " (" << s.reason << ")";
+      if (*c.reason) EXPECT_EQ(s.reason, c.reason) << name;
+      if (c.bytes_per_s >= 0.0) EXPECT_DOUBLE_EQ(s.bytes_per_s, c.bytes_per_s) << name;
+      if (c.frames_per_s >= 0.0) EXPECT_DOUBLE_EQ(s.frames_per_s, c.frames_per_s) << name;
+      if (c.longest_gap_s >= 0.0) EXPECT_NEAR(s.longest_gap_s, c.longest_gap_s, 1e-9) << name;
+    }
+  }
+  struct Words {
+    double s;
+    const char* text;
+  };
+  for (const Words& w : {Words{0.4, "0 s"}, Words{119.9, "119 s"}, Words{125.0, "2 min 5 s"},
+                         Words{7199.0, "119 min 59 s"}, Words{7260.0, "2 h 1 min"}})
+    EXPECT_EQ(rt::duration_words(w.s), w.text) << w.s;
+}
+
 TEST(Uplink, the_stations_messages_are_told_apart_byte_by_byte) {
   struct Case {
     const char* name;
@@ -297,6 +390,39 @@ TEST(SessionSummary, housekeeping_keeps_min_max_last_with_units) {
   ASSERT_FALSE(lines.empty());
   EXPECT_NE(lines[0].find("1 h 2 min 5 s"), std::string::npos) << lines[0];
   EXPECT_EQ(rt::duration_text(4.25), "4.2 s");
+}
+
+// The lines an operator reads give values as the panel shows them (a current
+// in mA), the device at the end after a Connect to..., and what became of the
+// bytes received but not recorded; the JSON keeps the system's units.
+TEST(SessionSummary, the_operators_lines_speak_as_the_panel_does_and_the_json_as_the_system) {
+  rt::HousekeepingStats hk;
+  rt::DisplayFormat milliamperes;
+  milliamperes.style = rt::DisplayFormat::Style::Digits;
+  milliamperes.digits = 5;
+  milliamperes.scale = 1000.0;
+  milliamperes.unit = "mA";
+  hk.set_shown(8, milliamperes);
+  for (double v : {0.012209, 0.074359}) hk.add(8, v);
+  rt::SessionSummary sum;
+  sum.source = "/dev/ttyUSB1";
+  sum.earlier_devices = {"/dev/ttyUSB0"};
+  sum.health.bytes_total = 279043;
+  sum.bytes_drained = 16088;
+  sum.recording = "41220600.dat";
+  sum.bytes_recorded = 262955;
+  sum.housekeeping = hk.slots();
+  std::string text;
+  for (const std::string& line : rt::summary_lines(sum)) text += line + "\n";
+  for (const char* part : {"live on /dev/ttyUSB1 (Connect to... from /dev/ttyUSB0)",
+                           "bytes received 279,043 (16,088 of them waiting at a run start, drained and not recorded), "
+                           "recorded 262,955 to 41220600.dat",
+                           "HK08 slot 8: 12.209 / 74.359 / 74.359 mA"})
+    EXPECT_NE(text.find(part), std::string::npos) << part << " in\n" << text;
+  const std::string json = rt::summary_json(sum);
+  for (const char* part : {"\"source\":\"/dev/ttyUSB1\"", "\"devices\":[\"/dev/ttyUSB0\",\"/dev/ttyUSB1\"]",
+                           "\"bytes_drained\":16088", "\"unit\":\"A\",\"count\":2,\"min\":0.012208999999999999"})
+    EXPECT_NE(json.find(part), std::string::npos) << part << " in " << json;
 }
 
 }  // namespace

@@ -96,11 +96,16 @@ RunResult run(const std::string& exe, const std::vector<std::string>& args,
 }
 
 Child::Child(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd,
-             const std::string& stdout_path, const std::vector<std::string>& env) {
+             const std::string& stdout_path, const std::vector<std::string>& env,
+             const std::string& stderr_path) {
   pid_ = fork();
   if (pid_ == 0) {
     int out = open(stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (out >= 0) dup2(out, 1);
+    if (!stderr_path.empty()) {
+      int err = open(stderr_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (err >= 0) dup2(err, 2);
+    }
     exec_child(exe, args, cwd, env);
   }
 }

@@ -27,8 +27,11 @@ RunResult run(const std::string& exe, const std::vector<std::string>& args,
 // that the test can read while it runs.
 class Child {
  public:
+  // With `stderr_path`, standard error goes to that file too (else it is the
+  // test's own).
   Child(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd,
-        const std::string& stdout_path, const std::vector<std::string>& env = {});
+        const std::string& stdout_path, const std::vector<std::string>& env = {},
+        const std::string& stderr_path = "");
   ~Child();  // kills it if still running
   Child(const Child&) = delete;
   Child& operator=(const Child&) = delete;

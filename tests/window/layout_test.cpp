@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QScrollArea>
@@ -23,6 +24,7 @@
 #include "ui/panel.h"
 #include "runtime/model.h"
 #include "gui/layout.h"
+#include "gui/station/health_bar.h"
 #include "gui/theme.h"
 #include "gui/window.h"
 #include "support/files.h"
@@ -103,6 +105,37 @@ TEST(WindowLayout, the_operators_layout_and_theme_come_back_in_the_next_run) {
     top->findChild<QAction*>("theme_system")->trigger();
   }
   rt::window_settings()->clear();
+}
+
+// The health bar at its worst on a 1366-pixel screen: a long reason, counts
+// in the hundred thousands, ages in hours. Every text shows whole, and the
+// bar never asks the window for more than the screen's width.
+TEST(WindowLayout, the_health_bar_shows_its_longest_texts_whole_on_a_1366_pixel_screen) {
+  rt::HealthBar bar;
+  rt::HealthSnapshot s;
+  s.state = rt::LinkState::NoFrames;
+  s.words = "no frames";
+  s.reason = "bytes arrive but no good frame for 119 min 59 s";
+  s.bytes_per_s = 1920.0;
+  s.frames_per_s = 0.0;
+  s.failures_minute = {999, 999, 999, 999};
+  s.failures_total = {999999, 999999, 999999, 999999};
+  s.skipped = 99999999;
+  s.skipped_minute = 999999;
+  s.age_s = 7199.0;
+  bar.show_port(QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"));
+  bar.draw(s);
+  QWidget* w = bar.widget();
+  EXPECT_LE(w->minimumSizeHint().width(), 1366) << "the bar sets no least width past the screen";
+  w->resize(1366 - 2, w->sizeHint().height());
+  w->show();
+  settle();
+  for (const QLabel* label : w->findChildren<QLabel*>()) {
+    if (label->isHidden()) continue;
+    EXPECT_GE(label->width(), label->sizeHint().width())
+        << label->objectName().toStdString() << " cut: " << label->text().toStdString();
+  }
+  delete w;
 }
 
 // WCAG contrast ratio of two colours.

@@ -1,0 +1,170 @@
+#include "main/options.h"
+
+#include <QDir>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "main/option_table.h"
+#include "runtime/transport.h"
+#include "session/outcome.h"
+
+#ifndef GSE_VERSION
+#define GSE_VERSION "0"
+#endif
+
+namespace gse {
+
+namespace {
+
+#ifdef _WIN32
+#define DEFAULT_PORT_TEXT "COM1"
+#else
+#define DEFAULT_PORT_TEXT "/dev/ttyS0"
+#endif
+
+// The --help text, made from the option table (main/option_table.h).
+const std::string& usage() {
+  static const std::string text = gse::usage_text(DEFAULT_PORT_TEXT);
+  return text;
+}
+
+}  // namespace
+
+int usage_error(const std::string& message) {
+  std::fprintf(stderr, "vst_gse: %s\n%s", message.c_str(), usage().c_str());
+  return rt::EXIT_USAGE;
+}
+
+// Returns -1 when the program should go on, else the exit status.
+int parse_options(int argc, char* argv[], Options* opt) {
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    auto value = [&](std::string* out) {
+      if (i + 1 >= argc) return false;
+      *out = argv[++i];
+      return true;
+    };
+    if (arg == "-h" || arg == "--help") {
+      std::fputs(usage().c_str(), stdout);
+      return 0;
+    } else if (arg == "--version") {
+      std::printf("vst_gse %s\n", GSE_VERSION);
+      return 0;
+    } else if (arg == "--headless") {
+      opt->headless = true;
+    } else if (arg == "--launcher") {
+      opt->launcher = true;
+    } else if (arg == "--csv-failures") {
+      opt->exports.failures = true;
+    } else if (arg == "--csv-hex") {
+      opt->exports.hex = true;
+    } else if (arg == "--port" || arg == "--trace" || arg == "--events" || arg == "--csv" ||
+               arg == "--csv-samples" || arg == "--csv-spectra" || arg == "--csv-panel" ||
+               arg == "--link-replay" || arg == "--log" || arg == "--summary" || arg == "--publish" ||
+               arg == "--subscribe" || arg == "--record" || arg == "--mqtt-ca" || arg == "--mqtt-login" ||
+               arg == "--limits") {
+      std::string* target = arg == "--port"          ? &opt->port
+                            : arg == "--trace"       ? &opt->trace
+                            : arg == "--csv"         ? &opt->exports.frames_path
+                            : arg == "--csv-samples" ? &opt->exports.samples_path
+                            : arg == "--csv-spectra" ? &opt->exports.spectra_path
+                            : arg == "--csv-panel"   ? &opt->csv_panel
+                            : arg == "--link-replay" ? &opt->link_replay
+                            : arg == "--log"         ? &opt->log
+                            : arg == "--summary"     ? &opt->summary
+                            : arg == "--publish"     ? &opt->publish
+                            : arg == "--subscribe"   ? &opt->subscribe
+                            : arg == "--record"      ? &opt->record
+                            : arg == "--mqtt-ca"     ? &opt->mqtt_ca
+                            : arg == "--mqtt-login"  ? &opt->mqtt_login
+                            : arg == "--limits"      ? &opt->limits
+                                                     : &opt->events;
+      if (!value(target) || target->empty()) return usage_error(arg + " needs a value");
+    } else if (arg == "--speed") {
+      std::string text;
+      if (!value(&text)) return usage_error("--speed needs a value");
+      char* end = nullptr;
+      errno = 0;
+      double x = std::strtod(text.c_str(), &end);
+      const bool in_range = x == 0.0 || (x >= rt::SPEED_MIN && x <= rt::SPEED_MAX);
+      if (text.empty() || *end != '\0' || errno != 0 || !std::isfinite(x) || !in_range)
+        return usage_error("--speed takes 0 (no waits) or a number from 0.001 to 1000, not \"" +
+                           text + "\"");
+      opt->speed = x;
+      opt->speed_given = true;
+    } else if (arg == "--publish-queue") {
+      std::string text;
+      if (!value(&text)) return usage_error("--publish-queue needs a value");
+      char* end = nullptr;
+      errno = 0;
+      const long n = std::strtol(text.c_str(), &end, 10);
+      if (text.empty() || *end != '\0' || errno != 0 || n < 1 || n > 1000000)
+        return usage_error("--publish-queue takes a number of frames from 1 to 1000000, not \"" + text + "\"");
+      opt->publish_queue = n;
+    } else if (arg == "--") {
+      for (++i; i < argc; ++i) opt->positional.push_back(argv[i]);
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      return usage_error("unknown option " + arg);
+    } else {
+      opt->positional.push_back(argv[i]);
+    }
+  }
+  if (opt->positional.size() > 1) return usage_error("more than one recording named");
+  if (!opt->link_replay.empty() && !opt->port.empty())
+    return usage_error("--link-replay plays a recording: it takes no --port");
+  if (!opt->link_replay.empty() && !opt->positional.empty())
+    return usage_error("--link-replay FILE plays FILE: name no other recording");
+  if (!opt->subscribe.empty() && (!opt->positional.empty() || !opt->port.empty() || !opt->link_replay.empty() ||
+                                  !opt->publish.empty()))
+    return usage_error("--subscribe shows a publishing station's frames: it takes no FILE, --port, "
+                       "--link-replay or --publish");
+  if (!opt->record.empty() && opt->subscribe.empty())
+    return usage_error("--record records a remote view (--subscribe); a live station records by itself");
+  if ((!opt->mqtt_ca.empty() || !opt->mqtt_login.empty()) && opt->publish.empty() && opt->subscribe.empty())
+    return usage_error(std::string(!opt->mqtt_ca.empty() ? "--mqtt-ca" : "--mqtt-login") +
+                       " goes with --publish or --subscribe");
+  if ((opt->exports.failures || opt->exports.hex) && opt->exports.frames_path.empty())
+    return usage_error(std::string(opt->exports.failures ? "--csv-failures" : "--csv-hex") +
+                       " adds to the --csv file: name it with --csv FILE");
+  return -1;
+}
+
+
+std::string launcher_folder() { return QDir(QDir::homePath()).filePath(QStringLiteral("vst_gse")).toStdString(); }
+
+std::string enter_launcher_folder(Options* opt) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  auto absolute = [&ec](std::string* path) {
+    if (path->empty() || *path == "-") return;
+    const fs::path full = fs::absolute(*path, ec);
+    if (!ec) *path = full.string();
+  };
+  for (std::string* path : {&opt->trace, &opt->csv_panel, &opt->exports.frames_path, &opt->exports.samples_path,
+                            &opt->exports.spectra_path, &opt->link_replay, &opt->log, &opt->summary, &opt->limits})
+    absolute(path);
+  // (A remote view's input is the viewer's, not a path.)
+  if (opt->positional.size() == 1 && opt->subscribe.empty()) {
+    opt->positional_path = opt->positional[0];
+    absolute(&opt->positional_path);
+    opt->positional[0] = opt->positional_path.data();
+  }
+  const std::string folder = launcher_folder();
+  fs::create_directories(folder, ec);
+  if (!ec) fs::current_path(folder, ec);
+  if (ec) {
+    std::fprintf(stderr, "vst_gse: cannot work in %s: %s; recordings go to the working directory %s\n",
+                 folder.c_str(), ec.message().c_str(), fs::current_path().string().c_str());
+    std::fflush(stderr);
+    return "";
+  }
+  return folder;
+}
+
+}  // namespace gse

@@ -1,0 +1,56 @@
+// The command line: what each option asks for (the table of options and
+// their texts is main/option_table.h), read and checked. Program start only.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "export/export_job.h"
+#include "publish/publisher.h"
+
+namespace gse {
+
+struct Options {
+  bool headless = false;
+  bool launcher = false;  // --launcher: work in launcher_folder()
+  std::string port;
+  std::string trace;
+  std::string events;
+  std::string csv_panel;
+  rt::ExportOptions exports;
+  std::string link_replay;
+  std::string log;
+  std::string summary;
+  std::string limits;
+  std::string publish, subscribe, record, mqtt_ca, mqtt_login;
+  std::string subscribe_input;  // the playback input of the remote view
+  long publish_queue = static_cast<long>(rt::DEFAULT_QUEUE_FRAMES);
+  double speed = 1.0;
+  bool speed_given = false;
+  std::vector<char*> positional;
+  std::string positional_path;  // the recording's path when it was made absolute
+};
+
+// Reads argv into *opt. Returns -1 when the program should go on, else the
+// exit status: 0 after --help or --version (their text on standard output),
+// EXIT_USAGE after a usage error (the reason and the usage on standard
+// error).
+int parse_options(int argc, char* argv[], Options* opt);
+
+// A usage error: `message` and the usage text on standard error. Returns
+// EXIT_USAGE.
+int usage_error(const std::string& message);
+
+// The folder a launcher start works in: ~/vst_gse (the user's home folder
+// as Qt finds it, also on Windows).
+std::string launcher_folder();
+
+// --launcher: makes launcher_folder() (when missing) and the working
+// directory, after turning every relative path of the command line still to
+// be opened (the recording, --trace, --csv..., --log, --summary) into an
+// absolute one, so that they still name what the operator meant. Returns the folder, or ""
+// when it cannot be used: the reason is said on standard error and the run
+// goes on in the working directory it was started in.
+std::string enter_launcher_folder(Options* opt);
+
+}  // namespace gse

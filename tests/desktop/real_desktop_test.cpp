@@ -1,0 +1,492 @@
+// The built vst_gse on a real X desktop (Xvfb and the openbox window
+// manager, support/desktop.h): every dialog shown for real, driven by real
+// input through the X server, and what the window manager made of each
+// window read back from the server. No answer hook: VST_GSE_DIALOG_ANSWERS
+// is never set here. Each test waits for what it needs to see (a window
+// mapped, a line in the log, bytes on the pty), never for a fixed time.
+#include <gtest/gtest.h>
+
+#include <QImage>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/desktop.h"
+#include "support/files.h"
+#include "support/frames.h"
+#include "support/process.h"
+#include "support/pty.h"
+
+namespace {
+
+using testing_desktop::Desktop;
+using testing_desktop::Rect;
+using testing_files::TempDir;
+using testing_process::Child;
+using testing_process::wait_until;
+
+constexpr double APPEAR_S = 90.0;  // a window shown, a line logged, on a busy machine
+constexpr double QUIT_S = 20.0;    // the program ends after a quit
+const char* const MAIN_WINDOW = "^vst_gse - ";
+const char* const CHOOSER = "^Serial port for COM1$";
+const char* const STARTUP_FAILURE = "^vst_gse cannot start$";
+const char* const QUIT_QUESTION = "^Quit vst_gse$";
+const char* const SHORTCUTS = "^Keyboard shortcuts$";
+
+bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+std::string demo() { return testing_files::source_dir() + "/data/demo.dat"; }
+
+// The program on the desktop, in a folder of its own (its settings too:
+// none at the first start), with standard output and error in files.
+class Station {
+ public:
+  Station(const Desktop& desktop, const TempDir& dir, const std::vector<std::string>& args,
+          std::vector<std::string> env = {})
+      : dir_(dir) {
+        for (const std::string& e : desktop.env()) env.push_back(e);
+        child_ = std::make_unique<Child>(testing_process::vst_gse(), args, dir.path(), dir.file("out.txt"), env,
+                                         dir.file("err.txt"));
+      }
+  Child& child() { return *child_; }
+  std::string out() const { return testing_files::read_text(dir_.file("out.txt")); }
+  std::string err() const { return testing_files::read_text(dir_.file("err.txt")); }
+  std::string log() const { return testing_files::read_text(dir_.file("session.log")); }
+  bool logged(const std::string& part, double timeout_s = APPEAR_S) const {
+    return wait_until(timeout_s, [&] { return has(log(), part); });
+  }
+
+ private:
+  const TempDir& dir_;
+  std::unique_ptr<Child> child_;
+};
+
+// The instrument: good frames at about the link's pace until it stops.
+class Sender {
+ public:
+  explicit Sender(testing_pty::InstrumentPty& pty) : thread_([this, &pty] {
+      uint32_t n = 0;
+      while (!stop_) {
+        const testing_frames::Frame f = testing_frames::FrameBuilder().counter(n++).bytes;
+        const std::vector<uint8_t> link = testing_frames::escape_for_link(f);
+        pty.send_some(link.data(), link.size());
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));  // pacing, not a wait for a condition
+      }
+    }) {}
+  ~Sender() {
+    stop_ = true;
+    thread_.join();
+  }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+// The screen once `window` (the one just shown) has painted: a window just
+// mapped is black until then.
+QImage painted(const Desktop& d, const std::string& window) {
+  QImage screen;
+  wait_until(APPEAR_S, [&] {
+    screen = d.grab();
+    const Rect c = d.client(window);
+    for (int i = 1; i < 8; ++i)
+      for (int j = 1; j < 8; ++j)
+        if (screen.pixelColor(c.x + c.width * i / 8, c.y + c.height * j / 8).lightness() > 0) return true;
+    return false;
+  });
+  return screen;
+}
+
+// For a person to look at: bin/desktop_NAME.png.
+void save(const Desktop& d, const std::string& window, const std::string& name) {
+  painted(d, window).save(QString::fromStdString(testing_files::bin_dir() + "/desktop_" + name + ".png"));
+}
+
+std::string describe(const Rect& r) {
+  return std::to_string(r.width) + "x" + std::to_string(r.height) + " at " + std::to_string(r.x) + "," +
+         std::to_string(r.y);
+}
+
+// The window and its title bar (with the close button) on the screen, and a
+// least size the screen can give.
+bool on_screen(const Desktop& d, const std::string& window, std::string* why) {
+  const Rect f = d.frame(window), least = d.minimum_size(window);
+  *why = "frame " + describe(f) + ", least size " + describe(least) + " on " + std::to_string(d.width()) + "x" +
+         std::to_string(d.height());
+  return f.x >= 0 && f.y >= 0 && f.right() <= d.width() && f.bottom() <= d.height() && least.width <= d.width() &&
+         least.height <= d.height() && f.width > 0;
+}
+
+TEST(RealDesktop, a_first_start_without_settings_shows_the_whole_panel_on_both_screens) {
+  struct Screen {
+    int width, height;
+    bool maximised;  // too small for the panel at its designed size
+  };
+  for (const Screen s : {Screen{1366, 768, true}, Screen{1920, 1080, false}}) {
+    const std::string name = std::to_string(s.width) + "x" + std::to_string(s.height);
+    Desktop d(s.width, s.height);
+    TempDir dir;
+    Station station(d, dir, {demo()});
+    const std::string w = d.wait_window(MAIN_WINDOW, APPEAR_S);
+    ASSERT_FALSE(w.empty()) << name << "\n" << station.err();
+    std::string why;
+    const bool settled = wait_until(APPEAR_S, [&] {
+      const Rect c = d.client(w);
+      const bool maximised = has(d.state(w), "_NET_WM_STATE_MAXIMIZED_HORZ");
+      // The layout test holds every control in view from 1366 x 698 on;
+      // the panel file lays the panel out at 1440 x 860.
+      const bool big_enough = s.maximised ? maximised && c.width >= 1360 && c.height >= 698
+                                          : !maximised && c.width >= 1440 && c.height >= 860;
+      return on_screen(d, w, &why) && big_enough;
+    });
+    EXPECT_TRUE(settled) << name << ": " << why << ", state " << d.state(w);
+    save(d, w, "first_start_" + name);
+    d.keys(w, {"ctrl+q"});  // playback quits without a question
+    EXPECT_EQ(station.child().wait(QUIT_S), 0) << name << "\n" << station.err();
+  }
+}
+
+TEST(RealDesktop, a_bad_port_offers_the_chooser_and_retry_on_a_typed_pty_brings_frames) {
+  Desktop d(1366, 768);
+  TempDir dir;
+  testing_pty::InstrumentPty pty;
+  Sender sender(pty);
+  Station station(d, dir, {"--port", "/dev/ttyNOPE0", "--log", "session.log"});
+  const std::string chooser = d.wait_window(CHOOSER, APPEAR_S);
+  ASSERT_FALSE(chooser.empty()) << "status " << station.child().wait(0.1) << "\n" << station.err();
+  EXPECT_TRUE(has(station.out(), "COM1 port error")) << station.out();
+  save(d, chooser, "port_chooser");
+  // The failed path is selected in the field: typing replaces it.
+  d.type(chooser, pty.slave_path());
+  d.keys(chooser, {"Return"});  // Retry
+  const std::string w = d.wait_window(MAIN_WINDOW, APPEAR_S);
+  ASSERT_FALSE(w.empty()) << "the panel never came after Retry\n" << station.err();
+  EXPECT_TRUE(has(d.title(w), "[COM1 = " + pty.slave_path() + "]")) << d.title(w);
+  EXPECT_TRUE(station.logged("link: receiving")) << station.log();
+  station.child().signal(SIGTERM);
+  EXPECT_EQ(station.child().wait(QUIT_S), 0) << "the first signal ends it\n" << station.err();
+}
+
+// What the instrument sends to bring out each of the health bar's longest
+// texts: faults of every kind, then only noise, then nothing, then the
+// adapter pulled out.
+std::vector<uint8_t> faulty_stretch(uint32_t first) {
+  std::vector<uint8_t> bytes;
+  for (uint32_t n = first; n < first + 20; ++n) {
+    testing_frames::FrameBuilder f;
+    f.counter(n);
+    if (n % 5 == 1) f.corrupt();  // a checksum failure
+    std::vector<uint8_t> link = testing_frames::escape_for_link(f.bytes);
+    if (n % 5 == 3) {  // an illegal escape in the frame's body
+      const uint8_t bad[] = {0x2B, 0x2B, 0x2D, 0x41};
+      std::copy(bad, bad + 4, link.begin() + 40);
+    }
+    if (n % 5 == 4) bytes.insert(bytes.end(), 37, 0x55);  // noise between frames
+    testing_frames::append(bytes, link);
+  }
+  return bytes;
+}
+
+TEST(RealDesktop, live_at_1366_x_768_the_window_stays_on_screen_with_the_longest_health_texts) {
+  Desktop d(1366, 768);
+  TempDir dir;
+  auto pty = std::make_unique<testing_pty::InstrumentPty>();
+  Station station(d, dir, {"--port", pty->slave_path(), "--log", "session.log"});
+  const std::string w = d.wait_window(MAIN_WINDOW, APPEAR_S);
+  ASSERT_FALSE(w.empty()) << station.err();
+  std::string why;
+  auto stays = [&](const std::string& stage) {
+    EXPECT_TRUE(on_screen(d, w, &why)) << stage << ": " << why;
+    save(d, w, "live_" + stage);
+  };
+  uint32_t n = 0;
+  ASSERT_TRUE(wait_until(APPEAR_S, [&] {
+    pty->send_paced(faulty_stretch(n), 19200.0);
+    n += 20;
+    return has(station.log(), "link: degraded");
+  })) << station.log();
+  stays("degraded");
+  const std::vector<uint8_t> noise(1920, 0x55);
+  ASSERT_TRUE(wait_until(APPEAR_S, [&] {
+    pty->send_paced(noise, 19200.0);
+    return has(station.log(), "link: no frames");
+  })) << station.log();
+  stays("no_frames");
+  ASSERT_TRUE(station.logged("link: link silent")) << station.log();
+  stays("link_silent");
+  pty->hang_up();
+  ASSERT_TRUE(station.logged("link: port lost")) << station.log();
+  stays("port_lost");
+  station.child().signal(SIGTERM);
+  EXPECT_EQ(station.child().wait(QUIT_S), 0) << station.err();
+
+  // The size it was left at opens the next session on the screen too.
+  Station next(d, dir, {demo()});
+  const std::string again = d.wait_window("^vst_gse - playback", APPEAR_S);
+  ASSERT_FALSE(again.empty()) << next.err();
+  EXPECT_TRUE(wait_until(APPEAR_S, [&] { return on_screen(d, again, &why); })) << "the next start: " << why;
+  d.keys(again, {"ctrl+q"});
+  EXPECT_EQ(next.child().wait(QUIT_S), 0) << next.err();
+}
+
+// The launcher starts `vst_gse --launcher`: the session works in ~/vst_gse
+// (made for it), the title says so, and the recording and its log land
+// there, not in the folder it was started from.
+TEST(RealDesktop, a_launcher_start_works_in_its_folder_and_names_it_in_the_title) {
+  Desktop d(1366, 768);
+  TempDir dir;
+  testing_pty::InstrumentPty pty;
+  const std::string home = dir.file("home");  // apart from the settings the test keeps in its folder
+  std::filesystem::create_directory(home);
+  Station station(d, dir, {"--launcher", "--port", pty.slave_path()}, {"HOME=" + home});
+  const std::string w = d.wait_window(MAIN_WINDOW, APPEAR_S);
+  ASSERT_FALSE(w.empty()) << station.err();
+  const std::string folder = home + "/vst_gse";
+  EXPECT_TRUE(has(d.title(w), "[folder " + folder + "]")) << d.title(w);
+  station.child().signal(SIGTERM);
+  EXPECT_EQ(station.child().wait(QUIT_S), 0) << station.err();
+  std::vector<std::string> there, here;
+  for (const auto& e : std::filesystem::directory_iterator(folder)) there.push_back(e.path().extension().string());
+  for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+    if (e.path().extension() == ".dat") here.push_back(e.path().string());
+  std::sort(there.begin(), there.end());
+  EXPECT_EQ(there, (std::vector<std::string>{".dat", ".log"})) << "the recording and its log in " << folder;
+  EXPECT_TRUE(here.empty()) << "nothing recorded where it was started";
+  EXPECT_TRUE(has(testing_files::read_text(folder + "/" + [&] {
+                    for (const auto& e : std::filesystem::directory_iterator(folder))
+                      if (e.path().extension() == ".log") return e.path().filename().string();
+                    return std::string();
+                  }()),
+                  "Launcher start: working in " + folder))
+      << "the log says where";
+}
+
+// Every control of the live panel in turn has the focus and gets Space,
+// Return and Enter: nothing reaches the instrument. F1 (the shortcut list)
+// after each shows that the keys were taken; where a key opened the quit
+// question instead, it is answered Keep receiving.
+TEST(RealDesktop, space_and_enter_on_every_control_of_the_live_panel_send_nothing) {
+  Desktop d(1366, 768);
+  TempDir dir;
+  testing_pty::InstrumentPty pty;
+  Station station(d, dir, {"--port", pty.slave_path(), "--log", "session.log"});
+  const std::string w = d.wait_window(MAIN_WINDOW, APPEAR_S);
+  ASSERT_FALSE(w.empty()) << station.err();
+  constexpr int FOCUS_STOPS = 80;  // more than the panel's controls and fields: every one at least once
+  int questions = 0;
+  for (int stop = 0; stop < FOCUS_STOPS; ++stop) {
+    d.keys(w, {"Tab", "space", "Return", "KP_Enter", "F1"});
+    std::string dialog;
+    ASSERT_TRUE(wait_until(APPEAR_S, [&] {
+      for (const char* pattern : {SHORTCUTS, QUIT_QUESTION}) {
+        const auto found = d.windows(pattern);
+        if (!found.empty()) dialog = found.front();
+      }
+      return !dialog.empty();
+    })) << "stop " << stop << ": the keys were never taken\n" << station.err();
+    if (has(d.title(dialog), "Quit")) ++questions;
+    d.keys(dialog, {"Escape"});  // Close, or Keep receiving
+    ASSERT_TRUE(d.wait_no_window("^(Keyboard shortcuts|Quit vst_gse)$", APPEAR_S)) << "stop " << stop;
+  }
+  pty.collect();
+  EXPECT_TRUE(pty.received().empty()) << pty.received().size() << " bytes reached the instrument";
+  // Quit had the focus: it asked (answered by the Return that followed, or
+  // by Esc here), and sends only on Stop and quit.
+  EXPECT_TRUE(questions > 0 || has(station.log(), "quit cancelled, receiving goes on")) << station.log();
+  EXPECT_TRUE(has(station.log(), "Operator: Command not switched by a key")) << "the Command switch had the focus\n"
+                                                                               << station.log();
+  EXPECT_TRUE(station.child().running());
+  station.child().signal(SIGTERM);
+  EXPECT_EQ(station.child().wait(QUIT_S), 0) << station.err();
+}
+
+TEST(RealDesktop, the_quit_question_keeps_receiving_or_stops_and_quits_as_answered) {
+  Desktop d(1366, 768);
+  TempDir dir;
+  testing_pty::InstrumentPty pty(/*hold_slave=*/true);
+  Station station(d, dir, {"--port", pty.slave_path(), "--log", "session.log"});
+  const std::string w = d.wait_window(MAIN_WINDOW, APPEAR_S);
+  ASSERT_FALSE(w.empty()) << station.err();
+  d.keys(w, {"ctrl+q"});
+  std::string question = d.wait_window(QUIT_QUESTION, APPEAR_S);
+  ASSERT_FALSE(question.empty());
+  save(d, question, "quit_question");
+  d.keys(question, {"Escape"});
+  EXPECT_TRUE(station.logged("quit cancelled, receiving goes on")) << station.log();
+  EXPECT_TRUE(station.child().running());
+  d.keys(w, {"ctrl+q"});
+  question = d.wait_window(QUIT_QUESTION, APPEAR_S);
+  ASSERT_FALSE(question.empty());
+  d.keys(question, {"alt+s"});  // Stop and quit
+  EXPECT_EQ(station.child().wait(QUIT_S), 0) << station.err();
+  pty.collect_until(2, std::chrono::seconds(10));
+  const std::vector<uint8_t> stop{0x33, 0x0D};
+  EXPECT_EQ(pty.received(), stop) << "the stop command, and nothing else";
+}
+
+// A start-up failure waits in a dialog; the first quit signal ends the
+// program (status 1, as the failure itself), whichever dialog it is.
+TEST(RealDesktop, the_first_quit_signal_ends_a_start_up_failure_dialog) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    const char* window;
+    bool bad_panel;  // a panel file in the working folder that cannot be loaded
+  };
+  const Case cases[] = {
+      {"input file", {"/nonexistent.dat"}, STARTUP_FAILURE, false},
+      {"panel file", {demo()}, STARTUP_FAILURE, true},
+      {"port", {"--port", "/dev/ttyNOPE0"}, CHOOSER, false},
+  };
+  Desktop d(1366, 768);
+  for (const Case& c : cases) {
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+      const std::string name = std::string(c.name) + " / signal " + std::to_string(sig);
+      TempDir dir;
+      if (c.bad_panel) std::ofstream(dir.file("gse.uir")) << "<ui version=\"4.0\"><widget";
+      Station station(d, dir, c.args);
+      const std::string dialog = d.wait_window(c.window, APPEAR_S);
+      ASSERT_FALSE(dialog.empty()) << name << "\n" << station.err();
+      station.child().signal(sig);
+      EXPECT_EQ(station.child().wait(QUIT_S), 1) << name << "\n" << station.err();
+      EXPECT_TRUE(d.wait_no_window(c.window, QUIT_S)) << name;
+    }
+  }
+  // And its own button, pressed from the keyboard.
+  TempDir dir;
+  Station station(d, dir, {"/nonexistent.dat"});
+  const std::string dialog = d.wait_window(STARTUP_FAILURE, APPEAR_S);
+  ASSERT_FALSE(dialog.empty()) << station.err();
+  save(d, dialog, "startup_failure");
+  d.keys(dialog, {"Return"});
+  EXPECT_EQ(station.child().wait(QUIT_S), 1) << station.err();
+  EXPECT_EQ(station.out(), "Cannot open input file /nonexistent.dat\n");
+}
+
+// The window as the desktop shows it, title bar and all.
+QImage window_shot(const Desktop& d, const std::string& window) {
+  const Rect f = d.frame(window);
+  return painted(d, window).copy(f.x, f.y, f.width, f.height);
+}
+
+// The README's pictures (docs/screenshots.sh copies them into docs/): the
+// demo played, and a live session from the simulator with the session log
+// open, in both themes; each window whole on its screen.
+TEST(RealDesktop, the_readme_pictures_show_the_demo_and_a_live_session_in_both_themes) {
+  struct Shot {
+    int width, height;
+    bool live;
+  };
+  for (const Shot shot : {Shot{1366, 768, false}, Shot{1920, 1080, false}, Shot{1366, 768, true}}) {
+    Desktop d(shot.width, shot.height);
+    for (const char* theme : {"light", "dark"}) {
+      const std::string name = std::string(shot.live ? "live-" : "") + std::to_string(shot.width) + "x" +
+                               std::to_string(shot.height) + "-" + theme;
+      TempDir dir;
+      std::filesystem::create_directories(dir.file("vst_gse"));
+      std::ofstream(dir.file("vst_gse/vst_gse.ini")) << "[window]\ntheme=" << theme << "\n";
+      std::unique_ptr<Child> sim;
+      std::vector<std::string> args{"--log", "session.log"};
+      if (shot.live) {
+        sim = std::make_unique<Child>(testing_process::gse_sim(),
+                                      std::vector<std::string>{"--pty", "--quiet", "--seed", "7", "--bad-checksum",
+                                                               "0.02", "--noise", "0.01"},
+                                      dir.path(), dir.file("sim.txt"));
+        ASSERT_TRUE(wait_until(APPEAR_S, [&] { return has(testing_files::read_text(dir.file("sim.txt")), "\n"); }));
+        const std::string first = testing_files::read_text(dir.file("sim.txt"));
+        args.insert(args.end(), {"--port", first.substr(4, first.find('\n') - 4)});
+      } else {
+        std::filesystem::copy_file(demo(), dir.file("demo.dat"));  // the title names it as a user would
+        args.insert(args.end(), {"--speed", "5", "--trace", "trace.jsonl", "demo.dat"});
+      }
+      Station station(d, dir, args);
+      const std::string w = d.wait_window(MAIN_WINDOW, APPEAR_S);
+      ASSERT_FALSE(w.empty()) << name << "\n" << station.err();
+      if (shot.live) {
+        d.keys(w, {"ctrl+l"});  // the session log
+        // 12 s of telemetry: the spectra and the strip chart filled.
+        ASSERT_TRUE(station.logged("link: receiving")) << station.log();
+        ASSERT_TRUE(wait_until(APPEAR_S * 2, [&] {
+          for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+            if (e.path().extension() == ".dat" && e.file_size() > 12 * 1920) return true;
+          return false;
+        }));
+      } else {
+        // 250 frames shown.
+        ASSERT_TRUE(wait_until(APPEAR_S * 2, [&] {
+          const std::string t = testing_files::read_text(dir.file("trace.jsonl"));
+          size_t n = 0;
+          for (size_t at = t.find("\"PANEL_HEXDUMP\""); at != std::string::npos; at = t.find("\"PANEL_HEXDUMP\"", at + 1))
+            ++n;
+          return n >= 250;
+        }));
+      }
+      std::string why;
+      EXPECT_TRUE(wait_until(APPEAR_S, [&] { return on_screen(d, w, &why); })) << name << ": " << why;
+      window_shot(d, w).save(QString::fromStdString(testing_files::bin_dir() + "/readme_" + name + ".png"));
+      station.child().signal(SIGTERM);
+      EXPECT_EQ(station.child().wait(QUIT_S), 0) << name << "\n" << station.err();
+    }
+  }
+}
+
+// The program's windows shown now: the main window, its dialogs, an open
+// menu.
+size_t shown_windows(const Desktop& d) {
+  size_t n = 0;
+  for (char c : d.tool("xdotool", {"search", "--onlyvisible", "--class", "vst_gse"})) n += c == '\n';
+  return n + 1;
+}
+
+// Help > Operator guide from the keyboard: the menu, once it is open, then
+// its item.
+void open_guide(const Desktop& d, const std::string& window) {
+  const size_t before = shown_windows(d);
+  d.keys(window, {"alt+h"});
+  ASSERT_TRUE(wait_until(APPEAR_S, [&] { return shown_windows(d) > before; })) << "the Help menu never opened";
+  d.tool("xdotool", {"key", "o"});
+}
+
+// Help > Operator guide hands the guide to the desktop (xdg-open); where
+// the desktop opens nothing, the program shows it itself.
+TEST(RealDesktop, the_operator_guide_opens_with_xdg_open_or_in_a_viewer_of_its_own) {
+  Desktop d(1366, 768);
+  TempDir dir;
+  const std::string bin = dir.file("bin");
+  std::filesystem::create_directory(bin);
+  const std::string opener = bin + "/xdg-open";
+  std::ofstream(opener) << "#!/bin/sh\necho \"$@\" > \"" << dir.file("opened.txt") << "\"\n";
+  std::filesystem::permissions(opener, std::filesystem::perms::owner_all);
+  {
+    Station station(d, dir, {demo()}, {"PATH=" + bin + ":/usr/bin:/bin"});
+    const std::string w = d.wait_window(MAIN_WINDOW, APPEAR_S);
+    ASSERT_FALSE(w.empty()) << station.err();
+    open_guide(d, w);
+    ASSERT_TRUE(wait_until(APPEAR_S, [&] { return std::filesystem::exists(dir.file("opened.txt")); }));
+    const std::string opened = testing_files::read_text(dir.file("opened.txt"));
+    EXPECT_TRUE(has(opened, "README.html")) << opened;
+    d.keys(w, {"ctrl+q"});
+    EXPECT_EQ(station.child().wait(QUIT_S), 0) << station.err();
+  }
+  Station station(d, dir, {demo()}, {"PATH=/nonexistent"});
+  const std::string w = d.wait_window(MAIN_WINDOW, APPEAR_S);
+  ASSERT_FALSE(w.empty()) << station.err();
+  open_guide(d, w);
+  const std::string viewer = d.wait_window("^vst_gse operator guide$", APPEAR_S);
+  ASSERT_FALSE(viewer.empty()) << "without xdg-open the guide shows in the program\n" << station.err();
+  save(d, viewer, "guide_viewer");
+  d.keys(viewer, {"Escape"});
+  ASSERT_TRUE(d.wait_no_window("^vst_gse operator guide$", APPEAR_S));
+  d.keys(w, {"ctrl+q"});
+  EXPECT_EQ(station.child().wait(QUIT_S), 0) << station.err();
+}
+
+}  // namespace
