@@ -38,7 +38,7 @@ bool is_record_frame(const uint8_t* f) {
 
 }  // namespace
 
-FrameScanner::FrameScanner(FrameRules rules) : rules_(rules) {}
+FrameScanner::FrameScanner(FrameRules rules, bool keep_bytes) : rules_(rules), keep_bytes_(keep_bytes) {}
 
 void FrameScanner::feed(const uint8_t* data, size_t n) {
   if (rules_ == FrameRules::Playback) feed_playback(data, n);
@@ -52,7 +52,16 @@ void FrameScanner::found(const uint8_t* frame, int64_t offset) {
     last_elapsed_ = static_cast<int32_t>(static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
                                          static_cast<uint32_t>(p[2]) << 8 | p[3]);
   }
-  frames_.push_back(FrameMark{offset, last_elapsed_});
+  FrameMark mark{offset, last_elapsed_};
+  mark.fcount = static_cast<uint32_t>(frame[3] & 0x1F) << 16 | static_cast<uint32_t>(frame[4]) << 8 | frame[5];
+  // The playback reader counts every byte between two frames it returns
+  // (and before the first); the receiver counts as it goes.
+  mark.skipped = rules_ == FrameRules::Playback
+                     ? static_cast<int32_t>(offset - static_cast<int64_t>(REC_FRAME_LEN) * found_)
+                     : link_skipped_;
+  ++found_;
+  frames_.push_back(mark);
+  if (keep_bytes_) bytes_.insert(bytes_.end(), frame, frame + REC_FRAME_LEN);
 }
 
 // The playback reader's walk: a record at the position, else the hunt from
@@ -112,6 +121,8 @@ void FrameScanner::feed_link(const uint8_t* data, size_t n) {
           frame_[0] = b;
           stored_ = 1;
           link_state_ = HUNT_SYNC1;
+        } else {
+          ++link_skipped_;
         }
         break;
       case HUNT_SYNC1:
@@ -120,6 +131,7 @@ void FrameScanner::feed_link(const uint8_t* data, size_t n) {
           link_state_ = DATA;
         } else {
           stored_ = 0;
+          ++link_skipped_;  // for the 0xEB and this byte together
           link_state_ = HUNT_SYNC0;
         }
         break;
@@ -144,13 +156,15 @@ void FrameScanner::feed_link(const uint8_t* data, size_t n) {
           frame_[stored_++] = b == MINUS ? PLUS : MINUS;
           link_state_ = DATA;
         } else {
-          stored_ = 0;  // an illegal escape: the hunt goes on at the next byte
+          link_skipped_ += stored_;  // an illegal escape: the hunt goes on at the next byte
+          stored_ = 0;
           link_state_ = HUNT_SYNC0;
         }
         break;
     }
     if (stored_ == REC_FRAME_LEN) {
       if (checksum_holds(frame_)) found(frame_, frame_at_);
+      else link_skipped_ += REC_FRAME_LEN;
       stored_ = 0;
       link_state_ = HUNT_SYNC0;
     }
