@@ -29,7 +29,7 @@
 #include "gui/desktop/dialogs.h"
 #include "gui/trends/trend_plot.h"
 #include "gui/window.h"
-#include "gui_window.h"
+#include "support/gui_window.h"
 #include "history/time_axis.h"
 #include "link/frame.h"
 #include "present/display_format.h"
