@@ -56,6 +56,8 @@ double hk_scaled(int slot, int word) {
   return s.scale * r / 65535.0 - s.offset;
 }
 
+int hk_control(int slot) { return slot >= 0 && slot < SCALED_SLOTS ? TABLE[slot].ctrl : 0; }
+
 void hkpg(int panel, int word, int counter) {
   unsigned r = static_cast<unsigned>(word) & 0xFFFFu;
   int slot = static_cast<int>(static_cast<uint32_t>(counter) % SLOTS);

@@ -83,7 +83,7 @@ void panel_csv_frame_row(const PanelModel& model) {
   for (int id : columns) {
     row += ',';
     const ControlInfo* c = model.find(id);
-    if (!c || !model.state(id, &s) || s.version == 0) continue;  // never shown yet
+    if (!c || !model.state(id, &s) || !s.written) continue;  // nothing shown (yet)
     switch (c->type) {
       case ValueType::Int: row += std::to_string(s.i); break;
       case ValueType::Double: row += number_field(json_double(s.d)); break;

@@ -60,6 +60,7 @@
 #include "gui/panel/stale_marker.h"
 #include "gui/station/share_indicator.h"
 #include "gui/station/transport_bar.h"
+#include "gui/trends/trends_view.h"
 #include "publish/viewer.h"
 #include "session/session_log.h"
 #include "runtime/session_watch.h"
@@ -108,6 +109,7 @@ class PanelWindow : public QObject {
     timer_.stop();
     closing_ = true;
     if (layout_) layout_->save();
+    trends_.reset();  // it saves what it shows, from widgets the frame owns
     if (frame_) delete frame_;
     else delete top_;
   }
@@ -153,6 +155,7 @@ class PanelWindow : public QObject {
   std::unique_ptr<ShareIndicator> share_;  // publishing, or the remote view
   std::unique_ptr<StaleMarker> stale_;
   std::unique_ptr<LogPane> log_;
+  std::unique_ptr<TrendsView> trends_;
   std::unique_ptr<AlarmPane> alarms_;
   int shown_alarms_ = 0;        // unacknowledged, as in the title
   uint64_t drawn_limits_ = 0;   // the model's limits version the tooltips show
@@ -242,6 +245,8 @@ void PanelWindow::build_frame() {
   });
   log_ = std::make_unique<LogPane>(frame_);
   bar->addAction(log_->show_action());
+  trends_ = std::make_unique<TrendsView>(frame_, model_, top_);
+  bar->addAction(trends_->show_action());
   // Stale values: the displays grey, the plots washed with the age. The
   // status line is not a value of the last frame: it tells the latest
   // attempt, and stays as it is.
@@ -280,6 +285,7 @@ void PanelWindow::restyle() {
     if (b.plot) b.plot->apply_palette();
   limit_look_->restyle();
   axis_inputs_->restyle();
+  trends_->apply_palette();
   log_->restyle();
   if (alarms_) alarms_->restyle();
 }
@@ -493,7 +499,7 @@ void PanelWindow::draw(Binding& b, const ControlState& s) {
     case Kind::Display: {
       // A display the system never wrote shows nothing, not a zero.
       std::string text;
-      if (s.version != 0) {
+      if (s.written) {
         switch (b.info->type) {
           case ValueType::Int: text = format_display_int(s.i); break;
           case ValueType::Float: text = format_display_double(s.f, b.info->format); break;

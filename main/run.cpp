@@ -34,6 +34,7 @@
 #include "export/export_follow.h"
 #include "export/export_job.h"
 #include "export/panel_csv.h"
+#include "history/install.h"
 #include "replay/link_replay_port.h"
 #include "session/outcome.h"
 #include "runtime/panel_file.h"
@@ -349,6 +350,7 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
   // The features above the system join its calls (runtime/hooks.h).
   rt::replay_install();
   rt::export_install();
+  rt::history_install();
   rt::publish_install();
   Options opt;
   int status = gse::parse_options(argc, argv, &opt);

@@ -259,6 +259,15 @@ LimitLevel LimitTable::level(int id) const {
   return it == index_.end() ? LimitLevel::Normal : watched_[it->second].level;
 }
 
+void LimitTable::set_level(int id, LimitLevel level, std::optional<double> value) {
+  auto it = index_.find(id);
+  if (it == index_.end()) return;
+  Watched& w = watched_[it->second];
+  w.level = level;
+  w.seen = value.has_value();
+  w.last = value.value_or(0.0);
+}
+
 int LimitTable::out_of_limits() const {
   return static_cast<int>(std::count_if(watched_.begin(), watched_.end(), [](const Watched& w) {
     return w.level != LimitLevel::Normal;

@@ -125,6 +125,9 @@ class LimitTable {
   // The display's last value against its limits, while it is out of them.
   std::optional<LimitExcursion> excursion(int id) const;
   LimitLevel level(int id) const;
+  // Puts a display's level back as it was at another moment, with the value
+  // it then showed (none: it showed nothing yet). No change to log.
+  void set_level(int id, LimitLevel level, std::optional<double> value);
   // Displays whose level is not normal, and of those the ones in alarm.
   int out_of_limits() const;
   int in_alarm() const;

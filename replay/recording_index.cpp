@@ -21,7 +21,7 @@ constexpr size_t CHUNK = 1 << 20;
 
 }  // namespace
 
-FrameScanner::FrameScanner(FrameRules rules) : rules_(rules) {
+FrameScanner::FrameScanner(FrameRules rules, bool keep_bytes) : rules_(rules), keep_bytes_(keep_bytes) {
   playback_scan_start(&playback_);
   link_scan_start(&link_, link_frame_);
 }
@@ -38,14 +38,19 @@ void FrameScanner::feed(const uint8_t* data, size_t n) {
     }
   } else {
     // The live receiver's rules without its time-outs (a recording keeps no
-    // time): every attempt that ends is followed by the next at the next byte.
-    size_t at = 0;
-    while (at < n) {
-      size_t used = 0;
-      const int result = link_scan_feed(&link_, data + at, n - at, &used);
-      at += used;
-      if (result == SCAN_FRAME) found(link_frame_, fed_ + static_cast<int64_t>(at) - link_.n_link);
-      if (scan_ends_attempt(result)) link_scan_start(&link_, link_frame_);
+    // time): every attempt that ends is followed by the next at the next byte,
+    // and the bytes discarded are counted as the receiver counts them.
+    for (size_t k = 0; k < n; ++k) {
+      const int result = link_scan_byte(&link_, data[k]);
+      if (result == SCAN_TAKEN) continue;
+      if (result == SCAN_HUNTED) {
+        ++link_skipped_;
+        continue;
+      }
+      if (result == SCAN_FRAME) found(link_frame_, fed_ + static_cast<int64_t>(k) + 1 - link_.n_link);
+      else if (result == SCAN_BAD_CHECKSUM) link_skipped_ += FRAME_LEN;
+      else if (result == SCAN_ILLEGAL_ESCAPE) link_skipped_ += link_.n_stored;
+      link_scan_start(&link_, link_frame_);
     }
   }
   fed_ += static_cast<int64_t>(n);
@@ -53,7 +58,15 @@ void FrameScanner::feed(const uint8_t* data, size_t n) {
 
 void FrameScanner::found(const uint8_t* frame, int64_t offset) {
   if (fkind(frame) == KIND_TIME) last_elapsed_ = gluelong(frame + OFF_KIND_VALUE);
-  frames_.push_back(FrameMark{offset, last_elapsed_});
+  FrameMark mark{offset, last_elapsed_};
+  mark.fcount = fcount(frame);
+  // The playback reader counts every byte between two frames it returns
+  // (and before the first); the receiver counts as it goes.
+  mark.skipped = rules_ == FrameRules::Playback ? static_cast<int32_t>(offset - static_cast<int64_t>(FRAME_LEN) * found_)
+                                                 : link_skipped_;
+  ++found_;
+  frames_.push_back(mark);
+  if (keep_bytes_) bytes_.insert(bytes_.end(), frame, frame + FRAME_LEN);
 }
 
 bool looks_escaped(const uint8_t* bytes, size_t n) { return holds_link_escape(bytes, n); }

@@ -45,25 +45,45 @@ struct FrameMark {
   int64_t offset = 0;            // first sync byte of the frame
   int32_t elapsed_ms = NO_ELAPSED;  // the instrument's elapsed time: that of the
                                  // last frame of kind 1 at or before this one
+  uint32_t fcount = 0;           // the frame's 21-bit counter (its kind, its
+                                 // housekeeping slot)
+  int32_t skipped = 0;           // the discarded-byte count a reading from the
+                                 // start has once it has taken this frame (the
+                                 // reader's own count, by its rules)
 };
 
 // Finds the frames in bytes fed to it in order, in chunks of any size, by
 // the system's own scanners (link/scanner.h).
 class FrameScanner {
  public:
-  explicit FrameScanner(FrameRules rules);
+  // `keep_bytes`: keep each frame's bytes too (frame_bytes()).
+  explicit FrameScanner(FrameRules rules, bool keep_bytes = false);
   void feed(const uint8_t* data, size_t n);
   // The frames found so far (the bytes after the last frame hold no whole one
   // yet).
   const std::vector<FrameMark>& frames() const { return frames_; }
   std::vector<FrameMark> take() { return std::move(frames_); }
+  // With the frames found so far, their bytes as the reader takes them
+  // (escapes undone), one FRAME_LEN block each, when asked for at
+  // construction (history/ decodes them).
+  const std::vector<uint8_t>& frame_bytes() const { return bytes_; }
+  void clear_found() {
+    frames_.clear();
+    bytes_.clear();
+  }
+  // Bytes fed so far.
+  int64_t fed() const { return fed_; }
 
  private:
   void found(const uint8_t* frame, int64_t offset);
 
   FrameRules rules_;
+  bool keep_bytes_ = false;
+  std::vector<uint8_t> bytes_;
   std::vector<FrameMark> frames_;
+  long found_ = 0;  // frames found so far (taken ones included)
   int32_t last_elapsed_ = NO_ELAPSED;
+  int32_t link_skipped_ = 0;  // Link: the receiver's discarded-byte count
   int64_t fed_ = 0;  // bytes fed so far
   PlaybackScan playback_{};
   LinkScan link_{};

@@ -51,6 +51,7 @@ Replay& rp() {
 // Frame passes begun (GetUserEvent), and on the system's thread the last
 // one whose start has been seen, and whether it runs as a step.
 std::atomic<uint64_t> pass_serial{0};
+std::atomic<MoveListener*> move_listener{nullptr};
 uint64_t gated_serial = 0;
 bool stepping = false;
 
@@ -72,8 +73,24 @@ void clear_spectra(const std::string& why) {
   log_info("Spectra cleared: " + why);
 }
 
-// Moves the input to `offset`. `what` names the move in the log.
-bool move_input(ReplayInput* input, int64_t offset, const std::string& what) {
+void tell_moved(long next, int64_t offset) {
+  MoveListener* listener = move_listener.load();
+  if (!listener) return;
+  std::string path;
+  FrameRules rules;
+  std::shared_ptr<const RecordingIndex> index;
+  {
+    std::lock_guard lock(rp().mu);
+    path = rp().path;
+    rules = rp().rules;
+    index = rp().index;
+  }
+  listener->input_moved(path, rules, index, next, offset);
+}
+
+// Moves the input to `offset`, where frame `next` begins (0 and 0: the
+// start). `what` names the move in the log.
+bool move_input(ReplayInput* input, int64_t offset, long next, const std::string& what) {
   std::string error;
   watch_input_moved();  // before and after: a look between sees no jump
   if (!input->move_to(offset, &error)) {
@@ -85,6 +102,7 @@ bool move_input(ReplayInput* input, int64_t offset, const std::string& what) {
   log_info(what);
   if (transport_position().counted_end > offset)
     clear_spectra("the frames from there on had been counted already");
+  tell_moved(next, offset);
   return true;
 }
 
@@ -105,6 +123,7 @@ bool open_recording(ReplayInput* input, const std::string& path) {
     rules = rp().rules;
   }
   replay_attach(input, path, rules);
+  tell_moved(0, 0);
   const std::string mode = link ? "link replay" : "playback";
   if (PanelModel* m = current_model()) m->set_title("vst_gse - " + mode + " of " + path);
   tell(Severity::Info, "Opened recording " + path + " (" + mode + ")");
@@ -131,13 +150,13 @@ bool apply_moves() {
   if (!input) return false;
   if (!open.empty()) return open_recording(input, open);
   if (restart)
-    return move_input(input, 0, by_loop ? "Loop: playing again from the start" : "Playing again from the start");
+    return move_input(input, 0, 0, by_loop ? "Loop: playing again from the start" : "Playing again from the start");
   if (seek < 0) return false;
   if (!index || index->state() != RecordingIndex::State::Ready || seek >= index->frames()) {
     tell(Severity::Warning, "Seek to frame " + std::to_string(seek + 1) + ": no such frame in the index");
     return false;
   }
-  return move_input(input, index->frame(seek).offset, "Seek to " + frame_text(seek, *index));
+  return move_input(input, index->frame(seek).offset, seek, "Seek to " + frame_text(seek, *index));
 }
 
 // While paused: back to the frame before the one shown. True when moved.
@@ -158,7 +177,7 @@ bool step_back() {
     tell(Severity::Info, "Step back: at the first frame");
     return false;
   }
-  return move_input(input, index->frame(shown - 1).offset, "Step back to " + frame_text(shown - 1, *index));
+  return move_input(input, index->frame(shown - 1).offset, shown - 1, "Step back to " + frame_text(shown - 1, *index));
 }
 
 }  // namespace
@@ -271,6 +290,8 @@ ReplayView replay_view() {
   if (v.index) v.current = v.index->frame_before(transport_position().last_good_end);
   return v;
 }
+
+void replay_set_move_listener(MoveListener* listener) { move_listener.store(listener); }
 
 void replay_frame_pass_begins() { pass_serial.fetch_add(1, std::memory_order_relaxed); }
 

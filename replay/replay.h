@@ -100,6 +100,24 @@ void replay_end_of_input();
 // recording that --link-replay would show the frames skipped here.
 void replay_stepped_back(const uint8_t* bytes, size_t n);
 
+// ----- After a move (the system's thread) ------------------------------------
+
+// Told after the input was moved (seek, step back, From start, Loop, Open
+// recording), before the reader takes anything at the new position: the
+// input now stands at byte `offset` of the recording at `path`, which is
+// where frame `next` of `index` begins (or the start of the recording: then
+// `next` is 0, and `index` may still be building or null). history/
+// registers one to put the panel back to that moment.
+class MoveListener {
+ public:
+  virtual ~MoveListener() = default;
+  virtual void input_moved(const std::string& path, FrameRules rules,
+                           const std::shared_ptr<const RecordingIndex>& index, long next,
+                           int64_t offset) = 0;
+};
+// `listener` lives as long as the program; nullptr unregisters.
+void replay_set_move_listener(MoveListener* listener);
+
 // The text of the hint (for tests).
 extern const char* const ESCAPE_HINT;
 

@@ -93,6 +93,7 @@ bool is_numeric(ValueType t) {
 // Stores a number into whichever member the control's type uses.
 template <typename T>
 void store_number(ControlState& s, ValueType type, T value) {
+  s.written = true;
   switch (type) {
     case ValueType::Int: s.i = static_cast<int>(value); break;
     case ValueType::Float: s.f = static_cast<float>(value); break;
@@ -181,6 +182,7 @@ bool PanelModel::set_text(int id, std::string_view value) {
   if (!c || c->type != ValueType::Text) return false;
   ControlState& s = *slot(id);
   s.text.assign(value);
+  s.written = true;
   touch(s);
   return true;
 }
@@ -325,6 +327,38 @@ bool PanelModel::strip_append(int id, const uint16_t* values, int n, double t_s)
   while (s.stamps.size() > 2 && gone(s.stamps[1])) s.stamps.pop_front();
   touch(s);
   return true;
+}
+
+void PanelModel::restore(const PanelMoment& moment) {
+  std::lock_guard lock(mu_);
+  for (const PanelMoment::Display& d : moment.displays) {
+    const ControlInfo* c = find(d.id);
+    if (!c || (c->kind != Kind::Display && c->kind != Kind::TextBox)) continue;
+    ControlState& s = *slot(d.id);
+    if (c->type == ValueType::Text) s.text = d.written ? d.text : std::string();
+    else store_number(s, c->type, d.written ? d.number : 0.0);
+    s.written = d.written;
+    const LimitLevel level = d.written ? d.level : LimitLevel::Normal;
+    if (limits_.knows(d.id)) {
+      limits_.set_level(d.id, level, d.written ? std::optional<double>(d.number) : std::nullopt);
+      s.limit = level;
+    }
+    touch(s);
+  }
+  const ControlInfo* strip = moment.strip_id ? find(moment.strip_id) : nullptr;
+  if (strip && strip->kind == Kind::StripChart) {
+    ControlState& s = *slot(moment.strip_id);
+    for (size_t t = 0; t < STRIP_TRACES; ++t) {
+      const auto& points = moment.traces[t];
+      const size_t keep = std::min(points.size(), strip_capacity_);
+      s.traces[t].assign(points.end() - static_cast<long>(keep), points.end());
+      s.appended[t] = points.size();
+    }
+    s.strip_next = 0;
+    s.stamps.assign(moment.stamps.begin(), moment.stamps.end());
+    ++s.strip_epoch;
+    touch(s);
+  }
 }
 
 int PanelModel::out_of_limits() const {

@@ -101,11 +101,35 @@ struct ControlState {
   std::deque<StripStamp> stamps;
   // Displays with limits: the level of the value shown.
   LimitLevel limit = LimitLevel::Normal;
-  uint64_t version = 0;  // model version of the last change; 0: never written
+  // A value has been written (a display never written, or put back to a
+  // moment before its first value, shows empty).
+  bool written = false;
+  // Strip chart: grows when the traces are replaced rather than appended to
+  // (a move in the playback), so a drawing starts again.
+  uint64_t strip_epoch = 0;
+  uint64_t version = 0;  // model version of the last change; 0: never changed
   // Input controls: the value the operator committed last, while its event
   // waits to be handed over (the control takes it then). The window shows
   // this rather than `i` / `f`, which the system may still be writing.
   std::optional<double> committed;
+};
+
+// What the panel showed at another moment of the playback, for the
+// controls that the frames write (history/moment.h builds it after a move).
+struct PanelMoment {
+  struct Display {
+    int id = 0;
+    bool written = false;  // else shown empty, as before its first value
+    double number = 0.0;   // numeric displays
+    std::string text;      // text displays
+    LimitLevel level = LimitLevel::Normal;
+  };
+  std::vector<Display> displays;
+  // The strip chart's points, oldest first, one vector per trace, each with
+  // the time (model clock) of the frame it came in.
+  int strip_id = 0;  // 0: the strip chart is left as it is
+  std::array<std::vector<uint16_t>, 4> traces;
+  std::vector<StripStamp> stamps;
 };
 
 class PanelModel {
@@ -159,6 +183,10 @@ class PanelModel {
   int out_of_limits() const;  // displays not at the normal level
   int in_alarm() const;
 
+  // Puts the displays and the strip chart of `moment` back as they were:
+  // values, emptiness and limit levels, silently (a level put back is no
+  // change to log). Controls not named keep what they show.
+  void restore(const PanelMoment& moment);
   // The displays whose limits the operator may change: those the panel file
   // gives limits, and the housekeeping displays (PANEL_HK*), in file order.
   struct LimitSlot {

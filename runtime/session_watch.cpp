@@ -38,6 +38,7 @@ struct Watch {
   std::string port_lost_reason;
   bool at_end_of_input = false;  // the last status was the end of input
   bool input_moved = false;      // playback: the position jumped since the last look
+  bool skipped_moved = false;    // playback: so did the skipped count, with the frame shown
   double moved_at_s = 0.0;       // when it last did
   HousekeepingStats hk;
   UplinkDecoder uplink;
@@ -250,14 +251,6 @@ void log_file_refused(const std::string& error) {
   note_exit_status(EXIT_OUTPUT_FAILED);
 }
 
-// The recording's log: the same name with ".log" for its extension.
-std::string log_beside(const std::string& recording) {
-  const size_t slash = recording.find_last_of("/\\");
-  const size_t dot = recording.rfind('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return recording + ".log";
-  return recording.substr(0, dot) + ".log";
-}
-
 // The operator's controls in words.
 struct ControlWords {
   const char* name;
@@ -318,6 +311,13 @@ std::string describe_event(const PanelModel& model, int ctrl, EventSource source
 }  // namespace
 
 // ----- Start and end -----------------------------------------------------------
+
+std::string log_beside(const std::string& recording) {
+  const size_t slash = recording.find_last_of("/\\");
+  const size_t dot = recording.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return recording + ".log";
+  return recording.substr(0, dot) + ".log";
+}
 
 void session_begin(const SessionInfo& info) {
   Watch& watch = w();
@@ -483,8 +483,12 @@ void watch_value(int ctrl, double value) {
   if (what == NOT_WATCHED) return;
   Watch& watch = w();
   std::lock_guard lock(watch.mu);
-  if (what == SKIPPED) health(watch).on_skipped(static_cast<long long>(value), now_s(watch));
-  else watch.hk.add(what, value);
+  if (what == SKIPPED) {
+    if (std::exchange(watch.skipped_moved, false)) health(watch).rebase_skipped(static_cast<long long>(value));
+    else health(watch).on_skipped(static_cast<long long>(value), now_s(watch));
+  } else {
+    watch.hk.add(what, value);
+  }
 }
 
 void watch_status(std::string_view text) {
@@ -530,6 +534,7 @@ void watch_event(const PanelModel& model, int ctrl, EventSource source, int scri
 void watch_input_moved() {
   std::lock_guard lock(w().mu);
   w().input_moved = true;
+  w().skipped_moved = true;
   w().moved_at_s = now_s(w());
 }
 
@@ -726,6 +731,7 @@ void reset_session_for_tests() {
   watch.port_lost_reason.clear();
   watch.at_end_of_input = false;
   watch.input_moved = false;
+  watch.skipped_moved = false;
   watch.hk = HousekeepingStats{};
   watch.uplink = UplinkDecoder{};
   watch.acks = watch.commands = 0;

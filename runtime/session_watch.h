@@ -43,6 +43,10 @@ struct SessionInfo {
   bool link_replay = false;  // --link-replay: live reception of a recording
 };
 
+// The session log a live session keeps beside its recording: the same
+// name with ".log" for its extension.
+std::string log_beside(const std::string& recording);
+
 // Program start (after the command line is read): the start-up entry, the
 // --log file, the --summary file, the watcher thread. A log or summary file
 // that cannot be opened is said once on standard error, the run goes on

@@ -141,6 +141,9 @@ class LinkHealth {
   void on_status(std::string_view text, double t_s);
   // The station's count of skipped bytes, as it shows it (after a good frame).
   void on_skipped(long long nskip, double t_s);
+  // The count shown jumped with a move in the playback (it belongs to the
+  // frame shown): a new base, not bytes skipped now.
+  void rebase_skipped(long long nskip) { skipped_ = nskip; }
   void on_port_lost(double t_s);
   void on_port_returned(double t_s);
   // The operator moved the port to another device. `opened`: the new device

@@ -87,6 +87,7 @@ void build_view_menu(QMainWindow* frame) {
   view->addSeparator();
   add_found(frame, view, "actionShowLog");
   add_found(frame, view, "actionShowAlarms");
+  add_found(frame, view, "actionShowTrends");
   QAction* full = make_action(frame, view, QStringLiteral("&Full screen"), "actionFullScreen",
                               QKeySequence(Qt::Key_F11));
   full->setCheckable(true);

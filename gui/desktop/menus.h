@@ -6,7 +6,8 @@
 //   Playback  Pause (Space), frame back and forward (Left, Right), From start
 //             (Home), Loop: shown in playback only
 //   View      the groups, the theme, Reset layout, the session log (Ctrl+L),
-//             the alarm list (Ctrl+Shift+A), Full screen (F11; Esc leaves it)
+//             the alarm list (Ctrl+Shift+A), the trends (Ctrl+T), Full screen (F11;
+//             Esc leaves it)
 //   Alarms    the alarm list, Acknowledge all, Mute alarm sound, Limits...
 //   Help      Keyboard shortcuts, Operator guide, About vst_gse
 // GUI thread only.

@@ -319,6 +319,11 @@ void PanelPlot::place_xy_axes() {
 void PanelPlot::draw_strip(const ControlState& s) {
   QCustomPlot* plot = plot_;
   const auto& stamps = s.stamps;
+  if (s.strip_epoch != drawn_epoch_) {  // the traces were replaced (a move): draw them afresh
+    drawn_epoch_ = s.strip_epoch;
+    for (int t = 0; t < plot->graphCount(); ++t) plot->graph(t)->data()->clear();
+    drawn_.fill(0);
+  }
   for (int t = 0; t < PanelModel::STRIP_TRACES && t < plot->graphCount(); ++t) {
     QCPGraph* g = plot->graph(t);
     const auto& ring = s.traces[static_cast<size_t>(t)];

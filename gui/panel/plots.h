@@ -72,6 +72,7 @@ class PanelPlot : public QObject {
   // Strip chart: points of each trace already on screen, and the time of
   // the newest.
   std::array<uint64_t, 4> drawn_{};
+  uint64_t drawn_epoch_ = 0;
   double newest_s_ = 0.0;
   // When last replotted (ms), to bound the painting work.
   qint64 replotted_ms_ = -1;

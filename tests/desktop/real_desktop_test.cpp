@@ -14,10 +14,12 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "link/frame.h"
 #include "support/desktop.h"
 #include "support/files.h"
 #include "support/frames.h"
@@ -486,6 +488,63 @@ TEST(RealDesktop, the_operator_guide_opens_with_xdg_open_or_in_a_viewer_of_its_o
   d.keys(viewer, {"Escape"});
   ASSERT_TRUE(d.wait_no_window("^vst_gse operator guide$", APPEAR_S));
   d.keys(w, {"ctrl+q"});
+  EXPECT_EQ(station.child().wait(QUIT_S), 0) << station.err();
+}
+
+// ----- The panel true to its moment ------------------------------------------
+
+// A paused playback stepped back and played again From start with the
+// keyboard (real input through the X server): each frame then shown has in
+// every display what a straight playback of the same recording showed at
+// that frame, or nothing where it showed nothing yet (the --csv-panel rows
+// of both runs, matched by the frame's own word at offset 192).
+TEST(RealDesktop, after_a_step_back_or_from_start_every_display_is_that_of_a_straight_playback_there) {
+  Desktop d(1366, 768);
+  TempDir dir;
+  std::vector<uint8_t> rec{9, 9, 9};
+  for (uint32_t n = 0; n < 200; ++n) {
+    if (n >= 50 && n < 56) continue;  // a gap: slots 10 to 15 skip a cycle
+    testing_frames::FrameBuilder b;
+    b.counter(n).word(OFF_W192, static_cast<int>(n)).word(OFF_HK, static_cast<int>(n * 331 % 65536));
+    b.long32(OFF_KIND_VALUE, static_cast<int32_t>(n * 1000)).float32(OFF_F12, static_cast<float>(n) / 4);
+    b.strip(static_cast<int>(n % 20), static_cast<int>(n), 7, static_cast<uint8_t>(n), 1);
+    testing_frames::append(rec, b.bytes);
+    if (n % 13 == 0) rec.insert(rec.end(), {1, 2, 3, 4});
+  }
+  testing_files::write_file(dir.file("rec.dat"), rec);
+  const testing_process::RunResult straight = testing_process::run(
+      testing_process::vst_gse(), {"--headless", "--speed", "0", "--csv-panel", "straight.csv", "rec.dat"}, dir.path(),
+      APPEAR_S);
+  ASSERT_EQ(straight.exit_code, 0) << straight.err;
+  const auto straight_rows = testing_files::parse_csv(testing_files::read_text(dir.file("straight.csv")));
+  ASSERT_EQ(straight_rows.size(), 1u + 194u);
+  const auto& header = straight_rows.front();
+  const size_t w192 = static_cast<size_t>(std::find(header.begin(), header.end(), "PANEL_W192") - header.begin());
+  ASSERT_LT(w192, header.size());
+  std::map<std::string, std::vector<std::string>> at_frame;  // by the word at 192
+  for (size_t r = 1; r < straight_rows.size(); ++r) at_frame[straight_rows[r][w192]] = straight_rows[r];
+
+  Station station(d, dir, {"--speed", "1", "--csv-panel", "moved.csv", "--log", "session.log", "rec.dat"});
+  const std::string w = d.wait_window(MAIN_WINDOW, APPEAR_S);
+  ASSERT_FALSE(w.empty()) << station.err();
+  auto rows = [&] { return testing_files::parse_csv(testing_files::read_text(dir.file("moved.csv")), true); };
+  ASSERT_TRUE(wait_until(APPEAR_S, [&] { return rows().size() > 80; }));
+  d.keys(w, {"space"});  // Pause
+  ASSERT_TRUE(station.logged("operator: playback paused")) << station.log();
+  for (const char* key : {"Left", "Left", "Left", "Home", "Right", "Left"}) {
+    const size_t before = rows().size();
+    d.keys(w, {key});
+    ASSERT_TRUE(wait_until(APPEAR_S, [&] { return rows().size() > before; })) << key << "\n" << station.log();
+    const auto shown = rows().back();
+    ASSERT_EQ(shown.size(), header.size()) << key;
+    ASSERT_TRUE(at_frame.count(shown[w192])) << key << ": frame with word " << shown[w192];
+    const auto& expected = at_frame.at(shown[w192]);
+    for (size_t c = 1; c < header.size(); ++c)  // all but the row count
+      EXPECT_EQ(shown[c], expected[c]) << key << " to the frame of word " << shown[w192] << ": " << header[c];
+  }
+  EXPECT_TRUE(station.logged("Step back to frame")) << station.log();
+  EXPECT_TRUE(station.logged("Playing again from the start")) << station.log();
+  station.child().signal(SIGTERM);
   EXPECT_EQ(station.child().wait(QUIT_S), 0) << station.err();
 }
 

@@ -21,47 +21,7 @@ namespace {
 
 using testing_files::TempDir;
 using Rows = std::vector<std::vector<std::string>>;
-
-// RFC 4180 reading: quoted fields may hold commas, quotes ("") and line
-// breaks.
-Rows parse_csv(const std::string& text) {
-  Rows rows;
-  std::vector<std::string> row;
-  std::string field;
-  bool quoted = false, in_field = false;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (quoted) {
-      if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
-        field += '"';
-        ++i;
-      } else if (c == '"') {
-        quoted = false;
-      } else {
-        field += c;
-      }
-    } else if (c == '"' && field.empty()) {
-      quoted = in_field = true;
-    } else if (c == ',') {
-      row.push_back(field);
-      field.clear();
-    } else if (c == '\n') {
-      row.push_back(field);
-      rows.push_back(row);
-      row.clear();
-      field.clear();
-      in_field = false;
-    } else {
-      field += c;
-      in_field = true;
-    }
-  }
-  if (in_field || !row.empty()) {
-    row.push_back(field);
-    rows.push_back(row);
-  }
-  return rows;
-}
+using testing_files::parse_csv;
 
 // Frames with every kind of display value: each frame counter's kind picks
 // which fields the decoder shows, the floats include NaN and infinities.

@@ -5,6 +5,9 @@
 
 #include "app/entry.h"
 #include "link/frame.h"
+#include "link/receiver.h"
+#include "replay/link_replay_port.h"
+#include "runtime/com_port.h"
 #include "runtime/context.h"
 #include "runtime/panel_file.h"
 #include "runtime/testing.h"
@@ -69,6 +72,40 @@ std::vector<testing_trace::Line> ProgramRun::trace() const {
   std::string text;
   for (const std::string& line : rt::trace_lines()) text += line + "\n";
   return testing_trace::parse(text);
+}
+
+LinkReplayRun::LinkReplayRun(const std::string& path, const std::vector<uint8_t>& bytes, bool start_paused) {
+  rt::reset_ui_for_tests();
+  rt::reset_serial_for_tests();
+  nskip_reset_for_tests();
+  receiver_reset_for_tests();
+  testing_files::write_file(path, bytes);
+  rt::trace_to_memory();
+  rt::set_speed(0);
+  rt::set_quit_at_end_of_input(true);
+  rt::set_com_port(rt::make_link_replay_port());
+  rt::set_com_path(path);
+  rt::transport_set_link_replay(path);
+  rt::set_no_recording("link replay");
+  rt::transport_set_paused(start_paused);
+  done_ = std::async(std::launch::async, [] {
+    std::string program = "vst_gse";
+    char* argv[] = {program.data(), nullptr};
+    return gse_main(1, argv);
+  });
+}
+
+LinkReplayRun::~LinkReplayRun() {
+  if (done_.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+    rt::transport_set_paused(false);
+    rt::request_quit();
+  }
+  done_.wait();
+  rt::reset_serial_for_tests();
+}
+
+bool LinkReplayRun::finished(double timeout_s) {
+  return done_.wait_for(std::chrono::duration<double>(timeout_s)) == std::future_status::ready;
 }
 
 std::vector<std::string> hex_dumps(const std::vector<testing_trace::Line>& trace) {

@@ -43,6 +43,18 @@ class ProgramRun {
   std::future<int> done_;
 };
 
+// gse_main in live mode on the link replay's port, as --link-replay runs
+// it, at speed 0, quitting at the end of the file.
+class LinkReplayRun {
+ public:
+  LinkReplayRun(const std::string& path, const std::vector<uint8_t>& bytes, bool start_paused);
+  ~LinkReplayRun();  // quits and joins, if still running
+  bool finished(double timeout_s);
+
+ private:
+  std::future<int> done_;
+};
+
 // The values shown in PANEL_HEXDUMP, in trace order.
 std::vector<std::string> hex_dumps(const std::vector<testing_trace::Line>& trace);
 

@@ -35,6 +35,7 @@ namespace {
 
 using extras::counted_frame;
 using extras::hex_dump;
+using extras::LinkReplayRun;
 using extras::ProgramRun;
 using testing_files::TempDir;
 using testing_process::wait_until;
@@ -402,45 +403,6 @@ TEST_F(Replay, a_plain_playback_that_skips_escaped_frames_says_so_once) {
 }
 
 // ----- Link replay in this process ---------------------------------------
-
-// gse_main in live mode on the link replay's port, as --link-replay runs it.
-class LinkReplayRun {
- public:
-  LinkReplayRun(const std::string& path, const Bytes& bytes, bool start_paused) {
-    rt::reset_ui_for_tests();
-    rt::reset_serial_for_tests();
-    nskip_reset_for_tests();
-    receiver_reset_for_tests();
-    testing_files::write_file(path, bytes);
-    rt::trace_to_memory();
-    rt::set_speed(0);
-    rt::set_quit_at_end_of_input(true);
-    rt::set_com_port(rt::make_link_replay_port());
-    rt::set_com_path(path);
-    rt::transport_set_link_replay(path);
-    rt::set_no_recording("link replay");
-    rt::transport_set_paused(start_paused);
-    done_ = std::async(std::launch::async, [] {
-      std::string program = "vst_gse";
-      char* argv[] = {program.data(), nullptr};
-      return gse_main(1, argv);
-    });
-  }
-  ~LinkReplayRun() {
-    if (done_.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
-      rt::transport_set_paused(false);
-      rt::request_quit();
-    }
-    done_.wait();
-    rt::reset_serial_for_tests();
-  }
-  bool finished(double s) {
-    return done_.wait_for(std::chrono::duration<double>(s)) == std::future_status::ready;
-  }
-
- private:
-  std::future<int> done_;
-};
 
 TEST_F(Replay, link_replay_steps_through_damaged_frames_one_attempt_at_a_time) {
   Bytes link;

@@ -34,33 +34,10 @@ std::vector<std::string> lines_of(const std::string& path) {
   return out;
 }
 
-// The records of a CSV file, each split into its fields (a quoted field
-// may hold line breaks: the hex dump).
+// The complete records of a CSV file (a quoted field may hold line breaks:
+// the hex dump).
 using Record = std::vector<std::string>;
-std::vector<Record> records_of(const std::string& path) {
-  const std::string text = read_text(path);
-  std::vector<Record> out;
-  Record record;
-  std::string field;
-  bool quoted = false;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (quoted) {
-      if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') field += text[++i];
-      else if (c == '"') quoted = false;
-      else field += c;
-    } else if (c == '"') {
-      quoted = true;
-    } else if (c == ',' || c == '\n') {
-      record.push_back(field);
-      field.clear();
-      if (c == '\n') out.push_back(std::move(record)), record.clear();
-    } else {
-      field += c;
-    }
-  }
-  return out;
-}
+std::vector<Record> records_of(const std::string& path) { return testing_files::parse_csv(read_text(path), true); }
 
 // What identifies a frame on the panel, and the count beside it: the hex
 // dump and Skipped (the other displays hold values of earlier frames,

@@ -219,15 +219,25 @@ TEST_F(Index, agrees_with_the_playback_reader) {
   FileStream* in = FileOpen(path.c_str(), "rb");
   ASSERT_NE(in, nullptr);
   reader_attach(in);
-  std::vector<int64_t> starts;
+  std::vector<int64_t> starts, skipped, counters;
   uint8_t frame[FRAME_LEN];
-  while (get_file_frm(frame) == 0) starts.push_back(rt::transport_position().bytes - FRAME_LEN);
+  while (get_file_frm(frame) == 0) {
+    starts.push_back(rt::transport_position().bytes - FRAME_LEN);
+    skipped.push_back(nskip_count());
+    counters.push_back(fcount(frame));
+  }
   reader_attach(nullptr);
   FileClose(in);
   ASSERT_TRUE(index.wait(60.0));
-  std::vector<int64_t> indexed;
-  for (long n = 0; n < index.frames(); ++n) indexed.push_back(index.frame(n).offset);
+  std::vector<int64_t> indexed, indexed_skipped, indexed_counters;
+  for (long n = 0; n < index.frames(); ++n) {
+    indexed.push_back(index.frame(n).offset);
+    indexed_skipped.push_back(index.frame(n).skipped);
+    indexed_counters.push_back(index.frame(n).fcount);
+  }
   EXPECT_EQ(indexed, starts);
+  EXPECT_EQ(indexed_skipped, skipped) << "the reader's discarded-byte count at each frame";
+  EXPECT_EQ(indexed_counters, counters);
   EXPECT_EQ(starts.size(), 6u) << "frames 0, 1, 3, 5, 6 and 9";
 }
 
@@ -241,16 +251,22 @@ TEST_F(Index, agrees_with_the_live_receiver) {
   ASSERT_EQ(OpenComConfig(1, "COM1", 19200, 0, 8, 1, 0, 0), 0);
   receiver_reset_for_tests();
   std::vector<int64_t> ends;
+  std::vector<int32_t> skipped;
   uint8_t frame[FRAME_LEN];
-  while (port->pending() > 0)
-    if (get_port_frm(frame) == RX_OK) ends.push_back(static_cast<int64_t>(bytes.size() - port->pending()));
+  while (port->pending() > 0) {
+    if (get_port_frm(frame) != RX_OK) continue;
+    ends.push_back(static_cast<int64_t>(bytes.size() - port->pending()));
+    skipped.push_back(nskip_count());
+  }
   CloseCom(1);
   rt::reset_serial_for_tests();
   ASSERT_TRUE(index.wait(60.0));
   ASSERT_EQ(index.frames(), static_cast<long>(ends.size()));
   EXPECT_EQ(ends.size(), 8u) << "every frame but the one an 0xEB hides and the one a cut frame swallows";
-  for (size_t n = 0; n < ends.size(); ++n)
+  for (size_t n = 0; n < ends.size(); ++n) {
     EXPECT_EQ(index.frame_before(ends[n]), static_cast<long>(n)) << "frame " << n << " ends at " << ends[n];
+    EXPECT_EQ(index.frame(static_cast<long>(n)).skipped, skipped[n]) << "the receiver's count at frame " << n;
+  }
 }
 
 }  // namespace

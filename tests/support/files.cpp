@@ -52,4 +52,43 @@ std::string source_dir() {
   return GSE_TEST_SOURCE_DIR;
 }
 
+std::vector<std::vector<std::string>> parse_csv(const std::string& text, bool complete_only) {
+  std::vector<std::vector<std::string>> rows;
+  std::vector<std::string> row;
+  std::string field;
+  bool quoted = false, in_field = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (quoted) {
+      if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
+        field += '"';
+        ++i;
+      } else if (c == '"') {
+        quoted = false;
+      } else {
+        field += c;
+      }
+    } else if (c == '"' && field.empty()) {
+      quoted = in_field = true;
+    } else if (c == ',') {
+      row.push_back(field);
+      field.clear();
+    } else if (c == '\n') {
+      row.push_back(field);
+      rows.push_back(row);
+      row.clear();
+      field.clear();
+      in_field = false;
+    } else {
+      field += c;
+      in_field = true;
+    }
+  }
+  if (!complete_only && (in_field || !row.empty())) {
+    row.push_back(field);
+    rows.push_back(row);
+  }
+  return rows;
+}
+
 }  // namespace testing_files

@@ -26,6 +26,11 @@ void write_file(const std::string& path, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> read_file(const std::string& path);
 std::string read_text(const std::string& path);
 
+// The records of a CSV text (RFC 4180: quoted fields may hold commas, quotes
+// and line breaks). complete_only leaves out a last record with no line
+// break yet, as a file still being written may end.
+std::vector<std::vector<std::string>> parse_csv(const std::string& text, bool complete_only = false);
+
 // The folder of the built executables (vst_gse, gse.uir, tools).
 std::string bin_dir();
 // The top of the source tree (data/demo.dat, ui/gse.uir).

@@ -1,0 +1,96 @@
+#include "history/event_marks.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <iterator>
+#include <ctime>
+#include <fstream>
+
+namespace rt {
+
+namespace {
+
+constexpr size_t TIME_LEN = 23;  // "YYYY-MM-DD HH:MM:SS.mmm"
+
+bool number(std::string_view s, size_t at, size_t n, int* out) {
+  int v = 0;
+  for (size_t i = at; i < at + n; ++i) {
+    if (s[i] < '0' || s[i] > '9') return false;
+    v = v * 10 + (s[i] - '0');
+  }
+  *out = v;
+  return true;
+}
+
+}  // namespace
+
+bool log_entry_time(std::string_view text, double* t_s) {
+  if (text.size() < TIME_LEN || text[4] != '-' || text[7] != '-' || text[10] != ' ' || text[13] != ':' ||
+      text[16] != ':' || text[19] != '.')
+    return false;
+  int year, month, day, hour, minute, second, ms;
+  if (!number(text, 0, 4, &year) || !number(text, 5, 2, &month) || !number(text, 8, 2, &day) ||
+      !number(text, 11, 2, &hour) || !number(text, 14, 2, &minute) || !number(text, 17, 2, &second) ||
+      !number(text, 20, 3, &ms))
+    return false;
+  std::tm tm{};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month - 1;
+  tm.tm_mday = day;
+  tm.tm_hour = hour;
+  tm.tm_min = minute;
+  tm.tm_sec = second;
+  tm.tm_isdst = -1;
+  const std::time_t t = std::mktime(&tm);
+  if (t == static_cast<std::time_t>(-1)) return false;
+  *t_s = static_cast<double>(t) + ms / 1000.0;
+  return true;
+}
+
+bool event_mark(const LogEntry& entry, EventMark* mark) {
+  if (!log_entry_time(entry.time, &mark->t_s)) return false;
+  mark->severity = entry.severity;
+  mark->text = entry.text;
+  return true;
+}
+
+std::vector<EventMark> read_log_marks(const std::string& path) {
+  std::vector<EventMark> out;
+  std::ifstream in(path, std::ios::binary);
+  for (std::string line; std::getline(in, line);) {
+    while (!line.empty() && line.back() == '\r') line.pop_back();  // a file written in text mode on Windows
+    EventMark m;
+    if (!log_entry_time(line, &m.t_s) || line.size() < TIME_LEN + 2) continue;
+    const std::string_view rest = std::string_view(line).substr(TIME_LEN + 1);
+    const size_t space = rest.find(' ');
+    if (space == std::string_view::npos) continue;
+    const std::string_view severity = rest.substr(0, space);
+    if (severity == "ERROR") m.severity = Severity::Error;
+    else if (severity == "WARN") m.severity = Severity::Warning;
+    else if (severity == "INFO") m.severity = Severity::Info;
+    else continue;
+    m.text = std::string(rest.substr(space + 1));
+    out.push_back(std::move(m));
+  }
+  return out;
+}
+
+void ShownFrames::note(double t_s, long frame) {
+  if (frame < 0 || (!seen_.empty() && seen_.back().second == frame)) return;
+  if (!seen_.empty() && t_s < seen_.back().first) t_s = seen_.back().first;
+  seen_.emplace_back(t_s, frame);
+}
+
+bool ShownFrames::frame_at(double t_s, long* frame) const {
+  auto next = std::upper_bound(seen_.begin(), seen_.end(), t_s,
+                               [](double t, const std::pair<double, long>& s) { return t < s.first; });
+  if (next != seen_.end() && next->first <= t_s + SHOWN_AFTER_S) {
+    *frame = next->second;
+    return true;
+  }
+  if (next == seen_.begin()) return false;
+  *frame = std::prev(next)->second;
+  return true;
+}
+
+}  // namespace rt

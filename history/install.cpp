@@ -1,0 +1,14 @@
+#include "history/install.h"
+
+#include "history/moment.h"
+#include "history/reception.h"
+#include "runtime/hooks.h"
+
+namespace rt {
+
+void history_install() {
+  add_frame_observer(&reception_clock());
+  moment_install();
+}
+
+}  // namespace rt

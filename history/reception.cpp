@@ -1,0 +1,118 @@
+#include "history/reception.h"
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <string_view>
+
+#include "runtime/model.h"
+#include "runtime/transport.h"
+
+namespace rt {
+
+namespace {
+
+constexpr int FRAME_BYTES = 200;
+
+int hex_digit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// The frame the hex dump shows (the frame pass writes it before the status).
+bool shown_frame(const PanelModel& model, uint8_t* frame) {
+  const ControlInfo* dump = model.find(std::string_view("PANEL_HEXDUMP"));
+  std::string text;
+  if (!dump || !model.get_text(dump->id, &text)) return false;
+  int n = 0, high = -1;
+  for (char c : text) {
+    const int d = hex_digit(c);
+    if (d < 0) continue;  // the dump's line breaks
+    if (high < 0) {
+      high = d;
+    } else {
+      if (n == FRAME_BYTES) return false;
+      frame[n++] = static_cast<uint8_t>(high << 4 | d);
+      high = -1;
+    }
+  }
+  return n == FRAME_BYTES;
+}
+
+double seconds(std::chrono::steady_clock::time_point t) {
+  return std::chrono::duration<double>(t.time_since_epoch()).count();
+}
+
+}  // namespace
+
+uint64_t frame_print(const uint8_t* frame) {
+  uint64_t h = 1469598103934665603ULL;  // FNV-1a
+  for (int i = 0; i < FRAME_BYTES; ++i) {
+    h ^= frame[i];
+    h *= 1099511628211ULL;
+  }
+  return h;
+}
+
+void ReceptionClock::good_frame(const PanelModel& model) {
+  if (transport_is_playback()) return;  // a recording's frames have its own time
+  uint8_t frame[FRAME_BYTES];
+  if (!shown_frame(model, frame)) return;
+  const auto steady = std::chrono::steady_clock::now();
+  double t;
+  {
+    std::lock_guard lock(mu_);
+    if (!anchored_) {
+      anchored_ = true;
+      wall0_s_ = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+      steady0_s_ = seconds(steady);
+    }
+    t = wall0_s_ + (seconds(steady) - steady0_s_);
+  }
+  add(frame, t);
+}
+
+void ReceptionClock::add(const uint8_t* frame, double t_s) {
+  std::lock_guard lock(mu_);
+  entries_.push_back({t_s, frame_print(frame)});
+  Frame whole;
+  std::copy(frame, frame + FRAME_BYTES, whole.begin());
+  tail_.push_back(whole);
+  if (tail_.size() > TAIL_FRAMES) tail_.pop_front();
+}
+
+size_t ReceptionClock::size() const {
+  std::lock_guard lock(mu_);
+  return entries_.size();
+}
+
+std::vector<ReceptionClock::Entry> ReceptionClock::since(size_t from, size_t max) const {
+  std::lock_guard lock(mu_);
+  if (from >= entries_.size()) return {};
+  const size_t to = entries_.size() - from > max ? from + max : entries_.size();
+  return {entries_.begin() + static_cast<long>(from), entries_.begin() + static_cast<long>(to)};
+}
+
+std::vector<std::pair<size_t, ReceptionClock::Frame>> ReceptionClock::frames_since(size_t from) const {
+  std::lock_guard lock(mu_);
+  std::vector<std::pair<size_t, Frame>> out;
+  const size_t first_kept = entries_.size() - tail_.size();
+  for (size_t n = std::max(from, first_kept); n < entries_.size(); ++n) out.emplace_back(n, tail_[n - first_kept]);
+  return out;
+}
+
+void ReceptionClock::reset() {
+  std::lock_guard lock(mu_);
+  entries_.clear();
+  tail_.clear();
+  anchored_ = false;
+}
+
+ReceptionClock& reception_clock() {
+  static ReceptionClock clock;
+  return clock;
+}
+
+}  // namespace rt

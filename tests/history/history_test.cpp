@@ -1,0 +1,463 @@
+// history/: the value catalogue against the system's decoder, the time the
+// recording's name gives, the min/max summary that keeps every spike, and
+// the trend store on real files (worked values, growing, shrinking,
+// replaced, garbage, a live recording with what has not reached it yet)
+// and its CSV of a range.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "display/decoder.h"
+#include "display/panel_fixture.h"
+#include "display/spectra.h"
+#include "history/event_marks.h"
+#include "history/moment.h"
+#include "history/reception.h"
+#include "history/time_axis.h"
+#include "history/trend_csv.h"
+#include "history/trend_store.h"
+#include "history/values.h"
+#include "link/frame.h"
+#include "replay/recording_index.h"
+#include "support/files.h"
+#include "support/frames.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using testing_frames::FrameBuilder;
+
+// Waits for a condition (looked at every few milliseconds).
+bool wait_until(double timeout_s, const std::function<bool()>& done) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout_s);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+constexpr double WAIT_S = 60.0;
+
+// Frame n of the recordings below: its values are worked from n.
+FrameBuilder frame_n(uint32_t n) {
+  FrameBuilder b;
+  b.counter(n).word(OFF_HK, static_cast<int>(n * 97 % 65536)).float32(OFF_F12, static_cast<float>(n) * 0.5f);
+  b.long32(OFF_KIND_VALUE, static_cast<int32_t>(n * 100));  // kind 1: n / 10 seconds
+  return b;
+}
+
+Bytes frames(uint32_t from, uint32_t to) {
+  Bytes out;
+  for (uint32_t n = from; n < to; ++n) testing_frames::append(out, frame_n(n).bytes);
+  return out;
+}
+
+std::time_t local(int year, int yday, int hour, int minute) {
+  std::tm tm{};
+  tm.tm_year = year - 1900;
+  tm.tm_mday = yday + 1;
+  tm.tm_hour = hour;
+  tm.tm_min = minute;
+  tm.tm_isdst = -1;
+  return std::mktime(&tm);
+}
+
+// ----- The catalogue ---------------------------------------------------------
+
+class Catalogue : public PanelTest {};
+
+TEST_F(Catalogue, every_value_a_display_shows_is_what_the_decoder_shows) {
+  spectra_t spectra{};
+  for (uint32_t n = 0; n < 80; ++n) {
+    FrameBuilder b;
+    b.counter(n).header_fields(static_cast<int>(n % 32), static_cast<int>(n * 3 % 64));
+    for (int off = 6; off < 198; off += 2) b.word(off, static_cast<int>((n * 7919 + static_cast<uint32_t>(off) * 131) % 65536));
+    b.float32(OFF_F12, 1.0f + static_cast<float>(n)).float32(OFF_F24, -2.5f * static_cast<float>(n));
+    b.counter(n);
+    frm_process(b.data(), spectra, panel, 1);
+    int checked = 0;
+    for (const rt::ValueInfo& v : rt::value_catalogue()) {
+      if (v.control.empty() || rt::is_link_figure(v) || !rt::carries(v, n)) continue;
+      const rt::ControlInfo* c = model->find(v.control);
+      ASSERT_NE(c, nullptr) << v.key;
+      if (v.field == rt::Field::ElapsedK1) {
+        char text[32];
+        format_elapsed(gluelong(b.data() + OFF_KIND_VALUE), text, sizeof text);
+        EXPECT_EQ(tval(c->id), text) << v.key;
+        EXPECT_EQ(rt::decode_value(v, b.data()), gluelong(b.data() + OFF_KIND_VALUE) / 1000.0) << v.key;
+      } else if (c->type == rt::ValueType::Int) {
+        EXPECT_EQ(rt::decode_value(v, b.data()), ival(c->id)) << v.key << " at counter " << n;
+      } else {
+        const double mine = rt::decode_value(v, b.data()), shown = dval(c->id);
+        EXPECT_TRUE(mine == shown || (std::isnan(mine) && std::isnan(shown)))
+            << v.key << " at counter " << n << ": " << mine << " against " << shown;
+      }
+      ++checked;
+    }
+    EXPECT_GE(checked, 13) << "counter " << n;  // 9 every frame, 3 of its kind, its slot
+  }
+  // Every display the decoder writes has its values in the catalogue.
+  for (const rt::ControlInfo& c : model->layout().controls) {
+    if (c.kind != rt::Kind::Display || c.name == "PANEL_STATUS") continue;
+    EXPECT_FALSE(rt::values_of_control(c.name).empty()) << c.name;
+  }
+  EXPECT_EQ(rt::values_of_control("PANEL_HKRAW").size(), 3u);
+}
+
+// A recording changed under its index: the panel is not put back from
+// frames that are not the ones the index lists.
+TEST_F(Catalogue, the_moment_is_refused_when_the_file_changed_under_its_index) {
+  testing_files::TempDir dir;
+  const std::string path = dir.file("rec.dat");
+  testing_files::write_file(path, frames(0, 100));
+  rt::RecordingIndex index(path, rt::FrameRules::Playback);
+  ASSERT_TRUE(index.wait(WAIT_S));
+  rt::PanelMoment moment;
+  std::string error;
+  ASSERT_TRUE(rt::panel_moment(*model, path, rt::FrameRules::Playback, index, 50, &moment, &error)) << error;
+  testing_files::write_file(path, frames(500, 600));
+  EXPECT_FALSE(rt::panel_moment(*model, path, rt::FrameRules::Playback, index, 50, &moment, &error));
+  EXPECT_NE(error.find("not where the index has it"), std::string::npos) << error;
+  // What the panel then shows: nothing the frames write, as at a fresh start.
+  for (const auto& d : rt::empty_moment(*model).displays) EXPECT_FALSE(d.written) << d.id;
+}
+
+// ----- Time --------------------------------------------------------------------
+
+TEST(TimeAxis, the_recording_name_gives_its_start_in_local_time) {
+  struct Case {
+    const char* name;
+    std::time_t not_after;
+    std::time_t start;  // -1: no start
+  };
+  const std::time_t late_2008 = local(2008, 300, 0, 0);
+  const Case cases[] = {
+      {"82121834.dat", late_2008, local(2008, 212, 18, 34)},
+      {"/some/folder/82121834.dat", late_2008, local(2008, 212, 18, 34)},
+      // Only the year's last digit is named: the latest decade not after the file.
+      {"82121834.dat", local(2017, 100, 0, 0), local(2008, 212, 18, 34)},
+      {"82121834.dat", local(2018, 300, 0, 0), local(2018, 212, 18, 34)},
+      {"40000000.dat", local(2024, 0, 0, 5), local(2024, 0, 0, 0)},
+      {"43650000.dat", local(2025, 10, 0, 0), local(2024, 365, 0, 0)},  // 2024 is a leap year
+      {"83661200.dat", late_2008, -1},  // day 366
+      {"80002400.dat", late_2008, -1},  // hour 24
+      {"80000060.dat", late_2008, -1},  // minute 60
+      {"8212183.dat", late_2008, -1},
+      {"82121834.bin", late_2008, -1},
+      {"rec.dat", late_2008, -1},
+  };
+  for (const Case& c : cases) {
+    double start = 0.0;
+    const bool ok = rt::recording_start_from_name(c.name, c.not_after, &start);
+    EXPECT_EQ(ok, c.start >= 0) << c.name;
+    if (ok && c.start >= 0) {
+      EXPECT_EQ(start, static_cast<double>(c.start)) << c.name;
+    }
+  }
+  // The log the live session kept beside it says when, to the millisecond.
+  testing_files::TempDir dir;
+  const std::string rec = dir.file("82121834.dat");
+  struct Log {
+    const char* line;
+    double start;  // after the name's minute
+    bool from_log;
+  };
+  for (const Log l : {Log{"2008-07-31 18:34:07.250 INFO recording to 82121834.dat", 7.25, true},
+                      Log{"2008-07-31 18:34:07.250 INFO recording to /some/where/82121834.dat", 7.25, true},
+                      Log{"2008-07-31 18:36:00.000 INFO recording to 82121834.dat", 0.0, false},
+                      Log{"2008-07-31 18:34:07.250 INFO recording to 92121834.dat", 0.0, false}}) {
+    std::ofstream(dir.file("82121834.log")) << l.line << "\n";
+    double start = 0;
+    bool from_log = false;
+    ASSERT_TRUE(rt::recording_start(rec, late_2008, &start, &from_log)) << l.line;
+    EXPECT_EQ(start, static_cast<double>(local(2008, 212, 18, 34)) + l.start) << l.line;
+    EXPECT_EQ(from_log, l.from_log) << l.line;
+  }
+  EXPECT_EQ(rt::recording_time(1000.0, 1920 * 3), 1003.0);
+  EXPECT_EQ(rt::elapsed_axis_text(90061.5), "1/01:01:01.5");
+}
+
+// ----- Events ------------------------------------------------------------------
+
+TEST(Events, a_log_file_gives_its_entries_and_a_playback_its_own_at_the_frame_shown) {
+  testing_files::TempDir dir;
+  std::ofstream(dir.file("s.log"), std::ios::binary) << "2008-07-31 18:34:07.250 WARN port lost: /dev/ttyUSB0 (gone)\n"
+                                   << "not a log line\n"
+                                   << "2008-07-31 18:34:09.000 SOMETHING else\n"
+                                   << "2008-07-31 18:35:00.500 INFO port returned: /dev/ttyUSB0\r\n";
+  const auto marks = rt::read_log_marks(dir.file("s.log"));
+  ASSERT_EQ(marks.size(), 2u);
+  EXPECT_EQ(marks[0].t_s, static_cast<double>(local(2008, 212, 18, 34)) + 7.25);
+  EXPECT_EQ(marks[0].severity, rt::Severity::Warning);
+  EXPECT_EQ(marks[0].text, "port lost: /dev/ttyUSB0 (gone)");
+  EXPECT_EQ(marks[1].text, "port returned: /dev/ttyUSB0");
+  EXPECT_TRUE(rt::read_log_marks(dir.file("none.log")).empty());
+
+  // Frames 10, 11, then a seek to 500 (its entry a moment before the frame
+  // is shown), then paused on 500; nothing shown before 100 s.
+  rt::ShownFrames shown;
+  shown.note(100.0, 10);
+  shown.note(100.1, 11);
+  shown.note(101.05, 500);
+  shown.note(150.0, 500);
+  struct Case {
+    double t;
+    long frame;  // -1: none shown by then
+  };
+  for (const Case c : {Case{98.0, -1}, Case{99.5, 10}, Case{100.05, 11}, Case{101.0, 500}, Case{140.0, 500},
+                       Case{999.0, 500}}) {
+    long f = -1;
+    EXPECT_EQ(shown.frame_at(c.t, &f), c.frame >= 0) << c.t;
+    if (c.frame >= 0) {
+      EXPECT_EQ(f, c.frame) << c.t;
+    }
+  }
+}
+
+// ----- The summary keeps every extreme -----------------------------------------
+
+TEST(Summary, a_single_frame_spike_over_a_day_is_drawn_and_read_back) {
+  // A day of frames at the link's rate, one value each, one spike.
+  rt::TrendData d;
+  const size_t n = 830000;
+  const size_t spike_at = 517311;
+  rt::Series s(true);
+  for (size_t i = 0; i < n; ++i) {
+    d.time_s.push_back(i * 200 / 1920.0);
+    s.add(static_cast<uint32_t>(i), i == spike_at ? 1000.0 : std::sin(static_cast<double>(i) * 1e-4));
+  }
+  const rt::AxisX axis{&d.time_s, 0};
+  const rt::PlotPoints day = rt::plot_points(d, s, axis, 0.0, d.time_s.back(), 1920, 10.0);
+  EXPECT_FALSE(day.raw);
+  EXPECT_EQ(day.samples, n);
+  int spikes = 0;
+  for (size_t i = 0; i < day.y.size(); ++i) {
+    if (day.y[i] != 10000.0) continue;
+    ++spikes;
+    EXPECT_NEAR(day.x[i], d.time_s[spike_at], d.time_s.back() / 1920) << "in the spike's column";
+  }
+  EXPECT_EQ(spikes, 1) << "the spike, scaled, in exactly one column";
+  // Zoomed in on it: the raw samples.
+  const rt::PlotPoints near = rt::plot_points(d, s, axis, d.time_s[spike_at - 3], d.time_s[spike_at + 3], 1920);
+  EXPECT_TRUE(near.raw);
+  EXPECT_EQ(near.samples, 7u);
+  ASSERT_EQ(near.y.size(), 9u) << "one more each side, so the line runs to the edges";
+  EXPECT_EQ(near.y[4], 1000.0);
+  EXPECT_EQ(near.x[4], d.time_s[spike_at]);
+  double v;
+  size_t f;
+  ASSERT_TRUE(rt::value_at(s, axis, d.time_s[spike_at] + 0.05, &v, &f));
+  EXPECT_EQ(v, 1000.0);
+  EXPECT_EQ(f, spike_at);
+  EXPECT_FALSE(rt::value_at(s, axis, -1.0, &v, &f)) << "nothing before the first frame";
+  // No sample in a range: nothing to draw, and the plot says so.
+  EXPECT_EQ(rt::plot_points(d, s, axis, -100.0, -50.0, 1920).samples, 0u);
+}
+
+// ----- The store on files ------------------------------------------------------
+
+class Store : public ::testing::Test {
+ protected:
+  // A recording named from a start time, as the station names them.
+  std::string path() const { return dir_.file("42121834.dat"); }
+  static bool frames_are(const rt::TrendStore& store, long n) {
+    return wait_until(WAIT_S, [&] { return store.wait_idle(1.0) && store.status().frames == n; });
+  }
+  testing_files::TempDir dir_;
+};
+
+TEST_F(Store, values_and_times_are_the_worked_ones) {
+  Bytes bytes{9, 9, 9};  // stray bytes first: offsets move by 3
+  const Bytes body = frames(0, 20000);
+  bytes.insert(bytes.end(), body.begin(), body.end());
+  FrameBuilder spike = frame_n(12345);
+  spike.float32(OFF_F12, 1e6f);
+  std::copy(spike.bytes.begin(), spike.bytes.end(), bytes.begin() + 3 + 12345 * 200);
+  testing_files::write_file(path(), bytes);
+  rt::TrendStore store({path(), rt::FrameRules::Playback, false}, nullptr, 0.05);
+  store.want({"HK16", "F12", "ELAPSED_K1", "SKIPPED"});
+  ASSERT_TRUE(frames_are(store, 20000));
+  const rt::TrendStatus st = store.status();
+  EXPECT_EQ(st.state, rt::TrendState::Ready);
+  EXPECT_TRUE(st.start_known);
+  std::time_t now = std::time(nullptr);
+  double start = 0;
+  ASSERT_TRUE(rt::recording_start_from_name(path(), now + 600, &start));
+  store.read([&](const rt::TrendData& d) {
+    EXPECT_EQ(d.offset[5], 3 + 5 * 200);
+    EXPECT_EQ(d.time_s[5], start + (3 + 5 * 200) / 1920.0) << "the byte offset at 1920 bytes a second";
+    const rt::Series& hk16 = d.series.at("HK16");
+    ASSERT_EQ(hk16.size(), 500u) << "slot 16: one frame in 40";
+    EXPECT_EQ(hk16.frame(2), 96u);
+    EXPECT_EQ(hk16.value(2), 500.0 * (96 * 97) / 65535.0 - 273.15);
+    const rt::Series& f12 = d.series.at("F12");
+    EXPECT_EQ(f12.value(777), 388.5);
+    EXPECT_EQ(d.series.at("ELAPSED_K1").value(1), 500.0 / 1000.0) << "frame 5: kind 1, 500 ms";
+    EXPECT_EQ(d.series.at("SKIPPED").value(0), 3.0);
+    // The whole file in 1920 columns: the spike is there.
+    const rt::AxisX axis{&d.time_s, 0};
+    const rt::PlotPoints all = rt::plot_points(d, f12, axis, d.time_s.front(), d.time_s.back(), 1920);
+    EXPECT_FALSE(all.raw);
+    EXPECT_EQ(*std::max_element(all.y.begin(), all.y.end()), 1e6);
+  });
+}
+
+TEST_F(Store, a_growing_recording_is_followed) {
+  testing_files::write_file(path(), frames(0, 100));
+  rt::TrendStore store({path(), rt::FrameRules::Playback, false}, nullptr, 0.05);
+  store.want({"F12"});
+  ASSERT_TRUE(frames_are(store, 100));
+  {
+    std::ofstream out(path(), std::ios::binary | std::ios::app);
+    const Bytes more = frames(100, 150);
+    out.write(reinterpret_cast<const char*>(more.data()), static_cast<std::streamsize>(more.size()));
+  }
+  ASSERT_TRUE(frames_are(store, 150));
+  EXPECT_EQ(store.status().generation, 0u) << "grown, not rebuilt";
+  store.read([](const rt::TrendData& d) { EXPECT_EQ(d.series.at("F12").value(149), 74.5); });
+  // A value asked for later is decoded over the whole file.
+  store.want({"F12", "HK00"});
+  ASSERT_TRUE(frames_are(store, 150));
+  store.read([](const rt::TrendData& d) {
+    ASSERT_EQ(d.series.at("HK00").size(), 4u);
+    EXPECT_EQ(d.series.at("HK00").value(3), 10.0 * (120 * 97) / 65535.0);
+  });
+}
+
+TEST_F(Store, a_recording_that_shrinks_or_is_replaced_is_read_again_from_its_start) {
+  struct Case {
+    const char* what;
+    Bytes next;
+    const char* said;
+    long frames;
+    double last_f12;
+  };
+  Bytes other = frames(1000, 1300);  // other values at the same place
+  const Case cases[] = {
+      {"shrinks", frames(0, 40), "shrank", 40, 19.5},
+      {"replaced by a longer file", other, "replaced", 300, 649.5},
+  };
+  for (const Case& c : cases) {
+    testing_files::write_file(path(), frames(0, 200));
+    rt::TrendStore store({path(), rt::FrameRules::Playback, false}, nullptr, 0.05);
+    store.want({"F12"});
+    ASSERT_TRUE(frames_are(store, 200)) << c.what;
+    // As a new file takes the place of another: whole, at once. (Windows
+    // refuses while the store has the file open for a moment: again then.)
+    testing_files::write_file(path() + ".new", c.next);
+    ASSERT_TRUE(wait_until(WAIT_S, [&] {
+      std::error_code ec;
+      std::filesystem::rename(path() + ".new", path(), ec);
+      return !ec;
+    })) << c.what;
+    ASSERT_TRUE(wait_until(WAIT_S, [&] { return store.status().generation == 1; })) << c.what;
+    ASSERT_TRUE(frames_are(store, c.frames)) << c.what;
+    const rt::TrendStatus st = store.status();
+    EXPECT_NE(st.note.find(c.said), std::string::npos) << c.what << ": " << st.note;
+    store.read([&](const rt::TrendData& d) {
+      EXPECT_EQ(d.series.at("F12").size(), static_cast<size_t>(c.frames)) << c.what << ": nothing of the first file";
+      EXPECT_EQ(d.series.at("F12").value(static_cast<size_t>(c.frames - 1)), c.last_f12) << c.what;
+    });
+  }
+}
+
+TEST_F(Store, a_recording_of_garbage_has_no_frames) {
+  Bytes garbage(300000);
+  for (size_t i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<uint8_t>(i * 7 % 200);  // no 0xEB
+  for (rt::FrameRules rules : {rt::FrameRules::Playback, rt::FrameRules::Link}) {
+    testing_files::write_file(path(), garbage);
+    rt::TrendStore store({path(), rules, false}, nullptr, 0.05);
+    store.want({"HK16"});
+    ASSERT_TRUE(store.wait_idle(WAIT_S));
+    EXPECT_EQ(store.status().state, rt::TrendState::NoFrames);
+    EXPECT_EQ(store.status().frames, 0);
+  }
+  EXPECT_STREQ(rt::NO_FRAMES_TEXT, "no frames found");
+}
+
+// Live: frames take the time they were received; those shown but not yet
+// in the recording are there, provisional, until the recording has them.
+TEST_F(Store, a_live_recording_takes_the_reception_times_and_what_is_not_written_yet) {
+  rt::ReceptionClock clock;
+  const double t0 = 1.7e9;
+  for (uint32_t n = 0; n < 30; ++n) clock.add(frame_n(n).data(), t0 + n * 0.5);
+  Bytes linked;
+  for (uint32_t n = 0; n < 20; ++n) {
+    const Bytes f = testing_frames::escape_for_link(frame_n(n).bytes);
+    linked.insert(linked.end(), f.begin(), f.end());
+  }
+  testing_files::write_file(path(), linked);
+  rt::TrendStore store({path(), rt::FrameRules::Link, true}, &clock, 0.05);
+  store.want({"F12"});
+  ASSERT_TRUE(frames_are(store, 30));
+  store.read([&](const rt::TrendData& d) {
+    EXPECT_EQ(d.provisional, 10u);
+    EXPECT_EQ(d.time_s[7], t0 + 3.5);
+    EXPECT_EQ(d.time_s[25], t0 + 12.5);
+    EXPECT_EQ(d.offset[25], -1) << "not in the recording yet";
+    EXPECT_EQ(d.series.at("F12").value(25), 12.5);
+  });
+  {
+    std::ofstream out(path(), std::ios::binary | std::ios::app);
+    for (uint32_t n = 20; n < 30; ++n) {
+      const Bytes f = testing_frames::escape_for_link(frame_n(n).bytes);
+      out.write(reinterpret_cast<const char*>(f.data()), static_cast<std::streamsize>(f.size()));
+    }
+  }
+  ASSERT_TRUE(wait_until(WAIT_S, [&] {
+    size_t provisional = 1;
+    store.read([&](const rt::TrendData& d) { provisional = d.provisional; });
+    return provisional == 0;
+  }));
+  store.read([&](const rt::TrendData& d) {
+    ASSERT_EQ(d.frames(), 30u);
+    EXPECT_EQ(d.time_s[25], t0 + 12.5);
+    EXPECT_GT(d.offset[25], 0);
+  });
+}
+
+TEST_F(Store, the_csv_of_a_range_has_the_values_in_their_csv_columns) {
+  testing_files::write_file(path(), frames(0, 400));
+  rt::TrendStore store({path(), rt::FrameRules::Playback, false}, nullptr, 0.05);
+  store.want({"HK16", "F12"});
+  ASSERT_TRUE(frames_are(store, 400));
+  double x0 = 0, x1 = 0;
+  store.read([&](const rt::TrendData& d) {
+    x0 = d.time_s[50];
+    x1 = d.time_s[100];
+  });
+  const std::string out = dir_.file("range.csv");
+  const rt::TrendCsvResult r = rt::export_trend_csv(store, {{"HK16", "F12"}, false, x0, x1}, out);
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.rows, 51);
+  std::ifstream in(out);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 3u + 51u);
+  EXPECT_EQ(lines[0].rfind("# vst_gse trends of " + path(), 0), 0u) << lines[0];
+  EXPECT_NE(lines[1].find("frames 51 to 101"), std::string::npos) << lines[1];
+  EXPECT_EQ(lines[2], "frame,offset_bytes,time_local,time_s,hk16_degC,f12");
+  EXPECT_EQ(lines[3].substr(0, lines[3].find(',', lines[3].find(',') + 1)), "51,10000");
+  // Frame 57 (counter 56, slot 16) carries both: 500 x 5432 / 65535 - 273.15.
+  const std::string row57 = lines[3 + 6];
+  EXPECT_EQ(row57.substr(0, 3), "57,");
+  EXPECT_EQ(row57.substr(row57.size() - 22), ",-231.7064965285725,28") << row57;
+  EXPECT_EQ(lines[3].substr(lines[3].size() - 4), ",,25") << "no housekeeping value in frame 51";
+  EXPECT_FALSE(std::filesystem::exists(out + ".part"));
+  // A destination that cannot be written says so, naming it, and leaves nothing.
+  const std::string nowhere = dir_.file("no-such-folder/range.csv");
+  const rt::TrendCsvResult bad = rt::export_trend_csv(store, {{"F12"}, false, x0, x1}, nowhere);
+  EXPECT_FALSE(bad.ok);
+  EXPECT_NE(bad.error.find("cannot write CSV file " + nowhere), std::string::npos) << bad.error;
+}
+
+}  // namespace
