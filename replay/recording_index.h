@@ -81,7 +81,6 @@ class FrameScanner {
   bool keep_bytes_ = false;
   std::vector<uint8_t> bytes_;
   std::vector<FrameMark> frames_;
-  long found_ = 0;  // frames found so far (taken ones included)
   int32_t last_elapsed_ = NO_ELAPSED;
   int32_t link_skipped_ = 0;  // Link: the receiver's discarded-byte count
   int64_t fed_ = 0;  // bytes fed so far
