@@ -7,6 +7,7 @@
 
 #include "display/spectra.h"
 #include "link/frame.h"
+#include "link/scanner.h"
 #include "export/frame_csv.h"
 #include "runtime/transport.h"
 
@@ -14,61 +15,13 @@ namespace rt {
 
 namespace {
 
-// The recording is read in blocks of this size.
-constexpr size_t READ_BLOCK = 1 << 20;
-// Progress and the cancel flag are looked at after this many records.
+// Progress and the cancel flag are looked at after each block of the
+// recording, read this many records' bytes at a time.
 constexpr int64_t PROGRESS_EVERY = 4096;
+constexpr size_t READ_BLOCK = PROGRESS_EVERY * FRAME_LEN;
 // A playback run accumulates the 256-channel spectrum for its count of
 // frames and one more (the frame at which the count is spent).
 constexpr int32_t PLAYBACK_COUNT = 10000;
-
-// A record is a frame when it starts with the sync word and its checksum holds.
-bool is_frame(const uint8_t* record) {
-  return record[0] == SYNC0 && record[1] == SYNC1 && checksum_ok(record);
-}
-
-// The recording's bytes from a position on, read in blocks.
-class Input {
- public:
-  explicit Input(std::FILE* fp) : fp_(fp) {}
-  // Makes `n` bytes from `pos` available; false when the file has fewer.
-  bool have(int64_t pos, size_t n) {
-    while (pos + static_cast<int64_t>(n) > end()) {
-      if (eof_ || error_) return false;
-      fill();
-    }
-    return true;
-  }
-  const uint8_t* at(int64_t pos) const { return buf_.data() + (pos - base_); }
-  // Drops the bytes before `pos`.
-  void release(int64_t pos) {
-    const size_t drop = static_cast<size_t>(pos - base_);
-    if (drop < READ_BLOCK) return;
-    buf_.erase(buf_.begin(), buf_.begin() + static_cast<std::ptrdiff_t>(drop));
-    base_ = pos;
-  }
-  int error() const { return error_; }
-
- private:
-  int64_t end() const { return base_ + static_cast<int64_t>(buf_.size()); }
-  void fill() {
-    const size_t old = buf_.size();
-    buf_.resize(old + READ_BLOCK);
-    errno = 0;
-    const size_t n = std::fread(buf_.data() + old, 1, READ_BLOCK, fp_);
-    buf_.resize(old + n);
-    if (n < READ_BLOCK) {
-      if (std::ferror(fp_)) error_ = errno != 0 ? errno : EIO;
-      else eof_ = true;
-    }
-  }
-
-  std::FILE* fp_;
-  std::vector<uint8_t> buf_;
-  int64_t base_ = 0;  // file position of buf_[0]
-  bool eof_ = false;
-  int error_ = 0;
-};
 
 // The playback run's accumulation switch and count.
 struct Accumulation {
@@ -205,54 +158,35 @@ ExportResult export_recording_into(FrameExport& out, const std::string& input,
   auto spectra = std::make_unique<spectra_t>();
   init(*spectra);
   Accumulation acc;
-  Input in(fp);
 
-  // The playback reader's walk: a record at the position; when it is not a
-  // frame, the hunt for the next sync word from its second byte, every byte
-  // passed over counted as skipped.
-  int64_t pos = 0;
-  int64_t skipped = 0;
-  int64_t records = 0;
-  bool at_end = false;
-  while (!at_end && !out.failed()) {
-    if (++records % PROGRESS_EVERY == 0) {
-      if (cancel && cancel->load(std::memory_order_relaxed)) break;
-      if (progress && size > 0) progress(static_cast<double>(pos) / static_cast<double>(size));
-      in.release(pos);
-    }
-    if (!in.have(pos, FRAME_LEN)) break;  // a final short record is not counted
-    const uint8_t* record = in.at(pos);
-    if (is_frame(record)) {
-      acc.frame(*spectra, record);
-      out.frame(record, pos, skipped);
-      pos += FRAME_LEN;
-      continue;
-    }
-    // Only a record that starts as a frame is a failed frame; other bytes
-    // are just passed over.
-    if (record[0] == SYNC0 && record[1] == SYNC1) out.failure("checksum_failure", pos);
-    const int64_t failed_at = pos;
-    bool after_sync0 = false;
-    for (int64_t i = failed_at + 1;; ++i) {
-      if ((i & 0xFFFFF) == 0) in.release(i - 1);
-      if (!in.have(i, 1)) {
-        skipped += i - failed_at;
-        at_end = true;
-        break;
+  // The playback reader's walk (link/scanner.h): every frame, with the bytes
+  // passed over before it; a failed frame is a record that starts with the
+  // sync word but fails the checksum (other bytes are just passed over).
+  PlaybackScan scan;
+  playback_scan_start(&scan);
+  std::vector<uint8_t> block(READ_BLOCK);
+  int read_error = 0;
+  while (!out.failed()) {
+    if (cancel && cancel->load(std::memory_order_relaxed)) break;
+    if (progress && size > 0) progress(static_cast<double>(scan.n_fed) / static_cast<double>(size));
+    errno = 0;
+    const size_t got = std::fread(block.data(), 1, block.size(), fp);
+    for (size_t at = 0; at < got && !out.failed();) {
+      size_t used = 0;
+      const int result = playback_scan_feed(&scan, block.data() + at, got - at, &used);
+      at += used;
+      if (result == PLAY_FRAME) {
+        acc.frame(*spectra, scan.record);
+        out.frame(scan.record, scan.record_at, scan.n_skipped);
+      } else if (result == PLAY_BAD_CHECKSUM) {
+        out.failure("checksum_failure", scan.record_at);
       }
-      const uint8_t c = *in.at(i);
-      if (!after_sync0) {
-        after_sync0 = c == SYNC0;
-      } else if (c == SYNC1) {
-        pos = i - 1;
-        skipped += pos - failed_at;
-        break;
-      } else {
-        after_sync0 = false;  // not looked at again as a 0xEB
-      }
+    }
+    if (got < block.size()) {
+      if (std::ferror(fp)) read_error = errno != 0 ? errno : EIO;
+      break;  // a final short record is not counted
     }
   }
-  const int read_error = in.error();
   std::fclose(fp);
 
   result.frames = out.frames();
@@ -307,7 +241,7 @@ void live_export_status(std::string_view status_text) {
 }
 
 void live_export_refused_record(const uint8_t* record) {
-  if (live && record[0] == SYNC0 && record[1] == SYNC1) live->failure("checksum_failure", NO_OFFSET);
+  if (live && record_has_sync(record)) live->failure("checksum_failure", NO_OFFSET);
 }
 
 bool live_export_close(std::string* error) {

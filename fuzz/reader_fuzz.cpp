@@ -12,12 +12,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
 
 #include "link/frame.h"
 #include "link/reader.h"
+#include "link/scanner.h"
 #include "runtime/testing.h"
 #include "runtime/transport.h"
 #include "runtime/ui.h"
@@ -110,6 +112,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ++k;
   }
   if (k != want.size()) fail("fewer frames than the model", k);
+
+  PlaybackScan scan;
+  playback_scan_start(&scan);
+  size_t found = 0;
+  for (size_t at = 0, step = 0; at < size; ++step) {
+    const size_t chunk = 1 + data[step % size] % 251;
+    size_t used = 0;
+    const int result = playback_scan_feed(&scan, data + at, std::min(chunk, size - at), &used);
+    at += used;
+    if (result != PLAY_FRAME) continue;
+    if (found >= want.size()) fail("the scanner finds more frames than the model", found);
+    if (static_cast<size_t>(scan.record_at) != want[found].start) fail("the scanner's frame at the wrong position", found);
+    if (std::memcmp(scan.record, data + want[found].start, FRAME_LEN) != 0) fail("the scanner's frame bytes", found);
+    // Every byte before the frame is in an earlier frame or was skipped.
+    if (scan.n_skipped != static_cast<int64_t>(want[found].start) - static_cast<int64_t>(found) * FRAME_LEN)
+      fail("the scanner's skipped count", found);
+    ++found;
+  }
+  if (found != want.size()) fail("the scanner finds fewer frames than the model", found);
   if (nskip_count() - before != want_tail) fail("nskip at the end of input", k);
   // Once at the end, it stays there.
   if (get_file_frm(frame.get()) != -1) fail("a frame after the end of input", k);

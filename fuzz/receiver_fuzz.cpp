@@ -6,7 +6,10 @@
 //     count, a checksum failure 200, a time-out nothing;
 //   - the frame buffer (exactly 200 bytes, heap) is never written past;
 //   - the recording equals the link bytes consumed, in order;
-//   - "RCVD\r" went out once per ten completed frames.
+//   - "RCVD\r" went out once per ten completed frames;
+//   - the byte-fed scanner (link/scanner.h) driven with no port, as the
+//   recording index drives it over a recording (no time-outs), ends each
+//   attempt as the model does, with the same frame and skipped count.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +19,7 @@
 
 #include "link/frame.h"
 #include "link/receiver.h"
+#include "link/scanner.h"
 #include "runtime/memory_port.h"
 #include "runtime/serial.h"
 #include "runtime/testing.h"
@@ -104,5 +108,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (size_t i = 0; i < written.size(); ++i)
     if (written[i] != static_cast<uint8_t>("RCVD\r"[i % 5])) fail("acknowledgement text", -1);
   rt::reset_serial_for_tests();
+
+  // The recording of the same bytes, scanned: no time-outs in it.
+  size_t model = 0;
+  std::unique_ptr<uint8_t[]> scanned(new uint8_t[FRAME_LEN]);
+  LinkScan scan;
+  link_scan_start(&scan, scanned.get());
+  int32_t skipped = 0;
+  int attempt = 0;
+  for (size_t i = 0; i < bytes_only.size(); ++i) {
+    const int result = link_scan_byte(&scan, bytes_only[i]);
+    if (result == SCAN_HUNTED) ++skipped;
+    if (!scan_ends_attempt(result)) continue;
+    reference::Outcome want = reference::receive(bytes_only, &model);
+    if (model != i + 1) fail("the scanner ends an attempt at another byte", attempt);
+    if (result == SCAN_ILLEGAL_ESCAPE) skipped += scan.n_stored;
+    if (result == SCAN_BAD_CHECKSUM) skipped += FRAME_LEN;
+    const int as_receiver = result == SCAN_FRAME ? reference::REF_OK
+                            : result == SCAN_BAD_CHECKSUM ? reference::REF_BAD_CHECKSUM
+                            : result == SCAN_ILLEGAL_ESCAPE ? reference::REF_ILLEGAL_ESCAPE : -3;
+    if (as_receiver != want.result) fail("the scanner's result differs from the state table", attempt);
+    if (skipped != want.skipped) fail("the scanner's skipped count differs", attempt);
+    if (result == SCAN_FRAME && std::memcmp(scanned.get(), want.frame, FRAME_LEN) != 0)
+      fail("the scanner's frame differs", attempt);
+    skipped = 0;
+    ++attempt;
+    link_scan_start(&scan, scanned.get());
+  }
   return 0;
 }

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "link/frame.h"
+#include "link/scanner.h"
 #include "present/json.h"
 #include "session/session_log.h"
 
@@ -294,7 +295,7 @@ Refusal parse_frame(std::string_view payload, ReceivedFrame* out) {
     if (high < 0 || low < 0) return Refusal::NotAFrame;
     out->bytes[i] = static_cast<uint8_t>(high << 4 | low);
   }
-  if (out->bytes[0] != SYNC0 || out->bytes[1] != SYNC1 || !checksum_ok(out->bytes.data())) return Refusal::NotAFrame;
+  if (!record_is_frame(out->bytes.data())) return Refusal::NotAFrame;
   out->seq = static_cast<uint64_t>(seq);
   out->time_ms = time_ms;
   out->skipped = skipped;

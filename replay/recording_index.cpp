@@ -14,170 +14,60 @@ namespace rt {
 
 namespace {
 
-constexpr uint8_t PLUS = 0x2B;   // '+'
-constexpr uint8_t MINUS = 0x2D;  // '-'
-constexpr uint8_t ONE = 0x31;    // '1'
+// Frames of this kind carry the elapsed time (milliseconds at OFF_KIND_VALUE).
+constexpr int KIND_TIME = 1;
 // Bytes read from the file at a time; the stop request is looked at after each.
 constexpr size_t CHUNK = 1 << 20;
 
-// The receiver's states, as the live receiver numbers them.
-enum LinkState : int { HUNT_SYNC0, HUNT_SYNC1, DATA, ONE_PLUS, TWO_PLUS, ESCAPE };
-
-// The frame's additive checksum: the wrapping sum of its first 99 words
-// against the last one.
-bool checksum_holds(const uint8_t* f) {
-  uint16_t sum = 0;
-  for (int i = 0; i < REC_FRAME_LEN - 2; i += 2) sum = static_cast<uint16_t>(sum + (f[i] << 8 | f[i + 1]));
-  return sum == static_cast<uint16_t>(f[REC_FRAME_LEN - 2] << 8 | f[REC_FRAME_LEN - 1]);
-}
-
-// What the playback reader takes as a frame: the sync word and the checksum.
-bool is_record_frame(const uint8_t* f) {
-  return f[0] == REC_SYNC0 && f[1] == REC_SYNC1 && checksum_holds(f);
-}
-
 }  // namespace
 
-FrameScanner::FrameScanner(FrameRules rules, bool keep_bytes) : rules_(rules), keep_bytes_(keep_bytes) {}
+FrameScanner::FrameScanner(FrameRules rules, bool keep_bytes) : rules_(rules), keep_bytes_(keep_bytes) {
+  playback_scan_start(&playback_);
+  link_scan_start(&link_, link_frame_);
+}
 
 void FrameScanner::feed(const uint8_t* data, size_t n) {
-  if (rules_ == FrameRules::Playback) feed_playback(data, n);
-  else feed_link(data, n);
+  if (rules_ == FrameRules::Playback) {
+    // The playback reader's walk; only frames are marked.
+    size_t at = 0;
+    while (at < n) {
+      size_t used = 0;
+      const int result = playback_scan_feed(&playback_, data + at, n - at, &used);
+      at += used;
+      if (result == PLAY_FRAME) found(playback_.record, playback_.record_at);
+    }
+  } else {
+    // The live receiver's rules without its time-outs (a recording keeps no
+    // time): every attempt that ends is followed by the next at the next byte,
+    // and the bytes discarded are counted as the receiver counts them.
+    size_t at = 0;
+    while (at < n) {
+      size_t used = 0;
+      int64_t hunted = 0;
+      const int result = link_scan_feed(&link_, data + at, n - at, &used, &hunted);
+      at += used;
+      link_skipped_ += static_cast<int32_t>(hunted);
+      if (!scan_ends_attempt(result)) continue;
+      if (result == SCAN_FRAME) found(link_frame_, fed_ + static_cast<int64_t>(at) - link_.n_link);
+      else if (result == SCAN_BAD_CHECKSUM) link_skipped_ += FRAME_LEN;
+      else if (result == SCAN_ILLEGAL_ESCAPE) link_skipped_ += link_.n_stored;
+      link_scan_start(&link_, link_frame_);
+    }
+  }
   fed_ += static_cast<int64_t>(n);
 }
 
 void FrameScanner::found(const uint8_t* frame, int64_t offset) {
-  if ((frame[5] & 0x03) == REC_KIND_TIME) {
-    const uint8_t* p = frame + REC_OFF_KIND_VALUE;
-    last_elapsed_ = static_cast<int32_t>(static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
-                                         static_cast<uint32_t>(p[2]) << 8 | p[3]);
-  }
+  if (fkind(frame) == KIND_TIME) last_elapsed_ = gluelong(frame + OFF_KIND_VALUE);
   FrameMark mark{offset, last_elapsed_};
-  mark.fcount = static_cast<uint32_t>(frame[3] & 0x1F) << 16 | static_cast<uint32_t>(frame[4]) << 8 | frame[5];
-  // The playback reader counts every byte between two frames it returns
-  // (and before the first); the receiver counts as it goes.
-  mark.skipped = rules_ == FrameRules::Playback
-                     ? static_cast<int32_t>(offset - static_cast<int64_t>(REC_FRAME_LEN) * found_)
-                     : link_skipped_;
-  ++found_;
+  mark.fcount = fcount(frame);
+  // The discarded-byte count each reader has once it has taken this frame.
+  mark.skipped = static_cast<int32_t>(rules_ == FrameRules::Playback ? playback_.n_skipped : link_skipped_);
   frames_.push_back(mark);
-  if (keep_bytes_) bytes_.insert(bytes_.end(), frame, frame + REC_FRAME_LEN);
+  if (keep_bytes_) bytes_.insert(bytes_.end(), frame, frame + FRAME_LEN);
 }
 
-// The playback reader's walk: a record at the position, else the hunt from
-// the record's second byte. `held_` keeps the bytes from the position on
-// (and, mid-hunt, the 0xEB just passed).
-void FrameScanner::feed_playback(const uint8_t* data, size_t n) {
-  held_.insert(held_.end(), data, data + n);
-  size_t i = resume_;  // the position, as an index into held_
-  for (;;) {
-    if (!hunting_) {
-      if (held_.size() - i < static_cast<size_t>(REC_FRAME_LEN)) break;
-      const uint8_t* record = held_.data() + i;
-      if (is_record_frame(record)) {
-        found(record, held_at_ + static_cast<int64_t>(i));
-        i += REC_FRAME_LEN;
-      } else {
-        hunting_ = true;
-        after_sync0_ = false;
-        i += 1;
-      }
-      continue;
-    }
-    while (i < held_.size()) {
-      const uint8_t c = held_[i];
-      if (!after_sync0_) {
-        after_sync0_ = c == REC_SYNC0;
-        ++i;
-      } else if (c == REC_SYNC1) {
-        hunting_ = false;
-        after_sync0_ = false;
-        i -= 1;  // back onto the 0xEB
-        break;
-      } else {
-        after_sync0_ = false;  // this byte is not looked at as a 0xEB
-        ++i;
-      }
-    }
-    if (hunting_) break;
-  }
-  // Mid-hunt just after an 0xEB, that byte is kept (a sync word found next
-  // begins there) and the hunt resumes after it.
-  const size_t drop = hunting_ && after_sync0_ ? i - 1 : i;
-  resume_ = i - drop;
-  held_.erase(held_.begin(), held_.begin() + static_cast<long>(drop));
-  held_at_ += static_cast<int64_t>(drop);
-}
-
-// The live receiver's state table, byte by byte, without its time-outs (a
-// recording keeps no time).
-void FrameScanner::feed_link(const uint8_t* data, size_t n) {
-  for (size_t k = 0; k < n; ++k) {
-    const uint8_t b = data[k];
-    switch (link_state_) {
-      case HUNT_SYNC0:
-        if (b == REC_SYNC0) {
-          frame_at_ = fed_ + static_cast<int64_t>(k);
-          frame_[0] = b;
-          stored_ = 1;
-          link_state_ = HUNT_SYNC1;
-        } else {
-          ++link_skipped_;
-        }
-        break;
-      case HUNT_SYNC1:
-        if (b == REC_SYNC1) {
-          frame_[stored_++] = b;
-          link_state_ = DATA;
-        } else {
-          stored_ = 0;
-          ++link_skipped_;  // for the 0xEB and this byte together
-          link_state_ = HUNT_SYNC0;
-        }
-        break;
-      case DATA:
-        frame_[stored_++] = b;
-        link_state_ = b == PLUS ? ONE_PLUS : DATA;
-        break;
-      case ONE_PLUS:
-        frame_[stored_++] = b;
-        link_state_ = b == PLUS ? TWO_PLUS : DATA;
-        break;
-      case TWO_PLUS:
-        if (b == MINUS) {
-          link_state_ = ESCAPE;
-        } else {
-          frame_[stored_++] = b;
-          link_state_ = DATA;
-        }
-        break;
-      default:  // ESCAPE
-        if (b == MINUS || b == ONE) {
-          frame_[stored_++] = b == MINUS ? PLUS : MINUS;
-          link_state_ = DATA;
-        } else {
-          link_skipped_ += stored_;  // an illegal escape: the hunt goes on at the next byte
-          stored_ = 0;
-          link_state_ = HUNT_SYNC0;
-        }
-        break;
-    }
-    if (stored_ == REC_FRAME_LEN) {
-      if (checksum_holds(frame_)) found(frame_, frame_at_);
-      else link_skipped_ += REC_FRAME_LEN;
-      stored_ = 0;
-      link_state_ = HUNT_SYNC0;
-    }
-  }
-}
-
-bool looks_escaped(const uint8_t* bytes, size_t n) {
-  for (size_t i = 0; i + 3 < n; ++i)
-    if (bytes[i] == PLUS && bytes[i + 1] == PLUS && bytes[i + 2] == MINUS &&
-        (bytes[i + 3] == MINUS || bytes[i + 3] == ONE))
-      return true;
-  return false;
-}
+bool looks_escaped(const uint8_t* bytes, size_t n) { return holds_link_escape(bytes, n); }
 
 bool scan_recording(const std::string& path, FrameRules rules, std::vector<FrameMark>* out,
                     std::string* error, const std::atomic<bool>* stop, std::atomic<int64_t>* read) {

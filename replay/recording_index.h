@@ -21,15 +21,9 @@
 #include <thread>
 #include <vector>
 
-namespace rt {
+#include "link/scanner.h"
 
-// The telemetry frame as the recording holds it (the index reads it as the
-// system's readers do).
-constexpr int REC_FRAME_LEN = 200;
-constexpr uint8_t REC_SYNC0 = 0xEB;
-constexpr uint8_t REC_SYNC1 = 0x90;
-constexpr int REC_KIND_TIME = 1;        // frames of this kind carry the elapsed time
-constexpr int REC_OFF_KIND_VALUE = 6;   // signed 32-bit milliseconds in such frames
+namespace rt {
 
 // How the bytes of a recording become frames.
 enum class FrameRules {
@@ -58,7 +52,8 @@ struct FrameMark {
                                  // reader's own count, by its rules)
 };
 
-// Finds the frames in bytes fed to it in order, in chunks of any size.
+// Finds the frames in bytes fed to it in order, in chunks of any size, by
+// the system's own scanners (link/scanner.h).
 class FrameScanner {
  public:
   // `keep_bytes`: keep each frame's bytes too (frame_bytes()).
@@ -69,7 +64,7 @@ class FrameScanner {
   const std::vector<FrameMark>& frames() const { return frames_; }
   std::vector<FrameMark> take() { return std::move(frames_); }
   // With the frames found so far, their bytes as the reader takes them
-  // (escapes undone), one REC_FRAME_LEN block each, when asked for at
+  // (escapes undone), one FRAME_LEN block each, when asked for at
   // construction (history/ decodes them).
   const std::vector<uint8_t>& frame_bytes() const { return bytes_; }
   void clear_found() {
@@ -80,34 +75,24 @@ class FrameScanner {
   int64_t fed() const { return fed_; }
 
  private:
-  void feed_playback(const uint8_t* data, size_t n);
-  void feed_link(const uint8_t* data, size_t n);
   void found(const uint8_t* frame, int64_t offset);
 
   FrameRules rules_;
   bool keep_bytes_ = false;
   std::vector<uint8_t> bytes_;
   std::vector<FrameMark> frames_;
-  long found_ = 0;  // frames found so far (taken ones included)
   int32_t last_elapsed_ = NO_ELAPSED;
   int32_t link_skipped_ = 0;  // Link: the receiver's discarded-byte count
   int64_t fed_ = 0;  // bytes fed so far
-  // Playback: the bytes from `held_at_` on that a record test still needs.
-  std::vector<uint8_t> held_;
-  int64_t held_at_ = 0;
-  size_t resume_ = 0;         // where in held_ the walk goes on
-  bool hunting_ = false;      // hunting for a sync word (else: at a record)
-  bool after_sync0_ = false;  // the hunt's last byte was a 0xEB
-  // Link: the receiver's state and the frame it is storing.
-  int link_state_ = 0;
-  int stored_ = 0;
-  int64_t frame_at_ = 0;
-  uint8_t frame_[REC_FRAME_LEN] = {};
+  PlaybackScan playback_{};
+  LinkScan link_{};
+  uint8_t link_frame_[FRAME_LEN] = {};
 };
 
 // True when `bytes` hold the link's escape as a recording keeps it: "++-"
-// followed by '-' or '1'. Such bytes in a record that the playback reader
-// refused mean the frame was recorded from the link with its escapes.
+// followed by '-' or '1' (holds_link_escape). Such bytes in a record that
+// the playback reader refused mean the frame was recorded from the link
+// with its escapes.
 bool looks_escaped(const uint8_t* bytes, size_t n);
 
 // The index of one recording file, built on a thread of its own from the

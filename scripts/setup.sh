@@ -26,6 +26,7 @@ packages=(
   openbox xdotool x11-utils imagemagick
 )
 
+started=$(date +%s)
 scripts/install-packages.sh "${packages[@]}"
 
 # A locale that writes numbers with a decimal comma, for the test that the
@@ -38,6 +39,14 @@ if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
   $sudo_cmd locale-gen >/dev/null
 fi
 
+echo "setup: packages ready in $(( $(date +%s) - started )) s"
+
+started=$(date +%s)
 build_type=${BUILD_TYPE:-RelWithDebInfo}
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE="$build_type"
+launcher=()
+if command -v ccache >/dev/null; then
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)  # a machine that builds often builds faster
+fi
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE="$build_type" "${launcher[@]}"
 cmake --build build -j"$(nproc)"
+echo "setup: built in $(( $(date +%s) - started )) s"

@@ -55,6 +55,17 @@ TEST(PortChooser, offers_exactly_the_ports_reported_and_follows_them) {
   EXPECT_EQ(chooser.device(), "/dev/ttyUSB0");
 }
 
+// Connect to... opens on the device in use: its row is the one selected.
+TEST(PortChooser, the_current_device_is_the_row_selected) {
+  FakePorts fake;
+  fake.ports = {USB0, ACM0};
+  PortChooser chooser("", "/dev/ttyACM0", "Connect", fake.lister());
+  const auto selected = chooser.findChild<QTableWidget*>("portList")->selectedItems();
+  ASSERT_FALSE(selected.isEmpty());
+  EXPECT_EQ(selected.first()->row(), 1);
+  EXPECT_EQ(chooser.device(), "/dev/ttyACM0");
+}
+
 TEST(PortChooser, the_timer_lists_a_newly_plugged_adapter) {
   FakePorts fake;
   PortChooser chooser("", "", "Connect", fake.lister());
@@ -73,6 +84,7 @@ TEST(PortChooser, a_pty_is_typed_in_and_kept) {
   fake.ports = {USB0};
   PortChooser chooser("", "/dev/ttyS0", "Retry", fake.lister());
   EXPECT_EQ(chooser.device(), "/dev/ttyS0") << "the current device is offered first";
+  EXPECT_TRUE(chooser.findChild<QTableWidget*>("portList")->selectedItems().isEmpty()) << "it is not listed";
   chooser.findChild<QLineEdit*>("portDevice")->setText(path);
   fake.ports = {USB0, ACM0};
   chooser.refresh();

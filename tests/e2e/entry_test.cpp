@@ -158,6 +158,11 @@ TEST(CommandLine, UsageErrorsExit2WithUsageOnStandardError) {
       {"--link-replay with a port", {"--headless", "--link-replay", "a.dat", "--port", "/dev/null"}},
       {"--link-replay without its file", {"--headless", "--link-replay"}},
       {"--link-replay and a recording", {"--headless", "--link-replay", "a.dat", "a.dat"}},
+      {"publish queue of no frames", {"--headless", "--publish-queue", "0", "a.dat"}},
+      {"--record without --subscribe", {"--headless", "--record", "r.dat", "a.dat"}},
+      {"--subscribe and a recording", {"--headless", "--subscribe", "mqtt://127.0.0.1:1/x", "a.dat"}},
+      {"--mqtt-ca without a broker", {"--headless", "--mqtt-ca", "ca.pem", "a.dat"}},
+      {"--csv-hex without --csv", {"--headless", "--csv-hex", "a.dat"}},
   };
   for (const auto& c : cases) {
     TempDir dir;

@@ -85,35 +85,4 @@ size_t find_op(const std::vector<Line>& lines, const std::string& op, size_t fro
   return lines.size();
 }
 
-std::string hex(const std::vector<uint8_t>& bytes) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string out;
-  for (uint8_t b : bytes) {
-    out += digits[b >> 4];
-    out += digits[b & 0x0F];
-  }
-  return out;
-}
-
-std::string hex_dump(const std::vector<uint8_t>& frame) {
-  std::string out;
-  for (size_t i = 0; i < frame.size(); ++i) {
-    if (i % 32 == 0) out += '\n';
-    out += hex({frame[i]});
-  }
-  return out + '\n';
-}
-
-std::string printable(const std::vector<uint8_t>& bytes) {
-  std::string out;
-  for (uint8_t b : bytes) {
-    if (b >= 0x20 && b < 0x7F) {
-      out += static_cast<char>(b);
-    } else {
-      out += "\\x" + hex({b});
-    }
-  }
-  return out;
-}
-
 }  // namespace live_testing

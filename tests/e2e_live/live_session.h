@@ -11,6 +11,7 @@
 
 #include "support/pty.h"
 #include "support/files.h"
+#include "support/frames.h"
 #include "support/process.h"
 #include "support/trace_reader.h"
 
@@ -72,9 +73,9 @@ std::string hex_sent(const std::vector<testing_trace::Line>& lines, const std::s
 size_t find_op(const std::vector<testing_trace::Line>& lines, const std::string& op,
                size_t from = 0);
 
-// The hex dump the program shows for a frame.
-std::string hex_dump(const std::vector<uint8_t>& frame);
-std::string hex(const std::vector<uint8_t>& bytes);  // upper case, no separators
-std::string printable(const std::vector<uint8_t>& bytes);  // for failure messages
+// Bytes as text (support/frames.h).
+using testing_frames::hex;
+using testing_frames::hex_dump;
+using testing_frames::printable;
 
 }  // namespace live_testing

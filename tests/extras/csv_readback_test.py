@@ -7,7 +7,9 @@ bytes give, the failures option, and a full or missing destination.
 usage: csv_readback_test.py BIN_DIR
 """
 import csv
+import ctypes
 import os
+import signal
 import struct
 import subprocess
 import sys
@@ -22,11 +24,18 @@ BAD = (10, 250)  # frames that gse_sim sends with a bad checksum
 TEXT_COLUMNS = {"status", "hexdump"}
 
 
+def die_with_test():
+    """In the child: killed when this test ends, however it ends."""
+    PR_SET_PDEATHSIG = 1
+    ctypes.CDLL(None, use_errno=True).prctl(PR_SET_PDEATHSIG, signal.SIGKILL)
+
+
 def run(args, cwd, env=None, stdin=None):
-    full_env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
+    # The mark the end-of-run check looks for (tests/support/orphans.py).
+    full_env = dict(os.environ, QT_QPA_PLATFORM="offscreen", GSE_TEST_CHILD_OF=BIN)
     full_env.update(env or {})
     return subprocess.run(args, cwd=cwd, env=full_env, stdin=stdin, capture_output=True,
-                          text=True, timeout=120)
+                          text=True, timeout=120, preexec_fn=die_with_test)
 
 
 def read_rows(path):

@@ -24,17 +24,6 @@ testing_frames::Frame counted_frame(uint32_t n) {
   return b.bytes;
 }
 
-std::string hex_dump(const testing_frames::Frame& frame) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string out;
-  for (size_t i = 0; i < frame.size(); ++i) {
-    if (i % 32 == 0) out += '\n';
-    out += digits[frame[i] >> 4];
-    out += digits[frame[i] & 0x0F];
-  }
-  return out + "\n";
-}
-
 ProgramRun::ProgramRun(const std::string& path, const std::vector<uint8_t>& recording,
                        double speed, bool quit_at_end, const std::string& script,
                        bool start_paused, rt::WindowHooks window) {

@@ -19,7 +19,7 @@ testing_frames::Frame counted_frame(uint32_t n);
 
 // The hex dump the program shows for a frame ("\n" before every 32nd byte,
 // upper-case pairs, a final "\n").
-std::string hex_dump(const testing_frames::Frame& frame);
+using testing_frames::hex_dump;
 
 class ProgramRun {
  public:

@@ -127,6 +127,18 @@ TEST_F(Replay, seek_while_paused_shows_that_frame_and_stays_paused) {
     EXPECT_EQ(rt::replay_view().current, c.frame);
     EXPECT_EQ(log_count("Seek to frame " + std::to_string(c.frame + 1) + " of 40"), 1) << c.frame;
   }
+  // Past the ends: one past the last frame, and a step back from the first.
+  rt::replay_request_seek(40);
+  ASSERT_TRUE(wait_until(WAIT_S, [] { return log_count("Seek to frame 41") > 0; }));
+  EXPECT_EQ(log_count("Seek to frame 41: no such frame in the index"), 1);
+  rt::replay_request_seek(0);
+  wait_for_dumps(++shown);
+  rt::replay_request_step(-1);
+  ASSERT_TRUE(wait_until(WAIT_S, [] { return log_count("Step back") > 0; }));
+  EXPECT_EQ(log_count("Step back: at the first frame"), 1);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // for a pass that should not run
+  EXPECT_EQ(dumps().size(), shown) << "neither moved";
+  EXPECT_EQ(rt::replay_view().current, 0);
 }
 
 TEST_F(Replay, seek_while_playing_goes_on_from_that_frame_within_the_next_pass) {

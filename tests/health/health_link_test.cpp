@@ -28,6 +28,7 @@
 #include "station.h"
 #include "support/files.h"
 #include "support/process.h"
+#include "support/rehearsal.h"
 #include "support/pty.h"
 #include "support/trace_reader.h"
 
@@ -215,11 +216,7 @@ TEST(HealthLive, injected_faults_are_counted_logged_once_per_kind_coalesced_and_
             sim_dir.path(), sim_dir.file("sim.out"));
   std::string pty;
   ASSERT_TRUE(wait_until(WAIT_S, [&] {
-    const std::string out = read_text(sim_dir.file("sim.out"));
-    const size_t at = out.find("pty ");
-    if (at == std::string::npos || out.find('\n', at) == std::string::npos) return false;
-    pty = out.substr(at + 4, out.find('\n', at) - at - 4);
-    return true;
+    return !(pty = testing_process::sim_pty_path(read_text(sim_dir.file("sim.out")))).empty();
   }));
   Relay relay(pty, link);
   ASSERT_TRUE(relay.ok()) << pty;

@@ -32,6 +32,8 @@
 #include "runtime/com_port.h"
 #include "runtime/context.h"
 #include "runtime/memory_port.h"
+#include "gui/panel/stale_marker.h"
+#include "gui/station/health_bar.h"
 #include "gui/window.h"
 #include "runtime/serial.h"
 #include "session/session_log.h"
@@ -40,22 +42,12 @@
 #include "runtime/transport.h"
 #include "runtime/ui.h"
 #include "support/files.h"
+#include "support/frames.h"
 #include "tools/sim_frames.h"
 
 namespace {
 
 const std::string PORT_PATH = "/dev/ttyTEST0";
-
-std::string hex_dump(const uint8_t* frame) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string out;
-  for (int i = 0; i < FRAME_LEN; ++i) {
-    if (i % 32 == 0) out += '\n';
-    out += digits[frame[i] >> 4];
-    out += digits[frame[i] & 0x0F];
-  }
-  return out + '\n';
-}
 
 class HealthWindow : public ::testing::Test {
  protected:
@@ -148,7 +140,7 @@ class HealthWindow : public ::testing::Test {
     frm_process(frame, spectra_, panel_, 1);
     spectra_redraw48(spectra_, panel_);
     spectra_redraw256(spectra_, panel_);
-    SetCtrlVal(panel_, PANEL_HEXDUMP, hex_dump(frame).c_str());
+    SetCtrlVal(panel_, PANEL_HEXDUMP, testing_frames::hex_dump(std::vector<uint8_t>(frame, frame + FRAME_LEN)).c_str());
     SetCtrlVal(panel_, PANEL_SKIPPED, static_cast<int>(nskip_count()));
     SetCtrlVal(panel_, PANEL_STATUS, " ");
   }
@@ -262,6 +254,7 @@ TEST_F(HealthWindow, live_states_stale_marking_and_the_log_pane_follow_the_link)
   find<QComboBox>("logFilter")->setCurrentIndex(2);  // errors only
   const QString errors = find<QPlainTextEdit>("logText")->toPlainText();
   EXPECT_EQ(errors.indexOf(QLatin1String(" INFO ")), -1) << errors.toStdString();
+  EXPECT_EQ(errors.indexOf(QLatin1String(" WARN ")), -1) << errors.toStdString();
   EXPECT_NE(errors.indexOf(QLatin1String("port lost")), -1) << errors.toStdString();
 
   port_->fail_when_empty(false);
@@ -292,6 +285,39 @@ TEST_F(HealthWindow, playback_shows_playing_paused_and_end_of_input_without_link
   EXPECT_EQ(state(), "END OF INPUT");
   EXPECT_FALSE(stale_marked());
   grab("end_of_input");
+}
+
+// Ages as an operator reads them: seconds, minutes and seconds, then hours
+// and minutes (the bar), and the same at the coarser steps of the overlay.
+TEST(StationAges, the_last_good_frame_is_shown_in_seconds_minutes_and_hours) {
+  rt::HealthBar bar;
+  QWidget display, plot;
+  rt::StaleMarker marker({&display}, {&plot});
+  struct Case {
+    double age_s;
+    const char* bar;
+    const char* overlay;
+  };
+  const Case cases[] = {
+      {12.34, "last good frame 12.3 s ago", "12 s"},
+      {125.0, "last good frame 2 min 5 s ago", "2 min 5 s"},
+      {3599.9, "last good frame 59 min 59 s ago", "59 min 59 s"},
+      {3600.0, "last good frame 60 min 0 s ago", "60 min 0 s"},
+      {7384.0, "last good frame 2 h 3 min ago", "2 h 3 min"},
+      {90061.0, "last good frame 25 h 1 min ago", "25 h 1 min"},
+  };
+  for (const Case& c : cases) {
+    rt::HealthSnapshot s;
+    s.state = rt::LinkState::Silent;
+    s.words = "link silent";
+    s.age_s = c.age_s;
+    bar.draw(s);
+    marker.draw(true, c.age_s);
+    EXPECT_EQ(bar.widget()->findChild<QLabel*>("healthAge")->text().toStdString(), c.bar) << c.age_s;
+    EXPECT_EQ(plot.findChild<QLabel*>("staleOverlay")->text().toStdString(),
+              std::string("STALE: no good frame for ") + c.overlay)
+        << c.age_s;
+  }
 }
 
 }  // namespace

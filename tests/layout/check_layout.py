@@ -199,6 +199,9 @@ def self_test():
         "including program start": ("gui/menus.cpp", '#include "main/run.h"\n', "nothing includes program start"),
         "a cycle": ("present/format.cpp", '#include "session/log.h"\n', "cycle"),
         "a folder without a README": ("stray/x.cpp", '#include "runtime/ui.h"\n', "no README.md"),
+        "a README that allows Qt elsewhere": ("session/README.md", "May include: present/\nQt: yes\n",
+                                              "Qt is allowed only in"),
+        "a README without its Qt line": ("ui/README.md", "May include: (nothing)\n", "no 'Qt:' line"),
     }
     failed = []
     with tempfile.TemporaryDirectory() as root:
@@ -223,9 +226,16 @@ def self_test():
                 if not any("cycle" in f for f in check(root)):
                     failed.append("a cycle the READMEs allow: not caught")
                 write({"present/README.md": base["present/README.md"]})
-            os.remove(os.path.join(root, path))
+            if path in base:
+                write({path: base[path]})
+            else:
+                os.remove(os.path.join(root, path))
             if path.startswith("stray/"):
                 os.rmdir(os.path.join(root, "stray"))
+        # A build folder's files are no sources of the station.
+        write({"build-win/gen/moc.cpp": "#include <QWidget>\n#include \"main/run.h\"\n"})
+        if check(root):
+            failed.append("a build folder: taken for sources: " + "; ".join(check(root)))
     for f in failed:
         print("self-test:", f)
     print("self-test:", "every rule catches its fault" if not failed else f"{len(failed)} rules failed")

@@ -21,24 +21,16 @@
 #include "support/frames.h"
 
 using testing_frames::append;
+using testing_frames::cat;
 using testing_frames::FrameBuilder;
+using testing_frames::good;
+using testing_frames::head;
 using Bytes = std::vector<uint8_t>;
 
 namespace {
 
-// A good frame with counter n. The W10 word keeps the checksum bytes clear
-// of 0xEB, 0x90 and '+', so no test stumbles over a sync word it did not plan.
-FrameBuilder good(uint32_t n) { return FrameBuilder().word(OFF_W10, 0x1234).counter(n); }
 FrameBuilder bad(uint32_t n) { return good(n).corrupt(); }
-
-Bytes first(const FrameBuilder& f, size_t n) { return Bytes(f.bytes.begin(), f.bytes.begin() + n); }
 Bytes fill(size_t n, uint8_t value) { return Bytes(n, value); }
-
-Bytes cat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const auto& p : parts) append(out, p);
-  return out;
-}
 
 // What one playback of a file gave.
 struct Playback {
@@ -155,8 +147,8 @@ TEST_F(Reader, returns_good_frames_and_counts_bytes_between_them_exactly) {
        {1, 3}, {0, 5}, 0, 1},
       {"0xEB 0x00 0x90 is no sync word", cat({one.vec(), {0x55, 0xEB, 0x00, 0x90, 0x55}, three.vec()}),
        {1, 3}, {0, 5}, 0, 1},
-      {"frame cut short", cat({one.vec(), first(two, 120), three.vec()}), {1, 3}, {0, 120}, 0, 1},
-      {"short tail not counted", cat({one.vec(), two.vec(), first(three, 150)}), {1, 2}, {0, 0}, 0, 0},
+      {"frame cut short", cat({one.vec(), head(two, 120), three.vec()}), {1, 3}, {0, 120}, 0, 1},
+      {"short tail not counted", cat({one.vec(), two.vec(), head(three, 150)}), {1, 2}, {0, 0}, 0, 0},
       {"last record fails, nothing after it", cat({one.vec(), bad(2).vec()}), {1}, {0}, 200, 1},
       {"last record fails, no sync word to the end", cat({one.vec(), bad(2).vec(), fill(30, 0x77)}),
        {1}, {0}, 230, 1},

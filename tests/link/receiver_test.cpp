@@ -16,7 +16,10 @@
 #include "support/frames.h"
 
 using testing_frames::append;
+using testing_frames::cat;
 using testing_frames::FrameBuilder;
+using testing_frames::good;
+using testing_frames::slice;
 using Bytes = std::vector<uint8_t>;
 
 namespace {
@@ -24,9 +27,6 @@ namespace {
 constexpr uint8_t P = 0x2B;  // '+'
 constexpr uint8_t M = 0x2D;  // '-'
 const Bytes ACK = {'R', 'C', 'V', 'D', '\r'};
-
-// W10 keeps the checksum bytes clear of 0xEB, 0x90 and '+'.
-FrameBuilder good(uint32_t n) { return FrameBuilder().word(OFF_W10, 0x1234).counter(n); }
 
 // Sets W10 so that the frame's sum is `checksum`, then writes that checksum
 // bytewise (the last bytes of a frame can then be chosen freely).
@@ -39,16 +39,6 @@ FrameBuilder with_checksum(FrameBuilder f, uint16_t checksum) {
   f.bytes[OFF_CHECKSUM] = static_cast<uint8_t>(checksum >> 8);
   f.bytes[OFF_CHECKSUM + 1] = static_cast<uint8_t>(checksum);
   return f;
-}
-
-Bytes slice(const FrameBuilder& f, int from, int to) {
-  return Bytes(f.bytes.begin() + from, f.bytes.begin() + to);
-}
-
-Bytes cat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const auto& p : parts) append(out, p);
-  return out;
 }
 
 class Receiver : public ::testing::Test {
@@ -128,7 +118,7 @@ TEST_F(Receiver, undoes_the_escape_and_stores_everything_else_unchanged) {
     FrameBuilder f = good(7);
     for (size_t i = 0; i < c.stored.size(); ++i) f.bytes[40 + i] = c.stored[i];
     f.seal();
-    Bytes link = cat({slice(f, 0, 40), c.link, slice(f, 40 + static_cast<int>(c.stored.size()), FRAME_LEN)});
+    Bytes link = cat({slice(f, 0, 40), c.link, slice(f, 40 + c.stored.size(), FRAME_LEN)});
     feed(link);
     EXPECT_EQ(receive(), RX_OK) << c.name;
     EXPECT_EQ(stored(), f.vec()) << c.name;

@@ -121,6 +121,13 @@ TEST(MqttMessages, a_frame_travels_whole_with_its_sequence_time_and_skipped_coun
   EXPECT_EQ(got.time_ms, 1714564800250);
   EXPECT_EQ(got.skipped, 7);
   EXPECT_EQ(got.bytes, sent.bytes);
+  // Hexadecimal in lower case, as another publisher may write it, is the same frame.
+  std::string lower = json;
+  for (size_t i = lower.find("\"frame\":\"") + 9; i < lower.size(); ++i)
+    lower[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(lower[i])));
+  ReceivedFrame same;
+  ASSERT_EQ(parse_frame(lower, &same), Refusal::None) << lower;
+  EXPECT_EQ(same.bytes, sent.bytes);
 }
 
 TEST(MqttMessages, values_carry_units_and_limit_states) {
@@ -144,7 +151,7 @@ TEST(MqttMessages, the_health_reads_back_as_the_station_had_it) {
   h.failures_total = {3, 1, 2, 0};
   h.skipped = 612;
   h.skipped_minute = 200;
-  h.age_s = 0.25;
+  h.age_s = 0.0;  // a frame this instant: known, not null
   h.good_frames = 1200;
   h.bytes_total = 240600;
   h.port_losses = 1;
@@ -153,6 +160,7 @@ TEST(MqttMessages, the_health_reads_back_as_the_station_had_it) {
   EXPECT_EQ(got.health.state, LinkState::Degraded);
   EXPECT_EQ(got.health.reason, "checksum failure");
   EXPECT_EQ(got.health.fault_age_s, 2.5);
+  EXPECT_EQ(got.health.age_s, 0.0);
   EXPECT_EQ(got.health.frames_per_s, 9.6);
   EXPECT_EQ(got.health.failures_total, h.failures_total);
   EXPECT_EQ(got.health.skipped, 612);
@@ -164,6 +172,9 @@ TEST(MqttMessages, the_health_reads_back_as_the_station_had_it) {
   ASSERT_EQ(parse_status(status_json(false, station(), 1714564800250, "the station quit"), &status), Refusal::None);
   EXPECT_FALSE(status.online);
   EXPECT_EQ(status.reason, "the station quit");
+  ASSERT_EQ(parse_status(status_json(true, station(), 1714564800250, ""), &status), Refusal::None)
+      << "online: no reason";
+  EXPECT_TRUE(status.online);
 }
 
 TEST(MqttMessages, what_is_not_a_frame_is_refused_by_reason) {

@@ -6,6 +6,7 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -149,6 +150,21 @@ TEST(LiveShare, the_viewer_shows_every_good_frame_as_the_station_did_and_refuses
   const size_t shown = rows(dir, "station.csv");
   ASSERT_GE(shown, 20u) << "the start-up and drain took most of the frames";
   ASSERT_TRUE(wait_until(10, [&] { return rows(dir, "view.csv") >= shown; }));
+  // The last frame again, as a broker may deliver it twice: refused, not shown twice.
+  const auto station_json = json_of(dir.file("station.json"));
+  const auto received = read_file(dir.file("received.dat"));
+  ASSERT_GE(received.size(), 200u);
+  std::string again_hex;
+  for (size_t i = received.size() - 200; i < received.size(); ++i) {
+    char two[3];
+    std::snprintf(two, sizeof two, "%02X", received[i]);
+    again_hex += two;
+  }
+  write_text(dir.file("again.json"), "{\"session\":" + station_json["publish"]["session"].dump() + ",\"seq\":" +
+                                         station_json["publish"]["frames_published"].dump() +
+                                         ",\"time_ms\":1,\"skipped\":0,\"frame\":\"" + again_hex + "\"}");
+  ASSERT_EQ(testing_broker::publish(broker, "lab/gse/frame", dir.file("again.json"), dir.path()), 0);
+  ASSERT_TRUE(wait_until(10, [&] { return has(dir.file("view.log"), "out of sequence"); }));
   view->signal(SIGTERM);
   EXPECT_EQ(view->wait(10), 7) << "refused messages make the exit status";
 
@@ -165,6 +181,7 @@ TEST(LiveShare, the_viewer_shows_every_good_frame_as_the_station_did_and_refuses
   EXPECT_EQ(seen["refused"]["bad_fields"], 1) << seen.dump();
   EXPECT_EQ(seen["refused"]["not_json"], 2) << seen.dump();
   EXPECT_EQ(seen["refused"]["too_large"], 1) << seen.dump();
+  EXPECT_EQ(seen["refused"]["out_of_sequence"], 1) << seen.dump();
   EXPECT_EQ(seen["frames_recorded"], shown);
 
   // The viewer opened no port and sent nothing, though its operator moved

@@ -158,8 +158,10 @@ Spawned::Spawned(const std::vector<std::string>& args, const std::string& cwd, i
   const std::string exe = testing_process::vst_gse();
   std::vector<std::string> all{exe};
   all.insert(all.end(), args.begin(), args.end());
+  const pid_t test = ::getpid();
   pid_ = ::fork();
   if (pid_ != 0) return;
+  testing_process::become_test_child(test);
   const int null_fd = ::open("/dev/null", O_RDWR);
   ::dup2(in_fd >= 0 ? in_fd : null_fd, 0);
   ::dup2(out_fd >= 0 ? out_fd : null_fd, 1);
@@ -225,20 +227,6 @@ std::vector<uint8_t> link_frames(int n, uint32_t first) {
     testing_frames::FrameBuilder f;
     f.counter(first + static_cast<uint32_t>(i)).word(20, i * 37).spec48(i % 12, i + 1);
     testing_frames::append(out, testing_frames::escape_for_link(f.bytes));
-  }
-  return out;
-}
-
-std::string printable(const std::vector<uint8_t>& bytes) {
-  std::string out;
-  for (uint8_t b : bytes) {
-    if (b >= 0x20 && b < 0x7F) {
-      out += static_cast<char>(b);
-    } else {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02X", b);
-      out += hex;
-    }
   }
   return out;
 }

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/frames.h"
 #include "support/files.h"
 #include "support/process.h"
 #include "support/pty.h"
@@ -138,6 +139,6 @@ inline const std::string STATUS_TIMEOUT = "COM1 err: too few bytes read";
 std::vector<uint8_t> link_frames(int n, uint32_t first);
 
 // The station sent these bytes to the instrument: readable, for messages.
-std::string printable(const std::vector<uint8_t>& bytes);
+using testing_frames::printable;
 
 }  // namespace reliability

@@ -49,19 +49,22 @@ TEST(AlarmList, a_slot_through_caution_and_alarm_and_back_stays_latched_with_its
     double t;
     rt::AlarmCause cause;
     AlarmChange change;
+    double worst;  // the worst value after the step
   };
   const Step steps[] = {
-      {10.0, hk00(Severity::Warning, 9.85, 0.05), AlarmChange::Raised},
-      {11.0, hk00(Severity::Warning, 9.90, 0.10), AlarmChange::None},
-      {12.0, hk00(Severity::Error, 9.97, 0.02), AlarmChange::Escalated},  // red beats a wider amber
-      {13.0, hk00(Severity::Warning, 9.93, 0.13), AlarmChange::None},
-      {14.0, hk00(Severity::Info), AlarmChange::Cleared},
-      {30.0, hk00(Severity::Warning, 9.81, 0.01), AlarmChange::Again},
-      {31.0, hk00(Severity::Info), AlarmChange::Cleared},
-      {40.0, hk00(Severity::Info), AlarmChange::None},
+      {10.0, hk00(Severity::Warning, 9.85, 0.05), AlarmChange::Raised, 9.85},
+      {11.0, hk00(Severity::Warning, 9.90, 0.10), AlarmChange::None, 9.90},  // further out
+      {12.0, hk00(Severity::Error, 9.97, 0.02), AlarmChange::Escalated, 9.97},  // red beats a wider amber
+      {13.0, hk00(Severity::Warning, 9.93, 0.13), AlarmChange::None, 9.97},
+      {14.0, hk00(Severity::Info), AlarmChange::Cleared, 9.97},
+      {30.0, hk00(Severity::Warning, 9.81, 0.01), AlarmChange::Again, 9.97},
+      {31.0, hk00(Severity::Info), AlarmChange::Cleared, 9.97},
+      {40.0, hk00(Severity::Info), AlarmChange::None, 9.97},
   };
-  for (const Step& s : steps)
+  for (const Step& s : steps) {
     EXPECT_EQ(list.update(s.cause, s.t), s.change) << "at " << s.t;
+    EXPECT_EQ(list.alarms()[0].worst_number, s.worst) << "at " << s.t;
+  }
   ASSERT_EQ(list.alarms().size(), 1u);
   const rt::Alarm& a = list.alarms()[0];
   EXPECT_EQ(a.first_s, 10.0);
@@ -79,6 +82,13 @@ TEST(AlarmList, a_slot_through_caution_and_alarm_and_back_stays_latched_with_its
   EXPECT_EQ(st.worst_unacknowledged, Severity::Error);
   EXPECT_EQ(st.raises, 2u) << "raised, then turned red";
   EXPECT_EQ(st.last_raise, Severity::Error);
+
+  // An amber row after the red one: the worst waiting is still red.
+  rt::AlarmCause hk01 = hk00(Severity::Warning, 9.85, 0.05);
+  hk01.key = "HK01";
+  list.update(hk01, 41.0);
+  EXPECT_EQ(list.status().unacknowledged, 2);
+  EXPECT_EQ(list.status().worst_unacknowledged, Severity::Error);
 }
 
 TEST(AlarmList, acknowledgement_clears_the_flag_and_a_new_crossing_raises_it_again) {
@@ -116,7 +126,8 @@ TEST(AlarmList, acknowledgement_clears_the_flag_and_a_new_crossing_raises_it_aga
   EXPECT_EQ(link.longest_s, 4.5);
   EXPECT_FALSE(link.has_value);
 
-  EXPECT_EQ(list.acknowledge_all(21.0).size(), 2u);
+  ASSERT_EQ(list.acknowledge(link.id, 21.0).size(), 1u) << "the last row by its id";
+  EXPECT_EQ(list.acknowledge_all(21.0).size(), 1u);
   EXPECT_EQ(list.status().unacknowledged, 0);
   EXPECT_EQ(list.status().worst_unacknowledged, Severity::Info);
 }
@@ -140,7 +151,7 @@ TEST(Annunciator, a_new_alarm_sounds_its_tone_at_once_again_every_reminder_and_s
   };
   const Step steps[] = {
       {0.0, ""},        {1.0, "amber"},   {5.0, ""},        {1.0 + R, ""},  // reminded
-      {20.0, "red"},    {20.0 + R, ""},   {36.0, "ack"},    {50.0, ""},
+      {20.0, "red"},    {20.0 + R, ""},   {35.5, "HK01"},   {36.0, "ack"},    {50.0, ""},
       {60.0, "mute"},   {61.0, "amber"},  {62.0, "unmute"}, {63.0, ""},
       {64.0, "mute red"},  // muted while it sounds: it stops
   };
@@ -149,6 +160,11 @@ TEST(Annunciator, a_new_alarm_sounds_its_tone_at_once_again_every_reminder_and_s
     const std::string action = s.action;
     if (action == "amber") list.update(hk00(Severity::Warning, 9.85, 0.05), s.t);
     if (action == "red") list.update(link_silent(true), s.t);
+    if (action == "HK01") {
+      rt::AlarmCause c = hk00(Severity::Warning, 9.85, 0.05);
+      c.key = "HK01";
+      list.update(c, s.t);
+    }
     if (action == "ack") list.acknowledge_all(s.t);
     if (action == "mute") a.set_muted(true);
     if (action == "unmute") a.set_muted(false);
@@ -159,6 +175,7 @@ TEST(Annunciator, a_new_alarm_sounds_its_tone_at_once_again_every_reminder_and_s
   const std::vector<std::string> want = {
       "1 amber", "16 amber",  // new, reminder
       "20 red",  "35 red",    // the worst unacknowledged one is reminded
+      "35 amber",             // a new one sounds its own tone, though a red waits
       "36 stop",              // all acknowledged
       "62 amber",             // sound back on: the amber raised while muted
       "64 stop",

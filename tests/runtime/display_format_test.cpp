@@ -70,6 +70,9 @@ TEST(DisplayFormat, formats_from_the_panel_file_show_the_digits_they_name) {
       {"negative zero keeps its sign", "digits:5", 1, -0.0, "-0.0000"},
       {"0.1 A shown in mA", "digits:5", 1000, 0.1 * 48731 / 65535.0, "74.359"},
       {"beyond the digits, whole numbers", "digits:3", 1, 123456.7, "123457"},
+      // 17 is the most a double has: every one of them, the last included.
+      {"seventeen decimals", "fixed:17", 1, 0.1, "0.10000000000000001"},
+      {"seventeen digits", "digits:17", 1, 2.0 / 3.0, "0.6666666666666666"},
       {"temperature to 0.01 degC", "fixed:2", 1, 500.0 * 0 / 65535.0 - 273.15, "-273.15"},
       {"temperature at the top of its range", "fixed:2", 1, 500.0 * 65535 / 65535.0 - 273.15, "226.85"},
       {"angle to 0.001 degree", "fixed:3", 1, 1073741824 * 8.3819e-08, "90.000"},

@@ -15,6 +15,9 @@
 #include "export/frame_csv.h"
 #include "support/files.h"
 #include "support/frames.h"
+#ifndef _WIN32
+#include "support/process.h"
+#endif
 
 namespace {
 
@@ -183,5 +186,60 @@ TEST(ExportJob, a_recording_exports_its_frames_and_failures_and_a_cancel_leaves_
   EXPECT_FALSE(std::filesystem::exists(dir.file("cancelled.csv")));
   EXPECT_FALSE(std::filesystem::exists(dir.file("cancelled.csv.part")));
 }
+
+// The spectra column of one channel in a spectra CSV: "spectrum,channel,...".
+std::string spectra_field(const std::string& csv, int spectrum, int channel, int column) {
+  const std::string key = "\n" + std::to_string(spectrum) + "," + std::to_string(channel) + ",";
+  const size_t at = csv.find(key);
+  if (at == std::string::npos) return "";
+  return split(csv.substr(at + 1, csv.find('\n', at + 1) - at - 1))[static_cast<size_t>(column)];
+}
+
+// A playback run counts the 256 channels for 10 001 frames, then stops; the
+// 48 channels go on. Frames 0..10009, one count each in the first channel
+// of their blocks: 10 001 = 312 x 32 + 17, so blocks 0..16 got 313 frames
+// and blocks 17..31 got 312.
+TEST(ExportJob, the_spectra_accumulate_as_a_playback_run_does) {
+  TempDir dir;
+  std::vector<uint8_t> rec;
+  for (uint32_t n = 0; n < 10010; ++n) testing_frames::append(rec, FrameBuilder().counter(n).spec256(0, 1).spec48(0, 1).vec());
+  testing_files::write_file(dir.file("rec.dat"), rec);
+  rt::ExportOptions opt;
+  opt.spectra_path = dir.file("spectra.csv");
+  const rt::ExportResult r = rt::export_recording(dir.file("rec.dat"), opt);
+  ASSERT_TRUE(r.ok) << r.error;
+  const std::string csv = testing_files::read_text(opt.spectra_path);
+  constexpr int TOTAL = 4, FRAMES = 5;
+  struct Case {
+    int spectrum, channel;
+    const char* total;
+    const char* frames;
+  };
+  for (const Case c : {Case{256, 0, "313", "313"}, Case{256, 8 * 16, "313", "313"}, Case{256, 8 * 17, "312", "312"},
+                       Case{256, 8 * 31, "312", "312"}, Case{48, 0, "2503", "2503"}, Case{48, 36, "2502", "2502"}}) {
+    EXPECT_EQ(spectra_field(csv, c.spectrum, c.channel, TOTAL), c.total) << c.spectrum << " channel " << c.channel;
+    EXPECT_EQ(spectra_field(csv, c.spectrum, c.channel, FRAMES), c.frames) << c.spectrum << " channel " << c.channel;
+  }
+}
+
+#ifndef _WIN32
+// The last rows go out only at the end: a write that fails then still
+// leaves no file by the name asked for.
+TEST(CsvFile, a_write_that_fails_at_the_end_leaves_no_file) {
+  TempDir dir;
+  const std::string path = dir.file("frames.csv");
+  rt::CsvFile file;
+  ASSERT_TRUE(file.open(path));
+  file.row() += std::string(5000, '7');
+  file.end_row();
+  {
+    testing_process::FileSizeLimit limit(1000);
+    EXPECT_FALSE(file.commit());
+  }
+  EXPECT_EQ(file.error(), "cannot write CSV file " + path + ": File too large");
+  EXPECT_FALSE(std::filesystem::exists(path));
+  EXPECT_FALSE(std::filesystem::exists(path + ".part"));
+}
+#endif
 
 }  // namespace

@@ -42,17 +42,25 @@ TEST(LimitsFile, what_is_written_reads_back_exactly) {
   slots[2].label = "HKRAW";
   slots[2].limits.caution = range(-inf, 1e-5);
   slots[2].limits.alarm = range(-inf, 0.1 + 0.2);  // 0.30000000000000004
+  slots[2].limits.hysteresis = 0.0;                // none: a value comes back at the limit
   const std::string text = rt::format_limits_file(slots);
   EXPECT_NE(text.find("HK16 caution=-20..45.5 alarm=-273.15..70 hysteresis=default enabled=yes\n"), std::string::npos)
       << text;
   EXPECT_NE(text.find("HK00 caution=none alarm=0.05.. hysteresis=0.001 enabled=no\n"), std::string::npos) << text;
-  std::vector<rt::SlotLimits> back;
-  rt::LimitsFileFault fault;
-  ASSERT_TRUE(rt::parse_limits_file(text, is_hk, &back, &fault)) << fault.line << ": " << fault.reason;
-  ASSERT_EQ(back.size(), slots.size());
-  for (size_t i = 0; i < slots.size(); ++i) {
-    EXPECT_EQ(back[i].label, slots[i].label);
-    EXPECT_TRUE(back[i].limits == slots[i].limits) << slots[i].label;
+  EXPECT_NE(text.find("HKRAW caution=..1e-05 alarm=..0.30000000000000004 hysteresis=0 enabled=yes\n"),
+            std::string::npos) << text;
+  // The same file with CR LF line ends, as a Windows editor saves it.
+  std::string crlf;
+  for (char c : text) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  for (const std::string& file : {text, crlf}) {
+    std::vector<rt::SlotLimits> back;
+    rt::LimitsFileFault fault;
+    ASSERT_TRUE(rt::parse_limits_file(file, is_hk, &back, &fault)) << fault.line << ": " << fault.reason;
+    ASSERT_EQ(back.size(), slots.size());
+    for (size_t i = 0; i < slots.size(); ++i) {
+      EXPECT_EQ(back[i].label, slots[i].label);
+      EXPECT_TRUE(back[i].limits == slots[i].limits) << slots[i].label;
+    }
   }
 }
 
@@ -70,6 +78,7 @@ TEST(LimitsFile, a_file_with_any_fault_is_refused_with_its_line_and_reason) {
       {"HK16 caution=none caution=none alarm=none hysteresis=default enabled=yes\n", 1, "caution is given twice"},
       {"HK16 caution=a..5 alarm=none hysteresis=default enabled=yes\n", 1, "range \"a..5\" is not LOW..HIGH"},
       {"HK16 caution=..inf alarm=none hysteresis=default enabled=yes\n", 1, "range \"..inf\" is not LOW..HIGH"},
+      {"HK16 caution=0x10..0x20 alarm=none hysteresis=default enabled=yes\n", 1, "range \"0x10..0x20\" is not"},
       {"HK16 caution=5..1 alarm=none hysteresis=default enabled=yes\n", 1, "low end above its high end"},
       {"HK16 caution=5..5 alarm=none hysteresis=default enabled=yes\n", 1, "low end must be below its high end"},
       {"HK16 caution=-50..50 alarm=-40..70 hysteresis=default enabled=yes\n", 1, "caution range must lie inside"},
@@ -140,10 +149,13 @@ TEST_F(UserLimits, the_file_overrides_slot_by_slot_and_each_change_is_applied_lo
   EXPECT_EQ(m.out_of_limits(), 1) << "HK16 in caution by the file; HK00 disabled";
   EXPECT_TRUE(logged("limits of HK16 from " + path + ": caution=-10..40"));
 
+  std::string error;
+  ASSERT_TRUE(rt::change_limits(m, PANEL_HK16, slot(m, "HK16").limits, &error)) << error;
+  EXPECT_FALSE(logged("limits of HK16 changed")) << "the same limits again change nothing";
+
   rt::Limits hk17 = slot(m, "HK17").limits;
   hk17.caution = rt::LimitRange{-20.0, 30.0};
   m.set_double(PANEL_HK17, 35.0);
-  std::string error;
   ASSERT_TRUE(rt::change_limits(m, PANEL_HK17, hk17, &error)) << error;
   EXPECT_EQ(m.out_of_limits(), 2) << "judged again at once";
   EXPECT_TRUE(logged("limits of HK17 changed by the operator: caution=-20..50 alarm=-40..70 hysteresis=default "
@@ -193,10 +205,13 @@ TEST_F(UserLimits, a_malformed_file_is_refused_whole_and_the_panel_files_limits_
     EXPECT_EQ(rt::user_limits_refusal().find(c.reason), 0u) << c.name << ": " << rt::user_limits_refusal();
     EXPECT_EQ(rt::noted_exit_status(), rt::EXIT_LIMITS_REFUSED) << c.name;
     if (c.text.empty()) continue;
+    // Nothing to restore: the refused file is left as it is.
+    std::string error;
+    ASSERT_TRUE(rt::restore_default_limits(m, &error)) << c.name << ": " << error;
+    EXPECT_EQ(testing_files::read_text(path), c.text) << c.name;
     // A change keeps the refused file beside the new one.
     rt::Limits l = slot(m, "HK20").limits;
     l.enabled = false;
-    std::string error;
     ASSERT_TRUE(rt::change_limits(m, PANEL_HK20, l, &error)) << c.name << ": " << error;
     EXPECT_EQ(testing_files::read_text(path + ".refused"), c.text) << c.name;
     EXPECT_NE(testing_files::read_text(path).find("\nHK20 "), std::string::npos) << c.name;

@@ -26,6 +26,7 @@ TEST(Limits, ranges_read_both_ends_or_one) {
   const Case cases[] = {
       {"0.2..9.8", 0.2, 9.8}, {"-20..50", -20, 50}, {"..85", -inf, 85},
       {"-40..", -40, inf},    {" 1e-3 .. 2E2 ", 0.001, 200},
+      {"5..5", 5, 5},  // a value that must hold exactly
   };
   for (const Case& c : cases) {
     const rt::LimitRange r = range(c.text);
@@ -119,6 +120,31 @@ TEST(Limits, changes_carry_their_severity_and_the_table_counts_levels) {
   EXPECT_EQ(table.observe(61, 5.0)->severity, rt::Severity::Info);
   EXPECT_EQ(table.out_of_limits(), 1);
   EXPECT_EQ(table.in_alarm(), 0);
+}
+
+// Where a value lies past its range, held there by the hysteresis or not; new
+// ranges are judged afresh from the value last seen.
+TEST(Limits, an_excursion_names_its_end_and_new_limits_are_judged_afresh) {
+  rt::LimitTable table({temperature(50)});
+  table.observe(50, 71.0);
+  auto e = table.excursion(50);
+  ASSERT_TRUE(e);
+  EXPECT_DOUBLE_EQ(e->excess, 1.0);
+  EXPECT_EQ(e->limit_text, "above the alarm limit 70.00 °C");
+  table.observe(50, 69.8);  // inside, held in alarm by the hysteresis
+  e = table.excursion(50);
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->level, rt::LimitLevel::Alarm);
+  EXPECT_NEAR(e->excess, -0.2, 1e-9);
+  EXPECT_EQ(e->limit_text, "at the alarm limit 70.00 °C");
+
+  rt::Limits wider = temperature(50).limits;
+  wider.alarm->high = 70.1;  // 69.8 lies within the hysteresis of it, but inside
+  std::optional<rt::LimitChange> change;
+  ASSERT_TRUE(table.set_limits(50, wider, &change));
+  ASSERT_TRUE(change);
+  EXPECT_EQ(change->to, rt::LimitLevel::Caution);
+  EXPECT_EQ(change->text, "HK16 back from alarm, in caution: 69.80 °C, above the caution limit 50.00 °C");
 }
 
 TEST(Limits, the_default_hysteresis_is_a_share_of_the_range_and_scale_applies_first) {

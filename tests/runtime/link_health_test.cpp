@@ -166,6 +166,16 @@ TEST(LinkHealth, playback_states_and_thresholds_that_stretch_with_a_slow_speed) 
        },
        30.0, LinkState::EndOfInput, false},
       {"a pipe that gives nothing", [](LinkHealth&) {}, 3.0, LinkState::Silent, false},
+      // Stale only once the frame is STALE_S / speed old: 30 s at 0.1.
+      {"speed 0.1: resumed, a frame 7 s old is not stale yet",
+       [](LinkHealth& h) {
+         h.set_speed(0.1);
+         uint64_t b = 0;
+         link_runs(h, b, 0.0, 4.0, true);
+         h.set_paused(true, 4.0);
+         h.set_paused(false, 10.0);
+       },
+       11.0, LinkState::Waiting, false},
       {"speed 0.1: a frame every second is playing",
        [](LinkHealth& h) {
          h.set_speed(0.1);
@@ -223,10 +233,21 @@ TEST(LinkHealth, counts_rates_and_the_longest_gap) {
   EXPECT_EQ(s.failures_minute, (std::array<long long, rt::FAILURE_KINDS>{0, 0, 0, 0}));
   EXPECT_EQ(s.failures_total, failures);
 
+  // No frame came while the port was lost: that time is part of the gap
+  // (unlike a pause in playback).
+  h.on_port_lost(75.0);
+  h.on_port_returned(95.0);
+  EXPECT_NEAR(h.snapshot(95.5).longest_gap_s, 20.6, 1e-9) << "the gap open since the last frame, 74.9 s";
+  link_runs(h, bytes, 96.0, 97.0, true);
+  EXPECT_NEAR(h.snapshot(97.0).longest_gap_s, 21.1, 1e-9);
+  EXPECT_NEAR(h.snapshot(112.0).longest_gap_s, 21.1, 1e-9) << "an open gap shorter than the longest";
+  EXPECT_NEAR(h.snapshot(120.0).longest_gap_s, 23.1, 1e-9) << "the open gap counts too";
+
   // A count that goes back (a seek) starts again without counting.
-  h.on_bytes(100, 75.5);
-  h.on_bytes(300, 75.6);
-  EXPECT_EQ(h.snapshot(75.6).bytes_total, 38400 + 45 * 1920 + 200);
+  const long long total = h.snapshot(109.9).bytes_total;
+  h.on_bytes(100, 110.0);
+  h.on_bytes(300, 110.1);
+  EXPECT_EQ(h.snapshot(110.1).bytes_total, total + 200);
 }
 
 // What the health bar shows beside its state agrees with the state: the
@@ -412,16 +433,37 @@ TEST(SessionSummary, the_operators_lines_speak_as_the_panel_does_and_the_json_as
   sum.recording = "41220600.dat";
   sum.bytes_recorded = 262955;
   sum.housekeeping = hk.slots();
+  auto alarm = [](uint64_t id, rt::AlarmSource source, const char* what, rt::Severity severity, long long times) {
+    rt::Alarm a;
+    a.id = id;
+    a.source = source;
+    a.what = what;
+    a.severity = severity;
+    a.occurrences = times;
+    a.first_time = "10.0 s";
+    a.last_time = "14.5 s";
+    a.now = "normal";
+    return a;
+  };
+  sum.alarms = {alarm(1, rt::AlarmSource::Link, "link: LINK SILENT", rt::Severity::Error, 1),
+                alarm(2, rt::AlarmSource::Limit, "HK20 out of limits", rt::Severity::Warning, 2),
+                alarm(3, rt::AlarmSource::Recording, "recording: NOT RECORDING", rt::Severity::Error, 1)};
+  sum.alarms[1].acknowledged = true;
+  sum.alarms[1].acknowledged_time = "20.0 s";
   std::string text;
   for (const std::string& line : rt::summary_lines(sum)) text += line + "\n";
   for (const char* part : {"live on /dev/ttyUSB1 (Connect to... from /dev/ttyUSB0)",
                            "bytes received 279,043 (16,088 of them waiting at a run start, drained and not recorded), "
                            "recorded 262,955 to 41220600.dat",
-                           "HK08 slot 8: 12.209 / 74.359 / 74.359 mA"})
+                           "HK08 slot 8: 12.209 / 74.359 / 74.359 mA",
+                           "  alarms: 3 (limit 1, link 1, recording 1), 2 never acknowledged\n"
+                           "    link: LINK SILENT: red, 1 time, 10.0 s to 14.5 s, longest 0.0 s, now normal, "
+                           "NOT ACKNOWLEDGED\n    HK20 out of limits: amber, 2 times, "})
     EXPECT_NE(text.find(part), std::string::npos) << part << " in\n" << text;
   const std::string json = rt::summary_json(sum);
   for (const char* part : {"\"source\":\"/dev/ttyUSB1\"", "\"devices\":[\"/dev/ttyUSB0\",\"/dev/ttyUSB1\"]",
-                           "\"bytes_drained\":16088", "\"unit\":\"A\",\"count\":2,\"min\":0.012208999999999999"})
+                           "\"bytes_drained\":16088", "\"alarms_unacknowledged\":2,",
+                           "\"alarms_by_source\":{\"limit\":1,\"link\":1,\"recording\":1}", "\"unit\":\"A\",\"count\":2,\"min\":0.012208999999999999"})
     EXPECT_NE(json.find(part), std::string::npos) << part << " in " << json;
 }
 

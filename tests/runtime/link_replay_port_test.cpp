@@ -9,6 +9,7 @@
 
 #include "runtime/com_port.h"
 #include "runtime/context.h"
+#include "runtime/hooks.h"
 #include "replay/link_replay_port.h"
 #include "runtime/serial.h"
 #include "session/session_log.h"
@@ -26,7 +27,8 @@ class LinkReplayPort : public ::testing::Test {
     rt::reset_ui_for_tests();
     rt::reset_serial_for_tests();
     rt::reset_log_for_tests();
-    rt::set_com_port(rt::make_link_replay_port());
+    port_ = rt::make_link_replay_port();
+    rt::set_com_port(port_);
   }
   void TearDown() override {
     CloseCom(1);
@@ -52,6 +54,7 @@ class LinkReplayPort : public ::testing::Test {
     return std::chrono::duration<double>(Clock::now() - t0).count();
   }
   testing_files::TempDir dir_;
+  std::shared_ptr<rt::ComPort> port_;
 };
 
 TEST_F(LinkReplayPort, gives_the_file_to_receiving_reads_and_nothing_to_the_drain) {
@@ -93,6 +96,44 @@ TEST_F(LinkReplayPort, delivers_at_the_links_rate_divided_by_the_speed) {
   for (const Case c : {Case{1.0, 481, 0.249}, Case{4.0, 961, 0.124}}) {
     rt::set_speed(c.speed);
     EXPECT_GE(seconds_to_read(c.bytes), c.at_least_s) << "speed " << c.speed;
+  }
+}
+
+// The end of the file is a silent link whose reads wait their time-out
+// divided by the speed: at 0.5, a read of 0.5 s waits a second.
+TEST_F(LinkReplayPort, a_silent_read_waits_its_time_out_divided_by_the_speed) {
+  ASSERT_EQ(open({}), 0);
+  SetComTime(1, 0.5);
+  rt::set_speed(0.5);
+  const auto t0 = Clock::now();
+  EXPECT_EQ(ComRdByte(1), COM_ERR_TIMEOUT);
+  EXPECT_GE(std::chrono::duration<double>(Clock::now() - t0).count(), 0.99);
+}
+
+// Moved back after its end (a seek, From start, Loop), the file plays again
+// and its end is an end again, which a loop needs to go round once more.
+TEST_F(LinkReplayPort, an_end_reached_again_after_a_move_back_is_an_end_again) {
+  ASSERT_EQ(open({7, 8, 9}), 0);
+  rt::set_speed(1000);  // the end's silence lasts a millisecond
+  SetComTime(1, 0.6);
+  auto* input = dynamic_cast<rt::ReplayInput*>(port_.get());
+  ASSERT_NE(input, nullptr);
+  auto play = [] {
+    std::vector<int> got;
+    for (int i = 0; i < 4; ++i) got.push_back(ComRdByte(1));
+    return got;
+  };
+  EXPECT_EQ(play(), (std::vector<int>{7, 8, 9, COM_ERR_TIMEOUT}));
+  std::string error;
+  struct Case {
+    int64_t offset;
+    std::vector<int> reads;
+  };
+  for (const Case& c : {Case{0, {7, 8, 9, COM_ERR_TIMEOUT}}, Case{1, {8, 9, COM_ERR_TIMEOUT, COM_ERR_TIMEOUT}}}) {
+    ASSERT_TRUE(input->move_to(c.offset, &error)) << error;
+    rt::transport_set_input_exhausted(false);
+    EXPECT_EQ(play(), c.reads) << "from offset " << c.offset;
+    EXPECT_TRUE(rt::transport_input_exhausted()) << "from offset " << c.offset;
   }
 }
 

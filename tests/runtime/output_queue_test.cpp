@@ -100,9 +100,9 @@ TEST(OutputQueue, closing_gives_up_on_a_stalled_reader_when_told_and_says_what_w
   int fds[2];
   ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
   Reports reports;
-  rt::OutputQueue queue(fds[1], true, 1 << 20, reports.sink());
-  const std::string text(200 * 1024, 'y');  // more than the pipe holds
-  ASSERT_TRUE(queue.push(text));
+  rt::OutputQueue queue(fds[1], true, 64 * 1024, reports.sink());
+  const std::string text(200 * 1024, 'y');  // more than the pipe holds, and than the bound
+  ASSERT_TRUE(queue.push(text)) << "one text is taken whole when nothing waits before it";
   const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(queue.close([&] { return std::chrono::steady_clock::now() - start > std::chrono::milliseconds(100); }));
   const auto said = reports.get();
@@ -110,6 +110,17 @@ TEST(OutputQueue, closing_gives_up_on_a_stalled_reader_when_told_and_says_what_w
   EXPECT_NE(said[0].find("bytes were still waiting for its reader when the program ended"), std::string::npos)
       << said[0];
   close(fds[0]);
+}
+
+// A descriptor no process can have: the write fails, and so does the close.
+TEST(OutputQueue, a_descriptor_that_fails_its_write_and_its_close_is_reported_once) {
+  Reports reports;
+  rt::OutputQueue queue(1 << 24, true, 1024, reports.sink());
+  queue.push("x\n");
+  EXPECT_FALSE(queue.close([] { return false; }));
+  const auto said = reports.get();
+  ASSERT_EQ(said.size(), 1u) << said.back();
+  EXPECT_NE(said[0].find("Bad file descriptor"), std::string::npos) << said[0];
 }
 
 }  // namespace

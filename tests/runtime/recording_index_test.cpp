@@ -26,19 +26,15 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 using rt::FrameRules;
+using testing_frames::cat;
 using testing_frames::FrameBuilder;
+using testing_frames::good;
 
 constexpr uint8_t P = '+', M = '-';
 
-FrameBuilder good(uint32_t n) { return FrameBuilder().word(OFF_W10, 0x1234).counter(n); }
 // A frame whose content the link carries escaped ("++-" at 40..42).
 FrameBuilder escaped(uint32_t n) { return good(n).byte(40, P).byte(41, P).byte(42, M); }
 
-Bytes cat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
 Bytes plain(const FrameBuilder& f) { return f.vec(); }
 Bytes linked(const FrameBuilder& f) { return testing_frames::escape_for_link(f.bytes); }
 
@@ -139,6 +135,8 @@ TEST(FrameScanner, looks_escaped_takes_the_links_two_escapes_only) {
       {"++- at the very end", {9, P, P, M}, false},
       {"+-1", {P, M, '1', 0}, false},
       {"+++ (plain)", {P, P, P, 0}, false},
+      // The third '+' is plain data: the pairs start over, so no escape follows.
+      {"+++-1", {P, P, P, M, '1'}, false},
   };
   for (const Case& c : cases) EXPECT_EQ(rt::looks_escaped(c.bytes.data(), c.bytes.size()), c.escaped) << c.name;
 }
@@ -210,9 +208,10 @@ TEST_F(Index, is_stopped_when_dropped_while_building) {
 // begins at the index's offset, in order.
 Bytes mixed_recording() {
   const Bytes corrupt = plain(good(90).corrupt());
+  const Bytes illegal_escape{SYNC0, SYNC1, 5, '+', '+', '-', 'x'};  // the link drops the 5 bytes stored
   return cat({Bytes{1, 2, 3}, plain(good(0)), corrupt, plain(good(1)), linked(escaped(2)), plain(good(3)),
               Bytes{0x12, SYNC0}, plain(good(4)), plain(good(5)), Bytes(corrupt.begin(), corrupt.begin() + 77),
-              plain(good(6)), linked(escaped(7)), linked(escaped(8)), plain(good(9)), Bytes{7, 7}});
+              plain(good(6)), linked(escaped(7)), linked(escaped(8)), illegal_escape, plain(good(9)), Bytes{7, 7}});
 }
 
 TEST_F(Index, agrees_with_the_playback_reader) {

@@ -6,6 +6,7 @@
 #endif
 
 #include <algorithm>
+#include <filesystem>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -110,19 +111,41 @@ TEST_F(SessionLogFile, lines_carry_time_severity_and_text_and_the_file_rotates_a
   const std::string path = dir.path() + "/session.log";
   std::string error;
   ASSERT_TRUE(rt::log_open_file(path, &error, 200)) << error;
-  rt::log_info("recording started");
+  rt::log_warning("recording started");
   rt::log_error("port lost");
   auto lines = file_lines(path);
   ASSERT_EQ(lines.size(), 2u);
   // "YYYY-MM-DD HH:MM:SS.mmm LEVEL text"
-  EXPECT_EQ(lines[0].size(), 23 + std::string(" INFO recording started").size()) << lines[0];
-  EXPECT_EQ(lines[0].substr(23), " INFO recording started");
+  EXPECT_EQ(lines[0].size(), 23 + std::string(" WARN recording started").size()) << lines[0];
+  EXPECT_EQ(lines[0].substr(23), " WARN recording started");
   EXPECT_EQ(lines[1].substr(23), " ERROR port lost");
+  // 47 + 40 bytes so far; "entry k" lines are 37 bytes: three more fit in
+  // 200, the fourth starts a new file, which then takes two more.
   for (int k = 0; k < 6; ++k) rt::log_info("entry " + std::to_string(k));
-  // 200 bytes hold four lines of about 44: the older ones moved to .1.
-  EXPECT_LE(file_lines(path).size(), 4u);
-  EXPECT_FALSE(file_lines(path + ".1").empty());
-  EXPECT_EQ(file_lines(path).back().substr(23), " INFO entry 5");
+  auto texts = [](const std::string& p) {
+    std::vector<std::string> out;
+    for (const auto& l : file_lines(p)) out.push_back(l.substr(24));
+    return out;
+  };
+  EXPECT_EQ(texts(path), (std::vector<std::string>{"INFO entry 3", "INFO entry 4", "INFO entry 5"}));
+  EXPECT_EQ(texts(path + ".1"), (std::vector<std::string>{"WARN recording started", "ERROR port lost",
+                                                          "INFO entry 0", "INFO entry 1", "INFO entry 2"}));
+}
+
+// A log appended to across runs counts what the file already holds, against
+// the default bound of 16 MiB.
+TEST_F(SessionLogFile, the_default_bound_is_16_mib_of_the_file_as_found) {
+  const std::string path = dir.path() + "/session.log";
+  testing_files::write_file(path, {});
+  std::filesystem::resize_file(path, 16 * 1024 * 1024 - 40);  // sparse: instant
+  std::string error;
+  ASSERT_TRUE(rt::log_open_file(path, &error)) << error;
+  rt::log_info("a");  // 23 + 8 bytes: still fits
+  EXPECT_EQ(std::filesystem::file_size(path), 16u * 1024 * 1024 - 9);
+  rt::log_info("b");  // would pass the bound: a new file
+  EXPECT_EQ(std::filesystem::file_size(path + ".1"), 16u * 1024 * 1024 - 9);
+  ASSERT_EQ(file_lines(path).size(), 1u);
+  EXPECT_EQ(file_lines(path)[0].substr(23), " INFO b");
 }
 
 TEST_F(SessionLogFile, a_file_that_fails_is_reported_once_and_the_log_goes_on_in_memory) {

@@ -2,21 +2,33 @@
 // pipe steps back like a file), what FileOpen accepts as input, and the
 // recording written in the background onto a disk that fills and frees.
 #include <gtest/gtest.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "session/outcome.h"
+#include "runtime/recording.h"
 #include "runtime/testing.h"
+#include "session/outcome.h"
 #include "runtime/transport.h"
 #include "runtime/ui.h"
 #include "support/files.h"
 #include "support/process.h"
+
+// Every fsync of this program, counted on its way to the kernel: syncing a
+// real file cannot be seen from its contents.
+std::atomic<int> fsyncs{0};
+extern "C" int fsync(int fd) {
+  ++fsyncs;
+  return static_cast<int>(syscall(SYS_fsync, fd));
+}
 
 namespace {
 
@@ -107,6 +119,8 @@ TEST(InputStream, a_pipe_steps_back_within_the_look_back_exactly_as_a_file) {
        {read(400, 400, 0, 400), read(200, 50, 400, 450), getc_is(EOF, 450), seek(-2, SEEK_CUR, 0, 448),
         getc_is(at(448), 449), getc_is(at(449), 450), getc_is(EOF, 450)},
        {}},
+      {"the position it stands at", 1000,
+       {read(300, 300, 0, 300), seek(0, SEEK_CUR, 0, 300), seek(300, SEEK_SET, 0, 300), getc_is(at(300), 301)}, {}},
       {"a position before the start", 100, {read(10, 10, 0, 10), seek(-11, SEEK_CUR, -1, 10), getc_is(10, 11)}, {}},
       {"far beyond the look-back: a file seeks, a pipe refuses",
        30000,
@@ -336,6 +350,115 @@ TEST_F(Recording, a_recording_that_cannot_be_created_keeps_the_reason_for_the_wi
   EXPECT_STREQ(FileErrorText(nullptr), "a directory is at that name, not a regular file");
   EXPECT_EQ(rt::transport_recording_state().failure,
             "cannot create recording file " + dir.path() + ": a directory is at that name, not a regular file");
+}
+
+// A disk that holds each write until the test lets it go, as a slow disk
+// holds the writer.
+class SlowDisk {
+ public:
+  FILE* open() {
+    cookie_io_functions_t io{};
+    io.write = [](void* self, const char* data, size_t n) -> ssize_t {
+      return static_cast<SlowDisk*>(self)->write(data, n);
+    };
+    return fopencookie(this, "ab", io);
+  }
+  bool wait_held() {
+    std::unique_lock lock(mu_);
+    return cv_.wait_for(lock, std::chrono::seconds(20), [this] { return held_; });
+  }
+  void free() {
+    std::lock_guard lock(mu_);
+    free_ = true;
+    cv_.notify_all();
+  }
+  size_t taken() {
+    std::lock_guard lock(mu_);
+    return taken_;
+  }
+
+ private:
+  ssize_t write(const char*, size_t n) {
+    std::unique_lock lock(mu_);
+    held_ = true;
+    cv_.notify_all();
+    cv_.wait(lock, [this] { return free_; });
+    taken_ += n;
+    return static_cast<ssize_t>(n);
+  }
+  std::mutex mu_;
+  std::condition_variable cv_;
+  bool held_ = false, free_ = false;
+  size_t taken_ = 0;
+};
+
+// A slow disk (no write failing) holds the writer: RECORDING_HOLD_WHILE_WRITING
+// bytes (64 MiB) wait in memory, and those beyond are dropped and said.
+TEST_F(Recording, bytes_dropped_while_a_slow_disk_holds_the_writer_are_said_with_the_gap) {
+  SlowDisk disk;
+  const Bytes first = input_bytes(10), more(64u << 20, 0x42);
+  testing::internal::CaptureStdout();
+  {
+    rt::RecordingWriter writer(disk.open(), "rec.dat", 0, 100);
+    writer.append(first.data(), first.size());
+    writer.wake();
+    ASSERT_TRUE(disk.wait_held());
+    EXPECT_EQ(writer.append(more.data(), more.size()), more.size() - 10) << "10 bytes in flight";
+    disk.free();
+    writer.drain();
+    EXPECT_EQ(writer.bytes_missing(), 10);
+    EXPECT_FALSE(writer.close());
+  }
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "Recording rec.dat: 10 received bytes are missing from the file (a gap at byte 67108864)\n");
+  EXPECT_EQ(disk.taken(), 64u << 20);
+  EXPECT_EQ(rt::noted_exit_status(), rt::EXIT_RECORDING_LOST);
+}
+
+// A run appends to the recording of an earlier run in the same minute: a gap
+// is said at its offset in the file, past the earlier bytes.
+TEST_F(Recording, a_gap_in_an_appended_recording_is_said_at_its_offset_in_the_file) {
+  TempDir dir;
+  const std::string path = dir.file("2001.dat");
+  testing_files::write_file(path, Bytes(1000, 0x11));
+  FileStream* s = FileOpen(path.c_str(), "ab");
+  ASSERT_NE(s, nullptr);
+  testing::internal::CaptureStdout();
+  {
+    testing_process::FileSizeLimit limit(1100);  // room for 100 bytes more
+    write_each(s, input_bytes(100));
+    rt::drain_recording(s);
+    write_each(s, {0x55});
+    rt::drain_recording(s);
+    ASSERT_NE(rt::transport_recording_state().failure, "");
+    const Bytes held(FILE_BACKLOG - 1, 0x66), lost(1000, 0x77);
+    EXPECT_EQ(FileWrite(held.data(), 1, held.size(), s), held.size());
+    EXPECT_EQ(FileWrite(lost.data(), 1, lost.size(), s), 0u);
+  }
+  rt::drain_recording(s);
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find("Recording " + path + " is written again: 1000 received bytes are missing from the file "
+                     "(a gap at byte 1049676)\n"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(testing_files::read_file(path).size(), 1000u + 100u + FILE_BACKLOG);
+  EXPECT_EQ(FileClose(s), EOF);
+}
+
+TEST_F(Recording, a_real_file_is_synchronised_to_the_disk_while_bytes_arrive_and_at_close) {
+  TempDir dir;
+  const std::string path = dir.file("2001.dat");
+  FileStream* s = FileOpen(path.c_str(), "ab");
+  ASSERT_NE(s, nullptr);
+  const int before = fsyncs.load();
+  write_each(s, input_bytes(300));
+  EXPECT_TRUE(testing_process::wait_until(10.0, [&] { return fsyncs.load() > before; }))
+      << "within RECORDING_SYNC_EVERY of the bytes, give or take a loaded machine";
+  write_each(s, input_bytes(10));
+  const int written = fsyncs.load();
+  EXPECT_EQ(FileClose(s), 0);
+  EXPECT_GT(fsyncs.load(), written) << "the close synchronises the last bytes";
+  EXPECT_EQ(testing_files::read_file(path).size(), 310u);
 }
 
 }  // namespace

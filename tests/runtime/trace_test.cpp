@@ -23,6 +23,7 @@ TEST(TraceNumbers, ints_doubles_and_floats_have_their_own_forms) {
       {rt::json_double(4095.0), "4095.0"},
       {rt::json_double(-0.0), "-0.0"},
       {rt::json_double(1e300), "1.0000000000000001e+300"},
+      {rt::json_double(1e20), "1e+20"},  // an exponent is mark enough
       {rt::json_double(std::nan("")), "\"NaN\""},
       {rt::json_double(INFINITY), "\"Infinity\""},
       {rt::json_double(-INFINITY), "\"-Infinity\""},
@@ -31,6 +32,7 @@ TEST(TraceNumbers, ints_doubles_and_floats_have_their_own_forms) {
       {rt::json_float(std::nanf("")), "\"NaN\""},
       {rt::json_string("a\"b\\c\nd\x01"), "\"a\\\"b\\\\c\\nd\\u0001\""},
       {rt::json_string("\x1f\x20~\x7f"), "\"\\u001f ~\x7f\""},
+      {rt::json_string("\t\r"), "\"\\t\\r\""},
   };
   for (const auto& c : cases) EXPECT_EQ(c.got, c.want);
 }

@@ -5,8 +5,6 @@
 // the plain playback of it must still skip the escaped frames.
 #include <gtest/gtest.h>
 
-#include <signal.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <set>
@@ -15,6 +13,7 @@
 
 #include "support/files.h"
 #include "support/process.h"
+#include "support/rehearsal.h"
 #include "support/trace_reader.h"
 
 namespace {
@@ -22,17 +21,8 @@ namespace {
 using testing_files::read_file;
 using testing_files::read_text;
 using testing_files::TempDir;
-using testing_process::Child;
-using testing_process::wait_until;
 
 const std::string TIMED_OUT = "COM1 err: too few bytes read";
-
-std::string pty_path_in(const std::string& sim_out) {
-  auto at = sim_out.find("pty ");
-  if (at == std::string::npos) return "";
-  auto end = sim_out.find('\n', at);
-  return end == std::string::npos ? "" : sim_out.substr(at + 4, end - at - 4);
-}
 
 std::vector<std::string> recordings_in(const std::string& dir) {
   std::vector<std::string> found;
@@ -83,28 +73,13 @@ std::vector<std::string> dumps_in(const std::string& trace_text) {
 
 TEST(LinkReplay, shows_every_frame_value_and_skipped_count_that_the_live_station_showed) {
   TempDir live;
-  Child sim(testing_process::gse_sim(),
-            {"--pty", "--seed", "17", "--frames", "90", "--escapes", "0.4", "--noise", "0.15", "--bad-checksum",
-             "0.05", "--illegal-escape", "0.05", "--cut", "0.05", "--save", live.file("sent.bin")},
-            live.path(), live.file("sim.out"));
-  std::string pty;
-  ASSERT_TRUE(wait_until(10, [&] { return !(pty = pty_path_in(read_text(live.file("sim.out")))).empty(); }));
-  // A link that goes once the port is open, so that the station's reopening
-  // after the simulator hangs up cannot reach another test's pty.
-  const std::string port = live.file("port");
-  std::filesystem::create_symlink(pty, port);
-  Child gse(testing_process::vst_gse(), {"--headless", "--port", port, "--trace", live.file("live.jsonl")},
-            live.path(), live.file("gse.out"), {"QT_QPA_PLATFORM=offscreen"});
-  ASSERT_TRUE(wait_until(30, [&] {
-    return read_text(live.file("live.jsonl")).find("serial port ready") != std::string::npos;
-  })) << "the station never finished its run start";
-  std::filesystem::remove(port);
-  ASSERT_EQ(sim.wait(120), 0) << read_text(live.file("sim.out"));
+  testing_process::Rehearsal station(live, {"--seed", "17", "--frames", "90", "--escapes", "0.4", "--noise", "0.15",
+                                            "--bad-checksum", "0.05", "--illegal-escape", "0.05", "--cut", "0.05"});
+  ASSERT_EQ(station.failure(), "");
   // The link is silent after the last frame: the station says so, then is
   // stopped as an operator would.
-  ASSERT_TRUE(wait_until(10, [&] { return read_text(live.file("live.jsonl")).find(TIMED_OUT) != std::string::npos; }));
-  gse.signal(SIGTERM);
-  ASSERT_EQ(gse.wait(20), 0);
+  ASSERT_EQ(station.finish(120), 0) << station.sim_output();
+  ASSERT_NE(station.trace_text().find(TIMED_OUT), std::string::npos);
 
   const auto recordings = recordings_in(live.path());
   ASSERT_EQ(recordings.size(), 1u);
@@ -124,7 +99,7 @@ TEST(LinkReplay, shows_every_frame_value_and_skipped_count_that_the_live_station
   ASSERT_EQ(r.exit_code, 0) << "ends by itself once the link falls silent\n" << r.out << r.err;
   EXPECT_EQ(recordings_in(replay.path()).size(), 0u) << "a replay records nothing";
 
-  const std::string live_trace = read_text(live.file("live.jsonl"));
+  const std::string live_trace = station.trace_text();
   const std::string replay_trace = read_text(replay.file("replay.jsonl"));
   const auto live_shown = shown(live_trace);
   const auto replay_shown = shown(replay_trace);

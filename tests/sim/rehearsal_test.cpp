@@ -2,16 +2,14 @@
 // creates, and vst_gse receives from it at the link's full rate.
 #include <gtest/gtest.h>
 
-#include <signal.h>
-
 #include <algorithm>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "sim_log.h"
 #include "support/files.h"
 #include "support/process.h"
+#include "support/rehearsal.h"
 #include "support/trace_reader.h"
 
 namespace {
@@ -19,56 +17,17 @@ namespace {
 using testing_files::read_file;
 using testing_files::read_text;
 using testing_files::TempDir;
-using testing_process::Child;
-using testing_process::wait_until;
-
-std::string pty_path_in(const std::string& sim_out) {
-  auto at = sim_out.find("pty ");
-  if (at == std::string::npos) return "";
-  auto end = sim_out.find('\n', at);
-  if (end == std::string::npos) return "";
-  return sim_out.substr(at + 4, end - at - 4);
-}
-
-std::string only_recording(const std::string& dir) {
-  std::string found;
-  for (const auto& e : std::filesystem::directory_iterator(dir))
-    if (e.path().extension() == ".dat") found = e.path().string();
-  return found;
-}
 
 TEST(Rehearsal, every_frame_after_the_run_start_is_shown_acknowledged_and_recorded) {
   TempDir dir;
   constexpr int FRAMES = 60;  // about 7 s at 1920 bytes/s
-  Child sim(testing_process::gse_sim(),
-            {"--pty", "--seed", "11", "--frames", std::to_string(FRAMES), "--save", dir.file("sent.bin")},
-            dir.path(), dir.file("sim.out"));
-  std::string pty;
-  ASSERT_TRUE(wait_until(10, [&] { return !(pty = pty_path_in(read_text(dir.file("sim.out")))).empty(); }))
-      << "gse_sim printed no pty path";
+  testing_process::Rehearsal live(dir, {"--seed", "11", "--frames", std::to_string(FRAMES)});
+  ASSERT_EQ(live.failure(), "");
+  ASSERT_EQ(live.finish(60), 0) << live.sim_output();
 
-  // The station reaches the pty through a link that goes once the port is
-  // open. When the simulator hangs up, the station tries to reopen its port:
-  // by the pty's own path it could open another test's pty that took the
-  // freed number, and read that test's bytes.
-  const std::string port = dir.file("port");
-  std::filesystem::create_symlink(pty, port);
-  Child gse(testing_process::vst_gse(), {"--headless", "--port", port, "--trace", dir.file("trace.jsonl")},
-            dir.path(), dir.file("gse.out"), {"QT_QPA_PLATFORM=offscreen"});
-  EXPECT_TRUE(wait_until(30, [&] {
-    return read_text(dir.file("trace.jsonl")).find("serial port ready") != std::string::npos;
-  })) << "the station never finished its run start";
-  std::filesystem::remove(port);
-  ASSERT_EQ(sim.wait(60), 0) << read_text(dir.file("sim.out"));
-  // Let the station take the last frame, then stop it as an operator would.
-  wait_until(3, [&] {
-    return read_text(dir.file("trace.jsonl")).find("COM1 err: too few bytes read") != std::string::npos;
-  });
-  gse.signal(SIGTERM);
-  ASSERT_EQ(gse.wait(10), 0);
-
-  std::vector<uint8_t> sent = read_file(dir.file("sent.bin"));
-  std::vector<uint8_t> recorded = read_file(only_recording(dir.path()));
+  const std::vector<uint8_t> sent = live.sent();
+  ASSERT_EQ(live.recordings().size(), 1u);
+  const std::vector<uint8_t> recorded = read_file(live.recordings()[0]);
   ASSERT_FALSE(recorded.empty());
   ASSERT_LE(recorded.size(), sent.size());
   // The run start drains what came before it; from then on every byte is kept.

@@ -109,9 +109,11 @@ void Broker::start() {
       out << "cafile " << dir_ << "/ca.crt\ncertfile " << dir_ << "/server.crt\nkeyfile " << dir_ << "/server.key\n";
   }
   const std::string log = dir_ + "/broker.log";
+  const pid_t test = ::getpid();
   pid_ = ::fork();
   if (pid_ < 0) throw std::runtime_error("fork failed");
   if (pid_ == 0) {
+    testing_process::become_test_child(test);
     const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     if (fd >= 0) {
       ::dup2(fd, 1);

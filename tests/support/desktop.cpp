@@ -27,11 +27,12 @@ constexpr double START_S = 60.0;  // a busy machine can take long to start a ser
 constexpr double TOOL_S = 60.0;
 
 pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env, int keep_fd = -1) {
+  const pid_t test = getpid();
   const pid_t pid = fork();
   if (pid != 0) return pid;
   // Gone with the test, also when it is killed (a time-out): the program
   // shown on the display then ends too, its X server gone.
-  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  testing_process::become_test_child(test);
   const int null_fd = open("/dev/null", O_RDWR);
   dup2(null_fd, 0);
   dup2(null_fd, 1);

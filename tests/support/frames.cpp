@@ -74,6 +74,20 @@ FrameBuilder& FrameBuilder::corrupt() {
   return *this;
 }
 
+FrameBuilder good(uint32_t n) { return FrameBuilder().word(OFF_W10, 0x1234).counter(n); }
+
+std::vector<uint8_t> cat(std::initializer_list<std::vector<uint8_t>> parts) {
+  std::vector<uint8_t> out;
+  for (const auto& p : parts) append(out, p);
+  return out;
+}
+
+std::vector<uint8_t> head(const FrameBuilder& f, size_t n) { return slice(f, 0, n); }
+
+std::vector<uint8_t> slice(const FrameBuilder& f, size_t from, size_t to) {
+  return std::vector<uint8_t>(f.bytes.begin() + static_cast<long>(from), f.bytes.begin() + static_cast<long>(to));
+}
+
 std::vector<uint8_t> escape_for_link(const Frame& frame) {
   std::vector<uint8_t> out{frame[0], frame[1]};
   int plus_run = 0;  // '+' bytes sent since the last escape or other byte
@@ -99,6 +113,34 @@ void append(std::vector<uint8_t>& out, const std::vector<uint8_t>& bytes) {
 
 void append(std::vector<uint8_t>& out, const Frame& frame) {
   out.insert(out.end(), frame.begin(), frame.end());
+}
+
+std::string hex(const std::vector<uint8_t>& bytes) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string out;
+  for (uint8_t b : bytes) {
+    out += digits[b >> 4];
+    out += digits[b & 0x0F];
+  }
+  return out;
+}
+
+std::string hex_dump(const std::vector<uint8_t>& frame) {
+  std::string out;
+  for (size_t i = 0; i < frame.size(); ++i) {
+    if (i % 32 == 0) out += '\n';
+    out += hex({frame[i]});
+  }
+  return out + '\n';
+}
+
+std::string printable(const std::vector<uint8_t>& bytes) {
+  std::string out;
+  for (uint8_t b : bytes) {
+    if (b >= 0x20 && b < 0x7F) out += static_cast<char>(b);
+    else out += "\\x" + hex({b});
+  }
+  return out;
 }
 
 }  // namespace testing_frames

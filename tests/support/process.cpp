@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -48,13 +50,24 @@ int decode_status(int status) {
 
 }  // namespace
 
+// The signal outlives exec (and a shell's exec passes it on). It is sent
+// when the thread that forked ends: tests start their children on the
+// test's own thread. A test already gone by now leaves no child either.
+void become_test_child(pid_t test) {
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (getppid() != test) _exit(125);
+  setenv(CHILD_MARK, testing_files::bin_dir().c_str(), 1);
+}
+
 RunResult run(const std::string& exe, const std::vector<std::string>& args,
               const std::string& cwd, double timeout_s, const std::vector<std::string>& env) {
   int out_pipe[2], err_pipe[2];
   RunResult r;
   if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) return r;
+  const pid_t test = getpid();
   pid_t pid = fork();
   if (pid == 0) {
+    become_test_child(test);
     dup2(out_pipe[1], 1);
     dup2(err_pipe[1], 2);
     close(out_pipe[0]);
@@ -98,8 +111,10 @@ RunResult run(const std::string& exe, const std::vector<std::string>& args,
 Child::Child(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd,
              const std::string& stdout_path, const std::vector<std::string>& env,
              const std::string& stderr_path) {
+  const pid_t test = getpid();
   pid_ = fork();
   if (pid_ == 0) {
+    become_test_child(test);
     int out = open(stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (out >= 0) dup2(out, 1);
     if (!stderr_path.empty()) {
@@ -135,6 +150,23 @@ bool Child::running() {
 int Child::wait(double timeout_s) {
   wait_until(timeout_s, [&] { return !running(); });
   return status_;
+}
+
+FileSizeLimit::FileSizeLimit(long long bytes) {
+  rlimit limit{};
+  getrlimit(RLIMIT_FSIZE, &limit);
+  old_limit_ = static_cast<long long>(limit.rlim_cur);
+  old_handler_ = ::signal(SIGXFSZ, SIG_IGN);
+  limit.rlim_cur = static_cast<rlim_t>(bytes);
+  setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+FileSizeLimit::~FileSizeLimit() {
+  rlimit limit{};
+  getrlimit(RLIMIT_FSIZE, &limit);
+  limit.rlim_cur = static_cast<rlim_t>(old_limit_);
+  setrlimit(RLIMIT_FSIZE, &limit);
+  ::signal(SIGXFSZ, old_handler_);
 }
 
 bool wait_until(double timeout_s, const std::function<bool()>& done) {

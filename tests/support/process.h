@@ -1,5 +1,11 @@
 // Running the built programs from tests: whole runs with their output, and
 // children that keep running while the test talks to them.
+//
+// Every child dies with the test that started it (the kernel kills it when
+// the test's process ends, even by a time-out's SIGKILL or a crash), and
+// carries CHILD_MARK=<bin dir> in its environment, so that the end of a
+// CTest run can find any that outlived their test (tests/support/orphans.py)
+// without touching processes that other builds' tests started.
 #pragma once
 
 #include <functional>
@@ -8,6 +14,14 @@
 #include <vector>
 
 namespace testing_process {
+
+// The environment variable that marks the children of this build's tests.
+inline constexpr const char* CHILD_MARK = "GSE_TEST_CHILD_OF";
+
+// For a test that forks a program itself: call this in the child, right
+// after fork, with the test's own pid (getpid() before the fork). The
+// child then dies with the test and carries the mark.
+void become_test_child(pid_t test);
 
 struct RunResult {
   int exit_code = -1;  // exit status, or 128 + signal
@@ -45,6 +59,21 @@ class Child {
  private:
   pid_t pid_ = -1;
   int status_ = -1;
+};
+
+// A write failure on a real file: while it lives, this process cannot grow
+// any file beyond `bytes` (RLIMIT_FSIZE; a write past it fails with EFBIG
+// instead of raising SIGXFSZ), as a full disk or `ulimit -f` would.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(long long bytes);
+  ~FileSizeLimit();
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  long long old_limit_;
+  void (*old_handler_)(int);
 };
 
 // Polls `done` every 20 ms until it holds or timeout_s passes.

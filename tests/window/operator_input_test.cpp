@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "../extras/program_run.h"
-#include "gui_window.h"
+#include "support/gui_window.h"
 #include "runtime/context.h"
 #include "gui/window.h"
 #include "runtime/testing.h"
@@ -32,19 +32,8 @@ using testing_trace::Line;
 
 constexpr int WAIT_MS = 60000;  // generous: the machine may be loaded
 
+using testing_window::Finish;
 using testing_window::GuiWindow;
-
-// Ends the run however the test ends, running Qt's events meanwhile: the
-// system's thread needs the GUI thread to take the window down.
-struct Finish {
-  ProgramRun& run;
-  ~Finish() {
-    rt::transport_set_paused(false);
-    rt::request_quit();
-    EXPECT_TRUE(QTest::qWaitFor([this] { return run.finished(0.0); }, WAIT_MS))
-        << "the program did not end";
-  }
-};
 
 std::vector<Line> trace() {
   std::string text;

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "../extras/program_run.h"
-#include "gui_window.h"
+#include "support/gui_window.h"
 #include "runtime/context.h"
 #include "gui/station/position_bar.h"
 #include "gui/window.h"
@@ -30,17 +30,8 @@ using extras::ProgramRun;
 constexpr int WAIT_MS = 60000;  // generous: the machine may be loaded
 constexpr int FRAMES = 100;
 
+using testing_window::Finish;
 using testing_window::GuiWindow;
-
-// Ends the run however the test ends, running Qt's events meanwhile.
-struct Finish {
-  ProgramRun& run;
-  ~Finish() {
-    rt::transport_set_paused(false);
-    rt::request_quit();
-    EXPECT_TRUE(QTest::qWaitFor([this] { return run.finished(0.0); }, WAIT_MS)) << "the program did not end";
-  }
-};
 
 std::string last_dump() {
   std::string text;

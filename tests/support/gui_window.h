@@ -5,12 +5,16 @@
 
 #include <QApplication>
 #include <QMetaObject>
+#include <QTest>
+
+#include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
 
-#include "runtime/context.h"
 #include "gui/window.h"
+#include "runtime/context.h"
+#include "runtime/transport.h"
 
 namespace testing_window {
 
@@ -38,6 +42,19 @@ struct GuiWindow {
   template <class W>
   W* find(const char* name) const {
     return rt::panel_widget(window)->findChild<W*>(name);
+  }
+};
+
+// Ends a program run however the test ends (`Finish finish{run};`),
+// running Qt's events meanwhile: the system's thread needs the GUI thread to
+// take the window down.
+template <class Run>
+struct Finish {
+  Run& run;
+  ~Finish() {
+    rt::transport_set_paused(false);
+    rt::request_quit();
+    EXPECT_TRUE(QTest::qWaitFor([this] { return run.finished(0.0); }, 60000)) << "the program did not end";
   }
 };
 
