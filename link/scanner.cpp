@@ -16,14 +16,19 @@ enum PlayState : int {
 
 using namespace link_table;
 
-int link_scan_feed(LinkScan* scan, const uint8_t* data, size_t n, size_t* used) {
+int link_scan_feed(LinkScan* scan, const uint8_t* data, size_t n, size_t* used, int64_t* hunted) {
   // A copy the frame's stores cannot alias keeps the state in registers.
   LinkScan local = *scan;
   int result = SCAN_TAKEN;
+  int64_t n_hunted = 0;
   size_t i = 0;
-  while (i < n && !scan_ends_attempt(result)) result = link_scan_byte(&local, data[i++]);
+  while (i < n && !scan_ends_attempt(result)) {
+    result = link_scan_byte(&local, data[i++]);
+    n_hunted += result == SCAN_HUNTED;
+  }
   *scan = local;
   *used = i;
+  *hunted += n_hunted;
   return result == SCAN_HUNTED ? SCAN_TAKEN : result;
 }
 

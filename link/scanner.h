@@ -59,8 +59,9 @@ inline int link_scan_byte(LinkScan* scan, uint8_t byte);
 // The same over data[0..n), for a reader of a whole recording: takes bytes
 // until one ends the attempt (its result, with *used the bytes taken, that
 // one included) or all are taken (SCAN_TAKEN, *used = n). Bytes hunted over
-// are not reported one by one.
-int link_scan_feed(LinkScan* scan, const uint8_t* data, size_t n, size_t* used);
+// are not reported one by one: *hunted grows by the SCAN_HUNTED results
+// among the bytes taken (what the receiver adds to nskip for them).
+int link_scan_feed(LinkScan* scan, const uint8_t* data, size_t n, size_t* used, int64_t* hunted);
 
 // True when `bytes` hold an escape that the link's rules undo: "++-" then
 // '-' or '1', read as the receiver reads a frame's body. A recording holds

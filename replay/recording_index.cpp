@@ -38,17 +38,17 @@ void FrameScanner::feed(const uint8_t* data, size_t n) {
     }
   } else {
     // The live receiver's rules without its time-outs (a recording keeps no
-    // time): every attempt that ends is followed by the next at the next byte.
-    // Byte by byte, so that the discarded bytes are counted as the receiver
-    // counts them.
-    for (size_t k = 0; k < n; ++k) {
-      const int result = link_scan_byte(&link_, data[k]);
-      if (result == SCAN_TAKEN) continue;
-      if (result == SCAN_HUNTED) {
-        ++link_skipped_;
-        continue;
-      }
-      if (result == SCAN_FRAME) found(link_frame_, fed_ + static_cast<int64_t>(k) + 1 - link_.n_link);
+    // time): every attempt that ends is followed by the next at the next byte,
+    // and the bytes discarded are counted as the receiver counts them.
+    size_t at = 0;
+    while (at < n) {
+      size_t used = 0;
+      int64_t hunted = 0;
+      const int result = link_scan_feed(&link_, data + at, n - at, &used, &hunted);
+      at += used;
+      link_skipped_ += static_cast<int32_t>(hunted);
+      if (!scan_ends_attempt(result)) continue;
+      if (result == SCAN_FRAME) found(link_frame_, fed_ + static_cast<int64_t>(at) - link_.n_link);
       else if (result == SCAN_BAD_CHECKSUM) link_skipped_ += FRAME_LEN;
       else if (result == SCAN_ILLEGAL_ESCAPE) link_skipped_ += link_.n_stored;
       link_scan_start(&link_, link_frame_);
@@ -60,13 +60,9 @@ void FrameScanner::feed(const uint8_t* data, size_t n) {
 void FrameScanner::found(const uint8_t* frame, int64_t offset) {
   if (fkind(frame) == KIND_TIME) last_elapsed_ = gluelong(frame + OFF_KIND_VALUE);
   FrameMark mark{offset, last_elapsed_};
-  mark.fcount = static_cast<uint32_t>(frame[3] & 0x1F) << 16 | static_cast<uint32_t>(frame[4]) << 8 | frame[5];
-  // The playback reader counts every byte between two frames it returns
-  // (and before the first); the receiver counts as it goes.
-  mark.skipped = rules_ == FrameRules::Playback
-                     ? static_cast<int32_t>(offset - static_cast<int64_t>(FRAME_LEN) * found_)
-                     : link_skipped_;
-  ++found_;
+  mark.fcount = fcount(frame);
+  // The discarded-byte count each reader has once it has taken this frame.
+  mark.skipped = static_cast<int32_t>(rules_ == FrameRules::Playback ? playback_.n_skipped : link_skipped_);
   frames_.push_back(mark);
   if (keep_bytes_) bytes_.insert(bytes_.end(), frame, frame + FRAME_LEN);
 }

@@ -64,7 +64,7 @@ class FrameScanner {
   const std::vector<FrameMark>& frames() const { return frames_; }
   std::vector<FrameMark> take() { return std::move(frames_); }
   // With the frames found so far, their bytes as the reader takes them
-  // (escapes undone), one REC_FRAME_LEN block each, when asked for at
+  // (escapes undone), one FRAME_LEN block each, when asked for at
   // construction (history/ decodes them).
   const std::vector<uint8_t>& frame_bytes() const { return bytes_; }
   void clear_found() {
@@ -81,7 +81,6 @@ class FrameScanner {
   bool keep_bytes_ = false;
   std::vector<uint8_t> bytes_;
   std::vector<FrameMark> frames_;
-  long found_ = 0;  // frames found so far (taken ones included)
   int32_t last_elapsed_ = NO_ELAPSED;
   int32_t link_skipped_ = 0;  // Link: the receiver's discarded-byte count
   int64_t fed_ = 0;  // bytes fed so far

@@ -208,9 +208,10 @@ TEST_F(Index, is_stopped_when_dropped_while_building) {
 // begins at the index's offset, in order.
 Bytes mixed_recording() {
   const Bytes corrupt = plain(good(90).corrupt());
+  const Bytes illegal_escape{SYNC0, SYNC1, 5, '+', '+', '-', 'x'};  // the link drops the 5 bytes stored
   return cat({Bytes{1, 2, 3}, plain(good(0)), corrupt, plain(good(1)), linked(escaped(2)), plain(good(3)),
               Bytes{0x12, SYNC0}, plain(good(4)), plain(good(5)), Bytes(corrupt.begin(), corrupt.begin() + 77),
-              plain(good(6)), linked(escaped(7)), linked(escaped(8)), plain(good(9)), Bytes{7, 7}});
+              plain(good(6)), linked(escaped(7)), linked(escaped(8)), illegal_escape, plain(good(9)), Bytes{7, 7}});
 }
 
 TEST_F(Index, agrees_with_the_playback_reader) {

@@ -43,6 +43,7 @@ namespace {
 
 using extras::ProgramRun;
 using testing_window::GuiWindow;
+using Finish = testing_window::Finish<ProgramRun>;
 
 constexpr int WAIT_MS = 60000;
 constexpr uint32_t FRAMES = 400;
@@ -60,15 +61,6 @@ std::vector<uint8_t> recording() {
   }
   return out;
 }
-
-struct Finish {
-  ProgramRun& run;
-  ~Finish() {
-    rt::transport_set_paused(false);
-    rt::request_quit();
-    EXPECT_TRUE(QTest::qWaitFor([this] { return run.finished(0.0); }, WAIT_MS)) << "the program did not end";
-  }
-};
 
 // A mouse event as the platform delivers it (QTest's mouseMove only moves
 // the cursor).
