@@ -453,7 +453,8 @@ TEST(OutputLoss, a_log_rotation_that_fails_is_said_once_and_the_file_log_stops_a
 
 TEST(OutputLoss, failure_rows_from_a_pipe_are_those_from_the_same_bytes_in_a_file) {
   TempDir dir;
-  Bytes rec = e2e::frames(4, 1);
+  Bytes rec = {0x01, 0x02, 0x03};  // bytes before the first sync word: no failure row
+  testing_frames::append(rec, e2e::frames(4, 1));
   for (uint32_t n = 5; n < 8; ++n) {
     testing_frames::FrameBuilder bad;
     bad.counter(n).corrupt();

@@ -292,6 +292,13 @@ TEST(LinkHealth, the_texts_rates_and_gaps_agree_with_the_state) {
          link_runs(h, b, 6.0, 10.0, false);
        },
        {10.3}, LinkState::NoFrames, "bytes arrive but no good frame for 5 s", -1.0, 0.0, 5.4},
+      {"no frames reads a frame rate of 0, though frames came 4 s ago", false,
+       [](LinkHealth& h) {
+         uint64_t b = 0;
+         link_runs(h, b, 0.0, 5.0, true);
+         link_runs(h, b, 5.0, 9.0, false);
+       },
+       {8.5}, LinkState::NoFrames, "", -1.0, 0.0, -1.0},
       {"a pause and the end of input are no gap", true,
        [](LinkHealth& h) {
          uint64_t b = 0;
