@@ -131,6 +131,36 @@ TEST_F(Catalogue, the_moment_is_refused_when_the_file_changed_under_its_index) {
   for (const auto& d : rt::empty_moment(*model).displays) EXPECT_FALSE(d.written) << d.id;
 }
 
+// A slot last carried long before the strip chart's frames still shows its
+// last value, and the skipped count is the reader's at the frame before.
+TEST_F(Catalogue, the_moment_finds_a_slot_last_carried_long_ago) {
+  testing_files::TempDir dir;
+  const std::string path = dir.file("rec.dat");
+  Bytes bytes{7, 7, 7};
+  for (uint32_t n = 0; n < 300; ++n) {
+    if (n % 40 == 36 && n != 36) continue;  // slot 36 once only, at counter 36
+    testing_frames::append(bytes, (n == 36 ? frame_n(n).word(OFF_HK, 0x1234) : frame_n(n)).bytes);
+  }
+  testing_files::write_file(path, bytes);
+  rt::RecordingIndex index(path, rt::FrameRules::Playback);
+  ASSERT_TRUE(index.wait(WAIT_S));
+  ASSERT_EQ(index.frames(), 294);
+  rt::PanelMoment moment;
+  std::string error;
+  ASSERT_TRUE(rt::panel_moment(*model, path, rt::FrameRules::Playback, index, 294, &moment, &error)) << error;
+  const auto display = [&](const char* name) {
+    const int id = model->find(std::string_view(name))->id;
+    for (const auto& d : moment.displays)
+      if (d.id == id) return d;
+    ADD_FAILURE() << name << " not in the moment";
+    return rt::PanelMoment::Display{};
+  };
+  EXPECT_TRUE(display("PANEL_HKHI").written);
+  EXPECT_EQ(display("PANEL_HKHI").number, 0x12);
+  EXPECT_EQ(display("PANEL_HKLO").number, 0x34);
+  EXPECT_EQ(display("PANEL_SKIPPED").number, 3.0);
+}
+
 // ----- Time --------------------------------------------------------------------
 
 TEST(TimeAxis, the_recording_name_gives_its_start_in_local_time) {
@@ -146,6 +176,7 @@ TEST(TimeAxis, the_recording_name_gives_its_start_in_local_time) {
       // Only the year's last digit is named: the latest decade not after the file.
       {"82121834.dat", local(2017, 100, 0, 0), local(2008, 212, 18, 34)},
       {"82121834.dat", local(2018, 300, 0, 0), local(2018, 212, 18, 34)},
+      {"82121834.dat", local(2018, 100, 0, 0), local(2008, 212, 18, 34)},  // not yet that day in 2018
       {"40000000.dat", local(2024, 0, 0, 5), local(2024, 0, 0, 0)},
       {"43650000.dat", local(2025, 10, 0, 0), local(2024, 365, 0, 0)},  // 2024 is a leap year
       {"83661200.dat", late_2008, -1},  // day 366
@@ -174,6 +205,10 @@ TEST(TimeAxis, the_recording_name_gives_its_start_in_local_time) {
   for (const Log l : {Log{"2008-07-31 18:34:07.250 INFO recording to 82121834.dat", 7.25, true},
                       Log{"2008-07-31 18:34:07.250 INFO recording to /some/where/82121834.dat", 7.25, true},
                       Log{"2008-07-31 18:36:00.000 INFO recording to 82121834.dat", 0.0, false},
+                      Log{"2008-07-31 18:35:30.000 INFO recording to 82121834.dat", 0.0, false},
+                      Log{"2008-07-31 18:34:07.250 INFO recording to 82121834.dat\n"
+                          "2008-07-31 18:34:30.000 INFO recording to 82121834.dat", 7.25, true},  // the first run's
+                      Log{"2008-07-31 18:34:07.250 INFO recording to /some/where/x82121834.dat", 0.0, false},
                       Log{"2008-07-31 18:34:07.250 INFO recording to 92121834.dat", 0.0, false}}) {
     std::ofstream(dir.file("82121834.log")) << l.line << "\n";
     double start = 0;
@@ -184,6 +219,32 @@ TEST(TimeAxis, the_recording_name_gives_its_start_in_local_time) {
   }
   EXPECT_EQ(rt::recording_time(1000.0, 1920 * 3), 1003.0);
   EXPECT_EQ(rt::elapsed_axis_text(90061.5), "1/01:01:01.5");
+}
+
+// Between two kind-1 frames the instrument's time runs evenly; a time that
+// goes back cannot order the frames.
+TEST(TimeAxis, the_elapsed_axis_runs_evenly_between_kind_1_frames) {
+  rt::TrendData d;
+  d.time_s = {0.0, 1.0, 2.0, 3.0, 4.0, 5.0};
+  rt::Series e;
+  e.add(1, 100.0);
+  e.add(3, 104.0);
+  e.add(5, 103.0);
+  d.series.emplace("ELAPSED_K1", e);
+  std::vector<double> x;
+  size_t first = 0;
+  bool monotonic = true;
+  rt::elapsed_axis(d, &x, &first, &monotonic);
+  EXPECT_EQ(first, 1u);
+  ASSERT_EQ(x.size(), 6u);
+  EXPECT_TRUE(std::isnan(x[0]));
+  EXPECT_EQ(x[1], 100.0);
+  EXPECT_EQ(x[2], 102.0);
+  EXPECT_EQ(x[4], 103.5);
+  EXPECT_FALSE(monotonic);
+  double at = 0;
+  ASSERT_TRUE(rt::elapsed_at(d, 2, &at));
+  EXPECT_EQ(at, 102.0);
 }
 
 // ----- Events ------------------------------------------------------------------
@@ -261,6 +322,17 @@ TEST(Summary, a_single_frame_spike_over_a_day_is_drawn_and_read_back) {
   EXPECT_FALSE(rt::value_at(s, axis, -1.0, &v, &f)) << "nothing before the first frame";
   // No sample in a range: nothing to draw, and the plot says so.
   EXPECT_EQ(rt::plot_points(d, s, axis, -100.0, -50.0, 1920).samples, 0u);
+
+  // Cut back (live: provisional frames replaced) and grown again: the cut
+  // values are gone from the summary, those kept are still in it.
+  rt::Series cut(true);
+  for (uint32_t i = 0; i < 100; ++i) cut.add(i, i == 65 ? 7.0 : i >= 70 ? 9.0 : 0.0);
+  cut.truncate_frames(70);
+  for (uint32_t i = 70; i < 128; ++i) cut.add(i, 0.0);
+  double lo = 0, hi = 0;
+  ASSERT_TRUE(cut.extremes(0, 128, &lo, &hi));
+  EXPECT_EQ(lo, 0.0);
+  EXPECT_EQ(hi, 7.0);
 }
 
 // ----- The store on files ------------------------------------------------------
@@ -284,7 +356,7 @@ TEST_F(Store, values_and_times_are_the_worked_ones) {
   std::copy(spike.bytes.begin(), spike.bytes.end(), bytes.begin() + 3 + 12345 * 200);
   testing_files::write_file(path(), bytes);
   rt::TrendStore store({path(), rt::FrameRules::Playback, false}, nullptr, 0.05);
-  store.want({"HK16", "F12", "ELAPSED_K1", "SKIPPED"});
+  store.want({"HK16", "F12", "ELAPSED_K1", "SKIPPED", "FPS", "BPS"});
   ASSERT_TRUE(frames_are(store, 20000));
   const rt::TrendStatus st = store.status();
   EXPECT_EQ(st.state, rt::TrendState::Ready);
@@ -303,6 +375,10 @@ TEST_F(Store, values_and_times_are_the_worked_ones) {
     EXPECT_EQ(f12.value(777), 388.5);
     EXPECT_EQ(d.series.at("ELAPSED_K1").value(1), 500.0 / 1000.0) << "frame 5: kind 1, 500 ms";
     EXPECT_EQ(d.series.at("SKIPPED").value(0), 3.0);
+    // Frame 48, 5 s after the first: 48 frames and 9600 bytes since.
+    EXPECT_TRUE(std::isnan(d.series.at("FPS").value(0)));
+    EXPECT_NEAR(d.series.at("FPS").value(48), 9.6, 1e-4);
+    EXPECT_NEAR(d.series.at("BPS").value(48), 1920.0, 1e-2);
     // The whole file in 1920 columns: the spike is there.
     const rt::AxisX axis{&d.time_s, 0};
     const rt::PlotPoints all = rt::plot_points(d, f12, axis, d.time_s.front(), d.time_s.back(), 1920);
@@ -380,6 +456,15 @@ TEST_F(Store, a_recording_of_garbage_has_no_frames) {
     ASSERT_TRUE(store.wait_idle(WAIT_S));
     EXPECT_EQ(store.status().state, rt::TrendState::NoFrames);
     EXPECT_EQ(store.status().frames, 0);
+    // Frames written after it (a recording that began with noise).
+    std::ofstream out(path(), std::ios::binary | std::ios::app);
+    for (uint32_t n = 0; n < 5; ++n) {
+      const Bytes f = rules == rt::FrameRules::Link ? testing_frames::escape_for_link(frame_n(n).bytes) : frame_n(n).vec();
+      out.write(reinterpret_cast<const char*>(f.data()), static_cast<std::streamsize>(f.size()));
+    }
+    out.close();
+    ASSERT_TRUE(frames_are(store, 5));
+    EXPECT_EQ(store.status().state, rt::TrendState::Ready);
   }
   EXPECT_STREQ(rt::NO_FRAMES_TEXT, "no frames found");
 }
@@ -452,6 +537,9 @@ TEST_F(Store, the_csv_of_a_range_has_the_values_in_their_csv_columns) {
   EXPECT_EQ(row57.substr(0, 3), "57,");
   EXPECT_EQ(row57.substr(row57.size() - 22), ",-231.7064965285725,28") << row57;
   EXPECT_EQ(lines[3].substr(lines[3].size() - 4), ",,25") << "no housekeeping value in frame 51";
+  EXPECT_NE(lines[3].find("T18:34:05.208,"), std::string::npos) << "10000 bytes after 18:34: " << lines[3];
+  // Only the frames that carry a value: slot 16 at counters 56 and 96.
+  EXPECT_EQ(rt::export_trend_csv(store, {{"HK16"}, false, x0, x1}, dir_.file("hk16.csv")).rows, 2);
   EXPECT_FALSE(std::filesystem::exists(out + ".part"));
   // A destination that cannot be written says so, naming it, and leaves nothing.
   const std::string nowhere = dir_.file("no-such-folder/range.csv");
