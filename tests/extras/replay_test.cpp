@@ -343,6 +343,17 @@ TEST_F(Replay, open_recording_switches_the_input_without_restarting) {
   ASSERT_TRUE(wait_until(WAIT_S, [] { return rt::replay_view().index && index_ready(); }));
   EXPECT_EQ(rt::replay_view().index->frames(), 10);
   EXPECT_EQ(rt::replay_view().path, other);
+  // The panel started afresh with it: slot 5 (counter 5 of the first file)
+  // is empty again, and no byte of the second was discarded (the first's
+  // stray bytes before frame 9 are not carried over).
+  const auto shown = [](const char* name) {
+    rt::ControlState s;
+    rt::current_model()->state(rt::current_model()->find(std::string_view(name))->id, &s);
+    return s;
+  };
+  EXPECT_TRUE(wait_until(WAIT_S, [&] { return !shown("PANEL_HK05").written && shown("PANEL_SKIPPED").i == 0; }))
+      << "slot 5 written: " << shown("PANEL_HK05").written << ", skipped " << shown("PANEL_SKIPPED").i;
+  EXPECT_TRUE(shown("PANEL_HK25").written) << "counter 105 of the second file";
   // Each said once: no repeat for the log to count ("x2") when it closes.
   rt::log_close();
   EXPECT_EQ(log_count("Opened recording " + other), 1);
