@@ -111,7 +111,13 @@ TrendPlot::TrendPlot(QWidget* parent) : plot_(new QCustomPlot(parent)) {
   draw(TrendData{}, AxisX{}, 0.0, 1.0);
 }
 
-TrendPlot::~TrendPlot() { delete plot_.data(); }
+TrendPlot::~TrendPlot() {
+  if (!plot_) return;
+  // The plot sends events while it is taken down (a Leave among them); by
+  // then it is no longer a plot, so this filter must not see them.
+  plot_->removeEventFilter(this);
+  delete plot_.data();
+}
 
 bool TrendPlot::has(const std::string& key) const {
   return std::any_of(values_.begin(), values_.end(), [&](const TrendValue& v) { return v.key == key; });
