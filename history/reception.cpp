@@ -6,40 +6,14 @@
 #include <string_view>
 
 #include "runtime/model.h"
+#include "runtime/shown_frame.h"
 #include "runtime/transport.h"
 
 namespace rt {
 
 namespace {
 
-constexpr int FRAME_BYTES = 200;
-
-int hex_digit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-// The frame the hex dump shows (the frame pass writes it before the status).
-bool shown_frame(const PanelModel& model, uint8_t* frame) {
-  const ControlInfo* dump = model.find(std::string_view("PANEL_HEXDUMP"));
-  std::string text;
-  if (!dump || !model.get_text(dump->id, &text)) return false;
-  int n = 0, high = -1;
-  for (char c : text) {
-    const int d = hex_digit(c);
-    if (d < 0) continue;  // the dump's line breaks
-    if (high < 0) {
-      high = d;
-    } else {
-      if (n == FRAME_BYTES) return false;
-      frame[n++] = static_cast<uint8_t>(high << 4 | d);
-      high = -1;
-    }
-  }
-  return n == FRAME_BYTES;
-}
+constexpr int FRAME_BYTES = SHOWN_FRAME_LEN;
 
 double seconds(std::chrono::steady_clock::time_point t) {
   return std::chrono::duration<double>(t.time_since_epoch()).count();
@@ -59,7 +33,8 @@ uint64_t frame_print(const uint8_t* frame) {
 void ReceptionClock::good_frame(const PanelModel& model) {
   if (transport_is_playback()) return;  // a recording's frames have its own time
   uint8_t frame[FRAME_BYTES];
-  if (!shown_frame(model, frame)) return;
+  int skipped = 0;
+  if (!shown_frame(model, frame, &skipped)) return;
   const auto steady = std::chrono::steady_clock::now();
   double t;
   {

@@ -1,8 +1,11 @@
 #include "history/time_axis.h"
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 
+#include "display/decoder.h"
 #include "history/event_marks.h"
 #include "runtime/session_watch.h"
 #include "session/local_time.h"
@@ -110,16 +113,10 @@ std::string iso_local_text(double t_s) {
 }
 
 std::string elapsed_axis_text(double elapsed_s) {
-  // As the panel writes it: each part truncated toward zero.
-  double t = elapsed_s;
-  const int days = static_cast<int>(t / 86400.0);
-  t -= 86400.0 * days;
-  const int hours = static_cast<int>(t / 3600.0);
-  t -= 3600.0 * hours;
-  const int minutes = static_cast<int>(t / 60.0);
-  t -= 60.0 * minutes;
+  // As the panel writes it, to the millisecond the instrument counts in.
+  const double ms = std::clamp(std::round(elapsed_s * 1000.0), double{INT32_MIN}, double{INT32_MAX});
   char text[48];
-  std::snprintf(text, sizeof text, "%1d/%02d:%02d:%04.1f", days, hours, minutes, t);
+  format_elapsed(static_cast<int32_t>(ms), text, sizeof text);
   return text;
 }
 

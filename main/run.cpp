@@ -406,6 +406,17 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
   }
   AnalysisExport analysis(opt);
   if (!analysis.start()) return rt::EXIT_OUTPUT_FAILED;
+  // The end of every run: what follows the session stops before its summary
+  // is made, then the outputs get their last bound.
+  const auto end_run = [&](int status) {
+    rt::set_window_hooks(rt::WindowHooks{});
+    analysis.finish();
+    rt::publish_stop();
+    rt::viewer_stop();
+    rt::session_end(status);
+    outputs.finish();
+    return rt::final_exit_status(status);
+  };
   rt::set_speed(opt.speed);
   if (!opt.link_replay.empty()) {
     start_link_replay(opt.link_replay);
@@ -478,13 +489,7 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
     }
     std::setlocale(LC_NUMERIC, "C");
     status = entry(entry_argc, args.data());
-    rt::set_window_hooks(rt::WindowHooks{});
-    analysis.finish();
-    rt::publish_stop();
-    rt::viewer_stop();
-    rt::session_end(status);
-    outputs.finish();
-    return rt::final_exit_status(status);
+    return end_run(status);
   }
 
   QApplication app(qt_argc, qt_argv);
@@ -549,11 +554,5 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
   QCoreApplication::sendPostedEvents();  // a port that opened last is remembered
   // A window whose deletion waited for an open question to close goes now.
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  rt::set_window_hooks(rt::WindowHooks{});
-  analysis.finish();
-  rt::publish_stop();
-  rt::viewer_stop();
-  rt::session_end(status);
-  outputs.finish();
-  return rt::final_exit_status(status);
+  return end_run(status);
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <utility>
 
+#include "display/decoder.h"
 #include "runtime/context.h"
 #include "runtime/model.h"
 #include "session/session_log.h"
@@ -184,16 +185,8 @@ bool step_back() {
 
 std::string elapsed_text(int32_t ms) {
   if (ms == NO_ELAPSED) return "";
-  // As the panel shows it: each part truncated toward zero.
-  double t = ms / 1000.0;
-  const int days = static_cast<int>(t / 86400.0);
-  t -= 86400.0 * days;
-  const int hours = static_cast<int>(t / 3600.0);
-  t -= 3600.0 * hours;
-  const int minutes = static_cast<int>(t / 60.0);
-  t -= 60.0 * minutes;
   char text[48];
-  std::snprintf(text, sizeof text, "%1d/%02d:%02d:%04.1f", days, hours, minutes, t);
+  format_elapsed(ms, text, sizeof text);  // as the panel shows it
   return text;
 }
 

@@ -44,12 +44,6 @@ QColor colour_of(int rgb) {
   return QColor((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
 }
 
-QPen line_pen(const QColor& colour, Qt::PenStyle style = Qt::SolidLine) {
-  QPen pen(colour, LINE_WIDTH, style);
-  pen.setCosmetic(false);
-  return pen;
-}
-
 void set_axis_log(QCPAxis* axis, bool log) {
   const bool is_log = axis->scaleType() == QCPAxis::stLogarithmic;
   if (is_log == log) return;
@@ -95,6 +89,14 @@ void fit_values(QCPAxis* axis, std::initializer_list<QCPGraph*> graphs, const QC
   axis->setRange(both.lower - pad, both.upper + pad);
 }
 
+}  // namespace
+
+QPen line_pen(const QColor& colour, Qt::PenStyle style) {
+  QPen pen(colour, LINE_WIDTH, style);
+  pen.setCosmetic(false);
+  return pen;
+}
+
 void style_axis(QCPAxis* axis, const QColor& text, const QColor& grid) {
   axis->setBasePen(line_pen(text));
   axis->setTickPen(line_pen(text));
@@ -105,8 +107,6 @@ void style_axis(QCPAxis* axis, const QColor& text, const QColor& grid) {
   axis->grid()->setSubGridPen(Qt::NoPen);
   axis->grid()->setZeroLinePen(Qt::NoPen);
 }
-
-}  // namespace
 
 PanelPlot::PanelPlot(QCustomPlot* plot, Kind kind) : plot_(plot), kind_(kind) {
   // Antialiased lines cost most of a plot's painting; the data lines are

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <QObject>
+#include <QPen>
 #include <QtGlobal>
 
 #include <array>
@@ -20,11 +21,18 @@
 #include "runtime/model.h"
 
 class QCustomPlot;
+class QCPAxis;
 class QCPItemText;
 class QString;
 class QWidget;
 
 namespace rt {
+
+// A plot line of one logical pixel: it keeps its width on a high-density
+// screen (a cosmetic pen would stay one device pixel).
+QPen line_pen(const QColor& colour, Qt::PenStyle style = Qt::SolidLine);
+// An axis, its ticks and labels in `text`, its grid dotted in `grid`.
+void style_axis(QCPAxis* axis, const QColor& text, const QColor& grid);
 
 // One plot widget and what has been drawn into it.
 class PanelPlot : public QObject {

@@ -12,13 +12,13 @@
 #include <cmath>
 #include <limits>
 
+#include "gui/panel/plots.h"
 #include "gui/theme.h"
 
 namespace rt {
 
 namespace {
 
-constexpr double LINE_WIDTH = 1.0;
 constexpr int MIN_HEIGHT = 110;
 constexpr int DOT_EVERY_PX = 6;  // raw samples this far apart or more get a dot
 constexpr double PAD = 0.05;     // of the value range, above and below
@@ -28,12 +28,6 @@ constexpr int BAND_ALPHA = 48;
 const QColor COLOURS[] = {QColor(0x1f, 0x5f, 0xbf), QColor(0xc0, 0x30, 0x30), QColor(0x20, 0x90, 0x40),
                           QColor(0x90, 0x50, 0xb0), QColor(0xb0, 0x70, 0x10), QColor(0x10, 0x90, 0xa0)};
 constexpr int N_COLOURS = sizeof COLOURS / sizeof COLOURS[0];
-
-QPen line_pen(const QColor& colour, Qt::PenStyle style = Qt::SolidLine) {
-  QPen pen(colour, LINE_WIDTH, style);
-  pen.setCosmetic(false);
-  return pen;
-}
 
 bool same_range(const std::optional<LimitRange>& a, const std::optional<LimitRange>& b) {
   return a.has_value() == b.has_value() && (!a || (a->low == b->low && a->high == b->high));
@@ -111,7 +105,13 @@ TrendPlot::TrendPlot(QWidget* parent) : plot_(new QCustomPlot(parent)) {
   draw(TrendData{}, AxisX{}, 0.0, 1.0);
 }
 
-TrendPlot::~TrendPlot() { delete plot_.data(); }
+TrendPlot::~TrendPlot() {
+  if (!plot_) return;
+  // The plot sends events while it is taken down (a Leave among them); by
+  // then it is no longer a plot, so this filter must not see them.
+  plot_->removeEventFilter(this);
+  delete plot_.data();
+}
 
 bool TrendPlot::has(const std::string& key) const {
   return std::any_of(values_.begin(), values_.end(), [&](const TrendValue& v) { return v.key == key; });
@@ -266,15 +266,7 @@ void TrendPlot::apply_palette() {
   const QPalette p = QApplication::palette();
   const QColor text = p.color(QPalette::Text), grid = p.color(QPalette::Mid);
   plot_->setBackground(QBrush(p.color(QPalette::Base)));
-  for (QCPAxis* axis : {plot_->xAxis, plot_->yAxis}) {
-    axis->setBasePen(line_pen(text));
-    axis->setTickPen(line_pen(text));
-    axis->setSubTickPen(line_pen(text));
-    axis->setTickLabelColor(text);
-    axis->setLabelColor(text);
-    axis->grid()->setPen(line_pen(grid, Qt::DotLine));
-    axis->grid()->setZeroLinePen(Qt::NoPen);
-  }
+  for (QCPAxis* axis : {plot_->xAxis, plot_->yAxis}) style_axis(axis, text, grid);
   plot_->legend->setTextColor(text);
   QColor under = p.color(QPalette::Base);
   under.setAlpha(200);

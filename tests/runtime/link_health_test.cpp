@@ -335,10 +335,18 @@ TEST(LinkHealth, the_texts_rates_and_gaps_agree_with_the_state) {
       const rt::HealthSnapshot s = h.snapshot(t);
       const std::string name = std::string(c.name) + " at " + std::to_string(t);
       EXPECT_EQ(s.state, c.expected) << name << ": " << s.words << " (" << s.reason << ")";
-      if (*c.reason) EXPECT_EQ(s.reason, c.reason) << name;
-      if (c.bytes_per_s >= 0.0) EXPECT_DOUBLE_EQ(s.bytes_per_s, c.bytes_per_s) << name;
-      if (c.frames_per_s >= 0.0) EXPECT_DOUBLE_EQ(s.frames_per_s, c.frames_per_s) << name;
-      if (c.longest_gap_s >= 0.0) EXPECT_NEAR(s.longest_gap_s, c.longest_gap_s, 1e-9) << name;
+      if (*c.reason) {
+        EXPECT_EQ(s.reason, c.reason) << name;
+      }
+      if (c.bytes_per_s >= 0.0) {
+        EXPECT_DOUBLE_EQ(s.bytes_per_s, c.bytes_per_s) << name;
+      }
+      if (c.frames_per_s >= 0.0) {
+        EXPECT_DOUBLE_EQ(s.frames_per_s, c.frames_per_s) << name;
+      }
+      if (c.longest_gap_s >= 0.0) {
+        EXPECT_NEAR(s.longest_gap_s, c.longest_gap_s, 1e-9) << name;
+      }
     }
   }
   struct Words {
