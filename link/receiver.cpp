@@ -41,14 +41,14 @@ int receive_frame(uint8_t* frame) {
         nskip_add(1);
         break;
       case SCAN_ILLEGAL_ESCAPE:
-        nskip_add(scan.n_stored);
+        nskip_add(scan_discarded(&scan, SCAN_ILLEGAL_ESCAPE));
         return RX_ILLEGAL_ESCAPE;
       case SCAN_FRAME:
         complete_frame();
         return RX_OK;
       case SCAN_BAD_CHECKSUM:
         complete_frame();
-        nskip_add(FRAME_LEN);
+        nskip_add(scan_discarded(&scan, SCAN_BAD_CHECKSUM));
         return RX_BAD_CHECKSUM;
       default:
         return RX_BAD_STATE;

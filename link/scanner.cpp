@@ -32,6 +32,12 @@ int link_scan_feed(LinkScan* scan, const uint8_t* data, size_t n, size_t* used, 
   return result == SCAN_HUNTED ? SCAN_TAKEN : result;
 }
 
+int scan_discarded(const LinkScan* scan, int result) {
+  if (result == SCAN_BAD_CHECKSUM) return FRAME_LEN;
+  if (result == SCAN_ILLEGAL_ESCAPE) return scan->n_stored;
+  return 0;
+}
+
 bool holds_link_escape(const uint8_t* bytes, size_t n) {
   // The body's part of the link table, from plain data: only '-' or '1'
   // after "++-" is an escape the receiver undoes.

@@ -63,6 +63,11 @@ inline int link_scan_byte(LinkScan* scan, uint8_t byte);
 // among the bytes taken (what the receiver adds to nskip for them).
 int link_scan_feed(LinkScan* scan, const uint8_t* data, size_t n, size_t* used, int64_t* hunted);
 
+// The bytes an attempt that ended with `result` discards beyond those hunted
+// over: all 200 of a frame with a bad checksum, the bytes stored before an
+// illegal escape, none otherwise. What the receiver adds to nskip then.
+int scan_discarded(const LinkScan* scan, int result);
+
 // True when `bytes` hold an escape that the link's rules undo: "++-" then
 // '-' or '1', read as the receiver reads a frame's body. A recording holds
 // such bytes where the link carried a frame with escapes.

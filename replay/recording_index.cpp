@@ -48,9 +48,8 @@ void FrameScanner::feed(const uint8_t* data, size_t n) {
       at += used;
       link_skipped_ += static_cast<int32_t>(hunted);
       if (!scan_ends_attempt(result)) continue;
+      link_skipped_ += scan_discarded(&link_, result);
       if (result == SCAN_FRAME) found(link_frame_, fed_ + static_cast<int64_t>(at) - link_.n_link);
-      else if (result == SCAN_BAD_CHECKSUM) link_skipped_ += FRAME_LEN;
-      else if (result == SCAN_ILLEGAL_ESCAPE) link_skipped_ += link_.n_stored;
       link_scan_start(&link_, link_frame_);
     }
   }
