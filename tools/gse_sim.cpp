@@ -26,7 +26,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int POLL_MS = 100;          // how often blocked calls look at the stop flag
 constexpr int UPLINK_QUIET_MS = 100;  // a pending command is complete after this silence
-constexpr double LINGER_S = 0.5;      // once the last frame is taken, time for the last acks
 constexpr double FULL_LINK_DROP_S = 1.0;
 // At the end on a pty: a station that takes none of the bytes still in
 // flight for this long is taken to be gone.
@@ -335,7 +334,8 @@ int run(const sim::Options& opt) {
   if (opt.link()) {
     if (status == 0 && !stop_requested) {
       if (link.slave_fd >= 0) wait_until_taken(link.slave_fd);
-      sleep_until(Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(LINGER_S)));
+      sleep_until(Clock::now() +
+                  std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(opt.linger_s)));
     }
     uplink_done = true;
     uplink.join();

@@ -107,6 +107,11 @@ std::string parse_options(const std::vector<std::string>& args, Options& out) {
     } else if (opt == "--seed") {
       if (!(err = value(v)).empty()) return err;
       if (!parse_u64(v, out.seed)) return "--seed: '" + v + "' is not a non-negative integer";
+    } else if (opt == "--linger") {
+      if (!(err = value(v)).empty()) return err;
+      if (!parse_double(v, out.linger_s) || out.linger_s < 0.0 || out.linger_s > 3600.0) {
+        return "--linger: '" + v + "' is not a time in seconds (0 to 3600)";
+      }
     } else if (opt == "--first-count") {
       if (!(err = value(v)).empty()) return err;
       uint64_t n;
@@ -164,6 +169,9 @@ const char* usage_text() {
          "                        the raw word, as the station converts it) in frames\n"
          "                        FIRST to LAST; repeatable (rehearses limits and alarms)\n"
          "  --save FILE           on a link, also write every byte sent to FILE\n"
+         "  --linger S            on a link, once the station has taken the last frame,\n"
+         "                        how long to wait for its last acknowledgements\n"
+         "                        (default 0.5; more on a loaded machine)\n"
          "  --quiet               no line per frame\n"
          "  -h, --help            this text\n"
          "  --version             the version\n"

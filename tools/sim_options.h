@@ -21,6 +21,7 @@ struct Options {
   double rate_bytes_s = 0.0;
   uint64_t seed = 1;
   uint32_t first_count = 0;
+  double linger_s = 0.5;  // --linger: on a link, the wait for the last acks
   FaultOptions faults;
   std::vector<HkShape> hk;  // --hk
   bool quiet = false;

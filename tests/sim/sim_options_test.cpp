@@ -16,6 +16,7 @@ TEST(SimOptions, defaults_follow_the_target) {
   EXPECT_EQ(o.target, sim::Target::PTY);
   EXPECT_EQ(o.frames, 0u) << "a link runs until killed";
   EXPECT_EQ(o.rate_bytes_s, 1920.0) << "19200 baud 8N1";
+  EXPECT_EQ(o.linger_s, 0.5);
 
   ASSERT_EQ(sim::parse_options({"--out", "x.dat"}, o), "");
   EXPECT_EQ(o.target, sim::Target::FILE);
@@ -23,7 +24,7 @@ TEST(SimOptions, defaults_follow_the_target) {
   EXPECT_EQ(o.rate_bytes_s, 0.0);
 
   ASSERT_EQ(sim::parse_options({"--port", "/dev/ttyUSB0", "--frames", "50", "--rate", "0", "--seed", "9",
-                                "--quiet", "--cut", "3,4"},
+                                "--quiet", "--cut", "3,4", "--linger", "2.5"},
                                o),
             "");
   EXPECT_EQ(o.device, "/dev/ttyUSB0");
@@ -31,6 +32,7 @@ TEST(SimOptions, defaults_follow_the_target) {
   EXPECT_EQ(o.rate_bytes_s, 0.0);
   EXPECT_EQ(o.seed, 9u);
   EXPECT_TRUE(o.quiet);
+  EXPECT_EQ(o.linger_s, 2.5);
   EXPECT_EQ(o.faults.cut.frames, (std::vector<uint64_t>{3, 4}));
 
   // A slot held at a value: the frame carrying it reads back as that value.
@@ -58,6 +60,7 @@ TEST(SimOptions, usage_errors_say_what_is_wrong) {
       {"zero frames", {"--pty", "--frames", "0"}, "--frames"},
       {"negative rate", {"--pty", "--rate", "-5"}, "--rate"},
       {"text seed", {"--pty", "--seed", "abc"}, "--seed"},
+      {"negative linger", {"--pty", "--linger", "-1"}, "--linger: '-1' is not a time"},
       {"counter beyond 21 bits", {"--pty", "--first-count", "2097152"}, "--first-count"},
       {"rate above 1", {"--pty", "--noise", "1.5"}, "--noise"},
       {"empty list entry", {"--pty", "--cut", "5,"}, "--cut"},
