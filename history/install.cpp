@@ -6,8 +6,8 @@
 
 namespace rt {
 
-void history_install() {
-  add_frame_observer(&reception_clock());
+void history_install(bool trends) {
+  if (trends) add_frame_observer(&reception_clock());
   moment_install();
 }
 

@@ -350,13 +350,13 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
   // The features above the system join its calls (runtime/hooks.h).
   rt::replay_install();
   rt::export_install();
-  rt::history_install();
   rt::publish_install();
   Options opt;
   int status = gse::parse_options(argc, argv, &opt);
   if (status >= 0) return status;
   if (!opt.events.empty() && (status = load_event_script(opt.events)) >= 0) return status;
   const bool windowed = !opt.headless && display_available();
+  rt::history_install(windowed);
   rt::BrokerAddress broker;
   rt::BrokerLogin login;
   const bool sharing = !opt.publish.empty() || !opt.subscribe.empty();

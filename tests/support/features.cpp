@@ -15,7 +15,7 @@ namespace {
 const bool installed = [] {
   rt::replay_install();
   rt::export_install();
-  rt::history_install();
+  rt::history_install(true);
 #ifdef GSE_HAS_PUBLISH
   rt::publish_install();
 #endif
