@@ -380,6 +380,8 @@ bool TrendStore::read_growth() {
       for (size_t k = 0; k < marks.size(); ++k)
         add_frame(data_, bytes.data() + k * FRAME_LEN, times[k], marks[k].offset, marks[k].skipped, values);
       status_.frames = static_cast<long>(data_.time_s.size());
+      // Frames after a file of none: never "no frames" beside a count of them.
+      if (status_.state == TrendState::NoFrames && status_.frames > 0) status_.state = TrendState::Ready;
       status_.progress = size_ > 0 ? static_cast<double>(scanned_) / static_cast<double>(size_) : 1.0;
       ++status_.revision;
     }
