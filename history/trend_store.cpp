@@ -25,6 +25,17 @@ constexpr int64_t HEAD_BYTES = 4096;  // the start of the file, looked at again 
 constexpr size_t MATCH_AHEAD = 256;   // live: receptions looked through for a frame of the file
 constexpr double NONE = std::numeric_limits<double>::quiet_NaN();
 
+// Takes off the frames shown live but not yet found in the recording.
+void drop_provisional(TrendData& d) {
+  if (d.provisional == 0) return;
+  const auto keep = static_cast<uint32_t>(d.time_s.size() - d.provisional);
+  d.time_s.resize(keep);
+  d.offset.resize(keep);
+  d.skipped.resize(keep);
+  for (auto& [key, s] : d.series) s.truncate_frames(keep);
+  d.provisional = 0;
+}
+
 bool seek_to(std::FILE* fp, int64_t offset) {
 #ifdef _WIN32
   return _fseeki64(fp, offset, SEEK_SET) == 0;
@@ -369,14 +380,7 @@ bool TrendStore::read_growth() {
     {
       std::lock_guard lock(mu_);
       // Provisional frames go first: the recording's own copies replace them.
-      if (data_.provisional > 0) {
-        const auto keep = static_cast<uint32_t>(data_.time_s.size() - data_.provisional);
-        data_.time_s.resize(keep);
-        data_.offset.resize(keep);
-        data_.skipped.resize(keep);
-        for (auto& [key, s] : data_.series) s.truncate_frames(keep);
-        data_.provisional = 0;
-      }
+      drop_provisional(data_);
       for (size_t k = 0; k < marks.size(); ++k)
         add_frame(data_, bytes.data() + k * FRAME_LEN, times[k], marks[k].offset, marks[k].skipped, values);
       status_.frames = static_cast<long>(data_.time_s.size());
@@ -398,14 +402,7 @@ void TrendStore::add_provisional() {
   const auto frames = clock_->frames_since(clock_next_);
   const auto entries = clock_->since(clock_next_);
   std::lock_guard lock(mu_);
-  if (data_.provisional > 0) {
-    const auto keep = static_cast<uint32_t>(data_.time_s.size() - data_.provisional);
-    data_.time_s.resize(keep);
-    data_.offset.resize(keep);
-    data_.skipped.resize(keep);
-    for (auto& [key, s] : data_.series) s.truncate_frames(keep);
-    data_.provisional = 0;
-  }
+  drop_provisional(data_);
   const auto values = wanted_values();
   for (const auto& [n, frame] : frames) {
     const size_t k = n - clock_next_;
