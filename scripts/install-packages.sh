@@ -10,5 +10,5 @@ done
 sudo_cmd=""
 [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
 echo "installing ${missing[*]}"
-$sudo_cmd apt-get update -q
-DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -q "${missing[@]}"
+$sudo_cmd apt-get -o DPkg::Lock::Timeout=900 update -q
+DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get -o DPkg::Lock::Timeout=900 install -y -q "${missing[@]}"
