@@ -25,6 +25,7 @@
 #include "support/frames.h"
 #include "support/process.h"
 #include "support/pty.h"
+#include "support/rehearsal.h"
 
 namespace {
 
@@ -166,6 +167,10 @@ TEST(RealDesktop, a_bad_port_offers_the_chooser_and_retry_on_a_typed_pty_brings_
   ASSERT_FALSE(chooser.empty()) << "status " << station.child().wait(0.1) << "\n" << station.err();
   EXPECT_TRUE(has(station.out(), "COM1 port error")) << station.out();
   save(d, chooser, "port_chooser");
+  // The operator takes longer than the link's silence threshold (3 s) to
+  // choose: that time is no silence of the link.
+  const auto shown = std::chrono::steady_clock::now();
+  wait_until(APPEAR_S, [&] { return std::chrono::steady_clock::now() - shown > std::chrono::seconds(5); });
   // The failed path is selected in the field: typing replaces it.
   d.type(chooser, pty.slave_path());
   d.keys(chooser, {"Return"});  // Retry
@@ -173,6 +178,8 @@ TEST(RealDesktop, a_bad_port_offers_the_chooser_and_retry_on_a_typed_pty_brings_
   ASSERT_FALSE(w.empty()) << "the panel never came after Retry\n" << station.err();
   EXPECT_TRUE(has(d.title(w), "[COM1 = " + pty.slave_path() + "]")) << d.title(w);
   EXPECT_TRUE(station.logged("link: receiving")) << station.log();
+  EXPECT_FALSE(has(station.log(), "link silent")) << "the chooser's wait counted as silence\n" << station.log();
+  EXPECT_FALSE(has(station.log(), "ALARM link")) << station.log();
   station.child().signal(SIGTERM);
   EXPECT_EQ(station.child().wait(QUIT_S), 0) << "the first signal ends it\n" << station.err();
 }
@@ -332,6 +339,71 @@ TEST(RealDesktop, the_quit_question_keeps_receiving_or_stops_and_quits_as_answer
   pty.collect_until(2, std::chrono::seconds(10));
   const std::vector<uint8_t> stop{0x33, 0x0D};
   EXPECT_EQ(pty.received(), stop) << "the stop command, and nothing else";
+}
+
+// The screen's pixels of exactly `colour` in the window's client area above
+// its status bar (which counts the slots out of limits in their colours).
+long colour_pixels(const Desktop& d, const std::string& window, QRgb colour) {
+  const QImage screen = d.grab();
+  const Rect c = d.client(window);
+  constexpr int STATUS_BAR = 48;  // and then some
+  long n = 0;
+  for (int y = c.y; y < c.bottom() - STATUS_BAR; ++y)
+    for (int x = c.x; x < c.right(); ++x) n += (screen.pixel(x, y) & 0xFFFFFF) == (colour & 0xFFFFFF);
+  return n;
+}
+
+// Limit colours and the stale marking compose: the simulator holds HK00 in
+// its alarm range and HK16 in its caution range; it is stopped for longer
+// than the stale threshold and let go again. While stale the values are
+// grey; once frames come again each shows its limit colour, whole, as
+// before.
+TEST(RealDesktop, limit_colours_come_back_whole_after_a_stale_spell) {
+  Desktop d(1366, 768);
+  TempDir dir;
+  std::filesystem::create_directories(dir.file("vst_gse"));
+  std::ofstream(dir.file("vst_gse/vst_gse.ini")) << "[window]\ntheme=light\n";
+  Child sim(testing_process::gse_sim(),
+            {"--pty", "--quiet", "--hk", "0=9.97@0..1000000", "--hk", "16=60@0..1000000"}, dir.path(),
+            dir.file("sim.txt"));
+  std::string pty;
+  ASSERT_TRUE(wait_until(APPEAR_S, [&] {
+    return !(pty = testing_process::sim_pty_path(testing_files::read_text(dir.file("sim.txt")))).empty();
+  }));
+  Station station(d, dir, {"--port", pty, "--log", "session.log"});
+  const std::string w = d.wait_window(MAIN_WINDOW, APPEAR_S);
+  ASSERT_FALSE(w.empty()) << station.err();
+  // The light theme's alarm and caution backgrounds (gui/theme.cpp).
+  constexpr QRgb RED = 0xc6161c, AMBER = 0xffbf40;
+  long red = 0, amber = 0;
+  ASSERT_TRUE(wait_until(APPEAR_S, [&] {
+    red = colour_pixels(d, w, RED);
+    amber = colour_pixels(d, w, AMBER);
+    return red > 300 && amber > 300;  // both fields filled (each some 60 x 20 pixels)
+  })) << "red " << red << ", amber " << amber << "\n" << station.log();
+  save(d, w, "limits_before_stale");
+
+  sim.signal(SIGSTOP);
+  ASSERT_TRUE(station.logged("link: link silent")) << station.log();
+  // Stale: the fields' text is grey on their own background, their level's
+  // colour only a border (some 500 pixels of the 800 to 900 a filled field has).
+  ASSERT_TRUE(wait_until(APPEAR_S, [&] { return colour_pixels(d, w, RED) < red * 3 / 4; }))
+      << "stale: the fields are grey, their level a border";
+  save(d, w, "limits_stale");
+  sim.signal(SIGCONT);
+  ASSERT_TRUE(wait_until(APPEAR_S, [&] {
+    const std::string log = station.log();
+    return log.find("link: receiving", log.find("link: link silent")) != std::string::npos;
+  })) << station.log();
+  long red_after = 0, amber_after = 0;
+  EXPECT_TRUE(wait_until(APPEAR_S / 3, [&] {
+    red_after = colour_pixels(d, w, RED);
+    amber_after = colour_pixels(d, w, AMBER);
+    return red_after >= red * 9 / 10 && amber_after >= amber * 9 / 10;
+  })) << "red " << red_after << " of " << red << ", amber " << amber_after << " of " << amber;
+  save(d, w, "limits_after_stale");
+  station.child().signal(SIGTERM);
+  EXPECT_EQ(station.child().wait(QUIT_S), 0) << station.err();
 }
 
 // A start-up failure waits in a dialog; the first quit signal ends the
