@@ -30,8 +30,10 @@ add_custom_command(OUTPUT ${GSE_GUIDE_HTML}
   COMMENT "Operator guide README.html")
 add_custom_target(gse_guide ALL DEPENDS ${GSE_GUIDE_HTML})
 install(FILES README.md ${GSE_GUIDE_HTML} DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# Everything the guide shows or links (pictures, pages, the example event
+# script in docs/examples/), not the scripts that make the pictures.
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs
-        FILES_MATCHING PATTERN "*.png" PATTERN "*.md")
+        FILES_MATCHING PATTERN "*.png" PATTERN "*.md" PATTERN "*.txt")
 
 # The manual pages and the AppStream metainfo carry the version; vst_gse(1)
 # takes its OPTIONS from the option table (main/option_table.h), as --help

@@ -49,10 +49,12 @@ for p in vst_gse gse_sim; do
   ! readelf -S "$root/usr/bin/$p" | grep -q '\.debug_info' || fail "/usr/bin/$p is not stripped"
 done
 
-# Every image the operator guide shows is in the package beside it.
-for img in $(grep -o 'docs/[A-Za-z0-9_.-]*\.png' "$root/usr/share/doc/vst_gse/README.md" | sort -u); do
-  [ -e "$root/usr/share/doc/vst_gse/$img" ] || fail "the guide shows $img, which the package lacks"
+# Every file the operator guide shows or names under docs/ (pictures, pages,
+# the example event script) is in the package beside it.
+for file in $(grep -o 'docs/[A-Za-z0-9_./-]*\.[a-z]*' "$root/usr/share/doc/vst_gse/README.md" | grep -v '\.sh$' | sort -u); do
+  [ -e "$root/usr/share/doc/vst_gse/$file" ] || fail "the guide names $file, which the package lacks"
 done
+[ -e "$root/usr/share/doc/vst_gse/docs/examples/events.txt" ] || fail "the package lacks the example event script"
 
 # Recordings have a MIME type of the station's own; the launcher claims
 # that, not every unknown binary file.
