@@ -180,6 +180,23 @@ TEST_F(SerialPty, missing_device_is_refused_with_enoent_and_its_name) {
   EXPECT_NE(std::string(ComErrorText()).find(missing), std::string::npos) << ComErrorText();
 }
 
+// Another station has the device (its lock file holds it): the reason
+// names the lock file and its holder, not a "permission error".
+TEST_F(SerialPty, a_device_held_by_another_program_names_its_lock_file) {
+  Pty pty;
+  auto other_station = rt::make_qt_serial_port();
+  ASSERT_EQ(other_station->open(pty.slave_path(), 19200, 0, 8, 1), 0) << other_station->error_text();
+  EXPECT_LT(open_com1(pty.slave_path()), 0);
+  const std::string reason = ComErrorText();
+  EXPECT_NE(reason.find("cannot open " + pty.slave_path() + ": in use by another program (lock file "),
+            std::string::npos)
+      << reason;
+  EXPECT_NE(reason.find("LCK.."), std::string::npos) << reason;
+  EXPECT_NE(reason.find(", process " + std::to_string(::getpid())), std::string::npos) << reason;
+  other_station->close();
+  EXPECT_EQ(open_com1(pty.slave_path()), 0) << "free again: " << ComErrorText();
+}
+
 TEST_F(SerialPty, works_on_a_thread_without_an_event_loop) {
   Pty pty;
   pty.send({0x01, 0x02});
