@@ -83,6 +83,7 @@ class LimitsDialog : public QDialog {
     column->addWidget(file_);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::RestoreDefaults | QDialogButtonBox::Close);
     buttons->button(QDialogButtonBox::RestoreDefaults)->setObjectName(QStringLiteral("restoreDefaults"));
+    buttons->button(QDialogButtonBox::RestoreDefaults)->setText(QStringLiteral("&Restore defaults"));
     buttons->button(QDialogButtonBox::RestoreDefaults)->setAutoDefault(false);
     buttons->button(QDialogButtonBox::Close)->setAutoDefault(false);
     connect(buttons->button(QDialogButtonBox::RestoreDefaults), &QPushButton::clicked, this,

@@ -79,6 +79,7 @@ bool CommandConfirm::eventFilter(QObject* watched, QEvent* event) {
           return true;
         case CommandArm::Click::Sends:
           eat_release_ = false;
+          if (say_ && arm_.confirm()) say_(QStringLiteral("Command switch confirmed: it moves and its command goes out"));
           draw();
           break;  // the switch takes the click and moves
       }

@@ -584,6 +584,42 @@ TEST(RealDesktop, the_operator_guide_opens_in_a_browser_or_in_a_viewer_of_its_ow
   EXPECT_EQ(station.child().wait(QUIT_S), 0) << station.err();
 }
 
+// Alarms > Limits..., Restore defaults, on a real desktop from the
+// keyboard: the question names the slot it would change; Keep leaves the
+// operator's limits and their file alone, Restore brings the panel file's
+// back and writes the file without them.
+TEST(RealDesktop, restore_defaults_asks_first_and_keeps_or_restores_as_answered) {
+  Desktop d(1366, 768);
+  TempDir dir;
+  const std::string limits = dir.file("limits.txt");
+  std::ofstream(limits) << "HK16 caution=-20..45 alarm=-40..70 hysteresis=default enabled=yes\n";
+  Station station(d, dir, {"--limits", limits, "--log", "session.log", demo()});
+  const std::string w = d.wait_window(MAIN_WINDOW, APPEAR_S);
+  ASSERT_FALSE(w.empty()) << station.err();
+  const size_t before = shown_windows(d);
+  d.keys(w, {"alt+a"});
+  ASSERT_TRUE(wait_until(APPEAR_S, [&] { return shown_windows(d) > before; })) << "the Alarms menu never opened";
+  d.tool("xdotool", {"key", "i"});  // Limits...
+  const std::string dialog = d.wait_window("^Limits$", APPEAR_S);
+  ASSERT_FALSE(dialog.empty()) << station.err();
+  for (const char* answer : {"alt+k", "alt+r"}) {
+    d.keys(dialog, {"alt+r"});  // Restore defaults
+    const std::string question = d.wait_window("^Restore default limits$", APPEAR_S);
+    ASSERT_FALSE(question.empty()) << answer;
+    if (std::string(answer) == "alt+k") save(d, question, "restore_defaults_question");
+    d.keys(question, {answer});
+    ASSERT_TRUE(d.wait_no_window("^Restore default limits$", APPEAR_S)) << answer;
+    if (std::string(answer) == "alt+k") {
+      EXPECT_TRUE(has(testing_files::read_text(limits), "HK16 caution=-20..45")) << "kept";
+    }
+  }
+  EXPECT_TRUE(station.logged("limits of HK16 restored to the panel file's by the operator: caution=-20..45"))
+      << station.log();
+  EXPECT_FALSE(has(testing_files::read_text(limits), "HK16")) << testing_files::read_text(limits);
+  d.keys(w, {"ctrl+q"});
+  EXPECT_EQ(station.child().wait(QUIT_S), 0) << station.err();
+}
+
 // ----- The panel true to its moment ------------------------------------------
 
 // A paused playback stepped back and played again From start with the
