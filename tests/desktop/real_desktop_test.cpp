@@ -208,7 +208,13 @@ TEST(RealDesktop, live_at_1366_x_768_the_window_stays_on_screen_with_the_longest
   Desktop d(1366, 768);
   TempDir dir;
   auto pty = std::make_unique<testing_pty::InstrumentPty>();
-  Station station(d, dir, {"--port", pty->slave_path(), "--log", "session.log"});
+  // Through a link that goes with the hang-up: the station reopens a lost
+  // port by its path, and a pseudo-terminal tells no identity, so by the
+  // pty's own path it could take another test's pty that got the freed
+  // number.
+  const std::string port = dir.file("ttyGSE");
+  std::filesystem::create_symlink(pty->slave_path(), port);
+  Station station(d, dir, {"--port", port, "--log", "session.log"});
   const std::string w = d.wait_window(MAIN_WINDOW, APPEAR_S);
   ASSERT_FALSE(w.empty()) << station.err();
   std::string why;
@@ -232,6 +238,7 @@ TEST(RealDesktop, live_at_1366_x_768_the_window_stays_on_screen_with_the_longest
   ASSERT_TRUE(station.logged("link: link silent")) << station.log();
   stays("link_silent");
   pty->hang_up();
+  std::filesystem::remove(port);
   ASSERT_TRUE(station.logged("link: port lost")) << station.log();
   stays("port_lost");
   station.child().signal(SIGTERM);
