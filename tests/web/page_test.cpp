@@ -227,8 +227,11 @@ TEST(WebPage, shows_each_frame_as_the_station_did_refuses_hostile_messages_and_c
   // Frames come at twenty a second: each gets its own drawing, but a
   // loaded machine may merge a few.
   EXPECT_GT(seen.size(), static_cast<size_t>(frames / 2)) << "drawings: " << seen.size() << " of " << frames;
+  // The page's counts are written once a second.
+  EXPECT_TRUE(page.wait_for(10, [&](const auto& s) {
+    return text_has(s, "pageCounts", "frames received " + std::to_string(frames) + ", missed 0");
+  })) << page.diagnostics();
   const auto s = page.state();
-  EXPECT_TRUE(text_has(s, "pageCounts", "frames received " + std::to_string(frames) + ", missed 0")) << s.dump();
   EXPECT_TRUE(s["published"].empty()) << "the page sent a PUBLISH: " << s.dump();
   EXPECT_TRUE(s["errors"].empty()) << s.dump();
   EXPECT_GT(s["spectra"].get<int>(), 0) << "no spectrum drawn";

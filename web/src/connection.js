@@ -65,7 +65,11 @@ function refusalWords(code) {
 export class Connection {
   // onMessage(leaf, payload): a message on PREFIX/leaf; onChange(): the
   // connection's state changed.
-  constructor(onMessage, onChange, clock = { setTimeout, clearTimeout, now: () => Date.now() }) {
+  constructor(onMessage, onChange, clock = {
+    setTimeout: (f, ms) => setTimeout(f, ms),
+    clearTimeout: (t) => clearTimeout(t),
+    now: () => Date.now(),
+  }) {
     this.onMessage = onMessage;
     this.onChange = onChange;
     this.clock = clock;
