@@ -62,7 +62,9 @@ export class HealthView {
 
     const presence = store.presence();
     const p = e('presence');
-    set(p, `STATION ${presence.words.toUpperCase()}`);
+    const colon = presence.words.indexOf(':');
+    set(p, colon < 0 ? `STATION ${presence.words.toUpperCase()}` :
+      `STATION ${presence.words.slice(0, colon).toUpperCase()}${presence.words.slice(colon)}`);
     p.dataset.state = presence.state;
     const b = e('broker');
     set(b, connection.words());
