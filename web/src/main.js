@@ -63,6 +63,7 @@ function drawSpectraSettings() {
   box.classList.toggle('done', !!s.frames_left_done);
 }
 
+let drawnSeq = 0;
 function drawAll() {
   fields.draw(store);
   health.draw(store, connection);
@@ -72,8 +73,13 @@ function drawAll() {
   log.draw(store);
   alarms.draw(store);
   if (trendName && Date.now() - trendDrawnMs >= TREND_REDRAW_MS) drawTrend();
-  // For whoever embeds or tests the page: the frame now shown.
-  document.dispatchEvent(new CustomEvent('vst:drawn', { detail: { seq: store.seq, session: store.session } }));
+  // For whoever embeds, tests or measures the page: the frame now shown, and
+  // how long after the station showed it (both clocks count in it).
+  const fresh = store.seq !== drawnSeq;
+  drawnSeq = store.seq;
+  document.dispatchEvent(new CustomEvent('vst:drawn', {
+    detail: { seq: store.seq, session: store.session, age_ms: fresh ? Date.now() - store.frameTimeMs : null },
+  }));
 }
 
 const painter = new Painter(drawAll, (callback) => requestAnimationFrame(callback));
