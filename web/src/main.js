@@ -67,8 +67,9 @@ let drawnSeq = 0;
 function drawAll() {
   fields.draw(store);
   health.draw(store, connection);
-  strip.draw(store);
-  for (const s of spectra) s.draw(store);
+  const now = performance.now();
+  strip.draw(store, now);
+  for (const s of spectra) s.draw(store, now);
   drawSpectraSettings();
   log.draw(store);
   alarms.draw(store);

@@ -32,8 +32,11 @@ export class HealthView {
     const state = e('h-state');
     const key = h ? h.state : 'waiting';
     const [bg, fg] = STATE_COLOURS[key];
-    state.style.background = bg;
-    state.style.color = fg;
+    if (state.dataset.state !== key) {
+      state.dataset.state = key;
+      state.style.background = bg;
+      state.style.color = fg;
+    }
     set(state, (h ? h.words : 'waiting').toUpperCase());
     let reason = h ? h.reason : 'nothing heard from the station yet';
     if (h && h.fault_age_s !== null) reason += ` ${Math.floor(h.fault_age_s)} s ago`;
@@ -55,8 +58,11 @@ export class HealthView {
     alarms.hidden = n === 0;
     if (n > 0) {
       const red = store.alarms.alarms.some((a) => !a.acknowledged && a.severity === 'alarm');
-      alarms.style.background = red ? '#c00000' : '#f0b400';
-      alarms.style.color = red ? '#ffffff' : '#2a1f00';
+      if (alarms.dataset.red !== String(red)) {
+        alarms.dataset.red = String(red);
+        alarms.style.background = red ? '#c00000' : '#f0b400';
+        alarms.style.color = red ? '#ffffff' : '#2a1f00';
+      }
       set(alarms, `${n} ALARM${n === 1 ? '' : 'S'}`);
     }
 
@@ -71,7 +77,8 @@ export class HealthView {
     b.dataset.state = connection.state;
     const s = store.status || h;
     set(e('station'), s ? `${s.mode || ''}${s.source ? ' · ' + s.source : ''}` : '');
-    document.title = `${n > 0 ? n + ' ALARMS · ' : ''}${presence.state === 'online' ? '' : presence.words + ' · '}vst_gse · browser view`;
+    const title = `${n > 0 ? n + ' ALARMS · ' : ''}${presence.state === 'online' ? '' : presence.words + ' · '}vst_gse · browser view`;
+    if (document.title !== title) document.title = title;
   }
 
   drawCounts(store, painter) {

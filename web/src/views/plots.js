@@ -25,10 +25,15 @@ function follow(plot, box, height) {
   new ResizeObserver(() => plot.setSize(size(box, height))).observe(box);
 }
 
+// As the panel: the strip chart redrawn at most 5 times a second, the
+// spectra twice (their drawing costs far more than the fields').
+export const STRIP_REDRAW_MS = 200;
+export const SPECTRA_REDRAW_MS = 500;
+
 export class StripView {
   constructor(box) {
     this.box = box;
-    this.drawnVersion = -1;
+    this.drawnMs = -Infinity;
     const series = [{}];
     STRIP_TRACES.forEach((name, t) =>
       series.push({ label: name, stroke: STRIP_COLOURS[t], width: 1, scale: t < 2 ? 'words' : 'bytes',
@@ -49,9 +54,10 @@ export class StripView {
     follow(this.plot, box, 230);
   }
 
-  draw(store) {
-    if (!store.strip || store.stripSeq === this.drawnSeq) return;
+  draw(store, nowMs) {
+    if (!store.strip || store.stripSeq === this.drawnSeq || nowMs - this.drawnMs < STRIP_REDRAW_MS) return;
     this.drawnSeq = store.stripSeq;
+    this.drawnMs = nowMs;
     // One x per trace: uPlot wants one shared x, so each trace's points go
     // on the union of the times, null where a trace has none.
     const s = store.strip;
@@ -96,10 +102,11 @@ export class SpectrumView {
     }
   }
 
-  draw(store) {
+  draw(store, nowMs) {
     const graph = store.spectra?.graphs[this.name];
-    if (!graph || graph === this.drawn) return;
+    if (!graph || graph === this.drawn || nowMs - (this.drawnMs ?? -Infinity) < SPECTRA_REDRAW_MS) return;
     this.drawn = graph;
+    this.drawnMs = nowMs;
     const colours = graph.plots.map((p) => p.color);
     const shape = JSON.stringify([graph.x, graph.y, colours]);
     if (shape !== this.shape) {
