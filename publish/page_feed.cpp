@@ -112,6 +112,7 @@ class Feed : public FrameObserver {
     limits_seen_ = ~uint64_t{0};
     spectra_seen_ = 0;
     spectra_taken_ = Clock::time_point{};
+    status_said_ = false;
     look(m);
   }
 
@@ -166,9 +167,16 @@ class Feed : public FrameObserver {
     put(spectra_latest, spectra_body(m));
   }
 
+  // Only a change of the text: a blank after each good frame is the rule
+  // a subscriber knows (docs/mqtt.md), not news.
   void status(std::string_view text) {
     uint64_t seq = 0;
     publish_current_seq(&seq);
+    // A new publishing counts its frames from 1: say the text again.
+    if (status_said_ && text == status_seen_ && seq >= status_seq_) return;
+    status_said_ = true;
+    status_seen_ = text;
+    status_seq_ = seq;
     put(status_latest, "\"after_seq\":" + std::to_string(seq) + ",\"status\":" + json_string(text));
   }
 
@@ -232,6 +240,9 @@ class Feed : public FrameObserver {
   std::string title_seen_;
   uint64_t spectra_seen_ = 0;
   Clock::time_point spectra_taken_{};
+  bool status_said_ = false;
+  std::string status_seen_;
+  uint64_t status_seq_ = 0;
 };
 
 Feed& feed() {

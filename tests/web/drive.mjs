@@ -66,9 +66,10 @@ page.on('websocket', (ws) => {
     if ((p[0] >> 4) === 3 && !attempt) published.push(ws.url());
   });
 });
+// The page's own faults: exceptions it did not catch. (Chromium's console
+// also reports a refused WebSocket as an error: a broker away is not one.)
 const errors = [];
 page.on('pageerror', (e) => errors.push(String(e).slice(0, 300)));
-page.on('console', (m) => { if (m.type() === 'error') errors.push(m.text().slice(0, 300)); });
 
 // Every drawing, as the page shows it: read in the page, at the moment it drew.
 await page.exposeFunction('vstDrawn', (line) => appendFileSync(join(out, 'drawn.jsonl'), line + '\n'));
