@@ -8,6 +8,14 @@ install(TARGETS vst_gse RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # The panel file, and the demo recording the README and the manual page play.
 install(FILES ui/gse.uir data/demo.dat DESTINATION ${CMAKE_INSTALL_DATADIR}/vst_gse)
 install(FILES ${GSE_DIST}/${GSE_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+# The browser view (cmake/web.cmake) and an example broker configuration
+# that serves it (docs/mqtt.md).
+if(GSE_WEB_DIR)
+  install(FILES ${GSE_WEB_DIR}/index.html ${GSE_WEB_DIR}/app.js ${GSE_WEB_DIR}/app.css
+          ${GSE_WEB_DIR}/app.js.LEGAL.txt DESTINATION ${CMAKE_INSTALL_DATADIR}/vst_gse/web)
+endif()
+install(FILES ${GSE_DIST}/mosquitto/vst_gse-web.conf ${GSE_DIST}/mosquitto/vst_gse-web.acl
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/vst_gse/mosquitto)
 # The station's own MIME type for recordings (*.dat), so that the launcher
 # is offered for them and for no other file; Debian's shared-mime-info
 # trigger adds it to the database.
@@ -89,6 +97,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # xdg-utils opens the operator guide in the desktop's browser.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
+# The broker that serves the browser view (docs/mqtt.md).
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "mosquitto")
 # The programs installed without their debugging symbols.
 set(CPACK_STRIP_FILES ON)
 set(CPACK_GENERATOR DEB)
