@@ -45,8 +45,11 @@ fi
 echo "setup: packages ready in $(( $(date +%s) - started )) s"
 
 # The browser view's libraries (web/package-lock.json: pinned versions,
-# bundled into the page at build time). Node.js and npm come with the
-# machine; a machine without them builds everything but the page.
+# bundled into the page at build time). A machine without Node.js and npm
+# gets Debian's; one that has them (another packaging) keeps its own.
+if ! command -v npm >/dev/null; then
+  scripts/install-packages.sh nodejs npm || true
+fi
 if command -v npm >/dev/null; then
   (cd web && npm ci --no-audit --no-fund --loglevel=error)
 else

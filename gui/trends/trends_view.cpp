@@ -52,7 +52,9 @@ constexpr int TICK_MS = 100;
 // pan at once): four trends following a live link cost little.
 constexpr qint64 DATA_REDRAW_MS = 1000;
 constexpr size_t MAX_EVENT_LINES = 200;
+constexpr size_t MAX_HOVER_EVENTS = 20000;  // events in view the readout looks through
 constexpr int EVENT_HOVER_PX = 4;
+constexpr int EVENTS_NAMED = 3;  // events the readout names at one place
 constexpr double MIN_SPAN_S = 0.5;
 
 const QString KEY_SHOWN = QStringLiteral("trends/shown");
@@ -518,6 +520,7 @@ void TrendsView::redraw() {
 // (the first there) and MAX_EVENT_LINES in all.
 void TrendsView::place_events(const TrendData& d, const AxisX& axis) {
   shown_events_.clear();
+  hover_events_.clear();
   const bool clock = axis.x == &d.time_s;
   if (!clock && axis.first >= d.frames()) return;
   // A recording whose name gives no start has no clock on its axis: only
@@ -543,11 +546,15 @@ void TrendsView::place_events(const TrendData& d, const AxisX& axis) {
       all.emplace_back((*axis.x)[static_cast<size_t>(f)], m);
   }
   std::stable_sort(all.begin(), all.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  hover_events_.clear();
   for (const auto& [x, m] : all) {
-    if (x < x0_ || x > x1_ || x - last_x < per_px) continue;
+    if (x < x0_ || x > x1_) continue;
+    // The readout names every event under the cursor, also those that share
+    // a pixel column with the one drawn there.
+    if (hover_events_.size() < MAX_HOVER_EVENTS) hover_events_.emplace_back(x, m);
+    if (x - last_x < per_px || shown_events_.size() >= MAX_EVENT_LINES) continue;
     shown_events_.emplace_back(x, m);
     last_x = x;
-    if (shown_events_.size() >= MAX_EVENT_LINES) break;
   }
   for (auto& p : plots_) {
     p->set_events(shown_events_);
@@ -619,14 +626,20 @@ void TrendsView::draw_readout() {
       }
     }
   });
-  // An event under the cursor.
+  // The events under the cursor: every one, since several can fall within a
+  // few pixels (a pause and the seek made while paused), up to a few.
   const int width = plots_.empty() ? 1000 : std::max(1, plots_.front()->widget()->axisRect()->width());
   const double near = (x1_ - x0_) / width * EVENT_HOVER_PX;
-  for (const auto& [x, m] : shown_events_) {
-    if (std::abs(x - cursor_x_) <= near) {
-      parts << QStringLiteral("| %1 %2").arg(QLatin1String(severity_name(m.severity)), QString::fromStdString(m.text));
+  int named = 0;
+  auto from = std::lower_bound(hover_events_.begin(), hover_events_.end(), cursor_x_ - near,
+                               [](const auto& e, double x) { return e.first < x; });
+  for (auto it = from; it != hover_events_.end() && it->first <= cursor_x_ + near; ++it) {
+    const EventMark& m = it->second;
+    if (++named > EVENTS_NAMED) {
+      parts << QStringLiteral("| ...");
       break;
     }
+    parts << QStringLiteral("| %1 %2").arg(QLatin1String(severity_name(m.severity)), QString::fromStdString(m.text));
   }
   readout_->setText(parts.join(QStringLiteral("   ")));
 }

@@ -138,6 +138,7 @@ class TrendsView : public QObject {
   uint64_t log_seen_ = 0;
   std::string marks_source_;      // the recording whose log was read
   std::vector<std::pair<double, EventMark>> shown_events_;
+  std::vector<std::pair<double, EventMark>> hover_events_;  // every event in view, for the readout
 
   std::thread export_thread_;
   std::atomic<bool> export_done_{false};
