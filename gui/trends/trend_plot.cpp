@@ -22,6 +22,7 @@ namespace {
 constexpr int MIN_HEIGHT = 110;
 constexpr int DOT_EVERY_PX = 6;  // raw samples this far apart or more get a dot
 constexpr double PAD = 0.05;     // of the value range, above and below
+constexpr int PAD_PX = 8;        // at least: a dot at an extreme stays clear of the axis line
 constexpr int BAND_ALPHA = 48;
 
 // Distinct colours for the values of a plot, in order.
@@ -162,7 +163,7 @@ void TrendPlot::set_range(double x0, double x1) {
   applying_ = false;
 }
 
-void TrendPlot::draw(const TrendData& d, const AxisX& axis, double x0, double x1) {
+void TrendPlot::draw(const TrendData& d, const AxisX& axis, double x0, double x1, const QString& unavailable) {
   set_range(x0, x1);
   if (auto* ticker = dynamic_cast<QCPAxisTickerDateTime*>(plot_->xAxis->ticker().data())) {
     const double span = x1 - x0;
@@ -184,7 +185,8 @@ void TrendPlot::draw(const TrendData& d, const AxisX& axis, double x0, double x1
     }
     const PlotPoints p = plot_points(d, it->second, axis, x0, x1, columns, v.scale);
     g->setData(QVector<double>(p.x.begin(), p.x.end()), QVector<double>(p.y.begin(), p.y.end()), true);
-    const bool sparse = p.raw && p.samples * DOT_EVERY_PX < static_cast<size_t>(columns);
+    // A sample between two breaks has no line to show it: dots then too.
+    const bool sparse = p.raw && (p.samples * DOT_EVERY_PX < static_cast<size_t>(columns) || p.isolated > 0);
     g->setScatterStyle(sparse ? QCPScatterStyle(QCPScatterStyle::ssDisc, 4) : QCPScatterStyle());
     if (p.samples == 0) without << v.label;
     for (size_t k = 0; k < p.y.size(); ++k) {
@@ -197,12 +199,16 @@ void TrendPlot::draw(const TrendData& d, const AxisX& axis, double x0, double x1
   }
   QString note;
   if (values_.empty()) note = QStringLiteral("Drop a display of the panel here, or double-click a value in the list");
+  else if (!reading.isEmpty() && !unavailable.isEmpty()) note = unavailable;
   else if (!reading.isEmpty()) note = QStringLiteral("reading %1 from the recording...").arg(reading.join(QStringLiteral(", ")));
   else if (!without.isEmpty()) note = QStringLiteral("no samples of %1 in this range").arg(without.join(QStringLiteral(", ")));
   note_->setText(note);
   note_->setVisible(!note.isEmpty());
   if (lo <= hi) {
-    const double pad = hi > lo ? (hi - lo) * PAD : std::max(1.0, std::abs(lo) * PAD);
+    // A short plot: the share of the range that keeps PAD_PX free at each end.
+    const int height = plot_->axisRect()->height();
+    const double share = height > 4 * PAD_PX ? std::max(PAD, static_cast<double>(PAD_PX) / (height - 2 * PAD_PX)) : PAD;
+    const double pad = hi > lo ? (hi - lo) * share : std::max(1.0, std::abs(lo) * PAD);
     plot_->yAxis->setRange(lo - pad, hi + pad);
   }
   QStringList units;

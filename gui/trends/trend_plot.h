@@ -56,8 +56,10 @@ class TrendPlot : public QObject {
   // The limits in force for a value changed (the operator's Limits...).
   void set_limits(const std::string& key, const Limits& limits);
 
-  // Draws the values from `d` over [x0, x1] of `axis`.
-  void draw(const TrendData& d, const AxisX& axis, double x0, double x1);
+  // Draws the values from `d` over [x0, x1] of `axis`. A value that `d`
+  // does not hold is being read, unless `unavailable` says why it cannot be
+  // (no recording, a recording that cannot be read).
+  void draw(const TrendData& d, const AxisX& axis, double x0, double x1, const QString& unavailable = {});
   // Only the range changed (a pan in progress is drawn from what is held).
   void set_range(double x0, double x1);
   void set_labels(TimeLabels labels, bool show_tick_labels);
