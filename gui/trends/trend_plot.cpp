@@ -19,10 +19,14 @@ namespace rt {
 
 namespace {
 
-constexpr int MIN_HEIGHT = 110;
+// The plots share one time axis, whose labels only the lowest shows: two
+// plots and the drop zone fit the dock a 1366x768 screen leaves.
+constexpr int MIN_HEIGHT = 56;
+constexpr int TICK_LABELS_HEIGHT = 20;  // more for the plot that shows the time labels
 constexpr int DOT_EVERY_PX = 6;  // raw samples this far apart or more get a dot
 constexpr double PAD = 0.05;     // of the value range, above and below
 constexpr int PAD_PX = 8;        // at least: a dot at an extreme stays clear of the axis line
+constexpr int Y_TICK_PX = 24;    // the least room for each value label: a short plot has fewer
 constexpr int BAND_ALPHA = 48;
 
 // Distinct colours for the values of a plot, in order.
@@ -155,6 +159,7 @@ void TrendPlot::set_labels(TimeLabels labels, bool show_tick_labels) {
     plot_->xAxis->setTicker(ticker);
   }
   plot_->xAxis->setTickLabels(show_tick_labels);
+  plot_->setMinimumHeight(MIN_HEIGHT + (show_tick_labels ? TICK_LABELS_HEIGHT : 0));
 }
 
 void TrendPlot::set_range(double x0, double x1) {
@@ -204,10 +209,13 @@ void TrendPlot::draw(const TrendData& d, const AxisX& axis, double x0, double x1
   else if (!without.isEmpty()) note = QStringLiteral("no samples of %1 in this range").arg(without.join(QStringLiteral(", ")));
   note_->setText(note);
   note_->setVisible(!note.isEmpty());
+  plot_->yAxis->ticker()->setTickCount(std::clamp(plot_->axisRect()->height() / Y_TICK_PX, 2, 5));
   if (lo <= hi) {
-    // A short plot: the share of the range that keeps PAD_PX free at each end.
+    // A short plot: the share of the range that keeps PAD_PX (a fifth of a
+    // very short one) free at each end.
     const int height = plot_->axisRect()->height();
-    const double share = height > 4 * PAD_PX ? std::max(PAD, static_cast<double>(PAD_PX) / (height - 2 * PAD_PX)) : PAD;
+    const int free_px = std::min(PAD_PX, height / 5);
+    const double share = free_px > 0 ? std::max(PAD, static_cast<double>(free_px) / (height - 2 * free_px)) : PAD;
     const double pad = hi > lo ? (hi - lo) * share : std::max(1.0, std::abs(lo) * PAD);
     plot_->yAxis->setRange(lo - pad, hi + pad);
   }
@@ -323,6 +331,9 @@ bool TrendPlot::eventFilter(QObject* watched, QEvent* event) {
     }
     case QEvent::Leave:
       if (on_hover) on_hover(std::numeric_limits<double>::quiet_NaN());
+      break;
+    case QEvent::Resize:
+      if (on_resized) on_resized();
       break;
     default: break;
   }

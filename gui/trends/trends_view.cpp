@@ -55,6 +55,8 @@ constexpr int TICK_MS = 100;
 // pan at once): four trends following a live link cost little.
 constexpr qint64 DATA_REDRAW_MS = 1000;
 constexpr size_t MAX_EVENT_LINES = 200;
+constexpr size_t MAX_HOVER_EVENTS = 5000;  // in view, for the cursor to name
+constexpr int MAX_EVENTS_NAMED = 3;        // under the cursor at once
 constexpr int EVENT_HOVER_PX = 4;
 constexpr double MIN_SPAN_S = 0.5;
 
@@ -84,7 +86,7 @@ class NewPlotZone : public QLabel {
     setAlignment(Qt::AlignCenter);
     setAcceptDrops(true);
     setFrameShape(QFrame::StyledPanel);
-    setMinimumHeight(28);
+    setMinimumHeight(22);
   }
 
  protected:
@@ -324,7 +326,7 @@ TrendPlot* TrendsView::new_plot() {
   wire(p);
   plots_column_->insertWidget(plots_column_->count() - 1, p->widget(), 1);
   plots_.push_back(std::move(plot));
-  for (size_t i = 0; i < plots_.size(); ++i) plots_[i]->set_labels(labels_, true);
+  label_plots();
   return p;
 }
 
@@ -362,6 +364,10 @@ void TrendsView::add_values(TrendPlot* plot, const std::vector<std::string>& key
   save();
 }
 
+void TrendsView::label_plots() {
+  for (size_t i = 0; i < plots_.size(); ++i) plots_[i]->set_labels(labels_, i + 1 == plots_.size());
+}
+
 void TrendsView::show_follow_width() {
   int at = follow_width_->findData(follow_span_s_);
   if (at < 0) {  // a zoom chose it: listed in order of width
@@ -381,7 +387,7 @@ void TrendsView::remove_plot(TrendPlot* plot) {
   plots_.erase(it);
   gone->widget()->hide();
   gone.release()->deleteLater();
-  for (size_t i = 0; i < plots_.size(); ++i) plots_[i]->set_labels(labels_, true);
+  label_plots();
   want();
   dirty_ = true;
   save();
@@ -406,6 +412,7 @@ void TrendsView::wire(TrendPlot* plot) {
     save();
   };
   plot->on_close = [this, plot] { remove_plot(plot); };
+  plot->on_resized = [this] { dirty_ = true; };
 }
 
 // The values the plots need, and the instrument's elapsed time (the
@@ -544,7 +551,7 @@ void TrendsView::redraw() {
                                                                                      : TimeLabels::SinceStart;
   if (labels != labels_) {
     labels_ = labels;
-    for (size_t i = 0; i < plots_.size(); ++i) plots_[i]->set_labels(labels_, true);
+    label_plots();
   }
   store_->read([&](const TrendData& d) {
     AxisX axis{&d.time_s, 0};
@@ -584,6 +591,7 @@ void TrendsView::redraw() {
 // (the first there) and MAX_EVENT_LINES in all.
 void TrendsView::place_events(const TrendData& d, const AxisX& axis) {
   shown_events_.clear();
+  hover_events_.clear();
   const bool clock = axis.x == &d.time_s;
   if (!clock && axis.first >= d.frames()) return;
   // A recording whose name gives no start has no clock on its axis: only
@@ -610,7 +618,9 @@ void TrendsView::place_events(const TrendData& d, const AxisX& axis) {
   }
   std::stable_sort(all.begin(), all.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
   for (const auto& [x, m] : all) {
-    if (x < x0_ || x > x1_ || x - last_x < per_px) continue;
+    if (x < x0_ || x > x1_) continue;
+    if (hover_events_.size() < MAX_HOVER_EVENTS) hover_events_.emplace_back(x, m);
+    if (x - last_x < per_px) continue;
     shown_events_.emplace_back(x, m);
     last_x = x;
     if (shown_events_.size() >= MAX_EVENT_LINES) break;
@@ -688,14 +698,17 @@ void TrendsView::draw_readout() {
       }
     }
   });
-  // An event under the cursor.
+  // The events under the cursor (one line may stand for several).
   const int width = plots_.empty() ? 1000 : std::max(1, plots_.front()->widget()->axisRect()->width());
   const double near = (x1_ - x0_) / width * EVENT_HOVER_PX;
-  for (const auto& [x, m] : shown_events_) {
-    if (std::abs(x - cursor_x_) <= near) {
-      parts << QStringLiteral("| %1 %2").arg(QLatin1String(severity_name(m.severity)), QString::fromStdString(m.text));
+  int named = 0;
+  for (const auto& [x, m] : hover_events_) {
+    if (std::abs(x - cursor_x_) > near) continue;
+    if (++named > MAX_EVENTS_NAMED) {
+      parts.last() += QStringLiteral(" ...");
       break;
     }
+    parts << QStringLiteral("| %1 %2").arg(QLatin1String(severity_name(m.severity)), QString::fromStdString(m.text));
   }
   readout_->setText(parts.join(QStringLiteral("   ")));
 }

@@ -90,6 +90,8 @@ class TrendsView : public QObject {
   TrendPlot* new_plot();
   // Puts the value on `target`, or where its unit goes (plot_rules.h).
   TrendPlot* place_value(TrendPlot* target, const std::string& key);
+  // The time labels on the lowest plot only.
+  void label_plots();
   // Follow's width: the one chosen, shown in its list (added when a zoom chose it).
   void show_follow_width();
   TrendValue value_of(const std::string& key) const;
@@ -145,7 +147,8 @@ class TrendsView : public QObject {
   std::string shown_path_;        // of that recording
   uint64_t log_seen_ = 0;
   std::string marks_source_;      // the recording whose log was read
-  std::vector<std::pair<double, EventMark>> shown_events_;
+  std::vector<std::pair<double, EventMark>> shown_events_;  // drawn: the first in each pixel column
+  std::vector<std::pair<double, EventMark>> hover_events_;  // every one in view (bounded)
 
   std::thread export_thread_;
   std::atomic<bool> export_done_{false};
