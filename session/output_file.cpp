@@ -135,7 +135,8 @@ FILE* open_input_file(const std::string& path, std::string* reason, bool* missin
   // Without waiting for a FIFO's writer; what was opened is then looked at.
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    *missing = errno == ENOENT;
+    // A file where a folder on the way should be: nothing at the name either.
+    *missing = errno == ENOENT || errno == ENOTDIR;
     *reason = std::strerror(errno);
     return nullptr;
   }

@@ -26,7 +26,8 @@ FILE* create_new_file(const std::string& path, std::string* reason, bool* exists
 // Opens `path` for reading in binary, when it is a regular file (a
 // symbolic link is followed to one). Returns the stream, or nullptr with
 // *reason ("a FIFO is at that name, not a regular file", "No such file or
-// directory", ...); *missing says that nothing is at the name.
+// directory", ...); *missing says that nothing is at the name (or a file
+// stands where a folder on its way should be).
 FILE* open_input_file(const std::string& path, std::string* reason, bool* missing);
 
 }  // namespace rt

@@ -283,8 +283,10 @@ TEST(Events, a_log_file_gives_its_entries_and_a_playback_its_own_at_the_frame_sh
   EXPECT_EQ(note, "cannot read " + dir.file("fifo.log") + ": a FIFO is at that name, not a regular file; its events are not shown");
   EXPECT_TRUE(rt::read_log_marks("/dev/zero", &note).empty());
   EXPECT_NE(note.find("a character device is at that name"), std::string::npos) << note;
-  rt::read_log_marks(dir.file("none.log"), &note);
-  EXPECT_EQ(note, "") << "no log beside a recording is no fault";
+  for (const std::string& none : {dir.file("none.log"), dir.file("s.log") + "/under-a-file.log"}) {
+    rt::read_log_marks(none, &note);
+    EXPECT_EQ(note, "") << none << ": no log beside a recording is no fault";
+  }
 
   // Frames 10, 11, then a seek to 500 (its entry a moment before the frame
   // is shown), then paused on 500; nothing shown before 100 s.
