@@ -429,6 +429,8 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
     start_link_replay(opt.link_replay);
   } else {
     rt::set_com_port(rt::make_qt_serial_port());
+    // A returning port is read again only if it is the same device.
+    rt::set_device_identity_lookup(rt::qt_device_identity);
     if (!opt.port.empty()) {
       rt::set_com_path(opt.port);
     } else if (windowed && opt.positional.empty()) {
