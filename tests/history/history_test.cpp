@@ -473,11 +473,15 @@ TEST_F(Store, values_and_times_are_the_worked_ones) {
   spike.float32(OFF_F12, 1e6f);
   std::copy(spike.bytes.begin(), spike.bytes.end(), bytes.begin() + 3 + 12345 * 200);
   testing_files::write_file(path(), bytes);
+  std::ofstream(dir_.file("42121834.log"), std::ios::binary) << "2024-07-31 18:35:00.500 INFO port returned: /dev/ttyUSB0\n";
   rt::TrendStore store({path(), rt::FrameRules::Playback, false}, nullptr, 0.05);
   store.want({"HK16", "F12", "ELAPSED_K1", "SKIPPED", "FPS", "BPS"});
   ASSERT_TRUE(frames_are(store, 20000));
   const rt::TrendStatus st = store.status();
   EXPECT_EQ(st.state, rt::TrendState::Ready);
+  ASSERT_TRUE(st.log_read);
+  ASSERT_EQ(store.log_marks().size(), 1u) << "a playback's events are its log's";
+  EXPECT_EQ(store.log_marks()[0].text, "port returned: /dev/ttyUSB0");
   EXPECT_TRUE(st.start_known);
   std::time_t now = std::time(nullptr);
   double start = 0;

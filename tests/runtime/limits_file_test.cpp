@@ -259,6 +259,13 @@ TEST_F(UserLimits, a_save_never_writes_through_what_lies_at_the_new_files_name) 
   EXPECT_EQ(testing_files::read_text(victim), "keep me\n");
   EXPECT_TRUE(std::filesystem::is_fifo(path + ".new"));
   EXPECT_FALSE(std::filesystem::exists(path + ".new2")) << "the name used is renamed onto the file";
+
+  // A file where its folder should be: that reason, not a hunt for a free name.
+  const std::string under = victim + "/limits.txt";
+  rt::set_user_limits_file(under, true);
+  l.enabled = true;
+  EXPECT_FALSE(rt::change_limits(m, PANEL_HK20, l, &error));
+  EXPECT_EQ(error, "cannot write limits file " + under + ": " + under + ".new: Not a directory; the change is in force but not written");
 }
 #endif
 

@@ -329,6 +329,8 @@ TEST_F(SerialPty, another_device_at_a_returning_path_is_not_read_until_chosen) {
   first->hang_up();
   std::filesystem::remove(link);
   EXPECT_LT(ComRdByte(PORT), 0) << "lost";
+  EXPECT_LT(ComRdByte(PORT), 0) << "nothing at the path";
+  EXPECT_EQ(port_->error_text().find("another device"), std::string::npos) << port_->error_text();
   Pty other;
   serial = "B7QQ0001";
   std::filesystem::create_symlink(other.slave_path(), link);

@@ -108,6 +108,13 @@ TEST(DisplayLook, the_limit_level_and_the_stale_look_compose_over_the_displays_o
     rt::show_stale(&display, s.stale);
     EXPECT_EQ(display.styleSheet().toStdString(), (own + QString::fromUtf8(s.added)).toStdString()) << s.name;
   }
+  // A change of theme draws the level in the new theme's colours.
+  rt::show_limit_level(&display, rt::LimitLevel::Alarm);
+  rt::apply_theme(rt::Theme::Dark);
+  rt::restyle_display(&display);
+  const std::string dark = display.styleSheet().toStdString();
+  rt::apply_theme(rt::Theme::Light);
+  EXPECT_NE(dark.find("background: #d32f2f;"), std::string::npos) << dark;
 }
 
 }  // namespace
