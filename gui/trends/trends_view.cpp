@@ -32,11 +32,13 @@
 #include "gui/desktop/dialogs.h"
 #include "gui/layout.h"
 #include "gui/trends/display_drag.h"
+#include "gui/trends/remote_source.h"
 #include "gui/trends/value_list.h"
 #include "history/reception.h"
 #include "history/time_axis.h"
 #include "history/trend_csv.h"
 #include "history/values.h"
+#include "publish/viewer.h"
 #include "replay/replay.h"
 #include "runtime/model.h"
 #include "runtime/session_watch.h"
@@ -90,6 +92,7 @@ class NewPlotZone : public QLabel {
 
 // The recording the session plays or writes, by the rules it is read with.
 bool session_source(TrendSource* out, QString* why) {
+  if (remote_view_source(out)) return true;
   if (transport_is_playback()) {
     const ReplayView v = replay_view();
     out->path = v.path.empty() ? transport_source() : v.path;
@@ -160,8 +163,10 @@ void TrendsView::build(QMainWindow* window, QWidget* form) {
   follow_ = new QCheckBox(QStringLiteral("Follow"));
   follow_->setObjectName(QStringLiteral("trendFollow"));
   follow_->setToolTip(QStringLiteral("Keep the newest frames in view"));
-  follow_->setChecked(!transport_is_playback());
-  follow_->setVisible(!transport_is_playback());
+  // Live, and in a remote view: the frames come as the link brings them.
+  const bool arriving = !transport_is_playback() || viewer_active();
+  follow_->setChecked(arriving);
+  follow_->setVisible(arriving);
   export_ = new QPushButton(QStringLiteral("Export CSV..."));
   export_->setObjectName(QStringLiteral("trendExport"));
   export_->setToolTip(QStringLiteral("The plotted values over the range shown, as CSV (docs/csv.md)"));
@@ -450,6 +455,7 @@ void TrendsView::refresh() {
   if (!st.start_known && !store_->source().live && st.state == TrendState::Ready)
     text += QStringLiteral(". The recording's name gives no start time: times count from its first byte");
   if (!axis_note_.isEmpty()) text += QStringLiteral(". ") + axis_note_;
+  if (const QString memory = remote_view_note(store_->source()); !memory.isEmpty()) text += QStringLiteral(". ") + memory;
   status_->setText(text);
   const bool none = st.state == TrendState::NoFrames;
   no_frames_->setVisible(none);

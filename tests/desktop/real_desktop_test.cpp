@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "link/frame.h"
+#include "support/broker.h"
 #include "support/desktop.h"
 #include "support/files.h"
 #include "support/frames.h"
@@ -465,16 +466,22 @@ TEST(RealDesktop, the_operator_guide_opens_with_xdg_open_or_in_a_viewer_of_its_o
   const std::string bin = dir.file("bin");
   std::filesystem::create_directory(bin);
   const std::string opener = bin + "/xdg-open";
-  std::ofstream(opener) << "#!/bin/sh\necho \"$@\" > \"" << dir.file("opened.txt") << "\"\n";
+  std::ofstream(opener) << "#!/bin/sh\nenv > \"" << dir.file("env.txt") << "\"\necho \"$@\" > \""
+                        << dir.file("opened.txt") << "\"\n";
   std::filesystem::permissions(opener, std::filesystem::perms::owner_all);
   {
-    Station station(d, dir, {demo()}, {"PATH=" + bin + ":/usr/bin:/bin"});
+    // The broker password never reaches a program the station starts.
+    Station station(d, dir, {demo()},
+                    {"PATH=" + bin + ":/usr/bin:/bin", "VST_GSE_MQTT_USER=bob", "VST_GSE_MQTT_PASSWORD=s3cret-pw"});
     const std::string w = d.wait_window(MAIN_WINDOW, APPEAR_S);
     ASSERT_FALSE(w.empty()) << station.err();
     open_guide(d, w);
     ASSERT_TRUE(wait_until(APPEAR_S, [&] { return std::filesystem::exists(dir.file("opened.txt")); }));
     const std::string opened = testing_files::read_text(dir.file("opened.txt"));
     EXPECT_TRUE(has(opened, "README.html")) << opened;
+    const std::string env = testing_files::read_text(dir.file("env.txt"));
+    EXPECT_TRUE(has(env, "VST_GSE_MQTT_USER=bob")) << "the opener's environment was read";
+    EXPECT_FALSE(has(env, "s3cret-pw")) << "the password was inherited";
     d.keys(w, {"ctrl+q"});
     EXPECT_EQ(station.child().wait(QUIT_S), 0) << station.err();
   }
@@ -489,6 +496,49 @@ TEST(RealDesktop, the_operator_guide_opens_with_xdg_open_or_in_a_viewer_of_its_o
   ASSERT_TRUE(d.wait_no_window("^vst_gse operator guide$", APPEAR_S));
   d.keys(w, {"ctrl+q"});
   EXPECT_EQ(station.child().wait(QUIT_S), 0) << station.err();
+}
+
+// A remote view is its own mode: named so in its title, no transport (Space
+// pauses nothing, Ctrl+O opens nothing), the station's alarms in its list.
+// Pictures in both themes, for a person to look at: bin/desktop_remote_view_*.
+TEST(RealDesktop, a_remote_view_is_named_so_and_has_no_transport) {
+  Desktop d(1366, 768);
+  TempDir dir;
+  testing_broker::Broker broker(dir.path());
+  const std::string url = broker.url("gse");
+  // The station, headless, with a limit that the demo's HK16 is past: an alarm.
+  std::ofstream(dir.file("limits.txt")) << "HK16 caution=none alarm=40..200 hysteresis=default enabled=yes\n";
+  Child station(testing_process::vst_gse(),
+                {"--headless", "--publish", url, "--limits", dir.file("limits.txt"), "--log", dir.file("station.log"),
+                 demo()},
+                dir.path(), dir.file("station.out"));
+  for (const char* theme : {"light", "dark"}) {
+    TempDir view_dir;
+    std::filesystem::create_directories(view_dir.file("vst_gse"));
+    std::ofstream(view_dir.file("vst_gse/vst_gse.ini")) << "[window]\ntheme=" << theme << "\n";
+    Station view(d, view_dir, {"--subscribe", url, "--log", "session.log"});
+    const std::string title = "^vst_gse - remote view of gse at 127.0.0.1:" + std::to_string(broker.port()) + "$";
+    const std::string w = d.wait_window(title, APPEAR_S);
+    ASSERT_FALSE(w.empty()) << theme << "\n" << view.err() << d.tool("xdotool", {"search", "--name", "vst_gse"});
+    ASSERT_TRUE(view.logged("station: link")) << view.log();
+    d.keys(w, {"space", "ctrl+o", "F1"});
+    // Keys are taken in order: once the shortcut list shows, an Open
+    // dialog or a pause would have come first.
+    const std::string list = d.wait_window(SHORTCUTS, APPEAR_S);
+    ASSERT_FALSE(list.empty()) << view.err();
+    EXPECT_TRUE(d.windows("^Open recording$").empty());
+    EXPECT_FALSE(has(view.log(), "playback paused")) << view.log();
+    d.keys(list, {"Escape"});
+    ASSERT_TRUE(d.wait_no_window(SHORTCUTS, APPEAR_S));
+    d.keys(w, {"ctrl+shift+a", "ctrl+t"});
+    std::string why;
+    EXPECT_TRUE(wait_until(APPEAR_S, [&] { return on_screen(d, w, &why); })) << theme << ": " << why;
+    save(d, w, std::string("remote_view_") + theme);
+    view.child().signal(SIGTERM);
+    EXPECT_EQ(view.child().wait(QUIT_S), 0) << view.err();
+  }
+  station.signal(SIGTERM);
+  EXPECT_GE(station.wait(QUIT_S), 0);
 }
 
 // ----- The panel true to its moment ------------------------------------------
