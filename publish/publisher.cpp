@@ -716,8 +716,10 @@ class PublishFollower : public FrameObserver {
     if (playback) {
       // Where the frame lies in the recording, for the time it implies
       // (the publisher's thread works it out).
+      // (The input stands just after the frame: its last byte's time is
+      // within a few escapes of this.)
       const Position at = transport_position();
-      r.offset = at.last_good_end >= FRAME_BYTES ? at.last_good_end - FRAME_BYTES : -1;
+      r.offset = at.bytes >= FRAME_BYTES ? at.bytes - FRAME_BYTES : -1;
       const std::string source = transport_source();
       if (!source_ || *source_ != source) source_ = std::make_shared<const std::string>(source);
       r.source = source_;

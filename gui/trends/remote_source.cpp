@@ -33,10 +33,10 @@ bool remote_view_source(TrendSource* out) {
   return true;
 }
 
-QString remote_view_note(const TrendSource& source) {
+QString remote_view_note(const TrendSource& source, long frames) {
   if (!source.memory) return QString();
-  return QStringLiteral("Kept in memory: the frames received since the start, the last %1 (about %2 of the link); "
-                        "--record FILE keeps them all")
+  return QStringLiteral("%1 frames received, kept in memory (the last %2, about %3; --record FILE keeps all)")
+      .arg(frames)
       .arg(REMOTE_VIEW_FRAMES)
       .arg(QString::fromStdString(duration_words(static_cast<double>(REMOTE_VIEW_FRAMES) / LINK_FRAMES_PER_S)));
 }

@@ -20,7 +20,8 @@ void install_remote_view_trends(bool recording);
 
 // False when the program is no remote view; else the source in *out.
 bool remote_view_source(TrendSource* out);
-// What the pane says of a memory source ("" for any other).
-QString remote_view_note(const TrendSource& source);
+// What the pane says of a memory source holding `frames` ("" for any
+// other source).
+QString remote_view_note(const TrendSource& source, long frames);
 
 }  // namespace rt

@@ -445,7 +445,9 @@ void TrendsView::refresh() {
                  .arg(static_cast<int>(st.progress * 100));
       break;
     case TrendState::Ready:
-      text = QStringLiteral("%1 frames of %2").arg(st.frames).arg(QFileInfo(QString::fromStdString(store_->source().path)).fileName());
+      text = remote_view_note(store_->source(), st.frames);
+      if (text.isEmpty())
+        text = QStringLiteral("%1 frames of %2").arg(st.frames).arg(QFileInfo(QString::fromStdString(store_->source().path)).fileName());
       if (!st.pending.empty()) text += QStringLiteral(", decoding %1: %2%").arg(QString::fromStdString(st.pending.front())).arg(static_cast<int>(st.progress * 100));
       break;
     case TrendState::NoFrames: text = QString::fromLatin1(NO_FRAMES_TEXT); break;
@@ -455,7 +457,6 @@ void TrendsView::refresh() {
   if (!st.start_known && !store_->source().live && st.state == TrendState::Ready)
     text += QStringLiteral(". The recording's name gives no start time: times count from its first byte");
   if (!axis_note_.isEmpty()) text += QStringLiteral(". ") + axis_note_;
-  if (const QString memory = remote_view_note(store_->source()); !memory.isEmpty()) text += QStringLiteral(". ") + memory;
   status_->setText(text);
   const bool none = st.state == TrendState::NoFrames;
   no_frames_->setVisible(none);

@@ -193,14 +193,9 @@ TEST_F(WindowExtras, a_remote_view_trends_what_it_received_with_or_without_a_rec
       ASSERT_EQ(testing_broker::publish(broker, "gse/frame", dir_.file("frame.json"), dir_.path()), 0);
     }
     const auto status = [&] { return shown(*panel, "trendStatus"); };
-    EXPECT_TRUE(wait_for(*panel, [&] { return status().startsWith("5 frames of"); })) << status().toStdString();
+    const QString expected = recording ? "5 frames of seen.dat" : "5 frames received, kept in memory (the last 131072";
+    EXPECT_TRUE(wait_for(*panel, [&] { return status().startsWith(expected); })) << status().toStdString();
     EXPECT_FALSE(status().contains("mqtt://")) << status().toStdString();
-    if (recording) {
-      EXPECT_TRUE(status().startsWith("5 frames of seen.dat")) << status().toStdString();
-    } else {
-      EXPECT_TRUE(status().startsWith("5 frames of this remote view")) << status().toStdString();
-      EXPECT_TRUE(status().contains("Kept in memory")) << status().toStdString();
-    }
     panel.reset();
     rt::viewer_stop();
   }
