@@ -19,6 +19,7 @@
 
 #include "gui/desktop/dialogs.h"
 #include "gui/layout.h"
+#include "gui/theme.h"
 #include "publish/publisher.h"
 #include "publish/viewer.h"
 #include "session/session_log.h"
@@ -91,7 +92,7 @@ bool ask(QWidget* parent, Choice* choice, PublishSettings* settings) {
   login->setObjectName(QStringLiteral("publishLogin"));
   login->setPlaceholderText(QStringLiteral("user name, then password (empty: none)"));
   auto* text = new QLabel(QStringLiteral(
-      "The frames, values, link health, session log and status go to the broker under the prefix "
+      "The frames, values, link health, session log, status and alarm list go to the broker under the prefix "
       "(docs/mqtt.md). A slow or absent broker never holds up the station."));
   text->setWordWrap(true);
   column->addWidget(text);
@@ -103,7 +104,8 @@ bool ask(QWidget* parent, Choice* choice, PublishSettings* settings) {
   auto* error = new QLabel;
   error->setObjectName(QStringLiteral("publishError"));
   error->setWordWrap(true);
-  error->setStyleSheet(QStringLiteral("QLabel { color: #c00000; font-weight: bold; }"));
+  // Readable in either theme.
+  error->setStyleSheet(QStringLiteral("QLabel { color: %1; font-weight: bold; }").arg(text_colours().error.name()));
   error->setVisible(false);
   column->addWidget(error);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
@@ -151,7 +153,7 @@ void remember(const Choice& choice) {
 }  // namespace
 
 void add_publish_setting(QMainWindow* frame) {
-  auto* publish = new QAction(QStringLiteral("Publish to broker\u2026"), frame);
+  auto* publish = new QAction(QStringLiteral("&Publish to broker\u2026"), frame);
   publish->setObjectName(QStringLiteral("actionPublish"));
   publish->setToolTip(QStringLiteral("Share this session through an MQTT broker (remote viewers, dashboards)"));
   auto* stop = new QAction(QStringLiteral("Stop publishing"), frame);

@@ -498,6 +498,42 @@ TEST(RealDesktop, the_operator_guide_opens_with_xdg_open_or_in_a_viewer_of_its_o
   EXPECT_EQ(station.child().wait(QUIT_S), 0) << station.err();
 }
 
+// File > Publish to broker... for real: an address that cannot be used
+// keeps the dialog open with the reason (picture: bin/desktop_publish_*);
+// mended, Enter publishes.
+TEST(RealDesktop, a_bad_broker_address_keeps_the_publish_dialog_open_until_mended) {
+  Desktop d(1366, 768);
+  TempDir broker_dir;
+  testing_broker::Broker broker(broker_dir.path());
+  for (const char* theme : {"light", "dark"}) {
+    TempDir dir;
+    std::filesystem::create_directories(dir.file("vst_gse"));
+    std::ofstream(dir.file("vst_gse/vst_gse.ini")) << "[window]\ntheme=" << theme << "\n";
+    Station station(d, dir, {"--log", "session.log", demo()});
+    const std::string w = d.wait_window(MAIN_WINDOW, APPEAR_S);
+    ASSERT_FALSE(w.empty()) << station.err();
+    const size_t before = shown_windows(d);
+    d.keys(w, {"alt+f"});
+    ASSERT_TRUE(wait_until(APPEAR_S, [&] { return shown_windows(d) > before; })) << "the File menu never opened";
+    d.tool("xdotool", {"key", "p"});
+    const std::string dialog = d.wait_window("^Publish to broker$", APPEAR_S);
+    ASSERT_FALSE(dialog.empty()) << station.err();
+    d.type(dialog, "mqtt://127.0.0.1:" + std::to_string(broker.port()));  // no prefix
+    d.keys(dialog, {"Return"});
+    // Still open: the rest of the address goes into the same field (keys
+    // are taken in order, so the Return was handled first).
+    d.type(dialog, "/gse");
+    EXPECT_FALSE(d.windows("^Publish to broker$").empty()) << "the dialog closed on a bad address";
+    save(d, dialog, std::string("publish_refused_") + theme);
+    d.keys(dialog, {"Return"});
+    EXPECT_TRUE(d.wait_no_window("^Publish to broker$", APPEAR_S));
+    EXPECT_TRUE(station.logged("publish: connected to mqtt://127.0.0.1:" + std::to_string(broker.port()) + "/gse"))
+        << station.log();
+    station.child().signal(SIGTERM);
+    EXPECT_EQ(station.child().wait(QUIT_S), 0) << station.err();
+  }
+}
+
 // A remote view is its own mode: named so in its title, no transport (Space
 // pauses nothing, Ctrl+O opens nothing), the station's alarms in its list.
 // Pictures in both themes, for a person to look at: bin/desktop_remote_view_*
