@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
-#include <map>
 #include <mutex>
 #include <thread>
 
@@ -34,8 +33,6 @@ bool login_refused(int reason) {
          reason == MQTT_RC_CLIENTID_NOT_VALID;
 }
 
-double seconds_since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
-
 }  // namespace
 
 std::string host_port(const BrokerAddress& a) {
@@ -52,7 +49,6 @@ struct MqttClient::Sink {
   uint32_t max_packet = 0;
   int acknowledged = 0;    // the last subscription the broker acknowledged
   std::string last_error;  // the library's last error line (TLS reasons)
-  std::map<int, Clock::time_point> unanswered;  // QoS 1 messages sent, not yet acknowledged
 
   static Sink* of(void* p) { return static_cast<Sink*>(p); }
   static void on_connect(struct mosquitto*, void* self, int reason, int, const mosquitto_property* props) {
@@ -72,7 +68,6 @@ struct MqttClient::Sink {
     if (level == MOSQ_LOG_ERR && text) of(self)->last_error = text;
   }
   static void on_subscribe(struct mosquitto*, void* self, int mid, int, const int*) { of(self)->acknowledged = mid; }
-  static void on_publish(struct mosquitto*, void* self, int mid) { of(self)->unanswered.erase(mid); }
 };
 
 namespace {
@@ -162,7 +157,6 @@ bool MqttClient::connect(const ConnectOptions& o, BrokerFailure* failure, const 
   mosquitto_message_callback_set(mosq_, Sink::message);
   mosquitto_log_callback_set(mosq_, Sink::on_log);
   mosquitto_subscribe_callback_set(mosq_, Sink::on_subscribe);
-  mosquitto_publish_callback_set(mosq_, Sink::on_publish);
   int rc = MOSQ_ERR_SUCCESS;
   if (o.address.tls) {
     if (o.login.ca_file.empty()) {
@@ -278,20 +272,11 @@ bool MqttClient::connect(const ConnectOptions& o, BrokerFailure* failure, const 
 
 MqttClient::Sent MqttClient::publish(const std::string& topic, std::string_view payload, int qos, bool retain) {
   if (!mosq_ || !connected_) return Sent::NotConnected;
-  int mid = 0;
-  const int rc = mosquitto_publish(mosq_, &mid, topic.c_str(), static_cast<int>(payload.size()), payload.data(), qos,
-                                   retain);
+  const int rc = mosquitto_publish(mosq_, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.data(),
+                                   qos, retain);
   if (rc == MOSQ_ERR_OVERSIZE_PACKET) return Sent::TooLarge;
   if (rc != MOSQ_ERR_SUCCESS) return Sent::Failed;
-  if (qos > 0) sink_->unanswered.emplace(mid, Clock::now());
   return Sent::Ok;
-}
-
-double MqttClient::unanswered_s() const {
-  if (!sink_ || sink_->unanswered.empty()) return 0.0;
-  auto oldest = sink_->unanswered.begin()->second;
-  for (const auto& [mid, t] : sink_->unanswered) oldest = std::min(oldest, t);
-  return seconds_since(oldest);
 }
 
 bool MqttClient::subscribe(const std::string& topic, int qos, const Stop& stop) {

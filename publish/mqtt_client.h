@@ -83,10 +83,6 @@ class MqttClient {
   enum class Sent { Ok, NotConnected, TooLarge, Failed };
   // QoS 0 or 1. TooLarge: beyond the broker's maximum packet size.
   Sent publish(const std::string& topic, std::string_view payload, int qos, bool retain);
-  // The oldest QoS 1 message the broker has not acknowledged: how long it
-  // has waited (0 when none waits). A broker that is paused or cut off
-  // answers nothing, though the socket still takes bytes.
-  double unanswered_s() const;
   // Waits for the broker's acknowledgement (at most CONNECT_TIMEOUT_MS, and
   // no longer than `stop` allows), so that what is published after this
   // returns reaches us.

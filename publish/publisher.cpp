@@ -50,12 +50,9 @@ constexpr double FIRST_CONNECT_WAIT_S = 2.0;
 // long (a short run's only one), so a broker that does not answer never
 // holds up a quit.
 constexpr int STOP_CONNECT_MS = 700;
-// The health goes with QoS 1: a broker that has acknowledged none of it for
-// this long is said to be not answering (paused, overloaded, cut off), long
-// before the keep-alive gives the connection up.
-constexpr double UNANSWERED_S = 3.0;
-constexpr int QOS_HEALTH = 1;
-constexpr int QOS_ALARMS = 1;
+// The keep-alive: a broker that answers nothing (paused, overloaded, cut
+// off) is given up, and said, within twice this.
+constexpr int KEEPALIVE_S = 5;
 
 // The reason the last will gives: the broker says it when the station's
 // connection breaks without a goodbye, whatever broke it.
@@ -266,6 +263,7 @@ class Publisher {
     o.address = settings_.address;
     o.login = settings_.login;
     o.client_id = "vst_gse-" + station_.session;
+    o.keepalive_s = KEEPALIVE_S;
     o.will_topic = topic_of(prefix_, TOPIC_STATUS);
     o.will_payload = status_json(false, station_, unix_ms(), WILL_REASON);
     return o;
@@ -287,8 +285,6 @@ class Publisher {
   bool send(MqttClient& client, Item& item);
   // A message the broker refused for its size: said once, as a refusal.
   void too_large(MqttClient& client);
-  // The broker acknowledges nothing: said once, and when it answers again.
-  void watch_answers(MqttClient& client);
   void send_alarms(MqttClient& client, bool force);
   int64_t frame_time(const FrameRecord& frame);
 
@@ -335,8 +331,6 @@ class Publisher {
   bool attempted_ = false;     // a connection was tried
   BrokerFailure::Kind said_kind_ = BrokerFailure::Kind::None;
   bool too_large_said_ = false;
-  bool unanswered_said_ = false;  // the broker has acknowledged nothing for UNANSWERED_S
-  Clock::time_point unanswered_from_;
   uint64_t alarms_sent_ = ~uint64_t{0};  // the alarm list's version last published
   bool muted_sent_ = false;
   std::string alarms_pending_;            // published once the client takes it
@@ -369,7 +363,6 @@ void Publisher::on_connected(MqttClient& client) {
   backoff_s_ = BACKOFF_MIN_S;
   failure_said_ = false;
   said_kind_ = BrokerFailure::Kind::None;
-  unanswered_said_ = false;
   client.publish(topic_of(prefix_, TOPIC_STATUS), status_json(true, station_, unix_ms(), ""), 1, true);
   send_alarms(client, /*force=*/true);
   gather(client, /*force_health=*/true);
@@ -473,42 +466,6 @@ void Publisher::too_large(MqttClient& client) {
   note_exit_status(EXIT_SHARING_INCOMPLETE);
 }
 
-void Publisher::watch_answers(MqttClient& client) {
-  const double waited = client.unanswered_s();
-  if (waited > UNANSWERED_S && !unanswered_said_) {
-    unanswered_said_ = true;
-    unanswered_from_ = Clock::now() - std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(waited));
-    const std::string reason = "the broker at " + host_port(settings_.address) + " has answered nothing for " +
-                               seconds_text(waited) + " (paused, overloaded or cut off)";
-    {
-      std::lock_guard lock(mu_);
-      if (phase_ == PublishState::Phase::Connected) {
-        phase_ = PublishState::Phase::Down;
-        reason_ = reason;
-        outage_from_ = unanswered_from_;
-        outage_open_ = true;  // an outage from the first message not answered
-      }
-    }
-    const std::string text = "publish: " + settings_.address.text() + ": " + reason +
-                             "; the station goes on, holds up to " + std::to_string(settings_.queue_frames) +
-                             " frames and log lines (then drops the oldest)";
-    say(text);
-    log_warning(text);
-  } else if (waited == 0.0 && unanswered_said_) {
-    unanswered_said_ = false;
-    {
-      std::lock_guard lock(mu_);
-      if (phase_ == PublishState::Phase::Down) {
-        phase_ = PublishState::Phase::Connected;
-        reason_.clear();
-        if (outage_open_) close_outage();
-      }
-    }
-    log_info("publish: the broker at " + host_port(settings_.address) + " answers again after " +
-             seconds_text(seconds_since(unanswered_from_)));
-  }
-}
-
 // The alarm list (retained): at every change of it, and of the sound's mute.
 void Publisher::send_alarms(MqttClient& client, bool force) {
   const uint64_t version = watch_alarms_version();
@@ -520,7 +477,7 @@ void Publisher::send_alarms(MqttClient& client, bool force) {
     muted_sent_ = muted;
   }
   if (alarms_pending_.empty() || !client.connected()) return;
-  const MqttClient::Sent sent = client.publish(topic_of(prefix_, TOPIC_ALARMS), alarms_pending_, QOS_ALARMS, true);
+  const MqttClient::Sent sent = client.publish(topic_of(prefix_, TOPIC_ALARMS), alarms_pending_, 0, true);
   if (sent == MqttClient::Sent::TooLarge) too_large(client);
   if (sent != MqttClient::Sent::NotConnected) alarms_pending_.clear();
 }
@@ -573,18 +530,16 @@ void Publisher::gather(MqttClient& client, bool force_health) {
     next_health_ = now + std::chrono::milliseconds(HEALTH_EVERY_MS);
   }
   if (!pending_health_.empty() && client.connected()) {
-    const MqttClient::Sent sent = client.publish(topic_of(prefix_, TOPIC_HEALTH), pending_health_, QOS_HEALTH, true);
+    const MqttClient::Sent sent = client.publish(topic_of(prefix_, TOPIC_HEALTH), pending_health_, 0, true);
     if (sent == MqttClient::Sent::TooLarge) too_large(client);
     if (sent != MqttClient::Sent::NotConnected) pending_health_.clear();
   }
-  if (client.connected()) {
-    send_alarms(client, false);
-    watch_answers(client);
-  }
+  if (client.connected()) send_alarms(client, false);
 }
 
 void Publisher::run() {
   MqttClient client;
+  bool last_look = false;  // at the end: the log, health and alarms once more
   for (;;) {
     bool stopping = false;
     bool leave = false;
@@ -594,6 +549,13 @@ void Publisher::run() {
       leave = stopping_ && (queue_.empty() || (!client.connected() && attempted_) ||
                             seconds_since(last_taken_) * 1000.0 > STOP_FLUSH_MS ||
                             seconds_since(stop_from_) > STOP_FLUSH_MAX_S);
+    }
+    // What the session's last moments logged or raised goes out too (the
+    // looks are otherwise HEALTH_LOOK_MS apart).
+    if (stopping && !last_look && client.connected()) {
+      last_look = true;
+      gather(client, /*force_health=*/true);
+      continue;
     }
     if (leave) break;
     if (!client.connected()) {

@@ -84,6 +84,7 @@ TEST(BrokerFaults, a_host_that_drops_packets_is_said_within_seconds_and_never_ho
   EXPECT_TRUE(has(dir.file("station.log"), "never connected: " + said));
 }
 
+// The keep-alive is 5 s: a paused broker is said within 10 s.
 TEST(BrokerFaults, a_paused_broker_is_said_within_seconds_and_its_return_too) {
   TempDir dir;
   Broker broker(dir.path());
@@ -91,8 +92,9 @@ TEST(BrokerFaults, a_paused_broker_is_said_within_seconds_and_its_return_too) {
   auto gse = station(dir, url, "station");
   ASSERT_TRUE(wait_until(SAID_WITHIN_S, [&] { return has(dir.file("station.log"), "publish: connected to"); }));
   broker.pause();
-  EXPECT_TRUE(wait_until(SAID_WITHIN_S, [&] { return has(dir.file("station.out"), "has answered nothing for"); }))
-      << read_text(dir.file("station.out"));
+  EXPECT_TRUE(wait_until(SAID_WITHIN_S, [&] {
+    return has(dir.file("station.out"), "the broker at 127.0.0.1:" + std::to_string(broker.port()) + " stopped answering");
+  })) << read_text(dir.file("station.out"));
   // A station that starts meanwhile: the broker takes its connection and
   // never answers it.
   auto late = station(dir, url, "late");
@@ -103,11 +105,8 @@ TEST(BrokerFaults, a_paused_broker_is_said_within_seconds_and_its_return_too) {
   int status = -1;
   EXPECT_LT(quit_time(*late, &status), QUIT_BOUND_S) << "a paused broker holds no quit";
   broker.resume();
-  // Back on the same connection, or (paused beyond the keep-alive) on a new one.
-  EXPECT_TRUE(wait_until(SAID_WITHIN_S, [&] {
-    return has(dir.file("station.log"), "answers again after") || has(dir.file("station.log"), "connected again to");
-  })) << read_text(dir.file("station.log"));
-  EXPECT_FALSE(has(dir.file("station.log"), "after an outage of 0.0 s")) << "the outage began with the silence";
+  EXPECT_TRUE(wait_until(SAID_WITHIN_S, [&] { return has(dir.file("station.log"), "connected again to"); }))
+      << read_text(dir.file("station.log"));
   EXPECT_LT(quit_time(*gse, &status), QUIT_BOUND_S);
 }
 

@@ -279,17 +279,31 @@ TEST(PlaybackShare, says_what_it_is_and_publishes_the_panels_values_and_the_alar
     testing_broker::publish(broker, "gse/probe", dir.file("probe.txt"), dir.path());
     return has(dir.file("sub.txt"), "gse/probe probe");
   }));
-  // 2024-05-02 06:00 (day 122 from 0), by its name; HK16 always past an alarm limit.
-  std::filesystem::copy_file(testing_files::source_dir() + "/data/demo.dat", dir.file("41220600.dat"));
+  // The demo's first 100 frames (a burst a slow subscriber gets whole:
+  // the broker drops QoS 0 messages beyond its queue of 1000), recorded
+  // 2024-05-02 06:00 (day 122 from 0) by its name; HK16 always past an
+  // alarm limit.
+  const auto demo = read_file(testing_files::source_dir() + "/data/demo.dat");
+  testing_files::write_file(dir.file("41220600.dat"), {demo.begin(), demo.begin() + 100 * 200});
   write_text(dir.file("limits.txt"), "HK16 caution=none alarm=100..200 hysteresis=default enabled=yes\n");
   const auto r = testing_process::run(testing_process::vst_gse(),
                                       {"--headless", "--speed", "0", "--publish", broker.url("gse"), "--limits",
                                        dir.file("limits.txt"), "--csv-panel", dir.file("station.csv"), "41220600.dat"},
                                       dir.path(), 60, {"TZ=UTC"});
   ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
-  ASSERT_TRUE(wait_until(20, [&] { return has(dir.file("sub.txt"), R"("state":"offline")"); }));
-
   const auto panel = records_of(dir.file("station.csv"));
+  // The broker may hand on the offline status (QoS 1) before the last
+  // frames (QoS 0): wait for both.
+  const auto count = [&](const std::string& topic) {
+    size_t n = 0;
+    for (const std::string& line : lines_of(dir.file("sub.txt"))) n += line.rfind(topic + " ", 0) == 0;
+    return n;
+  };
+  ASSERT_TRUE(wait_until(20, [&] {
+    return has(dir.file("sub.txt"), R"("state":"offline")") && count("gse/frame") == panel.size() - 1 &&
+           count("gse/values") == panel.size() - 1;
+  })) << count("gse/frame") << " frames of " << panel.size() - 1;
+
   const Record& header = panel.front();
   std::vector<nlohmann::json> frames, alarms;
   size_t currents = 0;
@@ -314,7 +328,7 @@ TEST(PlaybackShare, says_what_it_is_and_publishes_the_panels_values_and_the_alar
           << name << " of frame " << m["seq"];
     }
   }
-  EXPECT_GT(currents, 100u);
+  EXPECT_GE(currents, 16u);
   ASSERT_EQ(frames.size(), panel.size() - 1);
   EXPECT_EQ(frames.front()["frame_time"], "2024-05-02T06:00:00.000Z") << "the first frame is the file's first bytes";
   for (size_t i = 1; i < frames.size(); ++i)
