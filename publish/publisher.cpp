@@ -20,6 +20,7 @@
 #include "history/time_axis.h"
 #include "present/json.h"
 #include "publish/mqtt_client.h"
+#include "publish/page_feed.h"
 #include "publish/viewer.h"
 #include "runtime/context.h"
 #include "runtime/hooks.h"
@@ -128,6 +129,7 @@ class Publisher {
     frame_topic_ = topic_of(prefix_, TOPIC_FRAME);
     values_topic_ = topic_of(prefix_, TOPIC_VALUES);
     log_topic_ = topic_of(prefix_, TOPIC_LOG);
+    strip_topic_ = topic_of(prefix_, TOPIC_STRIP);
     started_ = Clock::now();
     outage_from_ = started_;
   }
@@ -205,6 +207,10 @@ class Publisher {
   }
 
   const PublishSettings& settings() const { return settings_; }
+  uint64_t last_seq() {
+    std::lock_guard lock(mu_);
+    return seq_;
+  }
 
   // After stop: the summary's part, and whether anything was lost.
   SummaryPart summary(bool* lost) {
@@ -287,11 +293,17 @@ class Publisher {
   void too_large(MqttClient& client);
   void send_alarms(MqttClient& client, bool force);
   int64_t frame_time(const FrameRecord& frame);
+  // What a browser page needs beyond the frames (page_feed.h): what changed,
+  // or everything again after a connection (`all`).
+  void send_page_feed(MqttClient& client, bool all) {
+    for (const PageMessage& m : page_feed_take(station_, all))
+      client.publish(topic_of(prefix_, m.leaf), m.payload, 0, m.retained);
+  }
 
   const PublishSettings settings_;
   const StationInfo station_;
   std::string prefix_;
-  std::string frame_topic_, values_topic_, log_topic_;
+  std::string frame_topic_, values_topic_, log_topic_, strip_topic_;
 
   std::mutex mu_;
   std::condition_variable wake_, room_, exited_;
@@ -430,9 +442,12 @@ bool Publisher::send(MqttClient& client, Item& item) {
   using Sent = MqttClient::Sent;
   Sent sent = Sent::Ok;
   if (auto* frame = std::get_if<FrameRecord>(&item)) {
+    // The panel's description before the first frame that needs it.
+    send_page_feed(client, false);
     if (station_.mode != "live") frame->frame_time_ms = frame_time(*frame);
     sent = client.publish(frame_topic_, frame_json(*frame, station_), 0, false);
     if (sent == Sent::Ok) sent = client.publish(values_topic_, values_json(*frame, station_), 0, false);
+    if (sent == Sent::Ok && frame->strip_t_s >= 0.0) client.publish(strip_topic_, strip_json(*frame, station_), 0, true);
     if (sent == Sent::Ok) {
       std::lock_guard lock(mu_);
       ++frames_sent_;
@@ -535,6 +550,7 @@ void Publisher::gather(MqttClient& client, bool force_health) {
     if (sent != MqttClient::Sent::NotConnected) pending_health_.clear();
   }
   if (client.connected()) send_alarms(client, false);
+  if (client.connected()) send_page_feed(client, force_health);
 }
 
 void Publisher::run() {
@@ -644,7 +660,7 @@ class PublishFollower : public FrameObserver {
     for (const ControlInfo& c : m.layout().controls) {
       if (c.id >= static_cast<int>(table_.size())) table_.resize(static_cast<size_t>(c.id) + 1);
       DisplayEntry& e = table_[static_cast<size_t>(c.id)];
-      e.published = c.kind == Kind::Display && c.name != "PANEL_STATUS" &&
+      e.published = (c.kind == Kind::Display || c.kind == Kind::TextBox) && c.name != "PANEL_STATUS" &&
                     (c.type == ValueType::Int || c.type == ValueType::Double || c.type == ValueType::Float ||
                      c.type == ValueType::Text);
       e.type = c.type == ValueType::Int ? ShownValue::Type::Int
@@ -690,6 +706,7 @@ class PublishFollower : public FrameObserver {
     // holds no spare capacity.
     const std::vector<int> changed = m.changed_since(since);
     r.values.reserve(changed.size());
+    page_feed_frame(m, &r);
     for (int id : changed) {
       if (id < 0 || id >= static_cast<int>(table_.size()) || !table_[static_cast<size_t>(id)].published) continue;
       const DisplayEntry& e = table_[static_cast<size_t>(id)];
@@ -731,6 +748,7 @@ void publish_install() {
   static PublishFollower follower;
   add_frame_observer(&follower);
   add_frame_observer(viewer_observer());
+  add_frame_observer(page_feed_observer());  // after the follower: a frame is offered first
 }
 
 void publish_set_alarms_muted(bool muted) { alarms_muted.store(muted); }
@@ -828,6 +846,12 @@ PublishState publish_state() {
 PublishSettings publish_settings() {
   std::shared_ptr<Publisher> p = current_publisher();
   return p ? p->settings() : PublishSettings{};
+}
+
+bool publish_current_seq(uint64_t* seq) {
+  std::shared_ptr<Publisher> p = current_publisher();
+  if (p) *seq = p->last_seq();
+  return p != nullptr;
 }
 
 }  // namespace rt

@@ -5,8 +5,11 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTextBrowser>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -46,6 +49,36 @@ void show_in_viewer(const QString& path, QWidget* parent) {
   run_dialog(&viewer, true);
 }
 
+// A web browser the operator has named ($BROWSER, its first program), else
+// the one the system chose as its graphical browser (Debian's
+// x-www-browser); "" when neither is there.
+QString web_browser() {
+  const QString named = qEnvironmentVariable("BROWSER").section(QLatin1Char(':'), 0, 0).trimmed();
+  if (!named.isEmpty()) {
+    const QString found = QStandardPaths::findExecutable(named);
+    if (!found.isEmpty()) return found;
+  }
+  return QStandardPaths::findExecutable(QStringLiteral("x-www-browser"));
+}
+
+// The desktop opens web pages (text/html) with a program whose desktop
+// entry calls it a web browser.
+bool html_opens_in_browser() {
+  const QString query = QStandardPaths::findExecutable(QStringLiteral("xdg-mime"));
+  if (query.isEmpty()) return false;
+  QProcess process;
+  process.start(query, {QStringLiteral("query"), QStringLiteral("default"), QStringLiteral("text/html")});
+  if (!process.waitForFinished(3000) || process.exitCode() != 0) return false;
+  const QString entry = QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
+  if (entry.isEmpty() || entry.contains(QLatin1Char('/'))) return false;
+  const QString file = QStandardPaths::locate(QStandardPaths::ApplicationsLocation, entry);
+  QFile desktop(file);
+  if (file.isEmpty() || !desktop.open(QIODevice::ReadOnly)) return false;
+  for (const QByteArray& line : desktop.read(1 << 16).split('\n'))
+    if (line.startsWith("Categories=") && line.split('=').value(1).split(';').contains("WebBrowser")) return true;
+  return false;
+}
+
 }  // namespace
 
 void open_operator_guide(QWidget* parent) {
@@ -59,7 +92,11 @@ void open_operator_guide(QWidget* parent) {
     run_dialog(&box, true);
     return;
   }
-  if (QDesktopServices::openUrl(QUrl::fromLocalFile(path))) return;
+  const QString browser = web_browser();
+  if (!browser.isEmpty() && QProcess::startDetached(browser, {QUrl::fromLocalFile(path).toString()})) return;
+  // The desktop's handler for web pages, only when that is a browser: on a
+  // machine without one it may be a text editor, which shows raw HTML.
+  if (html_opens_in_browser() && QDesktopServices::openUrl(QUrl::fromLocalFile(path))) return;
   show_in_viewer(path, parent);
 }
 

@@ -4,6 +4,7 @@
 // health on its health bar.
 #include <QAbstractButton>
 #include <QAction>
+#include <QCheckBox>
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -196,6 +197,7 @@ TEST_F(WindowExtras, a_remote_view_trends_what_it_received_with_or_without_a_rec
     const QString expected = recording ? "5 frames of seen.dat" : "5 frames received, kept in memory (the last 131072";
     EXPECT_TRUE(wait_for(*panel, [&] { return status().startsWith(expected); })) << status().toStdString();
     EXPECT_FALSE(status().contains("mqtt://")) << status().toStdString();
+    EXPECT_TRUE(panel->find<QCheckBox>("trendFollow")->isChecked()) << "the frames come as the station sends them";
     panel.reset();
     rt::viewer_stop();
   }
