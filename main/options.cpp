@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "main/option_table.h"
+#include "publish/publisher.h"
 #include "runtime/transport.h"
 #include "session/outcome.h"
 
@@ -105,8 +106,9 @@ int parse_options(int argc, char* argv[], Options* opt) {
       char* end = nullptr;
       errno = 0;
       const long n = std::strtol(text.c_str(), &end, 10);
-      if (text.empty() || *end != '\0' || errno != 0 || n < 1 || n > 1000000)
-        return usage_error("--publish-queue takes a number of frames from 1 to 1000000, not \"" + text + "\"");
+      if (text.empty() || *end != '\0' || errno != 0 || n < 1 || n > rt::MAX_QUEUE_FRAMES)
+        return usage_error("--publish-queue takes a number of frames from 1 to " + std::to_string(rt::MAX_QUEUE_FRAMES) +
+                           " (each held frame costs about 2.5 KiB), not \"" + text + "\"");
       opt->publish_queue = n;
     } else if (arg == "--") {
       for (++i; i < argc; ++i) opt->positional.push_back(argv[i]);
@@ -125,6 +127,8 @@ int parse_options(int argc, char* argv[], Options* opt) {
                                   !opt->publish.empty()))
     return usage_error("--subscribe shows a publishing station's frames: it takes no FILE, --port, "
                        "--link-replay or --publish");
+  if (!opt->subscribe.empty() && opt->speed_given)
+    return usage_error("--subscribe shows the frames as they come: it takes no --speed");
   if (!opt->record.empty() && opt->subscribe.empty())
     return usage_error("--record records a remote view (--subscribe); a live station records by itself");
   if ((!opt->mqtt_ca.empty() || !opt->mqtt_login.empty()) && opt->publish.empty() && opt->subscribe.empty())

@@ -41,6 +41,10 @@ struct SessionInfo {
   std::string log_path;      // --log FILE; "" = beside the recording (live)
   std::string summary_path;  // --summary FILE; "" = none
   bool link_replay = false;  // --link-replay: live reception of a recording
+  // --subscribe: a remote view of a publishing station (playback of the
+  // frames received). It raises no alarms of its own: the window shows the
+  // station's list.
+  bool remote_view = false;
 };
 
 // The session log a live session keeps beside its recording: the same
@@ -123,6 +127,7 @@ struct AlarmsSnapshot {
   uint64_t version = 0;
   std::vector<Alarm> rows;
   AlarmStatus status;
+  int64_t origin_ms = 0;  // the rows' clock at 0 s, in ms since 1970 UTC
 };
 AlarmsSnapshot watch_alarms();
 uint64_t watch_alarms_version();

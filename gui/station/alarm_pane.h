@@ -7,7 +7,9 @@
 // in bold. "Acknowledge" takes the selected rows, "Acknowledge all"
 // ("actionAcknowledgeAll") every one. The sound (annunciator.h, on
 // AlarmSound or a test's sink) follows the list; "actionMuteAlarms" mutes
-// it, remembered in the settings. GUI thread only.
+// it, remembered in the settings (and published with the station's list).
+// In a remote view the pane shows the station's list as published
+// (publish/viewer.h), read-only: no acknowledging here. GUI thread only.
 #pragma once
 
 #include <QElapsedTimer>
@@ -68,6 +70,7 @@ class AlarmPane : public QObject {
   void acknowledge_selected();
   void float_if_panel_scrolls();
 
+  const bool remote_;  // a remote view: the station's list
   QDockWidget* dock_ = nullptr;
   QTableWidget* table_ = nullptr;  // "alarmTable"
   QHBoxLayout* buttons_ = nullptr;  // the count, the buttons, a stretch
