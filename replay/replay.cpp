@@ -55,6 +55,11 @@ std::atomic<uint64_t> pass_serial{0};
 std::atomic<MoveListener*> move_listener{nullptr};
 uint64_t gated_serial = 0;
 bool stepping = false;
+// Requests made (seek, restart, open, step, the loop's restart), counted
+// under the lock, and on the system's thread the count last looked at: a
+// frame pass with nothing asked takes no lock.
+std::atomic<uint64_t> requests_made{0};
+uint64_t requests_seen = 0;
 
 std::string frame_text(long n, const RecordingIndex& index) {
   std::string text = "frame " + std::to_string(n + 1) + " of " + std::to_string(index.frames());
@@ -133,6 +138,9 @@ bool open_recording(ReplayInput* input, const std::string& path) {
 
 // Carries out the pending move, if any. True when the input was moved.
 bool apply_moves() {
+  const uint64_t made = requests_made.load();
+  if (made == requests_seen) return false;
+  requests_seen = made;
   ReplayInput* input;
   std::shared_ptr<RecordingIndex> index;
   std::string open;
@@ -232,11 +240,13 @@ void replay_request_seek(long frame) {
   std::lock_guard lock(rp().mu);
   rp().seek = frame;
   rp().restart = false;
+  ++requests_made;
 }
 
 void replay_request_step(int direction) {
   std::lock_guard lock(rp().mu);
   rp().step = direction > 0 ? 1 : direction < 0 ? -1 : 0;
+  ++requests_made;
 }
 
 void replay_request_restart() {
@@ -244,6 +254,7 @@ void replay_request_restart() {
   rp().restart = true;
   rp().restart_by_loop = false;
   rp().seek = -1;
+  ++requests_made;
 }
 
 void replay_set_loop(bool on) {
@@ -268,6 +279,7 @@ void replay_request_open(const std::string& path) {
   r.seek = -1;
   r.restart = false;
   r.step = 0;
+  ++requests_made;
 }
 
 ReplayView replay_view() {
@@ -306,10 +318,13 @@ bool replay_move_pending() {
 
 bool replay_gate() {
   stepping = false;
+  const bool asked = requests_made.load() != requests_seen;
   const bool moved = apply_moves();
   if (!transport_paused()) {
-    std::lock_guard lock(rp().mu);
-    rp().step = 0;  // a step is for a paused playback only
+    if (asked) {
+      std::lock_guard lock(rp().mu);
+      rp().step = 0;  // a step is for a paused playback only
+    }
     return false;
   }
   if (moved) return stepping = true;  // moved while paused: the frame there is shown
@@ -345,6 +360,7 @@ void replay_end_of_input() {
   if (!r.loop || r.input == nullptr || r.restart || !r.open.empty()) return;
   r.restart = true;
   r.restart_by_loop = true;
+  ++requests_made;
 }
 
 void replay_stepped_back(const uint8_t* bytes, size_t n) {
@@ -379,6 +395,8 @@ void replay_reset() {
   pass_serial.store(0);
   gated_serial = 0;
   stepping = false;
+  requests_made.store(0);
+  requests_seen = 0;
 }
 
 namespace {
