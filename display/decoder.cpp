@@ -1,6 +1,7 @@
 #include "display/decoder.h"
 
-#include <cstdio>
+#include <charconv>
+#include <cstring>
 
 #include "ui/panel.h"
 #include "display/fields.h"
@@ -31,11 +32,33 @@ int format_elapsed(int32_t ms, char* out, int size) {
   t -= 3600.0 * hours;
   int minutes = static_cast<int>(t / 60.0);
   t -= 60.0 * minutes;
-  if (out == nullptr || size < 1) {
-    return std::snprintf(nullptr, 0, "%1d/%02d:%02d:%04.1f", days, hours, minutes, t);
+  // "%1d/%02d:%02d:%04.1f", written by hand: a kind-1 frame in every four,
+  // thousands a second in fast playback. std::to_chars rounds the seconds
+  // as printf does.
+  char text[TIME_TEXT_LEN];
+  char* at = text;
+  char* const end = text + sizeof text;
+  auto number = [&](int v, bool two_digits) {
+    if (two_digits && v >= 0 && v < 10) *at++ = '0';
+    at = std::to_chars(at, end, v).ptr;
+  };
+  number(days, false);
+  *at++ = '/';
+  number(hours, true);
+  *at++ = ':';
+  number(minutes, true);
+  *at++ = ':';
+  char seconds[16];
+  const char* seconds_end = std::to_chars(seconds, seconds + sizeof seconds, t, std::chars_format::fixed, 1).ptr;
+  for (long pad = 4 - (seconds_end - seconds); pad > 0; --pad) *at++ = '0';  // %04.1f: never below zero here
+  for (const char* c = seconds; c != seconds_end; ++c) *at++ = *c;
+  const int length = static_cast<int>(at - text);
+  if (out != nullptr && size >= 1) {
+    const int n = length < size - 1 ? length : size - 1;
+    std::memcpy(out, text, static_cast<size_t>(n));
+    out[n] = '\0';
   }
-  return std::snprintf(out, static_cast<size_t>(size), "%1d/%02d:%02d:%04.1f", days, hours,
-                       minutes, t);
+  return length;
 }
 
 void frm_process(const uint8_t* frame, spectra_t& spectra, int panel, int acc_on) {
