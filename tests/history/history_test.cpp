@@ -535,6 +535,41 @@ TEST_F(Store, a_live_recording_takes_the_reception_times_and_what_is_not_written
   });
 }
 
+// Live: a reception time that goes back (the clock was set back) is held
+// at the one before, so a trend never runs backwards; and a kind-1 frame
+// gives its own elapsed time, also when it shares its time with the kind-1
+// frame before.
+TEST_F(Store, times_never_go_back_and_a_kind_1_frame_gives_its_own_elapsed_time) {
+  rt::ReceptionClock clock;
+  const double t0 = 1.7e9;
+  for (uint32_t n = 0; n < 12; ++n) clock.add(frame_n(n).data(), n >= 2 && n <= 5 ? t0 : t0 + n * 0.5);
+  Bytes linked;
+  for (uint32_t n = 0; n < 12; ++n) testing_frames::append(linked, testing_frames::escape_for_link(frame_n(n).bytes));
+  testing_files::write_file(path(), linked);
+  rt::TrendStore store({path(), rt::FrameRules::Link, true}, &clock, 0.05);
+  store.want({"ELAPSED_K1"});
+  ASSERT_TRUE(frames_are(store, 12));
+  store.read([&](const rt::TrendData& d) {
+    for (size_t k = 1; k <= 5; ++k) EXPECT_EQ(d.time_s[k], t0 + 0.5) << "frame " << k << ": held at frame 1's time";
+    EXPECT_EQ(d.time_s[6], t0 + 3.0);
+    // Kind-1 frames 1, 5 and 9 carry 100, 500 and 900 ms.
+    double e = 0.0;
+    ASSERT_TRUE(rt::elapsed_at(d, 1, &e)) << "the first kind-1 frame has its time";
+    EXPECT_EQ(e, 0.1);
+    ASSERT_TRUE(rt::elapsed_at(d, 5, &e));
+    EXPECT_EQ(e, 0.5) << "frame 5's own time, not frame 1's";
+    std::vector<double> x;
+    size_t first = 0;
+    bool monotonic = false;
+    rt::elapsed_axis(d, &x, &first, &monotonic);
+    EXPECT_EQ(first, 1u);
+    EXPECT_EQ(x[1], 0.1);
+    EXPECT_EQ(x[5], 0.5) << "frame 5's own time, not frame 1's";
+    EXPECT_EQ(x[9], 0.9);
+    EXPECT_TRUE(monotonic);
+  });
+}
+
 TEST_F(Store, the_csv_of_a_range_has_the_values_in_their_csv_columns) {
   testing_files::write_file(path(), frames(0, 400));
   rt::TrendStore store({path(), rt::FrameRules::Playback, false}, nullptr, 0.05);
