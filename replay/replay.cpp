@@ -3,6 +3,7 @@
 #include "replay/replay.h"
 
 #include <atomic>
+#include <deque>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -39,7 +40,9 @@ struct Replay {
   bool restart = false;
   bool restart_by_loop = false;
   std::string open;
-  int step = 0;  // +1, -1, or 0
+  // The operator's steps not yet taken, +1 or -1 each, in order: every
+  // press is a step, however quickly they come.
+  std::deque<int> steps;
   bool loop = false;
   bool hinted = false;  // the escape hint was given for this recording
 };
@@ -55,11 +58,14 @@ std::atomic<uint64_t> pass_serial{0};
 std::atomic<MoveListener*> move_listener{nullptr};
 uint64_t gated_serial = 0;
 bool stepping = false;
-// Requests made (seek, restart, open, step, the loop's restart), counted
+// Requests made (seek, restart, open, the loop's restart), counted
 // under the lock, and on the system's thread the count last looked at: a
 // frame pass with nothing asked takes no lock.
 std::atomic<uint64_t> requests_made{0};
 uint64_t requests_seen = 0;
+// Whether steps may be waiting (set with a step asked, cleared with the
+// steps, both under the lock): a playing frame pass looks without it.
+std::atomic<bool> steps_waiting{false};
 
 std::string frame_text(long n, const RecordingIndex& index) {
   std::string text = "frame " + std::to_string(n + 1) + " of " + std::to_string(index.frames());
@@ -119,6 +125,7 @@ bool open_recording(ReplayInput* input, const std::string& path) {
     return false;
   }
   watch_input_moved();
+  watch_source_opened(path);
   if (transport_position().counted_end >= 0) clear_spectra("another recording was opened");
   const bool link = transport_is_link_replay();
   if (link) transport_set_link_replay(path);
@@ -244,9 +251,12 @@ void replay_request_seek(long frame) {
 }
 
 void replay_request_step(int direction) {
+  // A key held down repeats: more steps than this waiting are dropped.
+  constexpr size_t MAX_WAITING_STEPS = 1000;
+  if (direction == 0) return;
   std::lock_guard lock(rp().mu);
-  rp().step = direction > 0 ? 1 : direction < 0 ? -1 : 0;
-  ++requests_made;
+  if (rp().steps.size() < MAX_WAITING_STEPS) rp().steps.push_back(direction > 0 ? 1 : -1);
+  steps_waiting.store(true);
 }
 
 void replay_request_restart() {
@@ -278,7 +288,7 @@ void replay_request_open(const std::string& path) {
   r.open = path;
   r.seek = -1;
   r.restart = false;
-  r.step = 0;
+  r.steps.clear();
   ++requests_made;
 }
 
@@ -318,21 +328,24 @@ bool replay_move_pending() {
 
 bool replay_gate() {
   stepping = false;
-  const bool asked = requests_made.load() != requests_seen;
   const bool moved = apply_moves();
   if (!transport_paused()) {
-    if (asked) {
+    if (steps_waiting.load()) {
       std::lock_guard lock(rp().mu);
-      rp().step = 0;  // a step is for a paused playback only
+      rp().steps.clear();  // a step is for a paused playback only
+      steps_waiting.store(false);
     }
     return false;
   }
   if (moved) return stepping = true;  // moved while paused: the frame there is shown
   while (!quit_pending()) {
-    int step;
+    int step = 0;
     {
       std::lock_guard lock(rp().mu);
-      step = std::exchange(rp().step, 0);
+      if (!rp().steps.empty()) {
+        step = rp().steps.front();
+        rp().steps.pop_front();
+      }
     }
     if (step > 0) {
       log_info("Step forward");
@@ -388,7 +401,7 @@ void replay_reset() {
     r.seek = -1;
     r.restart = r.restart_by_loop = false;
     r.open.clear();
-    r.step = 0;
+    r.steps.clear();
     r.loop = false;
     r.hinted = false;
   }
@@ -397,6 +410,7 @@ void replay_reset() {
   stepping = false;
   requests_made.store(0);
   requests_seen = 0;
+  steps_waiting.store(false);
 }
 
 namespace {

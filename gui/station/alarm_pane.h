@@ -26,6 +26,8 @@ class QHBoxLayout;
 class QLabel;
 class QMainWindow;
 class QPushButton;
+class QScrollArea;
+class QWidget;
 class QTableWidget;
 
 namespace rt {
@@ -46,17 +48,25 @@ class AlarmPane : public QObject {
   // Takes the list if it changed, and lets the sound follow it.
   void poll();
   const AlarmStatus& status() const { return status_; }
+  // The operator muted the alarm sound ("actionMuteAlarms").
+  bool muted() const;
   // The unacknowledged alarms, one a line: "HK16 out of limits (red) since
   // 2024-05-01 03:00:00" (at most a dozen, then how many more).
   QString unacknowledged_text() const;
   // Shows the pane and brings it to the front.
   void reveal();
+  // Where docking the pane below the panel would make the panel scroll (a
+  // 1366x768 screen: the strip chart and spectra would go out of view), it
+  // shows floating instead, over `over` (the hex dump's group), the panel
+  // whole beside it. Once the operator docks it again, it stays docked.
+  void keep_panel_whole(QScrollArea* scroll, QWidget* over);
   // Draws again in the colours of the current theme.
   void restyle();
 
  private:
   void draw();
   void acknowledge_selected();
+  void float_if_panel_scrolls();
 
   QDockWidget* dock_ = nullptr;
   QTableWidget* table_ = nullptr;  // "alarmTable"
@@ -72,6 +82,10 @@ class AlarmPane : public QObject {
   std::unique_ptr<ToneSink> sound_;
   std::unique_ptr<Annunciator> annunciator_;
   QElapsedTimer clock_;
+  QScrollArea* scroll_ = nullptr;
+  QWidget* over_ = nullptr;
+  bool floated_ = false;        // floated here, to keep the panel whole
+  bool docked_by_hand_ = false;  // the operator docked it again since
 };
 
 }  // namespace rt
