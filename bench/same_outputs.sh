@@ -1,17 +1,20 @@
 #!/usr/bin/env bash
 # Every output of headless playback, for proving that a change to the
 # station's speed changed none of them (docs/performance.md):
-#   bench/same_outputs.sh BIN_DIR OUT_DIR
+#   bench/same_outputs.sh BIN_DIR OUT_DIR [TOOLS_BIN_DIR]
 # plays the demo recording and recordings with faults (gse_sim's noise,
 # bad checksums, cut frames and escapes; gse_bench_recording --damaged)
 # with --trace, every --csv file and an event script, and writes the
 # outputs, standard output and error (times of day and durations blanked
-# out) and their SHA-256 sums (OUT_DIR/sums.txt). Compare two builds with
+# out) and their SHA-256 sums (OUT_DIR/sums.txt). The recordings are made by
+# the tools of TOOLS_BIN_DIR (default BIN_DIR): give both runs the same one
+# when the simulator differs between the builds. Compare two builds with
 #   diff OUT_A/sums.txt OUT_B/sums.txt
 set -euo pipefail
 cd "$(dirname "$0")/.."
-[ $# -eq 2 ] || { echo "usage: bench/same_outputs.sh BIN_DIR OUT_DIR" >&2; exit 2; }
+[ $# -eq 2 ] || [ $# -eq 3 ] || { echo "usage: bench/same_outputs.sh BIN_DIR OUT_DIR [TOOLS_BIN_DIR]" >&2; exit 2; }
 bin=$(cd "$1" && pwd)
+tools=$(cd "${3:-$1}" && pwd)
 mkdir -p "$2"
 out=$(cd "$2" && pwd)
 rec=$out/recordings
@@ -19,10 +22,10 @@ mkdir -p "$rec"
 root=$(pwd)
 
 # The recordings: the same bytes for every build compared (made by the
-# tools of the build given; gse_sim and gse_bench_recording are seeded).
-"$bin/gse_sim" --out "$rec/faults.dat" --frames 3000 --seed 11 --noise 0.03 --bad-checksum 0.02 \
+# tools given; gse_sim and gse_bench_recording are seeded).
+"$tools/gse_sim" --out "$rec/faults.dat" --frames 3000 --seed 11 --noise 0.03 --bad-checksum 0.02 \
   --cut 0.02 --escapes 0.05 --hk 16=60@100..400 --hk 8=0.2@900..950 --quiet
-"$bin/gse_bench_recording" --out "$rec/damaged.dat" --frames 5000 --damaged > /dev/null
+"$tools/gse_bench_recording" --out "$rec/damaged.dat" --frames 5000 --damaged > /dev/null
 cp data/demo.dat "$rec/demo.dat"
 cat > "$rec/events.txt" <<'EVENTS'
 0  PANEL_COUNT 50
