@@ -3,6 +3,7 @@
 #include "publish/viewer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -669,11 +670,15 @@ class Viewer : public InputFeed {
 
 std::mutex viewer_mu;
 std::unique_ptr<Viewer> viewer;
+// Whether `viewer` is set, for the look at every frame (no lock when no
+// view runs); written under viewer_mu.
+std::atomic<bool> viewing{false};
 std::string input_name;
 
 class ViewerFollower : public FrameObserver {
  public:
   void good_frame(const PanelModel& m) override {
+    if (!viewing.load()) return;
     Viewer* v = nullptr;
     {
       std::lock_guard lock(viewer_mu);
@@ -699,6 +704,7 @@ bool viewer_start(const ViewerSettings& settings, std::string* error) {
   input_name = settings.address.text();
   set_input_feed(input_name, v.get());
   viewer = std::move(v);
+  viewing.store(true);
   return true;
 }
 
@@ -722,6 +728,7 @@ void viewer_stop() {
   {
     std::lock_guard lock(viewer_mu);
     v.swap(viewer);
+    viewing.store(false);
     set_input_feed(input_name, nullptr);
   }
   if (!v) return;
