@@ -44,11 +44,13 @@
 #include "gui/desktop/csv_export.h"
 #include "gui/desktop/dialogs.h"
 #include "gui/desktop/limits_dialog.h"
+#include "gui/desktop/note_action.h"
 #include "gui/station/alarm_pane.h"
 #include "gui/station/health_bar.h"
 #include "gui/layout.h"
 #include "gui/panel/limit_look.h"
 #include "gui/station/log_pane.h"
+#include "gui/station/moment_jump.h"
 #include "gui/desktop/menus.h"
 #include "gui/panel/panel_loader.h"
 #include "gui/desktop/open_recording.h"
@@ -157,6 +159,7 @@ class PanelWindow : public QObject {
   std::unique_ptr<LogPane> log_;
   std::unique_ptr<TrendsView> trends_;
   std::unique_ptr<AlarmPane> alarms_;
+  std::unique_ptr<MomentJump> jump_;  // a moment clicked: the playback there, or a review window
   int shown_alarms_ = 0;        // unacknowledged, as in the title
   uint64_t drawn_limits_ = 0;   // the model's limits version the tooltips show
   uint64_t shown_message_ = 0;
@@ -277,6 +280,14 @@ void PanelWindow::build_frame() {
   layout_->restore();
   add_connect_to(frame_);
   add_publish_setting(frame_);
+  add_note_action(frame_, say);
+  // Every moment of the pass that can be clicked leads to one place.
+  jump_ = std::make_unique<MomentJump>(frame_, say);
+  auto go = [this](double t_s, int64_t offset, const QString& what) { jump_->go(t_s, offset, what); };
+  alarms_->on_moment = go;
+  log_->on_moment = go;
+  trends_->on_moment = go;
+  trends_->shown_time = [this](double* t_s) { return jump_->shown_time(t_s); };
   build_menus(frame_);
 }
 
