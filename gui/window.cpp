@@ -57,6 +57,7 @@
 #include "gui/panel/plots.h"
 #include "gui/desktop/publish_setting.h"
 #include "gui/desktop/quit_confirm.h"
+#include "gui/station/record_mark.h"
 #include "gui/station/recording_status.h"
 #include "gui/desktop/save_actions.h"
 #include "gui/panel/stale_marker.h"
@@ -155,6 +156,7 @@ class PanelWindow : public QObject {
   std::unique_ptr<WindowLayout> layout_;
   std::unique_ptr<HealthBar> health_;
   std::unique_ptr<ShareIndicator> share_;  // publishing, or the remote view
+  std::unique_ptr<RecordMark> record_mark_;  // the session record failed
   std::unique_ptr<StaleMarker> stale_;
   std::unique_ptr<LogPane> log_;
   std::unique_ptr<TrendsView> trends_;
@@ -218,6 +220,8 @@ void PanelWindow::build_frame() {
   health_ = std::make_unique<HealthBar>();
   share_ = std::make_unique<ShareIndicator>();
   health_->place(share_->widget());
+  record_mark_ = std::make_unique<RecordMark>();
+  health_->place(record_mark_->widget());
   if (viewer_active()) make_read_only(top_);
   auto* central = new QWidget;
   central->setObjectName(QStringLiteral("panelCentral"));
@@ -449,6 +453,7 @@ void PanelWindow::draw_health() {
   // A remote view shows the station's health, not its own input's.
   const HealthSnapshot h = viewer_active() ? viewer_station_health() : watch_health();
   share_->draw();
+  record_mark_->draw();
   const bool live = !transport_is_playback() && com_in_use();
   const QString device = live ? QString::fromStdString(com_device()) : QString();
   health_->show_port(device);

@@ -46,6 +46,13 @@ void FrameScanner::feed_link(const uint8_t* data, size_t n, int64_t base) {
   }
 }
 
+// True when bytes[0..n) hold "++-", which opens an escape on the link.
+static bool opens_escape(const uint8_t* bytes, size_t n) {
+  for (size_t i = 0; i + 2 < n; ++i)
+    if (bytes[i] == '+' && bytes[i + 1] == '+' && bytes[i + 2] == '-') return true;
+  return false;
+}
+
 // Each frame shown is read afresh from its first byte by the link's rules,
 // as the receiver began it; the bytes between are passed over. Beyond what
 // the record accounts for, the link's rules as for any live recording, the
@@ -66,6 +73,22 @@ void FrameScanner::feed_shown(const uint8_t* data, size_t n) {
       const int64_t next = next_shown_ < frames.size() ? frames[next_shown_].offset : shown_->covers;
       if (next > p) {  // to the next frame's first byte, or to the end of the record's part
         at += static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(n - at), std::min(next, shown_->covers) - p));
+        continue;
+      }
+      // A frame that took exactly its 200 bytes on the link carried no
+      // escape: the recording holds it as it is (unless it holds what would
+      // open one, which the link's rules read differently).
+      const LiveFrame& whole = frames[next_shown_];
+      if (whole.link_bytes == FRAME_LEN && n - at >= static_cast<size_t>(FRAME_LEN) &&
+          !opens_escape(data + at + 2, FRAME_LEN - 2)) {
+        ++next_shown_;
+        if (record_is_frame(data + at)) {
+          link_skipped_ = whole.skipped;
+          found(data + at, whole.offset, whole.skipped);
+        } else {
+          ++mismatches_;
+        }
+        at += FRAME_LEN;
         continue;
       }
       link_scan_start(&shown_scan_, link_frame_);

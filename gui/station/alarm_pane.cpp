@@ -151,15 +151,19 @@ AlarmPane::AlarmPane(QMainWindow* window) {
           [this] { acknowledge_->setEnabled(!table_->selectedItems().isEmpty()); });
   acknowledge_->setEnabled(false);
   connect(search_, &QLineEdit::textChanged, this, [this] { draw(); });
-  // A row leads to its moment: a click in playback; live, where a click
-  // selects a row to acknowledge, a double-click. Enter in either.
-  if (transport_is_playback()) connect(table_, &QTableWidget::cellClicked, this, [this](int row, int) { choose(row); });
-  else connect(table_, &QTableWidget::cellDoubleClicked, this, [this](int row, int) { choose(row); });
-  auto* enter = new QAction(table_);
-  enter->setShortcuts({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
-  enter->setShortcutContext(Qt::WidgetShortcut);
-  table_->addAction(enter);
-  connect(enter, &QAction::triggered, this, [this] { choose(table_->currentRow()); });
+  // A row leads to its moment: in playback a click or Enter; live, where a
+  // click selects a row to acknowledge and a key must never start anything,
+  // a double-click only (it opens a review window).
+  if (transport_is_playback()) {
+    connect(table_, &QTableWidget::cellClicked, this, [this](int row, int) { choose(row); });
+    auto* enter = new QAction(table_);
+    enter->setShortcuts({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
+    enter->setShortcutContext(Qt::WidgetShortcut);
+    table_->addAction(enter);
+    connect(enter, &QAction::triggered, this, [this] { choose(table_->currentRow()); });
+  } else {
+    connect(table_, &QTableWidget::cellDoubleClicked, this, [this](int row, int) { choose(row); });
+  }
   table_->setColumnHidden(BEGAN_AT, !transport_is_playback());
 }
 

@@ -7,8 +7,8 @@
 // in bold. "Acknowledge" takes the selected rows, "Acknowledge all"
 // ("actionAcknowledgeAll") every one. A field ("alarmSearch") keeps the
 // rows that hold its text. A row leads to its moment (on_moment): in
-// playback a click or Enter on it; live a double-click or Enter (a click
-// there selects it to be acknowledged). In playback of a recording with a
+// playback a click or Enter on it; live a double-click only (a click there
+// selects it to be acknowledged, and no key opens a review window). In playback of a recording with a
 // session record the list is the pass's own, each row with the frame it
 // began at ("Began at"). The sound (annunciator.h, on
 // AlarmSound or a test's sink) follows the list; "actionMuteAlarms" mutes

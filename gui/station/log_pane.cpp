@@ -188,7 +188,7 @@ bool LogPane::eventFilter(QObject* watched, QEvent* event) {
     const auto* mouse = static_cast<QMouseEvent*>(event);
     if (mouse->button() == Qt::LeftButton && !text_->textCursor().hasSelection())
       choose(text_->cursorForPosition(mouse->position().toPoint()).blockNumber());
-  } else if (watched == text_ && event->type() == QEvent::KeyPress) {
+  } else if (watched == text_ && playback && event->type() == QEvent::KeyPress) {
     const auto* key = static_cast<QKeyEvent*>(event);
     if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
       choose(text_->textCursor().blockNumber());

@@ -5,8 +5,8 @@
 // history of LOG_PANE_LINES. It shows the entries of session/session_log.h;
 // in playback of a recording with a session record it shows the pass's own
 // log by default ("logSource" chooses). A line leads to its moment
-// (on_moment): live by a double-click or Enter (a review window opens), in
-// the pass's log by a click or Enter (the playback moves there). Runs on
+// (on_moment): live by a double-click (a review window opens; no key
+// does), in the pass's log by a click or Enter (the playback moves there). Runs on
 // the GUI thread.
 #pragma once
 
