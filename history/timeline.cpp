@@ -14,6 +14,9 @@ namespace rt {
 
 namespace {
 
+constexpr double SAME_MOMENT_S = 0.0005;  // times stored to the millisecond or finer
+constexpr int64_t FRAME_BYTES = 200;
+
 // The start the recording's name gives (time_axis.h), as the trends take it;
 // looked up once per recording (the log beside it may be long).
 bool estimated_start(const std::string& recording, double* start_s) {
@@ -54,15 +57,25 @@ bool time_of_offset(const Pass* pass, const std::string& recording, int64_t offs
 bool offset_of_time(const Pass* pass, const std::string& recording, double t_s, int64_t* offset) {
   if (pass && pass->frames && !pass->frames->frames.empty()) {
     const auto& f = pass->frames->frames;
-    size_t i = pass->frame_at_time(t_s);
+    // The frame on the panel at that moment: the last shown at or before it
+    // (a frame's own time, as a trend point gives it, is that frame).
+    size_t i = pass->frame_at_time(t_s + SAME_MOMENT_S);
     if (i >= f.size()) {
-      // After the record's last frame: estimated from it at the link's rate.
+      // Long after the record's last frame: estimated from it at the link's rate.
       const LiveFrame& last = f.back();
-      *offset = std::max<int64_t>(0, last.offset + static_cast<int64_t>(std::llround((t_s - last.t_s) * RECORDING_BYTES_PER_S)));
-      return true;
+      const int64_t ahead = static_cast<int64_t>(std::llround((t_s - last.t_s) * RECORDING_BYTES_PER_S));
+      if (last.offset >= 0 && ahead >= FRAME_BYTES) {
+        *offset = last.offset + ahead;
+        return true;
+      }
     }
-    while (i < f.size() && f[i].offset < 0) ++i;  // a frame that never reached the recording
-    *offset = i < f.size() ? f[i].offset : f.back().offset;
+    while (i > 0 && f[i - 1].offset < 0) --i;  // a frame that never reached the recording
+    if (i == 0) {
+      while (i < f.size() && f[i].offset < 0) ++i;  // before the first: the first
+      *offset = i < f.size() ? f[i].offset : -1;
+    } else {
+      *offset = f[i - 1].offset;
+    }
     return *offset >= 0;
   }
   double start = 0.0;

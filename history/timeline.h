@@ -22,8 +22,10 @@ namespace rt {
 bool time_of_offset(const Pass* pass, const std::string& recording, int64_t offset, double* t_s,
                     bool* estimated = nullptr);
 
-// Where in the recording the moment `t_s` lies: with a pass, the first frame
-// shown at or after it (the last frame when none was); else estimated.
+// Where in the recording the moment `t_s` lies: with a pass, the first byte
+// of the frame the panel showed then (the last shown at or before it; the
+// first frame before any; beyond the last by a frame's time or more,
+// estimated from it at the link's rate); else estimated.
 // False when it cannot be told.
 bool offset_of_time(const Pass* pass, const std::string& recording, double t_s, int64_t* offset);
 

@@ -169,11 +169,8 @@ AlarmPane::AlarmPane(QMainWindow* window) {
 
 void AlarmPane::began_at(const Alarm& a, double* t_s, int64_t* offset) const {
   *offset = -1;
+  // The pass's time says the frame (history/timeline.h); live, the time.
   *t_s = recorded_ ? a.first_s : session_time_unix(a.first_s);
-  if (!recorded_) return;
-  if (const auto pass = playback_pass())
-    for (const PassAlarm& p : pass->alarms)
-      if (p.row.id == a.id) *offset = p.first_offset;
 }
 
 void AlarmPane::choose(int row) {

@@ -83,6 +83,9 @@ long MomentJump::move(double t_s, int64_t offset, const QString& what) {
     return -1;
   }
   const auto pass = playback_pass();
+  // With the pass's frames, its time says which frame was on the panel
+  // (an offset is the recording's size then, a frame's bytes may follow).
+  if (pass && pass->frames && !pass->frames->frames.empty()) offset = -1;
   if (offset < 0 && !offset_of_time(pass.get(), v.path, t_s, &offset)) {
     say_(QStringLiteral("The recording's name gives no start time: %1 cannot be placed in it").arg(what));
     return -1;
