@@ -8,6 +8,14 @@ install(TARGETS vst_gse RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # The panel file, and the demo recording the README and the manual page play.
 install(FILES ui/gse.uir data/demo.dat DESTINATION ${CMAKE_INSTALL_DATADIR}/vst_gse)
 install(FILES ${GSE_DIST}/${GSE_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+# The browser view (cmake/web.cmake) and an example broker configuration
+# that serves it (docs/mqtt.md).
+if(GSE_WEB_DIR)
+  install(FILES ${GSE_WEB_DIR}/index.html ${GSE_WEB_DIR}/app.js ${GSE_WEB_DIR}/app.css
+          ${GSE_WEB_DIR}/app.js.LEGAL.txt DESTINATION ${CMAKE_INSTALL_DATADIR}/vst_gse/web)
+endif()
+install(FILES ${GSE_DIST}/mosquitto/vst_gse-web.conf ${GSE_DIST}/mosquitto/vst_gse-web.acl
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/vst_gse/mosquitto)
 # The station's own MIME type for recordings (*.dat), so that the launcher
 # is offered for them and for no other file; Debian's shared-mime-info
 # trigger adds it to the database.
@@ -30,8 +38,10 @@ add_custom_command(OUTPUT ${GSE_GUIDE_HTML}
   COMMENT "Operator guide README.html")
 add_custom_target(gse_guide ALL DEPENDS ${GSE_GUIDE_HTML})
 install(FILES README.md ${GSE_GUIDE_HTML} DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# Everything the guide shows or links (pictures, pages, the example event
+# script in docs/examples/), not the scripts that make the pictures.
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs
-        FILES_MATCHING PATTERN "*.png" PATTERN "*.md")
+        FILES_MATCHING PATTERN "*.png" PATTERN "*.md" PATTERN "*.txt")
 
 # The manual pages and the AppStream metainfo carry the version; vst_gse(1)
 # takes its OPTIONS from the option table (main/option_table.h), as --help
@@ -87,6 +97,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # xdg-utils opens the operator guide in the desktop's browser.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
+# The broker that serves the browser view (docs/mqtt.md).
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "mosquitto")
 # The programs installed without their debugging symbols.
 set(CPACK_STRIP_FILES ON)
 set(CPACK_GENERATOR DEB)

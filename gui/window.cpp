@@ -39,6 +39,7 @@
 #include "present/display_format.h"
 #include "runtime/model.h"
 #include "gui/panel/axis_inputs.h"
+#include "gui/panel/command_confirm.h"
 #include "gui/panel/command_keys.h"
 #include "gui/desktop/connect_to.h"
 #include "gui/desktop/csv_export.h"
@@ -47,6 +48,7 @@
 #include "gui/desktop/note_action.h"
 #include "gui/station/alarm_pane.h"
 #include "gui/station/health_bar.h"
+#include "gui/station/limits_mark.h"
 #include "gui/layout.h"
 #include "gui/panel/limit_look.h"
 #include "gui/station/log_pane.h"
@@ -153,6 +155,7 @@ class PanelWindow : public QObject {
   std::unique_ptr<LimitLook> limit_look_;
   std::unique_ptr<AxisInputs> axis_inputs_;
   std::unique_ptr<CommandKeys> command_keys_;
+  std::unique_ptr<CommandConfirm> command_confirm_;
   std::unique_ptr<WindowLayout> layout_;
   std::unique_ptr<HealthBar> health_;
   std::unique_ptr<ShareIndicator> share_;  // publishing, or the remote view
@@ -162,6 +165,7 @@ class PanelWindow : public QObject {
   std::unique_ptr<TrendsView> trends_;
   std::unique_ptr<AlarmPane> alarms_;
   std::unique_ptr<MomentJump> jump_;  // a moment clicked: the playback there, or a review window
+  std::unique_ptr<LimitsMark> limits_mark_;
   int shown_alarms_ = 0;        // unacknowledged, as in the title
   uint64_t drawn_limits_ = 0;   // the model's limits version the tooltips show
   uint64_t shown_message_ = 0;
@@ -268,10 +272,16 @@ void PanelWindow::build_frame() {
   draw_limits();
   // The alarm list below the panel, its count in the health bar; Limits...
   alarms_ = std::make_unique<AlarmPane>(frame_);
-  alarms_->add_button(add_limits_dialog(frame_, model_));
+  QAction* edit_limits = add_limits_dialog(frame_, model_);
+  alarms_->add_button(edit_limits);
+  limits_mark_ = std::make_unique<LimitsMark>(edit_limits);
+  health_->place(limits_mark_->widget());
   connect(health_->alarms_button(), &QAbstractButton::clicked, this, [this] { alarms_->reveal(); });
+  if (QWidget* dump = top_->findChild<QWidget*>(QStringLiteral("PANEL_HEXDUMP")))
+    alarms_->keep_panel_whole(scroll, dump->parentWidget());
   axis_inputs_ = std::make_unique<AxisInputs>(top_);
   command_keys_ = std::make_unique<CommandKeys>(top_, say);
+  command_confirm_ = std::make_unique<CommandConfirm>(top_, frame_, say);
   connect_view_switches(top_, [this](const QString& name) -> PanelPlot* {
     const ControlInfo* c = model_.find(name.toStdString());
     return c && bindings_.count(c->id) ? bindings_.at(c->id).plot.get() : nullptr;
@@ -469,6 +479,8 @@ void PanelWindow::draw_health() {
   const AlarmStatus& a = alarms_->status();
   health_->show_alarms(alarm_count_text(a.unacknowledged), a.worst_unacknowledged == Severity::Error,
                        alarms_->unacknowledged_text());
+  health_->show_muted(alarms_->muted());
+  limits_mark_->draw();
   if (a.unacknowledged != shown_alarms_) {
     shown_alarms_ = a.unacknowledged;
     drawn_panel_version_ = ~uint64_t{0};  // the title counts them
@@ -488,7 +500,9 @@ void PanelWindow::draw_panel() {
     // start, the folder it works in.
     if (!shown_device_.isEmpty()) shown += QStringLiteral("  [COM1 = %1]").arg(shown_device_);
     const QString folder = QString::fromStdString(transport_work_folder());
-    if (!folder.isEmpty()) shown += QStringLiteral("  [folder %1]").arg(folder);
+    const QString fallback = QString::fromStdString(transport_work_folder_fallback());
+    if (!folder.isEmpty() && fallback.isEmpty()) shown += QStringLiteral("  [folder %1]").arg(folder);
+    else if (!folder.isEmpty()) shown += QStringLiteral("  [folder %1, NOT ~/vst_gse: %2]").arg(folder, fallback);
     // First, so a task bar that cuts the title short still shows it.
     if (shown_alarms_ > 0) shown = alarm_count_text(shown_alarms_) + QStringLiteral(" \u00b7 ") + shown;
     top()->setWindowTitle(shown);

@@ -50,6 +50,10 @@ struct FrameRecord {
   int64_t skipped = 0;   // the panel's Skipped after it
   std::array<uint8_t, FRAME_BYTES> bytes{};
   std::vector<ShownValue> values;
+  // The strip chart's points the frame appended, by trace, and when (the
+  // panel's clock, seconds since start; negative: none): publish/page_feed.h.
+  std::array<std::vector<uint16_t>, 4> strip;
+  double strip_t_s = -1.0;
 };
 
 // Who publishes: the same in every message, so a subscriber can tell a

@@ -16,6 +16,7 @@
 
 #include "present/json.h"
 #include "publish/mqtt_client.h"
+#include "publish/page_feed.h"
 #include "publish/viewer.h"
 #include "runtime/context.h"
 #include "runtime/hooks.h"
@@ -75,6 +76,7 @@ class Publisher {
     frame_topic_ = topic_of(prefix_, TOPIC_FRAME);
     values_topic_ = topic_of(prefix_, TOPIC_VALUES);
     log_topic_ = topic_of(prefix_, TOPIC_LOG);
+    strip_topic_ = topic_of(prefix_, TOPIC_STRIP);
     started_ = Clock::now();
     outage_from_ = started_;
   }
@@ -151,6 +153,10 @@ class Publisher {
   }
 
   const PublishSettings& settings() const { return settings_; }
+  uint64_t last_seq() {
+    std::lock_guard lock(mu_);
+    return seq_;
+  }
 
   // After stop: the summary's part, and whether anything was lost.
   SummaryPart summary(bool* lost) {
@@ -219,11 +225,17 @@ class Publisher {
   // Moves new log entries into the queue and looks at the health.
   void gather(MqttClient& client, bool force_health);
   bool send(MqttClient& client, const Item& item);
+  // What a browser page needs beyond the frames (page_feed.h): what changed,
+  // or everything again after a connection (`all`).
+  void send_page_feed(MqttClient& client, bool all) {
+    for (const PageMessage& m : page_feed_take(station_, all))
+      client.publish(topic_of(prefix_, m.leaf), m.payload, 0, m.retained);
+  }
 
   const PublishSettings settings_;
   const StationInfo station_;
   std::string prefix_;
-  std::string frame_topic_, values_topic_, log_topic_;
+  std::string frame_topic_, values_topic_, log_topic_, strip_topic_;
 
   std::mutex mu_;
   std::condition_variable wake_, room_, exited_;
@@ -337,8 +349,11 @@ void Publisher::on_failure(const BrokerFailure& f) {
 
 bool Publisher::send(MqttClient& client, const Item& item) {
   if (const auto* frame = std::get_if<FrameRecord>(&item)) {
+    // The panel's description before the first frame that needs it.
+    send_page_feed(client, false);
     const bool ok = client.publish(frame_topic_, frame_json(*frame, station_), 0, false) &&
                     client.publish(values_topic_, values_json(*frame, station_), 0, false);
+    if (ok && frame->strip_t_s >= 0.0) client.publish(strip_topic_, strip_json(*frame, station_), 0, true);
     if (ok) {
       std::lock_guard lock(mu_);
       ++frames_sent_;
@@ -398,6 +413,7 @@ void Publisher::gather(MqttClient& client, bool force_health) {
   if (!pending_health_.empty() && client.connected() &&
       client.publish(topic_of(prefix_, TOPIC_HEALTH), pending_health_, 0, true))
     pending_health_.clear();
+  if (client.connected()) send_page_feed(client, force_health);
 }
 
 void Publisher::run() {
@@ -495,7 +511,7 @@ class PublishFollower : public FrameObserver {
     for (const ControlInfo& c : m.layout().controls) {
       if (c.id >= static_cast<int>(table_.size())) table_.resize(static_cast<size_t>(c.id) + 1);
       DisplayEntry& e = table_[static_cast<size_t>(c.id)];
-      e.published = c.kind == Kind::Display && c.name != "PANEL_STATUS" &&
+      e.published = (c.kind == Kind::Display || c.kind == Kind::TextBox) && c.name != "PANEL_STATUS" &&
                     (c.type == ValueType::Int || c.type == ValueType::Double || c.type == ValueType::Float ||
                      c.type == ValueType::Text);
       e.type = c.type == ValueType::Int ? ShownValue::Type::Int
@@ -526,6 +542,7 @@ class PublishFollower : public FrameObserver {
     r.skipped = skipped;
     r.time_ms = unix_ms();
     r.values.reserve(40);
+    page_feed_frame(m, &r);
     for (int id : m.changed_since(since)) {
       if (id < 0 || id >= static_cast<int>(table_.size()) || !table_[static_cast<size_t>(id)].published) continue;
       const DisplayEntry& e = table_[static_cast<size_t>(id)];
@@ -566,6 +583,7 @@ void publish_install() {
   static PublishFollower follower;
   add_frame_observer(&follower);
   add_frame_observer(viewer_observer());
+  add_frame_observer(page_feed_observer());  // after the follower: a frame is offered first
 }
 
 void publish_set_station(const std::string& version, const std::string& mode, const std::string& source) {
@@ -660,6 +678,12 @@ PublishState publish_state() {
 PublishSettings publish_settings() {
   std::shared_ptr<Publisher> p = current_publisher();
   return p ? p->settings() : PublishSettings{};
+}
+
+bool publish_current_seq(uint64_t* seq) {
+  std::shared_ptr<Publisher> p = current_publisher();
+  if (p) *seq = p->last_seq();
+  return p != nullptr;
 }
 
 }  // namespace rt

@@ -27,6 +27,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "publish/broker.h"
@@ -89,5 +90,8 @@ struct PublishState {
 PublishState publish_state();
 // The settings of the publishing under way (the window offers them again).
 PublishSettings publish_settings();
+// The sequence number of the last frame offered to the publishing under
+// way (0 before the first); false when not publishing. The system's thread.
+bool publish_current_seq(uint64_t* seq);
 
 }  // namespace rt

@@ -3,6 +3,7 @@
 #include "replay/replay.h"
 
 #include <atomic>
+#include <deque>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -39,7 +40,9 @@ struct Replay {
   bool restart = false;
   bool restart_by_loop = false;
   std::string open;
-  int step = 0;  // +1, -1, or 0
+  // The operator's steps not yet taken, +1 or -1 each, in order: every
+  // press is a step, however quickly they come.
+  std::deque<int> steps;
   bool loop = false;
   bool hinted = false;  // the escape hint was given for this recording
 };
@@ -114,6 +117,7 @@ bool open_recording(ReplayInput* input, const std::string& path) {
     return false;
   }
   watch_input_moved();
+  watch_source_opened(path);
   if (transport_position().counted_end >= 0) clear_spectra("another recording was opened");
   const bool link = transport_is_link_replay();
   if (link) transport_set_link_replay(path);
@@ -235,8 +239,11 @@ void replay_request_seek(long frame) {
 }
 
 void replay_request_step(int direction) {
+  // A key held down repeats: more steps than this waiting are dropped.
+  constexpr size_t MAX_WAITING_STEPS = 1000;
+  if (direction == 0) return;
   std::lock_guard lock(rp().mu);
-  rp().step = direction > 0 ? 1 : direction < 0 ? -1 : 0;
+  if (rp().steps.size() < MAX_WAITING_STEPS) rp().steps.push_back(direction > 0 ? 1 : -1);
 }
 
 void replay_request_restart() {
@@ -267,7 +274,7 @@ void replay_request_open(const std::string& path) {
   r.open = path;
   r.seek = -1;
   r.restart = false;
-  r.step = 0;
+  r.steps.clear();
 }
 
 ReplayView replay_view() {
@@ -309,15 +316,18 @@ bool replay_gate() {
   const bool moved = apply_moves();
   if (!transport_paused()) {
     std::lock_guard lock(rp().mu);
-    rp().step = 0;  // a step is for a paused playback only
+    rp().steps.clear();  // a step is for a paused playback only
     return false;
   }
   if (moved) return stepping = true;  // moved while paused: the frame there is shown
   while (!quit_pending()) {
-    int step;
+    int step = 0;
     {
       std::lock_guard lock(rp().mu);
-      step = std::exchange(rp().step, 0);
+      if (!rp().steps.empty()) {
+        step = rp().steps.front();
+        rp().steps.pop_front();
+      }
     }
     if (step > 0) {
       log_info("Step forward");
@@ -372,7 +382,7 @@ void replay_reset() {
     r.seek = -1;
     r.restart = r.restart_by_loop = false;
     r.open.clear();
-    r.step = 0;
+    r.steps.clear();
     r.loop = false;
     r.hinted = false;
   }

@@ -48,7 +48,8 @@ void replay_set_indexing(bool on);
 
 void replay_request_seek(long frame);
 // +1: the next frame pass runs; -1: the frame before the one shown is read
-// again. Only while paused (else ignored).
+// again. Only while paused (else ignored). Each request is a step of its
+// own, taken in order, however quickly they come.
 void replay_request_step(int direction);
 // Plays again from the first byte.
 void replay_request_restart();

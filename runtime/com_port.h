@@ -26,6 +26,11 @@ class ComPort {
   // would and a write waits only briefly for the device to take its bytes.
   // Without one, waits run their whole time.
   virtual void set_interrupt(std::function<bool()> interrupted) { (void)interrupted; }
+  // Asked before a port closed by a failure opens its device again: false
+  // leaves it closed (the read fails as a lost port's does, with `*why` for
+  // its error text), so a device that is not the one that was lost is never
+  // read. Without one, the device is reopened whatever it is.
+  virtual void set_reopen_check(std::function<bool(std::string* why)> check) { (void)check; }
   virtual int system_error() const = 0;
   virtual std::string error_text() const = 0;
   // True while the port is closed by a failure and not yet open again (a

@@ -8,6 +8,7 @@
 
 #include "runtime/com_port.h"
 #include "runtime/context.h"
+#include "runtime/device_identity.h"
 #include "runtime/session_watch.h"
 #include "runtime/trace.h"
 
@@ -49,6 +50,40 @@ std::atomic<bool> switch_wanted{false};
 std::mutex switch_mutex;
 std::string switch_path;  // under switch_mutex
 
+// The identity of the device that opened as COM1 (device_identity.h), on
+// the system's thread. `pending`: the next device that opens is taken as
+// COM1's, whatever it is (the operator chose the path, and it has not
+// opened yet).
+IdentityLookup identity_lookup;
+DeviceIdentity identity;
+bool identity_pending = false;
+std::string refused;      // the other device last refused at the path
+bool unchecked_said = false;  // the log said its identity cannot be checked
+
+void remember_identity() {
+  identity = identity_lookup ? identity_lookup(serial().path) : DeviceIdentity{};
+  identity_pending = false;
+  refused.clear();
+  unchecked_said = false;
+}
+
+// Before a lost port is reopened: only the device that was lost, or one
+// whose identity cannot be told (then as before: the path decides).
+bool reopen_allowed(std::string* why) {
+  if (!identity_lookup || identity_pending || !identity.known()) return true;
+  const DeviceIdentity now = identity_lookup(serial().path);
+  // Nothing there yet: the open fails on its own, with its reason.
+  if (!now.present || same_device(identity, now)) return true;
+  const std::string& path = serial().path;
+  *why = "another device at " + path + " (" + now.text() + "), not the one that was lost (" +
+         identity.text() + ")";
+  if (now.text() != refused) {
+    refused = now.text();
+    watch_port_foreign(path, identity.text(), now.text());
+  }
+  return false;
+}
+
 std::function<void(const std::string&)>& opened_observer() {
   static std::function<void(const std::string&)> observer;
   return observer;
@@ -60,7 +95,15 @@ void tell_opened(const std::string& device) {
 
 void port_back() {
   port_lost = false;
-  watch_port_returned(serial().path);
+  if (identity_pending) remember_identity();
+  std::string note;
+  if (identity_lookup && !identity.known() && !unchecked_said) {
+    unchecked_said = true;
+    note = "its identity cannot be checked (it tells no serial number or USB ids, as a pseudo-terminal or a "
+           "built-in port): whatever device is at " + serial().path + " now is read";
+  }
+  refused.clear();
+  watch_port_returned(serial().path, note);
   tell_opened(serial().path);
 }
 
@@ -102,6 +145,9 @@ int switch_device(ComPort* p) {
   const std::string was = s.path;
   set_com_path(next);
   const bool opened = p->switch_device(next) >= 0;
+  // The operator's choice: its identity is the one to keep from now on.
+  if (opened) remember_identity();
+  else identity_pending = true;
   s.system_error = opened ? 0 : p->system_error();
   s.error_text = opened ? "" : p->error_text();
   // Not opened: lost until it opens, and its return is logged then.
@@ -114,6 +160,7 @@ int switch_device(ComPort* p) {
 }  // namespace
 
 void set_com_port(std::shared_ptr<ComPort> port) { serial().port = std::move(port); }
+void set_device_identity_lookup(IdentityLookup lookup) { identity_lookup = std::move(lookup); }
 void set_port_opened_observer(std::function<void(const std::string&)> observer) {
   opened_observer() = std::move(observer);
 }
@@ -151,6 +198,11 @@ void reset_serial_for_tests() {
   port_lost = false;
   switchable.store(false);
   switch_wanted.store(false);
+  identity_lookup = nullptr;
+  identity = DeviceIdentity{};
+  identity_pending = false;
+  refused.clear();
+  unchecked_said = false;
 }
 
 }  // namespace rt
@@ -186,13 +238,18 @@ int OpenComConfig(int port, const char* device, long baud, int parity, int data_
     // pauses and a vanished device all let the service loop reach the quit.
     // A device switch asked for (Connect to...) cuts them short too.
     s.port->set_interrupt(port_interrupted);
+    s.port->set_reopen_check(reopen_allowed);
     result = s.port->open(s.path, baud, parity, data_bits, stop_bits);
     s.open = result >= 0;
     in_use.store(s.open);
     switchable.store(s.open && s.port->can_switch());
     s.system_error = s.open ? 0 : s.port->system_error();
     s.error_text = s.open ? "" : s.port->error_text();
-    if (s.open) tell_opened(s.path);
+    if (s.open) {
+      remember_identity();
+      watch_port_opened();
+      tell_opened(s.path);
+    }
   }
   if (tracing()) {
     trace_emit(JsonLine("OpenComConfig").add("port", port).add("device", device)

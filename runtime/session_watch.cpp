@@ -46,8 +46,10 @@ struct Watch {
   UplinkDecoder uplink;
   long long acks = 0;
   long long commands = 0;
+  std::vector<SessionSummary::Sent> commands_listed;
   std::string recording;
   std::vector<std::string> earlier_devices;  // live: before each Connect to...
+  std::vector<std::string> opened_sources;   // playback: each Open recording, in order
   long long bytes_drained = 0;
   uint64_t drain_from = 0;  // the byte count when a run start began its drain
   long long bytes_recorded = 0;
@@ -436,6 +438,10 @@ void session_end(int entry_result) {
     if (!s.playback && !transport_is_link_replay()) {
       s.source = com_path();
       s.earlier_devices = watch.earlier_devices;
+    } else if (!watch.opened_sources.empty()) {
+      s.earlier_sources.push_back(watch.info.source);
+      s.earlier_sources.insert(s.earlier_sources.end(), watch.opened_sources.begin(), watch.opened_sources.end() - 1);
+      s.source = watch.opened_sources.back();
     }
     s.bytes_drained = watch.bytes_drained;
     s.bytes_recorded = watch.bytes_recorded;
@@ -443,6 +449,7 @@ void session_end(int entry_result) {
     s.recording_losses = watch.recording_losses;
     s.acks_sent = watch.acks;
     s.commands_sent = watch.commands;
+    s.commands = watch.commands_listed;
     s.summary_failure = watch.summary_failure;
     s.housekeeping = watch.hk.slots();
     s.alarms = watch.recorded_alarms ? *watch.recorded_alarms : watch.alarms.alarms();
@@ -616,6 +623,14 @@ void watch_input_moved() {
   w().moved_at_s = now_s(w());
 }
 
+void watch_port_opened() {
+  Watch& watch = w();
+  std::lock_guard lock(watch.mu);
+  if (!watch.begun || watch.panel_loaded || watch.info.playback) return;
+  watch.health = std::make_unique<LinkHealth>(false, now_s(watch));
+  watch.health->on_bytes(com_bytes_read(), now_s(watch));
+}
+
 void watch_port_lost(const std::string& path, const std::string& reason) {
   LogCoalescer::Line line{Severity::Info, ""};
   bool changed = false;
@@ -637,7 +652,7 @@ void watch_port_lost(const std::string& path, const std::string& reason) {
   flush_alarm_lines();
 }
 
-void watch_port_returned(const std::string& path) {
+void watch_port_returned(const std::string& path, const std::string& note) {
   {
     Watch& watch = w();
     std::lock_guard lock(watch.mu);
@@ -646,6 +661,17 @@ void watch_port_returned(const std::string& path) {
   }
   log_info("port returned: " + path);
   tell(SessionEventKind::PortReturned, path);
+  if (!note.empty()) log_warning("port " + path + ": " + note);
+}
+
+void watch_port_foreign(const std::string& path, const std::string& was, const std::string& now) {
+  {
+    Watch& watch = w();
+    std::lock_guard lock(watch.mu);
+    watch.port_lost_reason = "another device at " + path;
+  }
+  log_warning("another device at " + path + ": " + now + ", not the one that was lost (" + was +
+              "); it is not read: choose it with File > Connect to... to receive from it");
 }
 
 void watch_port_switched(const std::string& old_path, const std::string& new_path,
@@ -665,6 +691,11 @@ void watch_port_switched(const std::string& old_path, const std::string& new_pat
   }
 }
 
+void watch_source_opened(const std::string& path) {
+  std::lock_guard lock(w().mu);
+  w().opened_sources.push_back(path);
+}
+
 void watch_sent(const unsigned char* bytes, int n, bool ok) {
   if (n <= 0) return;
   std::vector<UplinkMessage> messages;
@@ -674,8 +705,15 @@ void watch_sent(const unsigned char* bytes, int n, bool ok) {
     messages = watch.uplink.feed(bytes, static_cast<size_t>(n));
     for (const UplinkMessage& m : messages) {
       if (!ok) continue;
-      if (m.kind == UplinkKind::Ack) ++watch.acks;
-      else if (m.kind != UplinkKind::Other) ++watch.commands;
+      if (m.kind == UplinkKind::Ack) {
+        ++watch.acks;
+      } else if (m.kind != UplinkKind::Other) {
+        ++watch.commands;
+        // Listed in the summary with their time (a session sends a few).
+        constexpr size_t MAX_LISTED = 1000;
+        if (watch.commands_listed.size() < MAX_LISTED)
+          watch.commands_listed.push_back({local_time_text(std::chrono::system_clock::now(), true), describe_uplink(m)});
+      }
     }
   }
   // Acknowledgements are counted for the summary, not logged one by one.
@@ -744,6 +782,9 @@ HealthSnapshot watch_health() {
   HealthSnapshot s;
   {
     std::lock_guard lock(w().mu);
+    // The window is made before the panel counts as loaded: until then
+    // there is no link to judge, nor a state change to log or alarm on.
+    if (w().begun && !w().panel_loaded) return health(w()).snapshot(now_s(w()));
     s = evaluate(w(), &line, &changed);
   }
   if (changed) log_event(line.severity, line.text);
@@ -859,8 +900,10 @@ void reset_session_for_tests() {
   watch.hk = HousekeepingStats{};
   watch.uplink = UplinkDecoder{};
   watch.acks = watch.commands = 0;
+  watch.commands_listed.clear();
   watch.recording.clear();
   watch.earlier_devices.clear();
+  watch.opened_sources.clear();
   watch.bytes_drained = 0;
   watch.drain_from = 0;
   watch.bytes_recorded = watch.bytes_missing = watch.recording_losses = 0;

@@ -91,14 +91,27 @@ std::string watch_note(std::string_view text, EventSource source, int script_lin
 // new base, so the jump does not count as bytes read.
 void watch_input_moved();
 
-// The port failed (reads fail with `reason`), and came back.
+// COM1 opened at start-up (OpenComConfig): the link is judged from now. A
+// start-up failure that waited in its dialog (the port chooser's Retry)
+// says nothing about the link: its time is no silence.
+void watch_port_opened();
+// The port failed (reads fail with `reason`), and came back. `note`: said
+// once with the return, as a warning (a device whose identity cannot be
+// checked).
 void watch_port_lost(const std::string& path, const std::string& reason);
-void watch_port_returned(const std::string& path);
+void watch_port_returned(const std::string& path, const std::string& note = "");
+// While the port is lost, another device than the lost one answers at its
+// path: it is not read (the health bar says "another device at PATH") until
+// the operator chooses it with Connect to....
+void watch_port_foreign(const std::string& path, const std::string& was, const std::string& now);
 // The operator moved COM1 from `old_path` to `new_path` (Connect to...).
 // `error`: why the new device did not open ("" when it did); it then counts
 // as a lost port, with that reason, until it opens (watch_port_returned).
 void watch_port_switched(const std::string& old_path, const std::string& new_path,
                          const std::string& error);
+// Playback: the operator opened another recording (Open recording); the
+// summary names each one played.
+void watch_source_opened(const std::string& path);
 // Bytes the system sent on the port (`ok`: the port took them).
 void watch_sent(const unsigned char* bytes, int n, bool ok);
 

@@ -27,6 +27,9 @@ packages=(
   # The desktop tests: a window manager on Xvfb, real input (xdotool), and
   # reading windows and the screen back (xwininfo, xprop; import).
   openbox xdotool x11-utils imagemagick
+  # The browser view (web/): its tests load the page in Debian's Chromium,
+  # driven over the DevTools protocol (playwright-core, from npm).
+  chromium chromium-driver
 )
 
 started=$(date +%s)
@@ -43,6 +46,18 @@ if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
 fi
 
 echo "setup: packages ready in $(( $(date +%s) - started )) s"
+
+# The browser view's libraries (web/package-lock.json: pinned versions,
+# bundled into the page at build time). A machine without Node.js and npm
+# gets Debian's; one that has them (another packaging) keeps its own.
+if ! command -v npm >/dev/null; then
+  scripts/install-packages.sh nodejs npm || true
+fi
+if command -v npm >/dev/null; then
+  (cd web && npm ci --no-audit --no-fund --loglevel=error)
+else
+  echo "setup: no npm: the browser view (web/) is not built"
+fi
 
 started=$(date +%s)
 build_type=${BUILD_TYPE:-RelWithDebInfo}

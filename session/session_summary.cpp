@@ -143,7 +143,9 @@ std::vector<std::string> summary_lines(const SessionSummary& s) {
   std::vector<std::string> out;
   std::string before;
   for (const std::string& d : s.earlier_devices) before += (before.empty() ? "" : ", ") + d;
-  out.push_back("summary: " + std::string(s.playback ? "playback of " : "live on ") + s.source +
+  std::string played;
+  for (const std::string& r : s.earlier_sources) played += r + ", then ";
+  out.push_back("summary: " + std::string(s.playback ? "playback of " : "live on ") + played + s.source +
                 (before.empty() ? "" : " (Connect to... from " + before + ")") + ", " +
                 duration_text(s.duration_s) + " (" + s.started + " to " + s.ended + ")");
   std::string bytes = "  bytes " + std::string(s.playback ? "read " : "received ") + count(h.bytes_total);
@@ -166,9 +168,11 @@ std::vector<std::string> summary_lines(const SessionSummary& s) {
   out.push_back(frames);
   out.push_back("  longest time without a good frame " + duration_text(h.longest_gap_s) +
                 (s.playback ? "" : "; port losses " + count(h.port_losses)));
-  if (!s.playback)
+  if (!s.playback) {
     out.push_back("  sent: acknowledgements " + count(s.acks_sent) + ", commands " +
                   count(s.commands_sent));
+    for (const SessionSummary::Sent& c : s.commands) out.push_back("    " + c.time + " " + c.what);
+  }
   for (const SummaryPart& part : s.parts) out.insert(out.end(), part.lines.begin(), part.lines.end());
   out.push_back("  log " + (s.log_file.empty() ? std::string("kept in the window only") : s.log_file) +
                 (s.log_failure.empty() ? "" : " (LOG FILE FAILED: " + s.log_failure + ")"));
@@ -207,6 +211,10 @@ std::string summary_json(const SessionSummary& s) {
     std::string devices = "[";
     for (const std::string& d : s.earlier_devices) devices += json_string(d) + ",";
     key("devices", devices + json_string(s.source) + "]");
+  } else {
+    std::string recordings = "[";
+    for (const std::string& r : s.earlier_sources) recordings += json_string(r) + ",";
+    key("recordings", recordings + json_string(s.source) + "]");
   }
   key("started", json_string(s.started));
   key("ended", json_string(s.ended));
@@ -230,6 +238,11 @@ std::string summary_json(const SessionSummary& s) {
   key("recording_losses", integer(s.recording_losses));
   key("acks_sent", integer(s.acks_sent));
   key("commands_sent", integer(s.commands_sent));
+  std::string commands = "[";
+  for (const SessionSummary::Sent& c : s.commands)
+    commands += std::string(commands.size() > 1 ? "," : "") + "{\"time\":" + json_string(c.time) +
+                ",\"what\":" + json_string(c.what) + "}";
+  key("commands", commands + "]");
   key("log_file", json_string(s.log_file));
   key("log_failure", json_string(s.log_failure));
   std::string hk = "[";

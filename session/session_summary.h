@@ -62,6 +62,7 @@ struct SessionSummary {
   bool playback = false;
   std::string source;          // the recording played, or the port's device at the end
   std::vector<std::string> earlier_devices;  // live: the devices before Connect to..., in order
+  std::vector<std::string> earlier_sources;  // playback: the recordings played before `source`, in order
   std::string started, ended;  // local time, "YYYY-MM-DD HH:MM:SS"
   double duration_s = 0.0;
   HealthSnapshot health;       // at the end: totals, longest gap, port losses
@@ -73,6 +74,12 @@ struct SessionSummary {
   long long recording_losses = 0;
   long long acks_sent = 0;
   long long commands_sent = 0;  // stop and instrument commands
+  // Each command sent (not the acknowledgements): when, and what.
+  struct Sent {
+    std::string time;  // local time to the millisecond
+    std::string what;  // "instrument command (...)", "stop command (3\r)"
+  };
+  std::vector<Sent> commands;
   std::string log_file;         // "" when the log was kept in memory only
   std::string log_failure;      // why the log file could not be written
   std::string summary_failure;  // why --summary FILE could not be opened
@@ -90,11 +97,13 @@ std::vector<std::string> summary_lines(const SessionSummary& s);
 // The same as one JSON object (with a final newline), values in the
 // system's units (each housekeeping entry names its unit). Keys: version,
 // mode, source, devices (live: every device COM1 stood for, the last is
-// source), started, ended, duration_s, bytes_received, bytes_recorded,
+// source), recordings (playback: every recording played, in order, the last
+// is source), started, ended, duration_s, bytes_received, bytes_recorded,
 // bytes_missing, bytes_drained, good_frames, failures {checksum, illegal_escape,
 // read_failure, other}, bytes_skipped (null when never shown),
 // longest_gap_s, port_losses, recording, recording_failure,
-// recording_losses, acks_sent, commands_sent, log_file, log_failure,
+// recording_losses, acks_sent, commands_sent, commands [{time, what}],
+// log_file, log_failure,
 // housekeeping [{control, what, unit, count, min, max, last}] (min, max and
 // last null when never shown), alarms_by_source {limit, link, recording},
 // alarms_unacknowledged, alarms [{id, source, key, what, severity ("red" or

@@ -226,8 +226,10 @@ uint16_t housekeeping_word(int slot, double t, double jitter) {
     return clamp_u16(a / 0.1 * 65535.0);
   }
   if (slot < 32) {
-    // Sixteen sensors from cold to warm, each swinging over a 10-minute orbit.
-    double c = -25.0 + (slot - 16) * 4.5 + 12.0 * wave(t, 600.0, 0.7 * slot) + 0.3 * jitter;
+    // Sixteen sensors from cool to warm, each swinging over a 10-minute
+    // orbit: -14 to 43 degC in all, inside the shipped caution range
+    // (-20..50) with room for the noise, so a rehearsal starts without alarms.
+    double c = -8.0 + (slot - 16) * 3.0 + 6.0 * wave(t, 600.0, 0.7 * slot) + 0.3 * jitter;
     c = std::clamp(c, TEMP_MIN_C, TEMP_MAX_C);
     return clamp_u16((c + 273.15) / 500.0 * 65535.0);
   }
@@ -305,7 +307,7 @@ Frame make_frame(uint64_t seed, uint64_t index, uint32_t first_count, double per
 uint16_t housekeeping_word_for(int slot, double value) {
   if (slot < 6 || (slot >= 32 && slot < 36)) return clamp_u16(value / 10.0 * 65535.0);
   if (slot < 8) return clamp_u16(value / -10.0 * 65535.0);
-  if (slot < 16) return clamp_u16(value / 0.1 * 65535.0);
+  if (slot < 16) return clamp_u16(value / 100.0 * 65535.0);  // mA, as the panel shows them
   if (slot < 32) return clamp_u16((value + 273.15) / 500.0 * 65535.0);
   return clamp_u16(value);
 }

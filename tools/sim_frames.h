@@ -44,9 +44,9 @@ uint16_t housekeeping_word(int slot, double elapsed_s, double jitter);
 // A housekeeping slot held at a value for a stretch of frames (a rehearsal
 // of values crossing their limits): in the frames with index first..last
 // (0-based, in sending order), the frame that carries `slot` carries the
-// word that reads back as `value` in the unit the station converts to:
-// volts (slots 0-7, 32-35), amperes (8-15), degrees Celsius (16-31), the
-// raw word (36-39). The nearest word, clamped to 0..65535.
+// word that reads back as `value` in the unit the panel shows: volts
+// (slots 0-7, 32-35), milliamperes (8-15), degrees Celsius (16-31), the raw
+// word (36-39). The nearest word, clamped to 0..65535.
 struct HkShape {
   int slot = 0;
   double value = 0.0;

@@ -1,5 +1,8 @@
 #include "gui/desktop/limits_dialog.h"
 
+// Before Qt's headers: Qt's "slots" keyword would mangle its slots().
+#include "session/session_summary.h"
+
 #include <QAction>
 #include <QCheckBox>
 #include <QDialog>
@@ -8,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QTableWidget>
@@ -20,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "gui/desktop/dialogs.h"
 #include "gui/theme.h"
 #include "present/limits_file.h"
 #include "runtime/model.h"
@@ -78,14 +83,11 @@ class LimitsDialog : public QDialog {
     column->addWidget(file_);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::RestoreDefaults | QDialogButtonBox::Close);
     buttons->button(QDialogButtonBox::RestoreDefaults)->setObjectName(QStringLiteral("restoreDefaults"));
+    buttons->button(QDialogButtonBox::RestoreDefaults)->setText(QStringLiteral("&Restore defaults"));
     buttons->button(QDialogButtonBox::RestoreDefaults)->setAutoDefault(false);
     buttons->button(QDialogButtonBox::Close)->setAutoDefault(false);
-    connect(buttons->button(QDialogButtonBox::RestoreDefaults), &QPushButton::clicked, this, [this] {
-      std::string error;
-      const bool ok = restore_default_limits(model_, &error);
-      load();
-      say(ok ? QStringLiteral("Every slot is back on the panel file's limits.") : QString::fromStdString(error), !ok);
-    });
+    connect(buttons->button(QDialogButtonBox::RestoreDefaults), &QPushButton::clicked, this,
+            [this] { restore_defaults(); });
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::close);
     column->addWidget(buttons);
     resize(780, 600);
@@ -136,6 +138,46 @@ class LimitsDialog : public QDialog {
     QCheckBox* enabled = nullptr;
   };
 
+  // Restore defaults: asks first, naming each slot that would change and
+  // how, then says which changed.
+  void restore_defaults() {
+    QStringList changes, names;
+    for (const auto& slot : model_.limit_slots()) {
+      if (slot.limits == slot.defaults) continue;
+      names << QString::fromStdString(slot.label);
+      changes << QStringLiteral("%1: %2  \u2192  %3")
+                     .arg(QString::fromStdString(slot.label), QString::fromStdString(limits_fields(slot.limits)),
+                          QString::fromStdString(limits_fields(slot.defaults)));
+    }
+    if (changes.isEmpty()) {
+      say(QStringLiteral("Every slot already has the panel file's limits: nothing to restore."), false);
+      return;
+    }
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Restore default limits"),
+                    QStringLiteral("Give %1 slot%2 back the panel file's limits? The limits changed here are lost.")
+                        .arg(changes.size())
+                        .arg(changes.size() == 1 ? QString() : QStringLiteral("s")),
+                    QMessageBox::NoButton, this);
+    box.setObjectName(QStringLiteral("restoreDefaultsQuestion"));
+    box.setInformativeText(changes.join(QLatin1Char('\n')));
+    QPushButton* restore = box.addButton(QStringLiteral("&Restore"), QMessageBox::AcceptRole);
+    QPushButton* keep = box.addButton(QStringLiteral("&Keep my limits"), QMessageBox::RejectRole);
+    box.setDefaultButton(keep);
+    box.setEscapeButton(keep);
+    (void)restore;
+    // Nobody to ask (an unattended run): the operator's limits stay.
+    if (!run_dialog(&box, false)) {
+      say(QStringLiteral("Default limits not restored: the limits changed here stay in force."), false);
+      return;
+    }
+    std::string error;
+    const bool ok = restore_default_limits(model_, &error);
+    load();
+    say(ok ? QStringLiteral("Restored the panel file's limits of %1.").arg(names.join(QStringLiteral(", ")))
+           : QString::fromStdString(error),
+        !ok);
+  }
+
   // In slots_, as load() took them.
   const PanelModel::LimitSlot* find(int id) const {
     for (const auto& s : slots_)
@@ -144,7 +186,16 @@ class LimitsDialog : public QDialog {
   }
 
   void build() {
-    const auto all = model_.limit_slots();
+    // In the panel's order: HK00 to HK35, then slot 36's bytes and slots 37
+    // to 39 (HKHI, HKLO, HKRAW), then any other display with limits.
+    auto all = model_.limit_slots();
+    auto place = [this](const PanelModel::LimitSlot& s) {
+      const ControlInfo* c = model_.find(s.id);
+      const int hk = c ? housekeeping_index(c->name) : -1;
+      return hk >= 0 ? hk : HK_DISPLAYS + s.id;
+    };
+    std::stable_sort(all.begin(), all.end(),
+                     [&](const PanelModel::LimitSlot& a, const PanelModel::LimitSlot& b) { return place(a) < place(b); });
     table_->setRowCount(static_cast<int>(all.size()));
     for (size_t r = 0; r < all.size(); ++r) {
       const auto& s = all[r];

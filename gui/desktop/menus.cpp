@@ -53,6 +53,7 @@ void build_file_menu(QMainWindow* frame) {
   file->setObjectName(QStringLiteral("fileMenu"));
   add_found(frame, file, "actionOpenRecording", QKeySequence::Open);
   add_found(frame, file, "actionConnectTo");
+  add_found(frame, file, "actionConfirmCommands");
   add_found(frame, file, "actionPublish");
   add_found(frame, file, "actionStopPublishing");
   add_found(frame, file, "actionNote");

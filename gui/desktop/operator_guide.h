@@ -1,8 +1,10 @@
 // Help > Operator guide: the installed guide (the README, as HTML where the
-// build made it) opened in the desktop's browser (QDesktopServices, that is
-// xdg-open on Linux). Where the desktop opens nothing, the program shows the
-// guide itself in a viewer of its own; only a guide that is not installed
-// is said in a notice. GUI thread only.
+// build made it) opened in a web browser: the one $BROWSER names, else the
+// system's (x-www-browser), else the desktop's handler for web pages
+// (xdg-open) when that is a browser. Without one (where the desktop would
+// open the page in a text editor, say), the program shows the guide itself
+// in a viewer of its own; only a guide that is not installed is said in a
+// notice. GUI thread only.
 #pragma once
 
 #include <QString>

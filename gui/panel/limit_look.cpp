@@ -4,20 +4,12 @@
 #include <QStatusBar>
 #include <QWidget>
 
+#include "gui/panel/display_look.h"
 #include "present/limits.h"
 #include "runtime/ui.h"
 #include "gui/theme.h"
 
 namespace rt {
-
-namespace {
-
-QString sheet(const char* cls, const QColor& background, const QColor& text) {
-  return QStringLiteral("%1 { background: %2; color: %3; border: 1px solid %3; font-weight: bold; }")
-      .arg(QLatin1String(cls), background.name(), text.name());
-}
-
-}  // namespace
 
 LimitLook::LimitLook(QStatusBar* status) {
   count_ = new QLabel;
@@ -47,21 +39,12 @@ void LimitLook::draw(QWidget* display, LimitLevel level) {
 }
 
 void LimitLook::paint(QWidget* display, const Shown& shown) {
-  const LimitColours c = limit_colours();
-  const char* cls = display->metaObject()->className();
+  // Composed with the stale marking, which may be on now (display_look.h).
+  show_limit_level(display, shown.level);
   switch (shown.level) {
-    case LimitLevel::Normal:
-      display->setStyleSheet(QString());
-      display->setToolTip(shown.tooltip);
-      break;
-    case LimitLevel::Caution:
-      display->setStyleSheet(sheet(cls, c.caution_background, c.caution_text));
-      display->setToolTip(shown.tooltip + QStringLiteral("\nNow: CAUTION"));
-      break;
-    case LimitLevel::Alarm:
-      display->setStyleSheet(sheet(cls, c.alarm_background, c.alarm_text));
-      display->setToolTip(shown.tooltip + QStringLiteral("\nNow: ALARM"));
-      break;
+    case LimitLevel::Normal: display->setToolTip(shown.tooltip); break;
+    case LimitLevel::Caution: display->setToolTip(shown.tooltip + QStringLiteral("\nNow: CAUTION")); break;
+    case LimitLevel::Alarm: display->setToolTip(shown.tooltip + QStringLiteral("\nNow: ALARM")); break;
   }
 }
 
@@ -88,8 +71,7 @@ void LimitLook::paint_count() {
 }
 
 void LimitLook::restyle() {
-  for (auto& [display, shown] : displays_)
-    if (shown.level != LimitLevel::Normal) paint(display, shown);
+  for (auto& [display, shown] : displays_) restyle_display(display);
   if (out_ >= 0) paint_count();
 }
 

@@ -5,26 +5,15 @@
 #include <QWidget>
 
 #include <cmath>
+#include <utility>
 
+#include "gui/panel/display_look.h"
 #include "session/link_health.h"
 
 namespace rt {
 
-namespace {
-
-// The panel's style sheet colours its displays, so the grey is a style
-// sheet of the display's own (which takes precedence), set only when the
-// state changes.
-const char* const STALE_RULE = " %1 { color: #9a9a9a; }";
-
-}  // namespace
-
-StaleMarker::StaleMarker(std::vector<QWidget*> displays, std::vector<QWidget*> plots) {
-  for (QWidget* w : displays) {
-    const QString sheet = w->styleSheet();
-    displays_.push_back(
-        {w, sheet, sheet + QString::fromLatin1(STALE_RULE).arg(QLatin1String(w->metaObject()->className()))});
-  }
+StaleMarker::StaleMarker(std::vector<QWidget*> displays, std::vector<QWidget*> plots)
+    : displays_(std::move(displays)) {
   for (QWidget* plot : plots) {
     auto* overlay = new QLabel(plot);
     overlay->setObjectName(QStringLiteral("staleOverlay"));
@@ -51,7 +40,10 @@ bool StaleMarker::eventFilter(QObject* watched, QEvent* event) {
 void StaleMarker::draw(bool stale, double age_s) {
   if (stale != stale_) {
     stale_ = stale;
-    for (const Display& d : displays_) d.widget->setStyleSheet(stale ? d.stale_sheet : d.sheet);
+    // The grey goes with the limit colours a display may have
+    // (display_look.h): the panel's style sheet colours its displays, so
+    // it is a style sheet of the display's own, set only at a change.
+    for (QWidget* display : displays_) show_stale(display, stale);
     for (QLabel* overlay : overlays_) overlay->setVisible(stale);
     shown_age_s_ = -1;
   }

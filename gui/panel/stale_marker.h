@@ -30,12 +30,7 @@ class StaleMarker : public QObject {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  struct Display {
-    QWidget* widget;
-    QString sheet;  // its own style sheet, as the panel gives it
-    QString stale_sheet;
-  };
-  std::vector<Display> displays_;
+  std::vector<QWidget*> displays_;
   std::vector<QLabel*> overlays_;  // one per plot, objectName "staleOverlay"
   bool stale_ = false;
   long long shown_age_s_ = -1;

@@ -9,6 +9,10 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTimer>
 #include <QSettings>
 #include <QTableWidget>
 #include <QToolButton>
@@ -75,7 +79,9 @@ AlarmPane::AlarmPane(QMainWindow* window) {
   buttons_ = new QHBoxLayout;
   count_ = new QLabel;
   count_->setObjectName(QStringLiteral("alarmCount"));
-  count_->setMinimumWidth(130);
+  // It may wrap: floating over the hex dump (keep_panel_whole) the pane
+  // is no wider than that group.
+  count_->setWordWrap(true);
   buttons_->addWidget(count_);
   search_ = new QLineEdit;
   search_->setObjectName(QStringLiteral("alarmSearch"));
@@ -190,11 +196,40 @@ AlarmPane::~AlarmPane() = default;
 
 QAction* AlarmPane::show_action() const { return dock_->toggleViewAction(); }
 
+bool AlarmPane::muted() const { return mute_->isChecked(); }
+
 void AlarmPane::add_button(QAction* action) {
   auto* button = new QToolButton;
   button->setDefaultAction(action);
   button->setObjectName(action->objectName() + QStringLiteral("Button"));
   buttons_->insertWidget(placed_++, button);
+}
+
+void AlarmPane::keep_panel_whole(QScrollArea* scroll, QWidget* over) {
+  scroll_ = scroll;
+  over_ = over;
+  connect(dock_, &QDockWidget::visibilityChanged, this, [this](bool visible) {
+    // Once the dock has its room, the panel may have had to give it.
+    if (visible) QTimer::singleShot(0, this, [this] { float_if_panel_scrolls(); });
+  });
+  connect(dock_, &QDockWidget::topLevelChanged, this, [this](bool floating) {
+    if (!floating && floated_) docked_by_hand_ = true;
+  });
+}
+
+void AlarmPane::float_if_panel_scrolls() {
+  if (!scroll_ || !over_ || docked_by_hand_ || dock_->isFloating() || !dock_->isVisible()) return;
+  if (!scroll_->verticalScrollBar()->isVisible() && !scroll_->horizontalScrollBar()->isVisible()) return;
+  if (!floated_)
+    log_info("Alarm list shown floating over the hex dump: docked below the panel it would push the strip chart "
+             "and spectra out of view on this screen");
+  floated_ = true;
+  dock_->setFloating(true);
+  // Over the hex dump, once the panel has its whole height again: its
+  // values, strip chart and spectra stay in view.
+  QTimer::singleShot(0, this, [this] {
+    if (dock_->isFloating()) dock_->setGeometry(QRect(over_->mapToGlobal(QPoint(0, 0)), over_->size()));
+  });
 }
 
 void AlarmPane::reveal() {

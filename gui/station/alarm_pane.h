@@ -33,6 +33,8 @@ class QLabel;
 class QLineEdit;
 class QMainWindow;
 class QPushButton;
+class QScrollArea;
+class QWidget;
 class QTableWidget;
 
 namespace rt {
@@ -53,11 +55,18 @@ class AlarmPane : public QObject {
   // Takes the list if it changed, and lets the sound follow it.
   void poll();
   const AlarmStatus& status() const { return status_; }
+  // The operator muted the alarm sound ("actionMuteAlarms").
+  bool muted() const;
   // The unacknowledged alarms, one a line: "HK16 out of limits (red) since
   // 2024-05-01 03:00:00" (at most a dozen, then how many more).
   QString unacknowledged_text() const;
   // Shows the pane and brings it to the front.
   void reveal();
+  // Where docking the pane below the panel would make the panel scroll (a
+  // 1366x768 screen: the strip chart and spectra would go out of view), it
+  // shows floating instead, over `over` (the hex dump's group), the panel
+  // whole beside it. Once the operator docks it again, it stays docked.
+  void keep_panel_whole(QScrollArea* scroll, QWidget* over);
   // Draws again in the colours of the current theme.
   void restyle();
   // A row chosen: its first time (seconds since 1970), its byte in the
@@ -70,6 +79,7 @@ class AlarmPane : public QObject {
   void choose(int row);
   // The moment row `a` began at: time and byte (-1 when not known).
   void began_at(const Alarm& a, double* t_s, int64_t* offset) const;
+  void float_if_panel_scrolls();
 
   QDockWidget* dock_ = nullptr;
   QTableWidget* table_ = nullptr;  // "alarmTable"
@@ -88,6 +98,10 @@ class AlarmPane : public QObject {
   std::unique_ptr<ToneSink> sound_;
   std::unique_ptr<Annunciator> annunciator_;
   QElapsedTimer clock_;
+  QScrollArea* scroll_ = nullptr;
+  QWidget* over_ = nullptr;
+  bool floated_ = false;        // floated here, to keep the panel whole
+  bool docked_by_hand_ = false;  // the operator docked it again since
 };
 
 }  // namespace rt

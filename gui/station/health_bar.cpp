@@ -107,6 +107,14 @@ HealthBar::HealthBar() {
   alarms_->setObjectName(QStringLiteral("healthAlarms"));
   alarms_->setVisible(false);
   first->insertWidget(1, alarms_);
+  muted_ = new QLabel(QStringLiteral("MUTED"));
+  muted_->setObjectName(QStringLiteral("healthMuted"));
+  muted_->setToolTip(QStringLiteral("The alarm sound is muted: alarms are shown but not heard "
+                                    "(Alarms > Mute alarm sound turns it on again)"));
+  muted_->setStyleSheet(QStringLiteral("QLabel { background: #505050; color: #ffffff; font-weight: bold; "
+                                       "padding: 2px 8px; border-radius: 3px; }"));
+  muted_->setVisible(false);
+  first->insertWidget(2, muted_);
   row_ = first;  // other indicators (place) at the first row's right end
   bar_ = frame;
 }
@@ -125,6 +133,10 @@ void HealthBar::show_alarms(const QString& text, bool red, const QString& which)
   alarms_->setStyleSheet(QStringLiteral("QToolButton { background: %1; color: %2; font-weight: bold; "
                                         "padding: 2px 10px; border-radius: 3px; }")
                              .arg(QLatin1String(red ? "#c00000" : "#f0b400"), QLatin1String(red ? "#ffffff" : "#2a1f00")));
+}
+
+void HealthBar::show_muted(bool muted) {
+  if (muted_->isHidden() == muted) muted_->setVisible(muted);
 }
 
 void HealthBar::show_port(const QString& device) {

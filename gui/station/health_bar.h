@@ -35,6 +35,9 @@ class HealthBar {
   // empty. A click on it (alarms_button) is for the window to connect.
   void show_alarms(const QString& text, bool red, const QString& which);
   QAbstractButton* alarms_button() const;
+  // MUTED beside the alarm count while the alarm sound is muted, with or
+  // without alarms waiting.
+  void show_muted(bool muted);
   // Places another indicator at the bar's right end (the caller draws it).
   void place(QWidget* indicator);
 
@@ -52,6 +55,7 @@ class HealthBar {
   QLabel* skipped_ = nullptr;   // "healthSkipped"
   QLabel* age_ = nullptr;       // "healthAge"
   QToolButton* alarms_ = nullptr;  // "healthAlarms"
+  QLabel* muted_ = nullptr;        // "healthMuted"
   int alarms_look_ = -1;           // 0 amber, 1 red, as styled
   QHBoxLayout* row_ = nullptr;
   bool drawn_ = false;

@@ -8,7 +8,8 @@
 // hung up, the adapter vanished) closes the port and is reported only once
 // the read time-out has passed, so a caller that reads in a loop never spins.
 // A read on a port closed by a failure first tries to open the same device
-// again: reception resumes by itself when the device comes back. A switch to
+// again: reception resumes by itself when the device comes back (and the
+// reopen check, serial.cpp, finds it is the same device). A switch to
 // another device (Connect to...) is the same path: the old device is left as
 // if it had failed, and the new one is the device that comes back.
 //
@@ -23,7 +24,11 @@
 #include "runtime/qt/serial_port.h"
 
 #include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringList>
 #include <QSerialPort>
+#include <QSerialPortInfo>
 #include <QString>
 #include <QThread>
 
@@ -68,6 +73,41 @@ int errno_of(QSerialPort::SerialPortError error) {
     default:
       return EIO;
   }
+}
+
+// The lock file another program holds on the device at `path` (QSerialPort
+// and other serial programs lock a device with "LCK..NAME" in one of the
+// usual lock folders), as "lock file /run/lock/LCK..ttyUSB0, process 4242
+// vst_gse"; "" when none is there.
+std::string lock_holder(const std::string& path) {
+  QString name = QString::fromStdString(path);
+  const QString canonical = QFileInfo(name).canonicalFilePath();
+  QStringList names;
+  for (QString n : {name, canonical}) {
+    if (n.isEmpty()) continue;
+    if (n.startsWith(QLatin1String("/dev/"))) n = n.mid(5);
+    names << QStringLiteral("LCK..") + QString(n).replace(QLatin1Char('/'), QLatin1Char('_'))
+          << QStringLiteral("LCK..") + QFileInfo(n).fileName();
+  }
+  for (const char* folder : {"/var/lock", "/run/lock", "/etc/locks", "/var/spool/locks", "/var/spool/uucp", "/tmp",
+                             "/var/tmp", "/var/lock/lockdev"}) {
+    for (const QString& n : names) {
+      QFile lock(QString::fromLatin1(folder) + QLatin1Char('/') + n);
+      if (!lock.open(QIODevice::ReadOnly)) continue;
+      // QLockFile's: the process id, the program's name, the host.
+      const QList<QByteArray> lines = lock.read(256).split('\n');
+      std::string holder = "lock file " + lock.fileName().toStdString();
+      bool is_number = false;
+      const qint64 pid = lines.value(0).trimmed().toLongLong(&is_number);
+      if (is_number && pid > 0) holder += ", process " + std::to_string(pid);
+      QString program = QString::fromLocal8Bit(lines.value(1).trimmed()).left(40);
+      for (QChar& c : program)
+        if (!c.isPrint()) c = QLatin1Char('?');
+      if (!program.isEmpty()) holder += " " + program.toStdString();
+      return holder;
+    }
+  }
+  return "";
 }
 
 // Whole milliseconds left until `deadline`, rounded up so that a wait never
@@ -132,7 +172,7 @@ class QtSerialPort : public ComPort {
     if (!port_ || !port_->isOpen()) {
       // Closed by a failure: the device may have come back. Closed on purpose
       // (or never opened): nothing to read.
-      if (!lost_ || !open_configured()) {
+      if (!lost_ || !reopen_allowed() || !open_configured()) {
         if (!sleep_until(deadline)) return COM_ERR_TIMEOUT;
         return lost_ ? COM_ERR_IO : COM_ERR_NOT_OPEN;
       }
@@ -214,6 +254,7 @@ class QtSerialPort : public ComPort {
   void set_interrupt(std::function<bool()> interrupted) override {
     interrupted_ = std::move(interrupted);
   }
+  void set_reopen_check(std::function<bool(std::string*)> check) override { reopen_check_ = std::move(check); }
 
   int system_error() const override { return system_error_; }
   std::string error_text() const override { return error_text_; }
@@ -258,7 +299,11 @@ class QtSerialPort : public ComPort {
     port_->setFlowControl(QSerialPort::NoFlowControl);
     if (!port_->open(QIODevice::ReadWrite)) {
       const QSerialPort::SerialPortError error = port_->error();
-      fail(errno_of(error), "cannot open " + path_ + ": " + reason(error));
+      // Another program (a second station) holds the device's lock file:
+      // say so, and which, rather than "Permission error while locking".
+      const std::string holder = error == QSerialPort::PermissionError ? lock_holder(path_) : "";
+      if (!holder.empty()) fail(EBUSY, "cannot open " + path_ + ": in use by another program (" + holder + ")");
+      else fail(errno_of(error), "cannot open " + path_ + ": " + reason(error));
       port_->clearError();
       return false;
     }
@@ -285,6 +330,15 @@ class QtSerialPort : public ComPort {
   }
 
   bool interrupted() const { return interrupted_ && interrupted_(); }
+
+  // A lost device may be opened again: the check says whether the device
+  // now at the path is the one that was lost.
+  bool reopen_allowed() {
+    std::string why;
+    if (!reopen_check_ || reopen_check_(&why)) return true;
+    fail(EBUSY, why);
+    return false;
+  }
 
   // Sleeps until `deadline` in short slices. Returns false when the
   // interrupt cut it short.
@@ -319,6 +373,7 @@ class QtSerialPort : public ComPort {
   double timeout_s_ = 10.0;
   std::deque<unsigned char> salvaged_;  // read ahead before a failure closed the port
   std::function<bool()> interrupted_;
+  std::function<bool(std::string*)> reopen_check_;
   int system_error_ = 0;
   std::string error_text_;
 };
@@ -326,5 +381,39 @@ class QtSerialPort : public ComPort {
 }  // namespace
 
 std::shared_ptr<ComPort> make_qt_serial_port() { return std::make_shared<QtSerialPort>(); }
+
+namespace {
+
+// What a device says of itself goes into the log and the health bar:
+// printable characters only, and not too many.
+std::string printable(const QString& text) {
+  constexpr int MAX_CHARS = 64;
+  QString out;
+  for (const QChar c : text.trimmed().left(MAX_CHARS)) out += c.isPrint() ? c : QLatin1Char('?');
+  return out.toStdString();
+}
+
+}  // namespace
+
+DeviceIdentity qt_device_identity(const std::string& path) {
+  DeviceIdentity id;
+  const QFileInfo file(QString::fromStdString(path));
+  // A udev name (/dev/serial/by-id/...) is a link to the device itself.
+  const QString device = file.exists() ? file.canonicalFilePath() : QString::fromStdString(path);
+  id.present = file.exists();
+  for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+    if (info.systemLocation() != device && info.portName() != device) continue;
+    id.present = true;
+    id.serial_number = printable(info.serialNumber());
+    id.has_ids = info.hasVendorIdentifier() && info.hasProductIdentifier();
+    if (id.has_ids) {
+      id.vendor_id = info.vendorIdentifier();
+      id.product_id = info.productIdentifier();
+    }
+    id.description = printable(info.description());
+    break;
+  }
+  return id;
+}
 
 }  // namespace rt

@@ -27,6 +27,8 @@ done
 root=$tmp/root
 dpkg -x "$deb" "$root"
 for f in usr/bin/vst_gse usr/bin/gse_sim usr/share/vst_gse/gse.uir usr/share/vst_gse/demo.dat \
+         usr/share/vst_gse/web/index.html usr/share/vst_gse/web/app.js usr/share/vst_gse/web/app.css \
+         usr/share/vst_gse/mosquitto/vst_gse-web.conf usr/share/vst_gse/mosquitto/vst_gse-web.acl \
          usr/share/doc/vst_gse/README.md usr/share/doc/vst_gse/README.html \
          usr/share/doc/vst_gse/docs/screenshot-1366x768-light.png usr/share/doc/vst_gse/docs/csv.md \
          usr/share/mime/packages/org.vst_gse.vst_gse.xml \
@@ -49,10 +51,12 @@ for p in vst_gse gse_sim; do
   ! readelf -S "$root/usr/bin/$p" | grep -q '\.debug_info' || fail "/usr/bin/$p is not stripped"
 done
 
-# Every image the operator guide shows is in the package beside it.
-for img in $(grep -o 'docs/[A-Za-z0-9_.-]*\.png' "$root/usr/share/doc/vst_gse/README.md" | sort -u); do
-  [ -e "$root/usr/share/doc/vst_gse/$img" ] || fail "the guide shows $img, which the package lacks"
+# Every file the operator guide shows or names under docs/ (pictures, pages,
+# the example event script) is in the package beside it.
+for file in $(grep -o 'docs/[A-Za-z0-9_./-]*\.[a-z]*' "$root/usr/share/doc/vst_gse/README.md" | grep -v '\.sh$' | sort -u); do
+  [ -e "$root/usr/share/doc/vst_gse/$file" ] || fail "the guide names $file, which the package lacks"
 done
+[ -e "$root/usr/share/doc/vst_gse/docs/examples/events.txt" ] || fail "the package lacks the example event script"
 
 # Recordings have a MIME type of the station's own; the launcher claims
 # that, not every unknown binary file.

@@ -25,6 +25,7 @@
 #include "support/frames.h"
 #include "support/process.h"
 #include "support/pty.h"
+#include "support/rehearsal.h"
 
 namespace {
 
@@ -166,6 +167,10 @@ TEST(RealDesktop, a_bad_port_offers_the_chooser_and_retry_on_a_typed_pty_brings_
   ASSERT_FALSE(chooser.empty()) << "status " << station.child().wait(0.1) << "\n" << station.err();
   EXPECT_TRUE(has(station.out(), "COM1 port error")) << station.out();
   save(d, chooser, "port_chooser");
+  // The operator takes longer than the link's silence threshold (3 s) to
+  // choose: that time is no silence of the link.
+  const auto shown = std::chrono::steady_clock::now();
+  wait_until(APPEAR_S, [&] { return std::chrono::steady_clock::now() - shown > std::chrono::seconds(5); });
   // The failed path is selected in the field: typing replaces it.
   d.type(chooser, pty.slave_path());
   d.keys(chooser, {"Return"});  // Retry
@@ -173,6 +178,8 @@ TEST(RealDesktop, a_bad_port_offers_the_chooser_and_retry_on_a_typed_pty_brings_
   ASSERT_FALSE(w.empty()) << "the panel never came after Retry\n" << station.err();
   EXPECT_TRUE(has(d.title(w), "[COM1 = " + pty.slave_path() + "]")) << d.title(w);
   EXPECT_TRUE(station.logged("link: receiving")) << station.log();
+  EXPECT_FALSE(has(station.log(), "link silent")) << "the chooser's wait counted as silence\n" << station.log();
+  EXPECT_FALSE(has(station.log(), "ALARM link")) << station.log();
   station.child().signal(SIGTERM);
   EXPECT_EQ(station.child().wait(QUIT_S), 0) << "the first signal ends it\n" << station.err();
 }
@@ -201,7 +208,13 @@ TEST(RealDesktop, live_at_1366_x_768_the_window_stays_on_screen_with_the_longest
   Desktop d(1366, 768);
   TempDir dir;
   auto pty = std::make_unique<testing_pty::InstrumentPty>();
-  Station station(d, dir, {"--port", pty->slave_path(), "--log", "session.log"});
+  // Through a link that goes with the hang-up: the station reopens a lost
+  // port by its path, and a pseudo-terminal tells no identity, so by the
+  // pty's own path it could take another test's pty that got the freed
+  // number.
+  const std::string port = dir.file("ttyGSE");
+  std::filesystem::create_symlink(pty->slave_path(), port);
+  Station station(d, dir, {"--port", port, "--log", "session.log"});
   const std::string w = d.wait_window(MAIN_WINDOW, APPEAR_S);
   ASSERT_FALSE(w.empty()) << station.err();
   std::string why;
@@ -225,6 +238,7 @@ TEST(RealDesktop, live_at_1366_x_768_the_window_stays_on_screen_with_the_longest
   ASSERT_TRUE(station.logged("link: link silent")) << station.log();
   stays("link_silent");
   pty->hang_up();
+  std::filesystem::remove(port);
   ASSERT_TRUE(station.logged("link: port lost")) << station.log();
   stays("port_lost");
   station.child().signal(SIGTERM);
@@ -270,6 +284,19 @@ TEST(RealDesktop, a_launcher_start_works_in_its_folder_and_names_it_in_the_title
                   }()),
                   "Launcher start: working in " + folder))
       << "the log says where";
+
+  // A file where the folder should be: the working directory stands in,
+  // and the title says so (before, it looked like a plain start).
+  const std::string blocked = dir.file("blocked");
+  std::filesystem::create_directory(blocked);
+  testing_files::write_file(blocked + "/vst_gse", {'x'});
+  Station fallback(d, dir, {"--launcher", "--port", pty.slave_path()}, {"HOME=" + blocked});
+  const std::string f = d.wait_window(MAIN_WINDOW, APPEAR_S);
+  ASSERT_FALSE(f.empty()) << fallback.err();
+  EXPECT_TRUE(has(d.title(f), "[folder " + dir.path() + ", NOT ~/vst_gse: " + blocked + "/vst_gse cannot be used ("))
+      << d.title(f);
+  fallback.child().signal(SIGTERM);
+  EXPECT_EQ(fallback.child().wait(QUIT_S), 0) << fallback.err();
 }
 
 // Every control of the live panel in turn has the focus and gets Space,
@@ -333,6 +360,71 @@ TEST(RealDesktop, the_quit_question_keeps_receiving_or_stops_and_quits_as_answer
   pty.collect_until(2, std::chrono::seconds(10));
   const std::vector<uint8_t> stop{0x33, 0x0D};
   EXPECT_EQ(pty.received(), stop) << "the stop command, and nothing else";
+}
+
+// The screen's pixels of exactly `colour` in the window's client area above
+// its status bar (which counts the slots out of limits in their colours).
+long colour_pixels(const Desktop& d, const std::string& window, QRgb colour) {
+  const QImage screen = d.grab();
+  const Rect c = d.client(window);
+  constexpr int STATUS_BAR = 48;  // and then some
+  long n = 0;
+  for (int y = c.y; y < c.bottom() - STATUS_BAR; ++y)
+    for (int x = c.x; x < c.right(); ++x) n += (screen.pixel(x, y) & 0xFFFFFF) == (colour & 0xFFFFFF);
+  return n;
+}
+
+// Limit colours and the stale marking compose: the simulator holds HK00 in
+// its alarm range and HK16 in its caution range; it is stopped for longer
+// than the stale threshold and let go again. While stale the values are
+// grey; once frames come again each shows its limit colour, whole, as
+// before.
+TEST(RealDesktop, limit_colours_come_back_whole_after_a_stale_spell) {
+  Desktop d(1366, 768);
+  TempDir dir;
+  std::filesystem::create_directories(dir.file("vst_gse"));
+  std::ofstream(dir.file("vst_gse/vst_gse.ini")) << "[window]\ntheme=light\n";
+  Child sim(testing_process::gse_sim(),
+            {"--pty", "--quiet", "--hk", "0=9.97@0..1000000", "--hk", "16=60@0..1000000"}, dir.path(),
+            dir.file("sim.txt"));
+  std::string pty;
+  ASSERT_TRUE(wait_until(APPEAR_S, [&] {
+    return !(pty = testing_process::sim_pty_path(testing_files::read_text(dir.file("sim.txt")))).empty();
+  }));
+  Station station(d, dir, {"--port", pty, "--log", "session.log"});
+  const std::string w = d.wait_window(MAIN_WINDOW, APPEAR_S);
+  ASSERT_FALSE(w.empty()) << station.err();
+  // The light theme's alarm and caution backgrounds (gui/theme.cpp).
+  constexpr QRgb RED = 0xc6161c, AMBER = 0xffbf40;
+  long red = 0, amber = 0;
+  ASSERT_TRUE(wait_until(APPEAR_S, [&] {
+    red = colour_pixels(d, w, RED);
+    amber = colour_pixels(d, w, AMBER);
+    return red > 300 && amber > 300;  // both fields filled (each some 60 x 20 pixels)
+  })) << "red " << red << ", amber " << amber << "\n" << station.log();
+  save(d, w, "limits_before_stale");
+
+  sim.signal(SIGSTOP);
+  ASSERT_TRUE(station.logged("link: link silent")) << station.log();
+  // Stale: the fields' text is grey on their own background, their level's
+  // colour only a border (some 500 pixels of the 800 to 900 a filled field has).
+  ASSERT_TRUE(wait_until(APPEAR_S, [&] { return colour_pixels(d, w, RED) < red * 3 / 4; }))
+      << "stale: the fields are grey, their level a border";
+  save(d, w, "limits_stale");
+  sim.signal(SIGCONT);
+  ASSERT_TRUE(wait_until(APPEAR_S, [&] {
+    const std::string log = station.log();
+    return log.find("link: receiving", log.find("link: link silent")) != std::string::npos;
+  })) << station.log();
+  long red_after = 0, amber_after = 0;
+  EXPECT_TRUE(wait_until(APPEAR_S / 3, [&] {
+    red_after = colour_pixels(d, w, RED);
+    amber_after = colour_pixels(d, w, AMBER);
+    return red_after >= red * 9 / 10 && amber_after >= amber * 9 / 10;
+  })) << "red " << red_after << " of " << red << ", amber " << amber_after << " of " << amber;
+  save(d, w, "limits_after_stale");
+  station.child().signal(SIGTERM);
+  EXPECT_EQ(station.child().wait(QUIT_S), 0) << station.err();
 }
 
 // A start-up failure waits in a dialog; the first quit signal ends the
@@ -458,36 +550,93 @@ void open_guide(const Desktop& d, const std::string& window) {
   d.tool("xdotool", {"key", "o"});
 }
 
-// Help > Operator guide hands the guide to the desktop (xdg-open); where
-// the desktop opens nothing, the program shows it itself.
-TEST(RealDesktop, the_operator_guide_opens_with_xdg_open_or_in_a_viewer_of_its_own) {
+// An executable shell script in `folder`.
+void script(const std::string& folder, const std::string& name, const std::string& body) {
+  const std::string path = folder + "/" + name;
+  std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
+  std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+}
+
+// Help > Operator guide opens the guide in a web browser (the system's,
+// x-www-browser); where there is none and the desktop would hand the page
+// to a text editor (its handler for text/html is not a browser), the
+// program shows the guide itself.
+TEST(RealDesktop, the_operator_guide_opens_in_a_browser_or_in_a_viewer_of_its_own) {
   Desktop d(1366, 768);
   TempDir dir;
   const std::string bin = dir.file("bin");
   std::filesystem::create_directory(bin);
-  const std::string opener = bin + "/xdg-open";
-  std::ofstream(opener) << "#!/bin/sh\necho \"$@\" > \"" << dir.file("opened.txt") << "\"\n";
-  std::filesystem::permissions(opener, std::filesystem::perms::owner_all);
+  script(bin, "x-www-browser", "echo \"$@\" > \"" + dir.file("browser.txt") + "\"");
+  // Only the test's own programs on the PATH: this machine may have a
+  // browser of its own.
   {
-    Station station(d, dir, {demo()}, {"PATH=" + bin + ":/usr/bin:/bin"});
+    Station station(d, dir, {demo()}, {"PATH=" + bin, "BROWSER="});
     const std::string w = d.wait_window(MAIN_WINDOW, APPEAR_S);
     ASSERT_FALSE(w.empty()) << station.err();
     open_guide(d, w);
-    ASSERT_TRUE(wait_until(APPEAR_S, [&] { return std::filesystem::exists(dir.file("opened.txt")); }));
-    const std::string opened = testing_files::read_text(dir.file("opened.txt"));
+    // (The file is there before the browser's words are in it.)
+    std::string opened;
+    EXPECT_TRUE(wait_until(APPEAR_S, [&] {
+      opened = testing_files::read_text(dir.file("browser.txt"));
+      return has(opened, "\n");
+    }));
     EXPECT_TRUE(has(opened, "README.html")) << opened;
     d.keys(w, {"ctrl+q"});
     EXPECT_EQ(station.child().wait(QUIT_S), 0) << station.err();
   }
-  Station station(d, dir, {demo()}, {"PATH=/nonexistent"});
+  // No browser; the desktop's handler for web pages is a text editor.
+  std::filesystem::remove(bin + "/x-www-browser");
+  script(bin, "xdg-open", "echo \"$@\" > \"" + dir.file("xdg-open.txt") + "\"");
+  script(bin, "xdg-mime", "echo editor.desktop");
+  std::filesystem::create_directories(dir.file("data/applications"));
+  std::ofstream(dir.file("data/applications/editor.desktop"))
+      << "[Desktop Entry]\nType=Application\nName=Editor\nExec=editor %f\nCategories=Utility;TextEditor;\n";
+  Station station(d, dir, {demo()}, {"PATH=" + bin, "BROWSER=", "XDG_DATA_HOME=" + dir.file("data")});
   const std::string w = d.wait_window(MAIN_WINDOW, APPEAR_S);
   ASSERT_FALSE(w.empty()) << station.err();
   open_guide(d, w);
   const std::string viewer = d.wait_window("^vst_gse operator guide$", APPEAR_S);
-  ASSERT_FALSE(viewer.empty()) << "without xdg-open the guide shows in the program\n" << station.err();
+  ASSERT_FALSE(viewer.empty()) << "without a browser the guide shows in the program\n" << station.err();
+  EXPECT_FALSE(std::filesystem::exists(dir.file("xdg-open.txt"))) << "handed to the text editor";
   save(d, viewer, "guide_viewer");
   d.keys(viewer, {"Escape"});
   ASSERT_TRUE(d.wait_no_window("^vst_gse operator guide$", APPEAR_S));
+  d.keys(w, {"ctrl+q"});
+  EXPECT_EQ(station.child().wait(QUIT_S), 0) << station.err();
+}
+
+// Alarms > Limits..., Restore defaults, on a real desktop from the
+// keyboard: the question names the slot it would change; Keep leaves the
+// operator's limits and their file alone, Restore brings the panel file's
+// back and writes the file without them.
+TEST(RealDesktop, restore_defaults_asks_first_and_keeps_or_restores_as_answered) {
+  Desktop d(1366, 768);
+  TempDir dir;
+  const std::string limits = dir.file("limits.txt");
+  std::ofstream(limits) << "HK16 caution=-20..45 alarm=-40..70 hysteresis=default enabled=yes\n";
+  Station station(d, dir, {"--limits", limits, "--log", "session.log", demo()});
+  const std::string w = d.wait_window(MAIN_WINDOW, APPEAR_S);
+  ASSERT_FALSE(w.empty()) << station.err();
+  const size_t before = shown_windows(d);
+  d.keys(w, {"alt+a"});
+  ASSERT_TRUE(wait_until(APPEAR_S, [&] { return shown_windows(d) > before; })) << "the Alarms menu never opened";
+  d.tool("xdotool", {"key", "i"});  // Limits...
+  const std::string dialog = d.wait_window("^Limits$", APPEAR_S);
+  ASSERT_FALSE(dialog.empty()) << station.err();
+  for (const char* answer : {"alt+k", "alt+r"}) {
+    d.keys(dialog, {"alt+r"});  // Restore defaults
+    const std::string question = d.wait_window("^Restore default limits$", APPEAR_S);
+    ASSERT_FALSE(question.empty()) << answer;
+    if (std::string(answer) == "alt+k") save(d, question, "restore_defaults_question");
+    d.keys(question, {answer});
+    ASSERT_TRUE(d.wait_no_window("^Restore default limits$", APPEAR_S)) << answer;
+    if (std::string(answer) == "alt+k") {
+      EXPECT_TRUE(has(testing_files::read_text(limits), "HK16 caution=-20..45")) << "kept";
+    }
+  }
+  EXPECT_TRUE(station.logged("limits of HK16 restored to the panel file's by the operator: caution=-20..45"))
+      << station.log();
+  EXPECT_FALSE(has(testing_files::read_text(limits), "HK16")) << testing_files::read_text(limits);
   d.keys(w, {"ctrl+q"});
   EXPECT_EQ(station.child().wait(QUIT_S), 0) << station.err();
 }

@@ -212,6 +212,25 @@ TEST_F(Replay, step_back_then_forward_returns_to_the_same_values) {
   EXPECT_EQ(dumps().back(), dump_of(20)) << "the damaged record is passed over within the step";
 }
 
+// Presses that come faster than the frames are shown (three quick Left
+// keys) are each a step, in order.
+TEST_F(Replay, quick_presses_are_each_a_step_of_their_own) {
+  ProgramRun run(dir_.file("rec.dat"), recording(40), 1.0, false, "", true);
+  ASSERT_TRUE(wait_until(WAIT_S, [] { return rt::replay_view().index != nullptr; }));
+  ASSERT_TRUE(index_ready());
+  rt::replay_request_seek(10);
+  wait_for_dumps(1);
+  for (int i = 0; i < 3; ++i) rt::replay_request_step(-1);
+  rt::replay_request_step(+1);
+  wait_for_dumps(5);
+  const auto d = dumps();
+  ASSERT_EQ(d.size(), 5u);
+  EXPECT_EQ(d[1], dump_of(9));
+  EXPECT_EQ(d[2], dump_of(8));
+  EXPECT_EQ(d[3], dump_of(7)) << "three presses back, three frames back";
+  EXPECT_EQ(d[4], dump_of(8)) << "then one forward";
+}
+
 // The spectra's CSV: totals and frame counts per channel, by spectrum.
 struct Spectra {
   std::map<int, std::vector<double>> totals, frames;

@@ -199,9 +199,29 @@ TEST(HealthLive, a_vanished_port_reads_port_lost_and_its_return_receiving) {
     const std::string log = s.log();
     return log.find("link: receiving", log.find("link: port lost")) != std::string::npos;
   })) << s.log();
+  // A pseudo-terminal tells no identity: whatever answers at the path is
+  // read, and the log says so, once, at its first return.
+  const std::string unchecked = "WARN port " + port + ": its identity cannot be checked";
+  EXPECT_TRUE(s.log_has(unchecked)) << s.log();
+
+  // Pulled out and back once more: not said again.
+  const auto times = [](const std::string& log, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = log.find(part); at != std::string::npos; at = log.find(part, at + 1)) ++n;
+    return n;
+  };
   again.stop();
+  second.hang_up();
+  std::filesystem::remove(port);
+  ASSERT_TRUE(wait_until(WAIT_S, [&] { return times(s.log(), "port lost: " + port) == 2; })) << s.log();
+  InstrumentPty third;
+  std::filesystem::create_symlink(third.slave_path(), port);
+  reliability::StreamSender last(third, frames, 1920.0);
+  ASSERT_TRUE(wait_until(WAIT_S, [&] { return times(s.log(), "port returned: " + port) == 2; })) << s.log();
+  last.stop();
   EXPECT_EQ(s.quit(), 0);
-  EXPECT_EQ(json_number(s.summary(), "port_losses"), 1.0) << s.summary();
+  EXPECT_EQ(times(s.log(), unchecked), 1u) << s.log();
+  EXPECT_EQ(json_number(s.summary(), "port_losses"), 2.0) << s.summary();
 }
 
 TEST(HealthLive, injected_faults_are_counted_logged_once_per_kind_coalesced_and_summed_as_the_trace_shows) {

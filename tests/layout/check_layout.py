@@ -105,6 +105,8 @@ def check(root):
         if rel_dir == ".":
             dirnames[:] = [d for d in dirnames if not is_client(d) and not d.startswith(".")]
             continue
+        # npm's packages (web/node_modules) are not the station's code.
+        dirnames[:] = [d for d in dirnames if d != "node_modules"]
         for name in sorted(filenames):
             if not name.endswith(SOURCE):
                 continue

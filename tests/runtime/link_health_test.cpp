@@ -428,6 +428,15 @@ TEST(SessionSummary, housekeeping_keeps_min_max_last_with_units) {
   EXPECT_EQ(rt::duration_text(4.25), "4.2 s");
 }
 
+TEST(SessionSummary, a_playback_names_each_recording_opened_in_order) {
+  rt::SessionSummary sum;
+  sum.playback = true;
+  sum.source = "c.dat";
+  sum.earlier_sources = {"a.dat", "b.dat"};
+  EXPECT_EQ(rt::summary_lines(sum).front().rfind("summary: playback of a.dat, then b.dat, then c.dat, ", 0), 0u)
+      << rt::summary_lines(sum).front();
+}
+
 // The lines an operator reads give values as the panel shows them (a current
 // in mA), the device at the end after a Connect to..., and what became of the
 // bytes received but not recorded; the JSON keeps the system's units.

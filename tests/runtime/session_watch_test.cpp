@@ -101,6 +101,29 @@ TEST_F(SessionWatch, the_summary_counts_what_the_port_took_and_what_the_recordin
   for (const char* part : {"\"commands_sent\":1", "\"acks_sent\":1", "\"bytes_missing\":25", "\"recording_losses\":1"})
     EXPECT_NE(json.find(part), std::string::npos) << part << " in " << json;
   EXPECT_EQ(logged("not sent (the port did not take it): "), 2);
+  // Each command the port took is listed with its time; the refused one is not.
+  const size_t list = json.find("\"commands\":[{\"time\":\"");
+  ASSERT_NE(list, std::string::npos) << json;
+  EXPECT_EQ(json.find("\"what\":\"instrument command (50 x 'A', \\\\r\\\\n1\\\\r: 54 bytes)\"}]", list),
+            json.find("\"what\"", list))
+      << json;
+  EXPECT_EQ(json.find("stop command"), std::string::npos) << json;
+}
+
+// Open recording during a playback: the summary names every recording
+// played, in order, not only the first.
+TEST_F(SessionWatch, the_summary_names_each_recording_played) {
+  rt::SessionInfo info;
+  info.source = "a.dat";
+  info.playback = true;
+  info.headless = true;
+  info.summary_path = dir_.file("summary.json");
+  rt::session_begin(info);
+  rt::watch_source_opened("b.dat");
+  rt::watch_source_opened("c.dat");
+  const std::string json = summary();
+  EXPECT_NE(json.find("\"source\":\"c.dat\""), std::string::npos) << json;
+  EXPECT_NE(json.find("\"recordings\":[\"a.dat\",\"b.dat\",\"c.dat\"]"), std::string::npos) << json;
 }
 
 // A port that failed stays lost while its reads time out waiting for the

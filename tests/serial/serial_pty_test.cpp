@@ -19,7 +19,10 @@
 
 #include "support/pty.h"
 #include "runtime/com_port.h"
+#include "runtime/device_identity.h"
 #include "runtime/qt/serial_port.h"
+#include "runtime/session_watch.h"
+#include "session/session_log.h"
 #include "runtime/serial.h"
 #include "support/files.h"
 #include "support/process.h"
@@ -177,6 +180,23 @@ TEST_F(SerialPty, missing_device_is_refused_with_enoent_and_its_name) {
   EXPECT_NE(std::string(ComErrorText()).find(missing), std::string::npos) << ComErrorText();
 }
 
+// Another station has the device (its lock file holds it): the reason
+// names the lock file and its holder, not a "permission error".
+TEST_F(SerialPty, a_device_held_by_another_program_names_its_lock_file) {
+  Pty pty;
+  auto other_station = rt::make_qt_serial_port();
+  ASSERT_EQ(other_station->open(pty.slave_path(), 19200, 0, 8, 1), 0) << other_station->error_text();
+  EXPECT_LT(open_com1(pty.slave_path()), 0);
+  const std::string reason = ComErrorText();
+  EXPECT_NE(reason.find("cannot open " + pty.slave_path() + ": in use by another program (lock file "),
+            std::string::npos)
+      << reason;
+  EXPECT_NE(reason.find("LCK.."), std::string::npos) << reason;
+  EXPECT_NE(reason.find(", process " + std::to_string(::getpid())), std::string::npos) << reason;
+  other_station->close();
+  EXPECT_EQ(open_com1(pty.slave_path()), 0) << "free again: " << ComErrorText();
+}
+
 TEST_F(SerialPty, works_on_a_thread_without_an_event_loop) {
   Pty pty;
   pty.send({0x01, 0x02});
@@ -240,6 +260,70 @@ TEST_F(SerialPty, vanished_port_fails_once_per_timeout_and_resumes_when_it_retur
   ASSERT_EQ(ComWrt(PORT, "RCVD\r", 5), 5);
   EXPECT_EQ(second.receive(5, std::chrono::seconds(3)),
             (std::vector<uint8_t>{'R', 'C', 'V', 'D', '\r'}));
+}
+
+// The same name comes back, but the device behind it is another adapter
+// (its serial number differs: a renumbered or second USB adapter, here
+// given to the port by the identity the test injects). Nothing it sends is
+// read, the health names it, and it is read once the operator chooses it
+// with Connect to...; the device that was lost is read again when it comes
+// back itself.
+TEST_F(SerialPty, another_device_at_a_returning_path_is_not_read_until_chosen) {
+  rt::reset_session_for_tests();
+  rt::reset_log_for_tests();
+  testing_files::TempDir dir;
+  const std::string link = dir.file("ttyUSB0");
+  std::string serial = "A10K3XYZ";  // behind the link now; "" while nothing is there
+  rt::set_device_identity_lookup([&](const std::string& path) {
+    rt::DeviceIdentity id;
+    id.present = path == link && std::filesystem::exists(link);
+    id.has_ids = id.present;
+    id.vendor_id = 0x0403;
+    id.product_id = 0x6001;
+    id.serial_number = id.present ? serial : "";
+    return id;
+  });
+  auto first = std::make_unique<Pty>();
+  std::filesystem::create_symlink(first->slave_path(), link);
+  ASSERT_EQ(open_com1(link), 0) << ComErrorText();
+  SetComTime(PORT, TIMEOUT_S);
+  first->send({0x11});
+  ASSERT_EQ(ComRdByte(PORT), 0x11);
+
+  first->hang_up();
+  std::filesystem::remove(link);
+  EXPECT_LT(ComRdByte(PORT), 0) << "lost";
+  Pty other;
+  serial = "B7QQ0001";
+  std::filesystem::create_symlink(other.slave_path(), link);
+  other.send({0xEB, 0x90});
+  for (int read = 0; read < 3; ++read) EXPECT_LT(ComRdByte(PORT), 0) << "read " << read << " of the other device";
+  EXPECT_NE(port_->error_text().find("another device at " + link), std::string::npos) << port_->error_text();
+  EXPECT_EQ(rt::watch_health().reason, "another device at " + link);
+  int warned = 0;
+  for (const auto& e : rt::log_entries_since(0))
+    warned += e.severity == rt::Severity::Warning && e.text.find("another device at " + link + ": USB 0403:6001 serial "
+                                                                 "B7QQ0001") == 0;
+  EXPECT_EQ(warned, 1) << "said once, however many reads meet it";
+
+  // The operator chooses it: from then on it is COM1's device.
+  ASSERT_TRUE(rt::request_com_switch(link));
+  EXPECT_LT(ComRdByte(PORT), 0) << "the switch fails one read, as a lost port's";
+  EXPECT_EQ(read_bytes(2), (std::vector<uint8_t>{0xEB, 0x90})) << "read once chosen";
+
+  // And now the first one is the stranger.
+  other.hang_up();
+  std::filesystem::remove(link);
+  EXPECT_LT(ComRdByte(PORT), 0);
+  Pty again;
+  serial = "A10K3XYZ";
+  std::filesystem::create_symlink(again.slave_path(), link);
+  again.send({0x5A});
+  EXPECT_LT(ComRdByte(PORT), 0) << "not the chosen device";
+  serial = "B7QQ0001";  // the chosen one's identity back at the path
+  EXPECT_EQ(ComRdByte(PORT), 0x5A) << "the chosen device is read again when it comes back";
+  rt::reset_session_for_tests();
+  rt::reset_log_for_tests();
 }
 
 }  // namespace

@@ -44,6 +44,7 @@ TEST(SimOptions, defaults_follow_the_target) {
   EXPECT_EQ(o.hk[0].last, 80u);
   EXPECT_EQ(sim::housekeeping_word_for(16, 60.5), 43732) << "(60.5 + 273.15) / 500 * 65535, rounded";
   EXPECT_EQ(sim::housekeeping_word_for(6, -5.0), 32768) << "-10 V full scale";
+  EXPECT_EQ(sim::housekeeping_word_for(9, 50.0), 32768) << "50 mA, as the panel shows it, of 100 mA full scale";
   EXPECT_EQ(sim::housekeeping_word_for(37, 1234.0), 1234) << "raw";
 }
 

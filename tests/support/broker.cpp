@@ -51,14 +51,19 @@ void run_or_throw(const std::string& command) {
 
 }  // namespace
 
-Broker::Broker(const std::string& dir, BrokerOptions options) : dir_(dir), options_(std::move(options)) {
+Broker::Broker(const std::string& dir, BrokerOptions options, WebOptions web)
+    : dir_(dir), options_(std::move(options)), web_(std::move(web)) {
   if (!options_.user.empty())
     run_or_throw("mosquitto_passwd -b -c '" + dir_ + "/passwords' '" + options_.user + "' '" + options_.password + "'");
+  if (!web_.user2.empty())
+    run_or_throw("mosquitto_passwd -b '" + dir_ + "/passwords' '" + web_.user2 + "' '" + web_.password2 + "'");
+  if (!web_.acl.empty()) std::ofstream(dir_ + "/acl") << web_.acl;
   if (options_.tls) make_certificates();
   // Another program may take the free port between the look and the
   // broker's bind: then try another.
   for (int attempt = 0;; ++attempt) {
     port_ = free_port();
+    if (!web_.http_dir.empty()) ws_port_ = free_port();
     try {
       start();
       return;
@@ -107,6 +112,10 @@ void Broker::start() {
     if (!options_.user.empty()) out << "password_file " << dir_ << "/passwords\n";
     if (options_.tls)
       out << "cafile " << dir_ << "/ca.crt\ncertfile " << dir_ << "/server.crt\nkeyfile " << dir_ << "/server.key\n";
+    if (!web_.acl.empty()) out << "acl_file " << dir_ << "/acl\n";
+    // Last: the lines after a listener are its own.
+    if (!web_.http_dir.empty())
+      out << "listener " << ws_port_ << " 127.0.0.1\nprotocol websockets\nhttp_dir " << web_.http_dir << "\n";
   }
   const std::string log = dir_ + "/broker.log";
   const pid_t test = ::getpid();
@@ -127,7 +136,7 @@ void Broker::start() {
       pid_ = -1;
       return true;
     }
-    return accepts(port_);
+    return accepts(port_) && (ws_port_ == 0 || accepts(ws_port_));
   });
   if (!up || pid_ <= 0) {
     if (pid_ > 0) kill();

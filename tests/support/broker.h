@@ -15,16 +15,25 @@ struct BrokerOptions {
   bool tls = false;            // TLS with a CA made for the test (ca_file())
 };
 
+// The browser view's broker: a second login, an ACL, and a WebSockets
+// listener of its own (ws_port()) serving the files of `http_dir`.
+struct WebOptions {
+  std::string user2, password2;  // a second login in the password file
+  std::string acl;               // the text of an ACL file ("user NAME\ntopic read ...")
+  std::string http_dir;
+};
+
 class Broker {
  public:
   // Writes the configuration into `dir` and starts the broker; throws
   // std::runtime_error when it does not take connections within 10 s.
-  Broker(const std::string& dir, BrokerOptions options = {});
+  Broker(const std::string& dir, BrokerOptions options = {}, WebOptions web = {});
   ~Broker();
   Broker(const Broker&) = delete;
   Broker& operator=(const Broker&) = delete;
 
   int port() const { return port_; }
+  int ws_port() const { return ws_port_; }
   // mqtt://127.0.0.1:PORT/PREFIX, or mqtts://localhost:PORT/PREFIX.
   std::string url(const std::string& prefix) const;
   // TLS: the CA that signed the broker's certificate, and one that did not.
@@ -43,7 +52,9 @@ class Broker {
 
   std::string dir_;
   BrokerOptions options_;
+  WebOptions web_;
   int port_ = 0;
+  int ws_port_ = 0;
   pid_t pid_ = -1;
 };
 

@@ -14,14 +14,17 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
+#include "gui/desktop/dialogs.h"
 #include "gui/layout.h"
 #include "gui/station/alarm_sound.h"
 #include "runtime/session_watch.h"
 #include "runtime/transport.h"
 #include "runtime/user_limits.h"
+#include "session/outcome.h"
 #include "session/session_log.h"
 #include "support/files.h"
 #include "window/panel_fixture.h"
@@ -146,9 +149,13 @@ TEST_F(AlarmWindow, crossings_are_latched_counted_in_title_and_health_bar_sounde
   EXPECT_EQ(sound_.heard.back(), "amber");
   EXPECT_NE(rows()[0].find("HK00 out of limits | 2 | 9.9700 V"), std::string::npos) << rows()[0];
 
-  // Muted (and remembered): the next red one is not heard.
+  // Muted (and remembered): the next red one is not heard, and the health
+  // bar says so where the count is.
+  EXPECT_FALSE(find<QLabel>("healthMuted")->isVisible());
   find<QAction>("actionMuteAlarms")->trigger();
   EXPECT_TRUE(rt::window_settings()->value("alarms/muted").toBool());
+  refresh();
+  EXPECT_TRUE(find<QLabel>("healthMuted")->isVisible());
   const size_t heard = sound_.heard.size();
   show(PANEL_HK16, 80.0, 31.0);
   EXPECT_EQ(top()->windowTitle(), "2 ALARMS \u00b7 " + title);
@@ -160,6 +167,7 @@ TEST_F(AlarmWindow, crossings_are_latched_counted_in_title_and_health_bar_sounde
   panel_ = open_panel(true, /*fresh_settings=*/false);
   EXPECT_TRUE(find<QDockWidget>("alarmDock")->isVisible());
   EXPECT_TRUE(find<QAction>("actionMuteAlarms")->isChecked());
+  EXPECT_TRUE(find<QLabel>("healthMuted")->isVisible()) << "MUTED from the start of the next session";
 }
 
 TEST_F(AlarmWindow, the_limits_dialog_checks_as_typed_applies_at_once_and_restores_the_defaults) {
@@ -210,13 +218,72 @@ TEST_F(AlarmWindow, the_limits_dialog_checks_as_typed_applies_at_once_and_restor
   QTest::keyClick(low, Qt::Key_Return);
   EXPECT_EQ(caution_high(), 40.0);
 
+  // Restore defaults asks first, naming each change; kept, then restored.
+  std::vector<std::string> asked;
+  bool answer = false;
+  rt::set_dialog_answerer([&](QDialog* d) {
+    asked.push_back(rt::dialog_text(d).toStdString());
+    return answer;
+  });
   QTest::mouseClick(dialog->findChild<QPushButton*>("restoreDefaults"), Qt::LeftButton);
+  EXPECT_EQ(caution_high(), 40.0) << "kept when the question is answered Keep";
+  answer = true;
+  QTest::mouseClick(dialog->findChild<QPushButton*>("restoreDefaults"), Qt::LeftButton);
+  rt::set_dialog_answerer(nullptr);
+  ASSERT_EQ(asked.size(), 2u);
+  EXPECT_NE(asked[1].find("Give 1 slot back the panel file's limits?"), std::string::npos) << asked[1];
+  EXPECT_NE(asked[1].find("HK16: caution=-20..40 alarm=-40..70 hysteresis=default enabled=yes  \u2192  "
+                          "caution=-20..50 alarm=-40..70"),
+            std::string::npos)
+      << asked[1];
+  EXPECT_EQ(problem->text().toStdString(), "Restored the panel file's limits of HK16.");
   EXPECT_EQ(caution_high(), 50.0);
   EXPECT_EQ(low->text(), "-20");
   EXPECT_EQ(testing_files::read_text(path).find("\nHK16"), std::string::npos);
   refresh();
   EXPECT_EQ(panel_->model->out_of_limits(), 0);
   dialog->close();
+}
+
+// The dialog lists the slots as the panel shows them: HK00 to HK35, then
+// slot 36's bytes and slots 37 to 39.
+TEST_F(AlarmWindow, the_limits_dialog_lists_the_slots_in_the_panels_order) {
+  find<QAction>("actionEditLimits")->trigger();
+  auto* table = top()->findChild<QTableWidget*>("limitsTable");
+  ASSERT_NE(table, nullptr);
+  std::vector<std::string> shown, panel_order;
+  for (int r = 0; r < table->rowCount(); ++r) shown.push_back(table->item(r, 0)->text().toStdString());
+  for (int slot = 0; slot < 36; ++slot) panel_order.push_back((slot < 10 ? "HK0" : "HK") + std::to_string(slot));
+  for (const char* byte_or_raw : {"HKHI", "HKLO", "HKRAW"}) panel_order.push_back(byte_or_raw);
+  EXPECT_EQ(shown, panel_order);
+}
+
+// A refused limits file is marked in the window until a change made in
+// the dialog has written a new one.
+TEST_F(AlarmWindow, a_refused_limits_file_is_marked_until_a_new_one_is_written) {
+  testing_files::TempDir dir;
+  const std::string path = dir.file("limits.txt");
+  std::ofstream(path) << "HK16 caution=-20..45 alarm=-40..70 hysteresis=default enabled=sometimes\n";
+  rt::set_user_limits_file(path, true);
+  rt::load_user_limits(*panel_->model);
+  refresh();
+  auto* mark = find<QAbstractButton>("limitsRefusedMark");
+  EXPECT_TRUE(mark->isVisible());
+  EXPECT_NE(mark->toolTip().indexOf(QString::fromStdString("The limits file " + path + " was refused (line 1: ")), -1)
+      << mark->toolTip().toStdString();
+  QTest::mouseClick(mark, Qt::LeftButton);
+  auto* dialog = top()->findChild<QWidget*>("limitsDialog");
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_TRUE(dialog->isVisible()) << "a click on the mark opens the limits";
+  auto* high = dialog->findChild<QLineEdit*>("HK16.cautionHigh");
+  high->setFocus();
+  high->selectAll();
+  QTest::keyClicks(high, "45");
+  QTest::keyClick(high, Qt::Key_Return);
+  refresh();
+  EXPECT_FALSE(mark->isVisible()) << "the new file is in force";
+  dialog->close();
+  rt::reset_outcome_for_tests();  // the refusal's exit status
 }
 
 }  // namespace

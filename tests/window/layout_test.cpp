@@ -3,6 +3,7 @@
 // operator's layout is remembered; both themes.
 #include <QAction>
 #include <QApplication>
+#include <QDockWidget>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -70,6 +71,33 @@ TEST(WindowLayout, every_control_is_inside_the_window_on_both_screens) {
     const std::string out = testing_files::bin_dir() + "/layout_" + name + ".png";
     top->grab().save(QString::fromStdString(out));
   }
+}
+
+// The alarm list on a 1366x768 screen: docked below the panel it would
+// push the strip chart and spectra out of view, so it floats over the hex
+// dump instead, and the panel keeps its whole height.
+TEST(WindowLayout, the_alarm_list_at_1366_x_768_leaves_the_strip_chart_and_spectra_in_view) {
+  auto panel = open_panel();
+  ASSERT_TRUE(panel);
+  QWidget* top = rt::panel_widget(panel->window);
+  top->resize(client_area(1366, 768));
+  settle();
+  top->findChild<QAction*>("actionShowAlarms")->trigger();
+  auto* dock = top->findChild<QDockWidget*>("alarmDock");
+  ASSERT_NE(dock, nullptr);
+  EXPECT_TRUE(QTest::qWaitFor([dock] { return dock->isFloating(); }, 10000)) << "docked below the panel";
+  settle();
+  auto* scroll = top->findChild<QScrollArea*>("panelScroll");
+  EXPECT_FALSE(scroll->verticalScrollBar()->isVisible()) << "the panel scrolls";
+  const QRect pane(dock->mapToGlobal(QPoint(0, 0)), dock->size());
+  for (const char* name : {"PANEL_STRIP", "PANEL_SPEC48", "PANEL_SPEC256"}) {
+    QWidget* w = panel->widget<QWidget>(name);
+    const QRect r(w->mapToGlobal(QPoint(0, 0)), w->size());
+    const QRect hidden = r & pane;
+    EXPECT_LT(hidden.width() * hidden.height(), r.width() * r.height() / 50)
+        << name << " under the alarm list: " << hidden.width() << "x" << hidden.height() << " of it";
+  }
+  top->grab().save(QString::fromStdString(testing_files::bin_dir() + "/layout_alarms_1366x768.png"));
 }
 
 TEST(WindowLayout, the_operators_layout_and_theme_come_back_in_the_next_run) {

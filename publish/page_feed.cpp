@@ -1,0 +1,297 @@
+// The page feed (page_feed.h): the panel's extras, read on the system's
+// thread, kept as the latest body of each retained topic until the
+// publisher's thread takes them.
+#include "publish/page_feed.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string_view>
+
+#include "present/json.h"
+#include "publish/publisher.h"
+#include "runtime/context.h"
+#include "runtime/hooks.h"
+#include "runtime/model.h"
+#include "runtime/ui.h"
+
+namespace rt {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int64_t unix_ms() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+// The latest body of a retained topic (the JSON members after the session
+// and the time) and how many times it changed; `sent` is what the
+// publisher's thread took last.
+struct Latest {
+  std::string body;
+  uint64_t changes = 0;
+  uint64_t sent = 0;
+};
+
+std::mutex mu;  // the three below, between the system's thread and the publisher's
+Latest panel_latest, spectra_latest, status_latest;
+
+void put(Latest& latest, std::string body) {
+  std::lock_guard lock(mu);
+  if (latest.changes > 0 && latest.body == body) return;
+  latest.body = std::move(body);
+  ++latest.changes;
+}
+
+const char* type_word(ValueType type) {
+  switch (type) {
+    case ValueType::Int: return "int";
+    case ValueType::Text: return "text";
+    default: return "double";
+  }
+}
+
+std::string format_word(const DisplayFormat& f) {
+  switch (f.style) {
+    case DisplayFormat::Style::Fixed: return "fixed:" + std::to_string(f.digits);
+    case DisplayFormat::Style::Digits: return "digits:" + std::to_string(f.digits);
+    case DisplayFormat::Style::Float32: return "float";
+    case DisplayFormat::Style::Auto: break;
+  }
+  return "auto";
+}
+
+// [low, high], an open end null.
+std::string range_json(const std::optional<LimitRange>& r) {
+  if (!r) return "null";
+  const auto end = [](double v) { return std::isfinite(v) ? json_double(v) : std::string("null"); };
+  return "[" + end(r->low) + "," + end(r->high) + "]";
+}
+
+std::string name_of(const ControlInfo& c) { return c.name.rfind("PANEL_", 0) == 0 ? c.name.substr(6) : c.name; }
+
+std::string axis_json(const Axis& a) {
+  return "{\"min\":" + json_double(a.min) + ",\"max\":" + json_double(a.max) +
+         ",\"manual\":" + (a.manual ? "true" : "false") + ",\"log\":" + (a.log ? "true" : "false") + "}";
+}
+
+std::string floats_json(const std::vector<float>& v) {
+  std::string out = "[";
+  for (size_t i = 0; i < v.size(); ++i) {
+    if (i) out += ',';
+    out += json_float(v[i]);
+  }
+  return out + "]";
+}
+
+std::string colour_json(int rgb) {
+  char text[16];
+  std::snprintf(text, sizeof text, "\"#%06X\"", static_cast<unsigned>(rgb) & 0xFFFFFFu);
+  return text;
+}
+
+class Feed : public FrameObserver {
+ public:
+  void panel_loaded(const PanelModel& m) override {
+    model_ = &m;
+    const auto id_of = [&](std::string_view name) {
+      const ControlInfo* c = m.find(name);
+      return c ? c->id : 0;
+    };
+    strip_ = id_of("PANEL_STRIP");
+    graphs_ = {id_of("PANEL_SPEC48"), id_of("PANEL_SPEC256")};
+    count_ = id_of("PANEL_COUNT");
+    accum_ = id_of("PANEL_ACCUM");
+    limits_seen_ = ~uint64_t{0};
+    spectra_seen_ = 0;
+    spectra_taken_ = Clock::time_point{};
+    status_said_ = false;
+    look(m);
+  }
+
+  void good_frame(const PanelModel& m) override {
+    look(m);
+    status(GOOD_FRAME_TEXT);
+  }
+
+  void failed_frame(std::string_view text) override {
+    // Only ever called while the loaded panel shows `text`.
+    if (model_) look(*model_);
+    status(text);
+  }
+
+  // The points of the strip chart's last append (the good frame's), with
+  // its time.
+  void strip_points(const PanelModel& m, FrameRecord* frame) const {
+    ControlState s;
+    if (!strip_ || !m.state(strip_, &s) || s.stamps.empty()) return;
+    const StripStamp& last = s.stamps.back();
+    for (size_t t = 0; t < s.traces.size(); ++t) {
+      const uint64_t before = s.stamps.size() > 1 ? s.stamps[s.stamps.size() - 2].appended[t] : 0;
+      const auto& ring = s.traces[t];
+      // Only points still in the ring, and only as many as the ring holds
+      // since that append.
+      const uint64_t in_ring_from = s.appended[t] - ring.size();
+      const uint64_t from = std::max(before, in_ring_from), to = std::min(last.appended[t], s.appended[t]);
+      if (to <= from) continue;
+      frame->strip[t].assign(ring.begin() + static_cast<std::ptrdiff_t>(from - in_ring_from),
+                             ring.begin() + static_cast<std::ptrdiff_t>(to - in_ring_from));
+    }
+    frame->strip_t_s = last.t_s;
+  }
+
+ private:
+  void look(const PanelModel& m) {
+    if (m.limits_version() != limits_seen_ || m.title() != title_seen_) {
+      limits_seen_ = m.limits_version();
+      title_seen_ = m.title();
+      put(panel_latest, panel_body(m));
+    }
+    const auto now = Clock::now();
+    if (now - spectra_taken_ < std::chrono::milliseconds(SPECTRA_EVERY_MS)) return;
+    uint64_t version = 0;
+    for (int id : {graphs_[0], graphs_[1], count_, accum_}) {
+      ControlState s;
+      if (id && m.state(id, &s)) version = std::max(version, s.version);
+    }
+    if (version == spectra_seen_) return;
+    spectra_seen_ = version;
+    spectra_taken_ = now;
+    put(spectra_latest, spectra_body(m));
+  }
+
+  // Only a change of the text: a blank after each good frame is the rule
+  // a subscriber knows (docs/mqtt.md), not news.
+  void status(std::string_view text) {
+    uint64_t seq = 0;
+    publish_current_seq(&seq);
+    // A new publishing counts its frames from 1: say the text again.
+    if (status_said_ && text == status_seen_ && seq >= status_seq_) return;
+    status_said_ = true;
+    status_seen_ = text;
+    status_seq_ = seq;
+    put(status_latest, "\"after_seq\":" + std::to_string(seq) + ",\"status\":" + json_string(text));
+  }
+
+  static std::string panel_body(const PanelModel& m) {
+    std::map<int, const PanelModel::LimitSlot*> slots;
+    const std::vector<PanelModel::LimitSlot> in_force = m.limit_slots();
+    for (const auto& slot : in_force) slots[slot.id] = &slot;
+    std::string out = "\"title\":" + json_string(m.title()) + ",\"displays\":[";
+    bool first = true;
+    for (const ControlInfo& c : m.layout().controls) {
+      if (c.kind != Kind::Display && c.kind != Kind::TextBox) continue;
+      out += first ? "{" : ",{";
+      first = false;
+      out += "\"name\":" + json_string(name_of(c)) + ",\"type\":\"" + type_word(c.type) + "\"";
+      if (c.type != ValueType::Text && c.type != ValueType::Int)
+        out += ",\"format\":\"" + format_word(c.format) + "\"";
+      if (!c.format.unit.empty()) out += ",\"unit\":" + json_string(c.format.unit);
+      const auto slot = slots.find(c.id);
+      if (slot != slots.end() && slot->second->limits.any()) {
+        const Limits& l = slot->second->limits;
+        out += ",\"limits\":{\"caution\":" + range_json(l.caution) + ",\"alarm\":" + range_json(l.alarm) +
+               ",\"enabled\":" + (l.enabled ? "true" : "false") + ",\"text\":" +
+               json_string(describe_limits(l, c.format)) + "}";
+      }
+      out += "}";
+    }
+    out += "],\"strip\":{\"capacity\":" + std::to_string(m.strip_capacity()) + "}";
+    return out;
+  }
+
+  std::string spectra_body(const PanelModel& m) const {
+    std::string out = "\"graphs\":{";
+    bool first = true;
+    for (int id : graphs_) {
+      ControlState s;
+      const ControlInfo* c = m.find(id);
+      if (!c || !m.state(id, &s)) continue;
+      out += (first ? "" : ",") + json_string(name_of(*c)) + ":{\"x\":" + axis_json(s.x) + ",\"y\":" + axis_json(s.y) +
+             ",\"plots\":[";
+      first = false;
+      for (size_t p = 0; p < s.plots.size(); ++p) {
+        const Plot& plot = s.plots[p];
+        out += (p ? ",{" : "{") + std::string("\"color\":") + colour_json(plot.color) + ",\"x\":" + floats_json(plot.x) +
+               ",\"y\":" + floats_json(plot.y) + "}";
+      }
+      out += "]}";
+    }
+    out += "}";
+    int left = 0, accumulate = 0;
+    if (count_ && m.get_int(count_, &left))
+      out += ",\"frames_left\":" + std::to_string(left) +
+             ",\"frames_left_done\":" + (m.attr(count_, ATTR_DONE_LOOK) == DONE_LOOK_ON ? "true" : "false");
+    if (accum_ && m.get_int(accum_, &accumulate)) out += ",\"accumulate\":" + std::string(accumulate ? "true" : "false");
+    return out;
+  }
+
+  const PanelModel* model_ = nullptr;
+  int strip_ = 0, count_ = 0, accum_ = 0;
+  std::array<int, 2> graphs_{};
+  uint64_t limits_seen_ = ~uint64_t{0};
+  std::string title_seen_;
+  uint64_t spectra_seen_ = 0;
+  Clock::time_point spectra_taken_{};
+  bool status_said_ = false;
+  std::string status_seen_;
+  uint64_t status_seq_ = 0;
+};
+
+Feed& feed() {
+  static Feed f;
+  return f;
+}
+
+std::string message(const StationInfo& station, const std::string& body) {
+  const int64_t now = unix_ms();
+  return "{\"session\":" + json_string(station.session) + ",\"time_ms\":" + std::to_string(now) +
+         ",\"time\":" + json_string(utc_time_text(now)) + (body.empty() ? "" : "," + body) + "}";
+}
+
+}  // namespace
+
+FrameObserver* page_feed_observer() { return &feed(); }
+
+void page_feed_frame(const PanelModel& model, FrameRecord* frame) { feed().strip_points(model, frame); }
+
+std::vector<PageMessage> page_feed_take(const StationInfo& station, bool all) {
+  std::vector<PageMessage> out;
+  std::lock_guard lock(mu);
+  for (auto [latest, leaf] : {std::pair{&panel_latest, TOPIC_PANEL}, std::pair{&spectra_latest, TOPIC_SPECTRA},
+                              std::pair{&status_latest, TOPIC_LINK_STATUS}}) {
+    if (latest->changes == 0 || (!all && latest->sent == latest->changes)) continue;
+    latest->sent = latest->changes;
+    out.push_back({leaf, message(station, latest->body), true});
+  }
+  return out;
+}
+
+std::string strip_json(const FrameRecord& frame, const StationInfo& station) {
+  std::string out = "{\"session\":" + json_string(station.session) + ",\"time_ms\":" + std::to_string(frame.time_ms) +
+                    ",\"time\":" + json_string(utc_time_text(frame.time_ms)) + ",\"seq\":" +
+                    std::to_string(frame.seq) + ",\"t_s\":" + json_double(frame.strip_t_s) + ",\"traces\":[";
+  for (size_t t = 0; t < frame.strip.size(); ++t) {
+    out += t ? ",[" : "[";
+    for (size_t i = 0; i < frame.strip[t].size(); ++i) {
+      if (i) out += ',';
+      out += std::to_string(frame.strip[t][i]);
+    }
+    out += "]";
+  }
+  return out + "]}";
+}
+
+void page_feed_reset_for_tests() {
+  std::lock_guard lock(mu);
+  panel_latest = spectra_latest = status_latest = Latest{};
+}
+
+}  // namespace rt

@@ -1,0 +1,57 @@
+// What a browser page needs to show the whole panel, beyond the frame and
+// values messages: the displays' formats and limits (PREFIX/panel), the
+// strip chart's points of each frame (PREFIX/strip), both spectra with their
+// axes (PREFIX/spectra) and the link status line (PREFIX/link_status). The
+// page decodes nothing: every figure it shows comes from the station's
+// model. Payloads: docs/mqtt.md.
+//
+// Read from the panel model on the system's thread (a FrameObserver, and the
+// publisher's frame follower); handed to the publisher's thread as the
+// latest state of each retained topic, so a slow broker never makes them
+// queue up. Spectra are taken at most every SPECTRA_EVERY_MS. Qt-free.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "publish/messages.h"
+
+namespace rt {
+
+class FrameObserver;
+class PanelModel;
+
+constexpr const char* TOPIC_PANEL = "panel";
+constexpr const char* TOPIC_STRIP = "strip";
+constexpr const char* TOPIC_SPECTRA = "spectra";
+constexpr const char* TOPIC_LINK_STATUS = "link_status";
+constexpr int SPECTRA_EVERY_MS = 1000;
+
+// A message for the publisher to send as it is.
+struct PageMessage {
+  const char* leaf = "";
+  std::string payload;
+  bool retained = true;
+};
+
+// Follows the panel (its layout, limits, status line, spectra) on the
+// system's thread. publish_install adds it after the publisher's own
+// follower, so that a frame is offered before the feed looks at it.
+FrameObserver* page_feed_observer();
+
+// The publisher's follower: the strip chart's points that this good frame
+// appended go with the frame (FrameRecord::strip).
+void page_feed_frame(const PanelModel& model, FrameRecord* frame);
+
+// The publisher's thread, while connected: what changed since the last
+// call, with `station`'s session and the time of sending. `all`: every
+// retained topic again (a new connection; the broker may have lost them).
+std::vector<PageMessage> page_feed_take(const StationInfo& station, bool all);
+
+// PREFIX/strip: the frame's points and when they were shown.
+std::string strip_json(const FrameRecord& frame, const StationInfo& station);
+
+// For tests: forgets the panel and every state taken.
+void page_feed_reset_for_tests();
+
+}  // namespace rt
