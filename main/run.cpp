@@ -374,6 +374,7 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
   rt::record_install(GSE_VERSION);
   rt::record_set_device_describer(describe_device);
   rt::set_pass_reader(rt::read_session_record);
+  rt::set_viewer_record_listener({rt::record_remote_opened, rt::record_remote_frame});
   Options opt;
   int status = gse::parse_options(argc, argv, &opt);
   if (status >= 0) return status;

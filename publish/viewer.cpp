@@ -48,6 +48,14 @@ struct Handed {
   int64_t time_ms;
 };
 
+std::mutex listener_mu;
+ViewerRecordListener listener_now;
+
+ViewerRecordListener record_listener() {
+  std::lock_guard lock(listener_mu);
+  return listener_now;
+}
+
 class Viewer : public InputFeed {
  public:
   explicit Viewer(ViewerSettings settings) : settings_(std::move(settings)) {
@@ -66,6 +74,11 @@ class Viewer : public InputFeed {
       *error = "Cannot create recording file " + settings_.record_path + ": " + std::strerror(errno);
       return false;
     }
+    long size = -1;
+    if (std::fseek(record_, 0, SEEK_END) == 0) size = std::ftell(record_);
+    record_offset_ = size < 0 ? 0 : size;
+    const ViewerRecordListener listener = record_listener();
+    if (listener.opened) listener.opened(settings_.record_path, settings_.address.text(), record_offset_);
     return true;
   }
 
@@ -304,8 +317,13 @@ class Viewer : public InputFeed {
     if (!record_) return;
     errno = 0;
     if (std::fwrite(f.bytes.data(), 1, FRAME_BYTES, record_) == FRAME_BYTES && std::fflush(record_) == 0) {
-      std::lock_guard lock(mu_);
-      ++recorded_;
+      {
+        std::lock_guard lock(mu_);
+        ++recorded_;
+      }
+      const ViewerRecordListener listener = record_listener();
+      if (listener.frame) listener.frame(static_cast<double>(f.time_ms) / 1000.0, record_offset_, f.skipped, f.bytes.data());
+      record_offset_ += static_cast<int64_t>(FRAME_BYTES);
       return;
     }
     const std::string reason = std::strerror(errno != 0 ? errno : EIO);
@@ -432,6 +450,7 @@ class Viewer : public InputFeed {
   const ViewerSettings settings_;
   std::string frame_topic_, health_topic_, status_topic_;
   FILE* record_ = nullptr;  // the broker thread's
+  int64_t record_offset_ = 0;  // where the next frame goes in it
   std::thread thread_;
 
   std::mutex mu_;
@@ -486,6 +505,11 @@ class ViewerFollower : public FrameObserver {
 };
 
 }  // namespace
+
+void set_viewer_record_listener(ViewerRecordListener listener) {
+  std::lock_guard lock(listener_mu);
+  listener_now = std::move(listener);
+}
 
 bool viewer_start(const ViewerSettings& settings, std::string* error) {
   auto v = std::make_unique<Viewer>(settings);

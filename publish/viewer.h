@@ -22,6 +22,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <string>
 
 #include "publish/broker.h"
@@ -51,6 +53,19 @@ struct ViewerSettings {
 // that cannot be reached is no reason to end: the viewer says so and waits
 // for it, as it waits for a station that has not started.
 bool viewer_start(const ViewerSettings& settings, std::string* error);
+
+// What --record writes, told as it is written, so that a session record can
+// stand beside it with the station's times (program start registers the
+// listener; none: nothing is told). `opened`: the recording is open, its
+// size `size` (frames are appended), viewing `broker`; on viewer_start's
+// thread. `frame`: a frame went in at `offset`, the station having shown it
+// at `station_t_s` (seconds since 1970) with Skipped `skipped`; on the
+// broker's thread.
+struct ViewerRecordListener {
+  std::function<void(const std::string& recording, const std::string& broker, int64_t size)> opened;
+  std::function<void(double station_t_s, int64_t offset, int64_t skipped, const uint8_t* frame)> frame;
+};
+void set_viewer_record_listener(ViewerRecordListener listener);
 // The playback input that yields the received frames: FileOpen(name, "rb").
 std::string viewer_input_name();
 bool viewer_active();

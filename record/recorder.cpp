@@ -104,6 +104,49 @@ class Recorder : public FrameObserver, public SessionObserver {
     state_ = {record, ""};
   }
 
+  // ----- The remote viewer's --record -----
+  // A run of mode "remote view": the frames with the station's times, the
+  // viewer's own log and alarms at its own times.
+  void remote_opened(const std::string& path, const std::string& broker, int64_t size) {
+    RecordRun run;
+    run.version = version;
+    run.mode = "remote view";
+    run.source = broker;
+    run.host = host_name();
+    run.pid = GSE_GETPID();
+    run.first_offset = size;
+    run.started = unix_now();
+    next_offset_.store(size);
+    {
+      std::lock_guard lock(mu_);
+      if (writer_ || writing_) return;
+      writing_ = true;
+    }
+    remote_.store(true);
+    const std::string record = record_path_for(path);
+    auto writer = std::make_shared<RecordWriter>(record, path, run, [this, record](const std::string& why) {
+      failed(record, why);
+    });
+    writer->recorded_to(size);
+    std::lock_guard lock(mu_);
+    writer_ = std::move(writer);
+    state_ = {record, ""};
+  }
+
+  void remote_frame(double station_t_s, int64_t offset, int64_t skipped, const uint8_t* frame) {
+    const auto w = writer_now();
+    if (!w) return;
+    FrameRow row;
+    row.t = station_t_s;
+    row.offset = offset;
+    row.link_bytes = FRAME_LEN;
+    row.skipped = skipped;
+    row.counter = fcount(frame);
+    next_offset_.store(offset + FRAME_LEN, std::memory_order_relaxed);
+    w->add(row);
+    w->recorded_to(offset + FRAME_LEN);
+  }
+
   void recorded(const uint8_t* bytes, size_t n, int64_t offset) override {
     mirror_.recorded(bytes, n, offset);
     if (offset < 0) return;
@@ -114,6 +157,7 @@ class Recorder : public FrameObserver, public SessionObserver {
   void link_read_failed() override { mirror_.read_failed(); }
 
   void good_frame(const PanelModel& model) override {
+    if (remote_.load(std::memory_order_relaxed)) return;  // the viewer's frames come with the station's times
     const auto w = writer_now();
     if (!w) return;
     uint8_t frame[SHOWN_FRAME_LEN];
@@ -263,6 +307,7 @@ class Recorder : public FrameObserver, public SessionObserver {
   int64_t start_size_ = 0;
   double last_frame_t_ = 0.0;
   std::atomic<int64_t> next_offset_{0};
+  std::atomic<bool> remote_{false};  // a remote view's record: frames from remote_frame only
 };
 
 Recorder& recorder() {
@@ -286,6 +331,14 @@ void record_install(const std::string& version) {
 
 void record_set_device_describer(std::function<std::string(const std::string& device)> describe) {
   recorder().set_describer(std::move(describe));
+}
+
+void record_remote_opened(const std::string& recording, const std::string& broker, int64_t size) {
+  recorder().remote_opened(recording, broker, size);
+}
+
+void record_remote_frame(double station_t_s, int64_t offset, int64_t skipped, const uint8_t* frame) {
+  recorder().remote_frame(station_t_s, offset, skipped, frame);
 }
 
 RecordState record_state() { return recorder().state(); }

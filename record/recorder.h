@@ -12,6 +12,7 @@
 // and the link never wait for it. Qt-free.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -25,6 +26,15 @@ void record_install(const std::string& version);
 // manufacturer and serial number), as program start can tell it; "" when
 // nothing is known.
 void record_set_device_describer(std::function<std::string(const std::string& device)> describe);
+
+// The remote viewer's --record (program start joins these to
+// publish/viewer.h): NAME.session beside it, a run of mode "remote view"
+// whose frames carry the times the station showed them (the viewer's own
+// log and alarms at its own times). `opened`: the recording at `size`
+// bytes, viewing `broker`; `frame`: a frame of FRAME_LEN bytes went in at
+// `offset`, shown by the station at `station_t_s` with Skipped `skipped`.
+void record_remote_opened(const std::string& recording, const std::string& broker, int64_t size);
+void record_remote_frame(double station_t_s, int64_t offset, int64_t skipped, const uint8_t* frame);
 
 // The record being written now ("" when none) and why it failed ("" while it
 // has not): the health bar's mark. Any thread.
