@@ -9,6 +9,7 @@
 #include <limits>
 #include <system_error>
 
+#include "history/pass.h"
 #include "history/reception.h"
 #include "history/time_axis.h"
 #include "history/values.h"
@@ -111,8 +112,12 @@ void reserve_frames(TrendData& d, size_t frames) {
 
 }  // namespace
 
-TrendStore::TrendStore(TrendSource source, const ReceptionClock* clock, double poll_s)
-    : source_(std::move(source)), clock_(source_.live ? clock : nullptr), poll_s_(poll_s) {
+TrendStore::TrendStore(TrendSource source, const ReceptionClock* clock, double poll_s,
+                       std::shared_ptr<const Pass> pass)
+    : source_(std::move(source)),
+      pass_(source_.live || source_.memory ? nullptr : std::move(pass)),
+      clock_(source_.live ? clock : nullptr),
+      poll_s_(poll_s) {
   scanned_ = source_.from_offset;
   if (source_.memory) {
     // Every frame has its time of reception.
@@ -144,6 +149,11 @@ void TrendStore::read_start() {
   bool from_log = false;
   start_known_ = recording_start(source_.path, not_after_, marks, &start_s_, &from_log);
   std::lock_guard lock(mu_);
+  if (pass_ && pass_->frames) {
+    shown_ = pass_->frames;
+    start_known_ = true;  // every time is the pass's own, or estimated from it
+    status_.pass_times = true;
+  }
   status_.start_known = start_known_;
   status_.start_from_log = from_log;
   if (!source_.live) log_marks_ = std::move(marks);
@@ -333,7 +343,7 @@ bool TrendStore::read_growth() {
     status_.note = "Cannot read the recording " + source_.path + ": " + reason;
     return true;
   }
-  if (!scanner_) scanner_ = std::make_unique<FrameScanner>(source_.rules, true);
+  if (!scanner_) scanner_ = std::make_unique<FrameScanner>(source_.rules, true, shown_);
   {
     // A recording is about one frame every 200 bytes.
     std::lock_guard lock(mu_);
@@ -390,6 +400,7 @@ bool TrendStore::read_growth() {
     size_t w = 0;
     for (size_t k = 0; k < marks.size(); ++k) {
       double t = start_known_ ? recording_time(start_s_, marks[k].offset) : marks[k].offset / RECORDING_BYTES_PER_S;
+      if (shown_) pass_->time_at(marks[k].offset, &t);  // the time it came (beyond the record: estimated)
       if (clock_) {
         if (has_prev) t = prev_t + static_cast<double>(marks[k].offset - prev_offset) / RECORDING_BYTES_PER_S;
         const uint64_t print = frame_print(bytes.data() + k * FRAME_LEN);
@@ -469,7 +480,7 @@ bool TrendStore::decode_new_values(const std::vector<std::string>& keys) {
       status_.note = "Cannot read the recording " + source_.path + ": " + errno_text(errno);
       return true;
     }
-    FrameScanner scanner(source_.rules, true);
+    FrameScanner scanner(source_.rules, true, shown_);
     std::vector<uint8_t> chunk(CHUNK);
     int64_t read = source_.from_offset;
     if (!seek_to(fp, read)) {

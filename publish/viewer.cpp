@@ -101,6 +101,14 @@ struct Handed {
   int64_t time_ms;
 };
 
+std::mutex record_listener_mu;
+ViewerRecordListener listener_now;
+
+ViewerRecordListener record_listener() {
+  std::lock_guard lock(record_listener_mu);
+  return listener_now;
+}
+
 class Viewer : public InputFeed {
  public:
   explicit Viewer(ViewerSettings settings) : settings_(std::move(settings)) {
@@ -124,9 +132,12 @@ class Viewer : public InputFeed {
       *error = "Cannot create recording file " + settings_.record_path + ": " + printable_text(reason);
       return false;
     }
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(settings_.record_path, ec);
-    record_from_ = ec ? 0 : static_cast<int64_t>(size);
+    long size = -1;
+    if (std::fseek(record_, 0, SEEK_END) == 0) size = std::ftell(record_);
+    record_offset_ = size < 0 ? 0 : size;
+    record_from_ = record_offset_;
+    const ViewerRecordListener listener = record_listener();
+    if (listener.opened) listener.opened(settings_.record_path, settings_.address.text(), record_offset_);
     return true;
   }
 
@@ -428,8 +439,13 @@ class Viewer : public InputFeed {
     if (!record_) return;
     errno = 0;
     if (std::fwrite(f.bytes.data(), 1, FRAME_BYTES, record_) == FRAME_BYTES && std::fflush(record_) == 0) {
-      std::lock_guard lock(mu_);
-      ++recorded_;
+      {
+        std::lock_guard lock(mu_);
+        ++recorded_;
+      }
+      const ViewerRecordListener listener = record_listener();
+      if (listener.frame) listener.frame(static_cast<double>(f.time_ms) / 1000.0, record_offset_, f.skipped, f.bytes.data());
+      record_offset_ += static_cast<int64_t>(FRAME_BYTES);
       return;
     }
     const std::string reason = std::strerror(errno != 0 ? errno : EIO);
@@ -626,7 +642,8 @@ class Viewer : public InputFeed {
   const ViewerSettings settings_;
   std::string frame_topic_, health_topic_, status_topic_, alarms_topic_;
   FILE* record_ = nullptr;  // the broker thread's
-  int64_t record_from_ = 0;
+  int64_t record_from_ = 0;    // its size when this run opened it
+  int64_t record_offset_ = 0;  // where the next frame goes in it
   std::thread thread_;
 
   std::mutex mu_;
@@ -692,6 +709,11 @@ class ViewerFollower : public FrameObserver {
 };
 
 }  // namespace
+
+void set_viewer_record_listener(ViewerRecordListener listener) {
+  std::lock_guard lock(record_listener_mu);
+  listener_now = std::move(listener);
+}
 
 bool viewer_start(const ViewerSettings& settings, std::string* error) {
   auto v = std::make_unique<Viewer>(settings);

@@ -79,6 +79,19 @@ bool viewer_start(const ViewerSettings& settings, std::string* error);
 // station gives one, else the time the station showed it), in seconds since
 // 1970. The program start joins it to the trends' clock.
 void viewer_set_frame_listener(std::function<void(const uint8_t* bytes, double t_s)> listener);
+
+// What --record writes, told as it is written, so that a session record can
+// stand beside it with the station's times (program start registers the
+// listener; none: nothing is told). `opened`: the recording is open, its
+// size `size` (frames are appended), viewing `broker`; on viewer_start's
+// thread. `frame`: a frame went in at `offset`, the station having shown it
+// at `station_t_s` (seconds since 1970) with Skipped `skipped`; on the
+// broker's thread.
+struct ViewerRecordListener {
+  std::function<void(const std::string& recording, const std::string& broker, int64_t size)> opened;
+  std::function<void(double station_t_s, int64_t offset, int64_t skipped, const uint8_t* frame)> frame;
+};
+void set_viewer_record_listener(ViewerRecordListener listener);
 // The playback input that yields the received frames: FileOpen(name, "rb").
 std::string viewer_input_name();
 bool viewer_active();

@@ -119,6 +119,11 @@ bool parse_event_text(const std::string& text, const std::string& path,
       ev.value = rest.substr(start);
       if (!ev.value.empty() && ev.value.back() == '\r') ev.value.pop_back();
     }
+    // A note is text to the end of the line ('#' included).
+    if (ev.is_note() && !ev.has_value) {
+      *error = where() + "--note takes the note's text after it";
+      return false;
+    }
     out.push_back(std::move(ev));
   }
   // Each event is raised at the first poll after its count, wherever its
@@ -175,6 +180,7 @@ bool check_event_script(std::vector<ScriptEvent>* events, const PanelLayout& pan
                    [](const ScriptEvent* a, const ScriptEvent* b) { return a->line < b->line; });
   for (ScriptEvent* event : by_line) {
     ScriptEvent& ev = *event;
+    if (ev.is_note()) continue;  // no control: the session's note
     auto where = path + ":" + std::to_string(ev.line) + ": ";
     const ControlInfo* c = nullptr;
     for (const auto& candidate : panel.controls)

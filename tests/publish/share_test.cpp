@@ -14,6 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "record/record_reader.h"
 #include "support/broker.h"
 #include "support/files.h"
 #include "support/process.h"
@@ -203,6 +204,29 @@ TEST(LiveShare, the_viewer_shows_every_good_frame_as_the_station_did_and_refuses
                                            dir.path(), 60);
   ASSERT_EQ(played.exit_code, 0) << played.err;
   EXPECT_EQ(json_of(dir.file("played.json"))["good_frames"], shown);
+
+  // Beside it, its session record: each frame at the time the station
+  // showed it (as the station's own record has it, to the millisecond).
+  std::string station_recording;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+    if (e.path().extension() == ".dat" && e.path().filename() != "received.dat") station_recording = e.path().string();
+  rt::Pass at_station, at_viewer;
+  std::string why;
+  ASSERT_EQ(rt::read_session_record(station_recording, &at_station, &why), rt::PassFound::Found) << why;
+  ASSERT_EQ(rt::read_session_record(dir.file("received.dat"), &at_viewer, &why), rt::PassFound::Found) << why;
+  ASSERT_EQ(at_viewer.runs.size(), 1u);
+  EXPECT_EQ(at_viewer.runs[0].mode, "remote view");
+  EXPECT_NE(at_viewer.runs[0].source.find("lab/gse"), std::string::npos) << at_viewer.runs[0].source;
+  const auto& station_frames = at_station.frames->frames;
+  const auto& viewer_frames = at_viewer.frames->frames;
+  ASSERT_EQ(viewer_frames.size(), shown);
+  ASSERT_EQ(station_frames.size(), shown);
+  for (size_t i = 0; i < shown; ++i) {
+    EXPECT_NEAR(viewer_frames[i].t_s, station_frames[i].t_s, 0.0011) << "frame " << i;
+    EXPECT_EQ(viewer_frames[i].counter, station_frames[i].counter) << "frame " << i;
+    EXPECT_EQ(viewer_frames[i].skipped, station_frames[i].skipped) << "frame " << i;
+    EXPECT_EQ(viewer_frames[i].offset, static_cast<int64_t>(200 * i)) << "frame " << i;
+  }
 }
 
 TEST(LiveShare, a_broker_outage_costs_the_station_nothing_and_the_viewer_counts_the_gap) {
