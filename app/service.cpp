@@ -162,17 +162,35 @@ const char* failure_text(int file_mode, int result) {
   }
 }
 
-// "\n%02X" at every 32nd byte, "%02X" otherwise, and a final "\n".
-void build_hex_dump() {
-  static const char digits[] = "0123456789ABCDEF";
-  int at = 0;
-  for (int i = 0; i < FRAME_LEN; ++i) {
-    if (i % 32 == 0) hex_text[at++] = '\n';
-    hex_text[at++] = digits[frame[i] >> 4];
-    hex_text[at++] = digits[frame[i] & 0x0F];
+// The two upper-case hex digits of every byte value, side by side.
+struct HexPairs {
+  char digits[2 * 256];
+  constexpr HexPairs() : digits() {
+    const char* hex = "0123456789ABCDEF";
+    for (int b = 0; b < 256; ++b) {
+      digits[2 * b] = hex[b >> 4];
+      digits[2 * b + 1] = hex[b & 0x0F];
+    }
   }
-  hex_text[at++] = '\n';
-  hex_text[at] = '\0';
+};
+constexpr HexPairs HEX_PAIRS;
+constexpr int HEX_ROW = 32;  // bytes a line
+
+// "\n%02X" at every 32nd byte, "%02X" otherwise, and a final "\n"; row by
+// row, each byte's two digits copied from the table (a frame at a time in
+// fast playback).
+void build_hex_dump() {
+  char* out = hex_text;
+  for (int row = 0; row < FRAME_LEN; row += HEX_ROW) {
+    *out++ = '\n';
+    const int end = row + HEX_ROW < FRAME_LEN ? row + HEX_ROW : FRAME_LEN;
+    for (int i = row; i < end; ++i) {
+      std::memcpy(out, HEX_PAIRS.digits + 2 * frame[i], 2);
+      out += 2;
+    }
+  }
+  *out++ = '\n';
+  *out = '\0';
 }
 
 void frame_pass(int panel, int file_mode, spectra_t& spectra) {

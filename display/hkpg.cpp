@@ -3,13 +3,14 @@
 #include <cstdint>
 
 #include "ui/panel.h"
+#include "display/fields.h"
 #include "runtime/ui.h"
 
 namespace {
 
-constexpr unsigned SLOTS = 40;
-constexpr int SCALED_SLOTS = 36;
-constexpr int SLOT_BYTES = 36;  // high byte and low byte on two displays
+constexpr unsigned SLOTS = HK_SLOTS;
+constexpr int SCALED_SLOTS = HK_SCALED_SLOTS;
+constexpr int SLOT_BYTES = HK_BYTES_SLOT;  // high byte and low byte on two displays
 
 // Full scale of each converter; KELVIN slots read 0..500 K shown in Celsius.
 constexpr double VOLTS = 10.0;
@@ -23,6 +24,14 @@ struct Slot {
   double scale;
   double offset;  // subtracted after scaling
 };
+
+// The unit of a scaled slot's value: volts, amperes (0.1 full scale), or
+// degrees Celsius.
+const char* unit_of(const Slot& s) {
+  if (s.scale == TENTH) return "A";
+  if (s.offset == CELSIUS_ZERO) return "degC";
+  return "V";
+}
 
 // Slot order; the control identifiers do not follow it.
 constexpr Slot TABLE[SCALED_SLOTS] = {
@@ -58,14 +67,16 @@ double hk_scaled(int slot, int word) {
 
 int hk_control(int slot) { return slot >= 0 && slot < SCALED_SLOTS ? TABLE[slot].ctrl : 0; }
 
+const char* hk_unit(int slot) { return slot >= 0 && slot < SCALED_SLOTS ? unit_of(TABLE[slot]) : ""; }
+
 void hkpg(int panel, int word, int counter) {
   unsigned r = static_cast<unsigned>(word) & 0xFFFFu;
   int slot = static_cast<int>(static_cast<uint32_t>(counter) % SLOTS);
   if (slot < SCALED_SLOTS) {
     SetCtrlVal(panel, TABLE[slot].ctrl, hk_scaled(slot, word));
   } else if (slot == SLOT_BYTES) {
-    SetCtrlVal(panel, PANEL_HKHI, static_cast<int>(r >> 8));
-    SetCtrlVal(panel, PANEL_HKLO, static_cast<int>(r & 0xFFu));
+    SetCtrlVal(panel, PANEL_HKHI, hk_high_byte(static_cast<int>(r)));
+    SetCtrlVal(panel, PANEL_HKLO, hk_low_byte(static_cast<int>(r)));
   } else {
     SetCtrlVal(panel, PANEL_HKRAW, static_cast<int>(r));
   }

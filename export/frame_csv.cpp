@@ -1,9 +1,8 @@
 #include "export/frame_csv.h"
 
-#include <bit>
-
 #include "app/service.h"
 #include "export/csv.h"
+#include "display/fields.h"
 #include "display/hkpg.h"
 #include "display/spectra.h"
 #include "link/frame.h"
@@ -12,17 +11,6 @@ namespace rt {
 
 namespace {
 
-// Kinds 2 and 3 carry an angle of 2^32 counts a turn, shown with the factor
-// 8.3819e-08 degrees a count (the panel's; a little below 360 / 2^32).
-constexpr double DEG_PER_COUNT = 8.3819e-08;
-constexpr double COUNT_SCALE = 1000.0;  // kind 0: the count in thousands
-constexpr double MS_PER_S = 1000.0;     // kind 1: milliseconds
-
-constexpr int HK_SLOTS = 40;
-constexpr int HK_SCALED = 36;
-constexpr int HK_BYTES_SLOT = 36;
-constexpr int STRIP_GROUPS = 20;
-constexpr int GROUP_LEN = 6;  // word, word, byte, byte
 constexpr int N48 = 48;
 constexpr int N256 = 256;
 constexpr int BLOCK48 = 12;
@@ -43,18 +31,6 @@ constexpr int LEAD = sizeof LEAD_COLUMNS / sizeof LEAD_COLUMNS[0];
 const char* const HK_RAW_COLUMNS[] = {"hk36_hi", "hk36_lo", "hk37_raw", "hk38_raw", "hk39_raw"};
 constexpr int HK_RAW = 5;
 
-// The unit of a scaled slot's value, as the decoder gives it.
-const char* hk_unit(int slot) {
-  if (slot < 8 || slot >= 32) return "V";
-  if (slot < 16) return "A";
-  return "degC";
-}
-
-int u16(const uint8_t* p) { return static_cast<uint16_t>(glueshort(p)); }
-double float_at(const uint8_t* p) {
-  return static_cast<double>(std::bit_cast<float>(static_cast<uint32_t>(gluelong(p))));
-}
-
 void sep(std::string& out) { out += ','; }
 void empties(std::string& out, int n) { out.append(static_cast<size_t>(n), ','); }
 
@@ -74,7 +50,7 @@ std::string frame_csv_header(bool hex) {
     if (i) out += ',';
     out += LEAD_COLUMNS[i];
   }
-  for (int slot = 0; slot < HK_SCALED; ++slot) {
+  for (int slot = 0; slot < HK_SCALED_SLOTS; ++slot) {
     out += ",hk";
     out += static_cast<char>('0' + slot / 10);
     out += static_cast<char>('0' + slot % 10);
@@ -89,15 +65,14 @@ std::string frame_csv_header(bool hex) {
   return out;
 }
 
-int frame_csv_columns(bool hex) { return LEAD + HK_SCALED + HK_RAW + (hex ? 1 : 0); }
+int frame_csv_columns(bool hex) { return LEAD + HK_SCALED_SLOTS + HK_RAW + (hex ? 1 : 0); }
 
 void frame_csv_row(std::string& out, const uint8_t* frame, int64_t ordinal, int64_t offset,
                    int64_t skipped, bool hex) {
   const uint32_t count = fcount(frame);
   const int kind = fkind(frame);
-  const int header = u16(frame + OFF_HEADER);
-  const int32_t kind_value = gluelong(frame + OFF_KIND_VALUE);
-  const int hk = u16(frame + OFF_HK);
+  const int32_t value = kind_value(frame);
+  const int hk = hk_word(frame);
   const int slot = static_cast<int>(count % HK_SLOTS);
 
   csv_int(out, ordinal);
@@ -116,49 +91,49 @@ void frame_csv_row(std::string& out, const uint8_t* frame, int64_t ordinal, int6
   sep(out);
   csv_int(out, slot);
   sep(out);
-  csv_int(out, header >> 11);
+  csv_int(out, header_high(frame));
   sep(out);
-  csv_int(out, (header >> 5) & 0x3F);
+  csv_int(out, header_mid(frame));
   sep(out);
-  csv_int(out, kind_value);
+  csv_int(out, value);
   // The kind's own value: the count, the elapsed time, or an angle.
   for (int k = 0; k < 4; ++k) {
     sep(out);
     if (k != kind) continue;
-    if (k == 0) csv_double(out, static_cast<double>(kind_value) / COUNT_SCALE);
-    else if (k == 1) csv_double(out, kind_value / MS_PER_S);
-    else csv_double(out, static_cast<double>(kind_value) * DEG_PER_COUNT);
+    if (k == 0) csv_double(out, count_k0(value));
+    else if (k == 1) csv_double(out, elapsed_k1_s(value));
+    else csv_double(out, angle_deg(value));
   }
   sep(out);
-  csv_int(out, glueshort(frame + OFF_W10));
+  csv_int(out, frame_word(frame, OFF_W10));
   for (int off : {OFF_F12, OFF_F16, OFF_F20}) {
     sep(out);
-    csv_double(out, float_at(frame + off));
+    csv_double(out, frame_float(frame + off));
   }
   // The offset-24 float: kinds 0 and 2, or kinds 1 and 3.
   for (int odd = 0; odd < 2; ++odd) {
     sep(out);
-    if ((kind & 1) == odd) csv_double(out, float_at(frame + OFF_F24));
+    if ((kind & 1) == odd) csv_double(out, frame_float(frame + OFF_F24));
   }
   for (int k = 0; k < 4; ++k) {
     sep(out);
-    if (k == kind) csv_int(out, glueshort(frame + OFF_W190));
+    if (k == kind) csv_int(out, frame_word(frame, OFF_W190));
   }
   for (int off : {OFF_W192, OFF_W194, OFF_W196}) {
     sep(out);
-    csv_int(out, glueshort(frame + off));
+    csv_int(out, frame_word(frame, off));
   }
   sep(out);
   csv_int(out, hk);
   // Each housekeeping value only in the row of the frame that measured it.
-  for (int s = 0; s < HK_SCALED; ++s) {
+  for (int s = 0; s < HK_SCALED_SLOTS; ++s) {
     sep(out);
     if (s == slot) csv_double(out, hk_scaled(s, hk));
   }
   sep(out);
-  if (slot == HK_BYTES_SLOT) csv_int(out, hk >> 8);
+  if (slot == HK_BYTES_SLOT) csv_int(out, hk_high_byte(hk));
   sep(out);
-  if (slot == HK_BYTES_SLOT) csv_int(out, hk & 0xFF);
+  if (slot == HK_BYTES_SLOT) csv_int(out, hk_low_byte(hk));
   for (int s = HK_BYTES_SLOT + 1; s < HK_SLOTS; ++s) {
     sep(out);
     if (s == slot) csv_int(out, hk);
@@ -189,9 +164,9 @@ std::string samples_csv_header() { return "frame,trace,index,value"; }
 
 void samples_csv_rows(std::string& out, const uint8_t* frame, int64_t ordinal) {
   for (int g = 0; g < STRIP_GROUPS; ++g) {
-    const uint8_t* group = frame + OFF_STRIP + GROUP_LEN * g;
-    const int values[4] = {u16(group), u16(group + 2), group[4], group[5]};
-    for (int t = 0; t < 4; ++t) {
+    uint16_t values[STRIP_TRACES];
+    strip_group(frame, g, values);
+    for (int t = 0; t < STRIP_TRACES; ++t) {
       csv_int(out, ordinal);
       sep(out);
       out += TRACE_NAMES[t];

@@ -2,8 +2,8 @@
 // one row per good frame with every value it carries, decoded at full
 // precision, a value only in the row of the frame that carries it; one row
 // per failed frame (on request); the fast samples in long format; the
-// spectra. Built from the frame's bytes with the system's own field
-// functions (link/frame.h, display/hkpg.h, display/spectra.h). Qt-free.
+// spectra. Built from the frame's bytes with the system's own conversions
+// (display/fields.h, display/hkpg.h, display/spectra.h). Qt-free.
 #pragma once
 
 #include <cstdint>

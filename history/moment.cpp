@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "display/decoder.h"
+#include "display/fields.h"
+#include "display/hkpg.h"
 #include "history/values.h"
 #include "link/frame.h"
 #include "present/limits.h"
@@ -18,9 +20,7 @@ namespace rt {
 
 namespace {
 
-constexpr int STRIP_VALUES_PER_FRAME = 80;  // 20 groups of word, word, byte, byte
-constexpr int STRIP_GROUPS = 20;
-constexpr int GROUP_LEN = 6;
+constexpr int STRIP_VALUES_PER_FRAME = STRIP_TRACES * STRIP_GROUPS;
 constexpr double PLAYBACK_PACE_S = 0.1;  // the playback reader's wait a frame
 // Bytes read at a frame's offset: a recorded live frame is longer than 200
 // bytes by its escapes.
@@ -93,7 +93,7 @@ void write_value(const ValueInfo& v, const uint8_t* frame, PanelMoment::Display*
   d->written = true;
   if (v.field == Field::ElapsedK1) {  // the panel's time text
     char text[TIME_TEXT_LEN];
-    format_elapsed(gluelong(frame + OFF_KIND_VALUE), text, TIME_TEXT_LEN);
+    format_elapsed(kind_value(frame), text, TIME_TEXT_LEN);
     d->text = text;
   } else {
     d->number = decode_value(v, frame);
@@ -151,9 +151,9 @@ bool panel_moment(const PanelModel& model, const std::string& path, FrameRules r
   std::set<long> needed;
   for (long k = strip_from; k < next; ++k) needed.insert(k);
   std::set<int> slots, kinds;
-  for (long k = next - 1; k >= 0 && (slots.size() < 40 || kinds.size() < 4); --k) {
+  for (long k = next - 1; k >= 0 && (slots.size() < static_cast<size_t>(HK_SLOTS) || kinds.size() < 4); --k) {
     const uint32_t count = index.frame(k).fcount;
-    const bool first_of_slot = slots.insert(static_cast<int>(count % 40)).second;
+    const bool first_of_slot = slots.insert(static_cast<int>(count % HK_SLOTS)).second;
     const bool first_of_kind = kinds.insert(static_cast<int>(count % 4)).second;
     if (first_of_slot || first_of_kind) needed.insert(k);
   }
@@ -241,10 +241,9 @@ bool panel_moment(const PanelModel& model, const std::string& path, FrameRules r
     for (long k = strip_from; k < next; ++k) {
       const uint8_t* frame = frames.at(k).data();
       for (int g = 0; g < STRIP_GROUPS; ++g) {
-        const uint8_t* group = frame + OFF_STRIP + GROUP_LEN * g;
-        const uint16_t values[4] = {static_cast<uint16_t>(glueshort(group)),
-                                    static_cast<uint16_t>(glueshort(group + 2)), group[4], group[5]};
-        for (int t = 0; t < 4; ++t) out->traces[static_cast<size_t>(t)].push_back(values[t]);
+        uint16_t values[STRIP_TRACES];
+        strip_group(frame, g, values);
+        for (int t = 0; t < STRIP_TRACES; ++t) out->traces[static_cast<size_t>(t)].push_back(values[t]);
       }
       for (auto& n : appended) n += STRIP_VALUES_PER_FRAME / 4;
       out->stamps.push_back({appended, now - PLAYBACK_PACE_S * static_cast<double>(next - 1 - k)});

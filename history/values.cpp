@@ -1,9 +1,9 @@
 #include "history/values.h"
 
-#include <bit>
 #include <cmath>
 #include <limits>
 
+#include "display/fields.h"
 #include "display/hkpg.h"
 #include "link/frame.h"
 
@@ -11,24 +11,7 @@ namespace rt {
 
 namespace {
 
-// As the decoder shows them: the kind-0 count in thousands, the kind-1
-// time in milliseconds, the angles at the panel's 8.3819e-08 degree a count.
-constexpr double COUNT_SCALE = 1000.0;
-constexpr double MS_PER_S = 1000.0;
-constexpr double DEG_PER_COUNT = 8.3819e-08;
-
-constexpr int HK_SLOTS = 40;
-constexpr int HK_SCALED = 36;
-constexpr int HK_BYTES_SLOT = 36;
-
 std::string two_digits(int n) { return std::string(1, static_cast<char>('0' + n / 10)) + static_cast<char>('0' + n % 10); }
-
-// The unit of a scaled slot, as the decoder gives it.
-const char* hk_unit(int slot) {
-  if (slot < 8 || slot >= 32) return "V";
-  if (slot < 16) return "A";
-  return "degC";
-}
 
 const char* hk_what(int slot) {
   if (slot < 6 || slot >= 32) return "housekeeping voltage";
@@ -44,7 +27,7 @@ std::vector<ValueInfo> build() {
     out.push_back({std::move(key), std::move(control), std::move(csv), std::move(unit), std::move(what), group,
                    carrier, field, arg});
   };
-  for (int slot = 0; slot < HK_SCALED; ++slot) {
+  for (int slot = 0; slot < HK_SCALED_SLOTS; ++slot) {
     const std::string n = two_digits(slot);
     add("HK" + n, "PANEL_HK" + n, "hk" + n + "_" + hk_unit(slot), hk_unit(slot),
         std::string(hk_what(slot)) + ", slot " + std::to_string(slot), ValueGroup::Housekeeping, Carrier::Slot,
@@ -95,10 +78,6 @@ std::vector<ValueInfo> build() {
   return out;
 }
 
-double float_at(const uint8_t* p) {
-  return static_cast<double>(std::bit_cast<float>(static_cast<uint32_t>(gluelong(p))));
-}
-
 }  // namespace
 
 const std::vector<ValueInfo>& value_catalogue() {
@@ -136,22 +115,21 @@ bool is_link_figure(const ValueInfo& v) {
 }
 
 double decode_value(const ValueInfo& v, const uint8_t* frame) {
-  const auto word = [frame](int off) { return static_cast<int>(static_cast<uint16_t>(glueshort(frame + off))); };
   switch (v.field) {
-    case Field::HkScaled: return hk_scaled(v.arg, word(OFF_HK));
-    case Field::HkHigh: return word(OFF_HK) >> 8;
-    case Field::HkLow: return word(OFF_HK) & 0xFF;
-    case Field::HkRaw: return word(OFF_HK);
-    case Field::HeaderHigh: return word(OFF_HEADER) >> 11;
-    case Field::HeaderMid: return (word(OFF_HEADER) >> 5) & 0x3F;
+    case Field::HkScaled: return hk_scaled(v.arg, hk_word(frame));
+    case Field::HkHigh: return hk_high_byte(hk_word(frame));
+    case Field::HkLow: return hk_low_byte(hk_word(frame));
+    case Field::HkRaw: return hk_word(frame);
+    case Field::HeaderHigh: return header_high(frame);
+    case Field::HeaderMid: return header_mid(frame);
     case Field::Counter: return fcount(frame);
-    case Field::CountK0: return static_cast<double>(gluelong(frame + OFF_KIND_VALUE)) / COUNT_SCALE;
-    case Field::ElapsedK1: return gluelong(frame + OFF_KIND_VALUE) / MS_PER_S;
-    case Field::AngleK23: return static_cast<double>(gluelong(frame + OFF_KIND_VALUE)) * DEG_PER_COUNT;
+    case Field::CountK0: return count_k0(kind_value(frame));
+    case Field::ElapsedK1: return elapsed_k1_s(kind_value(frame));
+    case Field::AngleK23: return angle_deg(kind_value(frame));
     case Field::Word:
       // The W190 entries name their kind in `arg`: the word is at 190.
-      return glueshort(frame + (v.carrier == Carrier::Kind ? OFF_W190 : v.arg));
-    case Field::Float: return float_at(frame + v.arg);
+      return frame_word(frame, v.carrier == Carrier::Kind ? OFF_W190 : v.arg);
+    case Field::Float: return frame_float(frame + v.arg);
     case Field::Skipped:
     case Field::FramesPerS:
     case Field::BytesPerS: break;

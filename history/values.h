@@ -3,7 +3,7 @@
 // header fields and the frame counter, and the link's own figures. Each
 // entry says which frames carry it, which panel display shows it, its
 // column in the --csv file, and how it is decoded: with the system's own
-// field functions (link/frame.h, display/hkpg.h), in the system's units
+// conversions (display/fields.h, display/hkpg.h), in the system's units
 // (a display may show it scaled: 0.1 A as 100 mA). Qt-free.
 #pragma once
 

@@ -46,15 +46,25 @@ std::string range_text(const LimitRange& r, const DisplayFormat& format) {
 // "above the alarm limit 85.00 °C": which end of `range` the value is past.
 // A value inside the range (held at its level by the hysteresis) is "at" the
 // end it is nearest.
-std::string past_end(const LimitRange& range, double shown, const char* which,
+// Which end that is: inside or not, and the high end or the low one.
+void which_end(const LimitRange& range, double shown, bool* inside, bool* high) {
+  *inside = range.contains(shown);
+  *high = *inside ? range.high - shown < shown - range.low : shown > range.high;
+}
+
+std::string end_text(const LimitRange& range, bool inside, bool high, const char* which,
                      const DisplayFormat& format) {
-  const DisplayFormat f = unscaled(format);
-  if (std::isnan(shown)) return std::string("not a number, outside the ") + which + " range";
-  const bool inside = range.contains(shown);
-  const bool high = inside ? range.high - shown < shown - range.low : shown > range.high;
   const char* where = inside ? "at" : high ? "above" : "below";
   return std::string(where) + " the " + which + " limit " +
-         with_unit(format_display_double(high ? range.high : range.low, f), format);
+         with_unit(format_display_double(high ? range.high : range.low, unscaled(format)), format);
+}
+
+std::string past_end(const LimitRange& range, double shown, const char* which,
+                     const DisplayFormat& format) {
+  if (std::isnan(shown)) return std::string("not a number, outside the ") + which + " range";
+  bool inside = false, high = false;
+  which_end(range, shown, &inside, &high);
+  return end_text(range, inside, high, which, format);
 }
 
 // How far `shown` lies outside `range` (negative inside it).
@@ -165,10 +175,23 @@ std::string describe_limits(const Limits& limits, const DisplayFormat& format) {
 
 LimitTable::LimitTable(std::vector<LimitEntry> entries) {
   for (auto& e : entries) {
-    if (index_.count(e.id)) continue;
-    index_[e.id] = watched_.size();
-    watched_.push_back({std::move(e), LimitLevel::Normal});
+    if (position(e.id) >= 0) continue;
+    const int at = static_cast<int>(watched_.size());
+    if (e.id >= 0 && e.id < DENSE_IDS) {
+      if (static_cast<size_t>(e.id) >= dense_index_.size()) dense_index_.resize(static_cast<size_t>(e.id) + 1, 0);
+      dense_index_[static_cast<size_t>(e.id)] = at + 1;
+    } else {
+      sparse_index_[e.id] = at;
+    }
+    watched_.push_back({std::move(e), LimitLevel::Normal, false, 0.0, {}});
   }
+}
+
+int LimitTable::position(int id) const {
+  if (id >= 0 && static_cast<size_t>(id) < dense_index_.size()) return dense_index_[static_cast<size_t>(id)] - 1;
+  if (sparse_index_.empty()) return -1;
+  auto it = sparse_index_.find(id);
+  return it == sparse_index_.end() ? -1 : it->second;
 }
 
 bool LimitTable::watches(int id) const {
@@ -177,11 +200,26 @@ bool LimitTable::watches(int id) const {
 }
 
 const LimitEntry* LimitTable::entry(int id) const {
-  auto it = index_.find(id);
-  return it == index_.end() ? nullptr : &watched_[it->second].entry;
+  const int i = position(id);
+  return i < 0 ? nullptr : &watched_[static_cast<size_t>(i)].entry;
 }
 
-LimitChange LimitTable::make_change(const Watched& w, LimitLevel from, LimitLevel to, double value) {
+const std::string& LimitTable::end_words(Watched& w, bool alarm, double shown) {
+  const LimitRange& range = alarm ? *w.entry.limits.alarm : *w.entry.limits.caution;
+  const char* which = alarm ? "alarm" : "caution";
+  if (std::isnan(shown)) {
+    static thread_local std::string nan_words;
+    nan_words = past_end(range, shown, which, w.entry.format);
+    return nan_words;
+  }
+  bool inside = false, high = false;
+  which_end(range, shown, &inside, &high);
+  std::string& words = w.end_words[(alarm ? 4 : 0) + (inside ? 2 : 0) + (high ? 1 : 0)];
+  if (words.empty()) words = end_text(range, inside, high, which, w.entry.format);
+  return words;
+}
+
+LimitChange LimitTable::make_change(Watched& w, LimitLevel from, LimitLevel to, double value) {
   const DisplayFormat& format = w.entry.format;
   const double shown = value * format.scale;
   LimitChange change;
@@ -193,13 +231,12 @@ LimitChange LimitTable::make_change(const Watched& w, LimitLevel from, LimitLeve
   switch (to) {
     case LimitLevel::Alarm:
       change.severity = Severity::Error;
-      change.text = label + " in alarm: " + value_text + ", " +
-                    past_end(*w.entry.limits.alarm, shown, "alarm", format);
+      change.text = label + " in alarm: " + value_text + ", " + end_words(w, true, shown);
       break;
     case LimitLevel::Caution:
       change.severity = Severity::Warning;
       change.text = label + (from == LimitLevel::Alarm ? " back from alarm, in caution: " : " in caution: ") +
-                    value_text + ", " + past_end(*w.entry.limits.caution, shown, "caution", format);
+                    value_text + ", " + end_words(w, false, shown);
       break;
     case LimitLevel::Normal:
       change.severity = Severity::Info;
@@ -210,9 +247,9 @@ LimitChange LimitTable::make_change(const Watched& w, LimitLevel from, LimitLeve
 }
 
 std::optional<LimitChange> LimitTable::observe(int id, double value) {
-  auto it = index_.find(id);
-  if (it == index_.end()) return std::nullopt;
-  Watched& w = watched_[it->second];
+  const int i = position(id);
+  if (i < 0) return std::nullopt;
+  Watched& w = watched_[static_cast<size_t>(i)];
   w.seen = true;
   w.last = value;
   const LimitLevel to = next_limit_level(w.entry.limits, w.level, value * w.entry.format.scale);
@@ -224,10 +261,11 @@ std::optional<LimitChange> LimitTable::observe(int id, double value) {
 
 bool LimitTable::set_limits(int id, const Limits& limits, std::optional<LimitChange>* change) {
   change->reset();
-  auto it = index_.find(id);
-  if (it == index_.end()) return false;
-  Watched& w = watched_[it->second];
+  const int i = position(id);
+  if (i < 0) return false;
+  Watched& w = watched_[static_cast<size_t>(i)];
   w.entry.limits = limits;
+  for (std::string& words : w.end_words) words.clear();
   // Judged afresh: the old level's hysteresis belonged to the old ranges.
   const LimitLevel was = w.level;
   w.level = w.seen ? next_limit_level(limits, LimitLevel::Normal, w.last * w.entry.format.scale)
@@ -236,10 +274,10 @@ bool LimitTable::set_limits(int id, const Limits& limits, std::optional<LimitCha
   return true;
 }
 
-std::optional<LimitExcursion> LimitTable::excursion(int id) const {
-  auto it = index_.find(id);
-  if (it == index_.end()) return std::nullopt;
-  const Watched& w = watched_[it->second];
+std::optional<LimitExcursion> LimitTable::excursion(int id) {
+  const int i = position(id);
+  if (i < 0) return std::nullopt;
+  Watched& w = watched_[static_cast<size_t>(i)];
   if (w.level == LimitLevel::Normal) return std::nullopt;
   const DisplayFormat& format = w.entry.format;
   const double shown = w.last * format.scale;
@@ -250,19 +288,19 @@ std::optional<LimitExcursion> LimitTable::excursion(int id) const {
   e.shown = shown;
   e.excess = outside_by(range, shown);
   e.value_text = with_unit(format_display_double(w.last, format), format);
-  e.limit_text = past_end(range, shown, alarm ? "alarm" : "caution", format);
+  e.limit_text = end_words(w, alarm, shown);
   return e;
 }
 
 LimitLevel LimitTable::level(int id) const {
-  auto it = index_.find(id);
-  return it == index_.end() ? LimitLevel::Normal : watched_[it->second].level;
+  const int i = position(id);
+  return i < 0 ? LimitLevel::Normal : watched_[static_cast<size_t>(i)].level;
 }
 
 void LimitTable::set_level(int id, LimitLevel level, std::optional<double> value) {
-  auto it = index_.find(id);
-  if (it == index_.end()) return;
-  Watched& w = watched_[it->second];
+  const int i = position(id);
+  if (i < 0) return;
+  Watched& w = watched_[static_cast<size_t>(i)];
   w.level = level;
   w.seen = value.has_value();
   w.last = value.value_or(0.0);

@@ -9,6 +9,7 @@
 // Plain C++, no clock and no I/O: the caller logs the changes it returns.
 #pragma once
 
+#include <array>
 #include <limits>
 #include <map>
 #include <optional>
@@ -113,7 +114,7 @@ class LimitTable {
 
   bool watches(int id) const;
   // Entries that take limits (watched or not).
-  bool knows(int id) const { return index_.count(id) != 0; }
+  bool knows(int id) const { return position(id) >= 0; }
   // Takes the value the system gave display `id` (before the display's
   // scale). Returns the change, if the level changed.
   std::optional<LimitChange> observe(int id, double value);
@@ -123,7 +124,7 @@ class LimitTable {
   bool set_limits(int id, const Limits& limits, std::optional<LimitChange>* change);
   const LimitEntry* entry(int id) const;
   // The display's last value against its limits, while it is out of them.
-  std::optional<LimitExcursion> excursion(int id) const;
+  std::optional<LimitExcursion> excursion(int id);
   LimitLevel level(int id) const;
   // Puts a display's level back as it was at another moment, with the value
   // it then showed (none: it showed nothing yet). No change to log.
@@ -138,10 +139,21 @@ class LimitTable {
     LimitLevel level = LimitLevel::Normal;
     bool seen = false;  // a value was observed
     double last = 0.0;  // the last one (before the display's scale)
+    // The words of each end a value can be past or at ("above the alarm
+    // limit 85.00 °C"), made at their first use: a value out of limits is
+    // described at every frame that carries it. Emptied with new limits.
+    std::array<std::string, 8> end_words;
   };
-  static LimitChange make_change(const Watched& w, LimitLevel from, LimitLevel to, double value);
+  // "above the alarm limit 85.00 °C" for `shown` against the level's range.
+  static const std::string& end_words(Watched& w, bool alarm, double shown);
+  static LimitChange make_change(Watched& w, LimitLevel from, LimitLevel to, double value);
+  // Position of display `id` in watched_, -1 if none: asked for every value
+  // a display takes, so the panel's small ids are a direct index.
+  int position(int id) const;
   std::vector<Watched> watched_;
-  std::map<int, size_t> index_;
+  static constexpr int DENSE_IDS = 4096;
+  std::vector<int> dense_index_;  // id -> position + 1 (0: none)
+  std::map<int, int> sparse_index_;
 };
 
 }  // namespace rt

@@ -141,8 +141,8 @@ class Feed : public FrameObserver {
       const uint64_t in_ring_from = s.appended[t] - ring.size();
       const uint64_t from = std::max(before, in_ring_from), to = std::min(last.appended[t], s.appended[t]);
       if (to <= from) continue;
-      frame->strip[t].assign(ring.begin() + static_cast<std::ptrdiff_t>(from - in_ring_from),
-                             ring.begin() + static_cast<std::ptrdiff_t>(to - in_ring_from));
+      frame->strip[t].clear();
+      for (uint64_t k = from; k < to; ++k) frame->strip[t].push_back(ring[static_cast<size_t>(k - in_ring_from)]);
     }
     frame->strip_t_s = last.t_s;
   }

@@ -639,7 +639,12 @@ std::mutex current_mu;
 std::shared_ptr<Publisher> current;
 StationInfo station_base;
 
+// Whether `current` is set, for the look at every frame (no lock when not
+// publishing); written under current_mu.
+std::atomic<bool> publishing{false};
+
 std::shared_ptr<Publisher> current_publisher() {
+  if (!publishing.load()) return nullptr;
   std::lock_guard lock(current_mu);
   return current;
 }
@@ -676,11 +681,11 @@ class PublishFollower : public FrameObserver {
 
   void good_frame(const PanelModel& m) override {
     std::shared_ptr<Publisher> p = current_publisher();
-    const uint64_t version = m.version();
     if (!p) {
       last_ = nullptr;
       return;
     }
+    const uint64_t version = m.version();
     // The first frame a publisher gets carries every value shown so far.
     const uint64_t since = p.get() == last_ ? last_version_ : 0;
     last_ = p.get();
@@ -776,6 +781,7 @@ bool publish_start(const PublishSettings& settings, bool whole_log, std::string*
   PublishSettings s = settings;
   s.queue_frames = std::max<size_t>(s.queue_frames, 1);
   current = std::make_shared<Publisher>(s, station, serial);
+  publishing.store(true);
   log_info("publish: to " + s.address.text() + " (session " + station.session + ": frames, values, health, log, status)" +
            (s.login.username.empty() ? std::string() : ", login as \"" + s.login.username + "\" from " + s.login.source));
   current->start();
@@ -810,6 +816,7 @@ std::shared_ptr<Publisher> take_current() {
   std::shared_ptr<Publisher> p;
   std::lock_guard lock(current_mu);
   p.swap(current);
+  publishing.store(false);
   return p;
 }
 

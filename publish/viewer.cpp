@@ -3,6 +3,7 @@
 #include "publish/viewer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -698,6 +699,9 @@ class Viewer : public InputFeed {
 
 std::mutex viewer_mu;
 std::unique_ptr<Viewer> viewer;
+// Whether `viewer` is set, for the look at every frame (no lock when no
+// view runs); written under viewer_mu.
+std::atomic<bool> viewing{false};
 std::string input_name;
 
 class ViewerFollower : public FrameObserver {
@@ -708,6 +712,7 @@ class ViewerFollower : public FrameObserver {
   }
 
   void good_frame(const PanelModel& m) override {
+    if (!viewing.load()) return;
     Viewer* v = station_limits(m);
     if (!v) return;
     uint8_t bytes[SHOWN_FRAME_LEN];
@@ -721,6 +726,7 @@ class ViewerFollower : public FrameObserver {
   // panel's one truth behind its own lock: observers are handed it to read,
   // and this is the one change a viewer makes to it.
   Viewer* station_limits(const PanelModel& m) {
+    if (!viewing.load()) return nullptr;
     Viewer* v = nullptr;
     {
       std::lock_guard lock(viewer_mu);
@@ -746,6 +752,7 @@ bool viewer_start(const ViewerSettings& settings, std::string* error) {
   input_name = settings.address.text();
   set_input_feed(input_name, v.get());
   viewer = std::move(v);
+  viewing.store(true);
   return true;
 }
 
@@ -769,6 +776,7 @@ void viewer_stop() {
   {
     std::lock_guard lock(viewer_mu);
     v.swap(viewer);
+    viewing.store(false);
     set_input_feed(input_name, nullptr);
   }
   if (!v) return;

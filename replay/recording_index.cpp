@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "display/fields.h"
+
 namespace rt {
 
 namespace {
@@ -57,7 +59,7 @@ void FrameScanner::feed(const uint8_t* data, size_t n) {
 }
 
 void FrameScanner::found(const uint8_t* frame, int64_t offset) {
-  if (fkind(frame) == KIND_TIME) last_elapsed_ = gluelong(frame + OFF_KIND_VALUE);
+  if (fkind(frame) == KIND_TIME) last_elapsed_ = kind_value(frame);
   FrameMark mark{offset, last_elapsed_};
   mark.fcount = fcount(frame);
   // The discarded-byte count each reader has once it has taken this frame.

@@ -58,6 +58,14 @@ std::atomic<uint64_t> pass_serial{0};
 std::atomic<MoveListener*> move_listener{nullptr};
 uint64_t gated_serial = 0;
 bool stepping = false;
+// Requests made (seek, restart, open, the loop's restart), counted
+// under the lock, and on the system's thread the count last looked at: a
+// frame pass with nothing asked takes no lock.
+std::atomic<uint64_t> requests_made{0};
+uint64_t requests_seen = 0;
+// Whether steps may be waiting (set with a step asked, cleared with the
+// steps, both under the lock): a playing frame pass looks without it.
+std::atomic<bool> steps_waiting{false};
 
 std::string frame_text(long n, const RecordingIndex& index) {
   std::string text = "frame " + std::to_string(n + 1) + " of " + std::to_string(index.frames());
@@ -137,6 +145,9 @@ bool open_recording(ReplayInput* input, const std::string& path) {
 
 // Carries out the pending move, if any. True when the input was moved.
 bool apply_moves() {
+  const uint64_t made = requests_made.load();
+  if (made == requests_seen) return false;
+  requests_seen = made;
   ReplayInput* input;
   std::shared_ptr<RecordingIndex> index;
   std::string open;
@@ -236,6 +247,7 @@ void replay_request_seek(long frame) {
   std::lock_guard lock(rp().mu);
   rp().seek = frame;
   rp().restart = false;
+  ++requests_made;
 }
 
 void replay_request_step(int direction) {
@@ -244,6 +256,7 @@ void replay_request_step(int direction) {
   if (direction == 0) return;
   std::lock_guard lock(rp().mu);
   if (rp().steps.size() < MAX_WAITING_STEPS) rp().steps.push_back(direction > 0 ? 1 : -1);
+  steps_waiting.store(true);
 }
 
 void replay_request_restart() {
@@ -251,6 +264,7 @@ void replay_request_restart() {
   rp().restart = true;
   rp().restart_by_loop = false;
   rp().seek = -1;
+  ++requests_made;
 }
 
 void replay_set_loop(bool on) {
@@ -275,6 +289,7 @@ void replay_request_open(const std::string& path) {
   r.seek = -1;
   r.restart = false;
   r.steps.clear();
+  ++requests_made;
 }
 
 ReplayView replay_view() {
@@ -315,8 +330,11 @@ bool replay_gate() {
   stepping = false;
   const bool moved = apply_moves();
   if (!transport_paused()) {
-    std::lock_guard lock(rp().mu);
-    rp().steps.clear();  // a step is for a paused playback only
+    if (steps_waiting.load()) {
+      std::lock_guard lock(rp().mu);
+      rp().steps.clear();  // a step is for a paused playback only
+      steps_waiting.store(false);
+    }
     return false;
   }
   if (moved) return stepping = true;  // moved while paused: the frame there is shown
@@ -355,6 +373,7 @@ void replay_end_of_input() {
   if (!r.loop || r.input == nullptr || r.restart || !r.open.empty()) return;
   r.restart = true;
   r.restart_by_loop = true;
+  ++requests_made;
 }
 
 void replay_stepped_back(const uint8_t* bytes, size_t n) {
@@ -389,6 +408,9 @@ void replay_reset() {
   pass_serial.store(0);
   gated_serial = 0;
   stepping = false;
+  requests_made.store(0);
+  requests_seen = 0;
+  steps_waiting.store(false);
 }
 
 namespace {

@@ -1,6 +1,7 @@
 #include "runtime/model.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <functional>
 #include <utility>
 
@@ -8,6 +9,47 @@
 #include "session/session_log.h"
 
 namespace rt {
+
+void StripRing::append(const uint16_t* values, size_t n, size_t stride, size_t capacity) {
+  if (capacity == 0) return;
+  if (buf_.size() != capacity) {  // first use (or a new capacity): keep what fits
+    std::vector<uint16_t> held;
+    for (size_t i = 0; i < size_; ++i) held.push_back((*this)[i]);
+    const size_t keep = std::min(held.size(), capacity);
+    buf_.assign(capacity, 0);
+    std::copy(held.end() - static_cast<std::ptrdiff_t>(keep), held.end(), buf_.begin());
+    head_ = 0;
+    size_ = keep;
+  }
+  // Only the newest `capacity` of the n can stay.
+  const size_t skip = n > capacity ? n - capacity : 0;
+  size_t at = head_ + size_;
+  if (at >= capacity) at -= capacity;
+  for (size_t k = skip; k < n; ++k) {
+    buf_[at] = values[k * stride];
+    if (++at == capacity) at = 0;
+  }
+  const size_t added = n - skip;
+  if (size_ + added <= capacity) {
+    size_ += added;
+  } else {
+    head_ = at;  // full: the oldest is the slot after the newest
+    size_ = capacity;
+  }
+}
+
+void StripRing::assign(const uint16_t* first, const uint16_t* last, size_t capacity) {
+  head_ = 0;
+  size_ = 0;
+  append(first, static_cast<size_t>(last - first), 1, capacity);
+}
+
+bool StripRing::operator==(const StripRing& other) const {
+  if (size_ != other.size_) return false;
+  for (size_t i = 0; i < size_; ++i)
+    if ((*this)[i] != other[i]) return false;
+  return true;
+}
 
 const char* kind_name(Kind kind) {
   switch (kind) {
@@ -50,7 +92,15 @@ std::string short_label(const std::string& name) {
 PanelModel::PanelModel(PanelLayout layout, size_t strip_capacity)
     : layout_(std::move(layout)), strip_capacity_(strip_capacity) {
   states_.resize(layout_.controls.size());
-  for (size_t i = 0; i < layout_.controls.size(); ++i) index_[layout_.controls[i].id] = i;
+  for (size_t i = 0; i < layout_.controls.size(); ++i) {
+    const int id = layout_.controls[i].id;
+    if (id >= 0 && id < DENSE_IDS) {
+      if (static_cast<size_t>(id) >= dense_index_.size()) dense_index_.resize(static_cast<size_t>(id) + 1, 0);
+      dense_index_[static_cast<size_t>(id)] = static_cast<int>(i) + 1;
+    } else {
+      sparse_index_[id] = static_cast<int>(i);
+    }
+  }
   std::vector<LimitEntry> watched;
   for (const auto& c : layout_.controls) {
     const bool housekeeping = c.name.compare(0, 8, "PANEL_HK") == 0;
@@ -63,9 +113,16 @@ PanelModel::PanelModel(PanelLayout layout, size_t strip_capacity)
     if (c.has_initial) set_double(c.id, c.initial);
 }
 
+int PanelModel::position(int id) const {
+  if (id >= 0 && static_cast<size_t>(id) < dense_index_.size()) return dense_index_[static_cast<size_t>(id)] - 1;
+  if (sparse_index_.empty()) return -1;
+  auto it = sparse_index_.find(id);
+  return it == sparse_index_.end() ? -1 : it->second;
+}
+
 const ControlInfo* PanelModel::find(int id) const {
-  auto it = index_.find(id);
-  return it == index_.end() ? nullptr : &layout_.controls[it->second];
+  const int i = position(id);
+  return i < 0 ? nullptr : &layout_.controls[static_cast<size_t>(i)];
 }
 
 const ControlInfo* PanelModel::find(std::string_view name) const {
@@ -75,13 +132,13 @@ const ControlInfo* PanelModel::find(std::string_view name) const {
 }
 
 ControlState* PanelModel::slot(int id) {
-  auto it = index_.find(id);
-  return it == index_.end() ? nullptr : &states_[it->second];
+  const int i = position(id);
+  return i < 0 ? nullptr : &states_[static_cast<size_t>(i)];
 }
 
 const ControlState* PanelModel::slot(int id) const {
-  auto it = index_.find(id);
-  return it == index_.end() ? nullptr : &states_[it->second];
+  const int i = position(id);
+  return i < 0 ? nullptr : &states_[static_cast<size_t>(i)];
 }
 
 namespace {
@@ -112,7 +169,7 @@ double stored_number(const ControlState& s, ValueType type) {
 
 }  // namespace
 
-PanelModel::LimitNote PanelModel::note_of(int id, std::optional<LimitChange> change) const {
+PanelModel::LimitNote PanelModel::note_of(int id, std::optional<LimitChange> change) {
   LimitNote note;
   note.level = limits_.level(id);
   note.change = std::move(change);
@@ -136,39 +193,41 @@ void PanelModel::report(const LimitNote& note) {
 bool PanelModel::set_int(int id, int value) {
   LimitNote change;
   {
-    std::lock_guard lock(mu_);
-    const ControlInfo* c = find(id);
-    if (!c || !is_numeric(c->type)) return false;
-    ControlState& s = *slot(id);
+    Lock lock(*this);
+    const int i = position(id);
+    if (i < 0 || !is_numeric(layout_.controls[static_cast<size_t>(i)].type)) return false;
+    const ControlInfo* c = &layout_.controls[static_cast<size_t>(i)];
+    ControlState& s = states_[static_cast<size_t>(i)];
     store_number(s, c->type, value);
     touch(s);
-    change = watch_limits(id, s, stored_number(s, c->type));
+    if (limits_.knows(id)) change = watch_limits(id, s, stored_number(s, c->type));
   }
-  report(change);
+  if (change.any()) report(change);
   return true;
 }
 
 bool PanelModel::set_double(int id, double value) {
   LimitNote change;
   {
-    std::lock_guard lock(mu_);
+    Lock lock(*this);
     if (!store_double(id, value, &change)) return false;
   }
-  report(change);
+  if (change.any()) report(change);
   return true;
 }
 
 bool PanelModel::store_double(int id, double value, LimitNote* change) {
-  const ControlInfo* c = find(id);
-  if (!c || !is_numeric(c->type)) return false;
-  ControlState& s = *slot(id);
+  const int i = position(id);
+  if (i < 0 || !is_numeric(layout_.controls[static_cast<size_t>(i)].type)) return false;
+  const ControlInfo* c = &layout_.controls[static_cast<size_t>(i)];
+  ControlState& s = states_[static_cast<size_t>(i)];
   if (c->type == ValueType::Int) {
     // An int control cannot show a fraction or a value out of range.
     if (!(value >= -2147483648.0 && value <= 2147483647.0)) return false;
   }
   store_number(s, c->type, value);
   touch(s);
-  *change = watch_limits(id, s, stored_number(s, c->type));
+  if (limits_.knows(id)) *change = watch_limits(id, s, stored_number(s, c->type));
   return true;
 }
 
@@ -177,10 +236,10 @@ bool PanelModel::set_float(int id, float value) {
 }
 
 bool PanelModel::set_text(int id, std::string_view value) {
-  std::lock_guard lock(mu_);
-  const ControlInfo* c = find(id);
-  if (!c || c->type != ValueType::Text) return false;
-  ControlState& s = *slot(id);
+  Lock lock(*this);
+  const int i = position(id);
+  if (i < 0 || layout_.controls[static_cast<size_t>(i)].type != ValueType::Text) return false;
+  ControlState& s = states_[static_cast<size_t>(i)];
   s.text.assign(value);
   s.written = true;
   touch(s);
@@ -188,7 +247,7 @@ bool PanelModel::set_text(int id, std::string_view value) {
 }
 
 bool PanelModel::get_int(int id, int* value) const {
-  std::lock_guard lock(mu_);
+  Lock lock(*this);
   const ControlInfo* c = find(id);
   if (!c || c->type != ValueType::Int) return false;
   *value = slot(id)->i;
@@ -196,7 +255,7 @@ bool PanelModel::get_int(int id, int* value) const {
 }
 
 bool PanelModel::get_float(int id, float* value) const {
-  std::lock_guard lock(mu_);
+  Lock lock(*this);
   const ControlInfo* c = find(id);
   if (!c || c->type != ValueType::Float) return false;
   *value = slot(id)->f;
@@ -204,7 +263,7 @@ bool PanelModel::get_float(int id, float* value) const {
 }
 
 bool PanelModel::get_double(int id, double* value) const {
-  std::lock_guard lock(mu_);
+  Lock lock(*this);
   const ControlInfo* c = find(id);
   if (!c || !is_numeric(c->type)) return false;
   const ControlState& s = *slot(id);
@@ -217,7 +276,7 @@ bool PanelModel::get_double(int id, double* value) const {
 }
 
 bool PanelModel::get_text(int id, std::string* value) const {
-  std::lock_guard lock(mu_);
+  Lock lock(*this);
   const ControlInfo* c = find(id);
   if (!c || c->type != ValueType::Text) return false;
   *value = slot(id)->text;
@@ -225,7 +284,7 @@ bool PanelModel::get_text(int id, std::string* value) const {
 }
 
 bool PanelModel::set_attr(int id, int attribute, int value) {
-  std::lock_guard lock(mu_);
+  Lock lock(*this);
   ControlState* s = slot(id);
   if (!s) return false;
   s->attrs[attribute] = value;
@@ -234,7 +293,7 @@ bool PanelModel::set_attr(int id, int attribute, int value) {
 }
 
 int PanelModel::attr(int id, int attribute, int fallback) const {
-  std::lock_guard lock(mu_);
+  Lock lock(*this);
   const ControlState* s = slot(id);
   if (!s) return fallback;
   auto it = s->attrs.find(attribute);
@@ -246,7 +305,7 @@ bool is_graph(const ControlInfo* c) { return c && c->kind == Kind::XYGraph; }
 }  // namespace
 
 bool PanelModel::change_axis(int id, Axis ControlState::*axis, const std::function<void(Axis&)>& change) {
-  std::lock_guard lock(mu_);
+  Lock lock(*this);
   if (!is_graph(find(id))) return false;
   ControlState& s = *slot(id);
   change(s.*axis);
@@ -279,7 +338,7 @@ bool PanelModel::set_y_log(int id, bool log) {
 }
 
 int PanelModel::add_plot(int id, Plot plot) {
-  std::lock_guard lock(mu_);
+  Lock lock(*this);
   if (!is_graph(find(id))) return -1;
   ControlState& s = *slot(id);
   s.plots.push_back(std::move(plot));
@@ -287,10 +346,33 @@ int PanelModel::add_plot(int id, Plot plot) {
   return static_cast<int>(s.plots.size());
 }
 
+int PanelModel::add_plot(int id, const float* x, const float* y, size_t n, const Plot& look) {
+  Lock lock(*this);
+  if (!is_graph(find(id))) return -1;
+  ControlState& s = *slot(id);
+  Plot p;
+  if (!spare_plots_.empty()) {
+    p = std::move(spare_plots_.back());
+    spare_plots_.pop_back();
+  }
+  p.x.assign(x, x + n);
+  p.y.assign(y, y + n);
+  p.style = look.style;
+  p.point = look.point;
+  p.line = look.line;
+  p.freq = look.freq;
+  p.color = look.color;
+  s.plots.push_back(std::move(p));
+  touch(s);
+  return static_cast<int>(s.plots.size());
+}
+
 bool PanelModel::delete_plots(int id) {
-  std::lock_guard lock(mu_);
+  Lock lock(*this);
   if (!is_graph(find(id))) return false;
   ControlState& s = *slot(id);
+  for (Plot& p : s.plots)
+    if (spare_plots_.size() < SPARE_PLOTS) spare_plots_.push_back(std::move(p));
   s.plots.clear();
   touch(s);
   return true;
@@ -305,17 +387,21 @@ bool PanelModel::strip_append(int id, const uint16_t* values, int n) {
 }
 
 bool PanelModel::strip_append(int id, const uint16_t* values, int n, double t_s) {
-  std::lock_guard lock(mu_);
+  Lock lock(*this);
   const ControlInfo* c = find(id);
   if (!c || c->kind != Kind::StripChart || n < 0) return false;
   ControlState& s = *slot(id);
-  for (int k = 0; k < n; ++k) {
-    auto& ring = s.traces[s.strip_next];
-    ring.push_back(values[k]);
-    if (ring.size() > strip_capacity_) ring.pop_front();
-    ++s.appended[s.strip_next];
-    s.strip_next = (s.strip_next + 1) % STRIP_TRACES;
+  // Value k goes to trace (strip_next + k) mod 4: each trace takes every
+  // fourth value.
+  for (int t = 0; t < STRIP_TRACES; ++t) {
+    const int first = (t - s.strip_next + STRIP_TRACES) % STRIP_TRACES;
+    if (first >= n) continue;
+    const int count = (n - first + STRIP_TRACES - 1) / STRIP_TRACES;
+    s.traces[static_cast<size_t>(t)].append(values + first, static_cast<size_t>(count), STRIP_TRACES,
+                                            strip_capacity_);
+    s.appended[static_cast<size_t>(t)] += static_cast<uint64_t>(count);
   }
+  s.strip_next = (s.strip_next + n) % STRIP_TRACES;
   s.stamps.push_back({s.appended, t_s});
   // The oldest stamp goes once the next one's points have all left the
   // rings: it is then no longer the start of any point still held.
@@ -330,7 +416,7 @@ bool PanelModel::strip_append(int id, const uint16_t* values, int n, double t_s)
 }
 
 void PanelModel::restore(const PanelMoment& moment) {
-  std::lock_guard lock(mu_);
+  Lock lock(*this);
   for (const PanelMoment::Display& d : moment.displays) {
     const ControlInfo* c = find(d.id);
     if (!c || (c->kind != Kind::Display && c->kind != Kind::TextBox)) continue;
@@ -351,7 +437,7 @@ void PanelModel::restore(const PanelMoment& moment) {
     for (size_t t = 0; t < STRIP_TRACES; ++t) {
       const auto& points = moment.traces[t];
       const size_t keep = std::min(points.size(), strip_capacity_);
-      s.traces[t].assign(points.end() - static_cast<long>(keep), points.end());
+      s.traces[t].assign(points.data() + (points.size() - keep), points.data() + points.size(), strip_capacity_);
       s.appended[t] = points.size();
     }
     s.strip_next = 0;
@@ -362,17 +448,17 @@ void PanelModel::restore(const PanelMoment& moment) {
 }
 
 int PanelModel::out_of_limits() const {
-  std::lock_guard lock(mu_);
+  Lock lock(*this);
   return limits_.out_of_limits();
 }
 
 int PanelModel::in_alarm() const {
-  std::lock_guard lock(mu_);
+  Lock lock(*this);
   return limits_.in_alarm();
 }
 
 std::vector<PanelModel::LimitSlot> PanelModel::limit_slots() const {
-  std::lock_guard lock(mu_);
+  Lock lock(*this);
   std::vector<LimitSlot> slots;
   for (const ControlInfo& c : layout_.controls) {
     const LimitEntry* e = limits_.entry(c.id);
@@ -385,7 +471,7 @@ std::vector<PanelModel::LimitSlot> PanelModel::limit_slots() const {
 bool PanelModel::set_limits(int id, const Limits& limits) {
   LimitNote note;
   {
-    std::lock_guard lock(mu_);
+    Lock lock(*this);
     std::optional<LimitChange> change;
     if (!limits_.set_limits(id, limits, &change)) return false;
     ++limits_version_;
@@ -399,12 +485,12 @@ bool PanelModel::set_limits(int id, const Limits& limits) {
 }
 
 uint64_t PanelModel::limits_version() const {
-  std::lock_guard lock(mu_);
+  Lock lock(*this);
   return limits_version_;
 }
 
 bool PanelModel::state(int id, ControlState* out) const {
-  std::lock_guard lock(mu_);
+  Lock lock(*this);
   const ControlState* s = slot(id);
   if (!s) return false;
   *out = *s;
@@ -415,46 +501,50 @@ bool PanelModel::state(int id, ControlState* out) const {
 }
 
 void PanelModel::set_title(std::string_view title) {
-  std::lock_guard lock(mu_);
+  Lock lock(*this);
   title_.assign(title);
   panel_version_ = ++version_;
 }
 
 std::string PanelModel::title() const {
-  std::lock_guard lock(mu_);
+  Lock lock(*this);
   return title_;
 }
 
 void PanelModel::set_visible(bool visible) {
-  std::lock_guard lock(mu_);
+  Lock lock(*this);
   visible_ = visible;
   panel_version_ = ++version_;
 }
 
 bool PanelModel::visible() const {
-  std::lock_guard lock(mu_);
+  Lock lock(*this);
   return visible_;
 }
 
 void PanelModel::post_event(int id) {
-  std::lock_guard lock(mu_);
+  Lock lock(*this);
   events_.push_back(Event{id, std::nullopt});
+  event_count_.store(events_.size());
 }
 
 void PanelModel::post_event(int id, double value) {
-  std::lock_guard lock(mu_);
+  Lock lock(*this);
   events_.push_back(Event{id, value});
+  event_count_.store(events_.size());
   // The window shows the committed value from now on.
   if (ControlState* s = slot(id)) touch(*s);
 }
 
 bool PanelModel::take_event(int* id) {
+  if (event_count_.load() == 0) return false;
   LimitNote change;
   {
-    std::lock_guard lock(mu_);
+    Lock lock(*this);
     if (events_.empty()) return false;
     const Event e = events_.front();
     events_.pop_front();
+    event_count_.store(events_.size());
     *id = e.id;
     if (e.value && !store_double(e.id, *e.value, &change)) {
       // Not a value the control can hold: it keeps its own, shown again.
@@ -466,22 +556,22 @@ bool PanelModel::take_event(int* id) {
 }
 
 size_t PanelModel::pending_events() const {
-  std::lock_guard lock(mu_);
+  Lock lock(*this);
   return events_.size();
 }
 
 bool PanelModel::has_event(int id) const {
-  std::lock_guard lock(mu_);
+  Lock lock(*this);
   return std::any_of(events_.begin(), events_.end(), [id](const Event& e) { return e.id == id; });
 }
 
 uint64_t PanelModel::version() const {
-  std::lock_guard lock(mu_);
+  Lock lock(*this);
   return version_;
 }
 
 std::vector<int> PanelModel::changed_since(uint64_t version) const {
-  std::lock_guard lock(mu_);
+  Lock lock(*this);
   std::vector<int> ids;
   for (size_t i = 0; i < states_.size(); ++i)
     if (states_[i].version > version) ids.push_back(layout_.controls[i].id);
@@ -489,7 +579,7 @@ std::vector<int> PanelModel::changed_since(uint64_t version) const {
 }
 
 uint64_t PanelModel::panel_version() const {
-  std::lock_guard lock(mu_);
+  Lock lock(*this);
   return panel_version_;
 }
 

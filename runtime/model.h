@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -80,6 +81,34 @@ struct Plot {
   int style = 0, point = 0, line = 0, freq = 1, color = 0;
 };
 
+// One strip-chart trace: the newest points appended, at most a capacity
+// (the model's), oldest first. A fixed buffer written round: the system
+// appends 20 points to each trace at every frame.
+class StripRing {
+ public:
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  // Point i counted from the oldest held.
+  uint16_t operator[](size_t i) const {
+    size_t at = head_ + i;
+    if (at >= buf_.size()) at -= buf_.size();
+    return buf_[at];
+  }
+  uint16_t front() const { return (*this)[0]; }
+  uint16_t back() const { return (*this)[size_ - 1]; }
+  // Appends values[0], values[stride], ... (n of them), keeping the newest
+  // `capacity`.
+  void append(const uint16_t* values, size_t n, size_t stride, size_t capacity);
+  // Holds exactly [first, last) (at most `capacity`, the newest).
+  void assign(const uint16_t* first, const uint16_t* last, size_t capacity);
+  bool operator==(const StripRing& other) const;
+
+ private:
+  std::vector<uint16_t> buf_;  // capacity slots, once a point came
+  size_t head_ = 0;            // slot of the oldest point
+  size_t size_ = 0;
+};
+
 // What one control holds. Which value member counts follows the control's
 // ValueType: Int (and Switch) -> i, Float -> f, Double -> d, Text -> text.
 struct ControlState {
@@ -93,7 +122,7 @@ struct ControlState {
   std::vector<Plot> plots;
   // Strip chart: one bounded ring per trace, and the count of points ever
   // appended to each (so a reader can tell how many are new).
-  std::array<std::deque<uint16_t>, 4> traces;
+  std::array<StripRing, 4> traces;
   std::array<uint64_t, 4> appended{};
   int strip_next = 0;  // trace that takes the next value
   // The appends whose points are still in the rings, oldest first, and the
@@ -139,6 +168,13 @@ class PanelModel {
   explicit PanelModel(PanelLayout layout, size_t strip_capacity = 2000);
 
   const PanelLayout& layout() const { return layout_; }
+
+  // Whether threads other than the one that writes the model read it (the
+  // window's, above all). The run-time says no when no window is made:
+  // then no call takes the lock, which costs more than the work of most
+  // calls at thousands of frames a second. Set before any other thread
+  // can see the model; true (locked) unless said.
+  void set_shared(bool shared) { shared_ = shared; }
   // nullptr when the panel has no such control.
   const ControlInfo* find(int id) const;
   const ControlInfo* find(std::string_view name) const;
@@ -167,6 +203,10 @@ class PanelModel {
   bool set_y_log(int id, bool log);
   // Returns the plot handle (1-based index), or -1.
   int add_plot(int id, Plot plot);
+  // The same with the points copied from `x` and `y` (n each) and the look
+  // of `look` (its points ignored), into the storage of a plot deleted
+  // before: the system replaces its plots at every frame.
+  int add_plot(int id, const float* x, const float* y, size_t n, const Plot& look);
   bool delete_plots(int id);
   // Appends values to the traces in turn, continuing where the last call
   // left, stamped with the time on the model's clock (seconds since the
@@ -235,6 +275,8 @@ class PanelModel {
   uint64_t panel_version() const;  // title and visibility
 
  private:
+  // Position of control `id` in layout_.controls and states_, -1 if none.
+  int position(int id) const;
   ControlState* slot(int id);
   const ControlState* slot(int id) const;
   void touch(ControlState& s) { s.version = ++version_; }
@@ -255,19 +297,44 @@ class PanelModel {
   // After a numeric value is stored, under the lock: the limit level of a
   // watched display. Returns what to report once the lock is released.
   LimitNote watch_limits(int id, ControlState& s, double value);
-  LimitNote note_of(int id, std::optional<LimitChange> change) const;
+  LimitNote note_of(int id, std::optional<LimitChange> change);
   static void report(const LimitNote& note);
 
   PanelLayout layout_;
   size_t strip_capacity_;
   mutable std::mutex mu_;
-  std::map<int, size_t> index_;  // id -> position in layout_.controls / states_
+  bool shared_ = true;
+  // mu_ held for a scope, when the model is shared.
+  class Lock {
+   public:
+    explicit Lock(const PanelModel& m) : mu_(m.shared_ ? &m.mu_ : nullptr) {
+      if (mu_) mu_->lock();
+    }
+    ~Lock() {
+      if (mu_) mu_->unlock();
+    }
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+
+   private:
+    std::mutex* mu_;
+  };
+  // id -> position + 1 (0: no such control) for the panel file's small ids,
+  // looked up on every call the system makes; larger ids in the map.
+  static constexpr int DENSE_IDS = 4096;
+  std::vector<int> dense_index_;
+  std::map<int, int> sparse_index_;
+  // Plots deleted, kept for their storage (at most a few: one a graph).
+  static constexpr size_t SPARE_PLOTS = 8;
+  std::vector<Plot> spare_plots_;
   std::vector<ControlState> states_;
   struct Event {
     int id = 0;
     std::optional<double> value;  // committed with the event
   };
   std::deque<Event> events_;
+  // events_.size(), for the look at every poll (no lock when none waits).
+  std::atomic<size_t> event_count_{0};
   std::string title_;
   bool visible_ = false;
   uint64_t version_ = 0;

@@ -1,5 +1,6 @@
 #include "runtime/script.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -120,6 +121,11 @@ bool parse_event_text(const std::string& text, const std::string& path,
     }
     out.push_back(std::move(ev));
   }
+  // Each event is raised at the first poll after its count, wherever its
+  // line stands: in order of count, lines of one count in file order.
+  std::stable_sort(out.begin(), out.end(), [](const ScriptEvent& a, const ScriptEvent& b) {
+    return a.after_passes < b.after_passes;
+  });
   *events = std::move(out);
   return true;
 }
@@ -162,7 +168,13 @@ bool parse_event_script(const std::string& path, std::vector<ScriptEvent>* event
 
 bool check_event_script(std::vector<ScriptEvent>* events, const PanelLayout& panel,
                         const std::string& path, std::string* error) {
-  for (auto& ev : *events) {
+  // In file order, so that the first bad line is the one named.
+  std::vector<ScriptEvent*> by_line;
+  for (auto& ev : *events) by_line.push_back(&ev);
+  std::stable_sort(by_line.begin(), by_line.end(),
+                   [](const ScriptEvent* a, const ScriptEvent* b) { return a->line < b->line; });
+  for (ScriptEvent* event : by_line) {
+    ScriptEvent& ev = *event;
     auto where = path + ":" + std::to_string(ev.line) + ": ";
     const ControlInfo* c = nullptr;
     for (const auto& candidate : panel.controls)

@@ -25,7 +25,9 @@ struct ScriptEvent {
 constexpr size_t MAX_SCRIPT_BYTES = 4u << 20;  // 4 MiB
 constexpr size_t MAX_SCRIPT_LINE_BYTES = 4096;
 
-// Reads the script: a regular file of at most MAX_SCRIPT_BYTES. Fails with a
+// Reads the script: a regular file of at most MAX_SCRIPT_BYTES. The events
+// come sorted by their count (stably: lines of one count in file order), as
+// each is raised at the first poll after its count. Fails with a
 // reason naming the file when it is anything else (a directory, a device, a
 // FIFO) or larger, and with "FILE:LINE: reason" on a malformed line or one
 // longer than MAX_SCRIPT_LINE_BYTES.
@@ -38,6 +40,7 @@ bool parse_event_text(const std::string& text, const std::string& path,
 // Resolves names against the panel and checks each value against its control's
 // type: an int control takes a 32-bit integer, a float control a decimal
 // number, a text control the rest of the line, a button or graph nothing.
+// The error names the first bad line of the file.
 bool check_event_script(std::vector<ScriptEvent>* events, const PanelLayout& panel,
                         const std::string& path, std::string* error);
 

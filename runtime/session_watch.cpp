@@ -115,8 +115,14 @@ std::string alarm_detail(const Alarm& a) {
 }
 
 void alarm_update(Watch& watch, const AlarmCause& cause, double t) {
-  Alarm row;
-  const AlarmChange change = watch.alarms.update(cause, t, &row);
+  const AlarmChange change = watch.alarms.update(cause, t);
+  if (change != AlarmChange::Raised && change != AlarmChange::Escalated) return;
+  // Only a raise is logged: the row is looked up then, not copied at every value.
+  const Alarm* found = nullptr;
+  for (const Alarm& a : watch.alarms.alarms())
+    if (a.source == cause.source && a.key == cause.key) found = &a;
+  if (!found) return;
+  const Alarm& row = *found;
   const Severity severity = row.severity == Severity::Error ? Severity::Error : Severity::Warning;
   const std::string detail = cause.has_value ? cause.value_text + ", " + cause.limit_text : cause.now;
   switch (change) {
@@ -699,28 +705,35 @@ void watch_limit(const std::string& label, LimitLevel level, const LimitExcursio
     std::lock_guard lock(w().mu);
     if (w().info.remote_view) return;  // the station's own list is shown
   }
-  AlarmCause cause;
+  // Filled afresh each time, its texts' storage kept (one a thread): a value
+  // out of limits comes here at every frame that carries it.
+  thread_local AlarmCause cause;
   cause.source = AlarmSource::Limit;
-  cause.key = label;
-  cause.what = label + " out of limits";
+  cause.key.assign(label);
+  cause.what.assign(label).append(" out of limits");
   cause.severity = level == LimitLevel::Alarm     ? Severity::Error
                    : level == LimitLevel::Caution ? Severity::Warning
                                                   : Severity::Info;
-  cause.now = limit_level_name(level);
+  cause.now.assign(limit_level_name(level));
+  cause.has_value = excursion != nullptr;
+  cause.value = cause.excess = 0.0;
+  cause.value_text.clear();
+  cause.limit_text.clear();
   if (excursion) {
-    cause.now += ": " + excursion->value_text;
-    cause.has_value = true;
+    cause.now.append(": ").append(excursion->value_text);
     cause.value = excursion->shown;
     cause.excess = excursion->excess;
-    cause.value_text = excursion->value_text;
-    cause.limit_text = excursion->limit_text;
+    cause.value_text.assign(excursion->value_text);
+    cause.limit_text.assign(excursion->limit_text);
   }
+  bool raised = false;
   {
     Watch& watch = w();
     std::lock_guard lock(watch.mu);
     alarm_update(watch, cause, now_s(watch));
+    raised = !watch.alarm_lines.empty();
   }
-  flush_alarm_lines();
+  if (raised) flush_alarm_lines();
 }
 
 AlarmsSnapshot watch_alarms() {

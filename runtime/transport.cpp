@@ -55,6 +55,13 @@ Transport& tp() {
 // The input's position, written at every read of the system's thread.
 std::atomic<int64_t> input_bytes{0};
 
+// Copies of what every frame pass asks (the speed, the pause, a spectra
+// save waiting), kept beside the fields under the lock so that those looks
+// take none: written under it, read without it.
+std::atomic<double> speed_now{1.0};
+std::atomic<bool> paused_now{false};
+std::atomic<bool> spectra_asked{false};
+
 std::string local_time_text() {
   std::time_t now = std::time(nullptr);
   std::tm local{};
@@ -76,25 +83,21 @@ void transport_set_speed(double speed) {
   else speed = std::clamp(speed, SPEED_MIN, SPEED_MAX);
   std::lock_guard lock(tp().mu);
   tp().speed = speed;
+  speed_now.store(speed);
 }
 
-double transport_speed() {
-  std::lock_guard lock(tp().mu);
-  return tp().speed;
-}
+double transport_speed() { return speed_now.load(); }
 
 void transport_set_paused(bool paused) {
   {
     std::lock_guard lock(tp().mu);
     tp().paused = paused;
+    paused_now.store(paused);
   }
   tp().resumed.notify_all();
 }
 
-bool transport_paused() {
-  std::lock_guard lock(tp().mu);
-  return tp().paused;
-}
+bool transport_paused() { return paused_now.load(); }
 
 void transport_sleep(double seconds, const std::function<bool()>& stop, bool idle) {
   double speed = transport_speed();
@@ -278,14 +281,17 @@ bool transport_write_spectra_rows(FILE* out) {
 void transport_request_spectra(const std::string& path) {
   std::lock_guard lock(tp().mu);
   tp().spectra_request = path;
+  spectra_asked.store(!path.empty());
 }
 
 bool transport_run_spectra_request() {
   std::string path, source;
   SpectraWriter write;
   void* context;
+  if (!spectra_asked.load()) return false;
   {
     std::lock_guard lock(tp().mu);
+    spectra_asked.store(false);
     if (tp().spectra_request.empty()) return false;
     path.swap(tp().spectra_request);
     source = tp().source;
@@ -343,7 +349,9 @@ void transport_reset() {
     std::lock_guard lock(tp().mu);
     Transport& t = tp();
     t.speed = 1.0;
+    speed_now.store(1.0);
     t.paused = false;
+    paused_now.store(false);
     t.source.clear();
     t.link_replay = false;
     t.work_folder.clear();
@@ -358,6 +366,7 @@ void transport_reset() {
     t.clear = nullptr;
     t.clear_context = nullptr;
     t.spectra_request.clear();
+    spectra_asked.store(false);
     t.message = Message{};
   }
   input_bytes.store(0);

@@ -182,6 +182,8 @@ int LoadPanel(int parent, const char* file, int resource) {
   PanelLayout layout;
   if (!read_panel_file(path, resource, &layout, &s.error)) return -1;
   auto model = std::make_unique<PanelModel>(std::move(layout));
+  // Without a window the system's thread alone reads and writes it.
+  model->set_shared(s.window);
   load_user_limits(*model);  // the operator's limits over the panel file's
   if (s.hooks.create && !s.hooks.create(*model, path, &s.error)) return -1;
   s.model = std::move(model);
@@ -427,35 +429,40 @@ int PlotXY(int panel, int ctrl, const void* x, const void* y, int n, int x_type,
   }
   PanelModel* m = model_for(panel);
   if (!m || !floats) return -1;
-  Plot p;
-  p.x.assign(xs, xs + n);
-  p.y.assign(ys, ys + n);
-  p.style = plot_style;
-  p.point = point_style;
-  p.line = line_style;
-  p.freq = point_frequency;
-  p.color = color;
-  return m->add_plot(ctrl, std::move(p));
+  Plot look;
+  look.style = plot_style;
+  look.point = point_style;
+  look.line = line_style;
+  look.freq = point_frequency;
+  look.color = color;
+  return m->add_plot(ctrl, xs, ys, static_cast<size_t>(n), look);
 }
 
 int PlotStripChart(int panel, int ctrl, const void* values, int n, int start,
                    int skip, int data_type) {
-  // Takes n values from `start`, stepping over `skip` values after each.
-  std::vector<uint16_t> taken;
-  bool ok = data_type == TYPE_U16 && n >= 0 && start >= 0 && skip >= 0;
+  // Takes n values from `start`, stepping over `skip` values after each:
+  // the system's own array when they lie side by side (as every frame's do).
+  static thread_local std::vector<uint16_t> gathered;
+  const bool ok = data_type == TYPE_U16 && n >= 0 && start >= 0 && skip >= 0;
+  const uint16_t* taken = nullptr;
   if (ok) {
     const uint16_t* v = static_cast<const uint16_t*>(values);
-    taken.reserve(static_cast<size_t>(n));
-    for (int k = 0; k < n; ++k) taken.push_back(v[start + k * (skip + 1)]);
+    if (start == 0 && skip == 0) {
+      taken = v;
+    } else {
+      gathered.clear();
+      for (int k = 0; k < n; ++k) gathered.push_back(v[start + k * (skip + 1)]);
+      taken = gathered.data();
+    }
   }
   if (tracing()) {
     JsonLine line = control_line("PlotStripChart", ctrl);
-    line.add("n", n).add_u16s("values", taken.data(), static_cast<int>(taken.size())).add("type", data_type);
+    line.add("n", n).add_u16s("values", taken, ok ? n : 0).add("type", data_type);
     trace_emit(line);
   }
   PanelModel* m = model_for(panel);
   if (!m || !ok) return -1;
-  return m->strip_append(ctrl, taken.data(), n) ? 0 : -1;
+  return m->strip_append(ctrl, taken, n) ? 0 : -1;
 }
 
 int Delay(double seconds) {

@@ -5,8 +5,8 @@
 # recover).
 #   scripts/sanitize.sh [--labels unit,integration] [ctest arguments...]
 # --labels builds and runs only the tests with those labels (CI does that
-# with unit and integration); without it, every test. Uses ccache when it
-# is installed.
+# with unit, integration and publish: the publishing end-to-end tests);
+# without it, every test. Uses ccache when it is installed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=build-asan

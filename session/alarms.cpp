@@ -44,9 +44,8 @@ AlarmList::AlarmList(std::function<std::string(double)> time_text)
     : time_text_(time_text ? std::move(time_text) : seconds_text) {}
 
 Alarm* AlarmList::find(AlarmSource source, const std::string& key) {
-  for (Alarm& a : rows_)
-    if (a.source == source && a.key == key) return &a;
-  return nullptr;
+  const auto it = row_of_.find({source, key});
+  return it == row_of_.end() ? nullptr : &rows_[it->second];
 }
 
 void AlarmList::raise(Severity severity) {
@@ -90,6 +89,7 @@ AlarmChange AlarmList::update(const AlarmCause& cause, double t_s, Alarm* row_ou
     a.severity = cause.severity;
     a.first_s = t_s;
     a.first_time = time_text_(t_s);
+    row_of_.emplace(std::make_pair(a.source, a.key), rows_.size());
     rows_.push_back(std::move(a));
     spell_from_.push_back(t_s);
     row = &rows_.back();

@@ -19,7 +19,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "present/severity.h"
@@ -123,6 +125,9 @@ class AlarmList {
 
   std::function<std::string(double)> time_text_;
   std::vector<Alarm> rows_;
+  // Each row's position by source and key: a housekeeping value out of
+  // limits updates its row at every frame that carries it.
+  std::map<std::pair<AlarmSource, std::string>, size_t> row_of_;
   std::vector<double> spell_from_;  // per row: when the present spell began
   uint64_t version_ = 0;
   uint64_t raises_ = 0;

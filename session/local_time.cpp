@@ -16,12 +16,25 @@ std::tm local_tm(std::time_t t) {
 
 std::string local_time_text(std::chrono::system_clock::time_point t, bool millis) {
   using namespace std::chrono;
-  const std::tm tm = local_tm(system_clock::to_time_t(t));
-  char text[40];
-  std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
+  // The session log and the alarm list stamp thousands of entries a second
+  // in fast playback: the calendar part is worked out once a second (per
+  // thread, so no lock).
+  thread_local std::time_t cached_second = 0;
+  thread_local char cached[40] = "";
+  thread_local std::size_t cached_len = 0;
+  const std::time_t second = system_clock::to_time_t(t);
+  if (cached_len == 0 || second != cached_second) {
+    const std::tm tm = local_tm(second);
+    cached_len = std::strftime(cached, sizeof cached, "%Y-%m-%d %H:%M:%S", &tm);
+    cached_second = second;
+  }
+  std::string text(cached, cached_len);
   if (millis) {
-    const auto ms = duration_cast<milliseconds>(t.time_since_epoch()).count() % 1000;
-    std::snprintf(text + n, sizeof text - n, ".%03d", static_cast<int>(ms < 0 ? ms + 1000 : ms));
+    auto ms = duration_cast<milliseconds>(t.time_since_epoch()).count() % 1000;
+    if (ms < 0) ms += 1000;
+    const char digits[4] = {'.', static_cast<char>('0' + ms / 100), static_cast<char>('0' + ms / 10 % 10),
+                            static_cast<char>('0' + ms % 10)};
+    text.append(digits, sizeof digits);
   }
   return text;
 }

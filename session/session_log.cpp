@@ -68,7 +68,11 @@ std::vector<LogCoalescer::Line> LogCoalescer::tick(double t_s) {
 
 std::vector<LogCoalescer::Line> LogCoalescer::flush() {
   std::vector<Line> out;
-  for (auto& [text, storm] : storms_) close(text, storm, &out);
+  // In the order of their texts.
+  std::vector<std::pair<const std::string*, Storm*>> open;
+  for (auto& [text, storm] : storms_) open.emplace_back(&text, &storm);
+  std::sort(open.begin(), open.end(), [](const auto& a, const auto& b) { return *a.first < *b.first; });
+  for (auto& [text, storm] : open) close(*text, *storm, &out);
   storms_.clear();
   due_ = {};
   return out;
@@ -142,16 +146,16 @@ std::string write_file_line(Log& log, const std::string& line) {
 }
 
 // Under the lock: keeps the entries and writes them to the file.
-std::string append(Log& log, const std::vector<LogCoalescer::Line>& lines) {
+std::string append(Log& log, std::vector<LogCoalescer::Line> lines) {
   std::string failure;
-  for (const auto& l : lines) {
+  for (auto& l : lines) {
     LogEntry e;
     e.serial = ++log.serial;
     e.time = local_time_text(std::chrono::system_clock::now(), true);
     e.severity = l.severity;
-    e.text = l.text;
+    e.text = std::move(l.text);
     const std::string failed =
-        write_file_line(log, e.time + " " + severity_name(e.severity) + " " + e.text + "\n");
+        log.file ? write_file_line(log, e.time + " " + severity_name(e.severity) + " " + e.text + "\n") : "";
     if (failure.empty()) failure = failed;
     log.history.push_back(std::move(e));
     if (log.history.size() > LOG_HISTORY) log.history.pop_front();

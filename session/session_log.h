@@ -18,6 +18,7 @@
 #include <queue>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "present/severity.h"
@@ -66,7 +67,12 @@ class LogCoalescer {
     long held;       // of those, the ones not logged on their own
   };
   static void close(const std::string& text, Storm& storm, std::vector<Line>* out);
-  std::map<std::string, Storm, std::less<>> storms_;
+  // By text; looked up at every entry (thousands a second in fast playback).
+  struct TextHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view text) const { return std::hash<std::string_view>()(text); }
+  };
+  std::unordered_map<std::string, Storm, TextHash, std::equal_to<>> storms_;
   // When each storm's window runs out, earliest first, so a tick looks only
   // at the storms that are due: thousands of distinct texts a second (fast
   // playback) must not make every entry walk them all.

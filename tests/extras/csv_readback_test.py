@@ -16,6 +16,9 @@ import sys
 import tempfile
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import orphans  # noqa: E402  (the mark of this run's children)
+
 BIN = os.path.abspath(sys.argv.pop(1) if len(sys.argv) > 1 else "build/bin")
 VST_GSE = os.path.join(BIN, "vst_gse")
 GSE_SIM = os.path.join(BIN, "gse_sim")
@@ -32,7 +35,7 @@ def die_with_test():
 
 def run(args, cwd, env=None, stdin=None):
     # The mark the end-of-run check looks for (tests/support/orphans.py).
-    full_env = dict(os.environ, QT_QPA_PLATFORM="offscreen", GSE_TEST_CHILD_OF=BIN)
+    full_env = dict(os.environ, QT_QPA_PLATFORM="offscreen", GSE_TEST_CHILD_OF=orphans.child_mark(BIN))
     full_env.update(env or {})
     return subprocess.run(args, cwd=cwd, env=full_env, stdin=stdin, capture_output=True,
                           text=True, timeout=120, preexec_fn=die_with_test)

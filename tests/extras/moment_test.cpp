@@ -34,7 +34,7 @@ constexpr double WAIT_S = 60.0;
 // What the panel shows, as the operator would compare it.
 struct Shown {
   std::map<std::string, std::tuple<bool, int, double, std::string, int>> displays;  // written, i, d, text, level
-  std::array<std::deque<uint16_t>, 4> strip;
+  std::array<rt::StripRing, 4> strip;
   int out_of_limits = 0;
 };
 

@@ -7,13 +7,17 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <optional>
+#include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,6 +25,7 @@
 #include "display/decoder.h"
 #include "display/panel_fixture.h"
 #include "display/spectra.h"
+#include "export/frame_csv.h"
 #include "history/event_marks.h"
 #include "history/moment.h"
 #include "history/plot_rules.h"
@@ -79,36 +84,56 @@ std::time_t local(int year, int yday, int hour, int minute) {
 
 class Catalogue : public PanelTest {};
 
-TEST_F(Catalogue, every_value_a_display_shows_is_what_the_decoder_shows) {
+// The panel (the decoder), the catalogue (trends, the panel after a move,
+// the published values) and the analysis CSV decode each value of random
+// frames alike: each conversion has one home, so none may drift.
+TEST_F(Catalogue, the_decoder_the_catalogue_and_the_csv_agree_on_every_value_of_random_frames) {
+  std::mt19937 random(38);
+  std::vector<std::string> columns;
+  {
+    std::istringstream header(rt::frame_csv_header(false));
+    for (std::string c; std::getline(header, c, ',');) columns.push_back(c);
+  }
   spectra_t spectra{};
-  for (uint32_t n = 0; n < 80; ++n) {
+  size_t checked = 0;
+  for (uint32_t n = 0; n < 400; ++n) {  // every slot and kind, ten times over
     FrameBuilder b;
-    b.counter(n).header_fields(static_cast<int>(n % 32), static_cast<int>(n * 3 % 64));
-    for (int off = 6; off < 198; off += 2) b.word(off, static_cast<int>((n * 7919 + static_cast<uint32_t>(off) * 131) % 65536));
-    b.float32(OFF_F12, 1.0f + static_cast<float>(n)).float32(OFF_F24, -2.5f * static_cast<float>(n));
-    b.counter(n);
+    for (int off = OFF_HEADER; off < OFF_CHECKSUM; ++off) b.bytes[static_cast<size_t>(off)] = static_cast<uint8_t>(random());
+    b.counter(n);  // seals
     frm_process(b.data(), spectra, panel, 1);
-    int checked = 0;
+    std::string row;
+    rt::frame_csv_row(row, b.data(), n + 1, rt::NO_OFFSET, 0, false);
+    std::vector<std::string> cells;
+    std::istringstream in(row);
+    for (std::string c; std::getline(in, c, ',');) cells.push_back(c);
+    cells.resize(columns.size());
+    const auto same = [](double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); };
     for (const rt::ValueInfo& v : rt::value_catalogue()) {
-      if (v.control.empty() || rt::is_link_figure(v) || !rt::carries(v, n)) continue;
+      if (rt::is_link_figure(v) || !rt::carries(v, n)) continue;
+      const double mine = rt::decode_value(v, b.data());
+      const std::string where = v.key + " at counter " + std::to_string(n);
+      // The CSV column of the same name holds it at full precision.
+      const auto col = std::find(columns.begin(), columns.end(), v.csv);
+      ASSERT_NE(col, columns.end()) << v.csv;
+      const std::string& cell = cells[static_cast<size_t>(col - columns.begin())];
+      EXPECT_TRUE(same(std::strtod(cell.c_str(), nullptr), mine)) << where << ": csv " << cell << ", catalogue " << mine;
+      if (v.control.empty()) continue;
       const rt::ControlInfo* c = model->find(v.control);
       ASSERT_NE(c, nullptr) << v.key;
-      if (v.field == rt::Field::ElapsedK1) {
+      if (v.field == rt::Field::ElapsedK1) {  // the panel shows it as text, from the milliseconds
         char text[32];
-        format_elapsed(gluelong(b.data() + OFF_KIND_VALUE), text, sizeof text);
-        EXPECT_EQ(tval(c->id), text) << v.key;
-        EXPECT_EQ(rt::decode_value(v, b.data()), gluelong(b.data() + OFF_KIND_VALUE) / 1000.0) << v.key;
-      } else if (c->type == rt::ValueType::Int) {
-        EXPECT_EQ(rt::decode_value(v, b.data()), ival(c->id)) << v.key << " at counter " << n;
+        format_elapsed(static_cast<int32_t>(std::lround(mine * 1000.0)), text, sizeof text);
+        EXPECT_EQ(tval(c->id), text) << where;
       } else {
-        const double mine = rt::decode_value(v, b.data()), shown = dval(c->id);
-        EXPECT_TRUE(mine == shown || (std::isnan(mine) && std::isnan(shown)))
-            << v.key << " at counter " << n << ": " << mine << " against " << shown;
+        const double shown = c->type == rt::ValueType::Int ? ival(c->id) : dval(c->id);
+        EXPECT_TRUE(same(shown, mine)) << where << ": panel " << shown << ", catalogue " << mine;
       }
       ++checked;
     }
-    EXPECT_GE(checked, 13) << "counter " << n;  // 9 every frame, 3 of its kind, its slot
   }
+  // Each frame: 9 displays, 3 of its kind; each 40 frames: 36 scaled
+  // slots, slot 36's two bytes, three raw words.
+  EXPECT_EQ(checked, 10u * (40 * (9 + 3) + 36 + 2 + 3));
   // Every display the decoder writes has its values in the catalogue.
   for (const rt::ControlInfo& c : model->layout().controls) {
     if (c.kind != rt::Kind::Display || c.name == "PANEL_STATUS") continue;
@@ -629,6 +654,41 @@ TEST_F(Store, a_live_recording_takes_the_reception_times_and_what_is_not_written
     ASSERT_EQ(d.frames(), 30u);
     EXPECT_EQ(d.time_s[25], t0 + 12.5);
     EXPECT_GT(d.offset[25], 0);
+  });
+}
+
+// Live: a reception time that goes back (the clock was set back) is held
+// at the one before, so a trend never runs backwards; and a kind-1 frame
+// gives its own elapsed time, also when it shares its time with the kind-1
+// frame before.
+TEST_F(Store, times_never_go_back_and_a_kind_1_frame_gives_its_own_elapsed_time) {
+  rt::ReceptionClock clock;
+  const double t0 = 1.7e9;
+  for (uint32_t n = 0; n < 12; ++n) clock.add(frame_n(n).data(), n >= 2 && n <= 5 ? t0 : t0 + n * 0.5);
+  Bytes linked;
+  for (uint32_t n = 0; n < 12; ++n) testing_frames::append(linked, testing_frames::escape_for_link(frame_n(n).bytes));
+  testing_files::write_file(path(), linked);
+  rt::TrendStore store({path(), rt::FrameRules::Link, true}, &clock, 0.05);
+  store.want({"ELAPSED_K1"});
+  ASSERT_TRUE(frames_are(store, 12));
+  store.read([&](const rt::TrendData& d) {
+    for (size_t k = 1; k <= 5; ++k) EXPECT_EQ(d.time_s[k], t0 + 0.5) << "frame " << k << ": held at frame 1's time";
+    EXPECT_EQ(d.time_s[6], t0 + 3.0);
+    // Kind-1 frames 1, 5 and 9 carry 100, 500 and 900 ms.
+    double e = 0.0;
+    ASSERT_TRUE(rt::elapsed_at(d, 1, &e)) << "the first kind-1 frame has its time";
+    EXPECT_EQ(e, 0.1);
+    ASSERT_TRUE(rt::elapsed_at(d, 5, &e));
+    EXPECT_EQ(e, 0.5) << "frame 5's own time, not frame 1's";
+    std::vector<double> x;
+    size_t first = 0;
+    bool monotonic = false;
+    rt::elapsed_axis(d, &x, &first, &monotonic);
+    EXPECT_EQ(first, 1u);
+    EXPECT_EQ(x[1], 0.1);
+    EXPECT_EQ(x[5], 0.5) << "frame 5's own time, not frame 1's";
+    EXPECT_EQ(x[9], 0.9);
+    EXPECT_TRUE(monotonic);
   });
 }
 

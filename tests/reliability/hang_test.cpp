@@ -32,8 +32,15 @@ constexpr double START_S = 15.0;  // generous: start-up on a loaded machine
 // asserted adds room for a loaded machine (before, these quits took 17 s and
 // more, or never came).
 constexpr double LIVE_QUIT_BOUND_S = 4.0;
-// Playback's waits end at once on a quit (0.2 s); asserted with room, far
-// below the 30 s of resynchronisation waits the recording below costs.
+// Playback's waits end at once on a quit: the README promises that the quit
+// reaches the system within 0.2 s (each wait looks every 20 ms). On a busy
+// 2-core machine, with the suite running beside it, a woken thread may wait
+// for a core: the bound asserted gives ten times the promise.
+constexpr double PLAYBACK_QUIT_PROMISE_S = 0.2;
+constexpr double LOADED_MACHINE_ROOM = 10.0;
+constexpr double PLAYBACK_QUIT_HONOURED_S = PLAYBACK_QUIT_PROMISE_S * LOADED_MACHINE_ROOM;
+// The whole teardown after it (outputs closed, the process gone), far below
+// the 30 s of resynchronisation waits the recording below costs.
 constexpr double PLAYBACK_QUIT_BOUND_S = 3.0;
 
 std::vector<std::string> env() { return {"QT_QPA_PLATFORM=offscreen"}; }
@@ -139,8 +146,18 @@ TEST(QuitBound, a_quit_during_a_run_of_damaged_frames_ends_playback_at_once) {
   };
   ASSERT_TRUE(testing_process::wait_until(20.0, [&] { return resync_waits() >= 2; }))
       << "no resynchronisation wait";
+  auto quit_seen = [&] {
+    return testing_files::read_text(dir.file("trace.jsonl")).find(R"("op":"Event","ctrl":"PANEL_QUIT")") != std::string::npos;
+  };
+  ASSERT_FALSE(quit_seen());
   const auto start = std::chrono::steady_clock::now();
   child.signal(SIGTERM);
+  // The resynchronisation wait under way ends and the system takes the quit
+  // (the trace is written line by line as it goes).
+  const bool honoured = testing_process::wait_until(PLAYBACK_QUIT_BOUND_S, quit_seen);
+  const double quit_s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  ASSERT_TRUE(honoured) << "no PANEL_QUIT " << PLAYBACK_QUIT_BOUND_S << " s after SIGTERM";
+  EXPECT_LT(quit_s, PLAYBACK_QUIT_HONOURED_S) << "the promise is " << PLAYBACK_QUIT_PROMISE_S << " s";
   const int status = child.wait(PLAYBACK_QUIT_BOUND_S);
   const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   ASSERT_EQ(status, 0) << "still playing " << PLAYBACK_QUIT_BOUND_S << " s after SIGTERM";

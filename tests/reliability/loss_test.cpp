@@ -350,6 +350,9 @@ TEST(RecordingLoss, a_recording_that_takes_no_byte_says_the_whole_loss_at_quit) 
   umount2(mount_dir.c_str(), MNT_DETACH);
 }
 
+// The rate this flood must reach to be the one it is named for.
+constexpr double FLOOD_MIB_S = 5.0;
+
 TEST(RecordingLoss, a_pty_flood_beyond_5_mib_per_s_loses_nothing_on_a_disk_that_keeps_up) {
   // The recording on tmpfs: a disk that keeps up with any port.
   char shm_dir[] = "/dev/shm/gse_flood_XXXXXX";
@@ -362,16 +365,27 @@ TEST(RecordingLoss, a_pty_flood_beyond_5_mib_per_s_loses_nothing_on_a_disk_that_
     // them to the file.
     const Bytes pattern = noise(1 << 16);
     constexpr size_t TOTAL = 48u << 20;
+    constexpr size_t MIB = 1u << 20;
     size_t sent = 0;
     const auto start = std::chrono::steady_clock::now();
+    std::vector<double> mib_at{0.0};  // when each MiB had gone
     while (sent < TOTAL) {
       const size_t at = sent % pattern.size();
       const size_t n = station.link().send_some(pattern.data() + at, pattern.size() - at);
       sent += n;
+      while (sent >= mib_at.size() * MIB)
+        mib_at.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
       if (n < pattern.size() - at) std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("[ flood    ] %zu bytes sent in %.2f s: %.1f MiB/s\n", sent, took, sent / took / (1 << 20));
+    // The rate the flood reached: the fastest 8 MiB of it (a loaded machine
+    // slows the station's reading, and so the pseudo-terminal, at times).
+    constexpr size_t SPAN_MIB = 8;
+    double peak = 0.0;
+    for (size_t k = SPAN_MIB; k < mib_at.size(); ++k)
+      peak = std::max(peak, SPAN_MIB / std::max(mib_at[k] - mib_at[k - SPAN_MIB], 1e-6));
+    std::printf("[ flood    ] %zu bytes sent in %.2f s: %.1f MiB/s, %.1f MiB/s at its fastest 8 MiB\n", sent, took,
+                sent / took / MIB, peak);
     const auto size = [&] {
       const auto found = recordings_in(shm_dir);
       return found.size() == 1 ? std::filesystem::file_size(found[0]) : 0;
@@ -386,6 +400,12 @@ TEST(RecordingLoss, a_pty_flood_beyond_5_mib_per_s_loses_nothing_on_a_disk_that_
       ASSERT_TRUE(std::equal(rec.begin() + static_cast<long>(at),
                              rec.begin() + static_cast<long>(std::min(rec.size(), at + pattern.size())), pattern.begin()))
           << "the bytes at " << at;
+    if (peak < FLOOD_MIB_S) {
+      std::filesystem::remove_all(shm_dir);
+      // Nothing was lost, but the flood was not the one this test is about.
+      GTEST_SKIP() << "the pseudo-terminal took at most " << peak << " MiB/s (the machine is busy): not beyond "
+                   << FLOOD_MIB_S << " MiB/s";
+    }
   }
   std::filesystem::remove_all(shm_dir);
 }

@@ -62,6 +62,7 @@ TEST(EventScript, refuses_bad_lines_naming_the_line) {
       {"-1 PANEL_QUIT\n", "ev.txt:1: expected a frame-pass count"},
       {"5\n", "ev.txt:1: expected a control name"},
       {"\n\n0 PANEL_NOPE\n", "ev.txt:3: unknown control PANEL_NOPE"},
+      {"9 PANEL_NOPE\n0 PANEL_QUIT 1\n", "ev.txt:1: unknown control PANEL_NOPE"},  // the first in the file
       {"0 PANEL_COUNT 1.5\n", "ev.txt:1: PANEL_COUNT takes a 32-bit integer"},
       {"0 PANEL_COUNT 2147483648\n", "ev.txt:1: PANEL_COUNT takes a 32-bit integer"},
       {"0 PANEL_YMAX ten\n", "ev.txt:1: PANEL_YMAX takes a decimal number"},
@@ -84,17 +85,23 @@ TEST(EventScript, refuses_bad_lines_naming_the_line) {
   }
 }
 
-TEST(EventScript, events_wait_for_their_frame_pass_and_come_one_per_poll) {
+TEST(EventScript, events_wait_for_their_frame_pass_in_order_of_count_and_come_one_per_poll) {
   rt::reset_ui_for_tests();
   std::vector<rt::ScriptEvent> ev;
   std::string error;
-  ASSERT_TRUE(check("2 PANEL_COUNT 5\n2 PANEL_CLEAR\n0 PANEL_XLOG 1\n", &ev, &error)) << error;
+  // Out of order in the file: the count decides, lines of one count keep
+  // their file order.
+  ASSERT_TRUE(check("2 PANEL_COUNT 5\n2 PANEL_CLEAR\n0 PANEL_XLOG 1\n1 PANEL_YLOG 1\n2 PANEL_ACCUM 0\n", &ev, &error))
+      << error;
   rt::set_event_script(ev);
   int panel = LoadPanel(0, "gse.uir", PANEL);
   ASSERT_GT(panel, 0);
   int p = 0, c = 0;
-  // Events are taken in file order: PANEL_COUNT (n = 2) holds back PANEL_XLOG.
+  ASSERT_EQ(GetUserEvent(0, &p, &c), 1);
+  EXPECT_EQ(c, PANEL_XLOG) << "line 3 (n = 0) is not held back by line 1 (n = 2)";
   EXPECT_EQ(GetUserEvent(0, &p, &c), 0);  // frame pass 1
+  ASSERT_EQ(GetUserEvent(0, &p, &c), 1);
+  EXPECT_EQ(c, PANEL_YLOG);
   EXPECT_EQ(GetUserEvent(0, &p, &c), 0);  // frame pass 2
   ASSERT_EQ(GetUserEvent(0, &p, &c), 1);
   EXPECT_EQ(c, PANEL_COUNT);
@@ -104,7 +111,7 @@ TEST(EventScript, events_wait_for_their_frame_pass_and_come_one_per_poll) {
   ASSERT_EQ(GetUserEvent(0, &p, &c), 1);
   EXPECT_EQ(c, PANEL_CLEAR);
   ASSERT_EQ(GetUserEvent(0, &p, &c), 1);
-  EXPECT_EQ(c, PANEL_XLOG);
+  EXPECT_EQ(c, PANEL_ACCUM);
   EXPECT_EQ(GetUserEvent(0, &p, &c), 0);
   rt::reset_ui_for_tests();
 }

@@ -1,6 +1,7 @@
 // The harness cleans up after itself: a program a test started dies with the
 // test, however the test ends, and a survivor is found, named and killed at
-// the end of the run, while unmarked processes are left alone.
+// the end of the run, while unmarked processes and those of another ctest
+// run are left alone.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -60,8 +61,9 @@ TEST(Harness, a_child_dies_with_a_test_that_is_killed) {
   EXPECT_TRUE(wait_until(10.0, [&] { return !alive(child); })) << "sleep " << child << " outlived its test";
 }
 
-TEST(Harness, the_end_of_run_check_kills_a_marked_survivor_and_leaves_others_alone) {
-  const std::string mark = "harness-self-test-" + std::to_string(getpid());
+TEST(Harness, the_end_of_run_check_kills_a_survivor_of_its_run_and_leaves_others_alone) {
+  // A bin dir of its own, so that no other test's children are in play.
+  const std::string bin = "harness-self-test-" + std::to_string(getpid());
   // Detached as an orphan is (its parent gone): one marked, one not.
   auto start_orphan = [](const char* env) -> pid_t {
     int fds[2];
@@ -84,25 +86,33 @@ TEST(Harness, the_end_of_run_check_kills_a_marked_survivor_and_leaves_others_alo
     wait(nullptr);
     return pid;
   };
-  const std::string marked_env = std::string(testing_process::CHILD_MARK) + "=" + mark;
+  const std::string marked_env = std::string(testing_process::CHILD_MARK) + "=" + testing_process::child_mark(bin);
+  // The same build's tests in another ctest run going on beside this one.
+  const std::string other_run_env = std::string(testing_process::CHILD_MARK) + "=" + bin + "#ctest-1-1";
   const pid_t marked = start_orphan(marked_env.c_str());
   const pid_t unmarked = start_orphan(nullptr);
+  const pid_t other_run = start_orphan(other_run_env.c_str());
   ASSERT_GT(marked, 0);
   ASSERT_GT(unmarked, 0);
+  ASSERT_GT(other_run, 0);
   // exec has set the environment once the process is sleep.
   ASSERT_TRUE(wait_until(10.0, [&] {
-    return testing_files::read_text("/proc/" + std::to_string(marked) + "/cmdline").rfind("sleep", 0) == 0;
+    for (pid_t pid : {marked, other_run})
+      if (testing_files::read_text("/proc/" + std::to_string(pid) + "/cmdline").rfind("sleep", 0) != 0) return false;
+    return true;
   }));
 
   const std::string check = testing_files::source_dir() + "/tests/support/orphans.py";
-  const auto found = testing_process::run("/usr/bin/env", {"python3", check, mark}, "", 60.0);
+  const auto found = testing_process::run("/usr/bin/env", {"python3", check, bin}, "", 60.0);
   EXPECT_EQ(found.exit_code, 1) << found.out << found.err;
   EXPECT_NE(found.out.find("pid " + std::to_string(marked) + ": sleep 60"), std::string::npos) << found.out;
   EXPECT_TRUE(wait_until(10.0, [&] { return !alive(marked); }));
   EXPECT_TRUE(alive(unmarked)) << "a process without the mark is someone else's";
+  EXPECT_TRUE(alive(other_run)) << "a process of another run is that run's";
   kill(unmarked, SIGKILL);
+  kill(other_run, SIGKILL);
 
-  const auto clean = testing_process::run("/usr/bin/env", {"python3", check, mark}, "", 60.0);
+  const auto clean = testing_process::run("/usr/bin/env", {"python3", check, bin}, "", 60.0);
   EXPECT_EQ(clean.exit_code, 0) << clean.out << clean.err;
 }
 

@@ -50,13 +50,61 @@ int decode_status(int status) {
 
 }  // namespace
 
+namespace {
+
+// The command name, parent and start time of process `pid` (from
+// /proc/PID/stat: "pid (comm) state ppid ..." with the start time the 22nd
+// field; the name may hold blanks and parentheses, so it ends at the last
+// ')'). False when the process is gone.
+bool proc_stat(pid_t pid, std::string* comm, pid_t* parent, std::string* start) {
+  const std::string stat = testing_files::read_text("/proc/" + std::to_string(pid) + "/stat");
+  const size_t open = stat.find('('), close = stat.rfind(')');
+  if (open == std::string::npos || close == std::string::npos || close < open) return false;
+  *comm = stat.substr(open + 1, close - open - 1);
+  std::vector<std::string> fields;  // from the 3rd field (state) on
+  size_t at = close + 2;
+  while (at < stat.size()) {
+    const size_t end = stat.find(' ', at);
+    fields.push_back(stat.substr(at, end == std::string::npos ? std::string::npos : end - at));
+    if (end == std::string::npos) break;
+    at = end + 1;
+  }
+  if (fields.size() < 20) return false;
+  *parent = static_cast<pid_t>(std::atol(fields[1].c_str()));
+  *start = fields[19];
+  return true;
+}
+
+std::string find_run_id() {
+  pid_t pid = getppid();
+  for (int depth = 0; pid > 1 && depth < 64; ++depth) {
+    std::string comm, start;
+    pid_t parent = 0;
+    if (!proc_stat(pid, &comm, &parent, &start)) break;
+    if (comm == "ctest") return "ctest-" + std::to_string(pid) + "-" + start;
+    pid = parent;
+  }
+  return "";
+}
+
+}  // namespace
+
+std::string run_id() {
+  static const std::string id = find_run_id();
+  return id;
+}
+
+std::string child_mark(const std::string& bin_dir) { return bin_dir + "#" + run_id(); }
+
 // The signal outlives exec (and a shell's exec passes it on). It is sent
 // when the thread that forked ends: tests start their children on the
 // test's own thread. A test already gone by now leaves no child either.
 void become_test_child(pid_t test) {
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (getppid() != test) _exit(125);
-  setenv(CHILD_MARK, testing_files::bin_dir().c_str(), 1);
+  // The run id of the test, its parent (worked out before the fork where
+  // run() and Child fork, so the child only reads it).
+  setenv(CHILD_MARK, child_mark(testing_files::bin_dir()).c_str(), 1);
 }
 
 RunResult run(const std::string& exe, const std::vector<std::string>& args,
@@ -65,6 +113,7 @@ RunResult run(const std::string& exe, const std::vector<std::string>& args,
   RunResult r;
   if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) return r;
   const pid_t test = getpid();
+  run_id();  // read /proc before the fork, not in the child
   pid_t pid = fork();
   if (pid == 0) {
     become_test_child(test);
@@ -112,6 +161,7 @@ Child::Child(const std::string& exe, const std::vector<std::string>& args, const
              const std::string& stdout_path, const std::vector<std::string>& env,
              const std::string& stderr_path) {
   const pid_t test = getpid();
+  run_id();
   pid_ = fork();
   if (pid_ == 0) {
     become_test_child(test);

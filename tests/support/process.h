@@ -3,9 +3,10 @@
 //
 // Every child dies with the test that started it (the kernel kills it when
 // the test's process ends, even by a time-out's SIGKILL or a crash), and
-// carries CHILD_MARK=<bin dir> in its environment, so that the end of a
-// CTest run can find any that outlived their test (tests/support/orphans.py)
-// without touching processes that other builds' tests started.
+// carries CHILD_MARK=<bin dir>#<run id> in its environment, so that the end
+// of a CTest run can find any that outlived their test
+// (tests/support/orphans.py) without touching processes that other runs
+// started: other builds' tests, or another ctest run of this same build.
 #pragma once
 
 #include <functional>
@@ -15,8 +16,17 @@
 
 namespace testing_process {
 
-// The environment variable that marks the children of this build's tests.
+// The environment variable that marks the children of this run's tests.
 inline constexpr const char* CHILD_MARK = "GSE_TEST_CHILD_OF";
+
+// The CTest run this test belongs to: "ctest-PID-START", the pid and start
+// time (clock ticks after boot) of the nearest ctest process among its
+// ancestors; "" when no ctest started it (run by hand). orphans.py works out
+// the same for itself.
+std::string run_id();
+// The mark's value for the children of tests of `bin_dir` in this run:
+// "<bin_dir>#<run id>".
+std::string child_mark(const std::string& bin_dir);
 
 // For a test that forks a program itself: call this in the child, right
 // after fork, with the test's own pid (getpid() before the fork). The
