@@ -217,7 +217,7 @@ TEST(RemoteView, judges_values_by_the_limits_the_station_runs_not_its_own) {
   Broker broker(dir.path());
   const std::string url = broker.url("gse");
   // The station runs a tighter HK16 than the panel file's (caution from
-  // -20 to 45 °C): 30 °C is in caution there, normal by the viewer's own.
+  // -20 to 50 °C): 30 °C is in caution there, normal by the viewer's own.
   write_text(dir.file("limits.txt"), "HK16 caution=-20..10 alarm=-40..70 hysteresis=default enabled=yes\n");
   auto view = viewer(dir, url);
   Instrument instrument(dir, 150, {"--hk", "16=30@0..1000"});
