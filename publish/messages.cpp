@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <iterator>
+#include <optional>
 #include <utility>
 
 #include <nlohmann/json.hpp>
@@ -478,6 +479,57 @@ Refusal parse_alarms(std::string_view payload, PublishedAlarms* out) {
     }
     a.id = static_cast<uint64_t>(id);
     out->alarms.push_back(std::move(a));
+  }
+  return Refusal::None;
+}
+
+namespace {
+
+// A range as the panel message writes it: null (no range), or [LOW, HIGH]
+// with each end a finite number or null (open).
+bool get_range(const Json& limits, const char* key, std::optional<LimitRange>* out) {
+  const Json* f = field(limits, key);
+  if (!f) return false;
+  if (f->is_null()) {
+    out->reset();
+    return true;
+  }
+  if (!f->is_array() || f->size() != 2) return false;
+  LimitRange r;
+  double* ends[2] = {&r.low, &r.high};
+  for (size_t i = 0; i < 2; ++i) {
+    const Json& e = (*f)[i];
+    if (e.is_null()) continue;  // open: the default infinity
+    if (!e.is_number()) return false;
+    const double v = e.get<double>();
+    if (!std::isfinite(v)) return false;
+    *ends[i] = v;
+  }
+  if (!(r.low <= r.high)) return false;
+  *out = r;
+  return true;
+}
+
+}  // namespace
+
+Refusal parse_panel(std::string_view payload, PublishedPanel* out) {
+  Json j;
+  Refusal refusal = Refusal::None;
+  if (!parse_object(payload, &j, &refusal, MAX_PANEL_PAYLOAD)) return refusal;
+  const Json* displays = field(j, "displays");
+  if (!get_text(j, "session", MAX_SESSION, &out->station.session) || !get_text(j, "mode", MAX_TEXT, &out->station.mode) ||
+      !displays || !displays->is_array() || displays->size() > MAX_PANEL_DISPLAYS)
+    return Refusal::BadFields;
+  out->displays.clear();
+  for (const Json& d : *displays) {
+    PublishedDisplayLimits p;
+    if (!d.is_object() || !get_text(d, "name", MAX_TEXT, &p.name)) return Refusal::BadFields;
+    if (const Json* l = field(d, "limits"); l && !l->is_null()) {
+      if (!l->is_object() || !get_range(*l, "caution", &p.limits.caution) || !get_range(*l, "alarm", &p.limits.alarm) ||
+          !get_bool(*l, "enabled", &p.limits.enabled))
+        return Refusal::BadFields;
+    }
+    out->displays.push_back(std::move(p));
   }
   return Refusal::None;
 }

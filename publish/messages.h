@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "present/limits.h"
 #include "session/link_health.h"
 
 namespace rt {
@@ -168,6 +169,24 @@ Refusal parse_status(std::string_view payload, StationStatus* out);
 // The alarm list; a payload up to MAX_ALARMS_PAYLOAD, at most
 // MAX_ALARM_ROWS rows.
 Refusal parse_alarms(std::string_view payload, PublishedAlarms* out);
+
+// The limits in force at the station, from its panel message (PREFIX/panel,
+// retained): each display it lists, by name ("HK16"), with the caution and
+// alarm ranges and whether they are on. A display listed without limits has
+// none at the station. The hysteresis is not published: it is left at -1.
+// A payload up to MAX_PANEL_PAYLOAD, at most MAX_PANEL_DISPLAYS displays;
+// a range's ends are numbers or null (open), the low end not above the high.
+constexpr size_t MAX_PANEL_PAYLOAD = 256 * 1024;
+constexpr size_t MAX_PANEL_DISPLAYS = 1024;
+struct PublishedDisplayLimits {
+  std::string name;
+  Limits limits;  // no ranges: none at the station
+};
+struct PublishedPanel {
+  StationInfo station;
+  std::vector<PublishedDisplayLimits> displays;
+};
+Refusal parse_panel(std::string_view payload, PublishedPanel* out);
 
 // The largest sequence number a station can reach (2^53: a thousand years
 // at a million frames a second); beyond it a frame is refused as forged.

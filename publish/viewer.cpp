@@ -23,8 +23,11 @@
 
 #include "present/json.h"
 #include "publish/mqtt_client.h"
+#include "publish/page_feed.h"
+#include "publish/station_limits.h"
 #include "runtime/context.h"
 #include "runtime/hooks.h"
+#include "runtime/model.h"
 #include "runtime/session_watch.h"
 #include "runtime/shown_frame.h"
 #include "session/local_time.h"
@@ -116,6 +119,7 @@ class Viewer : public InputFeed {
     health_topic_ = topic_of(settings_.address.prefix, TOPIC_HEALTH);
     status_topic_ = topic_of(settings_.address.prefix, TOPIC_STATUS);
     alarms_topic_ = topic_of(settings_.address.prefix, TOPIC_ALARMS);
+    panel_topic_ = topic_of(settings_.address.prefix, TOPIC_PANEL);
   }
   ~Viewer() override {
     if (record_) std::fclose(record_);
@@ -251,6 +255,15 @@ class Viewer : public InputFeed {
     std::lock_guard lock(mu_);
     return alarms_;
   }
+  // The station's panel message, when one newer than `*seen` came.
+  bool take_panel(uint64_t* seen, PublishedPanel* out) {
+    std::lock_guard lock(mu_);
+    if (panel_version_ == *seen) return false;
+    *seen = panel_version_;
+    *out = panel_;
+    return true;
+  }
+
   bool station_muted() {
     std::lock_guard lock(mu_);
     return alarms_muted_;
@@ -353,6 +366,7 @@ class Viewer : public InputFeed {
     else if (topic == health_topic_) on_health(payload);
     else if (topic == status_topic_) on_status(payload);
     else if (topic == alarms_topic_) on_alarms(payload);
+    else if (topic == panel_topic_) on_panel(payload);
   }
 
   // Under the lock: the sequence number of a frame of the session heard so
@@ -555,6 +569,17 @@ class Viewer : public InputFeed {
     alarms_muted_ = list.muted;
   }
 
+  // The station's limits in force: kept for the system's thread to apply
+  // (ViewerFollower), as the whole message last heard.
+  void on_panel(std::string_view payload) {
+    PublishedPanel panel;
+    const Refusal r = parse_panel(payload, &panel);
+    if (r != Refusal::None) return refuse(r, panel_topic_);
+    std::lock_guard lock(mu_);
+    panel_ = std::move(panel);
+    ++panel_version_;
+  }
+
   static std::string time_text(int64_t ms) {
     return local_time_text(std::chrono::system_clock::time_point(std::chrono::milliseconds(ms)), /*millis=*/true);
   }
@@ -590,7 +615,9 @@ class Viewer : public InputFeed {
     const auto stop = [this] { return stopping(); };
     while (!stopping()) {
       BrokerFailure failure;
-      if (client.connect(options, &failure, stop) && client.subscribe(frame_topic_, 0, stop) &&
+      // The panel first: its retained limits come before the frames.
+      if (client.connect(options, &failure, stop) && client.subscribe(panel_topic_, 0, stop) &&
+          client.subscribe(frame_topic_, 0, stop) &&
           client.subscribe(health_topic_, 0, stop) && client.subscribe(status_topic_, 0, stop) &&
           client.subscribe(alarms_topic_, 0, stop)) {
         if (ever) log_info("remote view: connected again to " + settings_.address.text() + " after " +
@@ -640,7 +667,7 @@ class Viewer : public InputFeed {
   static constexpr double BACKOFF_S_MAX = 15.0;
 
   const ViewerSettings settings_;
-  std::string frame_topic_, health_topic_, status_topic_, alarms_topic_;
+  std::string frame_topic_, health_topic_, status_topic_, alarms_topic_, panel_topic_;
   FILE* record_ = nullptr;  // the broker thread's
   int64_t record_from_ = 0;    // its size when this run opened it
   int64_t record_offset_ = 0;  // where the next frame goes in it
@@ -673,6 +700,8 @@ class Viewer : public InputFeed {
   Clock::time_point offline_at_;
   AlarmsSnapshot alarms_;
   bool alarms_muted_ = false;
+  PublishedPanel panel_;
+  uint64_t panel_version_ = 0;  // 0: none heard
 
   // The system's thread.
   ReceivedFrame current_;
@@ -694,18 +723,37 @@ std::string input_name;
 
 class ViewerFollower : public FrameObserver {
  public:
+  void panel_loaded(const PanelModel& m) override {
+    panel_seen_ = 0;
+    station_limits(m);
+  }
+
   void good_frame(const PanelModel& m) override {
     if (!viewing.load()) return;
-    Viewer* v = nullptr;
-    {
-      std::lock_guard lock(viewer_mu);
-      v = viewer.get();
-    }
+    Viewer* v = station_limits(m);
     if (!v) return;
     uint8_t bytes[SHOWN_FRAME_LEN];
     int skipped = 0;
     if (shown_frame(m, bytes, &skipped)) v->shown(bytes);
   }
+
+ private:
+  // The station's limits, once heard and whenever they change, replace the
+  // viewer's own (its limits file's or the panel file's). The model is the
+  // panel's one truth behind its own lock: observers are handed it to read,
+  // and this is the one change a viewer makes to it.
+  Viewer* station_limits(const PanelModel& m) {
+    if (!viewing.load()) return nullptr;
+    Viewer* v = nullptr;
+    {
+      std::lock_guard lock(viewer_mu);
+      v = viewer.get();
+    }
+    PublishedPanel panel;
+    if (v && v->take_panel(&panel_seen_, &panel)) apply_station_limits(const_cast<PanelModel&>(m), panel);
+    return v;
+  }
+  uint64_t panel_seen_ = 0;  // the system's thread
 };
 
 }  // namespace

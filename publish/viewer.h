@@ -9,15 +9,18 @@
 //
 // Read-only: the viewer runs as playback, so it never opens a serial port,
 // and the system sends nothing in playback (the window also disables the
-// Command switch). It subscribes to PREFIX/frame, PREFIX/health and
-// PREFIX/status only, and what it reads is checked (publish/messages.h):
+// Command switch). It subscribes to PREFIX/frame, PREFIX/health,
+// PREFIX/status, PREFIX/alarms and PREFIX/panel only, and what it reads is
+// checked (publish/messages.h):
 // a message that is too large, not JSON, lacks a field or holds no frame is
 // refused, counted and logged, and the viewer goes on. The broker never
 // sends it a packet larger than MAX_PACKET_BYTES.
 //
 // It shows the station's health (PREFIX/health), status and alarm list
 // (PREFIX/alarms: the station's own, read-only: the viewer raises none),
-// counts the frames it missed from the sequence numbers, records the frames
+// judges values by the station's limits (PREFIX/panel, once heard:
+// publish/station_limits.h; its own limits file is never written), counts
+// the frames it missed from the sequence numbers, records the frames
 // it received to --record FILE (appended; plain frames that normal playback
 // reads; opened as the station opens its recording: a regular file only,
 // never through a symbolic link) and measures each frame's age when the

@@ -27,6 +27,7 @@
 #include "gui/desktop/dialogs.h"
 #include "gui/theme.h"
 #include "present/limits_file.h"
+#include "publish/viewer.h"
 #include "runtime/model.h"
 #include "runtime/user_limits.h"
 
@@ -125,12 +126,29 @@ class LimitsDialog : public QDialog {
     refused_->setText(QStringLiteral("The limits file was refused at start (%1): the panel file's limits are in "
                                      "force. A change here keeps that file as %2.refused and writes a new one.")
                           .arg(QString::fromStdString(refusal), QString::fromStdString(user_limits_file())));
+    if (viewer_active()) {
+      // A remote view shows the station's judgement: its limits are set
+      // there, never here, and never written to this machine's file.
+      read_only();
+      return;
+    }
     const std::string path = user_limits_file();
     file_->setText(path.empty() ? QStringLiteral("Changes apply to this session only (no limits file).")
                                 : QStringLiteral("Limits file: %1").arg(QString::fromStdString(path)));
   }
 
  private:
+  void read_only() {
+    for (Row& row : rows_) {
+      for (QLineEdit* e : row.edits) e->setReadOnly(true);
+      row.enabled->setEnabled(false);
+    }
+    if (auto* restore = findChild<QPushButton*>(QStringLiteral("restoreDefaults"))) restore->setEnabled(false);
+    refused_->setVisible(false);
+    file_->setText(QStringLiteral("The station's limits (remote view): read-only here; they are changed at the "
+                                  "station. Until the station's limits are heard, this machine's are shown."));
+  }
+
   struct Row {
     int id = 0;
     std::string label;
@@ -300,6 +318,7 @@ class LimitsDialog : public QDialog {
 
   // Committed: applied when valid and changed.
   void commit(const Row& row) {
+    if (viewer_active()) return;  // the station's limits: read-only
     Limits l;
     if (!check(row, &l)) return;
     slots_ = model_.limit_slots();

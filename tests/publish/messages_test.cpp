@@ -242,6 +242,46 @@ TEST(MqttMessages, what_is_not_a_frame_is_refused_by_reason) {
   EXPECT_EQ(parse_frame(frame_json(bad, station()), &got), Refusal::NotAFrame);
 }
 
+// The station's limits as its panel message carries them (the page feed's
+// form): the viewer takes them as they stand, or refuses the whole message.
+TEST(MqttMessages, the_panel_limits_read_back_and_forged_ones_are_refused) {
+  const std::string head = R"({"session":"d35fe8342ef39718","mode":"live","time_ms":1,"title":"t","displays":[)";
+  const std::string hk16 =
+      R"({"name":"HK16","type":"double","unit":"°C","limits":{"caution":[-20.0,10.0],"alarm":[null,70.0],"enabled":true,"text":"x"}})";
+  const std::string tail = R"(],"strip":{"capacity":2000}})";
+  PublishedPanel got;
+  ASSERT_EQ(parse_panel(head + R"({"name":"TIME","type":"text"},)" + hk16 + tail, &got), Refusal::None);
+  ASSERT_EQ(got.displays.size(), 2u);
+  EXPECT_EQ(got.displays[0].name, "TIME");
+  EXPECT_FALSE(got.displays[0].limits.any()) << "listed without limits: none at the station";
+  const Limits& l = got.displays[1].limits;
+  EXPECT_EQ(got.displays[1].name, "HK16");
+  ASSERT_TRUE(l.caution && l.alarm);
+  EXPECT_EQ(*l.caution, (LimitRange{-20.0, 10.0}));
+  EXPECT_EQ(l.alarm->low, -std::numeric_limits<double>::infinity()) << "null: an open end";
+  EXPECT_EQ(l.alarm->high, 70.0);
+  EXPECT_TRUE(l.enabled);
+
+  auto with = [&](const std::string& from, const std::string& to) {
+    std::string s = head + hk16 + tail;
+    s.replace(s.find(from), from.size(), to);
+    return s;
+  };
+  const std::vector<std::pair<const char*, std::string>> forged = {
+      {"low above high", with("[-20.0,10.0]", "[10.0,-20.0]")},
+      {"an end as text", with("[-20.0,10.0]", R"(["-20",10.0])")},
+      {"an infinite end", with("[-20.0,10.0]", R"([-20.0,"Infinity"])")},
+      {"three ends", with("[-20.0,10.0]", "[-20.0,10.0,30.0]")},
+      {"no enabled", with(R"(,"enabled":true)", "")},
+      {"limits not an object", with(R"("limits":{)", R"("limits":"none","was":{)")},
+      {"no name", with(R"("name":"HK16",)", "")},
+      {"no displays", R"({"session":"d35fe8342ef39718","mode":"live"})"},
+  };
+  for (const auto& [name, payload] : forged)
+    EXPECT_EQ(parse_panel(payload, &got), Refusal::BadFields) << name;
+  EXPECT_EQ(parse_panel(std::string(MAX_PANEL_PAYLOAD + 1, ' '), &got), Refusal::TooLarge);
+}
+
 // Numbers a viewer casts or prints: refused unless finite and within what a
 // station can send.
 TEST(MqttMessages, forged_health_numbers_are_refused_before_any_cast) {

@@ -229,6 +229,36 @@ TEST(LiveShare, the_viewer_shows_every_good_frame_as_the_station_did_and_refuses
   }
 }
 
+// The text after "HK16 in caution: " on the first such line of a log.
+std::string caution_of_hk16(const std::string& log) {
+  for (const std::string& line : lines_of(log))
+    if (const auto at = line.find("HK16 in caution: "); at != std::string::npos) return line.substr(at);
+  return "";
+}
+
+TEST(RemoteView, judges_values_by_the_limits_the_station_runs_not_its_own) {
+  TempDir dir;
+  Broker broker(dir.path());
+  const std::string url = broker.url("gse");
+  // The station runs a tighter HK16 than the panel file's (caution from
+  // -20 to 50 °C): 30 °C is in caution there, normal by the viewer's own.
+  write_text(dir.file("limits.txt"), "HK16 caution=-20..10 alarm=-40..70 hysteresis=default enabled=yes\n");
+  auto view = viewer(dir, url);
+  Instrument instrument(dir, 150, {"--hk", "16=30@0..1000"});
+  auto gse = station(dir, instrument, url, {"--limits", dir.file("limits.txt")});
+
+  ASSERT_TRUE(wait_until(60, [&] { return !caution_of_hk16(dir.file("view.log")).empty(); }))
+      << read_text(dir.file("view.log"));
+  ASSERT_TRUE(wait_until(10, [&] { return !caution_of_hk16(dir.file("station.log")).empty(); }));
+  EXPECT_EQ(caution_of_hk16(dir.file("view.log")), caution_of_hk16(dir.file("station.log")));
+  EXPECT_NE(caution_of_hk16(dir.file("view.log")).find("30.00"), std::string::npos);
+  EXPECT_TRUE(has(dir.file("view.log"), "limits of HK16 from the station"));
+  gse->signal(SIGTERM);
+  view->signal(SIGTERM);
+  gse->wait(10);
+  view->wait(10);
+}
+
 TEST(LiveShare, a_broker_outage_costs_the_station_nothing_and_the_viewer_counts_the_gap) {
   TempDir dir;
   Broker broker(dir.path());
