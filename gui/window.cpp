@@ -45,18 +45,21 @@
 #include "gui/desktop/csv_export.h"
 #include "gui/desktop/dialogs.h"
 #include "gui/desktop/limits_dialog.h"
+#include "gui/desktop/note_action.h"
 #include "gui/station/alarm_pane.h"
 #include "gui/station/health_bar.h"
 #include "gui/station/limits_mark.h"
 #include "gui/layout.h"
 #include "gui/panel/limit_look.h"
 #include "gui/station/log_pane.h"
+#include "gui/station/moment_jump.h"
 #include "gui/desktop/menus.h"
 #include "gui/panel/panel_loader.h"
 #include "gui/desktop/open_recording.h"
 #include "gui/panel/plots.h"
 #include "gui/desktop/publish_setting.h"
 #include "gui/desktop/quit_confirm.h"
+#include "gui/station/record_mark.h"
 #include "gui/station/recording_status.h"
 #include "gui/desktop/save_actions.h"
 #include "gui/panel/stale_marker.h"
@@ -156,11 +159,13 @@ class PanelWindow : public QObject {
   std::unique_ptr<WindowLayout> layout_;
   std::unique_ptr<HealthBar> health_;
   std::unique_ptr<ShareIndicator> share_;  // publishing, or the remote view
+  std::unique_ptr<RecordMark> record_mark_;  // the session record failed
   std::unique_ptr<StaleMarker> stale_;
   std::unique_ptr<LogPane> log_;
   std::unique_ptr<TrendsView> trends_;
   std::unique_ptr<AlarmPane> alarms_;
   std::unique_ptr<LimitsMark> limits_mark_;
+  std::unique_ptr<MomentJump> jump_;  // a moment clicked: the playback there, or a review window
   int shown_alarms_ = 0;        // unacknowledged, as in the title
   uint64_t drawn_limits_ = 0;   // the model's limits version the tooltips show
   uint64_t shown_message_ = 0;
@@ -219,6 +224,8 @@ void PanelWindow::build_frame() {
   health_ = std::make_unique<HealthBar>();
   share_ = std::make_unique<ShareIndicator>();
   health_->place(share_->widget());
+  record_mark_ = std::make_unique<RecordMark>();
+  health_->place(record_mark_->widget());
   if (viewer_active()) make_read_only(top_);
   auto* central = new QWidget;
   central->setObjectName(QStringLiteral("panelCentral"));
@@ -287,6 +294,14 @@ void PanelWindow::build_frame() {
   layout_->restore();
   add_connect_to(frame_);
   add_publish_setting(frame_);
+  add_note_action(frame_, say);
+  // Every moment of the pass that can be clicked leads to one place.
+  jump_ = std::make_unique<MomentJump>(frame_, say);
+  auto go = [this](double t_s, int64_t offset, const QString& what) { jump_->go(t_s, offset, what); };
+  alarms_->on_moment = go;
+  log_->on_moment = go;
+  trends_->on_moment = go;
+  trends_->shown_time = [this](double* t_s) { return jump_->shown_time(t_s); };
   build_menus(frame_);
 }
 
@@ -448,6 +463,7 @@ void PanelWindow::draw_health() {
   // A remote view shows the station's health, not its own input's.
   const HealthSnapshot h = viewer_active() ? viewer_station_health() : watch_health();
   share_->draw();
+  record_mark_->draw();
   const bool live = !transport_is_playback() && com_in_use();
   const QString device = live ? QString::fromStdString(com_device()) : QString();
   health_->show_port(device);

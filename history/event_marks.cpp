@@ -47,10 +47,15 @@ bool log_entry_time(std::string_view text, double* t_s) {
   return true;
 }
 
+bool is_note_text(std::string_view text) {
+  return text.rfind("note by the operator: ", 0) == 0 || text.rfind("note (event script line ", 0) == 0;
+}
+
 bool event_mark(const LogEntry& entry, EventMark* mark) {
   if (!log_entry_time(entry.time, &mark->t_s)) return false;
   mark->severity = entry.severity;
   mark->text = entry.text;
+  mark->note = is_note_text(entry.text);
   return true;
 }
 
@@ -70,6 +75,7 @@ std::vector<EventMark> read_log_marks(const std::string& path) {
     else if (severity == "INFO") m.severity = Severity::Info;
     else continue;
     m.text = std::string(rest.substr(space + 1));
+    m.note = is_note_text(m.text);
     out.push_back(std::move(m));
   }
   return out;

@@ -21,7 +21,12 @@ struct EventMark {
   double t_s = 0.0;  // seconds since 1970
   Severity severity = Severity::Info;
   std::string text;
+  bool note = false;  // the operator's note ("note by the operator: ...")
 };
+
+// True for the text of a note's log entry (runtime/session_watch.h's
+// watch_note).
+bool is_note_text(std::string_view text);
 
 // The time of a log entry's "YYYY-MM-DD HH:MM:SS.mmm" (local time), in
 // seconds since 1970; false when the text is not of that form.

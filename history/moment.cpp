@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "display/decoder.h"
+#include "history/pass.h"
 #include "history/values.h"
 #include "link/frame.h"
 #include "present/limits.h"
@@ -259,6 +260,7 @@ class MomentKeeper : public MoveListener {
  public:
   void input_moved(const std::string& path, FrameRules rules, const std::shared_ptr<const RecordingIndex>& index,
                    long next, int64_t offset) override {
+    pass_follow(path);  // another recording (Open recording): its own pass
     PanelModel* model = current_model();
     if (!model) return;
     const bool ready = index && index->state() == RecordingIndex::State::Ready;

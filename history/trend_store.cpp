@@ -9,6 +9,7 @@
 #include <limits>
 #include <system_error>
 
+#include "history/pass.h"
 #include "history/reception.h"
 #include "history/time_axis.h"
 #include "history/values.h"
@@ -110,8 +111,12 @@ void reserve_frames(TrendData& d, size_t frames) {
 
 }  // namespace
 
-TrendStore::TrendStore(TrendSource source, const ReceptionClock* clock, double poll_s)
-    : source_(std::move(source)), clock_(source_.live ? clock : nullptr), poll_s_(poll_s) {
+TrendStore::TrendStore(TrendSource source, const ReceptionClock* clock, double poll_s,
+                       std::shared_ptr<const Pass> pass)
+    : source_(std::move(source)),
+      pass_(source_.live ? nullptr : std::move(pass)),
+      clock_(source_.live ? clock : nullptr),
+      poll_s_(poll_s) {
   std::error_code ec;
   const auto changed = std::filesystem::last_write_time(source_.path, ec);
   std::time_t not_after = std::time(nullptr);
@@ -125,6 +130,11 @@ TrendStore::TrendStore(TrendSource source, const ReceptionClock* clock, double p
   // clock that moved.
   bool from_log = false;
   start_known_ = recording_start(source_.path, not_after + 600, &start_s_, &from_log);
+  if (pass_ && pass_->frames) {
+    shown_ = pass_->frames;
+    start_known_ = true;  // every time is the pass's own, or estimated from it
+    status_.pass_times = true;
+  }
   status_.start_known = start_known_;
   status_.start_from_log = from_log;
   thread_ = std::thread([this] { run(); });
@@ -303,7 +313,7 @@ bool TrendStore::read_growth() {
     status_.note = "Cannot read the recording " + source_.path + ": " + reason;
     return true;
   }
-  if (!scanner_) scanner_ = std::make_unique<FrameScanner>(source_.rules, true);
+  if (!scanner_) scanner_ = std::make_unique<FrameScanner>(source_.rules, true, shown_);
   {
     // A recording is about one frame every 200 bytes.
     std::lock_guard lock(mu_);
@@ -360,6 +370,7 @@ bool TrendStore::read_growth() {
     size_t w = 0;
     for (size_t k = 0; k < marks.size(); ++k) {
       double t = start_known_ ? recording_time(start_s_, marks[k].offset) : marks[k].offset / RECORDING_BYTES_PER_S;
+      if (shown_) pass_->time_at(marks[k].offset, &t);  // the time it came (beyond the record: estimated)
       if (clock_) {
         if (has_prev) t = prev_t + static_cast<double>(marks[k].offset - prev_offset) / RECORDING_BYTES_PER_S;
         const uint64_t print = frame_print(bytes.data() + k * FRAME_LEN);
@@ -437,7 +448,7 @@ bool TrendStore::decode_new_values(const std::vector<std::string>& keys) {
       status_.note = "Cannot read the recording " + source_.path + ": " + errno_text(errno);
       return true;
     }
-    FrameScanner scanner(source_.rules, true);
+    FrameScanner scanner(source_.rules, true, shown_);
     std::vector<uint8_t> chunk(CHUNK);
     int64_t read = 0;
     size_t n = 0;

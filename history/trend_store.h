@@ -34,6 +34,7 @@
 namespace rt {
 
 class ReceptionClock;
+struct Pass;
 struct ValueInfo;
 
 struct TrendSource {
@@ -64,6 +65,7 @@ struct TrendStatus {
   long frames = 0;
   bool start_known = false;   // playback: the recording's name gave its start
   bool start_from_log = false;  // to the millisecond, by the log beside it
+  bool pass_times = false;    // playback: the session record's times (else estimated)
   std::vector<std::string> pending;  // values asked for, not decoded yet
 };
 
@@ -73,13 +75,17 @@ extern const char* const NO_FRAMES_TEXT;  // "no frames found"
 class TrendStore {
  public:
   // `clock`: the reception clock of a live source (else unused). The file
-  // is looked at again every `poll_s`.
-  explicit TrendStore(TrendSource source, const ReceptionClock* clock = nullptr, double poll_s = 0.5);
+  // is looked at again every `poll_s`. With `pass` (a recording's session
+  // record, history/pass.h): the frames the live panel showed, each at the
+  // time it came, with its skipped count (the rules are then the link's).
+  explicit TrendStore(TrendSource source, const ReceptionClock* clock = nullptr, double poll_s = 0.5,
+                      std::shared_ptr<const Pass> pass = nullptr);
   ~TrendStore();
   TrendStore(const TrendStore&) = delete;
   TrendStore& operator=(const TrendStore&) = delete;
 
   const TrendSource& source() const { return source_; }
+  const std::shared_ptr<const Pass>& pass() const { return pass_; }
 
   // The values to keep decoded (by key). Values no longer named are
   // dropped; new ones are decoded in the background.
@@ -103,6 +109,7 @@ class TrendStore {
   std::vector<std::pair<std::string, const ValueInfo*>> wanted_values() const;
 
   const TrendSource source_;
+  const std::shared_ptr<const Pass> pass_;
   const ReceptionClock* clock_;
   const double poll_s_;
 
@@ -125,6 +132,7 @@ class TrendStore {
   bool start_known_ = false;
   double start_s_ = 0.0;        // from the name
   size_t clock_next_ = 0;       // live: the next reception to match
+  std::shared_ptr<const LiveFrames> shown_;  // the pass's frames
   std::thread thread_;
 };
 

@@ -75,6 +75,9 @@ const std::vector<OptionDoc>& option_table() {
       {"--trace", "FILE", "write every run-time call as one JSON line ('-' = standard output)"},
       {"--events", "FILE", "scripted operator input: lines of '<n> <PANEL_NAME> [<value>]'"},
       {"--speed", "X", "playback speed 0.001 to 1000: playback waits are divided by X; 0 = no waits"},
+      {"--at", "TIME",
+       "the window's playback starts paused at the moment TIME (local, YYYY-MM-DDTHH:MM:SS[.mmm]) of the pass: "
+       "its session record's times, else those its name implies (a click on a moment opens a review so)"},
       {"--csv", "FILE", "one CSV row per good frame: every decoded value, with units (columns: docs/csv.md)"},
       {"--csv-samples", "FILE", "the fast samples, one CSV row each (frame, trace, index, value)"},
       {"--csv-spectra", "FILE", "both spectra as CSV when the run ends"},

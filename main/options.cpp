@@ -1,5 +1,6 @@
 #include "main/options.h"
 
+#include <QDateTime>
 #include <QDir>
 
 #include <cerrno>
@@ -21,6 +22,21 @@
 namespace gse {
 
 namespace {
+
+// --at's moment: local time "YYYY-MM-DDTHH:MM:SS", with ".mmm" or not, a
+// space for the T.
+bool parse_local_time(const std::string& text, double* t_s) {
+  QString t = QString::fromStdString(text).trimmed();
+  t.replace(QLatin1Char(' '), QLatin1Char('T'));
+  for (const char* format : {"yyyy-MM-ddTHH:mm:ss.zzz", "yyyy-MM-ddTHH:mm:ss"}) {
+    const QDateTime d = QDateTime::fromString(t, QLatin1String(format));
+    if (d.isValid()) {
+      *t_s = static_cast<double>(d.toMSecsSinceEpoch()) / 1000.0;
+      return true;
+    }
+  }
+  return false;
+}
 
 #ifdef _WIN32
 #define DEFAULT_PORT_TEXT "COM1"
@@ -98,6 +114,12 @@ int parse_options(int argc, char* argv[], Options* opt) {
                            text + "\"");
       opt->speed = x;
       opt->speed_given = true;
+    } else if (arg == "--at") {
+      std::string text;
+      if (!value(&text)) return usage_error("--at needs a value");
+      if (!parse_local_time(text, &opt->at_s))
+        return usage_error("--at takes a local time YYYY-MM-DDTHH:MM:SS[.mmm] (a space for the T will do), not \"" +
+                           text + "\"");
     } else if (arg == "--publish-queue") {
       std::string text;
       if (!value(&text)) return usage_error("--publish-queue needs a value");
@@ -124,6 +146,9 @@ int parse_options(int argc, char* argv[], Options* opt) {
                                   !opt->publish.empty()))
     return usage_error("--subscribe shows a publishing station's frames: it takes no FILE, --port, "
                        "--link-replay or --publish");
+  if (opt->at_s >= 0.0 && (opt->positional.size() != 1 || opt->headless))
+    return usage_error("--at starts the window's playback of a recording at a moment: name the recording, "
+                       "without --headless");
   if (!opt->record.empty() && opt->subscribe.empty())
     return usage_error("--record records a remote view (--subscribe); a live station records by itself");
   if ((!opt->mqtt_ca.empty() || !opt->mqtt_login.empty()) && opt->publish.empty() && opt->subscribe.empty())

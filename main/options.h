@@ -27,6 +27,7 @@ struct Options {
   long publish_queue = static_cast<long>(rt::DEFAULT_QUEUE_FRAMES);
   double speed = 1.0;
   bool speed_given = false;
+  double at_s = -1.0;  // --at: the moment the review starts at (seconds since 1970), -1: none
   std::vector<char*> positional;
   std::string positional_path;  // the recording's path when it was made absolute
 };

@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QSettings>
+#include <QSerialPortInfo>
 #include <QMetaObject>
 #include <QThread>
 
@@ -35,6 +36,9 @@
 #include "export/export_job.h"
 #include "export/panel_csv.h"
 #include "history/install.h"
+#include "history/pass.h"
+#include "record/record_reader.h"
+#include "record/recorder.h"
 #include "replay/link_replay_port.h"
 #include "session/outcome.h"
 #include "runtime/panel_file.h"
@@ -45,6 +49,7 @@
 #include "gui/desktop/startup_dialogs.h"
 #include "runtime/serial.h"
 #include "gui/layout.h"
+#include "gui/station/moment_jump.h"
 #include "gui/window.h"
 #include "main/options.h"
 #include "replay/replay.h"
@@ -150,6 +155,21 @@ void choose_limits_file(const Options& opt) {
   }
   const QString folder = QFileInfo(rt::window_settings()->fileName()).absolutePath();
   rt::set_user_limits_file((folder + QStringLiteral("/limits.txt")).toStdString(), false);
+}
+
+// What identifies a serial device beyond its path, for the session record:
+// the adapter's description, manufacturer, serial number and USB ids.
+std::string describe_device(const std::string& device) {
+  const QSerialPortInfo info(QString::fromStdString(device));
+  QStringList parts;
+  if (!info.description().isEmpty()) parts << info.description();
+  if (!info.manufacturer().isEmpty()) parts << info.manufacturer();
+  if (!info.serialNumber().isEmpty()) parts << QStringLiteral("serial number ") + info.serialNumber();
+  if (info.hasVendorIdentifier() && info.hasProductIdentifier())
+    parts << QStringLiteral("USB %1:%2")
+                 .arg(info.vendorIdentifier(), 4, 16, QLatin1Char('0'))
+                 .arg(info.productIdentifier(), 4, 16, QLatin1Char('0'));
+  return parts.join(QStringLiteral(", ")).toStdString();
 }
 
 // ----- Quit signals: the one place that handles them -------------------------
@@ -351,6 +371,9 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
   rt::replay_install();
   rt::export_install();
   rt::publish_install();
+  rt::record_install(GSE_VERSION);
+  rt::record_set_device_describer(describe_device);
+  rt::set_pass_reader(rt::read_session_record);
   Options opt;
   int status = gse::parse_options(argc, argv, &opt);
   if (status >= 0) return status;
@@ -413,11 +436,13 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
     analysis.finish();
     rt::publish_stop();
     rt::viewer_stop();
+    rt::add_pass_summary();
     rt::session_end(status);
     outputs.finish();
     return rt::final_exit_status(status);
   };
   rt::set_speed(opt.speed);
+  if (opt.at_s >= 0.0) rt::set_review_start(opt.at_s);
   if (!opt.link_replay.empty()) {
     start_link_replay(opt.link_replay);
   } else {

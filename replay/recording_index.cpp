@@ -21,47 +21,118 @@ constexpr size_t CHUNK = 1 << 20;
 
 }  // namespace
 
-FrameScanner::FrameScanner(FrameRules rules, bool keep_bytes) : rules_(rules), keep_bytes_(keep_bytes) {
+FrameScanner::FrameScanner(FrameRules rules, bool keep_bytes, std::shared_ptr<const LiveFrames> shown)
+    : rules_(shown ? FrameRules::Link : rules), keep_bytes_(keep_bytes), shown_(std::move(shown)) {
   playback_scan_start(&playback_);
   link_scan_start(&link_, link_frame_);
 }
 
+// The live receiver's rules without its time-outs (a recording keeps no
+// time): every attempt that ends is followed by the next at the next byte,
+// and the bytes discarded are counted as the receiver counts them. `base`
+// is the offset of data[0].
+void FrameScanner::feed_link(const uint8_t* data, size_t n, int64_t base) {
+  size_t at = 0;
+  while (at < n) {
+    size_t used = 0;
+    int64_t hunted = 0;
+    const int result = link_scan_feed(&link_, data + at, n - at, &used, &hunted);
+    at += used;
+    link_skipped_ += static_cast<int32_t>(hunted);
+    if (!scan_ends_attempt(result)) continue;
+    link_skipped_ += scan_discarded(&link_, result);
+    if (result == SCAN_FRAME) found(link_frame_, base + static_cast<int64_t>(at) - link_.n_link, link_skipped_);
+    link_scan_start(&link_, link_frame_);
+  }
+}
+
+// True when bytes[0..n) hold "++-", which opens an escape on the link.
+static bool opens_escape(const uint8_t* bytes, size_t n) {
+  for (size_t i = 0; i + 2 < n; ++i)
+    if (bytes[i] == '+' && bytes[i + 1] == '+' && bytes[i + 2] == '-') return true;
+  return false;
+}
+
+// Each frame shown is read afresh from its first byte by the link's rules,
+// as the receiver began it; the bytes between are passed over. Beyond what
+// the record accounts for, the link's rules as for any live recording, the
+// skipped count going on from the last frame shown.
+void FrameScanner::feed_shown(const uint8_t* data, size_t n) {
+  const std::vector<LiveFrame>& frames = shown_->frames;
+  size_t at = 0;
+  while (at < n) {
+    const int64_t p = fed_ + static_cast<int64_t>(at);
+    if (p >= shown_->covers && !in_shown_) {
+      feed_link(data + at, n - at, p);
+      return;
+    }
+    if (!in_shown_) {
+      while (next_shown_ < frames.size() &&
+             (frames[next_shown_].offset < 0 || frames[next_shown_].offset < p))
+        ++next_shown_;
+      const int64_t next = next_shown_ < frames.size() ? frames[next_shown_].offset : shown_->covers;
+      if (next > p) {  // to the next frame's first byte, or to the end of the record's part
+        at += static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(n - at), std::min(next, shown_->covers) - p));
+        continue;
+      }
+      // A frame that took exactly its 200 bytes on the link carried no
+      // escape: the recording holds it as it is (unless it holds what would
+      // open one, which the link's rules read differently).
+      const LiveFrame& whole = frames[next_shown_];
+      if (whole.link_bytes == FRAME_LEN && n - at >= static_cast<size_t>(FRAME_LEN) &&
+          !opens_escape(data + at + 2, FRAME_LEN - 2)) {
+        ++next_shown_;
+        if (record_is_frame(data + at)) {
+          link_skipped_ = whole.skipped;
+          found(data + at, whole.offset, whole.skipped);
+        } else {
+          ++mismatches_;
+        }
+        at += FRAME_LEN;
+        continue;
+      }
+      link_scan_start(&shown_scan_, link_frame_);
+      in_shown_ = true;
+    }
+    const int result = link_scan_byte(&shown_scan_, data[at++]);
+    // A frame begins with its sync word: a byte hunted over is a mismatch.
+    if (!scan_ends_attempt(result) && shown_scan_.n_link > 0) continue;
+    const LiveFrame& f = frames[next_shown_];
+    in_shown_ = false;
+    ++next_shown_;
+    if (result == SCAN_FRAME) {
+      link_skipped_ = f.skipped;
+      found(link_frame_, f.offset, f.skipped);
+    } else {
+      ++mismatches_;
+    }
+  }
+}
+
 void FrameScanner::feed(const uint8_t* data, size_t n) {
-  if (rules_ == FrameRules::Playback) {
+  if (shown_) {
+    feed_shown(data, n);
+  } else if (rules_ == FrameRules::Playback) {
     // The playback reader's walk; only frames are marked.
     size_t at = 0;
     while (at < n) {
       size_t used = 0;
       const int result = playback_scan_feed(&playback_, data + at, n - at, &used);
       at += used;
-      if (result == PLAY_FRAME) found(playback_.record, playback_.record_at);
+      if (result == PLAY_FRAME) found(playback_.record, playback_.record_at, static_cast<int32_t>(playback_.n_skipped));
     }
   } else {
-    // The live receiver's rules without its time-outs (a recording keeps no
-    // time): every attempt that ends is followed by the next at the next byte,
-    // and the bytes discarded are counted as the receiver counts them.
-    size_t at = 0;
-    while (at < n) {
-      size_t used = 0;
-      int64_t hunted = 0;
-      const int result = link_scan_feed(&link_, data + at, n - at, &used, &hunted);
-      at += used;
-      link_skipped_ += static_cast<int32_t>(hunted);
-      if (!scan_ends_attempt(result)) continue;
-      link_skipped_ += scan_discarded(&link_, result);
-      if (result == SCAN_FRAME) found(link_frame_, fed_ + static_cast<int64_t>(at) - link_.n_link);
-      link_scan_start(&link_, link_frame_);
-    }
+    feed_link(data, n, fed_);
   }
   fed_ += static_cast<int64_t>(n);
 }
 
-void FrameScanner::found(const uint8_t* frame, int64_t offset) {
+void FrameScanner::found(const uint8_t* frame, int64_t offset, int32_t skipped) {
   if (fkind(frame) == KIND_TIME) last_elapsed_ = gluelong(frame + OFF_KIND_VALUE);
   FrameMark mark{offset, last_elapsed_};
   mark.fcount = fcount(frame);
-  // The discarded-byte count each reader has once it has taken this frame.
-  mark.skipped = static_cast<int32_t>(rules_ == FrameRules::Playback ? playback_.n_skipped : link_skipped_);
+  // The discarded-byte count the reader has once it has taken this frame.
+  mark.skipped = skipped;
   frames_.push_back(mark);
   if (keep_bytes_) bytes_.insert(bytes_.end(), frame, frame + FRAME_LEN);
 }

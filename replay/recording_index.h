@@ -52,12 +52,35 @@ struct FrameMark {
                                  // reader's own count, by its rules)
 };
 
+// The frames a live receiver showed, where they lie in its recording, as the
+// session record tells them (history/pass.h). Read by these, a recording
+// gives exactly the frames the live panel showed, each with the skipped
+// count shown with it, however the link's time-outs cut the others (which
+// the recording's bytes alone cannot tell).
+struct LiveFrame {
+  double t_s = 0.0;      // when it was shown, seconds since 1970
+  int64_t offset = -1;   // its first sync byte; -1 when it never reached the recording
+  int32_t link_bytes = 0;  // its bytes in the recording, escapes included
+  int32_t skipped = 0;   // the skipped count shown with it
+  uint32_t counter = 0;  // its own counter
+  int32_t run = 0;       // the station's run that showed it
+};
+struct LiveFrames {
+  std::vector<LiveFrame> frames;  // in offset order
+  // The recording's bytes the record accounts for: bytes beyond (recorded
+  // after the record stopped) are read by the link's rules.
+  int64_t covers = 0;
+};
+
 // Finds the frames in bytes fed to it in order, in chunks of any size, by
 // the system's own scanners (link/scanner.h).
 class FrameScanner {
  public:
-  // `keep_bytes`: keep each frame's bytes too (frame_bytes()).
-  explicit FrameScanner(FrameRules rules, bool keep_bytes = false);
+  // `keep_bytes`: keep each frame's bytes too (frame_bytes()). With
+  // `shown`, only the frames shown live are found (LiveFrames; the rules
+  // are then the link's), each read from its own first byte.
+  explicit FrameScanner(FrameRules rules, bool keep_bytes = false,
+                        std::shared_ptr<const LiveFrames> shown = nullptr);
   void feed(const uint8_t* data, size_t n);
   // The frames found so far (the bytes after the last frame hold no whole one
   // yet).
@@ -73,9 +96,14 @@ class FrameScanner {
   }
   // Bytes fed so far.
   int64_t fed() const { return fed_; }
+  // Shown frames whose bytes were not a frame at their offset (the file is
+  // not the one the record was written beside).
+  long mismatches() const { return mismatches_; }
 
  private:
-  void found(const uint8_t* frame, int64_t offset);
+  void found(const uint8_t* frame, int64_t offset, int32_t skipped);
+  void feed_link(const uint8_t* data, size_t n, int64_t base);
+  void feed_shown(const uint8_t* data, size_t n);
 
   FrameRules rules_;
   bool keep_bytes_ = false;
@@ -87,6 +115,12 @@ class FrameScanner {
   PlaybackScan playback_{};
   LinkScan link_{};
   uint8_t link_frame_[FRAME_LEN] = {};
+  // Following the frames shown.
+  std::shared_ptr<const LiveFrames> shown_;
+  size_t next_shown_ = 0;   // the next one to find
+  bool in_shown_ = false;   // reading it now
+  LinkScan shown_scan_{};
+  long mismatches_ = 0;
 };
 
 // True when `bytes` hold the link's escape as a recording keeps it: "++-"

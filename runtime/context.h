@@ -66,6 +66,7 @@ bool quit_asked();
 // the frame observers in the order added.
 PlaybackControl* playback_control();
 const std::vector<FrameObserver*>& frame_observers();
+const std::vector<SessionObserver*>& session_observers();
 // The feed that serves FileOpen(name, "rb"), or nullptr.
 InputFeed* input_feed(const std::string& name);
 

@@ -17,6 +17,11 @@ std::vector<FrameObserver*>& observers() {
   return list;
 }
 
+std::vector<SessionObserver*>& session_list() {
+  static std::vector<SessionObserver*> list;
+  return list;
+}
+
 // The input feed and its name, set before the system's thread runs.
 std::string& feed_name() {
   static std::string name;
@@ -41,6 +46,13 @@ void add_frame_observer(FrameObserver* observer) {
   auto& list = observers();
   if (observer && std::find(list.begin(), list.end(), observer) == list.end()) list.push_back(observer);
 }
+
+void add_session_observer(SessionObserver* observer) {
+  auto& list = session_list();
+  if (observer && std::find(list.begin(), list.end(), observer) == list.end()) list.push_back(observer);
+}
+
+const std::vector<SessionObserver*>& session_observers() { return session_list(); }
 
 PlaybackControl* playback_control() { return registered_control; }
 

@@ -13,6 +13,8 @@
 #include <string>
 #include <string_view>
 
+#include "session/alarms.h"
+
 namespace rt {
 
 class PanelModel;
@@ -72,6 +74,52 @@ class FrameObserver {
 // `observer` lives as long as the program; each is added once and called in
 // the order added.
 void add_frame_observer(FrameObserver* observer);
+
+// What the run-time observes of a live session beyond the frames shown, for
+// a feature that keeps an account of it (the session record, record/).
+enum class SessionEventKind {
+  LinkState,     // the link's state changed: text the new state ("LINK SILENT")
+  PortLost,      // text the device and the reason
+  PortReturned,  // text the device
+  PortSwitched,  // Connect to...: text "NEW (was OLD)"
+  Drained,       // a run start threw away `bytes` that waited in the port
+  Command,       // the station sent a command: text what it was, `bytes` its length
+  RecordingLoss, // a write to the recording failed
+  Note,          // the operator's note: text
+};
+struct SessionEvent {
+  SessionEventKind kind = SessionEventKind::LinkState;
+  std::string text;
+  long long bytes = -1;  // -1: none
+};
+
+class SessionObserver {
+ public:
+  virtual ~SessionObserver() = default;
+  // The system's thread. The live recording was opened at `path`, holding
+  // `start_size` bytes before this run (a restart within its minute appends).
+  virtual void recording_opened(const std::string& /*path*/, int64_t /*start_size*/) {}
+  // The panel names it: the station records to `path` from now on.
+  virtual void recording_started(const std::string& /*path*/) {}
+  // Bytes of the link the receiver read, in order, as they go to the
+  // recording: the first at file offset `offset`, or -1 for bytes the
+  // recording could not keep. Called for every byte: keep it cheap.
+  virtual void recorded(const uint8_t* /*bytes*/, size_t /*n*/, int64_t /*offset*/) {}
+  // A read of the link returned no byte (a time-out, a failing port, a
+  // switch of device): the receiver's frame attempt ends there.
+  virtual void link_read_failed() {}
+  virtual void recording_closed(const std::string& /*path*/) {}
+  // The session has ended: its last alarm figures, summary and log lines
+  // have been told (session_end).
+  virtual void session_ended() {}
+  // Any thread, never under a lock of the caller's that it could need.
+  virtual void session_event(const SessionEvent& /*event*/) {}
+  // An alarm row changed (`change`; None for a row whose figures moved, its
+  // last time or worst value), or was acknowledged (`acknowledged`).
+  virtual void alarm_changed(const Alarm& /*row*/, AlarmChange /*change*/, bool /*acknowledged*/) {}
+};
+// `observer` lives as long as the program; each is added once.
+void add_session_observer(SessionObserver* observer);
 
 // A playback input that a feature serves instead of a file (the remote
 // viewer's received frames): FileOpen(name, "rb") reads from it. It is read

@@ -28,11 +28,12 @@ RecordingWriter::RecordingWriter(FILE* fp, std::string name, int64_t start_size,
 
 RecordingWriter::~RecordingWriter() { close(); }
 
-size_t RecordingWriter::append(const uint8_t* bytes, size_t n) {
+size_t RecordingWriter::append(const uint8_t* bytes, size_t n, int64_t* first_offset) {
   size_t kept;
   bool first_loss;
   {
     std::unique_lock lock(mu_);
+    if (first_offset) *first_offset = start_size_ + accepted_;
     // While the file takes bytes, a slow write or synchronisation only
     // delays them; while it fails, the backlog bounds what is held.
     const size_t bound = failing_ ? backlog_ : std::max(backlog_, RECORDING_HOLD_WHILE_WRITING);

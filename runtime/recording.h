@@ -44,8 +44,9 @@ class RecordingWriter {
   RecordingWriter& operator=(const RecordingWriter&) = delete;
 
   // Appends bytes (the system's thread). Returns how many were kept: fewer
-  // than n when the backlog is full.
-  size_t append(const uint8_t* bytes, size_t n);
+  // than n when the backlog is full. *first_offset, when given, gets the
+  // file offset the first of them has if kept.
+  size_t append(const uint8_t* bytes, size_t n, int64_t* first_offset = nullptr);
   // Wakes the writer to hand the bytes to the operating system now.
   void wake();
   // True while the file cannot be written.

@@ -118,6 +118,11 @@ bool parse_event_text(const std::string& text, const std::string& path,
       ev.value = rest.substr(start);
       if (!ev.value.empty() && ev.value.back() == '\r') ev.value.pop_back();
     }
+    // A note is text to the end of the line ('#' included).
+    if (ev.is_note() && !ev.has_value) {
+      *error = where() + "--note takes the note's text after it";
+      return false;
+    }
     out.push_back(std::move(ev));
   }
   *events = std::move(out);
@@ -163,6 +168,7 @@ bool parse_event_script(const std::string& path, std::vector<ScriptEvent>* event
 bool check_event_script(std::vector<ScriptEvent>* events, const PanelLayout& panel,
                         const std::string& path, std::string* error) {
   for (auto& ev : *events) {
+    if (ev.is_note()) continue;  // no control: the session's note
     auto where = path + ":" + std::to_string(ev.line) + ": ";
     const ControlInfo* c = nullptr;
     for (const auto& candidate : panel.controls)

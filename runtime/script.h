@@ -1,6 +1,9 @@
 // Scripted operator input (--events): one event a line,
 //   <n> <PANEL_NAME> [<value>]
 // raised at the first poll after n frame passes; '#' starts a comment.
+// A line "<n> --note <text>" puts the operator's note on the session then
+// (runtime/session_watch.h's watch_note), as Ctrl+N does in the window: the
+// text is the rest of the line, as written.
 #pragma once
 
 #include <cstddef>
@@ -18,6 +21,8 @@ struct ScriptEvent {
   bool has_value = false;
   std::string value;      // as written (a text control takes the rest of the line)
   int id = 0;             // filled by check_event_script
+  bool is_note() const { return name == NOTE_NAME; }
+  static constexpr const char* NOTE_NAME = "--note";
 };
 
 // Limits of a script file: about 100 000 events, and a line far longer than

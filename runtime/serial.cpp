@@ -124,6 +124,11 @@ void read_failed(ComPort* p, int got) {
   }
 }
 
+// The receiver's frame attempt ends with a read that returned no byte.
+void link_read_failed() {
+  for (SessionObserver* o : session_observers()) o->link_read_failed();
+}
+
 // Ends a wait on the port early: a quit, or a device switch asked for.
 bool port_interrupted() { return quit_pending() || switch_wanted.load(std::memory_order_relaxed); }
 
@@ -265,7 +270,10 @@ int SetComTime(int port, double timeout_s) {
 int ComRdByte(int port) {
   ComPort* p = port_for(port);
   if (!p) return COM_ERR_NOT_OPEN;
-  if (switch_wanted.load(std::memory_order_relaxed)) [[unlikely]] return switch_device(p);
+  if (switch_wanted.load(std::memory_order_relaxed)) [[unlikely]] {
+    link_read_failed();
+    return switch_device(p);
+  }
   const int got = p->read_byte();
   if (got >= 0) {
     // The path every byte takes: a count, and flags that are almost never set.
@@ -274,8 +282,12 @@ int ComRdByte(int port) {
     return got;
   }
   // The wait was cut short for a switch.
-  if (switch_wanted.load(std::memory_order_relaxed)) return switch_device(p);
+  if (switch_wanted.load(std::memory_order_relaxed)) {
+    link_read_failed();
+    return switch_device(p);
+  }
   read_failed(p, got);
+  link_read_failed();
   return got;
 }
 

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "runtime/com_port.h"
+#include "runtime/context.h"
+#include "present/json.h"
 #include "session/local_time.h"
 #include "runtime/model.h"
 #include "session/outcome.h"
@@ -56,6 +58,7 @@ struct Watch {
   FILE* summary_file = nullptr;
   std::string summary_failure;
   std::vector<SummaryPart> parts;
+  std::vector<std::pair<std::string, std::string>> notes;  // local time, text
 
   std::thread watcher;
   std::condition_variable wake;
@@ -64,7 +67,12 @@ struct Watch {
   std::function<double()> test_clock;
 
   AlarmList alarms{alarm_time_text};
+  std::shared_ptr<const std::vector<Alarm>> recorded_alarms;  // playback: the pass's own list
+  std::function<bool(double*, bool*)> playback_clock;
+  bool estimated_clock = false;  // the alarm list's times are estimated
+  uint64_t recorded_changes = 0;
   std::vector<LogCoalescer::Line> alarm_lines;  // to log once the lock is released
+  std::vector<std::pair<Alarm, AlarmChange>> alarm_rows;  // to tell the observers then
 
   // Under the lock: a time of the session's clock as local wall-clock time.
   static std::string alarm_time_text(double t_s);
@@ -78,7 +86,8 @@ Watch& w() {
 std::string Watch::alarm_time_text(double t_s) {
   return local_time_text(w().started + std::chrono::duration_cast<std::chrono::system_clock::duration>(
                                            std::chrono::duration<double>(t_s)),
-                         /*millis=*/true);
+                         /*millis=*/true) +
+         (w().estimated_clock ? " (estimated)" : "");
 }
 
 // What SetCtrlVal reports, by control identifier: the system's thread alone
@@ -116,7 +125,9 @@ std::string alarm_detail(const Alarm& a) {
 
 void alarm_update(Watch& watch, const AlarmCause& cause, double t) {
   Alarm row;
+  const uint64_t version = watch.alarms.version();
   const AlarmChange change = watch.alarms.update(cause, t, &row);
+  if (watch.alarms.version() != version && !session_observers().empty()) watch.alarm_rows.emplace_back(row, change);
   const Severity severity = row.severity == Severity::Error ? Severity::Error : Severity::Warning;
   const std::string detail = cause.has_value ? cause.value_text + ", " + cause.limit_text : cause.now;
   switch (change) {
@@ -183,13 +194,28 @@ void feed_live_alarms(Watch& watch, const HealthSnapshot& s, double t) {
                t);
 }
 
+// The session's observers (runtime/hooks.h), told outside the watch's lock.
+void tell(SessionEventKind kind, std::string text, long long bytes = -1) {
+  if (session_observers().empty()) return;
+  SessionEvent e;
+  e.kind = kind;
+  e.text = std::move(text);
+  e.bytes = bytes;
+  for (SessionObserver* o : session_observers()) o->session_event(e);
+}
+
 void flush_alarm_lines() {
   std::vector<LogCoalescer::Line> lines;
+  std::vector<std::pair<Alarm, AlarmChange>> rows;
   {
     std::lock_guard lock(w().mu);
     lines.swap(w().alarm_lines);
+    rows.swap(w().alarm_rows);
   }
+  // The log first: the record finds each raise's entry before its row.
   for (const auto& line : lines) log_event(line.severity, line.text);
+  for (const auto& [row, change] : rows)
+    for (SessionObserver* o : session_observers()) o->alarm_changed(row, change, false);
 }
 
 // Under the lock: brings the health up to now (the byte count, the pause and
@@ -219,6 +245,21 @@ HealthSnapshot evaluate(Watch& watch, LogCoalescer::Line* line, bool* changed) {
   return s;
 }
 
+// The notes in the summary: one line each, and a JSON list.
+SummaryPart notes_part(const std::vector<std::pair<std::string, std::string>>& notes) {
+  SummaryPart part;
+  part.key = "notes";
+  part.lines.push_back("  notes: " + std::to_string(notes.size()));
+  part.json = "[";
+  for (size_t i = 0; i < notes.size(); ++i) {
+    part.lines.push_back("    " + notes[i].first + " " + notes[i].second);
+    part.json += (i ? "," : "") + std::string("{\"time\":") + json_string(notes[i].first) +
+                 ",\"text\":" + json_string(notes[i].second) + "}";
+  }
+  part.json += "]";
+  return part;
+}
+
 void evaluate_and_log() {
   Watch& watch = w();
   LogCoalescer::Line line{Severity::Info, ""};
@@ -230,7 +271,10 @@ void evaluate_and_log() {
     if (!watch.panel_loaded) return;
     evaluate(watch, &line, &changed);
   }
-  if (changed) log_event(line.severity, line.text);
+  if (changed) {
+    log_event(line.severity, line.text);
+    tell(SessionEventKind::LinkState, line.text.substr(6));  // without "link: "
+  }
   flush_alarm_lines();
 }
 
@@ -408,8 +452,9 @@ void session_end(int entry_result) {
     s.commands = watch.commands_listed;
     s.summary_failure = watch.summary_failure;
     s.housekeeping = watch.hk.slots();
-    s.alarms = watch.alarms.alarms();
+    s.alarms = watch.recorded_alarms ? *watch.recorded_alarms : watch.alarms.alarms();
     s.parts = watch.parts;
+    if (!watch.notes.empty()) s.parts.push_back(notes_part(watch.notes));
     summary_file = watch.summary_file;
     watch.summary_file = nullptr;
     panel_loaded = watch.panel_loaded;
@@ -444,6 +489,7 @@ void session_end(int entry_result) {
     say_error(text);
   }
   log_close();
+  for (SessionObserver* o : session_observers()) o->session_ended();
 }
 
 void session_add_summary_part(SummaryPart part) {
@@ -528,6 +574,7 @@ void watch_status(std::string_view text) {
     case StatusKind::Ready:
       log_info("run start: port drained, " + std::string(text) + " (" + std::to_string(drained) +
                " bytes that waited in the port thrown away, not recorded)");
+      tell(SessionEventKind::Drained, "run start: port drained", drained);
       break;
     default:
       break;
@@ -536,6 +583,37 @@ void watch_status(std::string_view text) {
 
 void watch_event(const PanelModel& model, int ctrl, EventSource source, int script_line) {
   log_info(describe_event(model, ctrl, source, script_line));
+}
+
+std::string clean_note(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    out += u < 0x20 || u == 0x7F ? ' ' : c;
+  }
+  const size_t first = out.find_first_not_of(' ');
+  if (first == std::string::npos) return "";
+  out = out.substr(first, out.find_last_not_of(' ') - first + 1);
+  if (out.size() > NOTE_MAX_CHARS) {
+    size_t cut = NOTE_MAX_CHARS;
+    while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80) --cut;  // whole UTF-8 characters
+    out.resize(cut);
+  }
+  return out;
+}
+
+std::string watch_note(std::string_view text, EventSource source, int script_line) {
+  const std::string kept = clean_note(text);
+  if (kept.empty()) return kept;
+  const std::string by = source == EventSource::Script ? " (event script line " + std::to_string(script_line) + ")"
+                                                       : " by the operator";
+  {
+    std::lock_guard lock(w().mu);
+    w().notes.emplace_back(local_time_text(std::chrono::system_clock::now(), true), kept);
+  }
+  log_info("note" + by + ": " + kept);
+  tell(SessionEventKind::Note, kept);
+  return kept;
 }
 
 void watch_input_moved() {
@@ -566,7 +644,11 @@ void watch_port_lost(const std::string& path, const std::string& reason) {
     evaluate(watch, &line, &changed);
   }
   log_error("port lost: " + path + (reason.empty() ? "" : " (" + reason + ")"));
-  if (changed) log_event(line.severity, line.text);
+  tell(SessionEventKind::PortLost, path + (reason.empty() ? "" : " (" + reason + ")"));
+  if (changed) {
+    log_event(line.severity, line.text);
+    tell(SessionEventKind::LinkState, line.text.substr(6));
+  }
   flush_alarm_lines();
 }
 
@@ -578,6 +660,7 @@ void watch_port_returned(const std::string& path, const std::string& note) {
     watch.port_lost_reason.clear();
   }
   log_info("port returned: " + path);
+  tell(SessionEventKind::PortReturned, path);
   if (!note.empty()) log_warning("port " + path + ": " + note);
 }
 
@@ -601,7 +684,11 @@ void watch_port_switched(const std::string& old_path, const std::string& new_pat
     if (old_path != new_path) watch.earlier_devices.push_back(old_path);
   }
   log_info("Connect to " + new_path + " (was " + old_path + ")");
-  if (!error.empty()) log_error("port lost: " + new_path + " (" + error + ")");
+  tell(SessionEventKind::PortSwitched, new_path + " (was " + old_path + ")");
+  if (!error.empty()) {
+    log_error("port lost: " + new_path + " (" + error + ")");
+    tell(SessionEventKind::PortLost, new_path + " (" + error + ")");
+  }
 }
 
 void watch_source_opened(const std::string& path) {
@@ -634,6 +721,8 @@ void watch_sent(const unsigned char* bytes, int n, bool ok) {
     if (m.kind == UplinkKind::Ack && ok) continue;
     if (ok) log_info("sent: " + describe_uplink(m));
     else log_warning("not sent (the port did not take it): " + describe_uplink(m));
+    if (ok && m.kind != UplinkKind::Ack && m.kind != UplinkKind::Other)
+      tell(SessionEventKind::Command, describe_uplink(m), static_cast<long long>(m.bytes.size()));
   }
 }
 
@@ -646,6 +735,7 @@ void watch_recording_started(const std::string& path) {
     open_log = watch.begun && watch.info.log_path.empty();
   }
   log_info("recording to " + path);
+  for (SessionObserver* o : session_observers()) o->recording_started(path);
   if (open_log && log_file_path().empty()) {
     std::string error;
     if (!log_open_file(log_beside(path), &error)) log_file_refused(error);
@@ -660,6 +750,7 @@ void watch_recording_loss() {
     // Raised now, however soon writing resumes; the watcher gives the reason.
     if (live_alarms()) alarm_update(watch, recording_cause(true, "a write to the recording failed"), now_s(watch));
   }
+  tell(SessionEventKind::RecordingLoss, "a write to the recording failed");
   flush_alarm_lines();
 }
 
@@ -674,6 +765,15 @@ void watch_recording_closed(const std::string& path, long long written, long lon
   std::string text = "recording " + path + " closed: " + std::to_string(written) + " bytes written";
   if (missing > 0) log_error(text + ", " + std::to_string(missing) + " received bytes missing");
   else log_info(text);
+}
+
+double session_time_unix(double t_s) {
+  std::chrono::system_clock::time_point started;
+  {
+    std::lock_guard lock(w().mu);
+    started = w().started;
+  }
+  return std::chrono::duration<double>(started.time_since_epoch()).count() + t_s;
 }
 
 HealthSnapshot watch_health() {
@@ -709,27 +809,49 @@ void watch_limit(const std::string& label, LimitLevel level, const LimitExcursio
     cause.value_text = excursion->value_text;
     cause.limit_text = excursion->limit_text;
   }
+  // Playback: the pass's time at the frame shown, on the session's clock.
+  double pass_t = 0.0;
+  bool estimated = false;
+  const bool on_pass = transport_is_playback() && w().playback_clock && w().playback_clock(&pass_t, &estimated);
   {
     Watch& watch = w();
     std::lock_guard lock(watch.mu);
-    alarm_update(watch, cause, now_s(watch));
+    watch.estimated_clock = on_pass && estimated;
+    const double started = std::chrono::duration<double>(watch.started.time_since_epoch()).count();
+    alarm_update(watch, cause, on_pass && !watch.test_clock ? pass_t - started : now_s(watch));
   }
   flush_alarm_lines();
 }
 
+void watch_set_playback_clock(std::function<bool(double* t_s, bool* estimated)> clock) {
+  std::lock_guard lock(w().mu);
+  w().playback_clock = std::move(clock);
+}
+
 AlarmsSnapshot watch_alarms() {
   std::lock_guard lock(w().mu);
-  return {w().alarms.version(), w().alarms.alarms(), w().alarms.status()};
+  const uint64_t version = w().alarms.version() + w().recorded_changes;
+  if (w().recorded_alarms) return {version, *w().recorded_alarms, AlarmStatus{}, true};
+  return {version, w().alarms.alarms(), w().alarms.status(), false};
 }
 
 uint64_t watch_alarms_version() {
   std::lock_guard lock(w().mu);
-  return w().alarms.version();
+  return w().alarms.version() + w().recorded_changes;
+}
+
+void watch_show_recorded_alarms(std::shared_ptr<const std::vector<Alarm>> rows) {
+  std::lock_guard lock(w().mu);
+  if (!rows && !w().recorded_alarms) return;
+  w().recorded_alarms = std::move(rows);
+  ++w().recorded_changes;
 }
 
 namespace {
 
 int log_acknowledged(const std::vector<Alarm>& done) {
+  for (const Alarm& a : done)
+    for (SessionObserver* o : session_observers()) o->alarm_changed(a, AlarmChange::None, true);
   for (const Alarm& a : done)
     log_info("alarm acknowledged by the operator: " + a.what + " (" + alarm_colour(a.severity) + ", " +
              std::to_string(a.occurrences) + (a.occurrences == 1 ? " time" : " times") + ", first " +
@@ -744,6 +866,7 @@ int watch_acknowledge(uint64_t id) {
   std::vector<Alarm> done;
   {
     std::lock_guard lock(w().mu);
+    if (w().recorded_alarms) return 0;  // the pass's list, as it was
     done = w().alarms.acknowledge(id, now_s(w()));
   }
   return log_acknowledged(done);
@@ -753,6 +876,7 @@ int watch_acknowledge_all() {
   std::vector<Alarm> done;
   {
     std::lock_guard lock(w().mu);
+    if (w().recorded_alarms) return 0;
     done = w().alarms.acknowledge_all(now_s(w()));
   }
   return log_acknowledged(done);
@@ -786,10 +910,13 @@ void reset_session_for_tests() {
   watch.summary_file = nullptr;
   watch.summary_failure.clear();
   watch.parts.clear();
+  watch.notes.clear();
   watch.stop = false;
   watch.test_clock = nullptr;
   watch.alarms = AlarmList(Watch::alarm_time_text);
   watch.alarm_lines.clear();
+  watch.alarm_rows.clear();
+  watch.recorded_alarms.reset();
   watched_by_id.clear();
 }
 

@@ -18,7 +18,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 #include <string_view>
 
 #include "present/limits.h"
@@ -77,6 +79,14 @@ enum class EventSource { Operator, Script, Signal, EndOfInput };
 // An event handed to the system (after its value went into the control).
 void watch_event(const PanelModel& model, int ctrl, EventSource source, int script_line = 0);
 
+// The operator's note on the session ("balloon cut-down commanded here"):
+// logged ("note by the operator: TEXT"), told to the session's observers
+// (the session record), and listed in the summary. The text is cleaned of
+// control characters and cut to NOTE_MAX_CHARS; an empty one is no note.
+// Returns the text as kept. Any thread.
+constexpr size_t NOTE_MAX_CHARS = 500;
+std::string watch_note(std::string_view text, EventSource source, int script_line = 0);
+
 // Playback: the input's position jumped (a seek): the next look at it is a
 // new base, so the jump does not count as bytes read.
 void watch_input_moved();
@@ -116,6 +126,16 @@ void watch_recording_closed(const std::string& path, long long written, long lon
 // value out of limits and each change of level, on any thread.
 void watch_limit(const std::string& label, LimitLevel level, const LimitExcursion* excursion);
 
+// A time of the session's clock (Alarm::first_s and the like) as seconds
+// since 1970.
+double session_time_unix(double t_s);
+
+// Playback: the time of the pass at the frame the panel shows (seconds since
+// 1970), which the replay's own alarms take for theirs instead of the
+// replay's clock: false when it cannot be told. `estimated`: the times are
+// estimated from the recording (their texts say so). Set at program start.
+void watch_set_playback_clock(std::function<bool(double* t_s, bool* estimated)> clock);
+
 // ----- For the window ---------------------------------------------------------
 
 // The alarm list now, and a version that grows with every change of it.
@@ -123,8 +143,16 @@ struct AlarmsSnapshot {
   uint64_t version = 0;
   std::vector<Alarm> rows;
   AlarmStatus status;
+  // The pass's own list (watch_show_recorded_alarms): its times are seconds
+  // since 1970, not the session's clock.
+  bool recorded = false;
 };
 AlarmsSnapshot watch_alarms();
+// Playback of a recording whose session record holds its alarm list: that
+// list, as it stood at the end of the pass, is the one shown (watch_alarms,
+// the summary) instead of the replay's own; it has nothing to acknowledge
+// or sound. nullptr goes back to the replay's own list.
+void watch_show_recorded_alarms(std::shared_ptr<const std::vector<Alarm>> rows);
 uint64_t watch_alarms_version();
 // The operator acknowledges alarm `id`, or all: each is logged with the
 // time. Returns how many were acknowledged now.

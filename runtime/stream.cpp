@@ -123,6 +123,7 @@ struct FileStream {
   // A recording.
   std::unique_ptr<rt::RecordingWriter> writer;
   bool discard = false;  // no recording is made (link replay): writes go nowhere
+  bool observed = false;  // the live recording: its bytes go to the session observers too
 
   int64_t position() const { return taken - static_cast<int64_t>(back); }
   bool is_input() const { return in != nullptr || feed != nullptr; }
@@ -369,6 +370,8 @@ FileStream* open_recording(const std::string& path, const char* mode) {
   auto s = std::make_unique<FileStream>();
   s->name = path;
   s->writer = std::make_unique<RecordingWriter>(fp, path, start, static_cast<size_t>(FILE_BACKLOG));
+  s->observed = true;
+  for (SessionObserver* o : session_observers()) o->recording_opened(path, start);
   return s.release();
 }
 
@@ -457,7 +460,16 @@ int FileSeek(FileStream* stream, long offset, int origin) {
 size_t FileWrite(const void* data, size_t size, size_t count, FileStream* stream) {
   if (stream && stream->discard) return count;
   if (!stream || !stream->writer || size == 0 || count == 0 || count > SIZE_MAX / size) return 0;
-  return stream->writer->append(static_cast<const uint8_t*>(data), size * count) / size;
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  const size_t n = size * count;
+  if (!stream->observed || session_observers().empty()) return stream->writer->append(bytes, n) / size;
+  int64_t offset = 0;
+  const size_t kept = stream->writer->append(bytes, n, &offset);
+  for (SessionObserver* o : session_observers()) {
+    o->recorded(bytes, kept, offset);
+    if (kept < n) o->recorded(bytes + kept, n - kept, -1);
+  }
+  return kept / size;
 }
 
 int FileFlush(FileStream* stream) {
@@ -475,6 +487,8 @@ int FileClose(FileStream* stream) {
   if (stream->writer) {
     if (!stream->writer->close()) result = EOF;
     watch_recording_closed(stream->name, stream->writer->bytes_written(), stream->writer->bytes_missing());
+    if (stream->observed)
+      for (SessionObserver* o : session_observers()) o->recording_closed(stream->name);
   }
   if (stream->in) {
     if (stream->read_failed) result = EOF;

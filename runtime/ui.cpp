@@ -228,6 +228,12 @@ int GetUserEvent(int wait, int* panel, int* ctrl) {
     got = id != 0;
     source = EventSource::Signal;
   }
+  // Notes due now go on the session; they are no event for the system.
+  while (!got && s.script_next < s.script.size() && s.script[s.script_next].is_note() &&
+         s.script[s.script_next].after_passes <= s.passes_done) {
+    const ScriptEvent& note = s.script[s.script_next++];
+    watch_note(note.value, EventSource::Script, note.line);
+  }
   if (!got && s.script_next < s.script.size() &&
       s.script[s.script_next].after_passes <= s.passes_done) {
     const ScriptEvent& ev = s.script[s.script_next++];

@@ -15,6 +15,9 @@ packages=(
   # broker, its clients and openssl for the tests (a real broker, TLS
   # certificates made in the test).
   libmosquitto-dev nlohmann-json3-dev mosquitto mosquitto-clients openssl
+  # The session record beside each recording: SQLite's library, and its
+  # command-line tool for the tests and for anyone who queries a record.
+  libsqlite3-dev sqlite3
   # The installable package: icons rendered from the drawing, the Debian
   # package's dependencies, and the checks of the launcher, the AppStream
   # metainfo and the manual pages.

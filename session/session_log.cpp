@@ -1,6 +1,7 @@
 #include "session/session_log.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -99,6 +100,15 @@ Log& lg() {
   return log;
 }
 
+std::atomic<LogListener> listener{nullptr};
+
+// Outside the lock: the listener hears of the entries made.
+void tell_listener(const std::vector<LogEntry>& made) {
+  const LogListener l = listener.load();
+  if (!l) return;
+  for (const LogEntry& e : made) l(e);
+}
+
 double now_s(const Log& log) {
   return std::chrono::duration<double>(Clock::now() - log.start).count();
 }
@@ -141,18 +151,22 @@ std::string write_file_line(Log& log, const std::string& line) {
   return "";
 }
 
-// Under the lock: keeps the entries and writes them to the file.
-std::string append(Log& log, const std::vector<LogCoalescer::Line>& lines) {
+// Under the lock: keeps the entries and writes them to the file; with
+// `made`, a copy of each for the listener.
+std::string append(Log& log, const std::vector<LogCoalescer::Line>& lines, std::vector<LogEntry>* made = nullptr) {
   std::string failure;
   for (const auto& l : lines) {
     LogEntry e;
     e.serial = ++log.serial;
-    e.time = local_time_text(std::chrono::system_clock::now(), true);
+    const auto now = std::chrono::system_clock::now();
+    e.time = local_time_text(now, true);
+    e.t_s = std::chrono::duration<double>(now.time_since_epoch()).count();
     e.severity = l.severity;
     e.text = l.text;
     const std::string failed =
         write_file_line(log, e.time + " " + severity_name(e.severity) + " " + e.text + "\n");
     if (failure.empty()) failure = failed;
+    if (made && listener.load()) made->push_back(e);
     log.history.push_back(std::move(e));
     if (log.history.size() > LOG_HISTORY) log.history.pop_front();
   }
@@ -166,31 +180,41 @@ void report_file_failure(const std::string& failure) {
   say("LOG FILE FAILED: " + failure + "; the log goes on in the window only");
   note_exit_status(EXIT_OUTPUT_FAILED);
   Log& log = lg();
-  std::lock_guard lock(log.mu);
-  append(log, {{Severity::Error, "log file failed: " + failure}});
+  std::vector<LogEntry> made;
+  {
+    std::lock_guard lock(log.mu);
+    append(log, {{Severity::Error, "log file failed: " + failure}}, &made);
+  }
+  tell_listener(made);
 }
 
 }  // namespace
 
+void log_set_listener(LogListener l) { listener.store(l); }
+
 void log_event(Severity severity, std::string_view text) {
   Log& log = lg();
   std::string failure;
+  std::vector<LogEntry> made;
   {
     std::lock_guard lock(log.mu);
-    failure = append(log, log.coalescer.add(severity, text, now_s(log)));
+    failure = append(log, log.coalescer.add(severity, text, now_s(log)), &made);
     log.storms_open = true;
   }
+  tell_listener(made);
   report_file_failure(failure);
 }
 
 void log_tick() {
   Log& log = lg();
   std::string failure;
+  std::vector<LogEntry> made;
   {
     std::lock_guard lock(log.mu);
     if (!log.storms_open) return;
-    failure = append(log, log.coalescer.tick(now_s(log)));
+    failure = append(log, log.coalescer.tick(now_s(log)), &made);
   }
+  tell_listener(made);
   report_file_failure(failure);
 }
 
@@ -234,11 +258,13 @@ std::string log_file_failure() {
 void log_close() {
   Log& log = lg();
   std::string failure;
+  std::vector<LogEntry> made;
   {
     std::lock_guard lock(log.mu);
-    failure = append(log, log.coalescer.flush());
+    failure = append(log, log.coalescer.flush(), &made);
     log.storms_open = false;
   }
+  tell_listener(made);
   report_file_failure(failure);
   std::lock_guard lock(log.mu);
   if (log.file) std::fclose(log.file);

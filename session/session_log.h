@@ -28,6 +28,7 @@ namespace rt {
 struct LogEntry {
   uint64_t serial = 0;  // 1, 2, 3, ... in the order the entries were made
   std::string time;     // local time, "YYYY-MM-DD HH:MM:SS.mmm"
+  double t_s = 0.0;     // the same, seconds since 1970 (UTC)
   Severity severity = Severity::Info;
   std::string text;
 };
@@ -79,6 +80,12 @@ void log_event(Severity severity, std::string_view text);
 inline void log_info(std::string_view text) { log_event(Severity::Info, text); }
 inline void log_warning(std::string_view text) { log_event(Severity::Warning, text); }
 inline void log_error(std::string_view text) { log_event(Severity::Error, text); }
+
+// Told of every entry once it is made, on the thread that made it, after
+// the log's lock is released (the session record keeps them). One listener;
+// nullptr removes it.
+using LogListener = void (*)(const LogEntry& entry);
+void log_set_listener(LogListener listener);
 
 // Ends storms whose window has run out. Cheap when none is open; the
 // system's polls and the window's timer call it.

@@ -56,6 +56,7 @@ void build_file_menu(QMainWindow* frame) {
   add_found(frame, file, "actionConfirmCommands");
   add_found(frame, file, "actionPublish");
   add_found(frame, file, "actionStopPublishing");
+  add_found(frame, file, "actionNote");
   file->addSeparator();
   add_found(frame, file, "saveScreenshot", QKeySequence(Qt::CTRL | Qt::Key_S));
   add_found(frame, file, "saveSpectra");
@@ -77,6 +78,9 @@ void build_playback_menu(QMainWindow* frame) {
   add_found(frame, play, "actionStepForward");
   add_found(frame, play, "transportRestart");
   add_found(frame, play, "transportLoop");
+  play->addSeparator();
+  add_found(frame, play, "actionNextMark");
+  add_found(frame, play, "actionPreviousMark");
 }
 
 void build_view_menu(QMainWindow* frame) {

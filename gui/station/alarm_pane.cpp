@@ -6,6 +6,7 @@
 #include <QHeaderView>
 #include <QKeySequence>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QPushButton>
 #include <QScreen>
@@ -23,7 +24,11 @@
 #include "gui/layout.h"
 #include "gui/station/alarm_sound.h"
 #include "gui/theme.h"
+#include "history/pass.h"
+#include "history/timeline.h"
+#include "replay/replay.h"
 #include "runtime/session_watch.h"
+#include "runtime/transport.h"
 #include "session/session_log.h"
 
 namespace rt {
@@ -32,10 +37,10 @@ namespace {
 
 const QString KEY_MUTED = QStringLiteral("alarms/muted");
 
-enum Column { SEVERITY, SOURCE, WHAT, FIRST, LAST, TIMES, WORST, NOW, ACKNOWLEDGED, COLUMNS };
+enum Column { SEVERITY, SOURCE, WHAT, FIRST, LAST, TIMES, WORST, NOW, ACKNOWLEDGED, BEGAN_AT, COLUMNS };
 
 const char* const HEADERS[COLUMNS] = {"Severity", "Source", "Alarm", "First", "Last",
-                                       "Times", "Worst", "Now", "Acknowledged"};
+                                       "Times", "Worst", "Now", "Acknowledged", "Began at"};
 
 QString text(const std::string& s) { return QString::fromStdString(s); }
 
@@ -78,7 +83,13 @@ AlarmPane::AlarmPane(QMainWindow* window) {
   // is no wider than that group.
   count_->setWordWrap(true);
   buttons_->addWidget(count_);
-  placed_ = 1;
+  search_ = new QLineEdit;
+  search_->setObjectName(QStringLiteral("alarmSearch"));
+  search_->setPlaceholderText(QStringLiteral("Search the alarms"));
+  search_->setClearButtonEnabled(true);
+  search_->setMaximumWidth(240);
+  buttons_->addWidget(search_);
+  placed_ = 2;
   buttons_->addStretch(1);  // the buttons go before it, left to right
   acknowledge_ = new QPushButton(QStringLiteral("Acknowledge"));
   acknowledge_->setObjectName(QStringLiteral("acknowledgeAlarm"));
@@ -145,6 +156,43 @@ AlarmPane::AlarmPane(QMainWindow* window) {
   connect(table_, &QTableWidget::itemSelectionChanged, this,
           [this] { acknowledge_->setEnabled(!table_->selectedItems().isEmpty()); });
   acknowledge_->setEnabled(false);
+  connect(search_, &QLineEdit::textChanged, this, [this] { draw(); });
+  // A row leads to its moment: in playback a click or Enter; live, where a
+  // click selects a row to acknowledge and a key must never start anything,
+  // a double-click only (it opens a review window).
+  if (transport_is_playback()) {
+    connect(table_, &QTableWidget::cellClicked, this, [this](int row, int) { choose(row); });
+    auto* enter = new QAction(table_);
+    enter->setShortcuts({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
+    enter->setShortcutContext(Qt::WidgetShortcut);
+    table_->addAction(enter);
+    connect(enter, &QAction::triggered, this, [this] { choose(table_->currentRow()); });
+  } else {
+    connect(table_, &QTableWidget::cellDoubleClicked, this, [this](int row, int) { choose(row); });
+  }
+  table_->setColumnHidden(BEGAN_AT, !transport_is_playback());
+}
+
+void AlarmPane::began_at(const Alarm& a, double* t_s, int64_t* offset) const {
+  *offset = -1;
+  *t_s = recorded_ ? a.first_s : session_time_unix(a.first_s);
+  if (!recorded_) return;
+  if (const auto pass = playback_pass())
+    for (const PassAlarm& p : pass->alarms)
+      if (p.row.id == a.id) *offset = p.first_offset;
+}
+
+void AlarmPane::choose(int row) {
+  if (row < 0 || row >= table_->rowCount() || !on_moment) return;
+  const uint64_t id = table_->item(row, SEVERITY)->data(Qt::UserRole).toULongLong();
+  for (const Alarm& a : rows_) {
+    if (a.id != id) continue;
+    double t = 0.0;
+    int64_t offset = -1;
+    began_at(a, &t, &offset);
+    on_moment(t, offset, QStringLiteral("the alarm %1 (first %2)").arg(text(a.what), text(a.first_time)));
+    return;
+  }
 }
 
 AlarmPane::~AlarmPane() = default;
@@ -201,11 +249,20 @@ void AlarmPane::acknowledge_selected() {
 }
 
 void AlarmPane::poll() {
+  // The frames the rows began at are known once the recording is indexed.
+  if (transport_is_playback() && !drawn_indexed_) {
+    const ReplayView v = replay_view();
+    if (v.index && v.index->state() == RecordingIndex::State::Ready) {
+      drawn_indexed_ = true;
+      version_ = ~uint64_t{0};
+    }
+  }
   if (watch_alarms_version() != version_) {
     AlarmsSnapshot snap = watch_alarms();
     version_ = snap.version;
     rows_ = std::move(snap.rows);
     status_ = snap.status;
+    recorded_ = snap.recorded;
     std::stable_sort(rows_.begin(), rows_.end(), shown_before);
     draw();
   }
@@ -220,9 +277,21 @@ void AlarmPane::draw() {
   const LimitColours colours = limit_colours();
   const QColor grey = table_->palette().color(QPalette::Disabled, QPalette::Text);
   table_->setRowCount(static_cast<int>(rows_.size()));
+  // Where each row began, as a frame of the playback's index once it is built.
+  const ReplayView view = transport_is_playback() ? replay_view() : ReplayView{};
+  const bool indexed = view.index && view.index->state() == RecordingIndex::State::Ready;
+  const QString wanted = search_->text().trimmed();
   for (int r = 0; r < static_cast<int>(rows_.size()); ++r) {
     const Alarm& a = rows_[static_cast<size_t>(r)];
     const bool red = a.severity == Severity::Error;
+    QString began;
+    if (indexed) {
+      double t = 0.0;
+      int64_t offset = -1;
+      began_at(a, &t, &offset);
+      if (offset >= 0 || offset_of_time(playback_pass().get(), view.path, t, &offset))
+        began = QStringLiteral("frame %1").arg(index_frame_at(*view.index, offset) + 1);
+    }
     const QString cells[COLUMNS] = {
         QString::fromLatin1(alarm_colour(a.severity)).toUpper(),
         QLatin1String(alarm_source_name(a.source)),
@@ -233,7 +302,8 @@ void AlarmPane::draw() {
         a.has_value ? text(a.worst_value + " (" + a.worst_limit + ")")
                     : QStringLiteral("longest %1").arg(duration(a.longest_s)),
         text(a.now),
-        a.acknowledged ? text(a.acknowledged_time) : QStringLiteral("NOT ACKNOWLEDGED"),
+        a.acknowledged ? text(a.acknowledged_time) : (recorded_ ? QStringLiteral("never") : QStringLiteral("NOT ACKNOWLEDGED")),
+        began,
     };
     for (int c = 0; c < COLUMNS; ++c) {
       QTableWidgetItem* item = table_->item(r, c);
@@ -254,12 +324,15 @@ void AlarmPane::draw() {
       severity->setBackground(red ? colours.alarm_background : colours.caution_background);
       severity->setForeground(red ? colours.alarm_text : colours.caution_text);
     }
-    table_->setRowHidden(r, false);
+    bool match = wanted.isEmpty();
+    for (int c = 0; c < COLUMNS && !match; ++c) match = cells[c].contains(wanted, Qt::CaseInsensitive);
+    table_->setRowHidden(r, !match);
     for (int c = 0; c < COLUMNS; ++c) table_->item(r, c)->setSelected(selected.count(a.id) != 0);
   }
   // (Not in the dock's title: its menu action takes its text from it.)
-  count_->setText(status_.unacknowledged > 0 ? QStringLiteral("%1 not acknowledged").arg(status_.unacknowledged)
-                                              : QStringLiteral("all acknowledged"));
+  count_->setText(recorded_ ? QStringLiteral("the pass's alarms (session record)")
+                  : status_.unacknowledged > 0 ? QStringLiteral("%1 not acknowledged").arg(status_.unacknowledged)
+                                               : QStringLiteral("all acknowledged"));
   acknowledge_all_->setEnabled(status_.unacknowledged > 0);
 }
 

@@ -5,7 +5,12 @@
 // with its severity, source, first and last time, count, worst value and
 // limit, state now and acknowledgement; the unacknowledged ones first and
 // in bold. "Acknowledge" takes the selected rows, "Acknowledge all"
-// ("actionAcknowledgeAll") every one. The sound (annunciator.h, on
+// ("actionAcknowledgeAll") every one. A field ("alarmSearch") keeps the
+// rows that hold its text. A row leads to its moment (on_moment): in
+// playback a click or Enter on it; live a double-click only (a click there
+// selects it to be acknowledged, and no key opens a review window). In playback of a recording with a
+// session record the list is the pass's own, each row with the frame it
+// began at ("Began at"). The sound (annunciator.h, on
 // AlarmSound or a test's sink) follows the list; "actionMuteAlarms" mutes
 // it, remembered in the settings. GUI thread only.
 #pragma once
@@ -15,6 +20,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "session/alarms.h"
@@ -24,6 +30,7 @@ class QAction;
 class QDockWidget;
 class QHBoxLayout;
 class QLabel;
+class QLineEdit;
 class QMainWindow;
 class QPushButton;
 class QScrollArea;
@@ -62,11 +69,17 @@ class AlarmPane : public QObject {
   void keep_panel_whole(QScrollArea* scroll, QWidget* over);
   // Draws again in the colours of the current theme.
   void restyle();
+  // A row chosen: its first time (seconds since 1970), its byte in the
+  // recording (-1: not known) and its name.
+  std::function<void(double t_s, int64_t offset, const QString& what)> on_moment;
 
  private:
   void draw();
   void acknowledge_selected();
   void float_if_panel_scrolls();
+  void choose(int row);
+  // The moment row `a` began at: time and byte (-1 when not known).
+  void began_at(const Alarm& a, double* t_s, int64_t* offset) const;
 
   QDockWidget* dock_ = nullptr;
   QTableWidget* table_ = nullptr;  // "alarmTable"
@@ -74,10 +87,13 @@ class AlarmPane : public QObject {
   int placed_ = 0;                   // buttons so far
   QPushButton* acknowledge_ = nullptr;  // "acknowledgeAlarm"
   QLabel* count_ = nullptr;             // "alarmCount"
+  QLineEdit* search_ = nullptr;         // "alarmSearch"
   QAction* acknowledge_all_ = nullptr;
   QAction* mute_ = nullptr;
   std::vector<Alarm> rows_;
   AlarmStatus status_;
+  bool recorded_ = false;  // the pass's own list
+  bool drawn_indexed_ = false;  // drawn with the frames the rows began at
   uint64_t version_ = ~uint64_t{0};
   std::unique_ptr<ToneSink> sound_;
   std::unique_ptr<Annunciator> annunciator_;

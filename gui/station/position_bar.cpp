@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "history/pass.h"
+#include "history/time_axis.h"
+#include "history/timeline.h"
 #include "replay/recording_index.h"
 #include "replay/replay.h"
 #include "runtime/transport.h"
@@ -18,11 +21,19 @@ constexpr int BYTE_STEPS = 1000;  // resolution of the bar while it counts bytes
 
 QString number(int64_t n) { return QLocale(QLocale::English).toString(static_cast<qlonglong>(n)); }
 
-// "frame 12 of 3,456 · 0/00:01:05.3"
+// "frame 12 of 3,456 · 0/00:01:05.3 · 10:02:13.904": the instrument's
+// elapsed time and the pass's time of the frame (estimated: "~10:02:13").
 QString frame_label(const RecordingIndex& index, long n) {
   QString text = QStringLiteral("frame %1 of %2").arg(number(n + 1), number(index.frames()));
   const std::string elapsed = elapsed_text(index.frame(n).elapsed_ms);
   if (!elapsed.empty()) text += QStringLiteral(" \u00b7 ") + QString::fromStdString(elapsed);
+  double t = 0.0;
+  bool estimated = true;
+  const auto pass = playback_pass();
+  if (time_of_offset(pass.get(), index.path(), index.frame(n).offset, &t, &estimated))
+    text += QStringLiteral(" \u00b7 ") +
+            (estimated ? QStringLiteral("~") + QString::fromStdString(clock_text(t, 0))
+                       : QString::fromStdString(clock_text(t, 3)));
   return text;
 }
 
@@ -58,7 +69,8 @@ void PositionBar::draw(const ReplayView& view, const Position& p, bool paused) {
     setValue(static_cast<int>(shown + 1));
     text = shown >= 0 ? frame_label(*index_, shown) : QStringLiteral("no frame shown yet, %1 frames").arg(number(frames_));
     if (target_ >= 0) text = QStringLiteral("seek to ") + text;
-    tip = QStringLiteral("Frame shown, of the frames in the recording, and the instrument's elapsed time; "
+    tip = QStringLiteral("Frame shown, of the frames in the recording, the instrument's elapsed time and the "
+                         "pass's time of the frame (from its session record; ~ estimated from the recording); "
                          "click or drag to go to another frame");
   } else {
     if (maximum() != BYTE_STEPS) setRange(0, BYTE_STEPS);

@@ -6,6 +6,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPalette>
+#include <QTimer>
 #include <qcustomplot.h>
 
 #include <algorithm>
@@ -23,6 +24,7 @@ constexpr int MIN_HEIGHT = 110;
 constexpr int DOT_EVERY_PX = 6;  // raw samples this far apart or more get a dot
 constexpr double PAD = 0.05;     // of the value range, above and below
 constexpr int BAND_ALPHA = 48;
+const QColor NOTE_COLOUR(0x20, 0x80, 0xd0);
 
 // Distinct colours for the values of a plot, in order.
 const QColor COLOURS[] = {QColor(0x1f, 0x5f, 0xbf), QColor(0xc0, 0x30, 0x30), QColor(0x20, 0x90, 0x40),
@@ -81,6 +83,10 @@ TrendPlot::TrendPlot(QWidget* parent) : plot_(new QCustomPlot(parent)) {
   cursor_ = new QCPItemStraightLine(plot_);
   cursor_->setVisible(false);
   cursor_->setSelectable(false);
+  position_ = new QCPItemStraightLine(plot_);
+  position_->setObjectName(QStringLiteral("trendPosition"));
+  position_->setVisible(false);
+  position_->setSelectable(false);
   note_ = new QCPItemText(plot_);
   note_->setObjectName(QStringLiteral("trendNote"));
   note_->position->setType(QCPItemPosition::ptAxisRectRatio);
@@ -94,7 +100,22 @@ TrendPlot::TrendPlot(QWidget* parent) : plot_(new QCustomPlot(parent)) {
   connect(plot_->xAxis, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), this, [this](const QCPRange& r) {
     if (!applying_ && on_range) on_range(r.lower, r.upper);
   });
+  // A click (not a drag, not the first of a double-click) chooses a time.
+  click_ = new QTimer(this);
+  click_->setSingleShot(true);
+  click_->setInterval(QApplication::doubleClickInterval());
+  connect(click_, &QTimer::timeout, this, [this] {
+    if (on_click) on_click(click_x_);
+  });
+  connect(plot_, &QCustomPlot::mousePress, this, [this](QMouseEvent* e) { pressed_at_ = e->position().toPoint(); });
+  connect(plot_, &QCustomPlot::mouseRelease, this, [this](QMouseEvent* e) {
+    if (e->button() != Qt::LeftButton || (e->position().toPoint() - pressed_at_).manhattanLength() > 3) return;
+    if (!plot_->axisRect()->rect().contains(e->position().toPoint())) return;
+    click_x_ = plot_->xAxis->pixelToCoord(e->position().x());
+    click_->start();
+  });
   connect(plot_, &QCustomPlot::mouseDoubleClick, this, [this] {
+    click_->stop();
     if (on_reset) on_reset();
   });
   connect(plot_, &QCustomPlot::mouseMove, this, [this](QMouseEvent* e) {
@@ -249,13 +270,23 @@ void TrendPlot::set_cursor(double x) {
   }
 }
 
+void TrendPlot::set_position(double x) {
+  const bool shown = std::isfinite(x);
+  position_->setVisible(shown);
+  if (shown) {
+    position_->point1->setCoords(x, 0.0);
+    position_->point2->setCoords(x, 1.0);
+  }
+}
+
 void TrendPlot::set_events(const std::vector<std::pair<double, EventMark>>& events) {
   for (auto* line : event_lines_) plot_->removeItem(line);
   event_lines_.clear();
   for (const auto& [x, mark] : events) {
     auto* line = new QCPItemStraightLine(plot_);
     line->setSelectable(false);
-    line->setPen(line_pen(severity_colour(mark.severity), Qt::DashLine));
+    // A note stands out from the log's events: solid, in the notes' colour.
+    line->setPen(mark.note ? line_pen(NOTE_COLOUR) : line_pen(severity_colour(mark.severity), Qt::DashLine));
     line->point1->setCoords(x, 0.0);
     line->point2->setCoords(x, 1.0);
     event_lines_.push_back(line);
@@ -285,6 +316,9 @@ void TrendPlot::apply_palette() {
   bands_[1]->setBrush(caution);
   bands_[2]->setBrush(caution);
   cursor_->setPen(line_pen(p.color(QPalette::Highlight)));
+  QPen position = line_pen(p.color(QPalette::Text));
+  position.setWidthF(position.widthF() * 2);
+  position_->setPen(position);
   note_->setColor(p.color(QPalette::ToolTipText));
   note_->setBrush(QBrush(p.color(QPalette::ToolTipBase)));
   replot();

@@ -63,6 +63,9 @@ class TrendPlot : public QObject {
   void set_labels(TimeLabels labels, bool show_tick_labels);
   // The cursor's place on the axis; NaN hides it.
   void set_cursor(double x);
+  // The playback's position (the frame the panel shows) on the axis, as a
+  // solid line; NaN hides it.
+  void set_position(double x);
   // The events, placed on the axis (x), drawn as lines.
   void set_events(const std::vector<std::pair<double, EventMark>>& events);
   void apply_palette();
@@ -77,6 +80,7 @@ class TrendPlot : public QObject {
   std::function<void(double x)> on_hover;              // NaN: left the plot
   std::function<void()> on_values_changed;             // a value removed
   std::function<void()> on_close;                      // "Remove this plot"
+  std::function<void(double x)> on_click;              // a click that was not a drag
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -88,6 +92,10 @@ class TrendPlot : public QObject {
   QPointer<QCustomPlot> plot_;
   std::vector<TrendValue> values_;
   QCPItemStraightLine* cursor_ = nullptr;
+  QCPItemStraightLine* position_ = nullptr;
+  QPoint pressed_at_;            // where the left button went down
+  class QTimer* click_ = nullptr;  // a click waits out a double-click's time
+  double click_x_ = 0.0;
   QCPItemText* note_ = nullptr;
   std::vector<QCPItemRect*> bands_;  // below alarm, below caution, above caution, above alarm
   std::vector<QCPItemStraightLine*> event_lines_;

@@ -33,7 +33,9 @@
 #include "gui/layout.h"
 #include "gui/trends/display_drag.h"
 #include "gui/trends/value_list.h"
+#include "history/pass.h"
 #include "history/reception.h"
+#include "history/timeline.h"
 #include "history/time_axis.h"
 #include "history/trend_csv.h"
 #include "history/values.h"
@@ -125,7 +127,10 @@ QString value_text(double v, const TrendValue& tv) {
 }  // namespace
 
 TrendsView::TrendsView(QMainWindow* window, const PanelModel& model, QWidget* form)
-    : model_(model), window_(window), cursor_x_(std::numeric_limits<double>::quiet_NaN()) {
+    : model_(model),
+      window_(window),
+      cursor_x_(std::numeric_limits<double>::quiet_NaN()),
+      position_x_(std::numeric_limits<double>::quiet_NaN()) {
   build(window, form);
   restore();
   timer_.setInterval(TICK_MS);
@@ -300,6 +305,7 @@ TrendPlot* TrendsView::add_plot(const std::vector<std::string>& keys) {
   wire(p);
   plots_column_->insertWidget(plots_column_->count() - 1, p->widget(), 1);
   plots_.push_back(std::move(plot));
+  p->set_position(position_x_);
   current_ = p;
   for (size_t i = 0; i < plots_.size(); ++i) plots_[i]->set_labels(labels_, true);
   add_values(p, keys);
@@ -350,6 +356,60 @@ void TrendsView::wire(TrendPlot* plot) {
     save();
   };
   plot->on_close = [this, plot] { remove_plot(plot); };
+  plot->on_click = [this](double x) { click(x); };
+}
+
+void TrendsView::click(double x) {
+  if (!store_ || !on_moment || !std::isfinite(x)) return;
+  // An event line under the click: its moment.
+  const int width = plots_.empty() ? 1000 : std::max(1, plots_.front()->widget()->axisRect()->width());
+  const double near = (x1_ - x0_) / width * EVENT_HOVER_PX;
+  const bool clock = !(elapsed_axis_on() && elapsed_ok_);
+  for (const auto& [ex, m] : shown_events_) {
+    if (std::abs(ex - x) > near || !clock) continue;
+    on_moment(m.t_s, -1, QStringLiteral("the event \"%1\"").arg(QString::fromStdString(m.text)));
+    return;
+  }
+  // Else the frame at the click: the last at or before it.
+  double t = 0.0;
+  int64_t offset = -1;
+  size_t frame = 0;
+  bool found = false;
+  store_->read([&](const TrendData& d) {
+    AxisX axis{&d.time_s, 0};
+    if (!clock && elapsed_x_.size() == d.frames()) axis = AxisX{&elapsed_x_, elapsed_first_};
+    size_t f = frames_between(axis, x, x).second;
+    if (f <= axis.first) f = std::min(axis.first + 1, d.frames());
+    if (f == 0) return;
+    frame = f - 1;
+    t = d.time_s[frame];
+    offset = d.offset[frame];
+    found = true;
+  });
+  if (found)
+    on_moment(t, offset, QStringLiteral("trend frame %1 (%2)").arg(frame + 1).arg(QString::fromStdString(clock_text(t, 3))));
+}
+
+void TrendsView::draw_position() {
+  double x = std::numeric_limits<double>::quiet_NaN();
+  double t = 0.0;
+  if (store_ && transport_is_playback() && shown_time && shown_time(&t)) {
+    x = t;
+    if (elapsed_axis_on() && elapsed_ok_) {
+      // Its frame's place on the elapsed axis.
+      store_->read([&](const TrendData& d) {
+        if (elapsed_x_.size() != d.frames()) return;
+        const size_t f = frames_between(AxisX{&d.time_s, 0}, t, t).second;
+        x = f > elapsed_first_ ? elapsed_x_[f - 1] : std::numeric_limits<double>::quiet_NaN();
+      });
+    }
+  }
+  if (x == position_x_ || (std::isnan(x) && std::isnan(position_x_))) return;
+  position_x_ = x;
+  for (auto& p : plots_) {
+    p->set_position(x);
+    p->replot();
+  }
 }
 
 // The values the plots need, and the instrument's elapsed time (the
@@ -372,10 +432,13 @@ void TrendsView::ensure_store() {
     status_->setText(why);
     return;
   }
-  if (store_ && store_->source().path == source.path && store_->source().rules == source.rules) return;
+  const std::shared_ptr<const Pass> pass = source.live ? nullptr : playback_pass();
+  if (store_ && store_->source().path == source.path && store_->source().rules == source.rules &&
+      store_->pass() == pass)
+    return;
   // Another recording (Open recording): a store of its own, nothing of the
   // last one kept.
-  store_ = std::make_shared<TrendStore>(source, &reception_clock());
+  store_ = std::make_shared<TrendStore>(source, &reception_clock(), 0.5, pass);
   zoomed_ = false;
   drawn_revision_ = 0;
   drawn_generation_ = 0;
@@ -451,6 +514,10 @@ void TrendsView::refresh() {
   if (st.state != TrendState::Failed && !st.note.empty()) text += QStringLiteral(". ") + QString::fromStdString(st.note);
   if (!st.start_known && !store_->source().live && st.state == TrendState::Ready)
     text += QStringLiteral(". The recording's name gives no start time: times count from its first byte");
+  else if (!st.pass_times && !store_->source().live && st.state == TrendState::Ready)
+    text += QStringLiteral(". Times are estimated (no session record): from the recording's name at the link's rate");
+  else if (st.pass_times && !store_->pass()->note.empty())
+    text += QStringLiteral(". ") + QString::fromStdString(store_->pass()->note);
   if (!axis_note_.isEmpty()) text += QStringLiteral(". ") + axis_note_;
   status_->setText(text);
   const bool none = st.state == TrendState::NoFrames;
@@ -468,6 +535,7 @@ void TrendsView::refresh() {
     drawn_revision_ = st.revision;
     redraw();
   }
+  draw_position();
 }
 
 void TrendsView::redraw() {
@@ -576,7 +644,13 @@ bool TrendsView::poll_events() {
   }
   if (live || marks_source_ == store_->source().path) return fresh;
   marks_source_ = store_->source().path;
-  marks_ = read_log_marks(log_beside(marks_source_));
+  if (const auto& pass = store_->pass()) {
+    // The pass's own log, at the times its entries were made.
+    marks_.clear();
+    for (const PassEvent& e : pass->log) marks_.push_back({e.t_s, e.severity, e.text, is_note_text(e.text)});
+  } else {
+    marks_ = read_log_marks(log_beside(marks_source_));
+  }
   std::stable_sort(marks_.begin(), marks_.end(), [](const EventMark& a, const EventMark& b) { return a.t_s < b.t_s; });
   return true;
 }

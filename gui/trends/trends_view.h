@@ -16,6 +16,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -73,12 +74,24 @@ class TrendsView : public QObject {
   void export_csv(const QString& path);
   bool exporting() const { return export_thread_.joinable(); }
 
+  // A click on a plot chose a moment (an event line under it, else the
+  // frame at the click): its time, its byte in the recording (-1: not
+  // known) and what it is.
+  std::function<void(double t_s, int64_t offset, const QString& what)> on_moment;
+  // The pass's time of the frame the panel shows (playback), drawn as the
+  // plots' position line; false when none.
+  std::function<bool(double* t_s)> shown_time;
+  // Where the position line stands on the axis (NaN: not shown). Tests.
+  double position() const { return position_x_; }
+  // A click on the plots at `x` on the axis, as the mouse makes it.
+  void click(double x);
  private:
   struct Source;
   void build(QMainWindow* window, QWidget* form);
   void ensure_store();
   void redraw();
   void draw_readout();
+  void draw_position();
   void place_events(const TrendData& d, const AxisX& axis);
   bool poll_events();  // true when there are new events to draw
   void poll_export();
@@ -123,6 +136,7 @@ class TrendsView : public QObject {
   double x0_ = 0.0, x1_ = 1.0;
   double follow_span_s_ = 600.0;
   double cursor_x_;
+  double position_x_;
   TimeLabels labels_ = TimeLabels::Clock;
   QString axis_note_;  // why the elapsed axis is not used
   // The x of each frame on the elapsed axis, kept while the data is the same.

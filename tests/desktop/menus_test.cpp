@@ -67,7 +67,7 @@ TEST_F(WindowExtras, menus_offer_every_window_action_by_name) {
   ASSERT_TRUE(file);
   // Export CSV... appears once its feature exists.
   std::vector<std::string> want_file{"actionOpenRecording", "actionConnectTo", "actionConfirmCommands", "actionPublish", "actionStopPublishing",
-                                     "saveScreenshot", "saveSpectra", "actionQuit"};
+                                     "actionNote", "saveScreenshot", "saveSpectra", "actionQuit"};
   std::vector<std::string> got_file;
   for (const std::string& n : menu_names(file))
     if (n != "actionExportCsv") got_file.push_back(n);
@@ -75,7 +75,8 @@ TEST_F(WindowExtras, menus_offer_every_window_action_by_name) {
   auto* play = bar->findChild<QMenu*>("playbackMenu");
   ASSERT_TRUE(play);
   EXPECT_EQ(menu_names(play), (std::vector<std::string>{"transportPause", "actionStepBack", "actionStepForward",
-                                                        "transportRestart", "transportLoop"}));
+                                                        "transportRestart", "transportLoop", "actionNextMark",
+                                                        "actionPreviousMark"}));
   auto* view = bar->findChild<QMenu*>("viewMenuBar");
   ASSERT_TRUE(view);
   const auto view_names = menu_names(view);

@@ -274,7 +274,8 @@ TEST(RealDesktop, a_launcher_start_works_in_its_folder_and_names_it_in_the_title
   for (const auto& e : std::filesystem::directory_iterator(dir.path()))
     if (e.path().extension() == ".dat") here.push_back(e.path().string());
   std::sort(there.begin(), there.end());
-  EXPECT_EQ(there, (std::vector<std::string>{".dat", ".log"})) << "the recording and its log in " << folder;
+  EXPECT_EQ(there, (std::vector<std::string>{".dat", ".log", ".session"}))
+      << "the recording, its log and its session record in " << folder;
   EXPECT_TRUE(here.empty()) << "nothing recorded where it was started";
   EXPECT_TRUE(has(testing_files::read_text(folder + "/" + [&] {
                     for (const auto& e : std::filesystem::directory_iterator(folder))

@@ -1,0 +1,333 @@
+// record/: where the live receiver's frames lie in the recording, the
+// recording read by the frames shown, the session record written and read
+// back, and every record that must be refused, with its one line.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "history/pass.h"
+#include "link/frame.h"
+#include "record/link_mirror.h"
+#include "record/record_reader.h"
+#include "record/record_writer.h"
+#include "record/sqlite.h"
+#include "replay/recording_index.h"
+#include "support/files.h"
+#include "support/frames.h"
+#include "support/process.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using testing_files::TempDir;
+using testing_frames::FrameBuilder;
+using testing_frames::cat;
+using testing_frames::good;
+using testing_frames::head;
+
+// Frame 1 carries "++-" in its body: the link sends it as "++-1", so it
+// takes 201 bytes of the recording.
+FrameBuilder escaped_frame() {
+  FrameBuilder f = good(1);
+  f.byte(20, '+').byte(21, '+').byte(22, '-').seal();
+  return f;
+}
+
+TEST(LinkMirror, places_each_accepted_frame_with_its_escapes_and_forgets_one_cut_by_a_time_out) {
+  rt::LinkMirror mirror;
+  const Bytes junk{0x01, 0x02, 0x03};
+  const Bytes a = testing_frames::escape_for_link(escaped_frame().bytes);
+  ASSERT_EQ(a.size(), 201u);
+  const Bytes b = head(good(2), 100);
+  const Bytes c = good(3).vec();
+  int64_t offset = 0;
+  int bytes = 0;
+  mirror.recorded(junk.data(), junk.size(), 1000);
+  mirror.recorded(a.data(), a.size(), 1003);
+  ASSERT_TRUE(mirror.take_frame(&offset, &bytes));
+  EXPECT_EQ(offset, 1003);
+  EXPECT_EQ(bytes, 201);
+  EXPECT_FALSE(mirror.take_frame(&offset, &bytes)) << "a frame is taken once";
+  mirror.recorded(b.data(), b.size(), 1204);
+  mirror.read_failed();  // the receiver's time-out drops the partial frame
+  EXPECT_FALSE(mirror.take_frame(&offset, &bytes));
+  mirror.recorded(c.data(), c.size(), 1304);
+  ASSERT_TRUE(mirror.take_frame(&offset, &bytes));
+  EXPECT_EQ(offset, 1304) << "the frame after the cut begins where its sync word is, not where the cut one did";
+  EXPECT_EQ(bytes, 200);
+  // A frame with a byte the recording could not keep lies nowhere in it.
+  mirror.recorded(c.data(), 50, 1504);
+  mirror.recorded(c.data() + 50, 10, -1);
+  mirror.recorded(c.data() + 60, 140, 1554);
+  ASSERT_TRUE(mirror.take_frame(&offset, &bytes));
+  EXPECT_EQ(offset, -1);
+}
+
+TEST(LiveFrames, a_recording_read_by_the_frames_shown_gives_exactly_those_with_their_skipped_counts) {
+  // Frame 1, the first 100 bytes of frame 2 (a time-out cut it), frame 3.
+  // By the link's rules alone, frame 2's head and frame 3's first 100 bytes
+  // make one attempt that fails its checksum, and frame 3 is lost.
+  const Bytes bytes = cat({good(1).vec(), head(good(2), 100), good(3).vec()});
+  auto shown = std::make_shared<rt::LiveFrames>();
+  shown->frames = {{10.0, 0, 200, 7, 1, 1}, {12.5, 300, 200, 9, 3, 1}};
+  shown->covers = static_cast<int64_t>(bytes.size());
+  rt::FrameScanner guided(rt::FrameRules::Link, true, shown);
+  guided.feed(bytes.data(), 250);  // in two pieces, the cut inside one
+  guided.feed(bytes.data() + 250, bytes.size() - 250);
+  ASSERT_EQ(guided.frames().size(), 2u);
+  EXPECT_EQ(guided.frames()[0].fcount, 1u);
+  EXPECT_EQ(guided.frames()[1].fcount, 3u);
+  EXPECT_EQ(guided.frames()[1].offset, 300);
+  EXPECT_EQ(guided.frames()[0].skipped, 7);
+  EXPECT_EQ(guided.frames()[1].skipped, 9);
+  EXPECT_EQ(guided.mismatches(), 0);
+
+  rt::FrameScanner alone(rt::FrameRules::Link);
+  alone.feed(bytes.data(), bytes.size());
+  EXPECT_EQ(alone.frames().size(), 1u) << "the recording's bytes alone lose frame 3";
+
+  // Bytes beyond what the record accounts for are read by the link's rules,
+  // counting on from the last skipped count shown.
+  const Bytes longer = cat({bytes, Bytes{0x55, 0x55}, good(4).vec()});
+  rt::FrameScanner after(rt::FrameRules::Link, true, shown);
+  after.feed(longer.data(), longer.size());
+  ASSERT_EQ(after.frames().size(), 3u);
+  EXPECT_EQ(after.frames()[2].offset, static_cast<int64_t>(bytes.size()) + 2);
+  EXPECT_EQ(after.frames()[2].skipped, 11);
+}
+
+// A recording and its record, written by the writer as a station would.
+struct Written {
+  TempDir dir;
+  std::string recording = dir.file("52121834.dat");
+  std::string record = dir.file("52121834.session");
+  Bytes bytes = cat({Bytes{0x00, 0x11}, good(1).vec(), good(2).vec(), good(3).vec()});
+
+  explicit Written(bool close = true) {
+    testing_files::write_file(recording, bytes);
+    rt::RecordRun run;
+    run.version = "9.8.7";
+    run.source = "/dev/ttyUSB0";
+    run.device = "FT232R USB UART, FTDI, serial number A1B2";
+    run.host = "station";
+    run.pid = 4242;
+    run.started = 1.7e9;
+    writer = std::make_unique<rt::RecordWriter>(record, recording, run, [this](const std::string& why) {
+      ++failures;
+      failure = why;
+    });
+    writer->add(rt::FrameRow{1.7e9 + 1.0, 2, 200, 2, 1});
+    writer->add(rt::FrameRow{1.7e9 + 1.1, 202, 200, 2, 2});
+    writer->add(rt::FrameRow{1.7e9 + 12.0, 402, 200, 2, 3});  // after a silence of 10.9 s
+    writer->add(rt::EventRow{1.7e9 + 4.2, 402, "link", "LINK SILENT (no byte for 3 s)", -1});
+    writer->add(rt::EventRow{1.7e9 + 11.5, 402, "note", "balloon cut-down commanded here", -1});
+    writer->add(rt::LogRow{1.7e9 + 0.5, 0, "INFO", "recording to 52121834.dat"});
+    rt::AlarmRow alarm;
+    alarm.row.id = 1;
+    alarm.row.source = rt::AlarmSource::Link;
+    alarm.row.key = "link silent";
+    alarm.row.what = "link: LINK SILENT";
+    alarm.row.severity = rt::Severity::Error;
+    alarm.row.occurrences = 1;
+    alarm.row.longest_s = 7.8;
+    alarm.row.now = "receiving";
+    alarm.first = 1.7e9 + 4.2;
+    alarm.last = 1.7e9 + 12.0;
+    alarm.first_offset = 402;
+    alarm.change = "raised";
+    alarm.t = alarm.first;
+    alarm.offset = 402;
+    alarm.text = "link: LINK SILENT: LINK SILENT";
+    writer->add(alarm);
+    alarm.row.acknowledged = true;
+    alarm.acknowledged_at = 1.7e9 + 20.0;
+    alarm.change = "acknowledged";
+    alarm.t = alarm.acknowledged_at;
+    writer->add(alarm);
+    writer->recorded_to(static_cast<int64_t>(bytes.size()));
+    if (close) {
+      EXPECT_TRUE(writer->close()) << failure;
+    }
+  }
+  std::unique_ptr<rt::RecordWriter> writer;
+  int failures = 0;
+  std::string failure;
+};
+
+TEST(SessionRecord, holds_what_the_station_wrote_and_is_handed_over_as_one_file) {
+  Written w;
+  EXPECT_EQ(w.failures, 0);
+  EXPECT_FALSE(std::filesystem::exists(w.record + "-wal")) << "the write-ahead log is put back into the record";
+  rt::Pass pass;
+  std::string why;
+  ASSERT_EQ(rt::read_session_record(w.recording, &pass, &why), rt::PassFound::Found) << why;
+  ASSERT_EQ(pass.runs.size(), 1u);
+  EXPECT_EQ(pass.runs[0].source, "/dev/ttyUSB0");
+  EXPECT_EQ(pass.runs[0].device, "FT232R USB UART, FTDI, serial number A1B2");
+  EXPECT_EQ(pass.runs[0].version, "9.8.7");
+  EXPECT_GT(pass.runs[0].ended, 0.0) << "a closed run says when it ended";
+  const auto& f = pass.frames->frames;
+  ASSERT_EQ(f.size(), 3u);
+  EXPECT_EQ(f[2].offset, 402);
+  EXPECT_DOUBLE_EQ(f[2].t_s, 1.7e9 + 12.0);
+  EXPECT_EQ(f[1].counter, 2u);
+  ASSERT_EQ(pass.notes().size(), 1u);
+  EXPECT_EQ(pass.notes()[0]->text, "balloon cut-down commanded here");
+  ASSERT_EQ(pass.log.size(), 1u);
+  ASSERT_EQ(pass.alarms.size(), 1u) << "one row, as it stood last";
+  EXPECT_TRUE(pass.alarms[0].row.acknowledged);
+  EXPECT_DOUBLE_EQ(pass.alarms[0].row.acknowledged_s, 1.7e9 + 20.0);
+  EXPECT_EQ(pass.alarms[0].first_offset, 402);
+  ASSERT_EQ(pass.alarm_events.size(), 2u);
+  EXPECT_EQ(pass.alarm_events[0].change, "raised");
+  EXPECT_EQ(pass.alarm_events[1].change, "acknowledged");
+  EXPECT_TRUE(pass.note.empty());
+  // The time of a byte is that of the frame that holds it.
+  double t = 0.0;
+  bool estimated = true;
+  ASSERT_TRUE(pass.time_at(450, &t, &estimated));
+  EXPECT_DOUBLE_EQ(t, 1.7e9 + 12.0);
+  EXPECT_FALSE(estimated);
+  EXPECT_EQ(pass.frame_at_time(1.7e9 + 11.5), 2u);
+}
+
+TEST(SessionRecord, a_recording_that_grew_after_its_record_uses_its_part_and_estimates_the_rest) {
+  Written w;
+  Bytes more = w.bytes;
+  testing_frames::append(more, good(4).vec());
+  testing_files::write_file(w.recording, more);
+  rt::Pass pass;
+  std::string why;
+  ASSERT_EQ(rt::read_session_record(w.recording, &pass, &why), rt::PassFound::Found) << why;
+  EXPECT_NE(pass.note.find("grew after its session record stopped (at byte 602 of 802"), std::string::npos)
+      << pass.note;
+  double t = 0.0;
+  bool estimated = false;
+  ASSERT_TRUE(pass.time_at(602, &t, &estimated));
+  EXPECT_TRUE(estimated);
+  EXPECT_DOUBLE_EQ(t, 1.7e9 + 12.0 + 200.0 / 1920.0) << "the last frame's time and the link's rate";
+}
+
+// Each record that must not be used, made from a good one, and the reason
+// its one line gives.
+TEST(SessionRecord, every_record_that_is_not_its_recordings_is_refused_with_its_reason) {
+  struct Case {
+    const char* name;
+    std::function<void(Written&)> spoil;
+    const char* reason;
+  };
+  const std::vector<Case> cases = {
+      {"not SQLite",
+       [](Written& w) { testing_files::write_file(w.record, Bytes(3000, 'x')); },
+       "it is not an SQLite database"},
+      {"truncated",
+       [](Written& w) {
+         Bytes all = testing_files::read_file(w.record);
+         all.resize(all.size() / 2);
+         testing_files::write_file(w.record, all);
+       },
+       "it is truncated"},
+      {"another recording's",
+       [](Written& w) {
+         Bytes other = w.bytes;
+         other[0] = 0x99;
+         testing_files::write_file(w.recording, other);
+       },
+       "it is the record of another recording (52121834.dat: its first 602 bytes differ"},
+      {"a newer version",
+       [](Written& w) {
+         rt::sql::Db db;
+         ASSERT_TRUE(db.open(w.record, true));
+         ASSERT_TRUE(db.exec("PRAGMA user_version = 2"));
+       },
+       "it was written by a newer vst_gse (record version 2; this one reads up to version 1)"},
+      {"another program's database",
+       [](Written& w) {
+         std::filesystem::remove(w.record);
+         rt::sql::Db db;
+         ASSERT_TRUE(db.open(w.record, true));
+         ASSERT_TRUE(db.exec("CREATE TABLE readings (t REAL)"));
+       },
+       "it is not a vst_gse session record"},
+  };
+  for (const Case& c : cases) {
+    Written w;
+    c.spoil(w);
+    rt::Pass pass;
+    std::string why;
+    EXPECT_EQ(rt::read_session_record(w.recording, &pass, &why), rt::PassFound::Refused) << c.name;
+    EXPECT_EQ(why.rfind("session record " + w.record + " refused: ", 0), 0u) << c.name << ": " << why;
+    EXPECT_NE(why.find(c.reason), std::string::npos) << c.name << ": " << why;
+    EXPECT_NE(why.find("; times are estimated"), std::string::npos) << c.name;
+    EXPECT_EQ(why.find('\n'), std::string::npos) << c.name << ": one line";
+  }
+  TempDir bare;
+  testing_files::write_file(bare.file("x.dat"), good(1).vec());
+  rt::Pass pass;
+  std::string why;
+  EXPECT_EQ(rt::read_session_record(bare.file("x.dat"), &pass, &why), rt::PassFound::None);
+}
+
+TEST(SessionRecord, a_second_station_on_the_same_recording_is_refused_and_the_first_goes_on) {
+  Written first(/*close=*/false);
+  ASSERT_TRUE(first.writer->flush(30.0)) << first.failure;
+  std::atomic<int> failures{0};
+  std::string failure;
+  rt::RecordRun run;
+  run.version = "9.8.7";
+  run.host = "other";
+  run.pid = 777;
+  rt::RecordWriter second(first.record, first.recording, run, [&](const std::string& why) {
+    failure = why;
+    ++failures;
+  });
+  second.add(rt::LogRow{1.0, 0, "INFO", "x"});
+  EXPECT_FALSE(second.flush(30.0));
+  EXPECT_FALSE(second.close());
+  EXPECT_EQ(failures.load(), 1);
+  EXPECT_NE(failure.find("another station is writing it (process 4242 on station"), std::string::npos) << failure;
+  first.writer->add(rt::LogRow{1.7e9 + 30.0, 602, "INFO", "still here"});
+  EXPECT_TRUE(first.writer->close()) << first.failure;
+  rt::Pass pass;
+  std::string why;
+  ASSERT_EQ(rt::read_session_record(first.recording, &pass, &why), rt::PassFound::Found) << why;
+  EXPECT_EQ(pass.runs.size(), 1u);
+  EXPECT_EQ(pass.log.back().text, "still here");
+}
+
+TEST(SessionRecord, a_disk_that_takes_no_more_fails_the_record_once_and_keeps_what_was_committed) {
+  TempDir dir;
+  const std::string recording = dir.file("52121834.dat");
+  testing_files::write_file(recording, good(1).vec());
+  std::atomic<int> failures{0};
+  std::string failure;
+  {
+    testing_process::FileSizeLimit limit(96 * 1024);
+    rt::RecordWriter writer(dir.file("52121834.session"), recording, rt::RecordRun{},
+                            [&](const std::string& why) {
+                              failure = why;
+                              ++failures;
+                            });
+    writer.add(rt::FrameRow{1.0, 0, 200, 0, 1});
+    ASSERT_TRUE(writer.flush(30.0)) << failure;
+    // Rows until the file-size limit stops the record.
+    const std::string text(2000, 'n');
+    for (int i = 0; i < 400 && failures.load() == 0; ++i) {
+      writer.add(rt::LogRow{2.0 + i, 200, "INFO", text});
+      if (i % 20 == 19) writer.flush(30.0);
+    }
+    EXPECT_FALSE(writer.close());
+  }
+  EXPECT_EQ(failures.load(), 1);
+  EXPECT_FALSE(failure.empty());
+  rt::Pass pass;
+  std::string why;
+  ASSERT_EQ(rt::read_session_record(recording, &pass, &why), rt::PassFound::Found) << why;
+  EXPECT_EQ(pass.frames->frames.size(), 1u) << "what was committed before stays readable";
+}
+
+}  // namespace
