@@ -502,7 +502,9 @@ void PanelWindow::draw_panel() {
     // start, the folder it works in.
     if (!shown_device_.isEmpty()) shown += QStringLiteral("  [COM1 = %1]").arg(shown_device_);
     const QString folder = QString::fromStdString(transport_work_folder());
-    if (!folder.isEmpty()) shown += QStringLiteral("  [folder %1]").arg(folder);
+    const QString fallback = QString::fromStdString(transport_work_folder_fallback());
+    if (!folder.isEmpty() && fallback.isEmpty()) shown += QStringLiteral("  [folder %1]").arg(folder);
+    else if (!folder.isEmpty()) shown += QStringLiteral("  [folder %1, NOT ~/vst_gse: %2]").arg(folder, fallback);
     // First, so a task bar that cuts the title short still shows it.
     if (shown_alarms_ > 0) shown = alarm_count_text(shown_alarms_) + QStringLiteral(" \u00b7 ") + shown;
     top()->setWindowTitle(shown);

@@ -33,10 +33,20 @@ bool is_note_text(std::string_view text);
 bool log_entry_time(std::string_view text, double* t_s);
 // A session log's entry as a mark (false when its time cannot be read).
 bool event_mark(const LogEntry& entry, EventMark* mark);
+// The most of a log file read for its marks. The session log is renamed
+// at 16 MiB, so a log of the station's own is never much larger.
+constexpr int64_t LOG_MARKS_MAX_BYTES = int64_t{17} << 20;
+// The longest line taken; a longer one is passed over.
+constexpr size_t LOG_MARKS_MAX_LINE = 64 * 1024;
+
 // The entries of a session log file, as the session log writes them
-// ("TIME SEVERITY TEXT" lines); other lines are passed over. None when the
-// file cannot be read.
-std::vector<EventMark> read_log_marks(const std::string& path);
+// ("TIME SEVERITY TEXT" lines); other lines are passed over. Only a regular
+// file is read (a FIFO or a device at the name is never waited on), and of
+// it only its first `max_bytes`. None when there is no such file.
+// `*left_out` (when given) says what was not read and why, for the
+// operator: "" when the whole file was, or there is none.
+std::vector<EventMark> read_log_marks(const std::string& path, std::string* left_out = nullptr,
+                                      int64_t max_bytes = LOG_MARKS_MAX_BYTES);
 
 // A playback's own events (a seek, Loop, the operator's actions) happen at
 // a clock time of this session; on the recording's time axis they belong

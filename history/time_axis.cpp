@@ -68,11 +68,16 @@ bool recording_start_from_name(const std::string& path, std::time_t not_after, d
 }
 
 bool recording_start(const std::string& path, std::time_t not_after, double* start_s, bool* from_log) {
+  return recording_start(path, not_after, read_log_marks(log_beside(path)), start_s, from_log);
+}
+
+bool recording_start(const std::string& path, std::time_t not_after, const std::vector<EventMark>& log,
+                     double* start_s, bool* from_log) {
   *from_log = false;
   if (!recording_start_from_name(path, not_after, start_s)) return false;
   const size_t slash = path.find_last_of("/\\");
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  for (const EventMark& m : read_log_marks(log_beside(path))) {
+  for (const EventMark& m : log) {
     const std::string said = "recording to ";
     if (m.text.compare(0, said.size(), said) != 0) continue;
     const std::string named = m.text.substr(said.size());

@@ -11,6 +11,9 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <vector>
+
+#include "history/event_marks.h"
 
 namespace rt {
 
@@ -28,6 +31,9 @@ bool recording_start_from_name(const std::string& path, std::time_t not_after, d
 // to record ("recording to NAME", within the minute the name gives). The
 // name alone gives only the minute. `from_log` says which it was.
 bool recording_start(const std::string& path, std::time_t not_after, double* start_s, bool* from_log);
+// The same with the log's entries already read (read_log_marks).
+bool recording_start(const std::string& path, std::time_t not_after, const std::vector<EventMark>& log,
+                     double* start_s, bool* from_log);
 
 // The time the recording implies for the byte at `offset`.
 inline double recording_time(double start_s, int64_t offset) {

@@ -14,6 +14,7 @@
 #include "history/time_axis.h"
 #include "history/values.h"
 #include "link/frame.h"
+#include "runtime/session_watch.h"
 
 namespace rt {
 
@@ -128,16 +129,35 @@ TrendStore::TrendStore(TrendSource source, const ReceptionClock* clock, double p
   }
   // A live recording's name is its start too; a few minutes' slack for a
   // clock that moved.
+  not_after_ = not_after + 600;
+  thread_ = std::thread([this] { run(); });
+}
+
+// The start the recording's name gives, to the millisecond where the log
+// beside it says so, and that log's events (playback). On the store's
+// thread: a log can be large, or not a file at all.
+void TrendStore::read_start() {
+  std::string note;
+  std::vector<EventMark> marks = read_log_marks(log_beside(source_.path), &note);
   bool from_log = false;
-  start_known_ = recording_start(source_.path, not_after + 600, &start_s_, &from_log);
+  start_known_ = recording_start(source_.path, not_after_, marks, &start_s_, &from_log);
   if (pass_ && pass_->frames) {
     shown_ = pass_->frames;
     start_known_ = true;  // every time is the pass's own, or estimated from it
-    status_.pass_times = true;
   }
+  std::lock_guard lock(mu_);
+  status_.pass_times = shown_ != nullptr;
   status_.start_known = start_known_;
   status_.start_from_log = from_log;
-  thread_ = std::thread([this] { run(); });
+  if (!source_.live) log_marks_ = std::move(marks);
+  status_.log_note = std::move(note);
+  status_.log_read = true;
+  ++status_.revision;
+}
+
+std::vector<EventMark> TrendStore::log_marks() const {
+  std::lock_guard lock(mu_);
+  return log_marks_;
 }
 
 TrendStore::~TrendStore() {
@@ -198,6 +218,7 @@ std::vector<std::pair<std::string, const ValueInfo*>> TrendStore::wanted_values(
 }
 
 void TrendStore::run() {
+  read_start();
   for (;;) {
     if (!poll_once()) return;
     std::unique_lock lock(mu_);
@@ -525,6 +546,44 @@ std::pair<size_t, size_t> frames_between(const AxisX& axis, double x0, double x1
   return {a, std::max(a, b)};
 }
 
+namespace {
+
+// The frames in [from, to) of an axis that come more than LINE_GAP_S after
+// the frame before them, asked for in increasing order.
+class Gaps {
+ public:
+  Gaps(const std::vector<double>& x, size_t from, size_t to) {
+    for (size_t k = std::max<size_t>(from, 1); k < to && k < x.size(); ++k)
+      if (x[k] - x[k - 1] > LINE_GAP_S) at_.push_back(k);
+  }
+  // Whether a gap lies after frame `a` up to frame `b` (a < b; each call's
+  // `a` at or after the last call's).
+  bool between(size_t a, size_t b) {
+    while (next_ < at_.size() && at_[next_] <= a) ++next_;
+    return next_ < at_.size() && at_[next_] <= b;
+  }
+
+ private:
+  std::vector<size_t> at_;
+  size_t next_ = 0;
+};
+
+constexpr double BREAK = std::numeric_limits<double>::quiet_NaN();
+
+// Counts the raw points that no line reaches (a break or an end on both sides).
+size_t isolated_points(const std::vector<double>& y) {
+  size_t n = 0;
+  for (size_t i = 0; i < y.size(); ++i) {
+    if (std::isnan(y[i])) continue;
+    const bool before = i > 0 && !std::isnan(y[i - 1]);
+    const bool after = i + 1 < y.size() && !std::isnan(y[i + 1]);
+    n += !before && !after;
+  }
+  return n;
+}
+
+}  // namespace
+
 PlotPoints plot_points(const TrendData& d, const Series& s, const AxisX& axis, double x0, double x1, int columns,
                        double scale) {
   (void)d;
@@ -542,17 +601,27 @@ PlotPoints plot_points(const TrendData& d, const Series& s, const AxisX& axis, d
     const size_t to = std::min(sb + 1, s.size());
     out.x.reserve(to - from);
     out.y.reserve(to - from);
+    if (from >= to) return out;
+    Gaps gaps(x, s.frame(from), s.frame(to - 1) + 1);
     for (size_t i = from; i < to; ++i) {
+      if (i > from && gaps.between(s.frame(i - 1), s.frame(i))) {
+        out.x.push_back(x[s.frame(i - 1)]);
+        out.y.push_back(BREAK);
+      }
       out.x.push_back(x[s.frame(i)]);
       out.y.push_back(s.value(i) * scale);
     }
+    out.isolated = isolated_points(out.y);
     return out;
   }
   out.raw = false;
   const double width = (x1 - x0) / columns;
   out.x.reserve(2 * static_cast<size_t>(columns));
   out.y.reserve(2 * static_cast<size_t>(columns));
+  Gaps gaps(x, fa, fb);
   size_t a = sa;
+  bool any = false;
+  size_t last_frame = 0;  // of the last sample drawn
   for (int c = 0; c < columns; ++c) {
     const double right = c + 1 == columns ? x1 : x0 + width * (c + 1);
     const size_t fend = frames_between(axis, right, right).first;
@@ -560,10 +629,16 @@ PlotPoints plot_points(const TrendData& d, const Series& s, const AxisX& axis, d
     double lo, hi;
     if (b > a && s.extremes(a, b, &lo, &hi)) {
       const double centre = x0 + width * (c + 0.5);
+      if (any && gaps.between(last_frame, s.frame(a))) {
+        out.x.push_back(centre);
+        out.y.push_back(BREAK);
+      }
       out.x.push_back(centre);
       out.y.push_back(std::min(lo * scale, hi * scale));
       out.x.push_back(centre);
       out.y.push_back(std::max(lo * scale, hi * scale));
+      any = true;
+      last_frame = s.frame(b - 1);
     }
     a = b;
   }

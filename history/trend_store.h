@@ -19,6 +19,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <map>
 #include <memory>
@@ -28,6 +29,7 @@
 #include <thread>
 #include <vector>
 
+#include "history/event_marks.h"
 #include "history/series.h"
 #include "replay/recording_index.h"
 
@@ -66,6 +68,8 @@ struct TrendStatus {
   bool start_known = false;   // playback: the recording's name gave its start
   bool start_from_log = false;  // to the millisecond, by the log beside it
   bool pass_times = false;    // playback: the session record's times (else estimated)
+  bool log_read = false;      // the log beside the recording was read (TrendStore::log_marks)
+  std::string log_note;       // what of that log was not read, and why ("" when all or none)
   std::vector<std::string> pending;  // values asked for, not decoded yet
 };
 
@@ -95,6 +99,11 @@ class TrendStore {
   bool wait_idle(double timeout_s) const;
   // Runs `f` on the data under the store's lock (keep it short).
   void read(const std::function<void(const TrendData&)>& f) const;
+  // The entries of the session log kept beside the recording (event_marks.h:
+  // a regular file only, up to its bound), read once by the store's own
+  // thread before the frames, never by the caller's. Empty until
+  // status().log_read.
+  std::vector<EventMark> log_marks() const;
 
  private:
   void run();
@@ -106,6 +115,7 @@ class TrendStore {
   void add_frame(TrendData& d, const uint8_t* frame, double t_s, int64_t offset, int32_t skipped,
                  const std::vector<std::pair<std::string, const ValueInfo*>>& values);
   void add_provisional();
+  void read_start();
   std::vector<std::pair<std::string, const ValueInfo*>> wanted_values() const;
 
   const TrendSource source_;
@@ -119,6 +129,7 @@ class TrendStore {
   TrendStatus status_;
   std::set<std::string> wanted_;
   std::set<std::string> decoded_;  // of those, the ones the data holds
+  std::vector<EventMark> log_marks_;
   bool stop_ = false;
   bool wake_ = false;
 
@@ -131,6 +142,7 @@ class TrendStore {
   int64_t head_len_ = 0;
   bool start_known_ = false;
   double start_s_ = 0.0;        // from the name
+  std::time_t not_after_ = 0;   // the latest start the name can stand for
   size_t clock_next_ = 0;       // live: the next reception to match
   std::shared_ptr<const LiveFrames> shown_;  // the pass's frames
   std::thread thread_;
@@ -152,13 +164,21 @@ std::pair<size_t, size_t> frames_between(const AxisX& axis, double x0, double x1
 // the raw samples when there are few (at most RAW_PER_COLUMN a column; one
 // sample beyond each end is added, so lines run to the edges), else the
 // minimum and maximum of each column (two points at the column's centre,
-// the minimum first), so no extreme is lost. Values times `scale`.
+// the minimum first), so no extreme is lost. Values times `scale`. Where
+// no frame came for more than LINE_GAP_S on the axis (an outage of the
+// link, a stretch without a good frame) between two points, a point with a
+// NaN value lies between them: the line breaks there, and is never drawn
+// straight across the outage.
 struct PlotPoints {
   std::vector<double> x, y;
   bool raw = true;
-  size_t samples = 0;  // samples of the series inside [x0, x1]
+  size_t samples = 0;   // samples of the series inside [x0, x1]
+  size_t isolated = 0;  // points with a break on either side: no line reaches them
 };
 constexpr double RAW_PER_COLUMN = 2.0;
+// As long as the health bar waits before it says NO FRAMES or LINK SILENT;
+// the longest a working link leaves between two frames is far below it.
+constexpr double LINE_GAP_S = 3.0;
 PlotPoints plot_points(const TrendData& d, const Series& s, const AxisX& axis, double x0, double x1, int columns,
                        double scale = 1.0);
 

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <cmath>
@@ -173,11 +174,30 @@ int parse_options(int argc, char* argv[], Options* opt) {
 }
 
 
-std::string launcher_folder() { return QDir(QDir::homePath()).filePath(QStringLiteral("vst_gse")).toStdString(); }
+std::string launcher_folder(std::string* why) {
+#if !defined(_WIN32)
+  // Qt takes the root folder for a home that HOME does not give.
+  const QString home = qEnvironmentVariable("HOME");
+  if (home.isEmpty() || !QDir::isAbsolutePath(home)) {
+    if (why) *why = home.isEmpty() ? "HOME is not set" : "HOME is not an absolute path (\"" + home.toStdString() + "\")";
+    return "";
+  }
+#endif
+  if (why) why->clear();
+  return QDir(QDir::homePath()).filePath(QStringLiteral("vst_gse")).toStdString();
+}
 
-std::string enter_launcher_folder(Options* opt) {
+int enter_launcher_folder(Options* opt, LauncherFolder* where, std::string* why) {
   namespace fs = std::filesystem;
   std::error_code ec;
+  const std::string folder = launcher_folder(why);
+  if (folder.empty()) {
+    *why += ", so there is no home folder to work in";
+    rt::say("Cannot work in ~/vst_gse: " + *why);
+    std::fprintf(stderr, "vst_gse: --launcher: %s\n", why->c_str());
+    std::fflush(stderr);
+    return rt::EXIT_STARTUP;
+  }
   auto absolute = [&ec](std::string* path) {
     if (path->empty() || *path == "-") return;
     const fs::path full = fs::absolute(*path, ec);
@@ -193,16 +213,25 @@ std::string enter_launcher_folder(Options* opt) {
     absolute(&opt->positional_path);
     opt->positional[0] = opt->positional_path.data();
   }
-  const std::string folder = launcher_folder();
   fs::create_directories(folder, ec);
-  if (!ec) fs::current_path(folder, ec);
-  if (ec) {
-    std::fprintf(stderr, "vst_gse: cannot work in %s: %s; recordings go to the working directory %s\n",
-                 folder.c_str(), ec.message().c_str(), fs::current_path().string().c_str());
-    std::fflush(stderr);
-    return "";
+  std::string reason = ec ? ec.message() : "";
+  // Recordings are made there: a folder that cannot take them is no use.
+  if (reason.empty() && !QFileInfo(QString::fromStdString(folder)).isWritable()) reason = "it cannot be written to";
+  if (reason.empty()) {
+    fs::current_path(folder, ec);
+    if (ec) reason = ec.message();
   }
-  return folder;
+  if (!reason.empty()) {
+    where->folder = fs::current_path(ec).string();
+    where->fallback = folder + " cannot be used (" + reason + ")";
+    std::fprintf(stderr, "vst_gse: cannot work in %s: %s; recordings go to the working directory %s\n",
+                 folder.c_str(), reason.c_str(), where->folder.c_str());
+    std::fflush(stderr);
+    return -1;
+  }
+  where->folder = folder;
+  where->fallback.clear();
+  return -1;
 }
 
 }  // namespace gse

@@ -47,15 +47,26 @@ int parse_options(int argc, char* argv[], Options* opt);
 int usage_error(const std::string& message);
 
 // The folder a launcher start works in: ~/vst_gse (the user's home folder
-// as Qt finds it, also on Windows).
-std::string launcher_folder();
+// as Qt finds it, also on Windows). "" with *why when there is no home
+// folder to be in (on Linux, HOME unset, empty or not an absolute path: Qt
+// would take "/" for it).
+std::string launcher_folder(std::string* why = nullptr);
+
+// Where a launcher start works.
+struct LauncherFolder {
+  std::string folder;    // launcher_folder(), or the working directory it was started in
+  std::string fallback;  // why launcher_folder() could not be used ("" when it is used)
+};
 
 // --launcher: makes launcher_folder() (when missing) and the working
 // directory, after turning every relative path of the command line still to
 // be opened (the recording, --trace, --csv..., --log, --summary) into an
-// absolute one, so that they still name what the operator meant. Returns the folder, or ""
-// when it cannot be used: the reason is said on standard error and the run
-// goes on in the working directory it was started in.
-std::string enter_launcher_folder(Options* opt);
+// absolute one, so that they still name what the operator meant. Returns
+// -1 to go on, with *where: the folder, or, when it cannot be made, entered
+// or written to, the working directory with the reason in `fallback` (said
+// on standard error; the window's title says it too). Returns EXIT_STARTUP
+// when there is no home folder (said on standard output and error, the
+// reason in *why): a session would work in "/vst_gse".
+int enter_launcher_folder(Options* opt, LauncherFolder* where, std::string* why);
 
 }  // namespace gse

@@ -410,7 +410,14 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
   // while a start-up failure waits in a dialog (Outputs::start installs it).
   Outputs outputs;
   outputs.start(opt.positional.empty() && opt.link_replay.empty(), !windowed);
-  const std::string folder = opt.launcher ? gse::enter_launcher_folder(&opt) : "";
+  gse::LauncherFolder work;
+  if (opt.launcher) {
+    std::string why;
+    if ((status = gse::enter_launcher_folder(&opt, &work, &why)) >= 0) {
+      if (windowed) tell_early_failure(rt::StartupFailure::Folder, "~/vst_gse", why);
+      return status;
+    }
+  }
   if (!opt.link_replay.empty()) {
     std::string reason;
     if ((status = check_link_replay(opt.link_replay, &reason)) >= 0) {
@@ -489,9 +496,10 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
   session.link_replay = !opt.link_replay.empty();
   rt::session_begin(session);
   if (opt.launcher) {
-    rt::transport_set_work_folder(folder);
-    if (folder.empty()) rt::log_warning("Launcher start: " + gse::launcher_folder() + " cannot be used; working in the working directory");
-    else rt::log_info("Launcher start: working in " + folder + " (recordings, their logs, screenshots, saved spectra)");
+    rt::transport_set_work_folder(work.folder, work.fallback);
+    if (!work.fallback.empty())
+      rt::log_warning("Launcher start: " + work.fallback + "; working in the working directory " + work.folder);
+    else rt::log_info("Launcher start: working in " + work.folder + " (recordings, their logs, screenshots, saved spectra)");
   }
   choose_limits_file(opt);
   // Who publishes, for --publish or the window's setting.

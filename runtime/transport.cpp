@@ -38,6 +38,7 @@ struct Transport {
   std::string recording_failure;
   int64_t recording_missing = 0;
   std::string work_folder;
+  std::string work_folder_fallback;
   SpectraWriter writer = nullptr;
   void* writer_context = nullptr;
   void (*clear)(void*) = nullptr;
@@ -219,14 +220,20 @@ RecordingState transport_recording_state() {
   return RecordingState{tp().recording, tp().recording_failure, tp().recording_missing};
 }
 
-void transport_set_work_folder(const std::string& folder) {
+void transport_set_work_folder(const std::string& folder, const std::string& fallback) {
   std::lock_guard lock(tp().mu);
   tp().work_folder = folder;
+  tp().work_folder_fallback = fallback;
 }
 
 std::string transport_work_folder() {
   std::lock_guard lock(tp().mu);
   return tp().work_folder;
+}
+
+std::string transport_work_folder_fallback() {
+  std::lock_guard lock(tp().mu);
+  return tp().work_folder_fallback;
 }
 
 void transport_set_spectra_clear(void (*clear)(void* context), void* context) {
@@ -340,6 +347,7 @@ void transport_reset() {
     t.source.clear();
     t.link_replay = false;
     t.work_folder.clear();
+    t.work_folder_fallback.clear();
     t.exhausted = false;
     t.position = Position{};
     t.recording.clear();

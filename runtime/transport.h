@@ -101,9 +101,12 @@ RecordingState transport_recording_state();
 
 // The folder the session works in when the program chose it itself
 // (--launcher), "" when it is the working directory it was started in. The
-// window's title names it.
-void transport_set_work_folder(const std::string& folder);
+// window's title names it. `fallback` (else ""): why the folder the
+// launcher works in could not be used, so that `folder`, the working
+// directory, stands in for it; the title says that too.
+void transport_set_work_folder(const std::string& folder, const std::string& fallback = "");
 std::string transport_work_folder();
+std::string transport_work_folder_fallback();
 
 // ----- Spectra export and clear ----------------------------------------------
 

@@ -144,7 +144,9 @@ FileStream* FileOpen(const char* path, const char* mode);
 // partial item included. 0 on a recording.
 size_t FileRead(void* buffer, size_t size, size_t count, FileStream* stream);
 
-// The next byte of an input (0..255), or EOF at its end or after a read error.
+// The next byte of an input (0..255), or EOF at its end, after a read error,
+// or once a quit is pending (looked for every few KiB read this way, so that
+// a hunt across a long stretch without a frame never holds a quit up).
 int FileGetc(FileStream* stream);
 
 // Moves an input's position by `offset` from `origin` (SEEK_SET, SEEK_CUR or

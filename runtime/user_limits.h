@@ -32,7 +32,11 @@ std::string user_limits_refusal();
 // are not applied: false with the reason in *error. Otherwise they are in
 // force at once, logged with the old and new limits, and the file is
 // written (every slot whose limits differ from the panel file's; a file
-// refused at start is first kept as FILE.refused). A file that cannot be
+// refused at start is first kept as FILE.refused) through a new file made
+// exclusively beside it. A file that another program changed since this
+// station read or wrote it (a second station on the same file, an editor)
+// has its limits taken in first, for every other slot, each logged; one
+// whose new contents are refused is not overwritten. A file that cannot be
 // written: false with *error naming it and the reason, an error entry, the
 // exit status EXIT_OUTPUT_FAILED; the change stays in force.
 bool change_limits(PanelModel& model, int id, const Limits& limits, std::string* error);

@@ -32,9 +32,20 @@ With --trace-stall S, the trace's reader stops reading for S seconds every
 10 to 30 s: the station holds the trace meanwhile (nothing else waits for it)
 and every check above still holds.
 
+With --broker, the station also publishes to a local mosquitto, which is
+paused (SIGSTOP) for 20 s at a quarter and at three fifths of the run and
+killed and started again after 5 s at two fifths and four fifths of it; a
+mosquitto_sub takes every frame message. Further checks: no frame came to
+the subscriber twice or out of order, nor more than were published; the last
+frame shown reached it; frames reached it after every outage; the station
+said every kill ("connected again") and every outage with its reason; what
+it could not send (the broker slow or away) is counted in its summary and
+makes its exit status 7. The frames published but lost in the outages are
+reported.
+
 usage: soak.py --bin BIN_DIR --duration SECONDS [--work DIR] [--segment S]
                [--modes FULL,PACED,NOISE] [--disk-mb MB] [--fill-chance P]
-               [--trace-stall S]
+               [--trace-stall S] [--broker]
 """
 import argparse
 import atexit
@@ -45,6 +56,7 @@ import random
 import re
 import fcntl
 import select
+import socket
 import signal
 import stat
 import subprocess
@@ -313,6 +325,97 @@ def relay(sim, port, sent, seconds, stats, backlog, mode="full", rng=None, uplin
     return forwarded
 
 
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class Broker:
+    """A local mosquitto the station publishes to, and a subscriber that
+    notes when each frame's sequence number came."""
+
+    def __init__(self, work):
+        self.port = free_port()
+        self.conf = os.path.join(work, "mosquitto.conf")
+        with open(self.conf, "w") as f:
+            # No queue limit towards the subscriber: what it misses must be
+            # the station's doing (or an outage's), not the broker's.
+            f.write(f"listener {self.port} 127.0.0.1\nallow_anonymous true\npersistence false\n"
+                    "max_queued_messages 0\nmax_queued_bytes 0\n")
+        self.log = open(os.path.join(work, "mosquitto.log"), "w")
+        self.outages = []  # (kind, start, end) in time.monotonic()
+        self.frames = []   # (arrival, session, seq)
+        self.start()
+        self.sub = subprocess.Popen(["mosquitto_sub", "-h", "127.0.0.1", "-p", str(self.port), "-t", "soak/frame"],
+                                    stdout=subprocess.PIPE, text=True)
+        threading.Thread(target=self.take, daemon=True).start()
+
+    def start(self):
+        self.proc = subprocess.Popen(["mosquitto", "-c", self.conf], stdout=self.log, stderr=self.log)
+        def up():
+            try:
+                socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
+                return True
+            except OSError:
+                return False
+        if not wait_for(up, 20, "mosquitto to listen"):
+            raise RuntimeError("mosquitto did not start")
+
+    def take(self):
+        seq_re = re.compile(r'"session":"([0-9a-f]+)".*?"seq":(\d+)')
+        for line in self.sub.stdout:
+            m = seq_re.search(line)
+            if m:
+                self.frames.append((time.monotonic(), m.group(1), int(m.group(2))))
+
+    def pause(self, seconds):
+        t = time.monotonic()
+        self.proc.send_signal(signal.SIGSTOP)
+        time.sleep(seconds)
+        self.proc.send_signal(signal.SIGCONT)
+        self.outages.append(("pause", t, time.monotonic()))
+
+    def kill(self, seconds):
+        t = time.monotonic()
+        self.proc.kill()
+        self.proc.wait()
+        time.sleep(seconds)
+        self.start()
+        self.outages.append(("kill", t, time.monotonic()))
+
+    def stop(self):
+        time.sleep(2)  # the last frames on their way to the subscriber
+        self.sub.terminate()
+        self.sub.wait()
+        self.proc.terminate()
+        self.proc.wait()
+
+    def check(self, published, shown, failures):
+        """The frames received against what the station says it published
+        (`published`: sent to the broker; the others of the `shown` frames
+        were dropped from its queue while the broker was slow or away, and
+        counted)."""
+        sessions = {s for _, s, _ in self.frames}
+        if len(sessions) != 1:
+            failures.append(f"the subscriber saw {len(sessions)} publishing sessions, expected 1")
+            return
+        seqs = [q for _, _, q in self.frames]
+        if any(b <= a for a, b in zip(seqs, seqs[1:])):
+            failures.append("a frame came twice or out of order to the subscriber")
+        lost = published - len(seqs)  # sent to a broker, never received
+        log(f"broker: {len(seqs)} frames received of {published} published and {shown} shown; {lost} lost "
+            f"in {len(self.outages)} outages ({', '.join(k for k, _, _ in self.outages)}); the last seq "
+            f"{seqs[-1] if seqs else 0}")
+        if lost < 0 or len(seqs) > shown:
+            failures.append("the subscriber received more frames than the station published")
+        if not seqs or seqs[-1] != shown:
+            failures.append(f"the last frame shown ({shown}) did not reach the subscriber")
+        for k, t0, t1 in self.outages:
+            if not any(t > t1 for t, _, _ in self.frames):
+                failures.append(f"no frame reached the subscriber after the {k} of the broker")
+
+
 def stalling_reader(fifo, out, stall_s, seed):
     """Copies the trace from the FIFO to `out`, stopping for stall_s seconds
     every 10 to 30 s; counts the stalls in STALLS."""
@@ -348,6 +451,8 @@ def main():
                     help="put the recording on a tmpfs of this size that fills and frees (root only)")
     ap.add_argument("--trace-stall", type=float, default=0,
                     help="the trace's reader stalls this long (s) every 10 to 30 s; 0: never")
+    ap.add_argument("--broker", action="store_true",
+                    help="publish to a local mosquitto that is paused and killed twice each")
     ap.add_argument("--fill-chance", type=float, default=0.15,
                     help="chance that a relay piece runs with the disk full")
     a = ap.parse_args()
@@ -383,8 +488,10 @@ def main():
         grep = subprocess.Popen(["sh", "-c", 'exec grep --line-buffered -E "PANEL_HEXDUMP|\\"SetComTime\\"" < "$0" > "$1"',
                                  trace_fifo, shown_path])
     said = open(said_path, "w")
+    broker = Broker(a.work) if a.broker else None
+    publish = ["--publish", f"mqtt://127.0.0.1:{broker.port}/soak"] if broker else []
     station = subprocess.Popen(
-        [os.path.join(a.bin, "vst_gse"), "--headless", "--port", link_path, "--trace", trace_fifo],
+        [os.path.join(a.bin, "vst_gse"), "--headless", "--port", link_path, "--trace", trace_fifo] + publish,
         cwd=rec_dir, stdout=said)
     atexit.register(lambda: station.poll() is None and station.kill())  # never left behind
     pid = station.pid
@@ -406,6 +513,14 @@ def main():
     modes = {"full": 0, "paced": 0, "noise": 0}
     fills = 0
     lost = [0]  # bytes the station said are missing from its recording
+    if broker:
+        def outages():
+            for at, what in ((0.25, "pause"), (0.4, "kill"), (0.6, "pause"), (0.8, "kill")):
+                time.sleep(max(0.0, start + a.duration * at - time.monotonic()))
+                log(f"broker: {what}")
+                broker.pause(20) if what == "pause" else broker.kill(5)
+        threading.Thread(target=outages, daemon=True).start()
+
     while time.monotonic() - start < a.duration:
         if seg > 0:
             port = Port(link_path)
@@ -524,6 +639,23 @@ def main():
     said.close()
     gaps = announced_gaps(said_path)
     want_rc = 3 if gaps else 0
+    if broker:
+        broker.stop()
+        logs = glob.glob(os.path.join(rec_dir, "*.log"))
+        said_text = open(logs[0], errors="replace").read() if logs else ""
+        m = re.search(r"published to \S+: frames (\d+), messages dropped (\d+), broker outages (\d+)", said_text)
+        if not m:
+            failures.append("the summary does not say what was published")
+        else:
+            log(f"station: frames {m.group(1)} published, {m.group(2)} messages dropped, {m.group(3)} outages")
+            broker.check(int(m.group(1)), len(open(shown_path).read().split("PANEL_HEXDUMP")) - 1, failures)
+            if int(m.group(2)) > 0 and not gaps:
+                want_rc = 7  # messages dropped: sharing was incomplete
+        kills = sum(1 for k, _, _ in broker.outages if k == "kill")
+        if said_text.count("publish: connected again") < kills:
+            failures.append(f"the station did not say it connected again after each of {kills} broker kills")
+        if "Unknown error" in said_text:
+            failures.append("an outage was said without its reason (\"Unknown error\")")
     if rc != want_rc:
         failures.append(f"station exit status {rc}, expected {want_rc} ({len(gaps)} gaps announced)")
     with open(bounds_path, "w") as f:

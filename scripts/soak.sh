@@ -12,7 +12,8 @@
 # memory stays flat and every good frame was shown. With SOAK_TRACE_STALL=S
 # the trace's reader stalls for S seconds every 10 to 30 s (the station
 # holds the trace, reception goes on). Work files in
-# ${SOAK_DIR:-/tmp/gse_soak}.
+# ${SOAK_DIR:-/tmp/gse_soak}. With SOAK_BROKER=1 the station publishes to a
+# local mosquitto that is paused and killed twice each (scripts/soak.py).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 duration=${1:-600}
@@ -22,4 +23,4 @@ cmake --build "$build" -j"${JOBS:-2}" --target vst_gse gse_sim gse_soak_check
 exec python3 scripts/soak.py --bin "$build/bin" --duration "$duration" --work "${SOAK_DIR:-/tmp/gse_soak}" \
   --segment "${SOAK_SEGMENT_S:-60}" --modes "${SOAK_MODES:-6,3,1}" \
   --disk-mb "${SOAK_DISK_MB:-0}" --fill-chance "${SOAK_FILL_CHANCE:-0.15}" \
-  --trace-stall "${SOAK_TRACE_STALL:-0}"
+  --trace-stall "${SOAK_TRACE_STALL:-0}" ${SOAK_BROKER:+--broker}

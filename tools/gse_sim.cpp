@@ -131,9 +131,10 @@ bool open_pty(Link& link, std::string& path, std::string& error) {
 // with nobody perhaps listening: when its buffer stays full for
 // FULL_LINK_DROP_S, the bytes nobody read are dropped (`unread_fd` >= 0),
 // as a line without a listener loses them. False on a write error (with
-// `error` set) or a stop request.
-bool write_all(int fd, int unread_fd, const uint8_t* data, size_t n, std::string& error) {
-  size_t done = 0;
+// `error` set) or a stop request. `done` gets the bytes put on the link,
+// also when it stops part way (the start of a frame is on the link then).
+bool write_all(int fd, int unread_fd, const uint8_t* data, size_t n, size_t& done, std::string& error) {
+  done = 0;
   auto blocked_since = Clock::now();
   while (done < n) {
     if (stop_requested) return false;
@@ -231,6 +232,7 @@ struct Totals {
   uint64_t bad_checksum = 0;
   uint64_t illegal_escape = 0;
   uint64_t cut = 0;
+  uint64_t partial = 0;  // of `bytes`: the start of a frame a stop cut short
 };
 
 void count_faults(const sim::WireFrame& wire, Totals& totals) {
@@ -302,8 +304,16 @@ int run(const sim::Options& opt) {
         status = 1;
         break;
       }
-    } else if (!write_all(link.fd, opt.rate_bytes_s > 0.0 ? link.slave_fd : -1, wire.bytes.data(),
-                          wire.bytes.size(), error)) {
+    } else if (size_t put = 0; !write_all(link.fd, opt.rate_bytes_s > 0.0 ? link.slave_fd : -1, wire.bytes.data(),
+                                          wire.bytes.size(), put, error)) {
+      // A stop part way: the frame's first bytes are on the link, so they
+      // are saved and counted too (the station has them).
+      if (save_fp != nullptr) {
+        std::fwrite(wire.bytes.data(), 1, put, save_fp);
+        std::fflush(save_fp);
+      }
+      totals.bytes += put;
+      totals.partial = put;
       if (!stop_requested) {
         std::fprintf(stderr, "gse_sim: %s: %s\n", opt.device.empty() ? "pty" : opt.device.c_str(), error.c_str());
         status = 1;
@@ -343,6 +353,7 @@ int run(const sim::Options& opt) {
     close(link.fd);
   }
   say("summary frames " + std::to_string(totals.frames) + " bytes " + std::to_string(totals.bytes) +
+      " partial " + std::to_string(totals.partial) +
       " noise " + std::to_string(totals.noise) + " bad-checksum " + std::to_string(totals.bad_checksum) +
       " illegal-escape " + std::to_string(totals.illegal_escape) + " cut " + std::to_string(totals.cut) +
       " acks " + std::to_string(counts.acks.load()) + " commands " + std::to_string(counts.commands.load()));

@@ -1,5 +1,7 @@
 #include "gui/desktop/operator_guide.h"
 
+#include <memory>
+
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDialog>
@@ -8,9 +10,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QPointer>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTextBrowser>
+#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -61,15 +65,9 @@ QString web_browser() {
   return QStandardPaths::findExecutable(QStringLiteral("x-www-browser"));
 }
 
-// The desktop opens web pages (text/html) with a program whose desktop
-// entry calls it a web browser.
-bool html_opens_in_browser() {
-  const QString query = QStandardPaths::findExecutable(QStringLiteral("xdg-mime"));
-  if (query.isEmpty()) return false;
-  QProcess process;
-  process.start(query, {QStringLiteral("query"), QStringLiteral("default"), QStringLiteral("text/html")});
-  if (!process.waitForFinished(3000) || process.exitCode() != 0) return false;
-  const QString entry = QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
+// Whether the desktop entry xdg-mime named for web pages (text/html) calls
+// its program a web browser.
+bool entry_is_browser(const QString& entry) {
   if (entry.isEmpty() || entry.contains(QLatin1Char('/'))) return false;
   const QString file = QStandardPaths::locate(QStandardPaths::ApplicationsLocation, entry);
   QFile desktop(file);
@@ -77,6 +75,42 @@ bool html_opens_in_browser() {
   for (const QByteArray& line : desktop.read(1 << 16).split('\n'))
     if (line.startsWith("Categories=") && line.split('=').value(1).split(';').contains("WebBrowser")) return true;
   return false;
+}
+
+// Asks the desktop for its handler of web pages and opens the guide with it
+// when that is a browser, else in the viewer. xdg-mime may take seconds on a
+// busy desktop: the window goes on meanwhile, and after QUERY_MS the guide
+// goes to the viewer.
+void open_with_desktop_or_viewer(const QString& path, QWidget* parent) {
+  constexpr int QUERY_MS = 3000;
+  const QString query = QStandardPaths::findExecutable(QStringLiteral("xdg-mime"));
+  if (query.isEmpty()) {
+    show_in_viewer(path, parent);
+    return;
+  }
+  auto* process = new QProcess(parent);
+  const QPointer<QWidget> owner(parent);
+  auto done = std::make_shared<bool>(false);
+  auto decide = [process, owner, path, done](bool answered) {
+    if (*done) return;
+    *done = true;
+    const QString entry =
+        answered ? QString::fromLocal8Bit(process->readAllStandardOutput()).trimmed() : QString();
+    process->deleteLater();
+    if (entry_is_browser(entry) && QDesktopServices::openUrl(QUrl::fromLocalFile(path))) return;
+    if (owner) show_in_viewer(path, owner);
+  };
+  QObject::connect(process, &QProcess::finished, process, [decide](int code, QProcess::ExitStatus status) {
+    decide(status == QProcess::NormalExit && code == 0);
+  });
+  QObject::connect(process, &QProcess::errorOccurred, process, [decide](QProcess::ProcessError error) {
+    if (error == QProcess::FailedToStart) decide(false);
+  });
+  QTimer::singleShot(QUERY_MS, process, [process, decide] {
+    decide(false);
+    process->kill();
+  });
+  process->start(query, {QStringLiteral("query"), QStringLiteral("default"), QStringLiteral("text/html")});
 }
 
 }  // namespace
@@ -96,8 +130,7 @@ void open_operator_guide(QWidget* parent) {
   if (!browser.isEmpty() && QProcess::startDetached(browser, {QUrl::fromLocalFile(path).toString()})) return;
   // The desktop's handler for web pages, only when that is a browser: on a
   // machine without one it may be a text editor, which shows raw HTML.
-  if (html_opens_in_browser() && QDesktopServices::openUrl(QUrl::fromLocalFile(path))) return;
-  show_in_viewer(path, parent);
+  open_with_desktop_or_viewer(path, parent);
 }
 
 }  // namespace rt

@@ -27,9 +27,9 @@ bool choose_port(const QString& subject, const QString& reason, QString* device,
 bool tell_startup_failure(StartupFailure kind, const QString& subject, const QString& reason, QString* device,
                           const PortLister& lister) {
   if (kind == StartupFailure::Port) return choose_port(subject, reason, device, lister);
-  const QString text = kind == StartupFailure::Input
-                           ? QStringLiteral("Cannot open input file %1: %2").arg(subject, reason)
-                           : QStringLiteral("Cannot load the panel: %1").arg(reason);
+  const QString text = kind == StartupFailure::Input    ? QStringLiteral("Cannot open input file %1: %2").arg(subject, reason)
+                       : kind == StartupFailure::Folder ? QStringLiteral("Cannot work in %1: %2").arg(subject, reason)
+                                                        : QStringLiteral("Cannot load the panel: %1").arg(reason);
   QMessageBox box(QMessageBox::Critical, QStringLiteral("vst_gse cannot start"), text, QMessageBox::Close);
   box.setObjectName(QStringLiteral("startupFailure"));
   run_dialog(&box, true);

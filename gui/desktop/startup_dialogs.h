@@ -12,7 +12,7 @@
 
 namespace rt {
 
-enum class StartupFailure { Port, Input, Panel };
+enum class StartupFailure { Port, Input, Panel, Folder };
 
 // Shows the failure of `subject` (the device, the file) and `reason`. For
 // a port: true when the operator chose Retry, with the device in *device

@@ -20,9 +20,14 @@ namespace rt {
 
 namespace {
 
-constexpr int MIN_HEIGHT = 110;
+// The plots share one time axis, whose labels only the lowest shows: two
+// plots and the drop zone fit the dock a 1366x768 screen leaves.
+constexpr int MIN_HEIGHT = 56;
+constexpr int TICK_LABELS_HEIGHT = 20;  // more for the plot that shows the time labels
 constexpr int DOT_EVERY_PX = 6;  // raw samples this far apart or more get a dot
 constexpr double PAD = 0.05;     // of the value range, above and below
+constexpr int PAD_PX = 8;        // at least: a dot at an extreme stays clear of the axis line
+constexpr int Y_TICK_PX = 24;    // the least room for each value label: a short plot has fewer
 constexpr int BAND_ALPHA = 48;
 const QColor NOTE_COLOUR(0x20, 0x80, 0xd0);
 
@@ -175,6 +180,7 @@ void TrendPlot::set_labels(TimeLabels labels, bool show_tick_labels) {
     plot_->xAxis->setTicker(ticker);
   }
   plot_->xAxis->setTickLabels(show_tick_labels);
+  plot_->setMinimumHeight(MIN_HEIGHT + (show_tick_labels ? TICK_LABELS_HEIGHT : 0));
 }
 
 void TrendPlot::set_range(double x0, double x1) {
@@ -183,7 +189,7 @@ void TrendPlot::set_range(double x0, double x1) {
   applying_ = false;
 }
 
-void TrendPlot::draw(const TrendData& d, const AxisX& axis, double x0, double x1) {
+void TrendPlot::draw(const TrendData& d, const AxisX& axis, double x0, double x1, const QString& unavailable) {
   set_range(x0, x1);
   if (auto* ticker = dynamic_cast<QCPAxisTickerDateTime*>(plot_->xAxis->ticker().data())) {
     const double span = x1 - x0;
@@ -205,7 +211,8 @@ void TrendPlot::draw(const TrendData& d, const AxisX& axis, double x0, double x1
     }
     const PlotPoints p = plot_points(d, it->second, axis, x0, x1, columns, v.scale);
     g->setData(QVector<double>(p.x.begin(), p.x.end()), QVector<double>(p.y.begin(), p.y.end()), true);
-    const bool sparse = p.raw && p.samples * DOT_EVERY_PX < static_cast<size_t>(columns);
+    // A sample between two breaks has no line to show it: dots then too.
+    const bool sparse = p.raw && (p.samples * DOT_EVERY_PX < static_cast<size_t>(columns) || p.isolated > 0);
     g->setScatterStyle(sparse ? QCPScatterStyle(QCPScatterStyle::ssDisc, 4) : QCPScatterStyle());
     if (p.samples == 0) without << v.label;
     for (size_t k = 0; k < p.y.size(); ++k) {
@@ -218,12 +225,19 @@ void TrendPlot::draw(const TrendData& d, const AxisX& axis, double x0, double x1
   }
   QString note;
   if (values_.empty()) note = QStringLiteral("Drop a display of the panel here, or double-click a value in the list");
+  else if (!reading.isEmpty() && !unavailable.isEmpty()) note = unavailable;
   else if (!reading.isEmpty()) note = QStringLiteral("reading %1 from the recording...").arg(reading.join(QStringLiteral(", ")));
   else if (!without.isEmpty()) note = QStringLiteral("no samples of %1 in this range").arg(without.join(QStringLiteral(", ")));
   note_->setText(note);
   note_->setVisible(!note.isEmpty());
+  plot_->yAxis->ticker()->setTickCount(std::clamp(plot_->axisRect()->height() / Y_TICK_PX, 2, 5));
   if (lo <= hi) {
-    const double pad = hi > lo ? (hi - lo) * PAD : std::max(1.0, std::abs(lo) * PAD);
+    // A short plot: the share of the range that keeps PAD_PX (a fifth of a
+    // very short one) free at each end.
+    const int height = plot_->axisRect()->height();
+    const int free_px = std::min(PAD_PX, height / 5);
+    const double share = free_px > 0 ? std::max(PAD, static_cast<double>(free_px) / (height - 2 * free_px)) : PAD;
+    const double pad = hi > lo ? (hi - lo) * share : std::max(1.0, std::abs(lo) * PAD);
     plot_->yAxis->setRange(lo - pad, hi + pad);
   }
   QStringList units;
@@ -351,6 +365,9 @@ bool TrendPlot::eventFilter(QObject* watched, QEvent* event) {
     }
     case QEvent::Leave:
       if (on_hover) on_hover(std::numeric_limits<double>::quiet_NaN());
+      break;
+    case QEvent::Resize:
+      if (on_resized) on_resized();
       break;
     default: break;
   }

@@ -56,10 +56,14 @@ class TrendPlot : public QObject {
   // The limits in force for a value changed (the operator's Limits...).
   void set_limits(const std::string& key, const Limits& limits);
 
-  // Draws the values from `d` over [x0, x1] of `axis`.
-  void draw(const TrendData& d, const AxisX& axis, double x0, double x1);
+  // Draws the values from `d` over [x0, x1] of `axis`. A value that `d`
+  // does not hold is being read, unless `unavailable` says why it cannot be
+  // (no recording, a recording that cannot be read).
+  void draw(const TrendData& d, const AxisX& axis, double x0, double x1, const QString& unavailable = {});
   // Only the range changed (a pan in progress is drawn from what is held).
   void set_range(double x0, double x1);
+  // How the time axis is labelled; `show_tick_labels` for the lowest plot
+  // only (the plots share the axis), which is then made taller for them.
   void set_labels(TimeLabels labels, bool show_tick_labels);
   // The cursor's place on the axis; NaN hides it.
   void set_cursor(double x);
@@ -81,6 +85,7 @@ class TrendPlot : public QObject {
   std::function<void()> on_values_changed;             // a value removed
   std::function<void()> on_close;                      // "Remove this plot"
   std::function<void(double x)> on_click;              // a click that was not a drag
+  std::function<void()> on_resized;                    // its value axis is to fit its new height
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

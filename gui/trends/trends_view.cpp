@@ -28,12 +28,15 @@
 #include <chrono>
 #include <cmath>
 #include <limits>
+#include <optional>
+#include <tuple>
 
 #include "gui/desktop/dialogs.h"
 #include "gui/layout.h"
 #include "gui/trends/display_drag.h"
 #include "gui/trends/value_list.h"
 #include "history/pass.h"
+#include "history/plot_rules.h"
 #include "history/reception.h"
 #include "history/timeline.h"
 #include "history/time_axis.h"
@@ -54,9 +57,9 @@ constexpr int TICK_MS = 100;
 // pan at once): four trends following a live link cost little.
 constexpr qint64 DATA_REDRAW_MS = 1000;
 constexpr size_t MAX_EVENT_LINES = 200;
-constexpr size_t MAX_HOVER_EVENTS = 20000;  // events in view the readout looks through
+constexpr size_t MAX_HOVER_EVENTS = 5000;  // in view, for the cursor to name
+constexpr int MAX_EVENTS_NAMED = 3;        // under the cursor at once
 constexpr int EVENT_HOVER_PX = 4;
-constexpr int EVENTS_NAMED = 3;  // events the readout names at one place
 constexpr double MIN_SPAN_S = 0.5;
 
 const QString KEY_SHOWN = QStringLiteral("trends/shown");
@@ -65,6 +68,16 @@ const QString KEY_AXIS = QStringLiteral("trends/axis");
 const QString KEY_AREA = QStringLiteral("trends/area");
 const QString KEY_FLOATING = QStringLiteral("trends/floating");
 const QString KEY_SPAN = QStringLiteral("trends/follow_span_s");
+
+// The widths Follow offers (a zoom while following chooses any other).
+constexpr double FOLLOW_WIDTHS_S[] = {60, 300, 600, 1800, 3600, 6 * 3600, 24 * 3600};
+
+QString span_label(double seconds) {
+  const long s = std::lround(seconds);
+  if (s < 60) return QStringLiteral("%1 s").arg(s);
+  if (s < 3600) return s % 60 == 0 ? QStringLiteral("%1 min").arg(s / 60) : QStringLiteral("%1 min %2 s").arg(s / 60).arg(s % 60);
+  return s % 3600 == 0 ? QStringLiteral("%1 h").arg(s / 3600) : QStringLiteral("%1 h %2 min").arg(s / 3600).arg(s % 3600 / 60);
+}
 
 // The drop target below the plots that makes a new plot.
 class NewPlotZone : public QLabel {
@@ -75,7 +88,7 @@ class NewPlotZone : public QLabel {
     setAlignment(Qt::AlignCenter);
     setAcceptDrops(true);
     setFrameShape(QFrame::StyledPanel);
-    setMinimumHeight(28);
+    setMinimumHeight(22);
   }
 
  protected:
@@ -166,9 +179,15 @@ void TrendsView::build(QMainWindow* window, QWidget* form) {
   axis_->setToolTip(QStringLiteral("The time the plots are drawn against"));
   follow_ = new QCheckBox(QStringLiteral("Follow"));
   follow_->setObjectName(QStringLiteral("trendFollow"));
-  follow_->setToolTip(QStringLiteral("Keep the newest frames in view"));
+  follow_->setToolTip(QStringLiteral("Keep the newest frames in view: the whole session, up to the width beside"));
   follow_->setChecked(!transport_is_playback());
   follow_->setVisible(!transport_is_playback());
+  follow_width_ = new QComboBox;
+  follow_width_->setObjectName(QStringLiteral("trendFollowWidth"));
+  follow_width_->setToolTip(QStringLiteral("The most of the newest frames Follow shows (a zoom while following chooses "
+                                           "another)"));
+  for (double w : FOLLOW_WIDTHS_S) follow_width_->addItem(span_label(w), w);
+  follow_width_->setVisible(!transport_is_playback());
   export_ = new QPushButton(QStringLiteral("Export CSV..."));
   export_->setObjectName(QStringLiteral("trendExport"));
   export_->setToolTip(QStringLiteral("The plotted values over the range shown, as CSV (docs/csv.md)"));
@@ -178,6 +197,7 @@ void TrendsView::build(QMainWindow* window, QWidget* form) {
   bar->addWidget(new QLabel(QStringLiteral("Time:")));
   bar->addWidget(axis_);
   bar->addWidget(follow_);
+  bar->addWidget(follow_width_);
   bar->addWidget(export_);
   bar->addWidget(status_, 1);
   column->addLayout(bar);
@@ -245,8 +265,7 @@ void TrendsView::build(QMainWindow* window, QWidget* form) {
     if (!current_ || std::find_if(plots_.begin(), plots_.end(), [this](const auto& p) { return p.get() == current_; }) ==
                          plots_.end())
       current_ = nullptr;
-    if (current_) add_values(current_, {key});
-    else add_plot({key});
+    add_values(current_, {key});
   };
   connect(axis_, &QComboBox::currentIndexChanged, this, [this] {
     zoomed_ = false;
@@ -257,6 +276,13 @@ void TrendsView::build(QMainWindow* window, QWidget* form) {
   connect(follow_, &QCheckBox::toggled, this, [this](bool on) {
     if (on) zoomed_ = false;
     dirty_ = true;
+  });
+  connect(follow_width_, &QComboBox::activated, this, [this](int i) {
+    follow_span_s_ = follow_width_->itemData(i).toDouble();
+    zoomed_ = false;
+    follow_->setChecked(true);
+    dirty_ = true;
+    save();
   });
   connect(export_, &QPushButton::clicked, this, [this] { ask_export(); });
   drag_ = new DisplayDrag(form, model_);
@@ -299,27 +325,63 @@ Limits TrendsView::limits_of(const std::string& key) const {
   return {};
 }
 
-TrendPlot* TrendsView::add_plot(const std::vector<std::string>& keys) {
+TrendPlot* TrendsView::new_plot() {
   auto plot = std::make_unique<TrendPlot>(plots_box_);
   TrendPlot* p = plot.get();
   wire(p);
   plots_column_->insertWidget(plots_column_->count() - 1, p->widget(), 1);
   plots_.push_back(std::move(plot));
   p->set_position(position_x_);
+  label_plots();
+  return p;
+}
+
+TrendPlot* TrendsView::add_plot(const std::vector<std::string>& keys) {
+  TrendPlot* p = new_plot();
   current_ = p;
-  for (size_t i = 0; i < plots_.size(); ++i) plots_[i]->set_labels(labels_, true);
   add_values(p, keys);
   return p;
 }
 
+TrendPlot* TrendsView::place_value(TrendPlot* target, const std::string& key) {
+  const TrendValue v = value_of(key);
+  std::vector<std::optional<std::string>> units;
+  int chosen = -1;
+  for (size_t i = 0; i < plots_.size(); ++i) {
+    const auto& held = plots_[i]->values();
+    units.push_back(held.empty() ? std::nullopt : std::optional<std::string>(held.front().unit.toStdString()));
+    if (plots_[i].get() == target) chosen = static_cast<int>(i);
+  }
+  const int i = plot_for_value(units, chosen, v.unit.toStdString());
+  TrendPlot* p = i >= 0 ? plots_[static_cast<size_t>(i)].get() : new_plot();
+  p->add(v);
+  return p;
+}
+
 void TrendsView::add_values(TrendPlot* plot, const std::vector<std::string>& keys) {
+  // One unit to a plot: a value of another goes to a plot of its unit, or
+  // to a new one.
   for (const std::string& k : keys)
-    if (find_value(k)) plot->add(value_of(k));
+    if (find_value(k)) plot = place_value(plot, k);
   current_ = plot;
   if (!show_->isChecked()) show_->setChecked(true);
   want();
   dirty_ = true;
   save();
+}
+
+void TrendsView::label_plots() {
+  for (size_t i = 0; i < plots_.size(); ++i) plots_[i]->set_labels(labels_, i + 1 == plots_.size());
+}
+
+void TrendsView::show_follow_width() {
+  int at = follow_width_->findData(follow_span_s_);
+  if (at < 0) {  // a zoom chose it: listed in order of width
+    at = 0;
+    while (at < follow_width_->count() && follow_width_->itemData(at).toDouble() < follow_span_s_) ++at;
+    follow_width_->insertItem(at, span_label(follow_span_s_), follow_span_s_);
+  }
+  follow_width_->setCurrentIndex(at);
 }
 
 void TrendsView::remove_plot(TrendPlot* plot) {
@@ -331,7 +393,7 @@ void TrendsView::remove_plot(TrendPlot* plot) {
   plots_.erase(it);
   gone->widget()->hide();
   gone.release()->deleteLater();
-  for (size_t i = 0; i < plots_.size(); ++i) plots_[i]->set_labels(labels_, true);
+  label_plots();
   want();
   dirty_ = true;
   save();
@@ -357,6 +419,7 @@ void TrendsView::wire(TrendPlot* plot) {
   };
   plot->on_close = [this, plot] { remove_plot(plot); };
   plot->on_click = [this](double x) { click(x); };
+  plot->on_resized = [this] { dirty_ = true; };
 }
 
 void TrendsView::click(double x) {
@@ -457,6 +520,7 @@ void TrendsView::show_range(double x0, double x1) {
   zoomed_ = true;
   if (follow_->isChecked()) {
     follow_span_s_ = x1_ - x0_;
+    show_follow_width();
     follow_->setChecked(false);  // the operator looks elsewhere now
   }
   dirty_ = true;
@@ -489,9 +553,11 @@ void TrendsView::refresh() {
     dirty_ = true;
   }
   ensure_store();
-  if (!store_) {  // no recording to read (the status says why)
-    if (dirty_)
-      for (auto& p : plots_) p->draw(TrendData{}, AxisX{}, x0_, x1_);
+  if (!store_) {  // no recording to read (the status says why, and so does every plot)
+    if (dirty_ || unavailable_ != status_->text()) {
+      unavailable_ = status_->text();
+      for (auto& p : plots_) p->draw(TrendData{}, AxisX{}, x0_, x1_, unavailable_);
+    }
     dirty_ = false;
     return;
   }
@@ -518,8 +584,14 @@ void TrendsView::refresh() {
     text += QStringLiteral(". Times are estimated (no session record): from the recording's name at the link's rate");
   else if (st.pass_times && !store_->pass()->note.empty())
     text += QStringLiteral(". ") + QString::fromStdString(store_->pass()->note);
+  if (!st.log_note.empty()) text += QStringLiteral(". Events: ") + QString::fromStdString(st.log_note);
   if (!axis_note_.isEmpty()) text += QStringLiteral(". ") + axis_note_;
   status_->setText(text);
+  const QString unavailable = st.state == TrendState::Failed ? QString::fromStdString(st.note) : QString();
+  if (unavailable != unavailable_) {
+    unavailable_ = unavailable;
+    dirty_ = true;
+  }
   const bool none = st.state == TrendState::NoFrames;
   no_frames_->setVisible(none);
   scroll_->setVisible(!none);
@@ -547,7 +619,7 @@ void TrendsView::redraw() {
                                                                                      : TimeLabels::SinceStart;
   if (labels != labels_) {
     labels_ = labels;
-    for (size_t i = 0; i < plots_.size(); ++i) plots_[i]->set_labels(labels_, true);
+    label_plots();
   }
   store_->read([&](const TrendData& d) {
     AxisX axis{&d.time_s, 0};
@@ -571,14 +643,13 @@ void TrendsView::redraw() {
     const double last = any ? (*axis.x)[d.frames() - 1] : 1.0;
     if (!zoomed_) {
       if (follow_->isChecked() && !elapsed_axis_on()) {
-        x1_ = std::max(last, first + MIN_SPAN_S);
-        x0_ = x1_ - follow_span_s_;
+        std::tie(x0_, x1_) = follow_range(first, last, follow_span_s_, MIN_SPAN_S);
       } else {
         x0_ = first;
         x1_ = std::max(last, first + MIN_SPAN_S);
       }
     }
-    for (auto& p : plots_) p->draw(d, axis, x0_, x1_);
+    for (auto& p : plots_) p->draw(d, axis, x0_, x1_, unavailable_);
     place_events(d, axis);
   });
   draw_readout();
@@ -614,11 +685,8 @@ void TrendsView::place_events(const TrendData& d, const AxisX& axis) {
       all.emplace_back((*axis.x)[static_cast<size_t>(f)], m);
   }
   std::stable_sort(all.begin(), all.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-  hover_events_.clear();
   for (const auto& [x, m] : all) {
     if (x < x0_ || x > x1_) continue;
-    // The readout names every event under the cursor, also those that share
-    // a pixel column with the one drawn there.
     if (hover_events_.size() < MAX_HOVER_EVENTS) hover_events_.emplace_back(x, m);
     if (x - last_x < per_px || shown_events_.size() >= MAX_EVENT_LINES) continue;
     shown_events_.emplace_back(x, m);
@@ -643,13 +711,16 @@ bool TrendsView::poll_events() {
     fresh = true;
   }
   if (live || marks_source_ == store_->source().path) return fresh;
+  // The store's thread reads that log (a large one, or a FIFO at its name,
+  // must never hold the window up).
+  if (!store_->status().log_read) return fresh;
   marks_source_ = store_->source().path;
   if (const auto& pass = store_->pass()) {
     // The pass's own log, at the times its entries were made.
     marks_.clear();
     for (const PassEvent& e : pass->log) marks_.push_back({e.t_s, e.severity, e.text, is_note_text(e.text)});
   } else {
-    marks_ = read_log_marks(log_beside(marks_source_));
+    marks_ = store_->log_marks();
   }
   std::stable_sort(marks_.begin(), marks_.end(), [](const EventMark& a, const EventMark& b) { return a.t_s < b.t_s; });
   return true;
@@ -700,17 +771,14 @@ void TrendsView::draw_readout() {
       }
     }
   });
-  // The events under the cursor: every one, since several can fall within a
-  // few pixels (a pause and the seek made while paused), up to a few.
+  // The events under the cursor (one line may stand for several).
   const int width = plots_.empty() ? 1000 : std::max(1, plots_.front()->widget()->axisRect()->width());
   const double near = (x1_ - x0_) / width * EVENT_HOVER_PX;
   int named = 0;
-  auto from = std::lower_bound(hover_events_.begin(), hover_events_.end(), cursor_x_ - near,
-                               [](const auto& e, double x) { return e.first < x; });
-  for (auto it = from; it != hover_events_.end() && it->first <= cursor_x_ + near; ++it) {
-    const EventMark& m = it->second;
-    if (++named > EVENTS_NAMED) {
-      parts << QStringLiteral("| ...");
+  for (const auto& [x, m] : hover_events_) {
+    if (std::abs(x - cursor_x_) > near) continue;
+    if (++named > MAX_EVENTS_NAMED) {
+      parts.last() += QStringLiteral(" ...");
       break;
     }
     parts << QStringLiteral("| %1 %2").arg(QLatin1String(severity_name(m.severity)), QString::fromStdString(m.text));
@@ -820,18 +888,17 @@ void TrendsView::restore() {
   const QSignalBlocker block(axis_);
   axis_->setCurrentIndex(std::clamp(settings->value(KEY_AXIS, 0).toInt(), 0, 1));
   follow_span_s_ = std::max(MIN_SPAN_S, settings->value(KEY_SPAN, follow_span_s_).toDouble());
+  show_follow_width();
   for (const QString& plot : settings->value(KEY_PLOTS).toStringList()) {
     std::vector<std::string> keys;
     for (const QString& k : plot.split(QLatin1Char(','), Qt::SkipEmptyParts))
       if (find_value(k.toStdString())) keys.push_back(k.toStdString());
     if (keys.empty()) continue;
-    auto p = std::make_unique<TrendPlot>(plots_box_);
-    wire(p.get());
-    plots_column_->insertWidget(plots_column_->count() - 1, p->widget(), 1);
-    for (const std::string& k : keys) p->add(value_of(k));
-    plots_.push_back(std::move(p));
+    // A plot kept with several units (an earlier version piled them up)
+    // comes back as one plot a unit.
+    TrendPlot* p = new_plot();
+    for (const std::string& k : keys) p = place_value(p, k);
   }
-  for (size_t i = 0; i < plots_.size(); ++i) plots_[i]->set_labels(labels_, true);
   const auto area = static_cast<Qt::DockWidgetArea>(settings->value(KEY_AREA, Qt::BottomDockWidgetArea).toInt());
   if (area == Qt::LeftDockWidgetArea || area == Qt::RightDockWidgetArea || area == Qt::TopDockWidgetArea)
     window_->addDockWidget(area, dock_);

@@ -99,6 +99,14 @@ class TrendsView : public QObject {
   void wire(TrendPlot* plot);
   void remove_plot(TrendPlot* plot);
   void add_values(TrendPlot* plot, const std::vector<std::string>& keys);
+  // A plot with no value yet, below the others.
+  TrendPlot* new_plot();
+  // Puts the value on `target`, or where its unit goes (plot_rules.h).
+  TrendPlot* place_value(TrendPlot* target, const std::string& key);
+  // The time labels on the lowest plot only.
+  void label_plots();
+  // Follow's width: the one chosen, shown in its list (added when a zoom chose it).
+  void show_follow_width();
   TrendValue value_of(const std::string& key) const;
   // The limits in force for a value's display (none without one).
   Limits limits_of(const std::string& key) const;
@@ -121,6 +129,7 @@ class TrendsView : public QObject {
   QLabel* readout_ = nullptr;
   QComboBox* axis_ = nullptr;
   QCheckBox* follow_ = nullptr;
+  QComboBox* follow_width_ = nullptr;
   QPushButton* export_ = nullptr;
   DisplayDrag* drag_ = nullptr;
   std::vector<std::unique_ptr<TrendPlot>> plots_;
@@ -139,6 +148,7 @@ class TrendsView : public QObject {
   double position_x_;
   TimeLabels labels_ = TimeLabels::Clock;
   QString axis_note_;  // why the elapsed axis is not used
+  QString unavailable_;  // why the plots have no values to show ("" while there is a recording to read)
   // The x of each frame on the elapsed axis, kept while the data is the same.
   std::vector<double> elapsed_x_;
   size_t elapsed_first_ = 0;
@@ -151,8 +161,8 @@ class TrendsView : public QObject {
   std::string shown_path_;        // of that recording
   uint64_t log_seen_ = 0;
   std::string marks_source_;      // the recording whose log was read
-  std::vector<std::pair<double, EventMark>> shown_events_;
-  std::vector<std::pair<double, EventMark>> hover_events_;  // every event in view, for the readout
+  std::vector<std::pair<double, EventMark>> shown_events_;  // drawn: the first in each pixel column
+  std::vector<std::pair<double, EventMark>> hover_events_;  // every one in view (bounded)
 
   std::thread export_thread_;
   std::atomic<bool> export_done_{false};

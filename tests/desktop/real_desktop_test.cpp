@@ -284,6 +284,19 @@ TEST(RealDesktop, a_launcher_start_works_in_its_folder_and_names_it_in_the_title
                   }()),
                   "Launcher start: working in " + folder))
       << "the log says where";
+
+  // A file where the folder should be: the working directory stands in,
+  // and the title says so (before, it looked like a plain start).
+  const std::string blocked = dir.file("blocked");
+  std::filesystem::create_directory(blocked);
+  testing_files::write_file(blocked + "/vst_gse", {'x'});
+  Station fallback(d, dir, {"--launcher", "--port", pty.slave_path()}, {"HOME=" + blocked});
+  const std::string f = d.wait_window(MAIN_WINDOW, APPEAR_S);
+  ASSERT_FALSE(f.empty()) << fallback.err();
+  EXPECT_TRUE(has(d.title(f), "[folder " + dir.path() + ", NOT ~/vst_gse: " + blocked + "/vst_gse cannot be used ("))
+      << d.title(f);
+  fallback.child().signal(SIGTERM);
+  EXPECT_EQ(fallback.child().wait(QUIT_S), 0) << fallback.err();
 }
 
 // Every control of the live panel in turn has the focus and gets Space,

@@ -11,8 +11,10 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QTest>
+#include <qcustomplot.h>
 
 #include <gtest/gtest.h>
 
@@ -318,6 +320,25 @@ TEST(StationAges, the_last_good_frame_is_shown_in_seconds_minutes_and_hours) {
               std::string("STALE: no good frame for ") + c.overlay)
         << c.age_s;
   }
+}
+
+// Live without a recording (NOT RECORDING) there is nothing to trend: a
+// plot says so, not that it is "reading HK16 from the recording...".
+TEST_F(HealthWindow, live_without_a_recording_a_trend_says_why_it_has_nothing) {
+  open(true);
+  find<QAction>("actionShowTrends")->setChecked(true);
+  auto* list = find<QDockWidget>("trendsDock")->findChild<QListWidget*>();
+  ASSERT_NE(list, nullptr);
+  const auto hk16 = list->findItems(QStringLiteral("HK16 "), Qt::MatchStartsWith);
+  ASSERT_EQ(hk16.size(), 1);
+  emit list->itemActivated(hk16.front());
+  QCPItemText* note = nullptr;
+  ASSERT_TRUE(QTest::qWaitFor([&] {
+    auto* plot = find<QCustomPlot>("trendPlot");
+    note = plot && plot->graphCount() == 1 ? plot->findChild<QCPItemText*>("trendNote") : nullptr;
+    return note && note->visible() && !note->text().startsWith(QStringLiteral("Drop"));
+  }, 10000));
+  EXPECT_EQ(note->text().toStdString(), "Not recording: the trends come from the recording, so there are none.");
 }
 
 }  // namespace

@@ -5,12 +5,15 @@
 // and its CSV of a range.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <cmath>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,6 +23,7 @@
 #include "display/spectra.h"
 #include "history/event_marks.h"
 #include "history/moment.h"
+#include "history/plot_rules.h"
 #include "history/reception.h"
 #include "history/time_axis.h"
 #include "history/trend_csv.h"
@@ -263,6 +267,27 @@ TEST(Events, a_log_file_gives_its_entries_and_a_playback_its_own_at_the_frame_sh
   EXPECT_EQ(marks[1].text, "port returned: /dev/ttyUSB0");
   EXPECT_TRUE(rt::read_log_marks(dir.file("none.log")).empty());
 
+
+  // Only a regular file, and only up to its bound, each omission said.
+  const std::string entry = "2008-07-31 18:34:07.250 INFO a\n";  // 31 bytes
+  std::ofstream(dir.file("big.log"), std::ios::binary) << entry << std::string(70000, 'x') << "\n" << entry << entry;
+  std::string note;
+  EXPECT_EQ(rt::read_log_marks(dir.file("big.log"), &note).size(), 3u) << "the line over 64 KiB passed over";
+  EXPECT_EQ(note, "1 line of " + dir.file("big.log") + " longer than 64 KiB passed over");
+  EXPECT_EQ(rt::read_log_marks(dir.file("big.log"), &note, 70031 + 1 + 31).size(), 2u);
+  EXPECT_EQ(note, "only the first 70063 bytes of " + dir.file("big.log") +
+                      " read: the events after them are not shown; 1 line of " + dir.file("big.log") +
+                      " longer than 64 KiB passed over");
+  ASSERT_EQ(mkfifo(dir.file("fifo.log").c_str(), 0600), 0);
+  EXPECT_TRUE(rt::read_log_marks(dir.file("fifo.log"), &note).empty());
+  EXPECT_EQ(note, "cannot read " + dir.file("fifo.log") + ": a FIFO is at that name, not a regular file; its events are not shown");
+  EXPECT_TRUE(rt::read_log_marks("/dev/zero", &note).empty());
+  EXPECT_NE(note.find("a character device is at that name"), std::string::npos) << note;
+  for (const std::string& none : {dir.file("none.log"), dir.file("s.log") + "/under-a-file.log"}) {
+    rt::read_log_marks(none, &note);
+    EXPECT_EQ(note, "") << none << ": no log beside a recording is no fault";
+  }
+
   // Frames 10, 11, then a seek to 500 (its entry a moment before the frame
   // is shown), then paused on 500; nothing shown before 100 s.
   rt::ShownFrames shown;
@@ -282,6 +307,80 @@ TEST(Events, a_log_file_gives_its_entries_and_a_playback_its_own_at_the_frame_sh
       EXPECT_EQ(f, c.frame) << c.t;
     }
   }
+}
+
+// ----- Plots: breaks at outages, one unit an axis, Follow ------------------------
+
+TEST(Plots, the_line_breaks_where_no_frame_came_and_nowhere_else) {
+  // Frames every 0.1 s, then none for 20 s (NO FRAMES), then again; a
+  // value in every frame and one in every 40th (a housekeeping slot).
+  rt::TrendData d;
+  rt::Series every(true), slot;
+  for (int i = 0; i < 200; ++i) {
+    d.time_s.push_back(i < 100 ? i * 0.1 : 30.0 + (i - 100) * 0.1);
+    every.add(static_cast<uint32_t>(i), i);
+    if (i % 40 == 0) slot.add(static_cast<uint32_t>(i), i);
+  }
+  const rt::AxisX axis{&d.time_s, 0};
+  auto breaks = [](const rt::PlotPoints& p) {
+    std::vector<double> at;  // the x where each break is
+    for (size_t k = 0; k < p.y.size(); ++k)
+      if (std::isnan(p.y[k])) at.push_back(p.x[k]);
+    return at;
+  };
+  auto values = [](const rt::PlotPoints& p) {
+    std::vector<double> v;
+    for (double y : p.y)
+      if (!std::isnan(y)) v.push_back(y);
+    return v;
+  };
+  // Raw: 4.0 s between the slot's samples is no outage; the 20.1 s gap is.
+  const rt::PlotPoints s = rt::plot_points(d, slot, axis, 0.0, 40.0, 1000);
+  ASSERT_TRUE(s.raw);
+  EXPECT_EQ(values(s), (std::vector<double>{0, 40, 80, 120, 160}));
+  EXPECT_EQ(breaks(s), std::vector<double>{8.0}) << "after frame 80, at 8.0 s";
+  EXPECT_EQ(s.isolated, 0u);
+  // Summary (200 samples in 20 columns): a break between the columns
+  // either side of the gap only.
+  const rt::PlotPoints e = rt::plot_points(d, every, axis, 0.0, 40.0, 20);
+  ASSERT_FALSE(e.raw);
+  EXPECT_EQ(breaks(e), std::vector<double>{31.0}) << "before the column of 30..32 s";
+  EXPECT_EQ(e.y.front(), 0.0);
+  EXPECT_EQ(e.y.back(), 199.0);
+  // A sample alone between two outages has no line to show it.
+  rt::TrendData lone;
+  lone.time_s = {0.0, 0.1, 10.0, 20.0, 20.1};
+  rt::Series v(true);
+  for (uint32_t i = 0; i < 5; ++i) v.add(i, i);
+  EXPECT_EQ(rt::plot_points(lone, v, rt::AxisX{&lone.time_s, 0}, 0.0, 21.0, 1000).isolated, 1u);
+}
+
+TEST(Plots, a_value_goes_to_a_plot_of_its_unit) {
+  using U = std::optional<std::string>;
+  struct Case {
+    const char* name;
+    std::vector<U> plots;
+    int target;
+    const char* unit;
+    int expected;
+  };
+  const Case cases[] = {
+      {"no plot yet", {}, -1, "°C", -1},
+      {"the chosen plot, same unit", {U("°C"), U("frames/s")}, 0, "°C", 0},
+      {"the chosen plot, empty", {U("°C"), U()}, 1, "frames/s", 1},
+      {"another unit: the plot of that unit", {U("°C"), U("frames/s")}, 0, "frames/s", 1},
+      {"another unit, no plot of it: a new plot", {U("°C")}, 0, "bytes", -1},
+      {"no unit is a unit of its own", {U("°C"), U("")}, 0, "", 1},
+      {"nothing chosen: the first of that unit", {U("V"), U("°C"), U("°C")}, -1, "°C", 1},
+  };
+  for (const Case& c : cases) EXPECT_EQ(rt::plot_for_value(c.plots, c.target, c.unit), c.expected) << c.name;
+}
+
+TEST(Plots, follow_shows_the_data_up_to_the_chosen_width) {
+  using R = std::pair<double, double>;
+  EXPECT_EQ(rt::follow_range(1000.0, 1060.0, 600.0, 0.5), R(1000.0, 1060.0)) << "a 1 min session: all of it";
+  EXPECT_EQ(rt::follow_range(1000.0, 8200.0, 600.0, 0.5), R(7600.0, 8200.0)) << "2 h: the last 10 min";
+  EXPECT_EQ(rt::follow_range(1000.0, 1000.0, 600.0, 0.5), R(1000.0, 1000.5)) << "one frame: the least span";
 }
 
 // ----- The summary keeps every extreme -----------------------------------------

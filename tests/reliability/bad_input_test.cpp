@@ -135,6 +135,35 @@ TEST(PlaybackInput, what_is_no_byte_stream_is_refused_with_the_reason_and_exit_1
   close(sock);
 }
 
+TEST(LauncherStart, without_a_home_folder_the_launcher_start_is_refused_with_the_reason) {
+  // Qt takes "/" for a home HOME does not give: the session worked in
+  // /vst_gse.
+  TempDir dir;
+  testing_files::write_file(dir.file("rec.dat"), e2e::frames(2, 1));
+  struct Case {
+    const char* name;
+    std::string home;
+    bool headless;
+    std::string reason;
+  };
+  const Case cases[] = {
+      {"HOME empty, headless", "HOME=", true, "HOME is not set"},
+      {"HOME empty, with the window", "HOME=", false, "HOME is not set"},
+      {"HOME relative", "HOME=op", true, "HOME is not an absolute path (\"op\")"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args{"--launcher", "--speed", "0", "rec.dat"};
+    if (c.headless) args.insert(args.begin(), "--headless");
+    const RunResult r = run(vst_gse(), args, dir.path(), 60.0, {"QT_QPA_PLATFORM=offscreen", c.home});
+    EXPECT_EQ(r.exit_code, 1) << c.name << "\nstderr: " << r.err;
+    EXPECT_EQ(r.out, "Cannot work in ~/vst_gse: " + c.reason + ", so there is no home folder to work in\n") << c.name;
+    if (!c.headless) {
+      EXPECT_NE(r.err.find("dialog startupFailure: vst_gse cannot start | Cannot work in ~/vst_gse: " + c.reason), std::string::npos)
+          << c.name << "\nstderr: " << r.err;
+    }
+  }
+}
+
 TEST(PlaybackInput, a_read_error_is_said_and_ends_the_run_with_status_6) {
   TempDir dir;
   std::filesystem::create_directory(dir.file("folder"));

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -146,6 +147,61 @@ TEST(QuitBound, a_quit_during_a_run_of_damaged_frames_ends_playback_at_once) {
   EXPECT_LT(took, PLAYBACK_QUIT_BOUND_S);
 }
 
+TEST(QuitBound, a_quit_during_a_long_stretch_without_a_frame_cuts_the_hunt) {
+  // The reader's hunt for a sync word comes back only at the next frame:
+  // across gigabytes of zeros (a sparse file, so the test writes nothing)
+  // or random bytes it took minutes, at speed 0 or high speeds, headless
+  // and in the window with Trends reading the same file.
+  struct Case {
+    const char* name;
+    bool random_head;  // 1 MiB of random bytes first: short hunts, records read between them
+    const char* speed;
+    bool headless;
+  };
+  const Case cases[] = {
+      {"zeros at speed 0, headless", false, "0", true},
+      {"random bytes then zeros at speed 1000, headless", true, "1000", true},
+      {"zeros at speed 0 in the window, Trends open", false, "0", false},
+  };
+  constexpr int64_t STRETCH = int64_t{4} << 30;  // minutes of hunting, byte by byte
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    std::vector<uint8_t> head = good_frames(2);
+    if (c.random_head) {
+      uint32_t x = 2463534242u;  // xorshift: the same bytes every run
+      for (int i = 0; i < (1 << 20); ++i) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        head.push_back(static_cast<uint8_t>(x));
+      }
+    }
+    const std::string rec = dir.file("rec.dat");
+    testing_files::write_file(rec, head);
+    ASSERT_EQ(truncate(rec.c_str(), STRETCH), 0);
+    if (!c.headless) {
+      std::filesystem::create_directory(dir.file("vst_gse"));
+      const std::string ini = "[trends]\nshown=true\nplots=HK16\n";
+      testing_files::write_file(dir.file("vst_gse/vst_gse.ini"), {ini.begin(), ini.end()});
+    }
+    std::vector<std::string> args{"--speed", c.speed, "--trace", "trace.jsonl", "rec.dat"};
+    if (c.headless) args.insert(args.begin(), "--headless");
+    reliability::Spawned program(args, dir.path(), -1, -1, -1);
+    // In the hunt: the first resynchronisation's wait has been asked for.
+    const bool hunting = testing_process::wait_until(START_S, [&] {
+      for (const auto& line : testing_trace::parse(testing_files::read_text(dir.file("trace.jsonl"))))
+        if (line.op == "Delay" && line.number_field("seconds") == 1.0) return true;
+      return false;
+    });
+    ASSERT_TRUE(hunting) << "no resynchronisation within " << START_S << " s";
+    int status = -1;
+    const double took = program.quit_by(SIGTERM, PLAYBACK_QUIT_BOUND_S, &status);
+    EXPECT_GE(took, 0.0) << "still hunting " << PLAYBACK_QUIT_BOUND_S << " s after SIGTERM";
+    EXPECT_EQ(status, 0);
+  }
+}
+
 TEST(QuitBound, playback_from_a_silent_pipe_or_a_fifo_without_writer_quits_at_once) {
   // The input gives no byte and never ends: a writer that stays silent, or a
   // FIFO nobody has opened for writing (its open would wait for one).
@@ -186,6 +242,40 @@ TEST(QuitBound, playback_from_a_silent_pipe_or_a_fifo_without_writer_quits_at_on
       for (int fd : stdin_pipe)
         if (fd >= 0) close(fd);
     }
+  }
+}
+
+TEST(QuitBound, trends_never_wait_on_the_log_beside_the_recording) {
+  // Trends in playback read NAME.log beside the recording for its events:
+  // a FIFO there froze the window for good (its open waits for a writer),
+  // a link to /dev/zero read without end; SIGTERM was never taken.
+  struct Case {
+    const char* name;
+    std::function<void(const std::string& log)> make;
+  };
+  const Case cases[] = {
+      {"a FIFO without a writer", [](const std::string& log) { ASSERT_EQ(mkfifo(log.c_str(), 0600), 0); }},
+      {"a link to /dev/zero", [](const std::string& log) { ASSERT_EQ(symlink("/dev/zero", log.c_str()), 0); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    testing_files::write_file(dir.file("rec.dat"), good_frames(600));
+    c.make(dir.file("rec.log"));
+    std::filesystem::create_directory(dir.file("vst_gse"));
+    const std::string ini = "[trends]\nshown=true\nplots=HK16\n";
+    testing_files::write_file(dir.file("vst_gse/vst_gse.ini"), {ini.begin(), ini.end()});
+    reliability::Spawned program({"--speed", "5", "--trace", "trace.jsonl", "rec.dat"}, dir.path(), -1, -1, -1);
+    // Frames are shown: the window has been up (and its trends reading) a while.
+    const bool playing = testing_process::wait_until(START_S, [&] {
+      return testing_trace::select(testing_trace::parse(testing_files::read_text(dir.file("trace.jsonl"))), "SetCtrlVal",
+                                   "PANEL_HEXDUMP").size() >= 30;
+    });
+    ASSERT_TRUE(playing) << "no frames shown";
+    int status = -1;
+    EXPECT_GE(program.quit_by(SIGTERM, PLAYBACK_QUIT_BOUND_S, &status), 0.0)
+        << "still running " << PLAYBACK_QUIT_BOUND_S << " s after SIGTERM";
+    EXPECT_EQ(status, 0);
   }
 }
 

@@ -5,8 +5,16 @@
 
 #include <gtest/gtest.h>
 
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <future>
 #include <string>
 #include <vector>
 
@@ -191,7 +199,7 @@ TEST_F(UserLimits, a_malformed_file_is_refused_whole_and_the_panel_files_limits_
        "line 2: HK17: range \"-20..5O\" is not LOW..HIGH"},
       {"caution outside alarm", first + "HK17 caution=-20..80 alarm=-40..70 hysteresis=default enabled=yes\n",
        "line 2: HK17: the caution range must lie inside the alarm range"},
-      {"a folder", "", "not a regular file"},
+      {"a folder", "", "a directory is at that name, not a regular file"},
   };
   for (const Case& c : cases) {
     SetUp();
@@ -218,6 +226,66 @@ TEST_F(UserLimits, a_malformed_file_is_refused_whole_and_the_panel_files_limits_
     DiscardPanel(panel_);
     panel_ = 0;
   }
+}
+
+#if !defined(_WIN32)
+TEST_F(UserLimits, a_save_never_writes_through_what_lies_at_the_new_files_name) {
+  // A FIFO at FILE.new froze the window (its open waits for a reader); a
+  // link there wrote the limits into the file it points at.
+  const std::string path = dir_.file("limits.txt");
+  const std::string victim = dir_.file("victim.txt");
+  write_text(victim, "keep me\n");
+  ASSERT_EQ(mkfifo((path + ".new").c_str(), 0600), 0);
+  ASSERT_EQ(symlink(victim.c_str(), (path + ".new1").c_str()), 0);
+  rt::PanelModel& m = load(path);
+  rt::Limits l = slot(m, "HK20").limits;
+  l.enabled = false;
+  std::string error;
+  auto saved = std::async(std::launch::async, [&] { return rt::change_limits(m, PANEL_HK20, l, &error); });
+  if (saved.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+    ::close(::open((path + ".new").c_str(), O_RDONLY | O_NONBLOCK));  // lets the stuck open go on
+    FAIL() << "the save waits on the FIFO at " << path << ".new";
+  }
+  EXPECT_TRUE(saved.get()) << error;
+  EXPECT_NE(testing_files::read_text(path).find("\nHK20 "), std::string::npos);
+  EXPECT_EQ(testing_files::read_text(victim), "keep me\n");
+  EXPECT_TRUE(std::filesystem::is_fifo(path + ".new"));
+  EXPECT_FALSE(std::filesystem::exists(path + ".new2")) << "the name used is renamed onto the file";
+}
+#endif
+
+TEST_F(UserLimits, a_file_changed_by_another_station_is_taken_in_or_refused_never_overwritten) {
+  const std::string path = dir_.file("limits.txt");
+  const std::string hk16 = "HK16 caution=-10..40 alarm=-40..70 hysteresis=default enabled=yes\n";
+  write_text(path, hk16);
+  rt::PanelModel& m = load(path);
+  // The other station sets HK17 and HK16 off; this one changes HK20.
+  write_text(path, "HK16 caution=-10..40 alarm=-40..70 hysteresis=default enabled=no\n"
+                   "HK17 caution=-20..30 alarm=-40..70 hysteresis=default enabled=yes\n");
+  rt::Limits l = slot(m, "HK20").limits;
+  l.enabled = false;
+  std::string error;
+  ASSERT_TRUE(rt::change_limits(m, PANEL_HK20, l, &error)) << error;
+  EXPECT_FALSE(slot(m, "HK16").limits.enabled) << "taken in";
+  EXPECT_EQ(slot(m, "HK17").limits.caution->high, 30.0) << "taken in";
+  const std::string text = testing_files::read_text(path);
+  for (const char* line : {"HK16 caution=-10..40 alarm=-40..70 hysteresis=default enabled=no\n",
+                           "HK17 caution=-20..30 ", "HK20 caution=-20..50 alarm=-40..70 hysteresis=default enabled=no\n"})
+    EXPECT_NE(text.find(line), std::string::npos) << line << " in\n" << text;
+  EXPECT_TRUE(logged("limits file " + path + " was changed by another program since this station read it"));
+  EXPECT_TRUE(logged("limits of HK17 from " + path + " (changed there meanwhile): caution=-20..50 "));
+
+  // Changed again, into a file this station would refuse: left as it is.
+  const std::string theirs = "HK21 caution=-20..5O alarm=none hysteresis=default enabled=yes\n";
+  write_text(path, theirs);
+  l.enabled = true;
+  EXPECT_FALSE(rt::change_limits(m, PANEL_HK20, l, &error));
+  EXPECT_EQ(error, "limits file " + path +
+                       " was changed by another program since this station read it, and is refused (line 1: HK21: "
+                       "range \"-20..5O\" is not LOW..HIGH (one end may be left out)); the change is in force but not written");
+  EXPECT_TRUE(slot(m, "HK20").limits.enabled) << "in force";
+  EXPECT_EQ(testing_files::read_text(path), theirs);
+  EXPECT_EQ(rt::noted_exit_status(), rt::EXIT_OUTPUT_FAILED);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include "sim_log.h"
 #include "support/files.h"
 #include "support/process.h"
+#include "support/pty.h"
 #include "tools/sim_frames.h"
 
 using sim::Bytes;
@@ -83,6 +85,39 @@ TEST(SimCli, file_output_holds_plain_frames_with_each_fault_logged) {
   EXPECT_NE(r.out.find("summary frames 40 "), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("noise 1 bad-checksum 1 illegal-escape 1 cut 1 acks 0 commands 0"), std::string::npos)
       << r.out;
+}
+
+TEST(SimCli, a_frame_cut_short_by_a_stop_is_in_the_saved_copy_and_the_summary) {
+  // Nobody reads the link: it fills, and the simulator waits part way
+  // through a frame until SIGTERM. The station gets that frame's first
+  // bytes, so --save and the summary must count them (they left them out).
+  TempDir dir;
+  testing_pty::InstrumentPty link(/*hold_slave=*/true);
+  const std::string saved = dir.file("saved.dat");
+  testing_process::Child sim(testing_process::gse_sim(),
+                             {"--port", link.slave_path(), "--rate", "0", "--seed", "3", "--quiet", "--save", saved},
+                             dir.path(), dir.file("sim.out"));
+  auto size = [&] { return testing_files::read_file(saved).size(); };
+  size_t last = 0;
+  auto since = std::chrono::steady_clock::now();
+  ASSERT_TRUE(testing_process::wait_until(30.0, [&] {  // stuck: the copy has not grown for 0.3 s
+    const auto now = std::chrono::steady_clock::now();
+    if (size() != last || last == 0) {
+      last = size();
+      since = now;
+    }
+    return last > 0 && now - since > std::chrono::milliseconds(300);
+  })) << "the link never filled";
+  sim.signal(SIGTERM);
+  EXPECT_EQ(sim.wait(10.0), 0);
+  const Bytes copy = testing_files::read_file(saved);
+  link.collect_until(copy.size() + 1, std::chrono::milliseconds(2000));
+  EXPECT_EQ(link.received().size(), copy.size()) << "the saved copy is what the link carried";
+  EXPECT_TRUE(link.received() == copy);
+  const std::string out = testing_files::read_text(dir.file("sim.out"));
+  const size_t at = out.find(" bytes ");
+  ASSERT_NE(at, std::string::npos) << out;
+  EXPECT_EQ(std::stoull(out.substr(at + 7)), copy.size()) << out;
 }
 
 std::string first_line(const std::string& path) {

@@ -14,12 +14,15 @@
 #include <QMainWindow>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QTest>
 #include <qcustomplot.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 #include <filesystem>
 #include <ctime>
 #include <string>
@@ -120,6 +123,44 @@ TEST(TrendsWindow, a_display_dragged_onto_the_view_is_plotted_and_the_cursor_rea
       << "HK16 plotted from the recording";
   EXPECT_EQ(plot->graph(0)->name(), QStringLiteral("HK16 (°C)"));
 
+  // A value of another unit, double-clicked in the list: a plot of its own,
+  // below, and the two fit the dock of a 1366x768 screen, the time labels
+  // on the lower one whole (they were cut off), no value on an axis line.
+  auto* list = dock->findChild<QListWidget*>();
+  ASSERT_NE(list, nullptr);
+  const auto fps = list->findItems(QStringLiteral("FPS "), Qt::MatchStartsWith);
+  ASSERT_EQ(fps.size(), 1);
+  emit list->itemActivated(fps.front());
+  std::vector<QCustomPlot*> plots;
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        plots.clear();
+        for (QCustomPlot* p : dock->findChildren<QCustomPlot*>("trendPlot"))
+          if (p->isVisible()) plots.push_back(p);
+        return plots.size() == 2 && plots[1]->graphCount() == 1 && plots[1]->graph(0)->dataCount() > 0;
+      },
+      WAIT_MS));
+  std::sort(plots.begin(), plots.end(), [](QCustomPlot* a, QCustomPlot* b) { return a->y() < b->y(); });
+  EXPECT_EQ(plots[0]->yAxis->label(), QStringLiteral("°C"));
+  EXPECT_EQ(plots[1]->yAxis->label(), QStringLiteral("frames/s"));
+  top->resize(1366, 768 - 70);  // a title bar and a task bar take the rest
+  QWidget* viewport = dock->findChild<QScrollArea*>()->viewport();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return plots[1]->xAxis->tickLabels() && !plots[0]->xAxis->tickLabels(); }, WAIT_MS))
+      << "the time labels on the lower plot only";
+  for (QCustomPlot* p : plots) {
+    const QRect at(p->mapTo(viewport, QPoint(0, 0)), p->size());
+    EXPECT_TRUE(viewport->rect().contains(at)) << "plot at " << at.y() << ", " << at.height() << " high, in a view "
+                                               << viewport->height() << " high";
+  }
+  auto clear_of_axis = [&] {  // pixels between the lowest value and the axis line
+    double lo = std::numeric_limits<double>::infinity();
+    for (auto it = plot->graph(0)->data()->constBegin(); it != plot->graph(0)->data()->constEnd(); ++it)
+      if (std::isfinite(it->value)) lo = std::min(lo, it->value);
+    return plot->yAxis->coordToPixel(plot->yAxis->range().lower) - plot->yAxis->coordToPixel(lo);
+  };
+  EXPECT_TRUE(QTest::qWaitFor([&] { return clear_of_axis() >= 4.0; }, WAIT_MS))
+      << "the lowest value " << clear_of_axis() << " px from the axis line";
+
   // The cursor: the value of the last frame of slot 16 at or before the
   // time under the mouse. The recording implies 1920 bytes a second from
   // the start its name gives.
@@ -168,7 +209,7 @@ TEST(TrendsWindow, a_display_dragged_onto_the_view_is_plotted_and_the_cursor_rea
   ASSERT_TRUE(QTest::qWaitFor([&] { return std::filesystem::exists(csv); }, WAIT_MS));
   const std::string text = testing_files::read_text(csv);
   EXPECT_EQ(text.rfind("# vst_gse trends of " + path, 0), 0u) << text.substr(0, 200);
-  EXPECT_NE(text.find("\nframe,offset_bytes,time_local,time_s,hk16_degC\n"), std::string::npos);
+  EXPECT_NE(text.find("\nframe,offset_bytes,time_local,time_s,hk16_degC,"), std::string::npos) << text.substr(0, 300);
   EXPECT_NE(text.find("\n17,3200,"), std::string::npos) << "frame 17 (counter 16) carries HK16";
 
   // Zoomed in between two frames of slot 16 (4.2 s apart): the plot says it
