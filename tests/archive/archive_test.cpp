@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/across.h"
 #include "archive/archive.h"
 #include "archive/report.h"
 #include "campaign.h"
@@ -120,6 +121,25 @@ TEST(Archive, keeps_each_value_per_minute_as_the_recording_holds_it) {
   EXPECT_EQ(count[0].samples, 24);
   EXPECT_DOUBLE_EQ(count[0].min, 576.0);
   EXPECT_DOUBLE_EQ(count[0].max, 599.0);
+}
+
+TEST(Archive, puts_a_value_across_sessions_on_one_clock_or_on_each_start) {
+  Campaign c;
+  rt::Archive a;
+  c.index(&a);
+  const auto rows = a.sessions();
+  const int64_t plain = find(rows, "60010000.dat")->session;
+  const int64_t flight = find(rows, "flight/60020000.dat")->session;
+  const auto clock = rt::value_across(a, "HK16", {plain, flight, 9999}, rt::AcrossAxis::Clock);
+  ASSERT_EQ(clock.size(), 2u) << "an id the archive does not hold is passed over";
+  ASSERT_EQ(clock[0].points.size(), 2u);
+  EXPECT_DOUBLE_EQ(clock[0].points[0].x, JAN2 + 30.0) << "minute 0 at its middle";
+  EXPECT_NEAR(clock[0].points[0].min, -40.0, DEGC_STEP);
+  EXPECT_NEAR(clock[0].points[0].max, -20.0, DEGC_STEP);
+  EXPECT_DOUBLE_EQ(clock[1].points[0].x, T0 + 30.0) << "the flight's first minute, a day and ten hours later";
+  const auto elapsed = rt::value_across(a, "HK16", {plain, flight}, rt::AcrossAxis::Elapsed);
+  EXPECT_DOUBLE_EQ(elapsed[0].points[1].x, 90.0) << "its second minute, from its own start";
+  EXPECT_DOUBLE_EQ(elapsed[1].points[0].x, 30.0);
 }
 
 TEST(Archive, finds_the_sessions_of_an_alarm_a_note_a_lost_port_or_a_date) {
