@@ -497,7 +497,9 @@ void PanelWindow::draw_panel() {
   std::string title = model_.title();
   if (title.empty()) title = model_.layout().title;
   if (!title.empty()) {
-    QString shown = QString::fromStdString(title);
+    // A remote view is no playback of a file, whatever its input is called.
+    const QString remote = remote_view_title();
+    QString shown = remote.isEmpty() ? QString::fromStdString(title) : remote;
     // Live: the title also says which device COM1 stands for; a launcher
     // start, the folder it works in.
     if (!shown_device_.isEmpty()) shown += QStringLiteral("  [COM1 = %1]").arg(shown_device_);

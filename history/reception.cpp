@@ -55,7 +55,30 @@ void ReceptionClock::add(const uint8_t* frame, double t_s) {
   Frame whole;
   std::copy(frame, frame + FRAME_BYTES, whole.begin());
   tail_.push_back(whole);
-  if (tail_.size() > TAIL_FRAMES) tail_.pop_front();
+  while (tail_.size() > tail_frames_) tail_.pop_front();
+}
+
+void ReceptionClock::set_tail_frames(size_t n) {
+  std::lock_guard lock(mu_);
+  tail_frames_ = std::max<size_t>(n, 1);
+  while (tail_.size() > tail_frames_) tail_.pop_front();
+}
+
+size_t ReceptionClock::tail_frames() const {
+  std::lock_guard lock(mu_);
+  return tail_frames_;
+}
+
+size_t ReceptionClock::first_kept() const {
+  std::lock_guard lock(mu_);
+  return entries_.size() - tail_.size();
+}
+
+void ReceptionClock::visit(size_t from, size_t to,
+                           const std::function<void(size_t, const Entry&, const Frame&)>& f) const {
+  std::lock_guard lock(mu_);
+  const size_t first = entries_.size() - tail_.size();
+  for (size_t n = std::max(from, first); n < std::min(to, entries_.size()); ++n) f(n, entries_[n], tail_[n - first]);
 }
 
 size_t ReceptionClock::size() const {

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <limits>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -31,10 +32,20 @@ class ReceptionClock : public FrameObserver {
   };
 
   void good_frame(const PanelModel& model) override;
-  // Notes a frame received at `t_s` (tests; good_frame does it live).
+  // Notes a frame received at `t_s` (good_frame does it live; a remote view
+  // notes each frame it receives, with the station's time).
   void add(const uint8_t* frame, double t_s);
+  // How many of the last frames are kept whole (TAIL_FRAMES unless set): a
+  // remote view without a recording keeps its trends' frames here.
+  void set_tail_frames(size_t n);
+  size_t tail_frames() const;
 
   size_t size() const;
+  // The first entry whose frame is still kept whole.
+  size_t first_kept() const;
+  // Calls `f` with each entry from `from` to `to` (at most size()) whose
+  // frame is still kept whole, in order, under the clock's lock.
+  void visit(size_t from, size_t to, const std::function<void(size_t n, const Entry& e, const Frame& frame)>& f) const;
   // Entries from number `from` on, at most `max` of them.
   std::vector<Entry> since(size_t from, size_t max = SIZE_MAX) const;
   // The frames still kept whole from entry `from` on, with their entry
@@ -46,9 +57,14 @@ class ReceptionClock : public FrameObserver {
   mutable std::mutex mu_;
   std::vector<Entry> entries_;
   std::deque<Frame> tail_;  // the last entries' frames
+  size_t tail_frames_ = TAIL_FRAMES;
   bool anchored_ = false;
   double wall0_s_ = 0.0, steady0_s_ = 0.0;
 };
+
+// A remote view without --record keeps this many frames whole for its
+// trends (26 MiB; about 3 h 48 min at the link's 9.6 frames a second).
+constexpr size_t REMOTE_VIEW_FRAMES = 131072;
 
 // The program's clock (live mode only records into it).
 ReceptionClock& reception_clock();

@@ -115,9 +115,16 @@ void reserve_frames(TrendData& d, size_t frames) {
 TrendStore::TrendStore(TrendSource source, const ReceptionClock* clock, double poll_s,
                        std::shared_ptr<const Pass> pass)
     : source_(std::move(source)),
-      pass_(source_.live ? nullptr : std::move(pass)),
+      pass_(source_.live || source_.memory ? nullptr : std::move(pass)),
       clock_(source_.live ? clock : nullptr),
       poll_s_(poll_s) {
+  scanned_ = source_.from_offset;
+  if (source_.memory) {
+    // Every frame has its time of reception.
+    start_known_ = status_.start_known = true;
+    thread_ = std::thread([this] { run(); });
+    return;
+  }
   std::error_code ec;
   const auto changed = std::filesystem::last_write_time(source_.path, ec);
   std::time_t not_after = std::time(nullptr);
@@ -230,7 +237,7 @@ void TrendStore::run() {
 
 void TrendStore::reset(const std::string& why) {
   scanner_.reset();
-  scanned_ = 0;
+  scanned_ = source_.from_offset;
   head_len_ = 0;
   clock_next_ = 0;
   std::lock_guard lock(mu_);
@@ -256,7 +263,8 @@ bool TrendStore::file_changed(std::string* why) {
   }
   if (head_len_ > 0) {
     std::vector<uint8_t> head;
-    if (read_at(source_.path, 0, static_cast<size_t>(head_len_), &head) && bytes_print(head) != head_print_) {
+    if (read_at(source_.path, source_.from_offset, static_cast<size_t>(head_len_), &head) &&
+        bytes_print(head) != head_print_) {
       *why = "The recording " + source_.path +
              " was replaced by another file while its trend was shown: the trend was built again from its start.";
       return true;
@@ -266,6 +274,7 @@ bool TrendStore::file_changed(std::string* why) {
 }
 
 bool TrendStore::poll_once() {
+  if (source_.memory) return poll_memory();
   std::error_code ec;
   const auto size = std::filesystem::file_size(source_.path, ec);
   if (ec) {
@@ -418,7 +427,9 @@ bool TrendStore::read_growth() {
       status_.frames = static_cast<long>(data_.time_s.size());
       // Frames after a file of none: never "no frames" beside a count of them.
       if (status_.state == TrendState::NoFrames && status_.frames > 0) status_.state = TrendState::Ready;
-      status_.progress = size_ > 0 ? static_cast<double>(scanned_) / static_cast<double>(size_) : 1.0;
+      status_.progress = size_ > source_.from_offset ? static_cast<double>(scanned_ - source_.from_offset) /
+                                                         static_cast<double>(size_ - source_.from_offset)
+                                                   : 1.0;
       ++status_.revision;
     }
     scanner_->clear_found();
@@ -471,7 +482,11 @@ bool TrendStore::decode_new_values(const std::vector<std::string>& keys) {
     }
     FrameScanner scanner(source_.rules, true, shown_);
     std::vector<uint8_t> chunk(CHUNK);
-    int64_t read = 0;
+    int64_t read = source_.from_offset;
+    if (!seek_to(fp, read)) {
+      std::fclose(fp);
+      return true;  // read again at the next look
+    }
     size_t n = 0;
     bool same = true;
     while (read < scanned_ && n < known && same) {
@@ -501,7 +516,9 @@ bool TrendStore::decode_new_values(const std::vector<std::string>& keys) {
           if (!is_link_figure(*info) && carries(*info, count))
             fresh.at(key).add(static_cast<uint32_t>(n), decode_value(*info, frame));
       }
-      status_.progress = scanned_ > 0 ? static_cast<double>(read) / static_cast<double>(scanned_) : 1.0;
+      status_.progress = scanned_ > source_.from_offset ? static_cast<double>(read - source_.from_offset) /
+                                                            static_cast<double>(scanned_ - source_.from_offset)
+                                                      : 1.0;
       scanner.clear_found();
     }
     std::fclose(fp);
@@ -534,6 +551,87 @@ bool TrendStore::decode_new_values(const std::vector<std::string>& keys) {
     if (!decoded_.count(k)) status_.pending.push_back(k);
   ++status_.revision;
   return true;
+}
+
+// ----- The memory source ------------------------------------------------------
+
+bool TrendStore::poll_memory() {
+  // The clock let go of frames the data holds: start again a quarter of its
+  // room further on, so that this happens once for every quarter of the
+  // room, not at every frame.
+  const size_t kept_from = clock_->first_kept();
+  if (memory_first_ < kept_from) {
+    const size_t room = clock_->tail_frames();
+    const size_t from = std::min(clock_->size(), kept_from + room / 4);
+    reset("The oldest frames received were let go: the trends keep the last " + std::to_string(room) +
+          " in memory (--record FILE keeps them all)");
+    memory_first_ = clock_next_ = from;
+  }
+  std::vector<std::string> fresh;
+  {
+    std::lock_guard lock(mu_);
+    if (stop_) return false;
+    for (const std::string& k : wanted_)
+      if (!decoded_.count(k)) fresh.push_back(k);
+  }
+  if (!fresh.empty()) decode_memory(fresh);
+  const auto values = [this] {
+    std::lock_guard lock(mu_);
+    return wanted_values();
+  }();
+  const size_t end = clock_->size();
+  {
+    std::lock_guard lock(mu_);
+    reserve_frames(data_, data_.time_s.size() + (end - clock_next_) + 16);
+  }
+  size_t next = clock_next_;
+  clock_->visit(clock_next_, end, [&](size_t n, const ReceptionClock::Entry& e, const ReceptionClock::Frame& frame) {
+    std::lock_guard lock(mu_);
+    add_frame(data_, frame.data(), e.t_s, -1, -1, values);
+    next = n + 1;
+  });
+  clock_next_ = next;
+  {
+    std::lock_guard lock(mu_);
+    status_.state = data_.time_s.empty() ? TrendState::NoFrames : TrendState::Ready;
+    status_.progress = 1.0;
+    status_.frames = static_cast<long>(data_.time_s.size());
+    ++status_.revision;
+  }
+  changed_.notify_all();
+  return true;
+}
+
+// Values asked for later: decoded from the frames the data holds, which the
+// clock still keeps whole.
+void TrendStore::decode_memory(const std::vector<std::string>& keys) {
+  std::map<std::string, Series, std::less<>> fresh;
+  std::vector<std::pair<std::string, const ValueInfo*>> infos;
+  for (const std::string& k : keys) {
+    const ValueInfo* info = find_value(k);
+    fresh.emplace(k, Series(info->carrier == Carrier::Every));
+    infos.emplace_back(k, info);
+  }
+  clock_->visit(memory_first_, clock_next_, [&](size_t n, const ReceptionClock::Entry&, const ReceptionClock::Frame& frame) {
+    const auto i = static_cast<uint32_t>(n - memory_first_);
+    for (const auto& [key, info] : infos)
+      if (!is_link_figure(*info) && carries(*info, fcount(frame.data())))
+        fresh.at(key).add(i, decode_value(*info, frame.data()));
+  });
+  std::lock_guard lock(mu_);
+  const size_t known = data_.time_s.size();
+  for (const auto& [key, info] : infos) {
+    if (!wanted_.count(key)) continue;
+    Series& s = fresh.at(key);
+    if (is_link_figure(*info))
+      for (size_t i = 0; i < known; ++i) s.add(static_cast<uint32_t>(i), link_figure(data_, info->field, i));
+    data_.series.insert_or_assign(key, std::move(s));
+    decoded_.insert(key);
+  }
+  status_.pending.clear();
+  for (const std::string& k : wanted_)
+    if (!decoded_.count(k)) status_.pending.push_back(k);
+  ++status_.revision;
 }
 
 // ----- Queries ---------------------------------------------------------------

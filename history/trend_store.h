@@ -43,6 +43,12 @@ struct TrendSource {
   std::string path;
   FrameRules rules = FrameRules::Playback;
   bool live = false;  // being recorded now: times from the reception clock
+  // The first byte of the file read: a remote view's --record is appended
+  // to, and only this run's frames have a time (the reception clock's).
+  int64_t from_offset = 0;
+  // No file at all: the frames the reception clock keeps whole (a remote
+  // view without --record; `path` only names it). Needs `live`.
+  bool memory = false;
 };
 
 // What the store holds; read it under the store's lock (TrendStore::read).
@@ -112,6 +118,9 @@ class TrendStore {
   bool file_changed(std::string* why);
   bool decode_new_values(const std::vector<std::string>& keys);
   bool read_growth();
+  // The memory source: the same three steps on the clock's frames.
+  bool poll_memory();
+  void decode_memory(const std::vector<std::string>& keys);
   void add_frame(TrendData& d, const uint8_t* frame, double t_s, int64_t offset, int32_t skipped,
                  const std::vector<std::pair<std::string, const ValueInfo*>>& values);
   void add_provisional();
@@ -145,6 +154,7 @@ class TrendStore {
   std::time_t not_after_ = 0;   // the latest start the name can stand for
   size_t clock_next_ = 0;       // live: the next reception to match
   std::shared_ptr<const LiveFrames> shown_;  // the pass's frames
+  size_t memory_first_ = 0;     // memory: the clock's entry of the data's first frame
   std::thread thread_;
 };
 

@@ -98,15 +98,18 @@ const std::vector<OptionDoc>& option_table() {
        "the user limits file, over the panel file's limits slot by slot (default: limits.txt in the settings "
        "folder); the limits dialog writes it; a file with any fault is refused whole, with its line and the reason"},
       {"--publish", "mqtt://HOST[:PORT]/PREFIX",
-       "publish the session to an MQTT broker (mqtts:// for TLS): PREFIX/frame, values, health, log, status "
-       "(docs/mqtt.md); a slow or absent broker never delays reception or recording"},
+       "publish the session to an MQTT broker (mqtts:// for TLS): PREFIX/frame, values, health, log, status, "
+       "alarms (docs/mqtt.md); a slow or absent broker never delays reception or recording"},
       {"--publish-queue", "N",
        "frames and log lines held while the broker is slow or away, then the oldest are dropped and counted "
-       "(default 4096)"},
+       "(default 4096, at most 100000); each frame held takes about 2.5 KiB of memory: 10 MiB by default, "
+       "250 MiB at most"},
       {"--subscribe", "mqtt://HOST[:PORT]/PREFIX",
-       "a read-only remote view of a publishing station's panel: frame for frame, its health and the frames "
-       "missed; nothing is ever sent to the instrument"},
-      {"--record", "FILE", "with --subscribe: append the frames received to FILE, a recording that playback reads"},
+       "a read-only remote view of a publishing station's panel: frame for frame, its health, its alarm list "
+       "and the frames missed, as they come (no --speed); nothing is ever sent to the instrument"},
+      {"--record", "FILE",
+       "with --subscribe: append the frames received to FILE (a regular file, never through a symbolic link), "
+       "a recording that playback reads"},
       {"--mqtt-ca", "FILE", "mqtts://: the CA certificate that signs the broker's"},
       {"--mqtt-login", "FILE",
        "the broker login: user name on the first line, password on the second (else VST_GSE_MQTT_USER, "

@@ -13,6 +13,7 @@
 #include <system_error>
 
 #include "main/option_table.h"
+#include "publish/publisher.h"
 #include "runtime/transport.h"
 #include "session/outcome.h"
 
@@ -134,8 +135,9 @@ int parse_options(int argc, char* argv[], Options* opt) {
       char* end = nullptr;
       errno = 0;
       const long n = std::strtol(text.c_str(), &end, 10);
-      if (text.empty() || *end != '\0' || errno != 0 || n < 1 || n > 1000000)
-        return usage_error("--publish-queue takes a number of frames from 1 to 1000000, not \"" + text + "\"");
+      if (text.empty() || *end != '\0' || errno != 0 || n < 1 || n > rt::MAX_QUEUE_FRAMES)
+        return usage_error("--publish-queue takes a number of frames from 1 to " + std::to_string(rt::MAX_QUEUE_FRAMES) +
+                           " (each held frame costs about 2.5 KiB), not \"" + text + "\"");
       opt->publish_queue = n;
     } else if (arg == "--") {
       for (++i; i < argc; ++i) opt->positional.push_back(argv[i]);
@@ -162,6 +164,8 @@ int parse_options(int argc, char* argv[], Options* opt) {
   if (opt->at_s >= 0.0 && (opt->positional.size() != 1 || opt->headless))
     return usage_error("--at starts the window's playback of a recording at a moment: name the recording, "
                        "without --headless");
+  if (!opt->subscribe.empty() && opt->speed_given)
+    return usage_error("--subscribe shows the frames as they come: it takes no --speed");
   if (!opt->record.empty() && opt->subscribe.empty())
     return usage_error("--record records a remote view (--subscribe); a live station records by itself");
   if ((!opt->mqtt_ca.empty() || !opt->mqtt_login.empty()) && opt->publish.empty() && opt->subscribe.empty())

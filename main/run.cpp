@@ -39,6 +39,7 @@
 #include "history/pass.h"
 #include "record/record_reader.h"
 #include "record/recorder.h"
+#include "gui/trends/remote_source.h"
 #include "replay/link_replay_port.h"
 #include "session/outcome.h"
 #include "runtime/panel_file.h"
@@ -377,6 +378,10 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
   rt::record_set_device_describer(describe_device);
   rt::set_pass_reader(rt::read_session_record);
   gse::report_follow_recording();
+  // The broker password leaves the environment before anything can inherit
+  // it (a browser the operator guide opens, say); the login is kept.
+  rt::BrokerLogin environment_login;
+  rt::login_from_environment(&environment_login);
   Options opt;
   int status = gse::parse_options(argc, argv, &opt);
   if (status >= 0) return status;
@@ -390,8 +395,16 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
   rt::BrokerLogin login;
   const bool sharing = !opt.publish.empty() || !opt.subscribe.empty();
   if (sharing && (status = broker_options(opt, &broker, &login)) >= 0) return status;
+  // From here on a quit signal ends the program through its teardown, also
+  // while a start-up failure waits in a dialog or the remote view waits for
+  // its broker (Outputs::start installs it).
+  Outputs outputs;
+  outputs.start(opt.positional.empty() && opt.link_replay.empty() && opt.subscribe.empty(), !windowed);
   if (!opt.subscribe.empty()) {
-    // The remote view: playback of the frames received, as they come.
+    // The remote view: playback of the frames received, as they come. Its
+    // trends follow the frames received (the station's times): from its
+    // --record file, else from memory.
+    if (windowed) rt::install_remote_view_trends(!opt.record.empty());
     rt::ViewerSettings view;
     view.address = broker;
     view.login = login;
@@ -404,12 +417,8 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
     }
     opt.subscribe_input = rt::viewer_input_name();
     opt.positional.push_back(opt.subscribe_input.data());
-    if (!opt.speed_given) opt.speed = 0.0;
+    opt.speed = 0.0;  // as the frames come
   }
-  // From here on a quit signal ends the program through its teardown, also
-  // while a start-up failure waits in a dialog (Outputs::start installs it).
-  Outputs outputs;
-  outputs.start(opt.positional.empty() && opt.link_replay.empty(), !windowed);
   gse::LauncherFolder work;
   if (opt.launcher) {
     std::string why;
@@ -485,7 +494,8 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
   rt::SessionInfo session;
   session.version = GSE_VERSION;
   session.playback = opt.positional.size() == 1;
-  session.source = viewing             ? broker.text() + " (remote view)"
+  session.remote_view = viewing;
+  session.source = viewing             ? broker.text()
                    : session.playback        ? opt.positional[0]
                    : opt.link_replay.empty() ? rt::com_path()
                                              : opt.link_replay + " (link replay)";

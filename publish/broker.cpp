@@ -116,11 +116,27 @@ bool read_login_file(const std::string& path, BrokerLogin* out, std::string* why
 }
 
 bool login_from_environment(BrokerLogin* out) {
-  const char* user = std::getenv(ENV_USER);
-  if (!user || !*user) return false;
-  const char* password = std::getenv(ENV_PASSWORD);
-  out->username = user;
-  out->password = password ? password : "";
+  struct Taken {
+    bool user_set = false;
+    std::string user, password;
+  };
+  static const Taken taken = [] {
+    Taken t;
+    const char* user = std::getenv(ENV_USER);
+    const char* password = std::getenv(ENV_PASSWORD);
+    t.user_set = user && *user;
+    if (t.user_set) t.user = user;
+    if (password) t.password = password;
+#ifdef _WIN32
+    _putenv_s(ENV_PASSWORD, "");
+#else
+    ::unsetenv(ENV_PASSWORD);
+#endif
+    return t;
+  }();
+  if (!taken.user_set) return false;
+  out->username = taken.user;
+  out->password = taken.password;
   out->source = "the environment (" + std::string(ENV_USER) + ")";
   return true;
 }

@@ -43,7 +43,11 @@ constexpr const char* ENV_PASSWORD = "VST_GSE_MQTT_PASSWORD";
 // no user name. *warning is set when other users may read it.
 bool read_login_file(const std::string& path, BrokerLogin* out, std::string* why, std::string* warning);
 
-// The login from the environment, if VST_GSE_MQTT_USER is set.
+// The login from the environment, if VST_GSE_MQTT_USER is set. The first
+// call takes VST_GSE_MQTT_PASSWORD out of the environment (so no program
+// the station starts, a browser opened for the guide say, inherits it) and
+// keeps it for later calls; the program start makes that call before any
+// other thread or process exists.
 bool login_from_environment(BrokerLogin* out);
 
 }  // namespace rt

@@ -1,7 +1,11 @@
 #include "publish/messages.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <iterator>
+#include <utility>
 
 #include <nlohmann/json.hpp>
 
@@ -48,9 +52,21 @@ class Object {
 
 Object head(const StationInfo& station, int64_t time_ms) {
   Object o;
-  o.text("session", station.session).integer("time_ms", time_ms).text("time", utc_time_text(time_ms));
+  o.text("session", station.session)
+      .text("mode", station.mode)
+      .integer("time_ms", time_ms)
+      .text("time", utc_time_text(time_ms));
   return o;
 }
+
+// Playback: the frame's own time beside the time it was sent.
+Object& frame_time(Object& o, const FrameRecord& frame, const StationInfo& station) {
+  if (station.mode == "live") return o;
+  if (frame.frame_time_ms == NO_TIME) return o.raw("frame_time_ms", "null").raw("frame_time", "null");
+  return o.integer("frame_time_ms", frame.frame_time_ms).text("frame_time", utc_time_text(frame.frame_time_ms));
+}
+
+std::string time_or_null(int64_t time_ms) { return time_ms == NO_TIME ? "null" : std::to_string(time_ms); }
 
 std::string failures_object(const std::array<long long, FAILURE_KINDS>& counts) {
   Object o;
@@ -78,8 +94,13 @@ int hex_digit(char c) {
 
 // ----- Reading ----------------------------------------------------------------
 
-bool parse_object(std::string_view payload, Json* out, Refusal* refusal) {
-  if (payload.size() > MAX_PAYLOAD) {
+// What a station can send: times and counts below 2^53, durations and rates
+// below a thousand million.
+constexpr long long MAX_COUNT = static_cast<long long>(MAX_SEQ);
+constexpr double MAX_FIGURE = 1e9;
+
+bool parse_object(std::string_view payload, Json* out, Refusal* refusal, size_t max = MAX_PAYLOAD) {
+  if (payload.size() > max) {
     *refusal = Refusal::TooLarge;
     return false;
   }
@@ -96,19 +117,28 @@ const Json* field(const Json& j, const char* key) {
   return it == j.end() ? nullptr : &*it;
 }
 
+// A text of at most `max` bytes, made printable: a newline, an escape
+// sequence or a bidirectional override from the network never reaches a
+// log line, a title or a terminal.
 bool get_text(const Json& j, const char* key, size_t max, std::string* out) {
   const Json* f = field(j, key);
   if (!f || !f->is_string()) return false;
   const auto& s = f->get_ref<const std::string&>();
   if (s.size() > max) return false;
-  *out = s;
+  *out = printable_text(s, max);
   return true;
 }
 
-bool get_integer(const Json& j, const char* key, long long* out) {
+// An integer from `least` to MAX_COUNT.
+bool get_integer(const Json& j, const char* key, long long* out, long long least = 0) {
   const Json* f = field(j, key);
   if (!f || !f->is_number_integer()) return false;
-  *out = f->get<long long>();
+  // (Unsigned beyond INT64_MAX is out of range before any cast.)
+  if (f->is_number_unsigned() && f->get<unsigned long long>() > static_cast<unsigned long long>(MAX_COUNT))
+    return false;
+  const long long v = f->get<long long>();
+  if (v < least || v > MAX_COUNT) return false;
+  *out = v;
   return true;
 }
 
@@ -125,12 +155,34 @@ bool get_number(const Json& j, const char* key, double* out, const double* null_
     *out = *null_as;
     return true;
   }
-  if (!f->is_string()) return false;
-  const auto& s = f->get_ref<const std::string&>();
-  if (s == "NaN") *out = std::numeric_limits<double>::quiet_NaN();
-  else if (s == "Infinity") *out = std::numeric_limits<double>::infinity();
-  else if (s == "-Infinity") *out = -std::numeric_limits<double>::infinity();
-  else return false;
+  return f->is_string() && json_nonfinite(f->get_ref<const std::string&>(), out);
+}
+
+// A figure a station measures (an age, a rate, a duration): finite, from 0
+// to MAX_FIGURE, or null where `null_as` is given. NaN, infinities and huge
+// values are refused before anything turns them into an integer.
+bool get_figure(const Json& j, const char* key, double* out, const double* null_as = nullptr) {
+  double v = 0.0;
+  if (!get_number(j, key, &v, null_as)) return false;
+  if (null_as && v == *null_as && field(j, key)->is_null()) {
+    *out = v;
+    return true;
+  }
+  if (!std::isfinite(v) || v < 0.0 || v > MAX_FIGURE) return false;
+  *out = v;
+  return true;
+}
+
+// A time in ms since 1970, or null as NO_TIME where `nullable`.
+bool get_time(const Json& j, const char* key, int64_t* out, bool nullable = false) {
+  const Json* f = field(j, key);
+  if (nullable && f && f->is_null()) {
+    *out = NO_TIME;
+    return true;
+  }
+  long long v = 0;
+  if (!get_integer(j, key, &v)) return false;
+  *out = v;
   return true;
 }
 
@@ -142,10 +194,19 @@ bool get_counts(const Json& j, const char* key, std::array<long long, FAILURE_KI
   return true;
 }
 
+bool get_bool(const Json& j, const char* key, bool* out) {
+  const Json* f = field(j, key);
+  if (!f || !f->is_boolean()) return false;
+  *out = f->get<bool>();
+  return true;
+}
+
 bool get_station(const Json& j, StationInfo* out) {
   return get_text(j, "session", MAX_SESSION, &out->session) && get_text(j, "version", MAX_TEXT, &out->version) &&
          get_text(j, "mode", MAX_TEXT, &out->mode) && get_text(j, "source", MAX_TEXT, &out->source);
 }
+
+const char* const ALARM_SOURCES_TOKENS[] = {"limit", "link", "recording"};
 
 }  // namespace
 
@@ -180,7 +241,8 @@ const char* link_state_token(LinkState state) {
 }
 
 std::string frame_json(const FrameRecord& frame, const StationInfo& station) {
-  return head(station, frame.time_ms)
+  Object o = head(station, frame.time_ms);
+  return frame_time(o, frame, station)
       .integer("seq", static_cast<long long>(frame.seq))
       .integer("skipped", frame.skipped)
       .text("frame", hex(frame.bytes.data(), FRAME_BYTES))
@@ -200,7 +262,8 @@ std::string values_json(const FrameRecord& frame, const StationInfo& station) {
     if (v.limit) one.text("limit", v.limit);
     values.raw(v.name, one.done());
   }
-  return head(station, frame.time_ms)
+  Object o = head(station, frame.time_ms);
+  return frame_time(o, frame, station)
       .integer("seq", static_cast<long long>(frame.seq))
       .integer("fcount", fcount(frame.bytes.data()))
       .integer("kind", fkind(frame.bytes.data()))
@@ -213,7 +276,6 @@ std::string health_json(const HealthSnapshot& h, const StationInfo& station, int
   auto or_null = [](double v) { return v < 0.0 ? std::string("null") : json_double(v); };
   return head(station, time_ms)
       .text("version", station.version)
-      .text("mode", station.mode)
       .text("source", station.source)
       .text("state", link_state_token(h.state))
       .text("words", h.words)
@@ -238,6 +300,7 @@ std::string health_json(const HealthSnapshot& h, const StationInfo& station, int
 std::string log_json(const LogEntry& entry, const StationInfo& station) {
   Object o;
   return o.text("session", station.session)
+      .text("mode", station.mode)
       .integer("serial", static_cast<long long>(entry.serial))
       .text("local_time", entry.time)
       .text("severity", entry.severity == Severity::Error     ? "error"
@@ -249,12 +312,38 @@ std::string log_json(const LogEntry& entry, const StationInfo& station) {
 
 std::string status_json(bool online, const StationInfo& station, int64_t time_ms, const std::string& reason) {
   Object o = head(station, time_ms);
-  o.text("state", online ? "online" : "offline")
-      .text("version", station.version)
-      .text("mode", station.mode)
-      .text("source", station.source);
+  o.text("state", online ? "online" : "offline").text("version", station.version).text("source", station.source);
   if (!online) o.text("reason", reason);
   return o.done();
+}
+
+std::string alarms_json(const PublishedAlarms& list) {
+  std::string rows = "[";
+  for (const PublishedAlarm& a : list.alarms) {
+    Object o;
+    o.integer("id", static_cast<long long>(a.id))
+        .text("source", a.source)
+        .text("key", a.key)
+        .text("what", a.what)
+        .text("severity", a.severity)
+        .boolean("active", a.active)
+        .text("now", a.now)
+        .integer("first_time_ms", a.first_time_ms)
+        .integer("last_time_ms", a.last_time_ms)
+        .integer("occurrences", a.occurrences)
+        .raw("worst_value", a.worst_value.empty() ? "null" : json_string(a.worst_value))
+        .raw("worst_limit", a.worst_limit.empty() ? "null" : json_string(a.worst_limit))
+        .number("longest_s", a.longest_s)
+        .boolean("acknowledged", a.acknowledged)
+        .raw("acknowledged_time_ms", time_or_null(a.acknowledged_time_ms));
+    rows += (rows.size() > 1 ? "," : "") + o.done();
+  }
+  rows += "]";
+  return head(list.station, list.time_ms)
+      .boolean("muted", list.muted)
+      .integer("unacknowledged", list.unacknowledged)
+      .raw("alarms", rows)
+      .done();
 }
 
 const char* refusal_words(Refusal refusal) {
@@ -285,9 +374,11 @@ Refusal parse_frame(std::string_view payload, ReceivedFrame* out) {
   if (!parse_object(payload, &j, &refusal)) return refusal;
   long long seq = 0, time_ms = 0, skipped = 0;
   std::string text;
-  if (!get_text(j, "session", MAX_SESSION, &out->session) || !get_integer(j, "seq", &seq) || seq < 1 ||
-      !get_integer(j, "time_ms", &time_ms) || !get_integer(j, "skipped", &skipped) || skipped < 0 ||
-      !get_text(j, "frame", 2 * FRAME_BYTES, &text))
+  out->frame_time_ms = NO_TIME;
+  if (!get_text(j, "session", MAX_SESSION, &out->session) || !get_integer(j, "seq", &seq, 1) ||
+      !get_integer(j, "time_ms", &time_ms) || !get_integer(j, "skipped", &skipped) ||
+      !get_text(j, "frame", 2 * FRAME_BYTES, &text) ||
+      (field(j, "frame_time_ms") && !get_time(j, "frame_time_ms", &out->frame_time_ms, true)))
     return Refusal::BadFields;
   if (text.size() != 2 * FRAME_BYTES) return Refusal::NotAFrame;
   for (size_t i = 0; i < FRAME_BYTES; ++i) {
@@ -313,13 +404,13 @@ Refusal parse_health(std::string_view payload, StationHealth* out) {
   const Json* skipped_field = field(j, "skipped");
   if (!get_station(j, &out->station) || !get_integer(j, "time_ms", &time_ms) ||
       !get_text(j, "state", MAX_TEXT, &state) || !get_text(j, "words", MAX_TEXT, &h.words) ||
-      !get_text(j, "reason", MAX_TEXT, &h.reason) || !get_number(j, "fault_age_s", &h.fault_age_s, &unknown) ||
-      !get_number(j, "bytes_per_s", &h.bytes_per_s) || !get_number(j, "frames_per_s", &h.frames_per_s) ||
+      !get_text(j, "reason", MAX_TEXT, &h.reason) || !get_figure(j, "fault_age_s", &h.fault_age_s, &unknown) ||
+      !get_figure(j, "bytes_per_s", &h.bytes_per_s) || !get_figure(j, "frames_per_s", &h.frames_per_s) ||
       !get_counts(j, "failures_minute", &h.failures_minute) || !get_counts(j, "failures_total", &h.failures_total) ||
       !skipped_field || !(skipped_field->is_null() || get_integer(j, "skipped", &skipped)) ||
-      !get_integer(j, "skipped_minute", &h.skipped_minute) || !get_number(j, "age_s", &h.age_s, &unknown) ||
+      !get_integer(j, "skipped_minute", &h.skipped_minute) || !get_figure(j, "age_s", &h.age_s, &unknown) ||
       !field(j, "stale") || !field(j, "stale")->is_boolean() || !get_integer(j, "bytes_total", &h.bytes_total) ||
-      !get_integer(j, "good_frames", &h.good_frames) || !get_number(j, "longest_gap_s", &h.longest_gap_s) ||
+      !get_integer(j, "good_frames", &h.good_frames) || !get_figure(j, "longest_gap_s", &h.longest_gap_s) ||
       !get_integer(j, "port_losses", &h.port_losses) || !get_integer(j, "publish_dropped", &out->dropped))
     return Refusal::BadFields;
   bool known = false;
@@ -349,6 +440,45 @@ Refusal parse_status(std::string_view payload, StationStatus* out) {
   out->time_ms = time_ms;
   out->reason.clear();
   if (!out->online && !get_text(j, "reason", MAX_TEXT, &out->reason)) return Refusal::BadFields;
+  return Refusal::None;
+}
+
+Refusal parse_alarms(std::string_view payload, PublishedAlarms* out) {
+  Json j;
+  Refusal refusal = Refusal::None;
+  if (!parse_object(payload, &j, &refusal, MAX_ALARMS_PAYLOAD)) return refusal;
+  long long time_ms = 0, unacknowledged = 0;
+  const Json* rows = field(j, "alarms");
+  if (!get_text(j, "session", MAX_SESSION, &out->station.session) || !get_text(j, "mode", MAX_TEXT, &out->station.mode) ||
+      !get_integer(j, "time_ms", &time_ms) || !get_bool(j, "muted", &out->muted) ||
+      !get_integer(j, "unacknowledged", &unacknowledged) || unacknowledged > static_cast<long long>(MAX_ALARM_ROWS) ||
+      !rows || !rows->is_array() || rows->size() > MAX_ALARM_ROWS)
+    return Refusal::BadFields;
+  out->time_ms = time_ms;
+  out->unacknowledged = static_cast<int>(unacknowledged);
+  out->alarms.clear();
+  for (const Json& r : *rows) {
+    PublishedAlarm a;
+    long long id = 0;
+    if (!r.is_object() || !get_integer(r, "id", &id, 1) || !get_text(r, "source", MAX_TEXT, &a.source) ||
+        !get_text(r, "key", MAX_TEXT, &a.key) || !get_text(r, "what", MAX_TEXT, &a.what) ||
+        !get_text(r, "severity", MAX_TEXT, &a.severity) || !get_bool(r, "active", &a.active) ||
+        !get_text(r, "now", MAX_TEXT, &a.now) || !get_time(r, "first_time_ms", &a.first_time_ms) ||
+        !get_time(r, "last_time_ms", &a.last_time_ms) || !get_integer(r, "occurrences", &a.occurrences) ||
+        !get_figure(r, "longest_s", &a.longest_s) || !get_bool(r, "acknowledged", &a.acknowledged) ||
+        !get_time(r, "acknowledged_time_ms", &a.acknowledged_time_ms, true))
+      return Refusal::BadFields;
+    if (a.severity != "alarm" && a.severity != "caution") return Refusal::BadFields;
+    if (std::find(std::begin(ALARM_SOURCES_TOKENS), std::end(ALARM_SOURCES_TOKENS), a.source) ==
+        std::end(ALARM_SOURCES_TOKENS))
+      return Refusal::BadFields;
+    for (auto [key, text] : {std::pair{"worst_value", &a.worst_value}, std::pair{"worst_limit", &a.worst_limit}}) {
+      const Json* f = field(r, key);
+      if (!f || !(f->is_null() || get_text(r, key, MAX_TEXT, text))) return Refusal::BadFields;
+    }
+    a.id = static_cast<uint64_t>(id);
+    out->alarms.push_back(std::move(a));
+  }
   return Refusal::None;
 }
 

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,12 +25,17 @@ constexpr const char* TOPIC_VALUES = "values";
 constexpr const char* TOPIC_HEALTH = "health";
 constexpr const char* TOPIC_LOG = "log";
 constexpr const char* TOPIC_STATUS = "status";
+constexpr const char* TOPIC_ALARMS = "alarms";
 std::string topic_of(const std::string& prefix, const char* leaf);
 
 constexpr int FRAME_BYTES = 200;
+constexpr int64_t NO_TIME = INT64_MIN;
 // A payload longer than this is refused unread: the largest message a
-// station sends (values) is about 2 KiB.
+// station sends (values) is about 2 KiB; the alarm list, with a row for
+// every slot, about 20 KiB.
 constexpr size_t MAX_PAYLOAD = 16 * 1024;
+constexpr size_t MAX_ALARMS_PAYLOAD = 128 * 1024;
+constexpr size_t MAX_ALARM_ROWS = 256;
 
 // One display a good frame wrote, as the panel shows it.
 struct ShownValue {
@@ -47,7 +53,15 @@ struct ShownValue {
 struct FrameRecord {
   uint64_t seq = 0;      // 1, 2, 3, ... in the order shown, for this session
   int64_t time_ms = 0;   // when it was shown, ms since 1970-01-01 UTC
+  // Playback and link replay: the time the recording implies for the frame
+  // (NO_TIME when its name gives no start); live: unused, the frame's time
+  // is time_ms.
+  int64_t frame_time_ms = NO_TIME;
   int64_t skipped = 0;   // the panel's Skipped after it
+  // Playback: the frame's first byte in the recording and the recording
+  // (the publisher works frame_time_ms out of them); -1 and none live.
+  int64_t offset = -1;
+  std::shared_ptr<const std::string> source;
   std::array<uint8_t, FRAME_BYTES> bytes{};
   std::vector<ShownValue> values;
   // The strip chart's points the frame appended, by trace, and when (the
@@ -61,13 +75,16 @@ struct FrameRecord {
 struct StationInfo {
   std::string session;  // 16 hex digits, new at every start of publishing
   std::string version;
-  std::string mode;     // "live" or "playback"
+  std::string mode;     // "live", "playback" or "link_replay"
   std::string source;   // the device COM1 stands for, or the recording played
 };
 
 // "2024-05-01T12:00:00.250Z"
 std::string utc_time_text(int64_t time_ms);
 
+// Every message names the station's mode; a frame and its values in
+// playback or a link replay also the frame's own time (frame_time_ms,
+// frame_time; null when unknown).
 std::string frame_json(const FrameRecord& frame, const StationInfo& station);
 std::string values_json(const FrameRecord& frame, const StationInfo& station);
 // `dropped`: the messages the publisher has dropped so far.
@@ -80,6 +97,33 @@ std::string status_json(bool online, const StationInfo& station, int64_t time_ms
 // "receiving", "no_frames", ... (the state as a token for programs).
 const char* link_state_token(LinkState state);
 
+// The station's alarm list (PREFIX/alarms, retained), as the station's
+// window shows it. Times are ms since 1970-01-01 UTC; NO_TIME: never.
+struct PublishedAlarm {
+  uint64_t id = 0;
+  std::string source;    // "limit", "link", "recording"
+  std::string key;       // "HK16", "no frames", "not recording"
+  std::string what;      // "HK16 out of limits"
+  std::string severity;  // "alarm" (red) or "caution" (amber)
+  bool active = false;
+  std::string now;       // the state now in words
+  int64_t first_time_ms = 0, last_time_ms = 0;
+  long long occurrences = 0;
+  std::string worst_value;  // "87.50 °C"; "" for a link or recording alarm (null)
+  std::string worst_limit;  // "above the alarm limit 70.00 °C"; "" likewise
+  double longest_s = 0.0;   // the longest spell of its cause
+  bool acknowledged = false;
+  int64_t acknowledged_time_ms = NO_TIME;
+};
+struct PublishedAlarms {
+  StationInfo station;
+  int64_t time_ms = 0;
+  bool muted = false;
+  int unacknowledged = 0;
+  std::vector<PublishedAlarm> alarms;
+};
+std::string alarms_json(const PublishedAlarms& list);
+
 // ----- Reading (the remote viewer) ------------------------------------------
 
 enum class Refusal { None, TooLarge, NotJson, BadFields, NotAFrame };
@@ -89,10 +133,15 @@ const char* refusal_words(Refusal refusal);
 const char* refusal_token(Refusal refusal);
 constexpr int REFUSALS = 5;
 
+// Every text read is made printable (present/json.h's printable_text)
+// before it is kept, and every number must be finite and within what a
+// station can send: nothing read here can forge a log line, a title or a
+// terminal sequence, or overflow a count.
 struct ReceivedFrame {
   std::string session;
   uint64_t seq = 0;
   int64_t time_ms = 0;
+  int64_t frame_time_ms = NO_TIME;  // playback: the frame's own time, if given
   int64_t skipped = 0;
   std::array<uint8_t, FRAME_BYTES> bytes{};
 };
@@ -115,5 +164,13 @@ struct StationStatus {
   std::string reason;
 };
 Refusal parse_status(std::string_view payload, StationStatus* out);
+
+// The alarm list; a payload up to MAX_ALARMS_PAYLOAD, at most
+// MAX_ALARM_ROWS rows.
+Refusal parse_alarms(std::string_view payload, PublishedAlarms* out);
+
+// The largest sequence number a station can reach (2^53: a thousand years
+// at a million frames a second); beyond it a frame is refused as forged.
+constexpr uint64_t MAX_SEQ = uint64_t{1} << 53;
 
 }  // namespace rt

@@ -1,9 +1,11 @@
 #include "publish/mqtt_client.h"
 
-#include <chrono>
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
@@ -13,6 +15,11 @@ namespace rt {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// Attempts given up on whose helper thread still waits in the operating
+// system's connect; beyond this many, a new attempt waits for them.
+constexpr int MAX_PENDING_ATTEMPTS = 4;
+std::atomic<int> pending_attempts{0};
 
 void init_library() {
   static std::once_flag once;
@@ -28,42 +35,78 @@ bool login_refused(int reason) {
 
 }  // namespace
 
+std::string host_port(const BrokerAddress& a) {
+  const bool v6 = a.host.find(':') != std::string::npos;
+  return (v6 ? "[" + a.host + "]" : a.host) + ":" + std::to_string(a.port);
+}
+
+// What the library's callbacks tell of one connection. Made new for every
+// connection, so an attempt given up on keeps its own.
+struct MqttClient::Sink {
+  OnMessage on_message;
+  bool answered = false;  // the broker answered our connect
+  int answer = 0;         // its reason code
+  uint32_t max_packet = 0;
+  int acknowledged = 0;    // the last subscription the broker acknowledged
+  std::string last_error;  // the library's last error line (TLS reasons)
+
+  static Sink* of(void* p) { return static_cast<Sink*>(p); }
+  static void on_connect(struct mosquitto*, void* self, int reason, int, const mosquitto_property* props) {
+    Sink* s = of(self);
+    s->answered = true;
+    s->answer = reason;
+    uint32_t max = 0;
+    if (props && mosquitto_property_read_int32(props, MQTT_PROP_MAXIMUM_PACKET_SIZE, &max, false)) s->max_packet = max;
+  }
+  static void message(struct mosquitto*, void* self, const mosquitto_message* m) {
+    Sink* s = of(self);
+    if (!s->on_message || !m || !m->topic) return;
+    const auto* bytes = static_cast<const char*>(m->payload);
+    s->on_message(m->topic, std::string_view(bytes ? bytes : "", bytes ? static_cast<size_t>(m->payloadlen) : 0));
+  }
+  static void on_log(struct mosquitto*, void* self, int level, const char* text) {
+    if (level == MOSQ_LOG_ERR && text) of(self)->last_error = text;
+  }
+  static void on_subscribe(struct mosquitto*, void* self, int mid, int, const int*) { of(self)->acknowledged = mid; }
+};
+
+namespace {
+
+// The library's blocking connect, on a thread of its own: the caller waits
+// for it with a bound and may give up, and the attempt then ends (and frees
+// its client) by itself whenever the operating system lets it.
+struct Attempt {
+  std::mutex mu;
+  std::condition_variable cv;
+  bool done = false;
+  bool abandoned = false;
+  int rc = MOSQ_ERR_SUCCESS;
+  int err = 0;
+};
+
+}  // namespace
+
 MqttClient::MqttClient(OnMessage on_message) : on_message_(std::move(on_message)) { init_library(); }
 
-MqttClient::~MqttClient() {
+MqttClient::~MqttClient() { drop(); }
+
+void MqttClient::drop() {
   if (mosq_) mosquitto_destroy(mosq_);
+  mosq_ = nullptr;
+  connected_ = false;
 }
 
-void MqttClient::on_connect(struct mosquitto*, void* self, int reason) {
-  auto* c = static_cast<MqttClient*>(self);
-  c->answered_ = true;
-  c->answer_ = reason;
-}
+uint32_t MqttClient::broker_max_packet() const { return sink_ ? sink_->max_packet : 0; }
 
-void MqttClient::on_message(struct mosquitto*, void* self, const ::mosquitto_message* m) {
-  auto* c = static_cast<MqttClient*>(self);
-  if (!c->on_message_ || !m || !m->topic) return;
-  const auto* bytes = static_cast<const char*>(m->payload);
-  c->on_message_(m->topic, std::string_view(bytes ? bytes : "", bytes ? static_cast<size_t>(m->payloadlen) : 0));
-}
-
-void MqttClient::on_log(struct mosquitto*, void* self, int level, const char* text) {
-  if (level == MOSQ_LOG_ERR && text) static_cast<MqttClient*>(self)->last_error_ = text;
-}
-
-void MqttClient::on_subscribe(struct mosquitto*, void* self, int mid, int, const int*) {
-  static_cast<MqttClient*>(self)->acknowledged_ = mid;
-}
-
-BrokerFailure MqttClient::failure_of(int rc, const char* doing) const {
+BrokerFailure MqttClient::failure_of(int rc, int err) const {
   BrokerFailure f;
-  const int err = errno;
+  const std::string last_error = sink_ ? sink_->last_error : std::string();
   switch (rc) {
     case MOSQ_ERR_TLS:
       f.kind = BrokerFailure::Kind::Certificate;
-      f.reason = "TLS failed" + (last_error_.empty() ? std::string() : ": " + last_error_);
-      if (last_error_.find("certificate verify failed") != std::string::npos)
-        f.reason = "the broker's certificate does not verify (" + last_error_ + ")";
+      f.reason = "TLS failed" + (last_error.empty() ? std::string() : ": " + last_error);
+      if (last_error.find("certificate verify failed") != std::string::npos)
+        f.reason = "the broker's certificate does not verify (" + last_error + ")";
       return f;
     case MOSQ_ERR_EAI:
       f.kind = BrokerFailure::Kind::Unreachable;
@@ -72,7 +115,12 @@ BrokerFailure MqttClient::failure_of(int rc, const char* doing) const {
     case MOSQ_ERR_ERRNO:
       f.kind = connected_ ? BrokerFailure::Kind::Lost : BrokerFailure::Kind::Unreachable;
       f.reason = std::strerror(err);
+      if (!connected_) f.reason = "cannot connect to " + where_ + ": " + f.reason;
       break;
+    case MOSQ_ERR_KEEPALIVE:
+      f.kind = BrokerFailure::Kind::Lost;
+      f.reason = "the broker at " + where_ + " stopped answering (no reply within the keep-alive: paused, overloaded or cut off)";
+      return f;
     case MOSQ_ERR_CONN_LOST:
     case MOSQ_ERR_NO_CONN:
       f.kind = connected_ ? BrokerFailure::Kind::Lost : BrokerFailure::Kind::Unreachable;
@@ -84,30 +132,31 @@ BrokerFailure MqttClient::failure_of(int rc, const char* doing) const {
       break;
   }
   // A TLS failure during the handshake can surface as a lost connection.
-  if (!connected_ && last_error_.find("certificate verify failed") != std::string::npos) {
+  if (!connected_ && last_error.find("certificate verify failed") != std::string::npos) {
     f.kind = BrokerFailure::Kind::Certificate;
-    f.reason = "the broker's certificate does not verify (" + last_error_ + ")";
+    f.reason = "the broker's certificate does not verify (" + last_error + ")";
   }
-  (void)doing;
   return f;
 }
 
-bool MqttClient::connect(const ConnectOptions& o, BrokerFailure* failure) {
-  if (mosq_) mosquitto_destroy(mosq_);
-  connected_ = answered_ = false;
-  answer_ = 0;
-  last_error_.clear();
+bool MqttClient::connect(const ConnectOptions& o, BrokerFailure* failure, const Stop& stop) {
+  drop();
+  const auto deadline = Clock::now() + std::chrono::milliseconds(CONNECT_TIMEOUT_MS);
   user_ = o.login.username;
-  mosq_ = mosquitto_new(o.client_id.c_str(), true, this);
+  where_ = host_port(o.address);
+  const std::string not_answering = "broker not answering at " + where_;
+  sink_ = std::make_shared<Sink>();
+  sink_->on_message = on_message_;
+  mosq_ = mosquitto_new(o.client_id.c_str(), true, sink_.get());
   if (!mosq_) {
     *failure = {BrokerFailure::Kind::Other, "cannot make an MQTT client: " + std::string(std::strerror(errno))};
     return false;
   }
   mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
-  mosquitto_connect_callback_set(mosq_, on_connect);
-  mosquitto_message_callback_set(mosq_, on_message);
-  mosquitto_log_callback_set(mosq_, on_log);
-  mosquitto_subscribe_callback_set(mosq_, on_subscribe);
+  mosquitto_connect_v5_callback_set(mosq_, Sink::on_connect);
+  mosquitto_message_callback_set(mosq_, Sink::message);
+  mosquitto_log_callback_set(mosq_, Sink::on_log);
+  mosquitto_subscribe_callback_set(mosq_, Sink::on_subscribe);
   int rc = MOSQ_ERR_SUCCESS;
   if (o.address.tls) {
     if (o.login.ca_file.empty()) {
@@ -117,6 +166,7 @@ bool MqttClient::connect(const ConnectOptions& o, BrokerFailure* failure) {
       if (rc != MOSQ_ERR_SUCCESS) {
         *failure = {BrokerFailure::Kind::Certificate,
                     "cannot use the CA file " + o.login.ca_file + ": " + mosquitto_strerror(rc)};
+        drop();
         return false;
       }
     }
@@ -130,60 +180,113 @@ bool MqttClient::connect(const ConnectOptions& o, BrokerFailure* failure) {
                             o.will_payload.data(), 1, true);
   if (rc != MOSQ_ERR_SUCCESS) {
     *failure = {BrokerFailure::Kind::Other, mosquitto_strerror(rc)};
+    drop();
     return false;
   }
-  mosquitto_property* props = nullptr;
-  if (o.max_packet > 0) mosquitto_property_add_int32(&props, MQTT_PROP_MAXIMUM_PACKET_SIZE, o.max_packet);
-  errno = 0;
-  rc = mosquitto_connect_bind_v5(mosq_, o.address.host.c_str(), o.address.port, o.keepalive_s, nullptr, props);
-  mosquitto_property_free_all(&props);
-  const auto deadline = Clock::now() + std::chrono::milliseconds(CONNECT_WAIT_MS);
-  while (rc == MOSQ_ERR_SUCCESS && !answered_) {
-    if (Clock::now() > deadline) {
-      *failure = {BrokerFailure::Kind::Unreachable, "no answer from the broker within 10 s"};
-      mosquitto_destroy(mosq_);
-      mosq_ = nullptr;
+  if (pending_attempts.load() >= MAX_PENDING_ATTEMPTS) {
+    *failure = {BrokerFailure::Kind::Unreachable, not_answering + " (earlier attempts are still waiting for it)"};
+    drop();
+    return false;
+  }
+
+  // The socket's connect (and TLS handshake) on the helper thread.
+  auto attempt = std::make_shared<Attempt>();
+  ++pending_attempts;
+  std::thread([attempt, mosq = mosq_, sink = sink_, host = o.address.host, port = o.address.port,
+               keepalive = o.keepalive_s, max_packet = o.max_packet] {
+    mosquitto_property* props = nullptr;
+    if (max_packet > 0) mosquitto_property_add_int32(&props, MQTT_PROP_MAXIMUM_PACKET_SIZE, max_packet);
+    errno = 0;
+    const int result = mosquitto_connect_bind_v5(mosq, host.c_str(), port, keepalive, nullptr, props);
+    const int err = errno;
+    mosquitto_property_free_all(&props);
+    bool abandoned = false;
+    {
+      std::lock_guard lock(attempt->mu);
+      attempt->done = true;
+      attempt->rc = result;
+      attempt->err = err;
+      abandoned = attempt->abandoned;
+    }
+    attempt->cv.notify_all();
+    if (abandoned) mosquitto_destroy(mosq);  // the caller left it: ours to free (the sink is held here)
+    --pending_attempts;
+  }).detach();
+  {
+    std::unique_lock lock(attempt->mu);
+    while (!attempt->done) {
+      const bool stopped = stop && stop();
+      if (stopped || Clock::now() >= deadline) {
+        attempt->abandoned = true;
+        mosq_ = nullptr;  // the helper frees it
+        *failure = stopped ? BrokerFailure{BrokerFailure::Kind::Stopped, "stopped"}
+                           : BrokerFailure{BrokerFailure::Kind::Unreachable,
+                                           not_answering + " (no connection within " +
+                                               std::to_string(CONNECT_TIMEOUT_MS / 1000) + " s)"};
+        return false;
+      }
+      attempt->cv.wait_for(lock, std::chrono::milliseconds(STOP_POLL_MS));
+    }
+    rc = attempt->rc;
+  }
+  const int err = attempt->err;
+  // The broker's answer (CONNACK), within the same bound.
+  while (rc == MOSQ_ERR_SUCCESS && !sink_->answered) {
+    if (stop && stop()) {
+      *failure = {BrokerFailure::Kind::Stopped, "stopped"};
+      drop();
       return false;
     }
     errno = 0;
-    rc = mosquitto_loop(mosq_, 100, 1);
+    rc = mosquitto_loop(mosq_, STOP_POLL_MS * 2, 1);
+    // (The library gives up with a keep-alive error of its own when the
+    // answer takes as long as the keep-alive.)
+    if (!sink_->answered && (Clock::now() >= deadline || rc == MOSQ_ERR_KEEPALIVE)) {
+      *failure = {BrokerFailure::Kind::Unreachable,
+                  not_answering + " (connected, but no answer to the MQTT connect within " +
+                      std::to_string(CONNECT_TIMEOUT_MS / 1000) + " s: paused, overloaded, or not an MQTT broker)"};
+      drop();
+      return false;
+    }
   }
-  if (!answered_ && rc != MOSQ_ERR_SUCCESS) {
-    *failure = failure_of(rc, "connect");
-    mosquitto_destroy(mosq_);
-    mosq_ = nullptr;
+  if (!sink_->answered && rc != MOSQ_ERR_SUCCESS) {
+    *failure = failure_of(rc, errno != 0 ? errno : err);
+    drop();
     return false;
   }
-  if (answer_ != 0) {
-    failure->kind = login_refused(answer_) ? BrokerFailure::Kind::Login : BrokerFailure::Kind::Other;
-    failure->reason = std::string(mosquitto_reason_string(answer_));
+  if (sink_->answer != 0) {
+    failure->kind = login_refused(sink_->answer) ? BrokerFailure::Kind::Login : BrokerFailure::Kind::Other;
+    failure->reason = std::string(mosquitto_reason_string(sink_->answer));
     if (failure->kind == BrokerFailure::Kind::Login)
       failure->reason = "the broker refused the login" +
                         (user_.empty() ? std::string(" (no user name given)") : " as \"" + user_ + "\"") + ": " +
                         failure->reason;
     else
       failure->reason = "the broker refused the connection: " + failure->reason;
-    mosquitto_destroy(mosq_);
-    mosq_ = nullptr;
+    drop();
     return false;
   }
   connected_ = true;
   return true;
 }
 
-bool MqttClient::publish(const std::string& topic, std::string_view payload, int qos, bool retain) {
-  if (!mosq_ || !connected_) return false;
-  return mosquitto_publish(mosq_, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.data(), qos,
-                           retain) == MOSQ_ERR_SUCCESS;
+MqttClient::Sent MqttClient::publish(const std::string& topic, std::string_view payload, int qos, bool retain) {
+  if (!mosq_ || !connected_) return Sent::NotConnected;
+  const int rc = mosquitto_publish(mosq_, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.data(),
+                                   qos, retain);
+  if (rc == MOSQ_ERR_OVERSIZE_PACKET) return Sent::TooLarge;
+  if (rc != MOSQ_ERR_SUCCESS) return Sent::Failed;
+  return Sent::Ok;
 }
 
-bool MqttClient::subscribe(const std::string& topic, int qos) {
+bool MqttClient::subscribe(const std::string& topic, int qos, const Stop& stop) {
   if (!mosq_ || !connected_) return false;
   int mid = 0;
   if (mosquitto_subscribe(mosq_, &mid, topic.c_str(), qos) != MOSQ_ERR_SUCCESS) return false;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(CONNECT_WAIT_MS);
-  while (acknowledged_ != mid) {
-    if (Clock::now() > deadline || mosquitto_loop(mosq_, 50, 1) != MOSQ_ERR_SUCCESS) return false;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(CONNECT_TIMEOUT_MS);
+  while (sink_->acknowledged != mid) {
+    if (Clock::now() > deadline || (stop && stop()) || mosquitto_loop(mosq_, STOP_POLL_MS, 1) != MOSQ_ERR_SUCCESS)
+      return false;
   }
   return true;
 }
@@ -198,10 +301,8 @@ bool MqttClient::service(int wait_ms, BrokerFailure* failure) {
   errno = 0;
   const int rc = mosquitto_loop(mosq_, wait_ms, 1);
   if (rc == MOSQ_ERR_SUCCESS) return true;
-  *failure = failure_of(rc, "service");
-  connected_ = false;
-  mosquitto_destroy(mosq_);
-  mosq_ = nullptr;
+  *failure = failure_of(rc, errno);
+  drop();
   return false;
 }
 
@@ -215,9 +316,7 @@ void MqttClient::disconnect(int flush_ms) {
     // The goodbye itself.
     for (int i = 0; i < 10 && mosquitto_want_write(mosq_); ++i) mosquitto_loop(mosq_, 10, 1);
   }
-  connected_ = false;
-  mosquitto_destroy(mosq_);
-  mosq_ = nullptr;
+  drop();
 }
 
 }  // namespace rt

@@ -3,17 +3,25 @@
 // client is used by one thread at a time (the publisher's or the viewer's
 // own), never by the system's thread. Failures are told apart, because an
 // operator must act on some and only wait out others.
+//
+// Nothing here waits without a bound or past a stop: the connection is made
+// on a helper thread of its own (the library's connect blocks in the
+// operating system for minutes on a host that drops packets) and waited for
+// at most CONNECT_TIMEOUT_MS, looking at `stop` every STOP_POLL_MS; an
+// attempt given up on ends by itself on its helper thread and touches
+// nothing of the client's.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "publish/broker.h"
 
 struct mosquitto;
-struct mosquitto_message;
 
 namespace rt {
 
@@ -21,15 +29,17 @@ struct BrokerFailure {
   enum class Kind {
     None,
     Unreachable,  // no connection: refused, no route, no answer, a name that does not resolve
-    Lost,         // the connection broke (the broker went away)
+    Lost,         // the connection broke (the broker went away or stopped answering)
     Login,        // the broker refused the login (or the client)
     Certificate,  // TLS: the broker's certificate does not verify (or the CA file is unusable)
+    TooSmall,     // the broker's maximum packet size refuses the station's messages
+    Stopped,      // the caller stopped the attempt
     Other,
   };
   Kind kind = Kind::None;
   std::string reason;
   // The run cannot get past these by waiting: the operator must act.
-  bool needs_operator() const { return kind == Kind::Login || kind == Kind::Certificate; }
+  bool needs_operator() const { return kind == Kind::Login || kind == Kind::Certificate || kind == Kind::TooSmall; }
 };
 
 struct ConnectOptions {
@@ -43,28 +53,40 @@ struct ConnectOptions {
   std::string will_topic, will_payload;  // the last will, retained ("" = none)
 };
 
+// "HOST:PORT" ("[::1]:1883" for IPv6), as messages name a broker.
+std::string host_port(const BrokerAddress& address);
+
 class MqttClient {
  public:
   using OnMessage = std::function<void(std::string_view topic, std::string_view payload)>;
+  using Stop = std::function<bool()>;
+  // The connection and the broker's answer together: a host that drops
+  // packets, a broker that is paused or a port that is no broker's is said
+  // ("broker not answering at HOST:PORT") after this.
+  static constexpr int CONNECT_TIMEOUT_MS = 5000;
+  static constexpr int STOP_POLL_MS = 20;
+
   explicit MqttClient(OnMessage on_message = {});
   ~MqttClient();
   MqttClient(const MqttClient&) = delete;
   MqttClient& operator=(const MqttClient&) = delete;
 
-  // Connects and waits for the broker's answer, at most CONNECT_WAIT_MS
-  // once the socket is open (the socket's own connect may wait longer for
-  // a host that does not answer). True when the broker accepted us; else
-  // *failure says why and the client is disconnected.
-  bool connect(const ConnectOptions& options, BrokerFailure* failure);
-  static constexpr int CONNECT_WAIT_MS = 10000;
+  // Connects and waits for the broker's answer, at most CONNECT_TIMEOUT_MS
+  // in all, and no longer than `stop` (when given) returns false. True when
+  // the broker accepted us; else *failure says why (Kind::Stopped when
+  // `stop` ended it) and the client is disconnected.
+  bool connect(const ConnectOptions& options, BrokerFailure* failure, const Stop& stop = {});
   bool connected() const { return connected_; }
+  // The broker's maximum packet size from its answer (0: none given).
+  uint32_t broker_max_packet() const;
 
-  // QoS 0 or 1. False when the client is not connected or the message is
-  // refused (too large for the broker).
-  bool publish(const std::string& topic, std::string_view payload, int qos, bool retain);
-  // Waits for the broker's acknowledgement (at most CONNECT_WAIT_MS), so
-  // that what is published after this returns reaches us.
-  bool subscribe(const std::string& topic, int qos);
+  enum class Sent { Ok, NotConnected, TooLarge, Failed };
+  // QoS 0 or 1. TooLarge: beyond the broker's maximum packet size.
+  Sent publish(const std::string& topic, std::string_view payload, int qos, bool retain);
+  // Waits for the broker's acknowledgement (at most CONNECT_TIMEOUT_MS, and
+  // no longer than `stop` allows), so that what is published after this
+  // returns reaches us.
+  bool subscribe(const std::string& topic, int qos, const Stop& stop = {});
   // Bytes wait to be written: the broker takes them more slowly than they
   // come.
   bool want_write();
@@ -77,20 +99,16 @@ class MqttClient {
   void disconnect(int flush_ms);
 
  private:
-  static void on_connect(struct mosquitto*, void* self, int reason);
-  static void on_message(struct mosquitto*, void* self, const ::mosquitto_message* message);
-  static void on_log(struct mosquitto*, void* self, int level, const char* text);
-  static void on_subscribe(struct mosquitto*, void* self, int mid, int count, const int* granted);
-  BrokerFailure failure_of(int rc, const char* doing) const;
+  struct Sink;
+  BrokerFailure failure_of(int rc, int err) const;
+  void drop();
 
   struct mosquitto* mosq_ = nullptr;
+  std::shared_ptr<Sink> sink_;  // what the library's callbacks tell of this connection
   OnMessage on_message_;
   bool connected_ = false;
-  bool answered_ = false;  // the broker answered our connect
-  int answer_ = 0;         // its reason code
-  int acknowledged_ = 0;   // the last subscription the broker acknowledged
-  std::string last_error_; // the library's last error line (TLS reasons)
   std::string user_;
+  std::string where_;  // HOST:PORT
 };
 
 }  // namespace rt

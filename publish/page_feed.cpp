@@ -252,7 +252,8 @@ Feed& feed() {
 
 std::string message(const StationInfo& station, const std::string& body) {
   const int64_t now = unix_ms();
-  return "{\"session\":" + json_string(station.session) + ",\"time_ms\":" + std::to_string(now) +
+  return "{\"session\":" + json_string(station.session) + ",\"mode\":" + json_string(station.mode) +
+         ",\"time_ms\":" + std::to_string(now) +
          ",\"time\":" + json_string(utc_time_text(now)) + (body.empty() ? "" : "," + body) + "}";
 }
 
@@ -275,7 +276,8 @@ std::vector<PageMessage> page_feed_take(const StationInfo& station, bool all) {
 }
 
 std::string strip_json(const FrameRecord& frame, const StationInfo& station) {
-  std::string out = "{\"session\":" + json_string(station.session) + ",\"time_ms\":" + std::to_string(frame.time_ms) +
+  std::string out = "{\"session\":" + json_string(station.session) + ",\"mode\":" + json_string(station.mode) +
+                    ",\"time_ms\":" + std::to_string(frame.time_ms) +
                     ",\"time\":" + json_string(utc_time_text(frame.time_ms)) + ",\"seq\":" +
                     std::to_string(frame.seq) + ",\"t_s\":" + json_double(frame.strip_t_s) + ",\"traces\":[";
   for (size_t t = 0; t < frame.strip.size(); ++t) {

@@ -3,7 +3,10 @@
 #include "publish/publisher.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <cmath>
+#include <ctime>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
@@ -14,6 +17,7 @@
 #include <variant>
 #include <vector>
 
+#include "history/time_axis.h"
 #include "present/json.h"
 #include "publish/mqtt_client.h"
 #include "publish/page_feed.h"
@@ -38,11 +42,23 @@ constexpr int SERVICE_WAIT_MS = 10;   // a new message waits at most this long t
 constexpr int IDLE_WAIT_MS = 100;     // between looks at the log and the health when nothing else happens
 constexpr int HEALTH_LOOK_MS = 250;   // how often the health is looked at for a change
 constexpr int BATCH = 64;             // messages handed to the client between services
-constexpr int STOP_JOIN_MS = 1500;    // a thread stuck in a connect is left behind after this
+constexpr int STOP_JOIN_MS = 1000;    // a thread that has not ended by then is left behind
 constexpr int FRAME_MESSAGES = 2;     // frame and values
 constexpr size_t LOG_ROOM = 8192;     // log lines queued beside the frames
 // Playback: how long frames wait for the first connection to the broker.
 constexpr double FIRST_CONNECT_WAIT_S = 2.0;
+// At the end of the session, a connection still being made is given this
+// long (a short run's only one), so a broker that does not answer never
+// holds up a quit.
+constexpr int STOP_CONNECT_MS = 700;
+// The keep-alive: a broker that answers nothing (paused, overloaded, cut
+// off) is given up, and said, within twice this.
+constexpr int KEEPALIVE_S = 5;
+
+// The reason the last will gives: the broker says it when the station's
+// connection breaks without a goodbye, whatever broke it.
+constexpr const char* WILL_REASON =
+    "the station's connection to the broker was lost (the station stopped, or its network or the broker failed)";
 
 int64_t unix_ms() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
@@ -68,6 +84,43 @@ std::string seconds_text(double s) {
 
 using Item = std::variant<FrameRecord, LogEntry>;
 
+// The sound's mute, as the window last said it (publish_set_alarms_muted).
+std::atomic<bool> alarms_muted{false};
+bool publish_alarms_muted() { return alarms_muted.load(); }
+
+// The station's alarm list as published: its times on the wall clock.
+PublishedAlarms published_alarms(const AlarmsSnapshot& snap, const StationInfo& station, int64_t now_ms,
+                                 bool muted) {
+  const auto wall_ms = [&](double t_s) { return snap.origin_ms + static_cast<int64_t>(std::llround(t_s * 1000.0)); };
+  PublishedAlarms out;
+  out.station = station;
+  out.time_ms = now_ms;
+  out.muted = muted;
+  out.unacknowledged = snap.status.unacknowledged;
+  for (const Alarm& a : snap.rows) {
+    PublishedAlarm p;
+    p.id = a.id;
+    p.source = alarm_source_name(a.source);
+    p.key = a.key;
+    p.what = a.what;
+    p.severity = a.severity == Severity::Error ? "alarm" : "caution";
+    p.active = a.active;
+    p.now = a.now;
+    p.first_time_ms = wall_ms(a.first_s);
+    p.last_time_ms = wall_ms(a.last_s);
+    p.occurrences = a.occurrences;
+    if (a.has_value) {
+      p.worst_value = a.worst_value;
+      p.worst_limit = a.worst_limit;
+    }
+    p.longest_s = a.longest_s;
+    p.acknowledged = a.acknowledged;
+    p.acknowledged_time_ms = a.acknowledged && a.acknowledged_s >= 0.0 ? wall_ms(a.acknowledged_s) : NO_TIME;
+    out.alarms.push_back(std::move(p));
+  }
+  return out;
+}
+
 class Publisher {
  public:
   Publisher(PublishSettings settings, StationInfo station, uint64_t log_serial)
@@ -84,7 +137,7 @@ class Publisher {
   // A publisher still running at the program's end (never stopped) ends
   // its thread first.
   ~Publisher() {
-    if (thread_.joinable()) stop();
+    if (thread_.joinable()) stop("the station quit");
   }
 
   void start() { thread_ = std::thread([this] { run(); }); }
@@ -120,9 +173,10 @@ class Publisher {
   // Ends the thread: what is queued goes while the broker takes it (see
   // STOP_FLUSH_MS). False
   // when the thread did not end in time (it is then left to itself).
-  bool stop() {
+  bool stop(const std::string& reason) {
     {
       std::lock_guard lock(mu_);
+      offline_reason_ = reason;
       stopping_ = true;
       stop_from_ = last_taken_ = Clock::now();
     }
@@ -164,7 +218,8 @@ class Publisher {
     // Whatever is still queued was never sent.
     for (const Item& item : queue_) dropped_ += std::holds_alternative<FrameRecord>(item) ? FRAME_MESSAGES : 1;
     queue_.clear();
-    if (outage_open_) close_outage();
+    // Never connected: no outage, the reason below says it all.
+    if (outage_open_ && ever_connected_) close_outage();
     SummaryPart part;
     part.key = "publish";
     std::string line = "  published to " + settings_.address.text() + ": frames " + std::to_string(frames_sent_) +
@@ -214,9 +269,17 @@ class Publisher {
     o.address = settings_.address;
     o.login = settings_.login;
     o.client_id = "vst_gse-" + station_.session;
+    o.keepalive_s = KEEPALIVE_S;
     o.will_topic = topic_of(prefix_, TOPIC_STATUS);
-    o.will_payload = status_json(false, station_, unix_ms(), "the connection was lost (the station vanished)");
+    o.will_payload = status_json(false, station_, unix_ms(), WILL_REASON);
     return o;
+  }
+
+  // The connect ends at once when the publisher stops before the first
+  // attempt was made, after STOP_CONNECT_MS when it stops during one.
+  bool stop_connecting() {
+    std::lock_guard lock(mu_);
+    return stopping_ && seconds_since(stop_from_) * 1000.0 > STOP_CONNECT_MS;
   }
 
   void run();
@@ -224,7 +287,12 @@ class Publisher {
   void on_failure(const BrokerFailure& f);
   // Moves new log entries into the queue and looks at the health.
   void gather(MqttClient& client, bool force_health);
-  bool send(MqttClient& client, const Item& item);
+  // A frame gets its own time here (playback), off the system's thread.
+  bool send(MqttClient& client, Item& item);
+  // A message the broker refused for its size: said once, as a refusal.
+  void too_large(MqttClient& client);
+  void send_alarms(MqttClient& client, bool force);
+  int64_t frame_time(const FrameRecord& frame);
   // What a browser page needs beyond the frames (page_feed.h): what changed,
   // or everything again after a connection (`all`).
   void send_page_feed(MqttClient& client, bool all) {
@@ -245,6 +313,7 @@ class Publisher {
   size_t logs_queued_ = 0;  // of the queue's items, the log lines
   bool stopping_ = false;
   bool ended_ = false;
+  std::string offline_reason_ = "the station quit";
   Clock::time_point stop_from_, last_taken_;
   PublishState::Phase phase_ = PublishState::Phase::Connecting;
   std::string reason_;
@@ -273,6 +342,14 @@ class Publisher {
   bool failure_said_ = false;  // in this outage
   bool attempted_ = false;     // a connection was tried
   BrokerFailure::Kind said_kind_ = BrokerFailure::Kind::None;
+  bool too_large_said_ = false;
+  uint64_t alarms_sent_ = ~uint64_t{0};  // the alarm list's version last published
+  bool muted_sent_ = false;
+  std::string alarms_pending_;            // published once the client takes it
+  // Playback: the start the recording's name gives, by recording.
+  std::string start_path_;
+  bool start_known_ = false;
+  double start_s_ = 0.0;
 
   std::thread thread_;
 };
@@ -299,6 +376,7 @@ void Publisher::on_connected(MqttClient& client) {
   failure_said_ = false;
   said_kind_ = BrokerFailure::Kind::None;
   client.publish(topic_of(prefix_, TOPIC_STATUS), status_json(true, station_, unix_ms(), ""), 1, true);
+  send_alarms(client, /*force=*/true);
   gather(client, /*force_health=*/true);
   if (again)
     log_info("publish: connected again to " + settings_.address.text() + " after an outage of " +
@@ -308,6 +386,7 @@ void Publisher::on_connected(MqttClient& client) {
 }
 
 void Publisher::on_failure(const BrokerFailure& f) {
+  if (f.kind == BrokerFailure::Kind::Stopped) return;  // the end of the session, not the broker's fault
   bool first = false;
   {
     std::lock_guard lock(mu_);
@@ -347,20 +426,75 @@ void Publisher::on_failure(const BrokerFailure& f) {
   backoff_s_ = std::min(backoff_s_ * 2.0, BACKOFF_MAX_S);
 }
 
-bool Publisher::send(MqttClient& client, const Item& item) {
-  if (const auto* frame = std::get_if<FrameRecord>(&item)) {
+int64_t Publisher::frame_time(const FrameRecord& frame) {
+  if (!frame.source || frame.offset < 0) return NO_TIME;
+  if (*frame.source != start_path_) {
+    start_path_ = *frame.source;
+    bool from_log = false;
+    // The decade the name leaves open: the latest that is not in the future.
+    start_known_ = recording_start(start_path_, std::time(nullptr) + 600, &start_s_, &from_log);
+  }
+  if (!start_known_) return NO_TIME;
+  return static_cast<int64_t>(std::llround(recording_time(start_s_, frame.offset) * 1000.0));
+}
+
+bool Publisher::send(MqttClient& client, Item& item) {
+  using Sent = MqttClient::Sent;
+  Sent sent = Sent::Ok;
+  if (auto* frame = std::get_if<FrameRecord>(&item)) {
     // The panel's description before the first frame that needs it.
     send_page_feed(client, false);
-    const bool ok = client.publish(frame_topic_, frame_json(*frame, station_), 0, false) &&
-                    client.publish(values_topic_, values_json(*frame, station_), 0, false);
-    if (ok && frame->strip_t_s >= 0.0) client.publish(strip_topic_, strip_json(*frame, station_), 0, true);
-    if (ok) {
+    if (station_.mode != "live") frame->frame_time_ms = frame_time(*frame);
+    sent = client.publish(frame_topic_, frame_json(*frame, station_), 0, false);
+    if (sent == Sent::Ok) sent = client.publish(values_topic_, values_json(*frame, station_), 0, false);
+    if (sent == Sent::Ok && frame->strip_t_s >= 0.0) client.publish(strip_topic_, strip_json(*frame, station_), 0, true);
+    if (sent == Sent::Ok) {
       std::lock_guard lock(mu_);
       ++frames_sent_;
     }
-    return ok;
+  } else {
+    sent = client.publish(log_topic_, log_json(std::get<LogEntry>(item), station_), 0, false);
   }
-  return client.publish(log_topic_, log_json(std::get<LogEntry>(item), station_), 0, false);
+  if (sent == Sent::TooLarge) too_large(client);
+  return sent == Sent::Ok;
+}
+
+void Publisher::too_large(MqttClient& client) {
+  if (too_large_said_) return;
+  too_large_said_ = true;
+  const uint32_t max = client.broker_max_packet();
+  const std::string reason =
+      "the broker at " + host_port(settings_.address) + " takes no message larger than " +
+      (max > 0 ? std::to_string(max) + " bytes" : std::string("its limit")) +
+      " (its maximum packet size): the station's frame messages are about 600 bytes and its values about "
+      "2 KiB; raise max_packet_size in the broker's configuration";
+  {
+    std::lock_guard lock(mu_);
+    phase_ = PublishState::Phase::Refused;
+    reason_ = reason;
+    refused_ = true;
+    refusal_ = reason;
+  }
+  const std::string where = "publish: " + settings_.address.text() + ": ";
+  say(where + reason + "; the messages it refuses are dropped and counted");
+  log_error(where + reason);
+  note_exit_status(EXIT_SHARING_INCOMPLETE);
+}
+
+// The alarm list (retained): at every change of it, and of the sound's mute.
+void Publisher::send_alarms(MqttClient& client, bool force) {
+  const uint64_t version = watch_alarms_version();
+  const bool muted = publish_alarms_muted();
+  if (force || version != alarms_sent_ || muted != muted_sent_) {
+    const AlarmsSnapshot snap = watch_alarms();
+    alarms_pending_ = alarms_json(published_alarms(snap, station_, unix_ms(), muted));
+    alarms_sent_ = snap.version;
+    muted_sent_ = muted;
+  }
+  if (alarms_pending_.empty() || !client.connected()) return;
+  const MqttClient::Sent sent = client.publish(topic_of(prefix_, TOPIC_ALARMS), alarms_pending_, 0, true);
+  if (sent == MqttClient::Sent::TooLarge) too_large(client);
+  if (sent != MqttClient::Sent::NotConnected) alarms_pending_.clear();
 }
 
 void Publisher::gather(MqttClient& client, bool force_health) {
@@ -410,14 +544,18 @@ void Publisher::gather(MqttClient& client, bool force_health) {
     health_said_ = state;
     next_health_ = now + std::chrono::milliseconds(HEALTH_EVERY_MS);
   }
-  if (!pending_health_.empty() && client.connected() &&
-      client.publish(topic_of(prefix_, TOPIC_HEALTH), pending_health_, 0, true))
-    pending_health_.clear();
+  if (!pending_health_.empty() && client.connected()) {
+    const MqttClient::Sent sent = client.publish(topic_of(prefix_, TOPIC_HEALTH), pending_health_, 0, true);
+    if (sent == MqttClient::Sent::TooLarge) too_large(client);
+    if (sent != MqttClient::Sent::NotConnected) pending_health_.clear();
+  }
+  if (client.connected()) send_alarms(client, false);
   if (client.connected()) send_page_feed(client, force_health);
 }
 
 void Publisher::run() {
   MqttClient client;
+  bool last_look = false;  // at the end: the log, health and alarms once more
   for (;;) {
     bool stopping = false;
     bool leave = false;
@@ -428,6 +566,13 @@ void Publisher::run() {
                             seconds_since(last_taken_) * 1000.0 > STOP_FLUSH_MS ||
                             seconds_since(stop_from_) > STOP_FLUSH_MAX_S);
     }
+    // What the session's last moments logged or raised goes out too (the
+    // looks are otherwise HEALTH_LOOK_MS apart).
+    if (stopping && !last_look && client.connected()) {
+      last_look = true;
+      gather(client, /*force_health=*/true);
+      continue;
+    }
     if (leave) break;
     if (!client.connected()) {
       // A short run may end before the first attempt: it is made all the
@@ -435,7 +580,7 @@ void Publisher::run() {
       if ((!stopping && Clock::now() >= next_attempt_) || (stopping && !attempted_)) {
         attempted_ = true;
         BrokerFailure failure;
-        if (client.connect(options(), &failure)) on_connected(client);
+        if (client.connect(options(), &failure, [this] { return stop_connecting(); })) on_connected(client);
         else on_failure(failure);
         continue;
       }
@@ -475,8 +620,12 @@ void Publisher::run() {
     if (!client.service(more && !client.want_write() ? 0 : SERVICE_WAIT_MS, &failure)) on_failure(failure);
   }
   if (client.connected()) {
-    client.publish(topic_of(prefix_, TOPIC_STATUS), status_json(false, station_, unix_ms(), "the station quit"), 1,
-                   true);
+    std::string reason;
+    {
+      std::lock_guard lock(mu_);
+      reason = offline_reason_;
+    }
+    client.publish(topic_of(prefix_, TOPIC_STATUS), status_json(false, station_, unix_ms(), reason), 1, true);
     client.disconnect(200);
   }
   std::lock_guard lock(mu_);
@@ -541,9 +690,24 @@ class PublishFollower : public FrameObserver {
     if (!shown_frame(m, r.bytes.data(), &skipped)) return;
     r.skipped = skipped;
     r.time_ms = unix_ms();
-    r.values.reserve(40);
+    const bool playback = transport_is_playback();
+    if (playback) {
+      // Where the frame lies in the recording, for the time it implies
+      // (the publisher's thread works it out).
+      // (The input stands just after the frame: its last byte's time is
+      // within a few escapes of this.)
+      const Position at = transport_position();
+      r.offset = at.bytes >= FRAME_BYTES ? at.bytes - FRAME_BYTES : -1;
+      const std::string source = transport_source();
+      if (!source_ || *source_ != source) source_ = std::make_shared<const std::string>(source);
+      r.source = source_;
+    }
+    // Exactly the room the values need: a queue of thousands of frames
+    // holds no spare capacity.
+    const std::vector<int> changed = m.changed_since(since);
+    r.values.reserve(changed.size());
     page_feed_frame(m, &r);
-    for (int id : m.changed_since(since)) {
+    for (int id : changed) {
       if (id < 0 || id >= static_cast<int>(table_.size()) || !table_[static_cast<size_t>(id)].published) continue;
       const DisplayEntry& e = table_[static_cast<size_t>(id)];
       ShownValue v;
@@ -568,10 +732,11 @@ class PublishFollower : public FrameObserver {
       }
       r.values.push_back(std::move(v));
     }
-    p->offer(std::move(r), transport_is_playback());
+    p->offer(std::move(r), playback);
   }
 
  private:
+  std::shared_ptr<const std::string> source_;
   std::vector<DisplayEntry> table_;
   uint64_t last_version_ = 0;
   const Publisher* last_ = nullptr;
@@ -585,6 +750,8 @@ void publish_install() {
   add_frame_observer(viewer_observer());
   add_frame_observer(page_feed_observer());  // after the follower: a frame is offered first
 }
+
+void publish_set_alarms_muted(bool muted) { alarms_muted.store(muted); }
 
 void publish_set_station(const std::string& version, const std::string& mode, const std::string& source) {
   std::lock_guard lock(current_mu);
@@ -617,9 +784,10 @@ bool publish_start(const PublishSettings& settings, bool whole_log, std::string*
 
 namespace {
 
-// Stops `p` (see publish_stop) on the calling thread.
-void finish(std::shared_ptr<Publisher> p) {
-  const bool ended = p->stop();
+// Stops `p` (see publish_stop) on the calling thread; the status says
+// offline with `reason`.
+void finish(std::shared_ptr<Publisher> p, const std::string& reason) {
+  const bool ended = p->stop(reason);
   if (!ended) log_warning("publish: the connection to the broker did not end in time; left behind");
   bool lost = false;
   SummaryPart part = p->summary(&lost);
@@ -654,7 +822,7 @@ std::vector<std::thread>& stopping = *new std::vector<std::thread>;
 }  // namespace
 
 void publish_stop() {
-  if (std::shared_ptr<Publisher> p = take_current()) finish(std::move(p));
+  if (std::shared_ptr<Publisher> p = take_current()) finish(std::move(p), "the station quit");
   std::vector<std::thread> waiting;
   {
     std::lock_guard lock(stopping_mu);
@@ -667,7 +835,7 @@ void publish_stop_in_background() {
   std::shared_ptr<Publisher> p = take_current();
   if (!p) return;
   std::lock_guard lock(stopping_mu);
-  stopping.emplace_back(finish, std::move(p));
+  stopping.emplace_back(finish, std::move(p), std::string("publishing stopped"));
 }
 
 PublishState publish_state() {

@@ -36,6 +36,9 @@
 namespace rt {
 
 constexpr size_t DEFAULT_QUEUE_FRAMES = 4096;  // about 7 minutes of the link
+// --publish-queue at most: each frame held takes about 2.5 KiB (its bytes
+// and the values it wrote), so the queue stays under 250 MiB.
+constexpr long MAX_QUEUE_FRAMES = 100000;
 constexpr int PLAYBACK_WAIT_MS = 2000;
 constexpr double BACKOFF_MIN_S = 0.5;
 constexpr double BACKOFF_MAX_S = 15.0;
@@ -58,23 +61,29 @@ struct PublishSettings {
 // publish_start.
 void publish_install();
 
-// Who publishes: the program's version, "live" or "playback", and the
-// device or recording. Set at program start, before publish_start.
+// Who publishes: the program's version, its mode ("live", "playback" or
+// "link_replay", as every message says it) and the device or recording.
+// Set at program start, before publish_start.
 void publish_set_station(const std::string& version, const std::string& mode, const std::string& source);
+
+// Whether the alarm sound is muted (the window says so at its start and at
+// every change); the published alarm list carries it.
+void publish_set_alarms_muted(bool muted);
 
 // Starts publishing (a new session id; the log from its first entry when
 // `whole_log`, else from now). False with *error when it already publishes.
 // The broker is reached in the background: its failures are said there.
 bool publish_start(const PublishSettings& settings, bool whole_log, std::string* error);
-// Stops: sends what is queued (STOP_FLUSH_MS), says offline,
-// leaves the broker; adds the summary's "publish" part and notes the exit
+// Stops: sends what is queued (STOP_FLUSH_MS), says offline ("the station
+// quit"), leaves the broker; adds the summary's "publish" part and notes the exit
 // status when messages were dropped or the broker refused us. Any thread;
 // nothing when not publishing. Waits for the stops started in the
 // background too: the program's end calls it before the summary.
 void publish_stop();
 // The same, without waiting: publishing ends at once (publish_state() is Off)
 // and the publisher sends what is queued and leaves on a thread of its own,
-// so a slow broker never holds up the caller (the window's Stop).
+// so a slow broker never holds up the caller (the window's Stop). The
+// status says offline with "publishing stopped": the station goes on.
 void publish_stop_in_background();
 
 struct PublishState {

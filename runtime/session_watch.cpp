@@ -379,7 +379,9 @@ void session_begin(const SessionInfo& info) {
     watch.health->on_bytes(info.playback ? static_cast<uint64_t>(transport_position().bytes) : com_bytes_read(), 0.0);
   }
   std::string start = "start-up: vst_gse " + info.version + ", ";
-  if (info.playback) {
+  if (info.remote_view) {
+    start += "remote view of " + info.source + " (frames shown as they come)";
+  } else if (info.playback) {
     char speed[32];
     std::snprintf(speed, sizeof speed, "%g", info.speed);
     start += "playback of " + info.source + " at speed " + (info.speed > 0.0 ? std::string(speed) + "x" : "0 (no waits)");
@@ -793,6 +795,10 @@ HealthSnapshot watch_health() {
 }
 
 void watch_limit(const std::string& label, LimitLevel level, const LimitExcursion* excursion) {
+  {
+    std::lock_guard lock(w().mu);
+    if (w().info.remote_view) return;  // the station's own list is shown
+  }
   AlarmCause cause;
   cause.source = AlarmSource::Limit;
   cause.key = label;
@@ -830,9 +836,17 @@ void watch_set_playback_clock(std::function<bool(double* t_s, bool* estimated)> 
 
 AlarmsSnapshot watch_alarms() {
   std::lock_guard lock(w().mu);
-  const uint64_t version = w().alarms.version() + w().recorded_changes;
-  if (w().recorded_alarms) return {version, *w().recorded_alarms, AlarmStatus{}, true};
-  return {version, w().alarms.alarms(), w().alarms.status(), false};
+  AlarmsSnapshot s;
+  s.version = w().alarms.version() + w().recorded_changes;
+  s.origin_ms = std::chrono::duration_cast<std::chrono::milliseconds>(w().started.time_since_epoch()).count();
+  if (w().recorded_alarms) {
+    s.rows = *w().recorded_alarms;
+    s.recorded = true;
+  } else {
+    s.rows = w().alarms.alarms();
+    s.status = w().alarms.status();
+  }
+  return s;
 }
 
 uint64_t watch_alarms_version() {

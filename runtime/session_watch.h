@@ -43,6 +43,10 @@ struct SessionInfo {
   std::string log_path;      // --log FILE; "" = beside the recording (live)
   std::string summary_path;  // --summary FILE; "" = none
   bool link_replay = false;  // --link-replay: live reception of a recording
+  // --subscribe: a remote view of a publishing station (playback of the
+  // frames received). It raises no alarms of its own: the window shows the
+  // station's list.
+  bool remote_view = false;
 };
 
 // The session log a live session keeps beside its recording: the same
@@ -146,6 +150,7 @@ struct AlarmsSnapshot {
   // The pass's own list (watch_show_recorded_alarms): its times are seconds
   // since 1970, not the session's clock.
   bool recorded = false;
+  int64_t origin_ms = 0;  // the rows' clock at 0 s, in ms since 1970 UTC
 };
 AlarmsSnapshot watch_alarms();
 // Playback of a recording whose session record holds its alarm list: that

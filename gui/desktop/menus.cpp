@@ -9,6 +9,7 @@
 
 #include "gui/desktop/dialogs.h"
 #include "gui/desktop/operator_guide.h"
+#include "publish/viewer.h"
 #include "runtime/transport.h"
 
 #ifndef GSE_VERSION
@@ -71,7 +72,8 @@ void build_file_menu(QMainWindow* frame) {
 }
 
 void build_playback_menu(QMainWindow* frame) {
-  if (!transport_is_playback()) return;  // live mode has no transport
+  // Live mode has no transport; a remote view shows the frames as they come.
+  if (!transport_is_playback() || viewer_active()) return;
   QMenu* play = frame->menuBar()->addMenu(QStringLiteral("&Playback"));
   play->setObjectName(QStringLiteral("playbackMenu"));
   add_found(frame, play, "transportPause", QKeySequence(Qt::Key_Space));

@@ -13,6 +13,7 @@
 #include <QToolBar>
 #include <QUrl>
 
+#include "publish/viewer.h"
 #include "replay/replay.h"
 #include "session/session_log.h"
 #include "runtime/transport.h"
@@ -24,6 +25,10 @@ namespace {
 constexpr const char* FOLDER_KEY = "recordings/lastFolder";
 
 QSettings settings() { return QSettings(QStringLiteral("vst_gse"), QStringLiteral("vst_gse")); }
+
+// A recording can be opened only where one is played: not live, and not in
+// a remote view, which shows the station's frames as they come.
+bool plays_recordings() { return transport_is_playback() && !viewer_active(); }
 
 // The one local file a drag carries, or "".
 QString dropped_file(const QMimeData* mime) {
@@ -39,11 +44,14 @@ OpenRecording::OpenRecording(QMainWindow* window, QToolBar* bar, std::function<v
   action_ = bar->addAction(QStringLiteral("Open recording..."));
   action_->setObjectName(QStringLiteral("actionOpenRecording"));
   action_->setShortcut(QKeySequence::Open);
-  const bool playback = transport_is_playback();
+  const bool playback = plays_recordings();
   action_->setEnabled(playback);
   action_->setToolTip(playback ? QStringLiteral("Play another recording (or drop one onto the window)")
-                               : QStringLiteral("Live mode receives the link: start vst_gse with a FILE to "
-                                                "play a recording"));
+                      : viewer_active()
+                          ? QStringLiteral("A remote view shows the station's frames as they come: start vst_gse "
+                                           "with a FILE to play a recording")
+                          : QStringLiteral("Live mode receives the link: start vst_gse with a FILE to "
+                                           "play a recording"));
   QObject::connect(action_, &QAction::triggered, this, [this] { choose(); });
   window_->setAcceptDrops(true);
   window_->installEventFilter(this);
@@ -63,8 +71,9 @@ void OpenRecording::choose() {
 }
 
 bool OpenRecording::open(const QString& path) {
-  if (!transport_is_playback()) {
-    say_(QStringLiteral("Live mode: a recording cannot be opened here"));
+  if (!plays_recordings()) {
+    say_(viewer_active() ? QStringLiteral("Remote view: a recording cannot be opened here")
+                         : QStringLiteral("Live mode: a recording cannot be opened here"));
     return false;
   }
   const QFileInfo info(path);
@@ -80,7 +89,7 @@ bool OpenRecording::open(const QString& path) {
 }
 
 bool OpenRecording::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == window_ && transport_is_playback()) {
+  if (watched == window_ && plays_recordings()) {
     if (event->type() == QEvent::DragEnter) {
       auto* drag = static_cast<QDragEnterEvent*>(event);
       if (!dropped_file(drag->mimeData()).isEmpty()) {

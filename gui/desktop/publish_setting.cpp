@@ -19,6 +19,7 @@
 
 #include "gui/desktop/dialogs.h"
 #include "gui/layout.h"
+#include "gui/theme.h"
 #include "publish/publisher.h"
 #include "publish/viewer.h"
 #include "session/session_log.h"
@@ -29,7 +30,6 @@ namespace {
 
 constexpr int MESSAGE_MS = 15000;
 constexpr int ENABLE_EVERY_MS = 500;
-const char* const KEY_ON = "publish/on";
 const char* const KEY_URL = "publish/url";
 const char* const KEY_CA = "publish/ca";
 const char* const KEY_LOGIN = "publish/login";
@@ -53,8 +53,29 @@ QWidget* file_row(QLineEdit* edit, QWidget* parent, const QString& title) {
   return row;
 }
 
-// Asks for the broker; false when the operator cancels.
-bool ask(QWidget* parent, Choice* choice) {
+// The settings `choice` makes; "" or why they cannot be used.
+QString settings_of(const Choice& choice, PublishSettings* settings) {
+  *settings = PublishSettings{};
+  std::string why;
+  if (!parse_broker_url(choice.url.toStdString(), &settings->address, &why)) return QString::fromStdString(why);
+  if (!choice.ca.isEmpty()) {
+    if (!settings->address.tls) return QStringLiteral("a CA file is for a TLS broker (mqtts://)");
+    settings->login.ca_file = choice.ca.toStdString();
+  }
+  if (!choice.login.isEmpty()) {
+    std::string warning;
+    if (!read_login_file(choice.login.toStdString(), &settings->login, &why, &warning))
+      return QString::fromStdString(why);
+    if (!warning.empty()) log_warning("publish: " + warning);
+  } else {
+    login_from_environment(&settings->login);
+  }
+  return QString();
+}
+
+// Asks for the broker until the operator gives one that can be used (the
+// reason for the last one shown in the dialog) or cancels: false then.
+bool ask(QWidget* parent, Choice* choice, PublishSettings* settings) {
   QDialog dialog(parent);
   dialog.setObjectName(QStringLiteral("publishDialog"));
   dialog.setWindowTitle(QStringLiteral("Publish to broker"));
@@ -71,7 +92,7 @@ bool ask(QWidget* parent, Choice* choice) {
   login->setObjectName(QStringLiteral("publishLogin"));
   login->setPlaceholderText(QStringLiteral("user name, then password (empty: none)"));
   auto* text = new QLabel(QStringLiteral(
-      "The frames, values, link health, session log and status go to the broker under the prefix "
+      "The frames, values, link health, session log, status and alarm list go to the broker under the prefix "
       "(docs/mqtt.md). A slow or absent broker never holds up the station."));
   text->setWordWrap(true);
   column->addWidget(text);
@@ -80,36 +101,40 @@ bool ask(QWidget* parent, Choice* choice) {
   form->addRow(QStringLiteral("CA file:"), file_row(ca, &dialog, QStringLiteral("CA certificate")));
   form->addRow(QStringLiteral("Login file:"), file_row(login, &dialog, QStringLiteral("Login file")));
   column->addLayout(form);
+  auto* error = new QLabel;
+  error->setObjectName(QStringLiteral("publishError"));
+  error->setWordWrap(true);
+  // Readable in either theme.
+  error->setStyleSheet(QStringLiteral("QLabel { color: %1; font-weight: bold; }").arg(text_colours().error.name()));
+  error->setVisible(false);
+  column->addWidget(error);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
   buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("Publish"));
-  QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
   column->addWidget(buttons);
-  if (!run_dialog(&dialog, false)) return false;
-  *choice = {url->text().trimmed(), ca->text().trimmed(), login->text().trimmed()};
+  const auto read = [=] { return Choice{url->text().trimmed(), ca->text().trimmed(), login->text().trimmed()}; };
+  // The reason stays in the dialog, the address in its field to be mended.
+  const auto check = [=, &dialog] {
+    const QString why = settings_of(read(), settings);
+    error->setText(why.isEmpty() ? QString() : QStringLiteral("Cannot publish: %1").arg(why));
+    error->setVisible(!why.isEmpty());
+    if (!why.isEmpty()) {
+      url->setFocus();
+      dialog.adjustSize();
+    }
+    return why.isEmpty();
+  };
+  QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, [=, &dialog] {
+    if (check()) dialog.accept();
+  });
+  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  // An answerer (a test, a script) closes the dialog whatever it holds:
+  // asked again until what it gives can be used.
+  for (;;) {
+    if (!run_dialog(&dialog, false)) return false;
+    if (check()) break;
+  }
+  *choice = read();
   return true;
-}
-
-// Starts publishing with `choice`; "" or why not.
-QString start(const Choice& choice, bool whole_log) {
-  PublishSettings settings;
-  std::string why;
-  if (!parse_broker_url(choice.url.toStdString(), &settings.address, &why)) return QString::fromStdString(why);
-  if (!choice.ca.isEmpty()) {
-    if (!settings.address.tls) return QStringLiteral("a CA file is for a TLS broker (mqtts://)");
-    settings.login.ca_file = choice.ca.toStdString();
-  }
-  if (!choice.login.isEmpty()) {
-    std::string warning;
-    if (!read_login_file(choice.login.toStdString(), &settings.login, &why, &warning))
-      return QString::fromStdString(why);
-    if (!warning.empty()) log_warning("publish: " + warning);
-  } else {
-    login_from_environment(&settings.login);
-  }
-  publish_stop_in_background();
-  if (!publish_start(settings, whole_log, &why)) return QString::fromStdString(why);
-  return QString();
 }
 
 Choice remembered() {
@@ -118,9 +143,8 @@ Choice remembered() {
           s->value(QLatin1String(KEY_LOGIN)).toString()};
 }
 
-void remember(const Choice& choice, bool on) {
+void remember(const Choice& choice) {
   const auto s = window_settings();
-  s->setValue(QLatin1String(KEY_ON), on);
   s->setValue(QLatin1String(KEY_URL), choice.url);
   s->setValue(QLatin1String(KEY_CA), choice.ca);
   s->setValue(QLatin1String(KEY_LOGIN), choice.login);
@@ -129,7 +153,7 @@ void remember(const Choice& choice, bool on) {
 }  // namespace
 
 void add_publish_setting(QMainWindow* frame) {
-  auto* publish = new QAction(QStringLiteral("Publish to broker\u2026"), frame);
+  auto* publish = new QAction(QStringLiteral("&Publish to broker\u2026"), frame);
   publish->setObjectName(QStringLiteral("actionPublish"));
   publish->setToolTip(QStringLiteral("Share this session through an MQTT broker (remote viewers, dashboards)"));
   auto* stop = new QAction(QStringLiteral("Stop publishing"), frame);
@@ -142,34 +166,30 @@ void add_publish_setting(QMainWindow* frame) {
   };
   QObject::connect(publish, &QAction::triggered, frame, [frame, say, follow] {
     Choice choice = remembered();
-    if (!ask(frame, &choice)) return;
-    const QString why = start(choice, /*whole_log=*/false);
+    PublishSettings settings;
+    if (!ask(frame, &choice, &settings)) return;
+    publish_stop_in_background();
+    std::string why;
+    const bool started = publish_start(settings, /*whole_log=*/false, &why);
     follow();
-    if (!why.isEmpty()) {
-      say(QStringLiteral("Not publishing: %1").arg(why));
-      log_warning("publish: not started: " + why.toStdString());
+    if (!started) {
+      say(QStringLiteral("Not publishing: %1").arg(QString::fromStdString(why)));
+      log_warning("publish: not started: " + why);
       return;
     }
-    remember(choice, true);
+    remember(choice);
     say(QStringLiteral("Publishing to %1").arg(QString::fromStdString(publish_state().broker)));
   });
   QObject::connect(stop, &QAction::triggered, frame, [say, follow] {
     publish_stop_in_background();
     follow();
-    remember(remembered(), false);
+    log_info("publish: stopped by the operator");
     say(QStringLiteral("Publishing stopped"));
   });
   auto* timer = new QTimer(publish);
   timer->setInterval(ENABLE_EVERY_MS);
   QObject::connect(timer, &QTimer::timeout, publish, follow);
   timer->start();
-  // A station left publishing publishes again.
-  if (!viewer_active() && publish_state().phase == PublishState::Phase::Off &&
-      window_settings()->value(QLatin1String(KEY_ON)).toBool()) {
-    const Choice choice = remembered();
-    const QString why = start(choice, /*whole_log=*/true);
-    if (!why.isEmpty()) log_warning("publish: the remembered setting (" + choice.url.toStdString() + ") was not used: " + why.toStdString());
-  }
   follow();
 }
 

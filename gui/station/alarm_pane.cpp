@@ -27,6 +27,8 @@
 #include "history/pass.h"
 #include "history/timeline.h"
 #include "replay/replay.h"
+#include "publish/publisher.h"
+#include "publish/viewer.h"
 #include "runtime/session_watch.h"
 #include "runtime/transport.h"
 #include "session/session_log.h"
@@ -68,8 +70,8 @@ QString alarm_count_text(int unacknowledged) {
   return unacknowledged == 1 ? QStringLiteral("1 ALARM") : QStringLiteral("%1 ALARMS").arg(unacknowledged);
 }
 
-AlarmPane::AlarmPane(QMainWindow* window) {
-  dock_ = new QDockWidget(QStringLiteral("Alarms"), window);
+AlarmPane::AlarmPane(QMainWindow* window) : remote_(viewer_active()) {
+  dock_ = new QDockWidget(remote_ ? QStringLiteral("Alarms at the station") : QStringLiteral("Alarms"), window);
   dock_->setObjectName(QStringLiteral("alarmDock"));
   dock_->setAllowedAreas(Qt::BottomDockWidgetArea | Qt::RightDockWidgetArea | Qt::TopDockWidgetArea);
   auto* body = new QWidget;
@@ -141,15 +143,27 @@ AlarmPane::AlarmPane(QMainWindow* window) {
   const bool muted = window_settings()->value(KEY_MUTED, false).toBool();
   mute_->setChecked(muted);
   annunciator_->set_muted(muted);
+  publish_set_alarms_muted(muted);
   clock_.start();
+  if (remote_) {
+    // The station's list, as it is: acknowledged there, never here.
+    acknowledge_->setVisible(false);
+    if (auto* all = body->findChild<QToolButton*>(QStringLiteral("actionAcknowledgeAllButton"))) all->setVisible(false);
+    acknowledge_all_->setVisible(false);
+    auto* note = new QLabel(QStringLiteral("The station's alarm list, read-only: alarms are acknowledged at the station."));
+    note->setObjectName(QStringLiteral("alarmRemoteNote"));
+    buttons_->insertWidget(placed_++, note);
+  }
 
   connect(acknowledge_, &QPushButton::clicked, this, [this] { acknowledge_selected(); });
   connect(acknowledge_all_, &QAction::triggered, this, [this] {
+    if (remote_) return;
     watch_acknowledge_all();
     poll();
   });
   connect(mute_, &QAction::toggled, this, [this](bool on) {
     annunciator_->set_muted(on);
+    publish_set_alarms_muted(on);
     window_settings()->setValue(KEY_MUTED, on);
     log_info(on ? "alarm sound muted by the operator" : "alarm sound on again (the operator)");
   });
@@ -241,6 +255,7 @@ void AlarmPane::reveal() {
 }
 
 void AlarmPane::acknowledge_selected() {
+  if (remote_) return;
   std::set<uint64_t> ids;
   for (const QTableWidgetItem* item : table_->selectedItems())
     ids.insert(table_->item(item->row(), SEVERITY)->data(Qt::UserRole).toULongLong());
@@ -257,7 +272,16 @@ void AlarmPane::poll() {
       version_ = ~uint64_t{0};
     }
   }
-  if (watch_alarms_version() != version_) {
+  if (remote_) {
+    AlarmsSnapshot snap = viewer_station_alarms();
+    if (snap.version != version_) {
+      version_ = snap.version;
+      rows_ = std::move(snap.rows);
+      status_ = snap.status;
+      std::stable_sort(rows_.begin(), rows_.end(), shown_before);
+      draw();
+    }
+  } else if (watch_alarms_version() != version_) {
     AlarmsSnapshot snap = watch_alarms();
     version_ = snap.version;
     rows_ = std::move(snap.rows);
@@ -333,7 +357,7 @@ void AlarmPane::draw() {
   count_->setText(recorded_ ? QStringLiteral("the pass's alarms (session record)")
                   : status_.unacknowledged > 0 ? QStringLiteral("%1 not acknowledged").arg(status_.unacknowledged)
                                                : QStringLiteral("all acknowledged"));
-  acknowledge_all_->setEnabled(status_.unacknowledged > 0);
+  acknowledge_all_->setEnabled(!remote_ && status_.unacknowledged > 0);
 }
 
 QString AlarmPane::unacknowledged_text() const {

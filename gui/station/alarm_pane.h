@@ -12,7 +12,9 @@
 // session record the list is the pass's own, each row with the frame it
 // began at ("Began at"). The sound (annunciator.h, on
 // AlarmSound or a test's sink) follows the list; "actionMuteAlarms" mutes
-// it, remembered in the settings. GUI thread only.
+// it, remembered in the settings (and published with the station's list).
+// In a remote view the pane shows the station's list as published
+// (publish/viewer.h), read-only: no acknowledging here. GUI thread only.
 #pragma once
 
 #include <QElapsedTimer>
@@ -81,6 +83,7 @@ class AlarmPane : public QObject {
   // The moment row `a` began at: time and byte (-1 when not known).
   void began_at(const Alarm& a, double* t_s, int64_t* offset) const;
 
+  const bool remote_;  // a remote view: the station's list
   QDockWidget* dock_ = nullptr;
   QTableWidget* table_ = nullptr;  // "alarmTable"
   QHBoxLayout* buttons_ = nullptr;  // the count, the buttons, a stretch

@@ -157,6 +157,15 @@ void HealthBar::draw(const HealthSnapshot& s) {
   if (s.fault_age_s >= 0.0) reason += QStringLiteral(" %1 s ago").arg(static_cast<long long>(s.fault_age_s));
   set_text(reason_, reason);
   if (reason_->toolTip() != reason) reason_->setToolTip(reason);  // whole, should it ever be cut
+  set_text(age_, age_text(s.age_s));
+  // No figures (a remote view's station not heard): the row shows nothing
+  // rather than old ones.
+  if (!std::isfinite(s.bytes_per_s) || !std::isfinite(s.frames_per_s)) {
+    set_text(rates_, QString());
+    set_text(skipped_, QString());
+    failures_->setVisible(false);
+    return;
+  }
   set_text(rates_, QStringLiteral("%1 bytes/s  %2 frames/s")
                        .arg(count(std::llround(s.bytes_per_s)), one_decimal(s.frames_per_s)));
   if (s.playback) {
@@ -179,7 +188,6 @@ void HealthBar::draw(const HealthSnapshot& s) {
   set_text(skipped_, s.skipped < 0 ? QStringLiteral("skipped -")
                                    : QStringLiteral("skipped %1 (+%2 in the last min)")
                                          .arg(count(s.skipped), count(s.skipped_minute)));
-  set_text(age_, age_text(s.age_s));
 }
 
 }  // namespace rt

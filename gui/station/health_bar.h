@@ -27,7 +27,9 @@ class HealthBar {
   // (playback).
   void show_port(const QString& device);
 
-  // Shows `s`. Only the texts that changed are set.
+  // Shows `s`. Only the texts that changed are set. Figures that are not
+  // numbers (NaN bytes or frames per second: nothing known) leave the
+  // second row empty.
   void draw(const HealthSnapshot& s);
 
   // The unacknowledged alarms ("2 ALARMS", red when one of them is, else

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "gui/theme.h"
+#include "publish/viewer.h"
 #include "runtime/transport.h"
 
 namespace rt {
@@ -48,6 +49,22 @@ void RecordingStatus::draw() {
   auto text = [this](const QString& shown) {
     if (recording_->text() != shown) recording_->setText(shown);
   };
+  if (viewer_active()) {
+    // A remote view: whose, and whether what it receives is kept.
+    not_recording_action_->setVisible(false);
+    const ViewerState v = viewer_state();
+    const QString view = QStringLiteral("Remote view of %1 (read-only)").arg(QString::fromStdString(v.station));
+    if (!v.recording_failure.empty()) {
+      style(QStringLiteral("QLabel { background: #c00000; color: white; font-weight: bold; padding: 2px 12px; }"));
+      text(view + QStringLiteral(": NOT RECORDING: %1").arg(QString::fromStdString(v.recording_failure)));
+    } else {
+      style(QString());
+      text(v.recording.empty() ? view + QStringLiteral(": the frames received are not recorded")
+                               : view + QStringLiteral(": recording the frames received to %1")
+                                            .arg(QString::fromStdString(v.recording)));
+    }
+    return;
+  }
   if (transport_is_playback()) {
     not_recording_action_->setVisible(false);
     const QString source = QString::fromStdString(transport_source());

@@ -1,6 +1,7 @@
 // What happens to the received data, where nobody can miss it: in playback
 // the file played; live, the recording file and its growing size, or a red
-// NOT RECORDING label in the status bar and a banner across the toolbar.
+// NOT RECORDING label in the status bar and a banner across the toolbar; in
+// a remote view, whose view it is and whether its frames are recorded.
 // Runs on the GUI thread.
 #pragma once
 

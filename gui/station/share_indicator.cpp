@@ -72,7 +72,8 @@ void draw_view(QLabel* label, const ViewerState& v) {
                               : QStringLiteral("station offline: %1").arg(QString::fromStdString(v.status.reason));
   }
   const QString tip = QStringLiteral(
-                          "Remote view of %1 (read-only: nothing is sent to the instrument)\n%2\n"
+                          "Remote view of %1 (read-only: nothing is sent to the instrument; the station's "
+                          "frames as they come: no pause, speed or seek)\n%2\n"
                           "frames received %3, missed %4, refused messages %5, not shown %6")
                           .arg(QString::fromStdString(v.broker), station)
                           .arg(v.frames)
@@ -80,14 +81,16 @@ void draw_view(QLabel* label, const ViewerState& v) {
                           .arg(v.refused)
                           .arg(v.behind) +
                       (v.reason.empty() ? QString() : QStringLiteral("\n") + QString::fromStdString(v.reason));
+  // "REMOTE VIEW OF gse/station1 · LIVE": whose view this is, always.
+  const QString view = QStringLiteral("REMOTE VIEW OF %1").arg(QString::fromStdString(v.prefix));
   switch (v.phase) {
     case Phase::Connected:
-      show(label, QStringLiteral("REMOTE VIEW \u00b7 ") + state + missed, tip,
+      show(label, view + QStringLiteral(" \u00b7 ") + state + missed, tip,
            v.status_heard && !v.status.online ? WAITING : VIEW);
       break;
-    case Phase::Connecting: show(label, QStringLiteral("REMOTE VIEW: CONNECTING"), tip, WAITING); break;
-    case Phase::Down: show(label, QStringLiteral("REMOTE VIEW: BROKER AWAY") + missed, tip, AWAY); break;
-    case Phase::Refused: show(label, QStringLiteral("REMOTE VIEW: REFUSED"), tip, REFUSED); break;
+    case Phase::Connecting: show(label, view + QStringLiteral(": CONNECTING"), tip, WAITING); break;
+    case Phase::Down: show(label, view + QStringLiteral(": BROKER AWAY") + missed, tip, AWAY); break;
+    case Phase::Refused: show(label, view + QStringLiteral(": REFUSED"), tip, REFUSED); break;
     case Phase::Off: break;
   }
 }
@@ -111,6 +114,11 @@ void ShareIndicator::draw() {
   const PublishState p = publish_state();
   if (p.phase != PublishState::Phase::Off) return draw_publishing(label_, p);
   if (!label_->isHidden()) label_->setVisible(false);
+}
+
+QString remote_view_title() {
+  if (!viewer_active()) return QString();
+  return QStringLiteral("vst_gse - remote view of %1").arg(QString::fromStdString(viewer_state().station));
 }
 
 void make_read_only(QWidget* panel_form) {

@@ -9,6 +9,7 @@
 #include <QToolBar>
 
 #include "gui/station/position_bar.h"
+#include "publish/viewer.h"
 #include "replay/recording_index.h"
 #include "replay/replay.h"
 
@@ -99,11 +100,16 @@ TransportBar::TransportBar(QToolBar* bar) : position_drawn_ms_(-POSITION_REDRAW_
   playback_actions_ << restart_ << loop_;
 }
 
-// Transport only for playback; the position as the frame shown.
+// Transport only for playback; the position as the frame shown. A remote
+// view has none: it shows the station's frames as they come (hidden and
+// disabled, its keys do nothing either).
 void TransportBar::draw(qint64 now_ms, bool unthrottled) {
-  const bool playback = transport_is_playback();
-  for (QAction* a : playback_actions_)
+  const bool remote = viewer_active();
+  const bool playback = transport_is_playback() && !remote;
+  for (QAction* a : playback_actions_) {
     if (a->isVisible() != playback) a->setVisible(playback);
+    if (remote && a->isEnabled()) a->setEnabled(false);
+  }
   if (!playback) return;
   const bool paused = transport_paused();
   const ReplayView view = replay_view();

@@ -22,7 +22,8 @@ class TransportBar {
   // offered first is the transport's current one.
   explicit TransportBar(QToolBar* bar);
 
-  // Shows the transport only in playback (and link replay), with the frame
+  // Shows the transport only in playback (and link replay; not in a remote
+  // view), with the frame
   // shown and the pause state; the step actions only while paused. The
   // position moves at a bounded rate at `now_ms` (a monotonic clock), at
   // once when the pause state changes or the input has run out;

@@ -34,6 +34,7 @@
 #include "gui/desktop/dialogs.h"
 #include "gui/layout.h"
 #include "gui/trends/display_drag.h"
+#include "gui/trends/remote_source.h"
 #include "gui/trends/value_list.h"
 #include "history/pass.h"
 #include "history/plot_rules.h"
@@ -42,6 +43,7 @@
 #include "history/time_axis.h"
 #include "history/trend_csv.h"
 #include "history/values.h"
+#include "publish/viewer.h"
 #include "replay/replay.h"
 #include "runtime/model.h"
 #include "runtime/session_watch.h"
@@ -107,6 +109,7 @@ class NewPlotZone : public QLabel {
 
 // The recording the session plays or writes, by the rules it is read with.
 bool session_source(TrendSource* out, QString* why) {
+  if (remote_view_source(out)) return true;
   if (transport_is_playback()) {
     const ReplayView v = replay_view();
     out->path = v.path.empty() ? transport_source() : v.path;
@@ -180,14 +183,16 @@ void TrendsView::build(QMainWindow* window, QWidget* form) {
   follow_ = new QCheckBox(QStringLiteral("Follow"));
   follow_->setObjectName(QStringLiteral("trendFollow"));
   follow_->setToolTip(QStringLiteral("Keep the newest frames in view: the whole session, up to the width beside"));
-  follow_->setChecked(!transport_is_playback());
-  follow_->setVisible(!transport_is_playback());
+  // Live, and in a remote view: the frames come as the link brings them.
+  const bool arriving = !transport_is_playback() || viewer_active();
+  follow_->setChecked(arriving);
+  follow_->setVisible(arriving);
   follow_width_ = new QComboBox;
   follow_width_->setObjectName(QStringLiteral("trendFollowWidth"));
   follow_width_->setToolTip(QStringLiteral("The most of the newest frames Follow shows (a zoom while following chooses "
                                            "another)"));
   for (double w : FOLLOW_WIDTHS_S) follow_width_->addItem(span_label(w), w);
-  follow_width_->setVisible(!transport_is_playback());
+  follow_width_->setVisible(arriving);
   export_ = new QPushButton(QStringLiteral("Export CSV..."));
   export_->setObjectName(QStringLiteral("trendExport"));
   export_->setToolTip(QStringLiteral("The plotted values over the range shown, as CSV (docs/csv.md)"));
@@ -571,7 +576,9 @@ void TrendsView::refresh() {
                  .arg(static_cast<int>(st.progress * 100));
       break;
     case TrendState::Ready:
-      text = QStringLiteral("%1 frames of %2").arg(st.frames).arg(QFileInfo(QString::fromStdString(store_->source().path)).fileName());
+      text = remote_view_note(store_->source(), st.frames);
+      if (text.isEmpty())
+        text = QStringLiteral("%1 frames of %2").arg(st.frames).arg(QFileInfo(QString::fromStdString(store_->source().path)).fileName());
       if (!st.pending.empty()) text += QStringLiteral(", decoding %1: %2%").arg(QString::fromStdString(st.pending.front())).arg(static_cast<int>(st.progress * 100));
       break;
     case TrendState::NoFrames: text = QString::fromLatin1(NO_FRAMES_TEXT); break;

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "link/frame.h"
+#include "support/broker.h"
 #include "support/desktop.h"
 #include "support/files.h"
 #include "support/frames.h"
@@ -566,11 +567,14 @@ TEST(RealDesktop, the_operator_guide_opens_in_a_browser_or_in_a_viewer_of_its_ow
   TempDir dir;
   const std::string bin = dir.file("bin");
   std::filesystem::create_directory(bin);
-  script(bin, "x-www-browser", "echo \"$@\" > \"" + dir.file("browser.txt") + "\"");
+  script(bin, "x-www-browser",
+         "/usr/bin/env > \"" + dir.file("env.txt") + "\"\necho \"$@\" > \"" + dir.file("browser.txt") + "\"");
   // Only the test's own programs on the PATH: this machine may have a
-  // browser of its own.
+  // browser of its own. The broker password never reaches a program the
+  // station starts.
   {
-    Station station(d, dir, {demo()}, {"PATH=" + bin, "BROWSER="});
+    Station station(d, dir, {demo()},
+                    {"PATH=" + bin, "BROWSER=", "VST_GSE_MQTT_USER=bob", "VST_GSE_MQTT_PASSWORD=s3cret-pw"});
     const std::string w = d.wait_window(MAIN_WINDOW, APPEAR_S);
     ASSERT_FALSE(w.empty()) << station.err();
     open_guide(d, w);
@@ -581,6 +585,9 @@ TEST(RealDesktop, the_operator_guide_opens_in_a_browser_or_in_a_viewer_of_its_ow
       return has(opened, "\n");
     }));
     EXPECT_TRUE(has(opened, "README.html")) << opened;
+    const std::string env = testing_files::read_text(dir.file("env.txt"));
+    EXPECT_TRUE(has(env, "VST_GSE_MQTT_USER=bob")) << "the opener's environment was read";
+    EXPECT_FALSE(has(env, "s3cret-pw")) << "the password was inherited";
     d.keys(w, {"ctrl+q"});
     EXPECT_EQ(station.child().wait(QUIT_S), 0) << station.err();
   }
@@ -603,6 +610,91 @@ TEST(RealDesktop, the_operator_guide_opens_in_a_browser_or_in_a_viewer_of_its_ow
   ASSERT_TRUE(d.wait_no_window("^vst_gse operator guide$", APPEAR_S));
   d.keys(w, {"ctrl+q"});
   EXPECT_EQ(station.child().wait(QUIT_S), 0) << station.err();
+}
+
+// File > Publish to broker... for real: an address that cannot be used
+// keeps the dialog open with the reason (picture: bin/desktop_publish_*);
+// mended, Enter publishes.
+TEST(RealDesktop, a_bad_broker_address_keeps_the_publish_dialog_open_until_mended) {
+  Desktop d(1366, 768);
+  TempDir broker_dir;
+  testing_broker::Broker broker(broker_dir.path());
+  for (const char* theme : {"light", "dark"}) {
+    TempDir dir;
+    std::filesystem::create_directories(dir.file("vst_gse"));
+    std::ofstream(dir.file("vst_gse/vst_gse.ini")) << "[window]\ntheme=" << theme << "\n";
+    Station station(d, dir, {"--log", "session.log", demo()});
+    const std::string w = d.wait_window(MAIN_WINDOW, APPEAR_S);
+    ASSERT_FALSE(w.empty()) << station.err();
+    const size_t before = shown_windows(d);
+    d.keys(w, {"alt+f"});
+    ASSERT_TRUE(wait_until(APPEAR_S, [&] { return shown_windows(d) > before; })) << "the File menu never opened";
+    d.tool("xdotool", {"key", "p"});
+    const std::string dialog = d.wait_window("^Publish to broker$", APPEAR_S);
+    ASSERT_FALSE(dialog.empty()) << station.err();
+    d.type(dialog, "mqtt://127.0.0.1:" + std::to_string(broker.port()));  // no prefix
+    d.keys(dialog, {"Return"});
+    // Still open: the rest of the address goes into the same field (keys
+    // are taken in order, so the Return was handled first).
+    d.type(dialog, "/gse");
+    EXPECT_FALSE(d.windows("^Publish to broker$").empty()) << "the dialog closed on a bad address";
+    save(d, dialog, std::string("publish_refused_") + theme);
+    d.keys(dialog, {"Return"});
+    EXPECT_TRUE(d.wait_no_window("^Publish to broker$", APPEAR_S));
+    EXPECT_TRUE(station.logged("publish: connected to mqtt://127.0.0.1:" + std::to_string(broker.port()) + "/gse"))
+        << station.log();
+    station.child().signal(SIGTERM);
+    EXPECT_EQ(station.child().wait(QUIT_S), 0) << station.err();
+  }
+}
+
+// A remote view is its own mode: named so in its title, no transport (Space
+// pauses nothing, Ctrl+O opens nothing), the station's alarms in its list.
+// Pictures in both themes, for a person to look at: bin/desktop_remote_view_*
+// (docs/remote-view-1366x768-dark.png is the first). (Space may press the
+// health bar's alarm count where it has the focus, which shows the alarm
+// list before Ctrl+Shift+A hides it again: the pictures do not always show
+// the list.)
+TEST(RealDesktop, a_remote_view_is_named_so_and_has_no_transport) {
+  Desktop d(1366, 768);
+  TempDir dir;
+  testing_broker::Broker broker(dir.path());
+  const std::string url = broker.url("gse");
+  // The station, headless, with a limit that the demo's HK16 is past: an alarm.
+  std::ofstream(dir.file("limits.txt")) << "HK16 caution=none alarm=40..200 hysteresis=default enabled=yes\n";
+  Child station(testing_process::vst_gse(),
+                {"--headless", "--publish", url, "--limits", dir.file("limits.txt"), "--log", dir.file("station.log"),
+                 demo()},
+                dir.path(), dir.file("station.out"));
+  for (const char* theme : {"dark", "light"}) {
+    TempDir view_dir;
+    std::filesystem::create_directories(view_dir.file("vst_gse"));
+    std::ofstream(view_dir.file("vst_gse/vst_gse.ini")) << "[window]\ntheme=" << theme << "\n";
+    Station view(d, view_dir, {"--subscribe", url, "--log", "session.log"});
+    // (After "N ALARMS · " once the station's list has come.)
+    const std::string title = "vst_gse - remote view of gse at 127.0.0.1:" + std::to_string(broker.port()) + "$";
+    const std::string w = d.wait_window(title, APPEAR_S);
+    ASSERT_FALSE(w.empty()) << theme << "\n" << view.err() << d.tool("xdotool", {"search", "--name", "vst_gse"});
+    ASSERT_TRUE(view.logged("station: link")) << view.log();
+    d.keys(w, {"space", "ctrl+o", "ctrl+shift+a", "F1"});
+    // Keys are taken in order: once the shortcut list shows, an Open
+    // dialog or a pause would have come first (and the alarm list is shown).
+    const std::string list = d.wait_window(SHORTCUTS, APPEAR_S);
+    ASSERT_FALSE(list.empty()) << view.err();
+    EXPECT_TRUE(d.windows("^Open recording$").empty());
+    EXPECT_FALSE(has(view.log(), "playback paused")) << view.log();
+    d.keys(list, {"Escape"});
+    ASSERT_TRUE(d.wait_no_window(SHORTCUTS, APPEAR_S));
+    std::string why;
+    EXPECT_TRUE(wait_until(APPEAR_S, [&] { return on_screen(d, w, &why); })) << theme << ": " << why;
+    window_shot(d, w).save(QString::fromStdString(testing_files::bin_dir() + "/desktop_remote_view_" + theme + ".png"));
+    d.keys(w, {"ctrl+t"});
+    save(d, w, std::string("remote_view_trends_") + theme);
+    view.child().signal(SIGTERM);
+    EXPECT_EQ(view.child().wait(QUIT_S), 0) << view.err();
+  }
+  station.signal(SIGTERM);
+  EXPECT_GE(station.wait(QUIT_S), 0);
 }
 
 // Alarms > Limits..., Restore defaults, on a real desktop from the

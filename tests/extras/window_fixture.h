@@ -48,8 +48,10 @@ struct Panel {
 };
 
 // A shown window; `source` is the playback file ("" for live mode).
-inline std::unique_ptr<Panel> open_panel(const std::string& source) {
-  rt::window_settings()->clear();  // no layout saved by an earlier window
+// `keep_settings`: the settings the test made stay (else none are left from
+// an earlier window).
+inline std::unique_ptr<Panel> open_panel(const std::string& source, bool keep_settings = false) {
+  if (!keep_settings) rt::window_settings()->clear();
   rt::transport_reset();
   rt::transport_set_source(source);
   auto panel = std::make_unique<Panel>();

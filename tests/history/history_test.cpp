@@ -278,6 +278,9 @@ TEST(Events, a_log_file_gives_its_entries_and_a_playback_its_own_at_the_frame_sh
   EXPECT_EQ(note, "only the first 70063 bytes of " + dir.file("big.log") +
                       " read: the events after them are not shown; 1 line of " + dir.file("big.log") +
                       " longer than 64 KiB passed over");
+  EXPECT_EQ(rt::read_log_marks(dir.file("big.log"), &note, 70094).size(), 3u);
+  EXPECT_EQ(note, "1 line of " + dir.file("big.log") + " longer than 64 KiB passed over") << "the bound is the file's size";
+  EXPECT_EQ(rt::read_log_marks(dir.file("big.log"), &note, 70093).size(), 2u) << "the entry the bound cuts is left out";
   ASSERT_EQ(mkfifo(dir.file("fifo.log").c_str(), 0600), 0);
   EXPECT_TRUE(rt::read_log_marks(dir.file("fifo.log"), &note).empty());
   EXPECT_EQ(note, "cannot read " + dir.file("fifo.log") + ": a FIFO is at that name, not a regular file; its events are not shown");
@@ -340,6 +343,11 @@ TEST(Plots, the_line_breaks_where_no_frame_came_and_nowhere_else) {
   EXPECT_EQ(values(s), (std::vector<double>{0, 40, 80, 120, 160}));
   EXPECT_EQ(breaks(s), std::vector<double>{8.0}) << "after frame 80, at 8.0 s";
   EXPECT_EQ(s.isolated, 0u);
+  // Raw, with a sample in every frame: the break between the last frame
+  // before the outage and the first after it, once.
+  const rt::PlotPoints r = rt::plot_points(d, every, axis, 9.0, 31.0, 1000);
+  ASSERT_TRUE(r.raw);
+  EXPECT_EQ(breaks(r), std::vector<double>{9.9});
   // Summary (200 samples in 20 columns): a break between the columns
   // either side of the gap only.
   const rt::PlotPoints e = rt::plot_points(d, every, axis, 0.0, 40.0, 20);
@@ -347,6 +355,16 @@ TEST(Plots, the_line_breaks_where_no_frame_came_and_nowhere_else) {
   EXPECT_EQ(breaks(e), std::vector<double>{31.0}) << "before the column of 30..32 s";
   EXPECT_EQ(e.y.front(), 0.0);
   EXPECT_EQ(e.y.back(), 199.0);
+  // An outage inside one column cannot be drawn: no break after it.
+  rt::TrendData inside;
+  rt::Series w(true);
+  for (uint32_t i = 0; i < 110; ++i) {
+    inside.time_s.push_back(i < 10 ? i * 0.1 : 4.0 + i * 0.1);  // 0.0..0.9 s, then 5.0..14.9 s
+    w.add(i, i);
+  }
+  const rt::PlotPoints c = rt::plot_points(inside, w, rt::AxisX{&inside.time_s, 0}, 0.0, 20.0, 2);
+  ASSERT_FALSE(c.raw);
+  EXPECT_TRUE(breaks(c).empty()) << "the outage lies inside the column 0..10 s";
   // A sample alone between two outages has no line to show it.
   rt::TrendData lone;
   lone.time_s = {0.0, 0.1, 10.0, 20.0, 20.1};
@@ -372,6 +390,7 @@ TEST(Plots, a_value_goes_to_a_plot_of_its_unit) {
       {"another unit, no plot of it: a new plot", {U("°C")}, 0, "bytes", -1},
       {"no unit is a unit of its own", {U("°C"), U("")}, 0, "", 1},
       {"nothing chosen: the first of that unit", {U("V"), U("°C"), U("°C")}, -1, "°C", 1},
+      {"the first plot has it", {U("°C"), U("V")}, 1, "°C", 0},
   };
   for (const Case& c : cases) EXPECT_EQ(rt::plot_for_value(c.plots, c.target, c.unit), c.expected) << c.name;
 }
@@ -454,11 +473,15 @@ TEST_F(Store, values_and_times_are_the_worked_ones) {
   spike.float32(OFF_F12, 1e6f);
   std::copy(spike.bytes.begin(), spike.bytes.end(), bytes.begin() + 3 + 12345 * 200);
   testing_files::write_file(path(), bytes);
+  std::ofstream(dir_.file("42121834.log"), std::ios::binary) << "2024-07-31 18:35:00.500 INFO port returned: /dev/ttyUSB0\n";
   rt::TrendStore store({path(), rt::FrameRules::Playback, false}, nullptr, 0.05);
   store.want({"HK16", "F12", "ELAPSED_K1", "SKIPPED", "FPS", "BPS"});
   ASSERT_TRUE(frames_are(store, 20000));
   const rt::TrendStatus st = store.status();
   EXPECT_EQ(st.state, rt::TrendState::Ready);
+  ASSERT_TRUE(st.log_read);
+  ASSERT_EQ(store.log_marks().size(), 1u) << "a playback's events are its log's";
+  EXPECT_EQ(store.log_marks()[0].text, "port returned: /dev/ttyUSB0");
   EXPECT_TRUE(st.start_known);
   std::time_t now = std::time(nullptr);
   double start = 0;

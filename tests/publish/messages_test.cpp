@@ -4,12 +4,15 @@
 
 #include <sys/stat.h>
 
+#include <cmath>
 #include <cstring>
+#include <limits>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "link/frame.h"
+#include "present/json.h"
 #include "publish/broker.h"
 #include "publish/messages.h"
 #include "runtime/hooks.h"
@@ -110,8 +113,8 @@ FrameRecord worked_frame() {
 TEST(MqttMessages, a_frame_travels_whole_with_its_sequence_time_and_skipped_count) {
   const FrameRecord sent = worked_frame();
   const std::string json = frame_json(sent, station());
-  EXPECT_EQ(json.rfind(R"({"session":"0123456789abcdef","time_ms":1714564800250,"time":"2024-05-01T12:00:00.250Z",)"
-                       R"("seq":42,"skipped":7,"frame":"EB90)",
+  EXPECT_EQ(json.rfind(R"({"session":"0123456789abcdef","mode":"live","time_ms":1714564800250,)"
+                       R"("time":"2024-05-01T12:00:00.250Z","seq":42,"skipped":7,"frame":"EB90)",
                        0),
             0u)
       << json;
@@ -128,6 +131,25 @@ TEST(MqttMessages, a_frame_travels_whole_with_its_sequence_time_and_skipped_coun
   ReceivedFrame same;
   ASSERT_EQ(parse_frame(lower, &same), Refusal::None) << lower;
   EXPECT_EQ(same.bytes, sent.bytes);
+}
+
+TEST(MqttMessages, in_playback_a_frame_carries_its_own_time_beside_the_time_sent) {
+  StationInfo played = station();
+  played.mode = "playback";
+  FrameRecord r = worked_frame();
+  r.frame_time_ms = 1714629600104;  // 2024-05-02T06:00:00.104Z
+  for (const std::string& json : {frame_json(r, played), values_json(r, played)})
+    EXPECT_NE(json.find(R"("mode":"playback","time_ms":1714564800250,"time":"2024-05-01T12:00:00.250Z",)"
+                        R"("frame_time_ms":1714629600104,"frame_time":"2024-05-02T06:00:00.104Z","seq":42,)"),
+              std::string::npos)
+        << json;
+  ReceivedFrame got;
+  ASSERT_EQ(parse_frame(frame_json(r, played), &got), Refusal::None);
+  EXPECT_EQ(got.frame_time_ms, 1714629600104);
+  r.frame_time_ms = NO_TIME;  // a recording whose name gives no start
+  EXPECT_NE(frame_json(r, played).find(R"("frame_time_ms":null,"frame_time":null,)"), std::string::npos);
+  ASSERT_EQ(parse_frame(frame_json(r, played), &got), Refusal::None);
+  EXPECT_EQ(got.frame_time_ms, NO_TIME);
 }
 
 TEST(MqttMessages, values_carry_units_and_limit_states) {
@@ -168,6 +190,13 @@ TEST(MqttMessages, the_health_reads_back_as_the_station_had_it) {
   EXPECT_EQ(got.health.port_losses, 1);
   EXPECT_EQ(got.dropped, 5);
   EXPECT_EQ(got.station.source, "/dev/ttyUSB0");
+  // Printable, whatever the publisher put in them.
+  HealthSnapshot forged = h;
+  forged.words = "degraded\n2024-05-01 12:00:00.000 ERROR FORGED HEALTH";
+  forged.reason = "\x1b]0;owned\x07\x1b[2Jgone\xe2\x80\xae" "evil";
+  ASSERT_EQ(parse_health(health_json(forged, station(), 1714564800250, 5), &got), Refusal::None);
+  EXPECT_EQ(got.health.words, "degraded?2024-05-01 12:00:00.000 ERROR FORGED HEALTH");
+  EXPECT_EQ(got.health.reason, "?]0;owned??[2Jgone?evil");
   StationStatus status;
   ASSERT_EQ(parse_status(status_json(false, station(), 1714564800250, "the station quit"), &status), Refusal::None);
   EXPECT_FALSE(status.online);
@@ -211,6 +240,119 @@ TEST(MqttMessages, what_is_not_a_frame_is_refused_by_reason) {
   bad.bytes[100] ^= 0x01;
   ReceivedFrame got;
   EXPECT_EQ(parse_frame(frame_json(bad, station()), &got), Refusal::NotAFrame);
+}
+
+// Numbers a viewer casts or prints: refused unless finite and within what a
+// station can send.
+TEST(MqttMessages, forged_health_numbers_are_refused_before_any_cast) {
+  HealthSnapshot h;
+  h.words = "receiving";
+  h.age_s = 0.5;
+  const std::string good = health_json(h, station(), 1714564800250, 0);
+  StationHealth got;
+  ASSERT_EQ(parse_health(good, &got), Refusal::None) << good;
+  const auto with = [&](const std::string& from, const std::string& to) {
+    std::string s = good;
+    s.replace(s.find(from), from.size(), to);
+    return s;
+  };
+  const std::pair<const char*, std::string> cases[] = {
+      {"age 1e300", with("\"age_s\":0.5", "\"age_s\":1e300")},
+      {"age -Infinity", with("\"age_s\":0.5", "\"age_s\":\"-Infinity\"")},
+      {"age below 0", with("\"age_s\":0.5", "\"age_s\":-5.0")},
+      {"300-digit rate", with("\"frames_per_s\":0.0", "\"frames_per_s\":" + std::string(300, '9'))},
+      {"rate NaN", with("\"bytes_per_s\":0.0", "\"bytes_per_s\":\"NaN\"")},
+      {"fault age Infinity", with("\"fault_age_s\":null", "\"fault_age_s\":\"Infinity\"")},
+      {"losses 2^63-1", with("\"port_losses\":0", "\"port_losses\":9223372036854775807")},
+      {"count beyond int64", with("\"good_frames\":0", "\"good_frames\":18446744073709551615")},
+  };
+  for (const auto& [name, payload] : cases) EXPECT_EQ(parse_health(payload, &got), Refusal::BadFields) << name;
+}
+
+TEST(JsonNumbers, non_finite_values_travel_as_text_both_ways) {
+  const double inf = std::numeric_limits<double>::infinity();
+  EXPECT_EQ(json_double(-inf), "\"-Infinity\"");
+  EXPECT_EQ(json_double(inf), "\"Infinity\"");
+  double v = 0.0;
+  ASSERT_TRUE(json_nonfinite("-Infinity", &v));
+  EXPECT_EQ(v, -inf);
+  ASSERT_TRUE(json_nonfinite("Infinity", &v));
+  EXPECT_EQ(v, inf);
+  ASSERT_TRUE(json_nonfinite("NaN", &v));
+  EXPECT_TRUE(std::isnan(v));
+  EXPECT_FALSE(json_nonfinite("-inf", &v));
+}
+
+TEST(PrintableText, keeps_words_and_replaces_what_a_terminal_or_log_would_obey) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"HK16 out of limits: 87.50 \u00b0C", "HK16 out of limits: 87.50 \u00b0C"},
+      {"two\nlines\r", "two?lines?"},
+      {"\x1b[31mred\x07", "?[31mred?"},
+      {"C1 \xc2\x9b" "31m", "C1 ?31m"},
+      {"bidi \xe2\x80\xae and line \xe2\x80\xa8", "bidi ? and line ?"},
+      {"not UTF-8 \xff\xc3(", "not UTF-8 ??("},
+  };
+  for (const auto& [in, out] : cases) EXPECT_EQ(printable_text(in), out) << in;
+  EXPECT_EQ(printable_text(std::string(50, 'a'), 10), "aaaaaaa...");
+  EXPECT_EQ(printable_text("\u00b0\u00b0\u00b0\u00b0\u00b0\u00b0", 8), "\u00b0\u00b0..."); // never half a character
+}
+
+TEST(MqttMessages, the_alarm_list_reads_back_as_the_station_published_it) {
+  PublishedAlarms list;
+  list.station = station();
+  list.time_ms = 1714564800250;
+  list.muted = true;
+  list.unacknowledged = 1;
+  PublishedAlarm hk;
+  hk.id = 1;
+  hk.source = "limit";
+  hk.key = "HK16";
+  hk.what = "HK16 out of limits";
+  hk.severity = "alarm";
+  hk.active = true;
+  hk.now = "alarm: 87.50 \u00b0C";
+  hk.first_time_ms = 1714564000000;
+  hk.last_time_ms = 1714564800000;
+  hk.occurrences = 3;
+  hk.worst_value = "87.50 \u00b0C";
+  hk.worst_limit = "above the alarm limit 70.00 \u00b0C";
+  PublishedAlarm link;
+  link.id = 2;
+  link.source = "link";
+  link.key = "silent";
+  link.what = "link: LINK SILENT";
+  link.severity = "alarm";
+  link.now = "receiving";
+  link.first_time_ms = link.last_time_ms = 1714564100000;
+  link.occurrences = 1;
+  link.longest_s = 14.2;
+  link.acknowledged = true;
+  link.acknowledged_time_ms = 1714564200000;
+  list.alarms = {hk, link};
+  const std::string json = alarms_json(list);
+  EXPECT_NE(json.find(R"("muted":true,"unacknowledged":1,"alarms":[{"id":1,"source":"limit","key":"HK16",)"
+                      R"("what":"HK16 out of limits","severity":"alarm","active":true,"now":"alarm: 87.50 °C",)"
+                      R"("first_time_ms":1714564000000,"last_time_ms":1714564800000,"occurrences":3,)"
+                      R"("worst_value":"87.50 °C","worst_limit":"above the alarm limit 70.00 °C",)"
+                      R"("longest_s":0.0,"acknowledged":false,"acknowledged_time_ms":null})"),
+            std::string::npos)
+      << json;
+  EXPECT_NE(json.find(R"("worst_value":null,"worst_limit":null,"longest_s":14.199999999999999,)"
+                      R"("acknowledged":true,"acknowledged_time_ms":1714564200000})"),
+            std::string::npos)
+      << json;
+  PublishedAlarms got;
+  ASSERT_EQ(parse_alarms(json, &got), Refusal::None);
+  ASSERT_EQ(got.alarms.size(), 2u);
+  EXPECT_TRUE(got.muted);
+  EXPECT_EQ(got.alarms[0].worst_limit, "above the alarm limit 70.00 \u00b0C");
+  EXPECT_EQ(got.alarms[0].acknowledged_time_ms, NO_TIME);
+  EXPECT_EQ(got.alarms[1].worst_value, "");
+  EXPECT_EQ(got.alarms[1].longest_s, 14.2);
+  EXPECT_EQ(got.alarms[1].acknowledged_time_ms, 1714564200000);
+  std::string red = json;
+  red.replace(red.find("\"severity\":\"alarm\""), 18, "\"severity\":\"red\"");
+  EXPECT_EQ(parse_alarms(red, &got), Refusal::BadFields) << "severity is alarm or caution";
 }
 
 // A feed that yields a script of bytes, a few at a time.

@@ -265,4 +265,89 @@ TEST(LiveShare, a_broker_outage_costs_the_station_nothing_and_the_viewer_counts_
   EXPECT_TRUE(has(dir.file("view.log"), "remote view: missed frames"));
 }
 
+// A playback published: every message says so, each frame carries the time
+// its recording implies, the values are the panel's in the panel's units,
+// and the alarm list is there, retained.
+TEST(PlaybackShare, says_what_it_is_and_publishes_the_panels_values_and_the_alarm_list) {
+  TempDir dir;
+  Broker broker(dir.path());
+  const std::string port = std::to_string(broker.port());
+  Child sub("/usr/bin/mosquitto_sub", {"-h", "127.0.0.1", "-p", port, "-V", "mqttv5", "-t", "gse/#", "-v"},
+            dir.path(), dir.file("sub.txt"));
+  write_text(dir.file("probe.txt"), "probe");
+  ASSERT_TRUE(wait_until(20, [&] {
+    testing_broker::publish(broker, "gse/probe", dir.file("probe.txt"), dir.path());
+    return has(dir.file("sub.txt"), "gse/probe probe");
+  }));
+  // The demo's first 100 frames (a burst a slow subscriber gets whole:
+  // the broker drops QoS 0 messages beyond its queue of 1000), recorded
+  // 2024-05-02 06:00 (day 122 from 0) by its name; HK16 always past an
+  // alarm limit.
+  const auto demo = read_file(testing_files::source_dir() + "/data/demo.dat");
+  testing_files::write_file(dir.file("41220600.dat"), {demo.begin(), demo.begin() + 100 * 200});
+  write_text(dir.file("limits.txt"), "HK16 caution=none alarm=100..200 hysteresis=default enabled=yes\n");
+  const auto r = testing_process::run(testing_process::vst_gse(),
+                                      {"--headless", "--speed", "0", "--publish", broker.url("gse"), "--limits",
+                                       dir.file("limits.txt"), "--csv-panel", dir.file("station.csv"), "41220600.dat"},
+                                      dir.path(), 60, {"TZ=UTC"});
+  ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
+  const auto panel = records_of(dir.file("station.csv"));
+  // The broker may hand on the offline status (QoS 1) before the last
+  // frames (QoS 0): wait for both.
+  const auto count = [&](const std::string& topic) {
+    size_t n = 0;
+    for (const std::string& line : lines_of(dir.file("sub.txt"))) n += line.rfind(topic + " ", 0) == 0;
+    return n;
+  };
+  ASSERT_TRUE(wait_until(20, [&] {
+    return has(dir.file("sub.txt"), R"("state":"offline")") && count("gse/frame") == panel.size() - 1 &&
+           count("gse/values") == panel.size() - 1;
+  })) << count("gse/frame") << " frames of " << panel.size() - 1;
+
+  const Record& header = panel.front();
+  std::vector<nlohmann::json> frames, alarms;
+  size_t currents = 0;
+  for (const std::string& line : lines_of(dir.file("sub.txt"))) {
+    const std::string topic = line.substr(0, line.find(' '));
+    if (topic == "gse/probe") continue;
+    const auto m = nlohmann::json::parse(line.substr(line.find(' ') + 1));
+    EXPECT_EQ(m["mode"], "playback") << line.substr(0, 200);
+    if (topic == "gse/frame") frames.push_back(m);
+    if (topic == "gse/alarms") alarms.push_back(m);
+    if (topic != "gse/values") continue;
+    // Each current as the panel shows it: mA, where the panel's value is in A.
+    const Record& row = panel.at(m["seq"].get<size_t>());
+    for (int slot = 8; slot <= 15; ++slot) {
+      const std::string name = "HK" + std::to_string(slot);
+      if (!m["values"].contains(name)) continue;
+      ++currents;
+      const auto column = std::find(header.begin(), header.end(), "PANEL_" + name) - header.begin();
+      EXPECT_EQ(m["values"][name]["unit"], "mA") << name;
+      EXPECT_NEAR(m["values"][name]["value"].get<double>(), 1000.0 * std::stod(row.at(static_cast<size_t>(column))),
+                  1e-9)
+          << name << " of frame " << m["seq"];
+    }
+  }
+  EXPECT_GE(currents, 16u);
+  ASSERT_EQ(frames.size(), panel.size() - 1);
+  EXPECT_EQ(frames.front()["frame_time"], "2024-05-02T06:00:00.000Z") << "the first frame is the file's first bytes";
+  for (size_t i = 1; i < frames.size(); ++i)
+    ASSERT_GT(frames[i]["frame_time_ms"].get<int64_t>(), frames[i - 1]["frame_time_ms"].get<int64_t>()) << i;
+  ASSERT_FALSE(alarms.empty());
+  const auto& list = alarms.back();
+  EXPECT_EQ(list["muted"], false);
+  EXPECT_GE(list["unacknowledged"], 1);
+  const auto hk16 = std::find_if(list["alarms"].begin(), list["alarms"].end(), [](const auto& a) { return a["key"] == "HK16"; });
+  ASSERT_NE(hk16, list["alarms"].end()) << list.dump();
+  for (const char* key : {"id", "source", "key", "what", "severity", "active", "now", "first_time_ms", "last_time_ms",
+                          "occurrences", "worst_value", "worst_limit", "longest_s", "acknowledged",
+                          "acknowledged_time_ms"})
+    EXPECT_TRUE(hk16->contains(key)) << key;
+  EXPECT_EQ((*hk16)["source"], "limit");
+  EXPECT_EQ((*hk16)["severity"], "alarm");
+  EXPECT_EQ((*hk16)["what"], "HK16 out of limits");
+  EXPECT_EQ((*hk16)["acknowledged_time_ms"], nullptr);
+  sub.signal(SIGTERM);
+}
+
 }  // namespace

@@ -184,6 +184,14 @@ TEST_F(UserLimits, the_file_overrides_slot_by_slot_and_each_change_is_applied_lo
   EXPECT_EQ(m.out_of_limits(), 1) << "HK00 at 9.99 V is out of the panel file's limits";
   text = testing_files::read_text(path);
   EXPECT_EQ(text.find("\nHK"), std::string::npos) << text;
+  EXPECT_FALSE(logged("was changed by another program")) << "its own writes are not another program's";
+
+  // Restore defaults is about every slot, also after another program wrote.
+  ASSERT_TRUE(rt::change_limits(m, PANEL_HK17, hk17, &error)) << error;
+  write_text(path, testing_files::read_text(path) + "HK16 caution=-10..40 alarm=-40..70 hysteresis=default enabled=yes\n");
+  ASSERT_TRUE(rt::restore_default_limits(m, &error)) << error;
+  EXPECT_EQ(slot(m, "HK16").limits.caution->high, 50.0);
+  EXPECT_EQ(slot(m, "HK17").limits.caution->high, 50.0);
   EXPECT_EQ(rt::noted_exit_status(), rt::EXIT_OK);
 }
 
@@ -251,6 +259,13 @@ TEST_F(UserLimits, a_save_never_writes_through_what_lies_at_the_new_files_name) 
   EXPECT_EQ(testing_files::read_text(victim), "keep me\n");
   EXPECT_TRUE(std::filesystem::is_fifo(path + ".new"));
   EXPECT_FALSE(std::filesystem::exists(path + ".new2")) << "the name used is renamed onto the file";
+
+  // A file where its folder should be: that reason, not a hunt for a free name.
+  const std::string under = victim + "/limits.txt";
+  rt::set_user_limits_file(under, true);
+  l.enabled = true;
+  EXPECT_FALSE(rt::change_limits(m, PANEL_HK20, l, &error));
+  EXPECT_EQ(error, "cannot write limits file " + under + ": " + under + ".new: Not a directory; the change is in force but not written");
 }
 #endif
 
@@ -274,6 +289,7 @@ TEST_F(UserLimits, a_file_changed_by_another_station_is_taken_in_or_refused_neve
     EXPECT_NE(text.find(line), std::string::npos) << line << " in\n" << text;
   EXPECT_TRUE(logged("limits file " + path + " was changed by another program since this station read it"));
   EXPECT_TRUE(logged("limits of HK17 from " + path + " (changed there meanwhile): caution=-20..50 "));
+  EXPECT_FALSE(logged("limits of HK18 from")) << "a slot neither side changed";
 
   // Changed again, into a file this station would refuse: left as it is.
   const std::string theirs = "HK21 caution=-20..5O alarm=none hysteresis=default enabled=yes\n";

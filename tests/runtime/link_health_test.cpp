@@ -457,6 +457,8 @@ TEST(SessionSummary, the_operators_lines_speak_as_the_panel_does_and_the_json_as
   sum.recording = "41220600.dat";
   sum.bytes_recorded = 262955;
   sum.housekeeping = hk.slots();
+  sum.commands_sent = 1;
+  sum.commands = {{"2026-12-08 18:02:11.250", "instrument command (54 bytes)"}};
   auto alarm = [](uint64_t id, rt::AlarmSource source, const char* what, rt::Severity severity, long long times) {
     rt::Alarm a;
     a.id = id;
@@ -480,6 +482,7 @@ TEST(SessionSummary, the_operators_lines_speak_as_the_panel_does_and_the_json_as
                            "bytes received 279,043 (16,088 of them waiting at a run start, drained and not recorded), "
                            "recorded 262,955 to 41220600.dat",
                            "HK08 slot 8: 12.209 / 74.359 / 74.359 mA",
+                           "  sent: acknowledgements 0, commands 1\n    2026-12-08 18:02:11.250 instrument command (54 bytes)\n",
                            "  alarms: 3 (limit 1, link 1, recording 1), 2 never acknowledged\n"
                            "    link: LINK SILENT: red, 1 time, 10.0 s to 14.5 s, longest 0.0 s, now normal, "
                            "NOT ACKNOWLEDGED\n    HK20 out of limits: amber, 2 times, "})

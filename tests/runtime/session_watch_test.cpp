@@ -94,6 +94,7 @@ TEST_F(SessionWatch, the_summary_counts_what_the_port_took_and_what_the_recordin
   rt::watch_sent(bytes("3\r"), 2, false);  // the port refused the stop command
   rt::watch_sent(bytes("RCVD\r"), 5, true);
   rt::watch_sent(bytes("RCVD\r"), 5, false);
+  rt::watch_sent(bytes("XYZ\r"), 4, true);  // no known message: neither counted nor listed
   // Bytes still held when the recording closed are a loss, though no write
   // failed on the way.
   rt::watch_recording_closed("2001.dat", 4000, 25);

@@ -268,6 +268,42 @@ TEST_F(SerialPty, vanished_port_fails_once_per_timeout_and_resumes_when_it_retur
 // read, the health names it, and it is read once the operator chooses it
 // with Connect to...; the device that was lost is read again when it comes
 // back itself.
+TEST(DeviceIdentity, an_adapter_is_the_same_only_by_its_ids_and_serial_number) {
+  auto usb = [](uint16_t vendor, uint16_t product, const char* serial) {
+    rt::DeviceIdentity id;
+    id.present = id.has_ids = true;
+    id.vendor_id = vendor;
+    id.product_id = product;
+    id.serial_number = serial;
+    return id;
+  };
+  rt::DeviceIdentity none;  // a pseudo-terminal, a built-in port
+  none.present = true;
+  rt::DeviceIdentity serial_only = none;
+  serial_only.serial_number = "A10K3XYZ";
+  const rt::DeviceIdentity ftdi = usb(0x0403, 0x6001, "A10K3XYZ");
+  struct Case {
+    const char* name;
+    rt::DeviceIdentity was, now;
+    bool same;
+  };
+  const Case cases[] = {
+      {"the same adapter", ftdi, ftdi, true},
+      {"another serial number", ftdi, usb(0x0403, 0x6001, "B7QQ0001"), false},
+      {"another product of the maker", usb(0x0403, 0x6001, ""), usb(0x0403, 0x6015, ""), false},
+      {"two of one make without serial numbers", usb(0x1a86, 0x7523, ""), usb(0x1a86, 0x7523, ""), true},
+      {"the same serial number, ids only now", serial_only, ftdi, false},
+      {"now tells nothing", ftdi, none, false},
+      {"told nothing, tells nothing", none, none, true},
+  };
+  for (const Case& c : cases) EXPECT_EQ(rt::same_device(c.was, c.now), c.same) << c.name;
+  rt::DeviceIdentity described = ftdi;
+  described.description = "FT232R USB UART";
+  EXPECT_EQ(described.text(), "USB 0403:6001 serial A10K3XYZ (FT232R USB UART)");
+  EXPECT_EQ(usb(0x1a86, 0x7523, "").text(), "USB 1a86:7523 (no serial number)");
+  EXPECT_EQ(none.text(), "no identity");
+}
+
 TEST_F(SerialPty, another_device_at_a_returning_path_is_not_read_until_chosen) {
   rt::reset_session_for_tests();
   rt::reset_log_for_tests();
@@ -293,6 +329,8 @@ TEST_F(SerialPty, another_device_at_a_returning_path_is_not_read_until_chosen) {
   first->hang_up();
   std::filesystem::remove(link);
   EXPECT_LT(ComRdByte(PORT), 0) << "lost";
+  EXPECT_LT(ComRdByte(PORT), 0) << "nothing at the path";
+  EXPECT_EQ(port_->error_text().find("another device"), std::string::npos) << port_->error_text();
   Pty other;
   serial = "B7QQ0001";
   std::filesystem::create_symlink(other.slave_path(), link);

@@ -118,6 +118,12 @@ TEST(SimCli, a_frame_cut_short_by_a_stop_is_in_the_saved_copy_and_the_summary) {
   const size_t at = out.find(" bytes ");
   ASSERT_NE(at, std::string::npos) << out;
   EXPECT_EQ(std::stoull(out.substr(at + 7)), copy.size()) << out;
+  // "partial N": the last N bytes of the copy are the cut frame's start.
+  const size_t partial_at = out.find(" partial ");
+  ASSERT_NE(partial_at, std::string::npos) << out;
+  const size_t partial = std::stoull(out.substr(partial_at + 9));
+  ASSERT_LT(partial, copy.size()) << out;
+  if (partial > 0) EXPECT_EQ(copy[copy.size() - partial], 0xEB) << "the sync word begins the cut frame: " << out;
 }
 
 std::string first_line(const std::string& path) {

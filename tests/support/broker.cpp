@@ -110,6 +110,7 @@ void Broker::start() {
         << "listener " << port_ << " 127.0.0.1\n"
         << "allow_anonymous " << (options_.user.empty() ? "true" : "false") << "\n";
     if (!options_.user.empty()) out << "password_file " << dir_ << "/passwords\n";
+    if (options_.max_packet_size > 0) out << "max_packet_size " << options_.max_packet_size << "\n";
     if (options_.tls)
       out << "cafile " << dir_ << "/ca.crt\ncertfile " << dir_ << "/server.crt\nkeyfile " << dir_ << "/server.key\n";
     if (!web_.acl.empty()) out << "acl_file " << dir_ << "/acl\n";
@@ -163,6 +164,39 @@ void Broker::restart() {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
   }
+}
+
+void Broker::pause() {
+  if (pid_ > 0) ::kill(pid_, SIGSTOP);
+}
+
+void Broker::resume() {
+  if (pid_ > 0) ::kill(pid_, SIGCONT);
+}
+
+DeadListener::DeadListener() {
+  listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+      ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len) != 0 || ::listen(listener_, 0) != 0)
+    throw std::runtime_error("no loopback listener");
+  port_ = ntohs(a.sin_port);
+  // The one connection the backlog holds; the kernel drops the next ones' SYNs.
+  filler_ = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (filler_ < 0 || ::connect(filler_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
+    throw std::runtime_error("cannot fill the listener's backlog");
+}
+
+DeadListener::~DeadListener() {
+  if (filler_ >= 0) ::close(filler_);
+  if (listener_ >= 0) ::close(listener_);
+}
+
+std::string DeadListener::url(const std::string& prefix) const {
+  return "mqtt://127.0.0.1:" + std::to_string(port_) + "/" + prefix;
 }
 
 int publish(const Broker& broker, const std::string& topic, const std::string& payload_file, const std::string& dir) {

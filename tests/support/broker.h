@@ -13,6 +13,7 @@ namespace testing_broker {
 struct BrokerOptions {
   std::string user, password;  // a password file with this one login; "" = anonymous
   bool tls = false;            // TLS with a CA made for the test (ca_file())
+  int max_packet_size = 0;     // the largest packet it takes (and announces); 0 = its default
 };
 
 // The browser view's broker: a second login, an ACL, and a WebSockets
@@ -44,6 +45,10 @@ class Broker {
   void kill();
   // Starts it again on the same port; throws as the constructor does.
   void restart();
+  // Stops it where it stands (SIGSTOP) and lets it go on (SIGCONT): its
+  // connections stay open, it answers nothing meanwhile.
+  void pause();
+  void resume();
   bool running() const { return pid_ > 0; }
 
  private:
@@ -56,6 +61,21 @@ class Broker {
   int port_ = 0;
   int ws_port_ = 0;
   pid_t pid_ = -1;
+};
+
+// A loopback port where connections never complete, as on a host that
+// drops packets: a listener that never accepts, its backlog filled at once.
+class DeadListener {
+ public:
+  DeadListener();
+  ~DeadListener();
+  DeadListener(const DeadListener&) = delete;
+  DeadListener& operator=(const DeadListener&) = delete;
+  int port() const { return port_; }
+  std::string url(const std::string& prefix) const;
+
+ private:
+  int listener_ = -1, filler_ = -1, port_ = 0;
 };
 
 // Publishes one message with mosquitto_pub (the payload from a file, so it

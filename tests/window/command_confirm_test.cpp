@@ -70,8 +70,11 @@ TEST_F(CommandConfirmTest, a_first_click_arms_and_a_second_within_five_seconds_s
   EXPECT_TRUE(logged("Operator: Command switch ARMED: click it again within 5 s to send"));
   click_at(100.2);  // a double-click's second half
   EXPECT_EQ(sent_, 0) << "too soon: the same click";
+  t_ = 101.5;
+  EXPECT_TRUE(QTest::qWaitFor([this] { return box_->text() == "ARMED 4 s"; }, 10000)) << "3.5 s left, in whole seconds";
   click_at(104.9);
   EXPECT_EQ(sent_, 1) << "confirmed within the arming";
+  EXPECT_FALSE(logged("disarmed")) << "a confirmed arming did not lapse";
   EXPECT_TRUE(box_->isChecked());
   EXPECT_EQ(box_->text(), "Command");
 

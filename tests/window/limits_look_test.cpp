@@ -12,6 +12,7 @@
 
 #include "ui/panel.h"
 #include "runtime/model.h"
+#include "gui/panel/display_look.h"
 #include "gui/theme.h"
 #include "gui/window.h"
 #include "session/session_log.h"
@@ -76,6 +77,44 @@ TEST(LimitLook, a_slot_out_of_caution_then_alarm_is_coloured_and_logged_with_hys
     }
     EXPECT_EQ(count->text().toStdString(), s.counted) << s.celsius;
   }
+}
+
+// A display out of limits that goes stale keeps its level as a border, takes
+// a level judged meanwhile, and shows the full colours again once fresh.
+TEST(DisplayLook, the_limit_level_and_the_stale_look_compose_over_the_displays_own_sheet) {
+  ASSERT_FALSE(rt::theme_is_dark()) << "the worked colours are the light theme's";
+  QLineEdit display;
+  const QString own = QStringLiteral("QLineEdit { padding: 1px; }");
+  display.setStyleSheet(own);
+  struct Step {
+    const char* name;
+    rt::LimitLevel level;
+    bool stale;
+    const char* added;  // to the display's own sheet
+  };
+  const Step steps[] = {
+      {"alarm", rt::LimitLevel::Alarm, false,
+       " QLineEdit { background: #c6161c; color: #ffffff; border: 1px solid #ffffff; font-weight: bold; }"},
+      {"alarm, stale", rt::LimitLevel::Alarm, true, " QLineEdit { color: #9a9a9a; border: 3px solid #c6161c; font-weight: bold; }"},
+      {"caution while stale", rt::LimitLevel::Caution, true,
+       " QLineEdit { color: #9a9a9a; border: 3px solid #ffbf40; font-weight: bold; }"},
+      {"caution, fresh again", rt::LimitLevel::Caution, false,
+       " QLineEdit { background: #ffbf40; color: #3a2500; border: 1px solid #3a2500; font-weight: bold; }"},
+      {"normal, stale", rt::LimitLevel::Normal, true, " QLineEdit { color: #9a9a9a; }"},
+      {"normal", rt::LimitLevel::Normal, false, ""},
+  };
+  for (const Step& s : steps) {
+    rt::show_limit_level(&display, s.level);
+    rt::show_stale(&display, s.stale);
+    EXPECT_EQ(display.styleSheet().toStdString(), (own + QString::fromUtf8(s.added)).toStdString()) << s.name;
+  }
+  // A change of theme draws the level in the new theme's colours.
+  rt::show_limit_level(&display, rt::LimitLevel::Alarm);
+  rt::apply_theme(rt::Theme::Dark);
+  rt::restyle_display(&display);
+  const std::string dark = display.styleSheet().toStdString();
+  rt::apply_theme(rt::Theme::Light);
+  EXPECT_NE(dark.find("background: #d32f2f;"), std::string::npos) << dark;
 }
 
 }  // namespace
