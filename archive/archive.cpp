@@ -74,7 +74,7 @@ const char* const SESSION_COLUMNS =
     "duration_s, frames, failures, checksum_failures, illegal_escapes, bytes_skipped, longest_gap_s, port, "
     "device, version, host, alarms, alarms_unacknowledged, notes, commands, port_losses, live, problem";
 
-double real_or_none(const sql::Statement& st, int col) { return st.is_null(col) ? NO_TIME : st.real(col); }
+double real_or_none(const sql::Statement& st, int col) { return st.is_null(col) ? UNKNOWN_TIME : st.real(col); }
 
 SessionRow session_from(const sql::Statement& st, const std::string& folder) {
   SessionRow r;
@@ -600,12 +600,12 @@ std::vector<SessionRow> Archive::sessions(const SessionFilter& filter) {
   }
   if (!words.empty()) {
     sql += " AND (recording LIKE ? ESCAPE '\\' OR session IN (SELECT session FROM texts WHERE texts MATCH ?))";
-    params.push_back({NO_TIME, "%" + like_text(filter.text) + "%"});
-    params.push_back({NO_TIME, words});
+    params.push_back({UNKNOWN_TIME, "%" + like_text(filter.text) + "%"});
+    params.push_back({UNKNOWN_TIME, words});
   }
   if (!filter.alarm.empty()) {
     sql += " AND session IN (SELECT session FROM alarms WHERE key = ? COLLATE NOCASE)";
-    params.push_back({NO_TIME, filter.alarm});
+    params.push_back({UNKNOWN_TIME, filter.alarm});
   }
   if (filter.port_lost) sql += " AND port_losses > 0";
   sql += " ORDER BY started, recording";

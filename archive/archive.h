@@ -52,7 +52,7 @@ struct SessionRow {
   std::string head_hash;
   bool reachable = true;
   std::string record, record_state, times;
-  double started = NO_TIME, ended = NO_TIME, duration_s = NO_TIME;
+  double started = UNKNOWN_TIME, ended = UNKNOWN_TIME, duration_s = UNKNOWN_TIME;
   long frames = 0;
   int64_t failures = 0, checksum_failures = 0, illegal_escapes = 0, bytes_skipped = 0;
   double longest_gap_s = 0.0;
@@ -64,7 +64,7 @@ struct SessionRow {
 
 // Which sessions a search keeps: all conditions given must hold.
 struct SessionFilter {
-  double from_s = NO_TIME, to_s = NO_TIME;  // it overlaps [from, to] (either may be open)
+  double from_s = UNKNOWN_TIME, to_s = UNKNOWN_TIME;  // it overlaps [from, to] (either may be open)
   std::string text;   // every word in its notes or log (a word's start matches), or in its name
   std::string alarm;  // it had an alarm of this value ("HK16"; any case)
   bool port_lost = false;  // the port was lost at least once

@@ -246,7 +246,7 @@ bool make_report(const std::string& recording, const ReportOptions& options, std
   row(&out, "Session record", source.record_path.empty() ? "none" : source.record_path);
   row(&out, "Started", when(f.first_s));
   row(&out, "Ended", when(f.last_s));
-  row(&out, "Duration", hms_text(f.frames > 0 ? f.last_s - f.first_s : NO_TIME));
+  row(&out, "Duration", hms_text(f.frames > 0 ? f.last_s - f.first_s : UNKNOWN_TIME));
   row(&out, "Good frames", std::to_string(f.frames));
   row(&out, "Failed frames", std::to_string(f.checksum_failures + f.illegal_escapes) + " (checksum " +
                                  std::to_string(f.checksum_failures) + ", illegal escape " +

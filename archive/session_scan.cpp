@@ -51,7 +51,7 @@ bool scan_session(const std::string& path, const ScanRequest& request, ScanFigur
   std::vector<Running> running(request.values.size());
   std::vector<uint8_t> chunk(CHUNK), head;
   int64_t at = request.from;
-  double prev_t = NO_TIME;
+  double prev_t = UNKNOWN_TIME;
   auto flush = [&](size_t v) {
     Running& r = running[v];
     if (r.samples > 0)

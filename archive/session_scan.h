@@ -52,7 +52,7 @@ struct ScanRequest {
   std::atomic<int64_t>* read = nullptr;     // grows by the bytes read
 };
 
-constexpr double NO_TIME = std::numeric_limits<double>::quiet_NaN();
+constexpr double UNKNOWN_TIME = std::numeric_limits<double>::quiet_NaN();
 
 struct ScanFigures {
   int64_t bytes_read = 0;
@@ -60,7 +60,7 @@ struct ScanFigures {
   long frames = 0;
   int64_t checksum_failures = 0, illegal_escapes = 0;
   int64_t bytes_skipped = 0;  // bytes in no good frame
-  double first_s = NO_TIME, last_s = NO_TIME;
+  double first_s = UNKNOWN_TIME, last_s = UNKNOWN_TIME;
   double longest_gap_s = 0.0;  // the longest time between two good frames
   // Good frames in each minute that has any: (minute since 1970, frames).
   std::vector<std::pair<int64_t, int>> frames_per_minute;

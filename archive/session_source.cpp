@@ -70,7 +70,7 @@ void use_pass(const Pass& pass, SessionSource* out) {
     s.worst_text = a.row.worst_value;
     s.worst_limit = a.row.worst_limit;
     s.acknowledged = a.row.acknowledged;
-    s.acknowledged_s = a.row.acknowledged_s < 0 ? NO_TIME : a.row.acknowledged_s;
+    s.acknowledged_s = a.row.acknowledged_s < 0 ? UNKNOWN_TIME : a.row.acknowledged_s;
     out->alarms.push_back(std::move(s));
   }
   for (const PassEvent& e : pass.events) {

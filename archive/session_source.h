@@ -27,7 +27,7 @@ struct SessionAlarm {
   int64_t occurrences = 0;
   std::string worst_text, worst_limit;
   bool acknowledged = false;
-  double acknowledged_s = NO_TIME;  // NaN: never
+  double acknowledged_s = UNKNOWN_TIME;  // NaN: never
 };
 
 // An event of the session ('port lost', 'port returned', 'command', 'note',
