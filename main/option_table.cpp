@@ -15,7 +15,9 @@ const char SYNOPSIS[] =
     "usage: vst_gse [options]          live: the telemetry link on COM1\n"
     "       vst_gse [options] FILE     playback of a recording ('-': standard input)\n"
     "       vst_gse [options] --link-replay FILE\n"
-    "                                  a live recording through the live receiver\n";
+    "                                  a live recording through the live receiver\n"
+    "       vst_gse --sessions [FOLDER] [--json]\n"
+    "                                  the sessions of a folder's archive\n";
 
 std::string with_port(std::string text, const std::string& port) {
   for (size_t at = text.find(DEFAULT_PORT); at != std::string::npos; at = text.find(DEFAULT_PORT))
@@ -112,6 +114,15 @@ const std::vector<OptionDoc>& option_table() {
       {"--mqtt-login", "FILE",
        "the broker login: user name on the first line, password on the second (else VST_GSE_MQTT_USER, "
        "VST_GSE_MQTT_PASSWORD; never on the command line)"},
+      {"--sessions", "[FOLDER]",
+       "index the recordings in FOLDER and its subfolders (default ~/vst_gse) into its archive, archive.sqlite "
+       "(made again from the recordings and their session records whenever missing, damaged or stale), list "
+       "every session, one a line, and quit; status 1 when a recording or the folder could not be read"},
+      {"--json", "", "with --sessions: the list as one JSON document"},
+      {"--report", "FILE",
+       "at the end of the run, the session's report to FILE: one self-contained, printable HTML file (summary, "
+       "alarms and their acknowledgements, notes, commands, the link, trends per minute), made from the "
+       "recording (played, or recorded live) and its session record"},
       {"-h, --help", "", "this text"},
       {"--version", "", "the version"},
   };

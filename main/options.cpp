@@ -78,6 +78,12 @@ int parse_options(int argc, char* argv[], Options* opt) {
       opt->headless = true;
     } else if (arg == "--launcher") {
       opt->launcher = true;
+    } else if (arg == "--sessions") {
+      opt->sessions = true;
+      // Its folder, when the next word is not an option.
+      if (i + 1 < argc && argv[i + 1][0] != '-') opt->sessions_folder = argv[++i];
+    } else if (arg == "--json") {
+      opt->json = true;
     } else if (arg == "--csv-failures") {
       opt->exports.failures = true;
     } else if (arg == "--csv-hex") {
@@ -86,7 +92,7 @@ int parse_options(int argc, char* argv[], Options* opt) {
                arg == "--csv-samples" || arg == "--csv-spectra" || arg == "--csv-panel" ||
                arg == "--link-replay" || arg == "--log" || arg == "--summary" || arg == "--publish" ||
                arg == "--subscribe" || arg == "--record" || arg == "--mqtt-ca" || arg == "--mqtt-login" ||
-               arg == "--limits") {
+               arg == "--limits" || arg == "--report") {
       std::string* target = arg == "--port"          ? &opt->port
                             : arg == "--trace"       ? &opt->trace
                             : arg == "--csv"         ? &opt->exports.frames_path
@@ -102,6 +108,7 @@ int parse_options(int argc, char* argv[], Options* opt) {
                             : arg == "--mqtt-ca"     ? &opt->mqtt_ca
                             : arg == "--mqtt-login"  ? &opt->mqtt_login
                             : arg == "--limits"      ? &opt->limits
+                            : arg == "--report"      ? &opt->report
                                                      : &opt->events;
       if (!value(target) || target->empty()) return usage_error(arg + " needs a value");
     } else if (arg == "--speed") {
@@ -141,6 +148,11 @@ int parse_options(int argc, char* argv[], Options* opt) {
     }
   }
   if (opt->positional.size() > 1) return usage_error("more than one recording named");
+  if (opt->json && !opt->sessions) return usage_error("--json goes with --sessions");
+  if (opt->sessions && (!opt->positional.empty() || !opt->port.empty() || !opt->link_replay.empty() ||
+                        !opt->subscribe.empty() || !opt->publish.empty()))
+    return usage_error("--sessions lists a folder's sessions: it takes no FILE, --port, --link-replay, "
+                       "--publish or --subscribe");
   if (!opt->link_replay.empty() && !opt->port.empty())
     return usage_error("--link-replay plays a recording: it takes no --port");
   if (!opt->link_replay.empty() && !opt->positional.empty())
@@ -196,7 +208,8 @@ int enter_launcher_folder(Options* opt, LauncherFolder* where, std::string* why)
     if (!ec) *path = full.string();
   };
   for (std::string* path : {&opt->trace, &opt->csv_panel, &opt->exports.frames_path, &opt->exports.samples_path,
-                            &opt->exports.spectra_path, &opt->link_replay, &opt->log, &opt->summary, &opt->limits})
+                            &opt->exports.spectra_path, &opt->link_replay, &opt->log, &opt->summary, &opt->limits,
+                            &opt->report})
     absolute(path);
   // (A remote view's input is the viewer's, not a path.)
   if (opt->positional.size() == 1 && opt->subscribe.empty()) {

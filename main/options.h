@@ -27,6 +27,10 @@ struct Options {
   long publish_queue = static_cast<long>(rt::DEFAULT_QUEUE_FRAMES);
   double speed = 1.0;
   bool speed_given = false;
+  bool sessions = false;       // --sessions: list the archive's sessions and quit
+  std::string sessions_folder;  // its FOLDER ("" : the launcher's folder)
+  bool json = false;           // --json: that list as JSON
+  std::string report;          // --report FILE: the session's report at the end
   double at_s = -1.0;  // --at: the moment the review starts at (seconds since 1970), -1: none
   std::vector<char*> positional;
   std::string positional_path;  // the recording's path when it was made absolute

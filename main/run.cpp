@@ -52,7 +52,9 @@
 #include "gui/layout.h"
 #include "gui/station/moment_jump.h"
 #include "gui/window.h"
+#include "archive/session_list.h"
 #include "main/options.h"
+#include "main/report_option.h"
 #include "replay/replay.h"
 #include "runtime/script.h"
 #include "session/session_log.h"
@@ -380,9 +382,13 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
   rt::record_set_device_describer(describe_device);
   rt::set_pass_reader(rt::read_session_record);
   rt::set_viewer_record_listener({rt::record_remote_opened, rt::record_remote_frame});
+  gse::report_follow_recording();
   Options opt;
   int status = gse::parse_options(argc, argv, &opt);
   if (status >= 0) return status;
+  if (opt.sessions)
+    return rt::sessions_command(opt.sessions_folder.empty() ? gse::launcher_folder() : opt.sessions_folder,
+                                opt.json, stdout, stderr);
   if (!opt.events.empty() && (status = load_event_script(opt.events)) >= 0) return status;
   const bool windowed = !opt.headless && display_available();
   rt::history_install(windowed);
@@ -456,6 +462,12 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
     rt::add_pass_summary();
     rt::session_end(status);
     outputs.finish();
+    if (!opt.report.empty())
+      gse::report_at_end(opt.report,
+                         !opt.link_replay.empty()                          ? opt.link_replay
+                         : opt.positional.empty() || !opt.subscribe.empty() ? std::string()
+                                                                            : std::string(opt.positional[0]),
+                         GSE_VERSION);
     return rt::final_exit_status(status);
   };
   rt::set_speed(opt.speed);

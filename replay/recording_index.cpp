@@ -43,6 +43,8 @@ void FrameScanner::feed_link(const uint8_t* data, size_t n, int64_t base) {
     link_skipped_ += static_cast<int32_t>(hunted);
     if (!scan_ends_attempt(result)) continue;
     link_skipped_ += scan_discarded(&link_, result);
+    if (result == SCAN_BAD_CHECKSUM) ++bad_checksums_;
+    else if (result == SCAN_ILLEGAL_ESCAPE) ++illegal_escapes_;
     if (result == SCAN_FRAME) found(link_frame_, base + static_cast<int64_t>(at) - link_.n_link, link_skipped_);
     link_scan_start(&link_, link_frame_);
   }
@@ -122,6 +124,7 @@ void FrameScanner::feed(const uint8_t* data, size_t n) {
       const int result = playback_scan_feed(&playback_, data + at, n - at, &used);
       at += used;
       if (result == PLAY_FRAME) found(playback_.record, playback_.record_at, static_cast<int32_t>(playback_.n_skipped));
+      else if (result == PLAY_BAD_CHECKSUM) ++bad_checksums_;
     }
   } else {
     feed_link(data, n, fed_);

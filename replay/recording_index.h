@@ -99,6 +99,11 @@ class FrameScanner {
   // Shown frames whose bytes were not a frame at their offset (the file is
   // not the one the record was written beside).
   long mismatches() const { return mismatches_; }
+  // Frame attempts that failed so far: a checksum that did not hold (a
+  // record with the sync word, or 200 bytes off the link), an illegal escape
+  // (the link's rules only).
+  int64_t bad_checksums() const { return bad_checksums_; }
+  int64_t illegal_escapes() const { return illegal_escapes_; }
 
  private:
   void found(const uint8_t* frame, int64_t offset, int32_t skipped);
@@ -121,6 +126,7 @@ class FrameScanner {
   bool in_shown_ = false;   // reading it now
   LinkScan shown_scan_{};
   long mismatches_ = 0;
+  int64_t bad_checksums_ = 0, illegal_escapes_ = 0;
 };
 
 // True when `bytes` hold the link's escape as a recording keeps it: "++-"

@@ -53,6 +53,7 @@ void build_file_menu(QMainWindow* frame) {
   QMenu* file = frame->menuBar()->addMenu(QStringLiteral("&File"));
   file->setObjectName(QStringLiteral("fileMenu"));
   add_found(frame, file, "actionOpenRecording", QKeySequence::Open);
+  add_found(frame, file, "actionSessions", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
   add_found(frame, file, "actionConnectTo");
   add_found(frame, file, "actionConfirmCommands");
   add_found(frame, file, "actionPublish");

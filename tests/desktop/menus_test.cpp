@@ -66,8 +66,8 @@ TEST_F(WindowExtras, menus_offer_every_window_action_by_name) {
   auto* file = bar->findChild<QMenu*>("fileMenu");
   ASSERT_TRUE(file);
   // Export CSV... appears once its feature exists.
-  std::vector<std::string> want_file{"actionOpenRecording", "actionConnectTo", "actionConfirmCommands", "actionPublish",
-                                     "actionStopPublishing", "actionNote", "saveScreenshot", "saveSpectra", "actionQuit"};
+  std::vector<std::string> want_file{"actionOpenRecording", "actionSessions", "actionConnectTo", "actionConfirmCommands", "actionPublish", "actionStopPublishing",
+                                     "actionNote", "saveScreenshot", "saveSpectra", "actionQuit"};
   std::vector<std::string> got_file;
   for (const std::string& n : menu_names(file))
     if (n != "actionExportCsv") got_file.push_back(n);

@@ -1,0 +1,17 @@
+// --report FILE: the report of the session just run (archive/report.h),
+// written once the run has ended and its session record is closed.
+#pragma once
+
+#include <string>
+
+namespace gse {
+
+// Follows the run for the live recording's name (call before the run).
+void report_follow_recording();
+// Writes the report of `input` (the recording played, or the live
+// recording followed when `input` is empty) to `path`. A failure is said on
+// standard error in one line and noted in the exit status
+// (EXIT_OUTPUT_FAILED). `version` is the station's.
+void report_at_end(const std::string& path, const std::string& input, const std::string& version);
+
+}  // namespace gse

@@ -1,0 +1,335 @@
+// The archive of a folder of recordings made by gse_sim: one plain, one
+// with its session record (in a subfolder), one whose record is damaged,
+// one still growing, and files that are not recordings. Each is listed
+// with the figures its making implies; the search finds by alarm, note and
+// lost port; the archive made again after deletion is the same; a damaged
+// archive is set aside, a newer one refused; the built program lists the
+// folder as text and as JSON.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "archive/across.h"
+#include "archive/archive.h"
+#include "archive/report.h"
+#include "campaign.h"
+#include "record/record_writer.h"
+#include "record/sqlite.h"
+#include "support/files.h"
+#include "support/process.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+using campaign::Campaign;
+using campaign::DEGC_STEP;
+using campaign::find;
+using campaign::JAN2;
+using campaign::T0;
+using testing_files::TempDir;
+
+TEST(Archive, lists_each_session_of_a_folder_with_the_figures_of_its_making) {
+  Campaign c;
+  rt::Archive a;
+  rt::IndexOutcome o;
+  c.index(&a, &o);
+  EXPECT_EQ(o.failures, 0);
+  EXPECT_EQ(o.read, 4);
+  EXPECT_EQ(o.not_recordings, 1) << "notes.dat holds no frame";
+  const auto rows = a.sessions();
+  ASSERT_EQ(rows.size(), 4u);
+
+  const rt::SessionRow* plain = find(rows, "60010000.dat");
+  ASSERT_TRUE(plain);
+  EXPECT_EQ(plain->frames, 598);
+  EXPECT_EQ(plain->failures, 2);
+  EXPECT_EQ(plain->checksum_failures, 2);
+  EXPECT_EQ(plain->times, "name");
+  EXPECT_DOUBLE_EQ(plain->started, JAN2) << "its name's minute; its first frame at byte 0";
+  EXPECT_NEAR(plain->duration_s, 599 * 200 / 1920.0, 1e-6) << "the last frame at byte 119800, 1920 bytes a second";
+  EXPECT_EQ(plain->record, "");
+  EXPECT_EQ(plain->record_state, "none");
+  EXPECT_FALSE(plain->live);
+  EXPECT_EQ(plain->size, 120000);
+
+  const rt::SessionRow* rec = find(rows, "flight/60020000.dat");
+  ASSERT_TRUE(rec);
+  EXPECT_EQ(rec->times, "record");
+  EXPECT_EQ(rec->record, "flight/60020000.session");
+  EXPECT_EQ(rec->frames, 200);
+  EXPECT_DOUBLE_EQ(rec->started, T0) << "the record's reception times, not the name's";
+  EXPECT_DOUBLE_EQ(rec->duration_s, 99.5);
+  EXPECT_EQ(rec->port, "/dev/ttyUSB0");
+  EXPECT_EQ(rec->device, "FT232R USB UART, FTDI, serial number A1B2");
+  EXPECT_EQ(rec->version, "3.1.4");
+  EXPECT_EQ(rec->alarms, 1);
+  EXPECT_EQ(rec->alarms_unacknowledged, 0);
+  EXPECT_EQ(rec->notes, 1);
+  EXPECT_EQ(rec->port_losses, 1);
+  EXPECT_FALSE(rec->live) << "its run is closed";
+  const auto alarms = a.alarms(rec->session);
+  ASSERT_EQ(alarms.size(), 1u);
+  EXPECT_EQ(alarms[0].key, "HK16");
+  EXPECT_EQ(alarms[0].severity, "red");
+  EXPECT_EQ(alarms[0].worst_text, "-45.00 degC");
+  EXPECT_DOUBLE_EQ(alarms[0].acknowledged_s, T0 + 20.0);
+
+  const rt::SessionRow* growing = find(rows, "60030000.dat");
+  ASSERT_TRUE(growing);
+  EXPECT_TRUE(growing->live) << "changed a second ago";
+  EXPECT_EQ(growing->frames, 100);
+
+  const rt::SessionRow* refused = find(rows, "60040000.dat");
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(refused->frames, 50);
+  EXPECT_EQ(refused->times, "name") << "its record is refused: times from its name";
+  EXPECT_NE(refused->record_state.find("refused"), std::string::npos) << refused->record_state;
+}
+
+TEST(Archive, keeps_each_value_per_minute_as_the_recording_holds_it) {
+  Campaign c;
+  rt::Archive a;
+  c.index(&a);
+  rt::SessionRow row;
+  const auto rows = a.sessions();
+  const rt::SessionRow* plain = find(rows, "60010000.dat");
+  ASSERT_TRUE(plain);
+  // Minute 0 holds frames 0..575 (byte 115000 < 60 s x 1920), HK16 at -40
+  // then -20; minute 1 frames 576..599, all at -20.
+  const auto m = a.minutes(plain->session, "HK16");
+  ASSERT_EQ(m.size(), 2u);
+  EXPECT_EQ(m[0].minute, static_cast<int64_t>(JAN2 / 60));
+  EXPECT_NEAR(m[0].min, -40.0, DEGC_STEP);
+  EXPECT_NEAR(m[0].max, -20.0, DEGC_STEP);
+  EXPECT_GT(m[0].mean, -40.0);
+  EXPECT_LT(m[0].mean, -20.0);
+  EXPECT_EQ(m[1].minute, m[0].minute + 1);
+  EXPECT_NEAR(m[1].min, -20.0, DEGC_STEP);
+  EXPECT_NEAR(m[1].max, -20.0, DEGC_STEP);
+  EXPECT_EQ(m[1].samples, 1) << "one frame of the 24 carries slot 16";
+  // FCOUNT counts its frames: minute 1 from 576 to 599.
+  const auto count = a.minutes(plain->session, "FCOUNT", m[1].minute, m[1].minute);
+  ASSERT_EQ(count.size(), 1u);
+  EXPECT_EQ(count[0].samples, 24);
+  EXPECT_DOUBLE_EQ(count[0].min, 576.0);
+  EXPECT_DOUBLE_EQ(count[0].max, 599.0);
+}
+
+TEST(Archive, puts_a_value_across_sessions_on_one_clock_or_on_each_start) {
+  Campaign c;
+  rt::Archive a;
+  c.index(&a);
+  const auto rows = a.sessions();
+  const int64_t plain = find(rows, "60010000.dat")->session;
+  const int64_t flight = find(rows, "flight/60020000.dat")->session;
+  const auto clock = rt::value_across(a, "HK16", {plain, flight, 9999}, rt::AcrossAxis::Clock);
+  ASSERT_EQ(clock.size(), 2u) << "an id the archive does not hold is passed over";
+  ASSERT_EQ(clock[0].points.size(), 2u);
+  EXPECT_DOUBLE_EQ(clock[0].points[0].x, JAN2 + 30.0) << "minute 0 at its middle";
+  EXPECT_NEAR(clock[0].points[0].min, -40.0, DEGC_STEP);
+  EXPECT_NEAR(clock[0].points[0].max, -20.0, DEGC_STEP);
+  EXPECT_DOUBLE_EQ(clock[1].points[0].x, T0 + 30.0) << "the flight's first minute, a day and ten hours later";
+  const auto elapsed = rt::value_across(a, "HK16", {plain, flight}, rt::AcrossAxis::Elapsed);
+  EXPECT_DOUBLE_EQ(elapsed[0].points[1].x, 90.0) << "its second minute, from its own start";
+  EXPECT_DOUBLE_EQ(elapsed[1].points[0].x, 30.0);
+}
+
+TEST(Archive, finds_the_sessions_of_an_alarm_a_note_a_lost_port_or_a_date) {
+  Campaign c;
+  rt::Archive a;
+  c.index(&a);
+  auto names = [&](const rt::SessionFilter& f) {
+    std::vector<std::string> out;
+    for (const rt::SessionRow& r : a.sessions(f)) out.push_back(r.recording);
+    return out;
+  };
+  const std::vector<std::string> flight{"flight/60020000.dat"};
+  rt::SessionFilter f;
+  f.alarm = "hk16";
+  EXPECT_EQ(names(f), flight) << "an alarm's value, in any case";
+  f = {};
+  f.alarm = "HK17";
+  EXPECT_TRUE(names(f).empty());
+  f = {};
+  f.text = "cut-down";
+  EXPECT_EQ(names(f), flight) << "a note's words";
+  f = {};
+  f.text = "limits";
+  EXPECT_EQ(names(f), flight) << "a log entry's words";
+  f = {};
+  f.text = "\"balloon";
+  EXPECT_EQ(names(f), flight) << "a quote is text, not search syntax";
+  f = {};
+  f.port_lost = true;
+  EXPECT_EQ(names(f), flight);
+  f = {};
+  f.from_s = JAN2 + 3600.0;
+  f.to_s = T0 + 3600.0;
+  EXPECT_EQ(names(f), flight) << "only the flight overlaps that day";
+  EXPECT_EQ(a.alarm_keys(), std::vector<std::string>{"HK16"});
+}
+
+// Every row of the archive, as SQLite's own tool writes it.
+std::string dump(const std::string& folder) {
+  const auto r = testing_process::run("/usr/bin/sqlite3", {"-readonly", rt::archive_path(folder), ".dump"}, folder);
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  return r.out;
+}
+
+TEST(Archive, made_again_after_deletion_is_the_same_and_reads_only_what_changed) {
+  Campaign c;
+  {
+    rt::Archive a;
+    c.index(&a);
+  }
+  const std::string first = dump(c.dir.path());
+  ASSERT_NE(first.find("INSERT INTO sessions"), std::string::npos) << first.substr(0, 2000);
+  fs::remove(rt::archive_path(c.dir.path()));
+  {
+    rt::Archive a;
+    c.index(&a);
+  }
+  EXPECT_EQ(dump(c.dir.path()), first);
+  // Looked at again: only the live one is read; a recording gone stays
+  // listed, marked.
+  fs::remove(c.refused);
+  rt::Archive a;
+  rt::IndexOutcome o;
+  c.index(&a, &o);
+  EXPECT_EQ(o.read, 1);
+  EXPECT_EQ(o.unchanged, 2);
+  EXPECT_EQ(o.unreachable, 1);
+  const auto rows = a.sessions();
+  ASSERT_EQ(rows.size(), 4u);
+  EXPECT_FALSE(find(rows, "60040000.dat")->reachable);
+  EXPECT_TRUE(find(rows, "60010000.dat")->reachable);
+}
+
+TEST(Archive, a_damaged_archive_is_set_aside_and_made_again_a_newer_one_is_left_alone) {
+  Campaign c;
+  const std::string file = rt::archive_path(c.dir.path());
+  const std::string junk = "SQLite format 3 it is not; a disk that failed mid-write";
+  Bytes bytes(junk.begin(), junk.end());
+  bytes.resize(8192, 0xA5);
+  testing_files::write_file(file, bytes);
+  {
+    rt::Archive a;
+    c.index(&a);
+    EXPECT_FALSE(a.in_memory());
+    EXPECT_NE(a.note().find("damaged"), std::string::npos) << a.note();
+    EXPECT_EQ(a.sessions().size(), 4u);
+  }
+  EXPECT_TRUE(fs::exists(file + ".damaged"));
+  {
+    rt::sql::Db db;
+    ASSERT_TRUE(db.open(file, true));
+    ASSERT_TRUE(db.exec("PRAGMA user_version = 99"));
+  }
+  rt::Archive a;
+  c.index(&a);
+  EXPECT_TRUE(a.in_memory());
+  EXPECT_NE(a.note().find("newer vst_gse (archive version 99"), std::string::npos) << a.note();
+  EXPECT_EQ(a.sessions().size(), 4u) << "listed all the same, from memory";
+  rt::sql::Db db;
+  ASSERT_TRUE(db.open(file, false));
+  int64_t version = 0;
+  ASSERT_TRUE(db.integer("PRAGMA user_version", &version));
+  EXPECT_EQ(version, 99) << "the newer archive is not touched";
+}
+
+TEST(Archive, the_program_lists_a_folder_as_text_and_as_json) {
+  Campaign c;
+  const std::vector<std::string> env{"TZ=UTC"};
+  const auto text = testing_process::run(testing_process::vst_gse(), {"--sessions", c.dir.path()}, c.dir.path(),
+                                         120.0, env);
+  EXPECT_EQ(text.exit_code, 0) << text.err;
+  EXPECT_NE(text.out.find("2026-01-02 00:00:00    0:01:02       598         2"), std::string::npos) << text.out;
+  EXPECT_NE(text.err.find("1 file named *.dat in"), std::string::npos) << text.err;
+  const auto json = testing_process::run(testing_process::vst_gse(), {"--sessions", c.dir.path(), "--json"},
+                                         c.dir.path(), 120.0, env);
+  EXPECT_EQ(json.exit_code, 0) << json.err;
+  const auto doc = nlohmann::json::parse(json.out);
+  ASSERT_EQ(doc["sessions"].size(), 4u);
+  const auto& flight = doc["sessions"][1];
+  EXPECT_EQ(flight["recording"], "flight/60020000.dat") << "sorted by start: the flight's day is the second";
+  EXPECT_EQ(flight["alarms"], 1);
+  EXPECT_EQ(flight["port"], "/dev/ttyUSB0");
+  EXPECT_EQ(flight["started_local"], "2026-01-03 10:00:00");
+  // An unreadable folder: one line and status 1.
+  const auto gone = testing_process::run(testing_process::vst_gse(), {"--sessions", c.dir.file("nowhere")},
+                                         c.dir.path(), 60.0, env);
+  EXPECT_EQ(gone.exit_code, 1);
+  EXPECT_NE(gone.err.find("cannot read folder " + c.dir.file("nowhere") + ": No such file or directory"),
+            std::string::npos)
+      << gone.err;
+}
+
+// The count of `needle` in `text`.
+size_t count(const std::string& text, const std::string& needle) {
+  size_t n = 0;
+  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + needle.size())) ++n;
+  return n;
+}
+
+TEST(Report, of_a_recorded_pass_holds_its_alarm_rows_notes_and_link_and_opens_in_a_browser) {
+  Campaign c;
+  const std::string report = c.dir.file("flight report.html");
+  const auto run = testing_process::run(testing_process::vst_gse(),
+                                        {"--headless", "--speed", "0", "--report", report, c.recorded},
+                                        c.dir.path(), 120.0, {"TZ=UTC"});
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  const std::string html = testing_files::read_text(report);
+  EXPECT_NE(html.find("<td>HK16 out of limits</td><td class=\"red\">red</td><td>2026-01-03 10:00:10.0</td>"),
+            std::string::npos)
+      << html.substr(0, 4000);
+  EXPECT_NE(html.find("<td>2026-01-03 10:00:20.0</td></tr>"), std::string::npos) << "acknowledged at T0 + 20 s";
+  EXPECT_NE(html.find("<td>2026-01-03 10:00:20.0</td><td>acknowledged</td>"), std::string::npos);
+  EXPECT_NE(html.find("<td>2026-01-03 10:00:30.0</td><td>balloon cut-down commanded</td>"), std::string::npos);
+  EXPECT_NE(html.find("<td>port lost</td><td>/dev/ttyUSB0: device removed</td>"), std::string::npos);
+  EXPECT_NE(html.find("<th>Duration</th><td>0:01:40</td>"), std::string::npos) << "99.5 s from the record's times";
+  EXPECT_NE(html.find("vst_gse 3.1.4 on station"), std::string::npos);
+  EXPECT_EQ(html.find("src=\"http"), std::string::npos) << "nothing from elsewhere";
+  // Opened by a real browser: its document has the tables and pictures.
+  const auto dom = testing_process::run("/usr/bin/chromium",
+                                        {"--headless", "--no-sandbox", "--disable-gpu", "--dump-dom",
+                                         "file://" + report},
+                                        c.dir.path(), 120.0);
+  ASSERT_EQ(dom.exit_code, 0) << dom.err;
+  EXPECT_EQ(count(dom.out, "<svg"), 1 + rt::default_report_values().size()) << "the link and each value";
+  EXPECT_NE(dom.out.find("balloon cut-down commanded"), std::string::npos);
+  EXPECT_NE(dom.out.find("HK16 out of limits"), std::string::npos);
+}
+
+TEST(Report, without_a_record_says_its_times_are_estimated_and_a_bad_input_fails_in_one_line) {
+  Campaign c;
+  std::string html, error;
+  rt::ReportOptions options;
+  options.values = {"HK16"};
+  ASSERT_TRUE(rt::make_report(c.plain, options, &html, &error)) << error;
+  EXPECT_NE(html.find("no session record: times are estimated from its name"), std::string::npos);
+  EXPECT_NE(html.find("<th>Failed frames</th><td>2 (checksum 2, illegal escape 0)</td>"), std::string::npos);
+  EXPECT_NE(html.find("<p>No alarm.</p>"), std::string::npos);
+  // The band of minute 0 spans -40 to -20 degC: the chart's value axis.
+  EXPECT_NE(html.find(">-40.00</text>"), std::string::npos);
+  EXPECT_NE(html.find(">-20.00</text>"), std::string::npos);
+  options.values = {"HK99"};
+  EXPECT_FALSE(rt::make_report(c.plain, options, &html, &error));
+  EXPECT_NE(error.find("no value HK99"), std::string::npos) << error;
+  const auto run = testing_process::run(testing_process::vst_gse(),
+                                        {"--headless", "--speed", "0", "--report", c.dir.file("none/r.html"), c.plain},
+                                        c.dir.path(), 120.0);
+  EXPECT_EQ(run.exit_code, 4) << "the output failed";
+  EXPECT_NE(run.err.find("cannot write report " + c.dir.file("none/r.html") + ": No such file or directory"),
+            std::string::npos)
+      << run.err;
+}
+
+}  // namespace
