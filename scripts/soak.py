@@ -343,7 +343,7 @@ class Broker:
             # the station's doing (or an outage's), not the broker's.
             f.write(f"listener {self.port} 127.0.0.1\nallow_anonymous true\npersistence false\n"
                     "max_queued_messages 0\nmax_queued_bytes 0\n")
-        self.log = open(os.path.join(work, "mosquitto.log"), "w")
+        self.log = open(os.path.join(work, "mosquitto.txt"), "w")
         self.outages = []  # (kind, start, end) in time.monotonic()
         self.frames = []   # (arrival, session, seq)
         self.start()
@@ -641,8 +641,9 @@ def main():
     want_rc = 3 if gaps else 0
     if broker:
         broker.stop()
-        logs = glob.glob(os.path.join(rec_dir, "*.log"))
-        said_text = open(logs[0], errors="replace").read() if logs else ""
+        # The station's log beside its recording (the broker's is in the work folder too).
+        logs = [p[:-4] + ".log" for p in glob.glob(os.path.join(rec_dir, "*.dat"))]
+        said_text = open(logs[0], errors="replace").read() if logs and os.path.exists(logs[0]) else ""
         m = re.search(r"published to \S+: frames (\d+), messages dropped (\d+), broker outages (\d+)", said_text)
         if not m:
             failures.append("the summary does not say what was published")
