@@ -207,7 +207,11 @@ TEST_F(UserLimits, a_malformed_file_is_refused_whole_and_the_panel_files_limits_
        "line 2: HK17: range \"-20..5O\" is not LOW..HIGH"},
       {"caution outside alarm", first + "HK17 caution=-20..80 alarm=-40..70 hysteresis=default enabled=yes\n",
        "line 2: HK17: the caution range must lie inside the alarm range"},
+#if defined(_WIN32)
+      {"a folder", "", "not a regular file"},  // the kind of file is not told there
+#else
       {"a folder", "", "a directory is at that name, not a regular file"},
+#endif
   };
   for (const Case& c : cases) {
     SetUp();
