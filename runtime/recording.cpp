@@ -71,10 +71,12 @@ void RecordingWriter::wake() {
 void RecordingWriter::drain() {
   wake();
   std::unique_lock lock(mu_);
-  // Two passes ends make sure that one began after this call.
+  // A pass that ended after this call has also said what it did (a
+  // resumption, a failure); two passes end make sure that one began after it.
   const uint64_t start = passes_;
   passed_cv_.wait(lock, [this, start] {
-    return (pending_.empty() && in_flight_ == 0) || closing_ || (failing_ && passes_ >= start + 2);
+    return (passes_ > start && pending_.empty() && in_flight_ == 0) || closing_ ||
+           (failing_ && passes_ >= start + 2);
   });
 }
 

@@ -89,7 +89,8 @@ LogPane::LogPane(QMainWindow* window) {
   QObject::connect(filter_, &QComboBox::currentIndexChanged, this, [this] { rebuild(); });
   QObject::connect(source_, &QComboBox::currentIndexChanged, this, [this] { rebuild(); });
   QObject::connect(search_, &QLineEdit::textChanged, this, [this] { rebuild(); });
-  text_->viewport()->installEventFilter(this);
+  viewport_ = text_->viewport();
+  viewport_->installEventFilter(this);
   text_->installEventFilter(this);
 }
 
@@ -182,7 +183,7 @@ bool LogPane::eventFilter(QObject* watched, QEvent* event) {
   // Live, a click only places the cursor (to select and copy): a
   // double-click opens the review. In the pass's log a click moves there.
   const bool playback = transport_is_playback();
-  if (watched == text_->viewport() &&
+  if (watched == viewport_ &&
       ((playback && event->type() == QEvent::MouseButtonRelease) ||
        (!playback && event->type() == QEvent::MouseButtonDblClick))) {
     const auto* mouse = static_cast<QMouseEvent*>(event);

@@ -71,6 +71,7 @@ class LogPane : public QObject {
   QComboBox* source_ = nullptr;  // "logSource": this session, or the pass's log
   QLineEdit* search_ = nullptr;  // "logSearch"
   QPlainTextEdit* text_ = nullptr;  // "logText"
+  QObject* viewport_ = nullptr;  // text_'s, compared only: the filter sees it while text_ is torn down
   std::deque<Line> kept_;   // this session's entries
   std::deque<Line> shown_;  // the lines shown, one per block of text_
   std::vector<Line> pass_lines_;
