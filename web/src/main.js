@@ -44,13 +44,13 @@ byId('trend-close').addEventListener('click', () => {
 const fields = new FieldsView(document, showTrend);
 const health = new HealthView(document);
 const strip = new StripView(byId('strip'));
-const spectra = SPECTRA.map(([name, title]) => new SpectrumView(byId(`spec-${name}`), name, title));
+const spectra = SPECTRA.map(([name, title]) => new SpectrumView(byId(`spectrum-${name}`), name, title));
 const log = new LogView(byId('log'));
 const alarms = new AlarmsView(byId('alarms'), byId('alarm-head'));
 
 function drawSpectraSettings() {
   const s = store.spectra;
-  const box = byId('spec-settings');
+  const box = byId('spectrum-settings');
   if (!s || box.dataset.drawn === String(s.time_ms)) return;
   box.dataset.drawn = String(s.time_ms);
   const g = s.graphs.SPEC256;
