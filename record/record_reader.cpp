@@ -28,12 +28,6 @@ AlarmSource source_from(const std::string& name) {
   return name == "link" ? AlarmSource::Link : name == "recording" ? AlarmSource::Recording : AlarmSource::Limit;
 }
 
-std::string local_text(double t_s) {
-  return local_time_text(std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(
-                             std::chrono::duration<double>(t_s))),
-                         /*millis=*/true);
-}
-
 // A failure of SQLite in words for the refusal.
 std::string damage(const sql::Db& db) {
   const std::string e = db.error();
@@ -105,10 +99,10 @@ bool read_alarms(sql::Db& db, Pass* out) {
     r.what = st.text(4);
     r.severity = colour_severity(st.text(5));
     r.first_s = st.real(6);
-    r.first_time = local_text(r.first_s);
+    r.first_time = unix_time_text(r.first_s);
     a.first_offset = st.integer(7);
     r.last_s = st.real(8);
-    r.last_time = local_text(r.last_s);
+    r.last_time = unix_time_text(r.last_s);
     r.occurrences = st.integer(9);
     r.has_value = !st.is_null(10);
     r.worst_number = st.real(10);
@@ -122,7 +116,7 @@ bool read_alarms(sql::Db& db, Pass* out) {
     r.now = st.text(15);
     r.acknowledged = st.integer(16) != 0;
     r.acknowledged_s = st.is_null(17) ? -1.0 : st.real(17);
-    if (r.acknowledged_s >= 0.0) r.acknowledged_time = local_text(r.acknowledged_s);
+    if (r.acknowledged_s >= 0.0) r.acknowledged_time = unix_time_text(r.acknowledged_s);
     out->alarms.push_back(std::move(a));
   }
   if (st.failed()) return false;

@@ -84,9 +84,8 @@ Watch& w() {
 }
 
 std::string Watch::alarm_time_text(double t_s) {
-  return local_time_text(w().started + std::chrono::duration_cast<std::chrono::system_clock::duration>(
-                                           std::chrono::duration<double>(t_s)),
-                         /*millis=*/true) +
+  // From the session's start as a double plus t_s, as the record keeps it.
+  return unix_time_text(std::chrono::duration<double>(w().started.time_since_epoch()).count() + t_s) +
          (w().estimated_clock ? " (estimated)" : "");
 }
 

@@ -39,4 +39,10 @@ std::string local_time_text(std::chrono::system_clock::time_point t, bool millis
   return text;
 }
 
+std::string unix_time_text(double unix_s) {
+  using namespace std::chrono;
+  return local_time_text(system_clock::time_point(duration_cast<system_clock::duration>(duration<double>(unix_s))),
+                         /*millis=*/true);
+}
+
 }  // namespace rt

@@ -13,4 +13,9 @@ std::tm local_tm(std::time_t t);
 // "YYYY-MM-DD HH:MM:SS", and ".mmm" after it when `millis`.
 std::string local_time_text(std::chrono::system_clock::time_point t, bool millis = false);
 
+// The same with milliseconds, of a time given as seconds since 1970. The
+// live alarm list and the session record both stamp through this one, from
+// the same double, so a pass reviewed reads the very texts it had live.
+std::string unix_time_text(double unix_s);
+
 }  // namespace rt
