@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <clocale>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -178,16 +179,42 @@ std::string describe_device(const std::string& device) {
 // ----- Quit signals: the one place that handles them -------------------------
 // Ctrl+C, SIGTERM and (where it exists) SIGHUP act as the quit button, so the
 // session ends through the normal teardown: stop command sent, port and files
-// closed. A second one ends the program the hard way, in case it is stuck.
+// closed. A second one ends the program the hard way, in case it is stuck,
+// but only from QUIT_AGAIN_AFTER_S on: one quit often comes as several
+// signals at once (`timeout` and service managers signal the process and then
+// its group; a hang-up adds SIGHUP), and a repeat then must not cut the
+// teardown short (summary, closing log lines, the session record's close).
+constexpr double QUIT_AGAIN_AFTER_S = 2.0;
 
 // A quit signal came (sticky: the run-time's own request is taken by the
 // system when it quits).
 std::atomic<bool> quit_signalled{false};
+// When the first came, in ns of a monotonic clock (0: none yet).
+std::atomic<int64_t> first_quit_signal_ns{0};
+
+// Async-signal-safe: clock_gettime is; steady_clock where there is none.
+int64_t monotonic_ns() {
+#if defined(_WIN32)
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+#else
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+#endif
+}
 
 extern "C" void on_quit_signal(int sig) {
-  quit_signalled.store(true);
-  rt::request_quit();
+  const int64_t now = monotonic_ns();
+  int64_t first = 0;
+  if (first_quit_signal_ns.compare_exchange_strong(first, now)) {
+    quit_signalled.store(true);
+    rt::request_quit();
+    return;
+  }
+  if (static_cast<double>(now - first) < QUIT_AGAIN_AFTER_S * 1e9) return;  // the same quit
   std::signal(sig, SIG_DFL);
+  std::raise(sig);
 }
 
 void install_quit_signals() {

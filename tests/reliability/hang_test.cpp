@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/entry.h"
@@ -112,18 +113,40 @@ TEST(QuitBound, a_quit_in_every_link_state_ends_the_run_within_the_link_time_out
   }
 }
 
-TEST(QuitBound, sighup_is_a_quit_with_the_whole_teardown) {
+// One quit often comes as several signals: `timeout` signals the program and
+// then its process group, a hang-up adds SIGHUP. The repeats are the same
+// quit: the whole teardown runs, and the session record is closed as one
+// file (before, the second SIGTERM killed the program mid-teardown: no
+// summary, no closing log lines, the record's write-ahead log left beside it).
+TEST(QuitBound, sighup_or_a_burst_of_quit_signals_is_one_quit_with_the_whole_teardown) {
   struct sigaction inherited {};
   sigaction(SIGHUP, nullptr, &inherited);
   if (inherited.sa_handler == SIG_IGN) GTEST_SKIP() << "run with SIGHUP ignored (nohup): the program rightly keeps it so";
-  Station s;
-  ASSERT_TRUE(s.wait_for_status(reliability::STATUS_READY, START_S));
-  int status = -1;
-  EXPECT_GE(s.quit_by(SIGHUP, LIVE_QUIT_BOUND_S, &status), 0.0) << "still running after SIGHUP";
-  EXPECT_EQ(status, 0) << "exit status (128 + 1: killed without teardown)";
-  s.link().collect_until(2, std::chrono::seconds(2));
-  EXPECT_EQ(reliability::printable(s.link().received()), "3\\x0D") << "the stop command";
-  EXPECT_EQ(quit_traced(s.trace()), TEARDOWN);
+  const std::vector<std::vector<int>> bursts = {{SIGHUP}, {SIGTERM, SIGTERM, SIGHUP}};
+  for (const auto& burst : bursts) {
+    SCOPED_TRACE(burst.size() == 1 ? "SIGHUP" : "SIGTERM twice, then SIGHUP");
+    Station s;
+    ASSERT_TRUE(s.wait_for_status(reliability::STATUS_READY, START_S));
+    for (size_t i = 1; i < burst.size(); ++i) {
+      s.program().signal(burst[i - 1]);
+      // As `timeout` does: the next signal once the first has been taken.
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    int status = -1;
+    EXPECT_GE(s.quit_by(burst.back(), LIVE_QUIT_BOUND_S, &status), 0.0) << "still running after the signals";
+    EXPECT_EQ(status, 0) << "exit status (128 + the signal: killed without teardown)";
+    s.link().collect_until(2, std::chrono::seconds(2));
+    EXPECT_EQ(reliability::printable(s.link().received()), "3\\x0D") << "the stop command";
+    EXPECT_EQ(quit_traced(s.trace()), TEARDOWN);
+    int records = 0, wal = 0;
+    for (const auto& e : std::filesystem::directory_iterator(s.dir().path())) {
+      const std::string name = e.path().filename().string();
+      records += name.size() > 8 && name.substr(name.size() - 8) == ".session";
+      wal += name.find(".session-") != std::string::npos;
+    }
+    EXPECT_EQ(records, 1) << "the session record beside the recording";
+    EXPECT_EQ(wal, 0) << "the record closed as one file";
+  }
 }
 
 // ----- Playback ----------------------------------------------------------------
