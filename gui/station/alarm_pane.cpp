@@ -157,7 +157,7 @@ AlarmPane::AlarmPane(QMainWindow* window) : remote_(viewer_active()) {
 
   connect(acknowledge_, &QPushButton::clicked, this, [this] { acknowledge_selected(); });
   connect(acknowledge_all_, &QAction::triggered, this, [this] {
-    if (remote_) return;
+    if (remote_ || recorded_) return;
     watch_acknowledge_all();
     poll();
   });
@@ -167,8 +167,7 @@ AlarmPane::AlarmPane(QMainWindow* window) : remote_(viewer_active()) {
     window_settings()->setValue(KEY_MUTED, on);
     log_info(on ? "alarm sound muted by the operator" : "alarm sound on again (the operator)");
   });
-  connect(table_, &QTableWidget::itemSelectionChanged, this,
-          [this] { acknowledge_->setEnabled(!table_->selectedItems().isEmpty()); });
+  connect(table_, &QTableWidget::itemSelectionChanged, this, [this] { enable_acknowledge(); });
   acknowledge_->setEnabled(false);
   connect(search_, &QLineEdit::textChanged, this, [this] { draw(); });
   // A row leads to its moment: in playback a click or Enter; live, where a
@@ -252,7 +251,7 @@ void AlarmPane::reveal() {
 }
 
 void AlarmPane::acknowledge_selected() {
-  if (remote_) return;
+  if (remote_ || recorded_) return;
   std::set<uint64_t> ids;
   for (const QTableWidgetItem* item : table_->selectedItems())
     ids.insert(table_->item(item->row(), SEVERITY)->data(Qt::UserRole).toULongLong());
@@ -351,10 +350,24 @@ void AlarmPane::draw() {
     for (int c = 0; c < COLUMNS; ++c) table_->item(r, c)->setSelected(selected.count(a.id) != 0);
   }
   // (Not in the dock's title: its menu action takes its text from it.)
-  count_->setText(recorded_ ? QStringLiteral("the pass's alarms (session record)")
+  count_->setText(recorded_ ? QStringLiteral("the pass's alarms")
                   : status_.unacknowledged > 0 ? QStringLiteral("%1 not acknowledged").arg(status_.unacknowledged)
                                                : QStringLiteral("all acknowledged"));
-  acknowledge_all_->setEnabled(!remote_ && status_.unacknowledged > 0);
+  count_->setToolTip(recorded_ ? QStringLiteral("The alarms as they were raised, returned and acknowledged in the pass, "
+                                                 "from its session record: a record of what happened, nothing to "
+                                                 "acknowledge")
+                                : QString());
+  enable_acknowledge();
+}
+
+// A reviewed pass's list is a record of what happened, and a remote view's
+// is the station's: only the station's own live list is acknowledged here.
+void AlarmPane::enable_acknowledge() {
+  const bool own = !remote_ && !recorded_;
+  acknowledge_->setEnabled(own && !table_->selectedItems().isEmpty());
+  acknowledge_all_->setEnabled(own && status_.unacknowledged > 0);
+  acknowledge_->setToolTip(recorded_ ? QStringLiteral("The pass's alarms are a record of what happened: nothing to acknowledge")
+                                     : QStringLiteral("Acknowledge the selected alarms"));
 }
 
 QString AlarmPane::unacknowledged_text() const {

@@ -10,7 +10,8 @@
 // playback a click or Enter on it; live a double-click only (a click there
 // selects it to be acknowledged, and no key opens a review window). In playback of a recording with a
 // session record the list is the pass's own, each row with the frame it
-// began at ("Began at"). The sound (annunciator.h, on
+// began at ("Began at"), read-only (no acknowledging a record of what
+// happened). The sound (annunciator.h, on
 // AlarmSound or a test's sink) follows the list; "actionMuteAlarms" mutes
 // it, remembered in the settings (and published with the station's list).
 // In a remote view the pane shows the station's list as published
@@ -78,6 +79,7 @@ class AlarmPane : public QObject {
  private:
   void draw();
   void acknowledge_selected();
+  void enable_acknowledge();
   void choose(int row);
   // The moment row `a` began at: time and byte (-1 when not known).
   void began_at(const Alarm& a, double* t_s, int64_t* offset) const;

@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
 #include <QTextBlock>
@@ -139,6 +140,10 @@ TEST_F(Review, an_alarm_row_a_log_line_and_the_next_keys_move_the_playback_to_th
   find<QAction>("actionShowAlarms")->setChecked(true);
   QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualItemRect(table->item(0, 2)).center());
   ASSERT_TRUE(shows(70)) << "the click moved the paused playback to the frame the alarm began at";
+  // The pass's list is a record of what happened: the row selected, nothing to acknowledge.
+  EXPECT_FALSE(table->selectedItems().isEmpty());
+  EXPECT_FALSE(find<QPushButton>("acknowledgeAlarm")->isEnabled());
+  EXPECT_FALSE(find<QAction>("actionAcknowledgeAll")->isEnabled());
 
   // The pass's log, searched for the notes; a click on the line.
   find<QAction>("actionShowLog")->setChecked(true);
