@@ -37,7 +37,8 @@ class Object {
  public:
   Object() : out_(&own_) { own_ = "{"; }
   explicit Object(std::string* out) : out_(out) { out_->assign(1, '{'); }
-  Object(const Object& o) : own_(o.own_), out_(o.out_ == &o.own_ ? &own_ : o.out_) {}
+  // out_ may point at own_: never copied.
+  Object(const Object&) = delete;
   Object& operator=(const Object&) = delete;
   Object& key(std::string_view key) {
     if (out_->size() > 1) *out_ += ',';
@@ -91,11 +92,7 @@ void head(Object& o, const StationInfo& station, int64_t time_ms) {
   o.text("session", station.session).text("mode", station.mode).integer("time_ms", time_ms).time("time", time_ms);
 }
 
-Object head(const StationInfo& station, int64_t time_ms) {
-  Object o;
-  head(o, station, time_ms);
-  return o;
-}
+
 
 // Playback: the frame's own time beside the time it was sent.
 Object& frame_time(Object& o, const FrameRecord& frame, const StationInfo& station) {
@@ -365,8 +362,9 @@ std::string values_json(const FrameRecord& frame, const StationInfo& station) {
 
 std::string health_json(const HealthSnapshot& h, const StationInfo& station, int64_t time_ms, long long dropped) {
   auto or_null = [](double v) { return v < 0.0 ? std::string("null") : json_double(v); };
-  return head(station, time_ms)
-      .text("version", station.version)
+  Object o;
+  head(o, station, time_ms);
+  return o.text("version", station.version)
       .text("source", station.source)
       .text("state", link_state_token(h.state))
       .text("words", h.words)
@@ -402,7 +400,8 @@ std::string log_json(const LogEntry& entry, const StationInfo& station) {
 }
 
 std::string status_json(bool online, const StationInfo& station, int64_t time_ms, const std::string& reason) {
-  Object o = head(station, time_ms);
+  Object o;
+  head(o, station, time_ms);
   o.text("state", online ? "online" : "offline").text("version", station.version).text("source", station.source);
   if (!online) o.text("reason", reason);
   return o.done();
@@ -430,8 +429,9 @@ std::string alarms_json(const PublishedAlarms& list) {
     rows += (rows.size() > 1 ? "," : "") + o.done();
   }
   rows += "]";
-  return head(list.station, list.time_ms)
-      .boolean("muted", list.muted)
+  Object o;
+  head(o, list.station, list.time_ms);
+  return o.boolean("muted", list.muted)
       .integer("unacknowledged", list.unacknowledged)
       .raw("alarms", rows)
       .done();
