@@ -192,6 +192,11 @@ TEST(MqttMessages, the_health_reads_back_as_the_station_had_it) {
   EXPECT_EQ(got.health.port_losses, 1);
   EXPECT_EQ(got.dropped, 5);
   EXPECT_EQ(got.station.source, "/dev/ttyUSB0");
+  EXPECT_FALSE(got.health.playback) << "a live station";
+  StationInfo played = station();
+  played.mode = "playback";
+  ASSERT_EQ(parse_health(health_json(h, played, 1714564800250, 5), &got), Refusal::None);
+  EXPECT_TRUE(got.health.playback) << "a station playing a recording";
   // Printable, whatever the publisher put in them.
   HealthSnapshot forged = h;
   forged.words = "degraded\n2024-05-01 12:00:00.000 ERROR FORGED HEALTH";
