@@ -1,6 +1,7 @@
 #include "present/json.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -11,43 +12,77 @@ namespace rt {
 
 namespace {
 
-std::string number_text(double v, int digits) {
-  if (std::isnan(v)) return "\"NaN\"";
-  if (std::isinf(v)) return v > 0 ? "\"Infinity\"" : "\"-Infinity\"";
+// printf's "%.*g" through std::to_chars, which the standard defines as the
+// same text in the "C" locale, without printf's parsing of the format and
+// its arbitrary-precision digits: the station writes several numbers a frame.
+void append_number(std::string& out, double v, int digits) {
+  if (std::isnan(v)) {
+    out += "\"NaN\"";
+    return;
+  }
+  if (std::isinf(v)) {
+    out += v > 0 ? "\"Infinity\"" : "\"-Infinity\"";
+    return;
+  }
   char buf[40];
-  std::snprintf(buf, sizeof buf, "%.*g", digits, v);
-  if (!std::strpbrk(buf, ".eE")) std::strcat(buf, ".0");
-  return buf;
+  const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, digits);
+  const std::string_view text(buf, static_cast<size_t>(r.ptr - buf));
+  out += text;
+  if (text.find_first_of(".eE") == std::string_view::npos) out += ".0";
 }
 
 }  // namespace
 
-std::string json_double(double v) { return number_text(v, 17); }
-std::string json_float(float v) { return number_text(static_cast<double>(v), 9); }
+std::string json_double(double v) {
+  std::string out;
+  append_number(out, v, 17);
+  return out;
+}
+std::string json_float(float v) {
+  std::string out;
+  append_number(out, static_cast<double>(v), 9);
+  return out;
+}
+
+void json_append_double(std::string& out, double v) { append_number(out, v, 17); }
+void json_append_float(std::string& out, float v) { append_number(out, static_cast<double>(v), 9); }
+
+void json_append_integer(std::string& out, long long v) {
+  char buf[24];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v);
+  out.append(buf, static_cast<size_t>(r.ptr - buf));
+}
 
 std::string json_string(std::string_view text) {
   std::string out;
-  out.reserve(text.size() + 2);
+  json_append_string(out, text);
+  return out;
+}
+
+void json_append_string(std::string& out, std::string_view text) {
   out += '"';
-  for (unsigned char c : text) {
+  // Runs that need no escape go in whole.
+  size_t run = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c != '"' && c != '\\') continue;
+    out.append(text.data() + run, i - run);
+    run = i + 1;
     switch (c) {
       case '"': out += "\\\""; break;
       case '\\': out += "\\\\"; break;
       case '\n': out += "\\n"; break;
       case '\r': out += "\\r"; break;
       case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
+      default: {
+        char buf[8];
+        std::snprintf(buf, sizeof buf, "\\u%04x", c);
+        out += buf;
+      }
     }
   }
+  out.append(text.data() + run, text.size() - run);
   out += '"';
-  return out;
 }
 
 bool json_nonfinite(std::string_view text, double* out) {

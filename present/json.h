@@ -15,6 +15,13 @@ std::string json_float(float v);
 // A quoted JSON string; control characters escaped.
 std::string json_string(std::string_view text);
 
+// The same forms appended to `out`: a message built in a buffer that is
+// kept from one to the next allocates nothing once it has grown.
+void json_append_double(std::string& out, double v);
+void json_append_float(std::string& out, float v);
+void json_append_integer(std::string& out, long long v);
+void json_append_string(std::string& out, std::string_view text);
+
 // The other way: the text inside the quotes of a double that is not finite
 // ("NaN", "Infinity", "-Infinity") read back into *out; false for any other
 // text.

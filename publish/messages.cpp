@@ -31,40 +31,74 @@ constexpr LinkState STATES[] = {LinkState::Waiting,  LinkState::Receiving, LinkS
 constexpr size_t MAX_SESSION = 64;
 constexpr size_t MAX_TEXT = 1024;
 
-// Writes one JSON object, key by key.
+// Writes one JSON object, key by key: into a buffer of its own, or into
+// one the caller keeps from message to message (cleared first).
 class Object {
  public:
-  Object& raw(std::string_view key, const std::string& value) {
-    text_ += text_.size() > 1 ? "," : "";
-    text_ += json_string(key);
-    text_ += ':';
-    text_ += value;
+  Object() : out_(&own_) { own_ = "{"; }
+  explicit Object(std::string* out) : out_(out) { out_->assign(1, '{'); }
+  // out_ may point at own_: never copied.
+  Object(const Object&) = delete;
+  Object& operator=(const Object&) = delete;
+  Object& key(std::string_view key) {
+    if (out_->size() > 1) *out_ += ',';
+    json_append_string(*out_, key);
+    *out_ += ':';
     return *this;
   }
-  Object& text(std::string_view key, std::string_view value) { return raw(key, json_string(value)); }
-  Object& integer(std::string_view key, long long value) { return raw(key, std::to_string(value)); }
-  Object& number(std::string_view key, double value) { return raw(key, json_double(value)); }
+  Object& raw(std::string_view key, std::string_view value) {
+    this->key(key);
+    *out_ += value;
+    return *this;
+  }
+  Object& text(std::string_view key, std::string_view value) {
+    this->key(key);
+    json_append_string(*out_, value);
+    return *this;
+  }
+  Object& integer(std::string_view key, long long value) {
+    this->key(key);
+    json_append_integer(*out_, value);
+    return *this;
+  }
+  Object& number(std::string_view key, double value) {
+    this->key(key);
+    json_append_double(*out_, value);
+    return *this;
+  }
   Object& boolean(std::string_view key, bool value) { return raw(key, value ? "true" : "false"); }
-  std::string done() { return text_ + "}"; }
+  // A time as utc_time_text writes it, quoted.
+  Object& time(std::string_view key, int64_t time_ms) {
+    this->key(key);
+    *out_ += '"';
+    append_utc_time(*out_, time_ms);
+    *out_ += '"';
+    return *this;
+  }
+  // The buffer, to write a member's value in place after key().
+  std::string& out() { return *out_; }
+  std::string done() {
+    *out_ += '}';
+    return own_;
+  }
+  void close() { *out_ += '}'; }
 
  private:
-  std::string text_ = "{";
+  std::string own_;
+  std::string* out_;
 };
 
-Object head(const StationInfo& station, int64_t time_ms) {
-  Object o;
-  o.text("session", station.session)
-      .text("mode", station.mode)
-      .integer("time_ms", time_ms)
-      .text("time", utc_time_text(time_ms));
-  return o;
+void head(Object& o, const StationInfo& station, int64_t time_ms) {
+  o.text("session", station.session).text("mode", station.mode).integer("time_ms", time_ms).time("time", time_ms);
 }
+
+
 
 // Playback: the frame's own time beside the time it was sent.
 Object& frame_time(Object& o, const FrameRecord& frame, const StationInfo& station) {
   if (station.mode == "live") return o;
   if (frame.frame_time_ms == NO_TIME) return o.raw("frame_time_ms", "null").raw("frame_time", "null");
-  return o.integer("frame_time_ms", frame.frame_time_ms).text("frame_time", utc_time_text(frame.frame_time_ms));
+  return o.integer("frame_time_ms", frame.frame_time_ms).time("frame_time", frame.frame_time_ms);
 }
 
 std::string time_or_null(int64_t time_ms) { return time_ms == NO_TIME ? "null" : std::to_string(time_ms); }
@@ -75,15 +109,18 @@ std::string failures_object(const std::array<long long, FAILURE_KINDS>& counts) 
   return o.done();
 }
 
-std::string hex(const uint8_t* bytes, int n) {
+// The bytes in upper-case hex, quoted.
+void append_hex(std::string& out, const uint8_t* bytes, int n) {
   static const char digits[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(static_cast<size_t>(n) * 2);
+  const size_t at = out.size();
+  out.resize(at + 2 + static_cast<size_t>(n) * 2);
+  char* p = out.data() + at;
+  *p++ = '"';
   for (int i = 0; i < n; ++i) {
-    out += digits[bytes[i] >> 4];
-    out += digits[bytes[i] & 0x0F];
+    *p++ = digits[bytes[i] >> 4];
+    *p++ = digits[bytes[i] & 0x0F];
   }
-  return out;
+  *p = '"';
 }
 
 int hex_digit(char c) {
@@ -213,18 +250,44 @@ const char* const ALARM_SOURCES_TOKENS[] = {"limit", "link", "recording"};
 
 std::string topic_of(const std::string& prefix, const char* leaf) { return prefix + "/" + leaf; }
 
-std::string utc_time_text(int64_t time_ms) {
+void append_utc_time(std::string& out, int64_t time_ms) {
   using namespace std::chrono;
   const sys_time<milliseconds> t{milliseconds(time_ms)};
   const auto day = floor<days>(t);
   const year_month_day ymd{day};
   const hh_mm_ss<milliseconds> hms{t - day};
-  char text[40];
-  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", static_cast<int>(ymd.year()),
-                static_cast<unsigned>(ymd.month()), static_cast<unsigned>(ymd.day()),
-                static_cast<int>(hms.hours().count()), static_cast<int>(hms.minutes().count()),
-                static_cast<int>(hms.seconds().count()), static_cast<int>(hms.subseconds().count()));
-  return text;
+  const int year = static_cast<int>(ymd.year());
+  const int fields[] = {static_cast<int>(static_cast<unsigned>(ymd.month())),
+                        static_cast<int>(static_cast<unsigned>(ymd.day())),
+                        static_cast<int>(hms.hours().count()), static_cast<int>(hms.minutes().count()),
+                        static_cast<int>(hms.seconds().count())};
+  if (year < 0 || year > 9999) {
+    // Outside four digits: as printf's %04d writes it.
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", year, fields[0], fields[1], fields[2],
+                  fields[3], fields[4], static_cast<int>(hms.subseconds().count()));
+    out += text;
+    return;
+  }
+  // "YYYY-MM-DDTHH:MM:SS.mmmZ", digit by digit (several times a frame).
+  char text[] = "0000-00-00T00:00:00.000Z";
+  const auto put = [&](int at, int value, int width) {
+    for (int i = at + width - 1; i >= at; --i, value /= 10) text[i] = static_cast<char>('0' + value % 10);
+  };
+  put(0, year, 4);
+  put(5, fields[0], 2);
+  put(8, fields[1], 2);
+  put(11, fields[2], 2);
+  put(14, fields[3], 2);
+  put(17, fields[4], 2);
+  put(20, static_cast<int>(hms.subseconds().count()), 3);
+  out.append(text, 24);
+}
+
+std::string utc_time_text(int64_t time_ms) {
+  std::string out;
+  append_utc_time(out, time_ms);
+  return out;
 }
 
 const char* link_state_token(LinkState state) {
@@ -241,42 +304,67 @@ const char* link_state_token(LinkState state) {
   return "waiting";
 }
 
-std::string frame_json(const FrameRecord& frame, const StationInfo& station) {
-  Object o = head(station, frame.time_ms);
-  return frame_time(o, frame, station)
-      .integer("seq", static_cast<long long>(frame.seq))
-      .integer("skipped", frame.skipped)
-      .text("frame", hex(frame.bytes.data(), FRAME_BYTES))
-      .done();
+void frame_json(const FrameRecord& frame, const StationInfo& station, std::string* out) {
+  Object o(out);
+  head(o, station, frame.time_ms);
+  frame_time(o, frame, station).integer("seq", static_cast<long long>(frame.seq)).integer("skipped", frame.skipped).key("frame");
+  append_hex(o.out(), frame.bytes.data(), FRAME_BYTES);
+  o.close();
 }
 
-std::string values_json(const FrameRecord& frame, const StationInfo& station) {
-  Object values;
-  for (const ShownValue& v : frame.values) {
-    Object one;
-    switch (v.type) {
-      case ShownValue::Type::Int: one.integer("value", v.integer); break;
-      case ShownValue::Type::Double: one.number("value", v.number); break;
-      case ShownValue::Type::Text: one.text("value", v.text); break;
-    }
-    if (!v.unit.empty()) one.text("unit", v.unit);
-    if (v.limit) one.text("limit", v.limit);
-    values.raw(v.name, one.done());
-  }
-  Object o = head(station, frame.time_ms);
-  return frame_time(o, frame, station)
+std::string frame_json(const FrameRecord& frame, const StationInfo& station) {
+  std::string out;
+  frame_json(frame, station, &out);
+  return out;
+}
+
+void values_json(const FrameRecord& frame, const StationInfo& station, std::string* out) {
+  Object o(out);
+  head(o, station, frame.time_ms);
+  frame_time(o, frame, station)
       .integer("seq", static_cast<long long>(frame.seq))
       .integer("fcount", fcount(frame.bytes.data()))
       .integer("kind", fkind(frame.bytes.data()))
       .integer("hk_slot", fcount(frame.bytes.data()) % 40)
-      .raw("values", values.done())
-      .done();
+      .key("values");
+  std::string& text = o.out();
+  text += '{';
+  bool first = true;
+  for (const ShownValue& v : frame.values) {
+    if (!first) text += ',';
+    first = false;
+    json_append_string(text, v.name);
+    text += ":{\"value\":";
+    switch (v.type) {
+      case ShownValue::Type::Int: json_append_integer(text, v.integer); break;
+      case ShownValue::Type::Double: json_append_double(text, v.number); break;
+      case ShownValue::Type::Text: json_append_string(text, v.text); break;
+    }
+    if (!v.unit.empty()) {
+      text += ",\"unit\":";
+      json_append_string(text, v.unit);
+    }
+    if (v.limit) {
+      text += ",\"limit\":";
+      json_append_string(text, v.limit);
+    }
+    text += '}';
+  }
+  text += '}';
+  o.close();
+}
+
+std::string values_json(const FrameRecord& frame, const StationInfo& station) {
+  std::string out;
+  values_json(frame, station, &out);
+  return out;
 }
 
 std::string health_json(const HealthSnapshot& h, const StationInfo& station, int64_t time_ms, long long dropped) {
   auto or_null = [](double v) { return v < 0.0 ? std::string("null") : json_double(v); };
-  return head(station, time_ms)
-      .text("version", station.version)
+  Object o;
+  head(o, station, time_ms);
+  return o.text("version", station.version)
       .text("source", station.source)
       .text("state", link_state_token(h.state))
       .text("words", h.words)
@@ -312,7 +400,8 @@ std::string log_json(const LogEntry& entry, const StationInfo& station) {
 }
 
 std::string status_json(bool online, const StationInfo& station, int64_t time_ms, const std::string& reason) {
-  Object o = head(station, time_ms);
+  Object o;
+  head(o, station, time_ms);
   o.text("state", online ? "online" : "offline").text("version", station.version).text("source", station.source);
   if (!online) o.text("reason", reason);
   return o.done();
@@ -340,8 +429,9 @@ std::string alarms_json(const PublishedAlarms& list) {
     rows += (rows.size() > 1 ? "," : "") + o.done();
   }
   rows += "]";
-  return head(list.station, list.time_ms)
-      .boolean("muted", list.muted)
+  Object o;
+  head(o, list.station, list.time_ms);
+  return o.boolean("muted", list.muted)
       .integer("unacknowledged", list.unacknowledged)
       .raw("alarms", rows)
       .done();

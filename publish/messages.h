@@ -82,12 +82,17 @@ struct StationInfo {
 
 // "2024-05-01T12:00:00.250Z"
 std::string utc_time_text(int64_t time_ms);
+void append_utc_time(std::string& out, int64_t time_ms);
 
 // Every message names the station's mode; a frame and its values in
 // playback or a link replay also the frame's own time (frame_time_ms,
 // frame_time; null when unknown).
 std::string frame_json(const FrameRecord& frame, const StationInfo& station);
 std::string values_json(const FrameRecord& frame, const StationInfo& station);
+// The same written into *out (its text replaced): the publisher keeps one
+// buffer for each, so a frame's messages allocate nothing once it has grown.
+void frame_json(const FrameRecord& frame, const StationInfo& station, std::string* out);
+void values_json(const FrameRecord& frame, const StationInfo& station, std::string* out);
 // `dropped`: the messages the publisher has dropped so far.
 std::string health_json(const HealthSnapshot& health, const StationInfo& station, int64_t time_ms,
                         long long dropped);

@@ -10,6 +10,10 @@
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 namespace rt {
 
 namespace {
@@ -94,6 +98,7 @@ void MqttClient::drop() {
   if (mosq_) mosquitto_destroy(mosq_);
   mosq_ = nullptr;
   connected_ = false;
+  held_ = false;
 }
 
 uint32_t MqttClient::broker_max_packet() const { return sink_ ? sink_->max_packet : 0; }
@@ -155,7 +160,9 @@ bool MqttClient::connect(const ConnectOptions& o, BrokerFailure* failure, const 
   mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
   mosquitto_connect_v5_callback_set(mosq_, Sink::on_connect);
   mosquitto_message_callback_set(mosq_, Sink::message);
-  mosquitto_log_callback_set(mosq_, Sink::on_log);
+  // The library's log is read for its TLS failures only: without a
+  // callback it does not format a line for every message published.
+  if (o.address.tls) mosquitto_log_callback_set(mosq_, Sink::on_log);
   mosquitto_subscribe_callback_set(mosq_, Sink::on_subscribe);
   int rc = MOSQ_ERR_SUCCESS;
   if (o.address.tls) {
@@ -270,8 +277,20 @@ bool MqttClient::connect(const ConnectOptions& o, BrokerFailure* failure, const 
   return true;
 }
 
+void MqttClient::hold(bool on) {
+#ifdef TCP_CORK
+  if (held_ == on || !mosq_) return;
+  const int fd = mosquitto_socket(mosq_);
+  const int value = on ? 1 : 0;
+  if (fd >= 0 && setsockopt(fd, IPPROTO_TCP, TCP_CORK, &value, sizeof value) == 0) held_ = on;
+#else
+  (void)on;
+#endif
+}
+
 MqttClient::Sent MqttClient::publish(const std::string& topic, std::string_view payload, int qos, bool retain) {
   if (!mosq_ || !connected_) return Sent::NotConnected;
+  hold(true);
   const int rc = mosquitto_publish(mosq_, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.data(),
                                    qos, retain);
   if (rc == MOSQ_ERR_OVERSIZE_PACKET) return Sent::TooLarge;
@@ -298,6 +317,7 @@ bool MqttClient::service(int wait_ms, BrokerFailure* failure) {
     *failure = {BrokerFailure::Kind::Lost, "not connected"};
     return false;
   }
+  hold(false);
   errno = 0;
   const int rc = mosquitto_loop(mosq_, wait_ms, 1);
   if (rc == MOSQ_ERR_SUCCESS) return true;
@@ -308,6 +328,7 @@ bool MqttClient::service(int wait_ms, BrokerFailure* failure) {
 
 void MqttClient::disconnect(int flush_ms) {
   if (!mosq_) return;
+  hold(false);
   if (connected_) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(flush_ms);
     while (mosquitto_want_write(mosq_) && Clock::now() < deadline)

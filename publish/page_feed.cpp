@@ -110,6 +110,7 @@ class Feed : public FrameObserver {
     count_ = id_of("PANEL_COUNT");
     accum_ = id_of("PANEL_ACCUM");
     limits_seen_ = ~uint64_t{0};
+    panel_seen_ = ~uint64_t{0};
     spectra_seen_ = 0;
     spectra_taken_ = Clock::time_point{};
     status_said_ = false;
@@ -130,37 +131,44 @@ class Feed : public FrameObserver {
   // The points of the strip chart's last append (the good frame's), with
   // its time.
   void strip_points(const PanelModel& m, FrameRecord* frame) const {
-    ControlState s;
-    if (!strip_ || !m.state(strip_, &s) || s.stamps.empty()) return;
-    const StripStamp& last = s.stamps.back();
-    for (size_t t = 0; t < s.traces.size(); ++t) {
-      const uint64_t before = s.stamps.size() > 1 ? s.stamps[s.stamps.size() - 2].appended[t] : 0;
-      const auto& ring = s.traces[t];
-      // Only points still in the ring, and only as many as the ring holds
-      // since that append.
-      const uint64_t in_ring_from = s.appended[t] - ring.size();
-      const uint64_t from = std::max(before, in_ring_from), to = std::min(last.appended[t], s.appended[t]);
-      if (to <= from) continue;
-      frame->strip[t].clear();
-      for (uint64_t k = from; k < to; ++k) frame->strip[t].push_back(ring[static_cast<size_t>(k - in_ring_from)]);
-    }
-    frame->strip_t_s = last.t_s;
+    if (!strip_) return;
+    // Read in place: a copy of the state would copy every ring at every frame.
+    m.read_state(strip_, [&](const ControlState& s) {
+      if (s.stamps.empty()) return;
+      const StripStamp& last = s.stamps.back();
+      for (size_t t = 0; t < s.traces.size(); ++t) {
+        const uint64_t before = s.stamps.size() > 1 ? s.stamps[s.stamps.size() - 2].appended[t] : 0;
+        const auto& ring = s.traces[t];
+        // Only points still in the ring, and only as many as the ring holds
+        // since that append.
+        const uint64_t in_ring_from = s.appended[t] - ring.size();
+        const uint64_t from = std::max(before, in_ring_from), to = std::min(last.appended[t], s.appended[t]);
+        if (to <= from) continue;
+        frame->strip[t].clear();
+        frame->strip[t].reserve(static_cast<size_t>(to - from));
+        for (uint64_t k = from; k < to; ++k) frame->strip[t].push_back(ring[static_cast<size_t>(k - in_ring_from)]);
+      }
+      frame->strip_t_s = last.t_s;
+    });
   }
 
  private:
   void look(const PanelModel& m) {
-    if (m.limits_version() != limits_seen_ || m.title() != title_seen_) {
+    // The title is read again only when the panel's version says it may
+    // have changed (not a copy of it at every frame).
+    const uint64_t panel = m.panel_version();
+    if (m.limits_version() != limits_seen_ || (panel != panel_seen_ && m.title() != title_seen_)) {
       limits_seen_ = m.limits_version();
       title_seen_ = m.title();
       put(panel_latest, panel_body(m));
     }
+    panel_seen_ = panel;
     const auto now = Clock::now();
     if (now - spectra_taken_ < std::chrono::milliseconds(SPECTRA_EVERY_MS)) return;
+    // Their versions only: no copy of the plots while they stay the same.
     uint64_t version = 0;
-    for (int id : {graphs_[0], graphs_[1], count_, accum_}) {
-      ControlState s;
-      if (id && m.state(id, &s)) version = std::max(version, s.version);
-    }
+    for (int id : {graphs_[0], graphs_[1], count_, accum_})
+      if (id) m.read_state(id, [&](const ControlState& s) { version = std::max(version, s.version); });
     if (version == spectra_seen_) return;
     spectra_seen_ = version;
     spectra_taken_ = now;
@@ -238,6 +246,7 @@ class Feed : public FrameObserver {
   std::array<int, 2> graphs_{};
   uint64_t limits_seen_ = ~uint64_t{0};
   std::string title_seen_;
+  uint64_t panel_seen_ = ~uint64_t{0};
   uint64_t spectra_seen_ = 0;
   Clock::time_point spectra_taken_{};
   bool status_said_ = false;
@@ -275,20 +284,36 @@ std::vector<PageMessage> page_feed_take(const StationInfo& station, bool all) {
   return out;
 }
 
-std::string strip_json(const FrameRecord& frame, const StationInfo& station) {
-  std::string out = "{\"session\":" + json_string(station.session) + ",\"mode\":" + json_string(station.mode) +
-                    ",\"time_ms\":" + std::to_string(frame.time_ms) +
-                    ",\"time\":" + json_string(utc_time_text(frame.time_ms)) + ",\"seq\":" +
-                    std::to_string(frame.seq) + ",\"t_s\":" + json_double(frame.strip_t_s) + ",\"traces\":[";
+void strip_json(const FrameRecord& frame, const StationInfo& station, std::string* out) {
+  std::string& o = *out;
+  o.assign("{\"session\":");
+  json_append_string(o, station.session);
+  o += ",\"mode\":";
+  json_append_string(o, station.mode);
+  o += ",\"time_ms\":";
+  json_append_integer(o, frame.time_ms);
+  o += ",\"time\":\"";
+  append_utc_time(o, frame.time_ms);
+  o += "\",\"seq\":";
+  json_append_integer(o, static_cast<long long>(frame.seq));
+  o += ",\"t_s\":";
+  json_append_double(o, frame.strip_t_s);
+  o += ",\"traces\":[";
   for (size_t t = 0; t < frame.strip.size(); ++t) {
-    out += t ? ",[" : "[";
+    o += t ? ",[" : "[";
     for (size_t i = 0; i < frame.strip[t].size(); ++i) {
-      if (i) out += ',';
-      out += std::to_string(frame.strip[t][i]);
+      if (i) o += ',';
+      json_append_integer(o, frame.strip[t][i]);
     }
-    out += "]";
+    o += "]";
   }
-  return out + "]}";
+  o += "]}";
+}
+
+std::string strip_json(const FrameRecord& frame, const StationInfo& station) {
+  std::string out;
+  strip_json(frame, station, &out);
+  return out;
 }
 
 void page_feed_reset_for_tests() {

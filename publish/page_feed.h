@@ -50,6 +50,8 @@ std::vector<PageMessage> page_feed_take(const StationInfo& station, bool all);
 
 // PREFIX/strip: the frame's points and when they were shown.
 std::string strip_json(const FrameRecord& frame, const StationInfo& station);
+// The same written into *out (its text replaced), a buffer the caller keeps.
+void strip_json(const FrameRecord& frame, const StationInfo& station, std::string* out);
 
 // For tests: forgets the panel and every state taken.
 void page_feed_reset_for_tests();

@@ -343,6 +343,7 @@ class Publisher {
   bool attempted_ = false;     // a connection was tried
   BrokerFailure::Kind said_kind_ = BrokerFailure::Kind::None;
   bool too_large_said_ = false;
+  std::string frame_text_, values_text_, strip_text_;  // the messages of the frame being sent
   uint64_t alarms_sent_ = ~uint64_t{0};  // the alarm list's version last published
   bool muted_sent_ = false;
   std::string alarms_pending_;            // published once the client takes it
@@ -445,9 +446,18 @@ bool Publisher::send(MqttClient& client, Item& item) {
     // The panel's description before the first frame that needs it.
     send_page_feed(client, false);
     if (station_.mode != "live") frame->frame_time_ms = frame_time(*frame);
-    sent = client.publish(frame_topic_, frame_json(*frame, station_), 0, false);
-    if (sent == Sent::Ok) sent = client.publish(values_topic_, values_json(*frame, station_), 0, false);
-    if (sent == Sent::Ok && frame->strip_t_s >= 0.0) client.publish(strip_topic_, strip_json(*frame, station_), 0, true);
+    // Each message is written into a buffer kept for it; the library
+    // copies it once, into the packet it sends.
+    frame_json(*frame, station_, &frame_text_);
+    sent = client.publish(frame_topic_, frame_text_, 0, false);
+    if (sent == Sent::Ok) {
+      values_json(*frame, station_, &values_text_);
+      sent = client.publish(values_topic_, values_text_, 0, false);
+    }
+    if (sent == Sent::Ok && frame->strip_t_s >= 0.0) {
+      strip_json(*frame, station_, &strip_text_);
+      client.publish(strip_topic_, strip_text_, 0, true);
+    }
     if (sent == Sent::Ok) {
       std::lock_guard lock(mu_);
       ++frames_sent_;
@@ -594,6 +604,7 @@ void Publisher::run() {
     int handed = 0;
     while (handed < BATCH && !client.want_write()) {
       Item item;
+      bool wake_offer = false;
       {
         std::lock_guard lock(mu_);
         if (queue_.empty()) break;
@@ -602,8 +613,12 @@ void Publisher::run() {
         if (std::holds_alternative<LogEntry>(item)) --logs_queued_;
         ++taken_;
         last_taken_ = Clock::now();
+        // A playback waiting for room is woken once the queue is half
+        // empty, not at every frame taken: the two threads then take turns
+        // by thousands of frames, not frame by frame.
+        wake_offer = frames_queued() <= settings_.queue_frames / 2;
       }
-      room_.notify_one();
+      if (wake_offer) room_.notify_one();
       if (!send(client, item)) {
         std::lock_guard lock(mu_);
         dropped_ += std::holds_alternative<FrameRecord>(item) ? FRAME_MESSAGES : 1;

@@ -500,6 +500,14 @@ bool PanelModel::state(int id, ControlState* out) const {
   return true;
 }
 
+bool PanelModel::read_state(int id, const std::function<void(const ControlState&)>& look) const {
+  Lock lock(*this);
+  const ControlState* s = slot(id);
+  if (!s) return false;
+  look(*s);
+  return true;
+}
+
 void PanelModel::set_title(std::string_view title) {
   Lock lock(*this);
   title_.assign(title);

@@ -248,6 +248,10 @@ class PanelModel {
 
   // A copy of a control's whole state (false for an unknown control).
   bool state(int id, ControlState* out) const;
+  // A look at a control's state without copying it (a strip chart's rings,
+  // at every frame): `look` runs under the model's lock and must not call
+  // the model. False for an unknown control.
+  bool read_state(int id, const std::function<void(const ControlState&)>& look) const;
 
   // Panel-wide.
   void set_title(std::string_view title);

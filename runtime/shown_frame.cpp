@@ -1,5 +1,6 @@
 #include "runtime/shown_frame.h"
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -9,12 +10,21 @@ namespace rt {
 
 namespace {
 
-int hex_digit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
+// The value of each hex digit, -1 for any other character (a lookup: the
+// dump is read at every frame a publisher or a record follows).
+struct HexDigits {
+  int8_t value[256];
+  constexpr HexDigits() : value() {
+    for (int c = 0; c < 256; ++c)
+      value[c] = static_cast<int8_t>(c >= '0' && c <= '9'   ? c - '0'
+                                     : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                     : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                                            : -1);
+  }
+};
+constexpr HexDigits HEX;
+
+int hex_digit(char c) { return HEX.value[static_cast<unsigned char>(c)]; }
 
 }  // namespace
 

@@ -168,6 +168,9 @@ TEST(Archive, finds_the_sessions_of_an_alarm_a_note_a_lost_port_or_a_date) {
   f.text = "\"balloon";
   EXPECT_EQ(names(f), flight) << "a quote is text, not search syntax";
   f = {};
+  f.text = "6002_000";
+  EXPECT_TRUE(names(f).empty()) << "an underscore is text, not a wildcard of the name's pattern";
+  f = {};
   f.port_lost = true;
   EXPECT_EQ(names(f), flight);
   f = {};

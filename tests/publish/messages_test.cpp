@@ -135,14 +135,16 @@ TEST(MqttMessages, a_frame_travels_whole_with_its_sequence_time_and_skipped_coun
 
 TEST(MqttMessages, in_playback_a_frame_carries_its_own_time_beside_the_time_sent) {
   StationInfo played = station();
-  played.mode = "playback";
   FrameRecord r = worked_frame();
   r.frame_time_ms = 1714629600104;  // 2024-05-02T06:00:00.104Z
-  for (const std::string& json : {frame_json(r, played), values_json(r, played)})
-    EXPECT_NE(json.find(R"("mode":"playback","time_ms":1714564800250,"time":"2024-05-01T12:00:00.250Z",)"
-                        R"("frame_time_ms":1714629600104,"frame_time":"2024-05-02T06:00:00.104Z","seq":42,)"),
-              std::string::npos)
-        << json;
+  for (const char* mode : {"link_replay", "playback"}) {
+    played.mode = mode;
+    for (const std::string& json : {frame_json(r, played), values_json(r, played)})
+      EXPECT_NE(json.find(R"(","time_ms":1714564800250,"time":"2024-05-01T12:00:00.250Z",)"
+                          R"("frame_time_ms":1714629600104,"frame_time":"2024-05-02T06:00:00.104Z","seq":42,)"),
+                std::string::npos)
+          << json;
+  }
   ReceivedFrame got;
   ASSERT_EQ(parse_frame(frame_json(r, played), &got), Refusal::None);
   EXPECT_EQ(got.frame_time_ms, 1714629600104);
@@ -190,6 +192,11 @@ TEST(MqttMessages, the_health_reads_back_as_the_station_had_it) {
   EXPECT_EQ(got.health.port_losses, 1);
   EXPECT_EQ(got.dropped, 5);
   EXPECT_EQ(got.station.source, "/dev/ttyUSB0");
+  EXPECT_FALSE(got.health.playback) << "a live station";
+  StationInfo played = station();
+  played.mode = "playback";
+  ASSERT_EQ(parse_health(health_json(h, played, 1714564800250, 5), &got), Refusal::None);
+  EXPECT_TRUE(got.health.playback) << "a station playing a recording";
   // Printable, whatever the publisher put in them.
   HealthSnapshot forged = h;
   forged.words = "degraded\n2024-05-01 12:00:00.000 ERROR FORGED HEALTH";
@@ -310,6 +317,15 @@ TEST(MqttMessages, forged_health_numbers_are_refused_before_any_cast) {
 }
 
 TEST(JsonNumbers, non_finite_values_travel_as_text_both_ways) {
+  // Finite ones: 17 significant digits (9 for a float), always a point or
+  // an exponent.
+  EXPECT_EQ(json_double(100.0), "100.0");
+  EXPECT_EQ(json_double(-0.0), "-0.0");
+  EXPECT_EQ(json_double(0.1), "0.10000000000000001");
+  EXPECT_EQ(json_double(1e21), "1e+21");
+  EXPECT_EQ(json_double(-2.5e-7), "-2.4999999999999999e-07");
+  EXPECT_EQ(json_float(0.1f), "0.100000001");
+  EXPECT_EQ(json_float(3e10f), "3.0000001e+10");  // the float nearest 3e10: 30000001024
   const double inf = std::numeric_limits<double>::infinity();
   EXPECT_EQ(json_double(-inf), "\"-Infinity\"");
   EXPECT_EQ(json_double(inf), "\"Infinity\"");

@@ -244,6 +244,53 @@ TEST(SessionRecord, a_recording_that_grew_after_its_record_uses_its_part_and_est
   EXPECT_DOUBLE_EQ(t, 1.7e9 + 12.0 + 200.0 / 1920.0) << "the last frame's time and the link's rate";
 }
 
+TEST(SessionRecord, a_recording_that_ends_before_its_record_keeps_only_the_frames_it_holds_whole) {
+  // The record counts a fourth frame (bytes 602 to 801) and a second alarm,
+  // never acknowledged; the recording holds 602 bytes.
+  Written w(/*close=*/false);
+  w.writer->add(rt::FrameRow{1.7e9 + 13.0, 602, 200, 2, 4});
+  rt::AlarmRow alarm;
+  alarm.row.id = 2;
+  alarm.row.source = rt::AlarmSource::Limit;
+  alarm.row.key = "HK16";
+  alarm.row.what = "HK16 out of limits";
+  alarm.row.severity = rt::Severity::Warning;
+  alarm.row.occurrences = 1;
+  alarm.first = alarm.last = alarm.t = 1.7e9 + 13.0;
+  alarm.first_offset = alarm.offset = 602;
+  alarm.change = "raised";
+  w.writer->add(alarm);
+  w.writer->recorded_to(802);
+  ASSERT_TRUE(w.writer->close()) << w.failure;
+  rt::Pass pass;
+  std::string why;
+  ASSERT_EQ(rt::read_session_record(w.recording, &pass, &why), rt::PassFound::Found) << why;
+  EXPECT_EQ(pass.frames->frames.size(), 3u);
+  EXPECT_EQ(pass.frames->covers, 602);
+  EXPECT_NE(pass.note.find("ends before its session record (602 of 802 bytes): its last 1 frames are not in it"),
+            std::string::npos)
+      << pass.note;
+  ASSERT_EQ(pass.alarms.size(), 2u);
+  EXPECT_FALSE(pass.alarms[1].row.acknowledged);
+  EXPECT_EQ(pass.alarms[1].row.acknowledged_s, -1.0) << "never acknowledged: no time";
+}
+
+TEST(SessionRecord, lies_beside_its_recording_and_is_refused_for_a_recording_of_another_name) {
+  EXPECT_EQ(rt::record_path_for("/data/run.2/52121834.dat"), "/data/run.2/52121834.session");
+  EXPECT_EQ(rt::record_path_for("/data/pass.2024.dat"), "/data/pass.2024.session");
+  EXPECT_EQ(rt::record_path_for("/data/run.2/52121834"), "/data/run.2/52121834.session");
+  // The same bytes under another name: its record is not this one's.
+  Written w;
+  const std::string copy = w.dir.file("52121835.dat");
+  std::filesystem::copy_file(w.recording, copy);
+  std::filesystem::copy_file(w.record, w.dir.file("52121835.session"));
+  std::string failure;
+  rt::RecordWriter writer(w.dir.file("52121835.session"), copy, rt::RecordRun{},
+                          [&](const std::string& why) { failure = why; });
+  EXPECT_FALSE(writer.close());
+  EXPECT_EQ(failure, "it is the record of another recording (52121834.dat)");
+}
+
 // Each record that must not be used, made from a good one, and the reason
 // its one line gives.
 TEST(SessionRecord, every_record_that_is_not_its_recordings_is_refused_with_its_reason) {
@@ -260,6 +307,13 @@ TEST(SessionRecord, every_record_that_is_not_its_recordings_is_refused_with_its_
        [](Written& w) {
          Bytes all = testing_files::read_file(w.record);
          all.resize(all.size() / 2);
+         testing_files::write_file(w.record, all);
+       },
+       "it is truncated"},
+      {"cut by less than a page",
+       [](Written& w) {
+         Bytes all = testing_files::read_file(w.record);
+         all.resize(all.size() - 100);
          testing_files::write_file(w.record, all);
        },
        "it is truncated"},
@@ -283,6 +337,13 @@ TEST(SessionRecord, every_record_that_is_not_its_recordings_is_refused_with_its_
          rt::sql::Db db;
          ASSERT_TRUE(db.open(w.record, true));
          ASSERT_TRUE(db.exec("CREATE TABLE readings (t REAL)"));
+       },
+       "it is not a vst_gse session record"},
+      {"another program's application id",
+       [](Written& w) {
+         rt::sql::Db db;
+         ASSERT_TRUE(db.open(w.record, true));
+         ASSERT_TRUE(db.exec("PRAGMA application_id = 1234"));
        },
        "it is not a vst_gse session record"},
   };
