@@ -42,7 +42,7 @@ export class Painter {
 
   // A message on PREFIX/leaf was taken into the store.
   message(leaf) {
-    const when = leaf in LEAF_DRAWS ? LEAF_DRAWS[leaf] : 'later';
+    const when = Object.prototype.hasOwnProperty.call(LEAF_DRAWS, leaf) ? LEAF_DRAWS[leaf] : 'later';
     if (when === 'now') this.changed();
     else if (when === 'later') this.later();
   }
