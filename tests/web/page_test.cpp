@@ -173,19 +173,12 @@ TEST(WebPage, shows_each_frame_as_the_station_did_refuses_hostile_messages_and_c
   EXPECT_TRUE(page.wait_for(30, [](const auto& s) { return text_has(s, "counts", "refused 6"); }))
       << page.diagnostics();
 
-  // The station's alarm list, as the station publishes it (retained).
-  ASSERT_EQ(publish_as_station(broker, dir, "alarms",
-                               "{\"session\":\"d35fe8342ef39718\",\"time_ms\":1796702657893,\"time\":\"2026-12-08T04:04:"
-                               "17.893Z\",\"mode\":\"playback\",\"muted\":false,\"unacknowledged\":1,\"alarms\":[{\"id\":1,"
-                               "\"source\":\"limit\",\"key\":\"HK16\",\"what\":\"HK16 out of limits\",\"severity\":\"alarm\","
-                               "\"active\":true,\"now\":\"red\",\"first_time_ms\":1796702650000,\"last_time_ms\":"
-                               "1796702657000,\"occurrences\":2,\"worst_value\":\"87.50 °C\",\"worst_limit\":\"above the "
-                               "alarm limit 70.00 °C\",\"longest_s\":null,\"acknowledged\":false,\"acknowledged_time_ms\":"
-                               "null}]}",
-                               true),
-            0);
-  EXPECT_TRUE(page.wait_for(30, [](const auto& s) {
-    return text_has(s, "alarms", "HK16 out of limits") && text_has(s, "alarms", "87.50 °C (above the alarm limit 70.00 °C)") &&
+  // The station's own alarm list: HK16 at 60 °C from frame 40 on passes
+  // the panel's caution limit (50 °C); the station raises the row and
+  // publishes its list, and the page lists the row.
+  EXPECT_TRUE(page.wait_for(60, [](const auto& s) {
+    return text_has(s, "alarms", "HK16 out of limits") && text_has(s, "alarms", "AMBER") &&
+           text_has(s, "alarms", "60.00 °C (above the caution limit 50.00 °C)") &&
            text_has(s, "alarmHead", "1 not acknowledged");
   })) << page.diagnostics();
 

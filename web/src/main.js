@@ -74,6 +74,10 @@ function drawAll() {
   log.draw(store);
   alarms.draw(store);
   if (trendName && Date.now() - trendDrawnMs >= TREND_REDRAW_MS) drawTrend();
+  if (countsDue) {
+    countsDue = false;
+    health.drawCounts(store, painter);
+  }
   // For whoever embeds, tests or measures the page: the frame now shown, and
   // how long after the station showed it (both clocks count in it).
   const fresh = store.seq !== drawnSeq;
@@ -83,19 +87,21 @@ function drawAll() {
   }));
 }
 
-const painter = new Painter(drawAll, (callback) => requestAnimationFrame(callback));
+const painter = new Painter(drawAll, () => store.valuesTaken, (callback) => requestAnimationFrame(callback));
 const connection = new Connection(
   (leaf, payload) => {
-    const taken = store.receive(leaf, payload);
-    painter.changed(taken && leaf === 'values' ? 1 : 0);
+    // A refused message shows only in the counts, written once a second.
+    if (store.receive(leaf, payload)) painter.message(leaf);
   },
   () => painter.changed(),
 );
 
-// Ages grow and counts change without messages: once a second.
+// Ages grow and counts change without messages: once a second, with the
+// next drawing.
+let countsDue = true;
 setInterval(() => {
-  painter.changed();
-  health.drawCounts(store, painter);
+  countsDue = true;
+  painter.later();
 }, 1000);
 
 // ----- Where to connect ---------------------------------------------------------

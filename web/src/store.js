@@ -27,6 +27,7 @@ export class Store {
     this.displays = new Map();    // name -> { value, limit, seq }
     this.session = null;          // of the frames shown
     this.seq = 0;                 // the latest frame applied
+    this.valuesTaken = 0;         // frames whose values were applied
     this.frameTimeMs = 0;         // its time at the station
     this.frameArrivedMs = 0;      // when it reached the page
     this.statusText = null;       // the panel's status line
@@ -87,6 +88,7 @@ export class Store {
       if (typeof v.value === 'number') this.history.add(name, m.time_ms, v.value);
     }
     this.seq = m.seq;
+    ++this.valuesTaken;
     this.frameTimeMs = m.time_ms;
     this.frameArrivedMs = this.now();
     return true;

@@ -5,7 +5,7 @@ import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { check, MAX_PAYLOAD } from '../src/checks.js';
 import { Store } from '../src/store.js';
-import { Painter } from '../src/painter.js';
+import { LATER_MS, Painter } from '../src/painter.js';
 
 // A frame the station published (docs/mqtt.md).
 const GOOD_FRAME = 'EB902800000A1C901E5706C646A3FE3842E03940C723FDA0C454A1E14A3B80026666D7777EED66E9D78F7BF8676CD77D7BC367EFD7A5780E6872D793770468F5D76176F66978D784752169FBD77773396A7ED77C73796B01D79E70536B84D76C6E656C07D7656A906C8AD7866C196D0DD77069256D90D79867746E14D76566B46E97D77E66516F1AD767620B6F9DD794622D7020D7B8006D007F0054006B005C003E0055005C00F40128006C003D00E700EE00F200ED00EC00E100DF00D4FD140837F9F500469F03';
@@ -125,11 +125,11 @@ test('a_tab_in_the_background_draws_once_when_seen_again_and_counts_what_it_skip
   const store = new Store(() => 0);
   const queued = [];
   let drawn = [];
-  const painter = new Painter(() => drawn.push(store.seq), (cb) => queued.push(cb));
+  const painter = new Painter(() => drawn.push(store.seq), () => store.valuesTaken, (cb) => queued.push(cb));
   // An hour at the link's rate while the browser gives no paints.
   for (let seq = 1; seq <= 36000; ++seq) {
     store.receive('values', values(seq, { W10: { value: seq % 1000 } }));
-    painter.changed(1);
+    painter.message('values');
   }
   assert.equal(queued.length, 1, 'one drawing asked for');
   queued.shift()();
@@ -137,4 +137,52 @@ test('a_tab_in_the_background_draws_once_when_seen_again_and_counts_what_it_skip
   assert.equal(painter.skipped, 35999);
   assert.equal(store.displays.get('W10').value, 0);
   assert.equal(store.history.get('W10').length, 36000);
+});
+
+test('a_frame_is_one_frame_skipped_whatever_messages_carry_it_and_only_its_values_ask_for_a_paint', () => {
+  const store = new Store(() => 0);
+  const paints = [], timers = [];
+  const drawn = [];
+  const painter = new Painter(() => drawn.push(store.seq), () => store.valuesTaken, (cb) => paints.push(cb),
+                              (cb, ms) => timers.push([cb, ms]));
+  // Each frame as the station sends it: its bytes, its values, its strip
+  // points; the browser paints when `paintAt` (a leaf) has been taken.
+  const frame = (seq, paintAt = null) => {
+    for (const [leaf, payload] of [['frame', json(head({ seq, skipped: 0, frame: GOOD_FRAME }))],
+                                   ['values', values(seq, { W10: { value: seq } })],
+                                   ['strip', json(head({ seq, t_s: seq / 10, traces: [[1], [2], [3], [4]] }))]]) {
+      assert.equal(store.receive(leaf, payload), true, `${leaf} of frame ${seq}`);
+      painter.message(leaf);
+      if (leaf === paintAt) paints.shift()();
+    }
+  };
+  frame(1);
+  frame(2);
+  frame(3);
+  assert.equal(paints.length, 1, 'one paint asked for three frames (nine messages)');
+  assert.equal(timers.length, 0, 'nothing waits beside a paint already asked for');
+  paints.shift()();
+  assert.deepEqual(drawn, [3]);
+  assert.equal(painter.skipped, 2, 'frames 1 and 2 were never drawn');
+  // Painted before their strips came: frame 4's strip waits for the next
+  // drawing, and frame 5's takes it with it; frame 5's strip, the last,
+  // is drawn once LATER_MS passed without a drawing.
+  frame(4, 'values');
+  assert.equal(painter.skipped, 2, 'frame 4 was drawn');
+  assert.deepEqual(timers.map(([, ms]) => ms), [LATER_MS]);
+  frame(5, 'values');
+  timers.shift()[0]();
+  assert.equal(paints.length, 0, 'frames still came: no drawing of its own');
+  timers.shift()[0]();
+  paints.shift()();
+  assert.deepEqual(drawn, [3, 4, 5, 5]);
+  // A health between frames: drawn within LATER_MS when no frame comes.
+  store.receive('link_status', json(head({ status: 'COM1 err: too few bytes read', after_seq: 5 })));
+  painter.message('link_status');
+  assert.equal(paints.length, 0);
+  timers.shift()[0]();
+  paints.shift()();
+  assert.deepEqual(drawn, [3, 4, 5, 5, 5]);
+  assert.equal(painter.skipped, 2);
+  assert.equal(timers.length, 0);
 });

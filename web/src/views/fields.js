@@ -25,6 +25,15 @@ function unit(name) {
   return u;
 }
 
+// A display's text goes into the one text node it keeps: the browser then
+// measures and paints that text again, where replacing the element's
+// children would also make and style a new node each time.
+export function setText(o, text) {
+  const node = o.firstChild;
+  if (node && node.nodeType === 3 && !node.nextSibling) node.data = text;
+  else o.textContent = text;
+}
+
 export function buildFields(root) {
   const kind = root.querySelector('#kind-table');
   kind.append(el('span', 'head', 'Kind'), el('span', 'head', 'Offset-6 value'), el('span', 'head'),
@@ -83,11 +92,12 @@ export class FieldsView {
       const look = `${text}\u0000${limit}\u0000${stale}`;
       if (this.drawn.get(o) === look) continue;
       this.drawn.set(o, look);
-      o.textContent = text;
+      setText(o, text);
       o.classList.toggle('caution', limit === 'caution');
       o.classList.toggle('alarm', limit === 'alarm');
       o.classList.toggle('stale', stale && name !== 'STATUS');
-      if (meta?.limits) o.title = `${meta.limits.text}\nClick for its trend`;
+      const title = meta?.limits ? `${meta.limits.text}\nClick for its trend` : null;
+      if (title && o.title !== title) o.title = title;
     }
   }
 }

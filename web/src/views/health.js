@@ -4,6 +4,7 @@
 
 import { count, lastFrameAge } from '../format.js';
 import { REFUSALS } from '../checks.js';
+import { setText } from './fields.js';
 
 // The station's colours of each state (background, text).
 const STATE_COLOURS = {
@@ -18,7 +19,7 @@ const STATE_COLOURS = {
 };
 
 function set(e, text) {
-  if (e.textContent !== text) e.textContent = text;
+  if (e.textContent !== text) setText(e, text);
 }
 
 export class HealthView {

@@ -10,22 +10,33 @@ const LOG_SHOWN = 500;  // entries in the page at once
 export class LogView {
   constructor(list) {
     this.list = list;
-    this.shownSerial = null;
+    this.last = null;   // the entry drawn last
+    // Whether the reader is at the newest entry, kept as they scroll: a
+    // drawing does not ask the page's layout before it writes.
+    this.atBottom = true;
+    list.addEventListener('scroll', () => {
+      this.atBottom = list.scrollTop + list.clientHeight >= list.scrollHeight - 4;
+    }, { passive: true });
   }
 
   draw(store) {
     const log = store.log;
-    const last = log.length ? `${log[log.length - 1].session}:${log[log.length - 1].serial}` : null;
-    if (last === this.shownSerial) return;
-    this.shownSerial = last;
-    const atBottom = this.list.scrollTop + this.list.clientHeight >= this.list.scrollHeight - 4;
-    this.list.replaceChildren(...log.slice(-LOG_SHOWN).map((entry) => {
+    const last = log.length ? log[log.length - 1] : null;
+    if (last === this.last) return;
+    // Only the entries since the last drawing are made; the oldest leave.
+    const from = this.last ? log.lastIndexOf(this.last) + 1 : 0;
+    const fresh = log.slice(Math.max(from, log.length - LOG_SHOWN));
+    this.last = last;
+    const items = fresh.map((entry) => {
       const li = document.createElement('li');
       li.className = entry.severity;
       li.textContent = `${entry.local_time} ${SEVERITY[entry.severity]} ${entry.text}`;
       return li;
-    }));
-    if (atBottom) this.list.scrollTop = this.list.scrollHeight;
+    });
+    if (from === 0) this.list.replaceChildren(...items);
+    else this.list.append(...items);
+    for (let extra = this.list.childElementCount - LOG_SHOWN; extra > 0; --extra) this.list.firstElementChild.remove();
+    if (this.atBottom) this.list.scrollTop = this.list.scrollHeight;
   }
 }
 
