@@ -19,6 +19,7 @@
 #include <QTextDocument>
 #include <QUrl>
 
+#include <algorithm>
 #include <memory>
 #include <thread>
 
@@ -38,6 +39,9 @@ namespace {
 // The charts are drawn into the PDF at this many pixels per SVG unit, so
 // that they stay sharp when printed.
 constexpr int CHART_SCALE = 3;
+// The width a chart is fitted into, in the document's pixels: A4's text
+// (about 680 at 96 per inch) less a figure's indent.
+constexpr int TEXT_WIDTH_PX = 600;
 
 bool wants_pdf(const QString& path) { return path.endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive); }
 
@@ -66,7 +70,9 @@ QString with_pictures(const QString& html, QTextDocument* doc) {
     const QString name = QStringLiteral("chart-%1.png").arg(n++);
     doc->addResource(QTextDocument::ImageResource, QUrl(name), picture);
     out += html.mid(at, open - at);
-    out += QStringLiteral("<img src=\"%1\" width=\"%2\" height=\"%3\">").arg(name).arg(size.width()).arg(size.height());
+    const int width = std::min(size.width(), TEXT_WIDTH_PX);
+    const int height = size.width() > 0 ? size.height() * width / size.width() : size.height();
+    out += QStringLiteral("<img src=\"%1\" width=\"%2\" height=\"%3\">").arg(name).arg(width).arg(height);
     at = end;
   }
   return out + html.mid(at);
