@@ -347,7 +347,7 @@ IndexOutcome Archive::index_pass(const std::function<void(const IndexProgress&)>
     auto k = known.find(f.relative);
     const std::string stamp = session_stamp(path);
     if (k != known.end() && k->second.size == f.size && k->second.modified == f.modified &&
-        k->second.stamp == stamp && (!k->second.live || now - f.modified >= LIVE_QUIET_S)) {
+        k->second.stamp == stamp && (!k->second.live || now - session_latest_change(path, f.modified) >= LIVE_QUIET_S)) {
       ++out.unchanged;
       if (!k->second.reachable || k->second.live) {
         sql::Statement st;
@@ -384,7 +384,7 @@ bool Archive::index_one(const std::string& relative, int64_t size, double modifi
   const std::string path = (fs::path(folder_) / relative).string();
   state->current = relative;
   if (progress) progress(*state);
-  const SessionSource source = look_at_session(path, size, modified, now);
+  SessionSource source = look_at_session(path, size, modified, now);
   // One transaction for the whole session: another station indexing the
   // same folder waits for it, and sees the session whole or not at all.
   if (!db_.exec("BEGIN IMMEDIATE")) {
@@ -413,6 +413,7 @@ bool Archive::index_one(const std::string& relative, int64_t size, double modifi
         ++out->unchanged;
         return true;
       }
+      if (!source.pass && st.integer(1) != size && st.real(2) == modified) source.live = true;
     }
   }
   for (const char* sql : {"DELETE FROM minutes WHERE session = ?", "DELETE FROM alarms WHERE session = ?",

@@ -106,6 +106,15 @@ std::string session_stamp(const std::string& recording) {
   return stamp_of(record) + " " + stamp_of(record + "-wal") + " " + stamp_of(log_beside(recording));
 }
 
+double session_latest_change(const std::string& recording, double modified_s) {
+  const std::string record = record_path_for(recording);
+  double latest_s = modified_s;
+  double t = 0.0;
+  for (const std::string& other : {record, record + "-wal", log_beside(recording)})
+    if (file_time(other, &t)) latest_s = std::max(latest_s, t);
+  return latest_s;
+}
+
 SessionSource look_at_session(const std::string& recording, int64_t size, double modified_s, double now_s) {
   SessionSource out;
   out.recording = recording;
@@ -113,7 +122,8 @@ SessionSource look_at_session(const std::string& recording, int64_t size, double
   Pass pass;
   std::string why;
   const PassFound found = read_session_record(recording, &pass, &why);
-  double latest_s = modified_s;  // the session's latest write
+  // A station writes the log even while the link is silent.
+  const double latest_s = session_latest_change(recording, modified_s);
   if (found == PassFound::Found) {
     out.record_path = record_path_for(recording);
     out.record_state = "used";
@@ -125,9 +135,6 @@ SessionSource look_at_session(const std::string& recording, int64_t size, double
       if (!kept->time_at(offset, &t)) t = recording_time(kept->runs.empty() ? 0.0 : kept->runs.front().started, offset);
       return t;
     };
-    double t = 0.0;
-    for (const char* extra : {"", "-wal"})
-      if (file_time(out.record_path + extra, &t)) latest_s = std::max(latest_s, t);
     const bool open_run = !kept->runs.empty() && kept->runs.back().ended < 0;
     out.live = open_run && now_s - latest_s < LIVE_QUIET_S;
     return out;

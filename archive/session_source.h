@@ -17,8 +17,10 @@ namespace rt {
 
 struct Pass;
 
-// A session whose recording (or record) changed this recently is still
-// being recorded: with a record, only while its last run is open.
+// A session whose recording, record or log changed this recently is still
+// being recorded: with a record, only while its last run is open. Without
+// one, a recording that grew since the archive's last look while its time
+// stood still (a file system that sets the time lazily) is too.
 constexpr double LIVE_QUIET_S = 5.0;
 
 struct SessionAlarm {
@@ -70,5 +72,10 @@ std::string session_stamp(const std::string& recording);
 // The last change of `path` in seconds since 1970; false when it cannot be
 // looked at.
 bool file_time(const std::string& path, double* t_s, int64_t* size = nullptr);
+
+// The latest change to the session of `recording` (last changed at
+// `modified_s`): to it, its record (and the record's write-ahead log) or
+// its log, seconds since 1970.
+double session_latest_change(const std::string& recording, double modified_s);
 
 }  // namespace rt

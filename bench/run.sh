@@ -17,7 +17,8 @@ quick=0
 mkdir -p "$out"
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DGSE_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j"${JOBS:-2}" --target vst_gse gse_bench gse_bench_recording gse_health_bench gse_export_bench
+cmake --build "$build" -j"${JOBS:-2}" --target vst_gse gse_bench gse_bench_recording gse_health_bench gse_export_bench \
+  gse_sessions_window_bench
 bin=$build/bin
 
 echo "== machine"
@@ -52,6 +53,9 @@ echo "== headless playback without trace (vst_gse --headless --speed 0 FILE)"
 sizes=(10000 100000 1000000)
 [ $quick -eq 1 ] && sizes=(10000 100000)
 for n in "${sizes[@]}"; do playback "$n"; done | tee "$out/playback.txt"
+
+echo "== File > Sessions... over 1 000 archived sessions (Qt offscreen)"
+"$bin/gse_sessions_window_bench"
 
 # The analysis export of the same files: on its own (as Export CSV runs it)
 # and through the program (--csv beside the headless playback).

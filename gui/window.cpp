@@ -56,6 +56,7 @@
 #include "gui/desktop/menus.h"
 #include "gui/panel/panel_loader.h"
 #include "gui/desktop/open_recording.h"
+#include "gui/desktop/report_action.h"
 #include "gui/desktop/sessions_window.h"
 #include "gui/panel/plots.h"
 #include "gui/desktop/publish_setting.h"
@@ -297,6 +298,7 @@ void PanelWindow::build_frame() {
   add_publish_setting(frame_);
   add_note_action(frame_, say);
   add_sessions_action(frame_, say);
+  add_report_action(frame_, say);
   // Every moment of the pass that can be clicked leads to one place.
   jump_ = std::make_unique<MomentJump>(frame_, say);
   auto go = [this](double t_s, int64_t offset, const QString& what) { jump_->go(t_s, offset, what); };

@@ -122,7 +122,7 @@ const std::vector<OptionDoc>& option_table() {
       {"--report", "FILE",
        "at the end of the run, the session's report to FILE: one self-contained, printable HTML file (summary, "
        "alarms and their acknowledgements, notes, commands, the link, trends per minute), made from the "
-       "recording (played, or recorded live) and its session record"},
+       "recording (played, or recorded live) and its session record; not with standard input or a pipe"},
       {"-h, --help", "", "this text"},
       {"--version", "", "the version"},
   };

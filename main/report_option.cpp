@@ -1,6 +1,7 @@
 #include "main/report_option.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <mutex>
 
 #include "archive/report.h"
@@ -33,6 +34,19 @@ RecordingFollower& follower() {
 }
 
 }  // namespace
+
+std::string report_input_problem(const std::string& input) {
+  if (input.empty()) return "";
+  const std::string why = "--report needs a recording file: ";
+  if (input == "-") return why + "standard input cannot be read again once played";
+  std::error_code ec;
+  const auto type = std::filesystem::status(input, ec).type();
+  if (ec) return "";  // the playback says why it cannot be opened
+  using std::filesystem::file_type;
+  if (type == file_type::fifo || type == file_type::character || type == file_type::socket)
+    return why + input + " is a pipe (or a device), which cannot be read again once played";
+  return "";
+}
 
 void report_follow_recording() { rt::add_session_observer(&follower()); }
 

@@ -6,6 +6,11 @@
 
 namespace gse {
 
+// Whether `input` (the recording to play; "" live) can be reported on once
+// the run has ended: standard input or a pipe cannot be read again. "" when
+// it can, else the reason in one line, naming the input.
+std::string report_input_problem(const std::string& input);
+
 // Follows the run for the live recording's name (call before the run).
 void report_follow_recording();
 // Writes the report of `input` (the recording played, or the live

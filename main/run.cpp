@@ -416,6 +416,14 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
   if (opt.sessions)
     return rt::sessions_command(opt.sessions_folder.empty() ? gse::launcher_folder() : opt.sessions_folder,
                                 opt.json, stdout, stderr);
+  if (!opt.report.empty() && opt.subscribe.empty()) {
+    const std::string problem = gse::report_input_problem(
+        !opt.link_replay.empty() ? opt.link_replay : opt.positional.empty() ? std::string() : opt.positional[0]);
+    if (!problem.empty()) {
+      std::fprintf(stderr, "vst_gse: %s\n", problem.c_str());
+      return rt::EXIT_USAGE;
+    }
+  }
   if (!opt.events.empty() && (status = load_event_script(opt.events)) >= 0) return status;
   const bool windowed = !opt.headless && display_available();
   rt::history_install(windowed);

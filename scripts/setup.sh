@@ -8,6 +8,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-serialport-dev qt6-tools-dev libqt6opengl6-dev
   qt6-multimedia-dev  # the alarm tones (QSoundEffect)
+  qt6-svg-dev  # the report's charts drawn into its PDF (QSvgRenderer)
   libqcustomplot-dev libqcustomplot2.1-qt6
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth python3 time locales
@@ -30,6 +31,8 @@ packages=(
   # The browser view (web/): its tests load the page in Debian's Chromium,
   # driven over the DevTools protocol (playwright-core, from npm).
   chromium chromium-driver
+  # The report's PDF read back as text by its test (pdftotext).
+  poppler-utils
 )
 
 started=$(date +%s)

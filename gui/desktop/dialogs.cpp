@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
@@ -116,7 +117,11 @@ void install_answers_from_environment() {
     if (answers->isEmpty()) return false;
     const QString answer = answers->takeFirst();
     if (answer.startsWith(QStringLiteral("accept:"))) {
-      if (auto* field = dialog->findChild<QLineEdit*>()) field->setText(answer.mid(7));
+      // A file dialog's field is its file name's.
+      QLineEdit* field = qobject_cast<QFileDialog*>(dialog)
+                             ? dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))
+                             : dialog->findChild<QLineEdit*>();
+      if (field) field->setText(answer.mid(7));
       return true;
     }
     return answer == QStringLiteral("accept");

@@ -9,7 +9,8 @@
 // The environment variable VST_GSE_DIALOG_ANSWERS installs one for the built
 // program (install_answers_from_environment): a comma-separated list of
 // answers used in order, each "accept", "reject" or "accept:TEXT" (TEXT goes
-// into the dialog's editable field first, e.g. a port's device path); every
+// into the dialog's editable field first, e.g. a port's device path; a file
+// dialog's chosen file); every
 // dialog is also written on standard error as "vst_gse: dialog NAME: TEXT".
 // A dialog beyond the list is rejected. Under Qt's offscreen platform, where
 // nobody can see a dialog, every dialog is written on standard error and

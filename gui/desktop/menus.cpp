@@ -63,6 +63,7 @@ void build_file_menu(QMainWindow* frame) {
   add_found(frame, file, "saveScreenshot", QKeySequence(Qt::CTRL | Qt::Key_S));
   add_found(frame, file, "saveSpectra");
   add_found(frame, file, "actionExportCsv");
+  add_found(frame, file, "actionReport");
   file->addSeparator();
   QAction* quit = make_action(frame, file, QStringLiteral("&Quit"), "actionQuit", QKeySequence(Qt::CTRL | Qt::Key_Q));
   quit->setMenuRole(QAction::QuitRole);

@@ -2,7 +2,7 @@
 // actions the window's parts already own, found by objectName when the menus
 // are built (an action that does not exist in this build is left out):
 //   File      Open recording... (Ctrl+O), Connect to..., Save screenshot
-//             (Ctrl+S), Save spectra, Export CSV..., Quit (Ctrl+Q)
+//             (Ctrl+S), Save spectra, Export CSV..., Report..., Quit (Ctrl+Q)
 //   Playback  Pause (Space), frame back and forward (Left, Right), From start
 //             (Home), Loop: shown in playback only
 //   View      the groups, the theme, Reset layout, the session log (Ctrl+L),

@@ -1,12 +1,14 @@
 #include "gui/desktop/sessions_window.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDateEdit>
 #include <QDialog>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -28,6 +30,7 @@
 
 #include "archive/archive.h"
 #include "archive/session_list.h"
+#include "gui/desktop/report_action.h"
 #include "replay/replay.h"
 #include "runtime/transport.h"
 #include "session/session_log.h"
@@ -124,10 +127,18 @@ class SessionsWindow : public QDialog {
     status_ = new QLabel(this);
     status_->setObjectName(QStringLiteral("sessionsStatus"));
     status_->setWordWrap(true);
+    report_ = new QPushButton(QStringLiteral("Report..."), this);
+    report_->setObjectName(QStringLiteral("sessionsReport"));
+    report_->setToolTip(QStringLiteral("The report of the session selected, to hand over: HTML or PDF"));
+    report_->setEnabled(false);
     bottom->addWidget(status_, 1);
     bottom->addWidget(progress_);
+    bottom->addWidget(report_);
     layout->addLayout(bottom);
     resize(980, 520);
+    search_->setFocus();  // the window opens ready to be typed into
+    // Enter belongs to the search and the table, never to a button.
+    for (QPushButton* b : findChildren<QPushButton*>()) b->setAutoDefault(false);
 
     connect(choose, &QPushButton::clicked, this, [this] {
       const QString dir = QFileDialog::getExistingDirectory(this, QStringLiteral("Folder of recordings"), folder_);
@@ -136,6 +147,13 @@ class SessionsWindow : public QDialog {
       start(dir);
     });
     connect(search_, &QLineEdit::textChanged, this, [this] { fill(); });
+    // Typed words, then Enter: on to the first session found, which Enter
+    // (or a click) opens.
+    connect(search_, &QLineEdit::returnPressed, this, [this] {
+      if (table_->rowCount() == 0) return;
+      table_->setFocus();
+      table_->selectRow(0);
+    });
     connect(alarm_, &QComboBox::currentIndexChanged, this, [this] { fill(); });
     connect(port_lost_, &QCheckBox::toggled, this, [this] { fill(); });
     connect(dates_, &QCheckBox::toggled, this, [this](bool on) {
@@ -146,6 +164,13 @@ class SessionsWindow : public QDialog {
     connect(from_, &QDateEdit::dateChanged, this, [this] { fill(); });
     connect(to_, &QDateEdit::dateChanged, this, [this] { fill(); });
     connect(table_, &QTableWidget::cellClicked, this, [this](int row, int) { open_row(row); });
+    connect(table_, &QTableWidget::activated, this, [this](const QModelIndex& index) { open_row(index.row()); });
+    connect(table_, &QTableWidget::itemSelectionChanged, this,
+            [this] { report_->setEnabled(chosen(table_->currentRow()) != nullptr); });
+    connect(report_, &QPushButton::clicked, this, [this] {
+      if (const SessionRow* r = chosen(table_->currentRow()))
+        ask_and_write_report(this, QString::fromStdString(r->path()), say_);
+    });
   }
 
   ~SessionsWindow() override { stop_indexing(); }
@@ -269,12 +294,26 @@ class SessionsWindow : public QDialog {
     status_->setText(text);
   }
 
-  void open_row(int row) {
-    const QTableWidgetItem* item = table_->item(row, STARTED);
-    if (!item) return;
+  // The session on the table's `row` (sorted as shown), or none.
+  const SessionRow* chosen(int row) const {
+    const QTableWidgetItem* item = row < 0 ? nullptr : table_->item(row, STARTED);
+    if (!item) return nullptr;
     const int i = item->data(Qt::UserRole).toInt();
-    if (i < 0 || i >= static_cast<int>(rows_.size())) return;
-    const SessionRow& r = rows_[static_cast<size_t>(i)];
+    if (i < 0 || i >= static_cast<int>(rows_.size())) return nullptr;
+    return &rows_[static_cast<size_t>(i)];
+  }
+
+  void open_row(int row) {
+    const SessionRow* chosen_row = chosen(row);
+    if (!chosen_row) return;
+    const SessionRow& r = *chosen_row;
+    // A double-click is one open (its clicks and its activation), never two
+    // review windows.
+    if (r.path() == last_opened_ && since_open_.isValid() &&
+        since_open_.elapsed() < QApplication::doubleClickInterval())
+      return;
+    last_opened_ = r.path();
+    since_open_.start();
     const QString path = QString::fromStdString(r.path());
     if (!r.reachable) {
       say_(QStringLiteral("Not opened: %1 was not found at the last look").arg(path));
@@ -305,6 +344,9 @@ class SessionsWindow : public QDialog {
   QTableWidget* table_ = nullptr;
   QProgressBar* progress_ = nullptr;
   QLabel* status_ = nullptr;
+  QPushButton* report_ = nullptr;
+  std::string last_opened_;
+  QElapsedTimer since_open_;
   QString folder_;
   QStringList problems_;
   std::unique_ptr<Archive> archive_;

@@ -6,12 +6,15 @@
 // archive is set aside, a newer one refused; the built program lists the
 // folder as text and as JSON.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -22,6 +25,7 @@
 #include "campaign.h"
 #include "record/record_writer.h"
 #include "record/sqlite.h"
+#include "runtime/session_watch.h"
 #include "support/files.h"
 #include "support/process.h"
 
@@ -180,6 +184,13 @@ TEST(Archive, finds_the_sessions_of_an_alarm_a_note_a_lost_port_or_a_date) {
   EXPECT_EQ(a.alarm_keys(), std::vector<std::string>{"HK16"});
 }
 
+// The count of `needle` in `text`.
+size_t count(const std::string& text, const std::string& needle) {
+  size_t n = 0;
+  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + needle.size())) ++n;
+  return n;
+}
+
 // Every row of the archive, as SQLite's own tool writes it.
 std::string dump(const std::string& folder) {
   const auto r = testing_process::run("/usr/bin/sqlite3", {"-readonly", rt::archive_path(folder), ".dump"}, folder);
@@ -214,6 +225,64 @@ TEST(Archive, made_again_after_deletion_is_the_same_and_reads_only_what_changed)
   ASSERT_EQ(rows.size(), 4u);
   EXPECT_FALSE(find(rows, "60040000.dat")->reachable);
   EXPECT_TRUE(find(rows, "60010000.dat")->reachable);
+}
+
+TEST(Archive, a_recording_without_a_record_is_live_while_it_or_its_log_changes) {
+  Campaign c;
+  rt::Archive a;
+  c.index(&a);
+  auto plain_live = [&] {
+    const auto rows = a.sessions();
+    return find(rows, "60010000.dat")->live;
+  };
+  EXPECT_FALSE(plain_live()) << "finished an hour ago";
+  // The link silent: the station writes only its log.
+  const std::string log = rt::log_beside(c.plain);
+  const std::string line = "link silent for 10 s\n";
+  testing_files::write_file(log, Bytes(line.begin(), line.end()));
+  double log_t = 0.0;
+  ASSERT_TRUE(rt::file_time(log, &log_t));
+  a.set_clock([&] { return log_t + 1.0; });
+  a.index();
+  EXPECT_TRUE(plain_live()) << "its log changed a second ago";
+  a.set_clock([&] { return log_t + 6.0; });
+  a.index();
+  EXPECT_FALSE(plain_live()) << "nothing changed for 6 s";
+  // Grown while its time stood still (a file system that sets it lazily).
+  const auto t = fs::last_write_time(c.plain);
+  std::ofstream(c.plain, std::ios::app | std::ios::binary) << std::string(200, '\0');
+  fs::last_write_time(c.plain, t);
+  a.index();
+  EXPECT_TRUE(plain_live()) << "it grew since the last look";
+  a.index();
+  EXPECT_FALSE(plain_live()) << "and not since";
+}
+
+TEST(Archive, two_stations_indexing_one_folder_at_once_both_succeed_and_agree_with_one) {
+  Campaign c;
+  // All finished, so that every look sees the same.
+  fs::last_write_time(c.growing, fs::last_write_time(c.growing) - std::chrono::hours(1));
+  TempDir out;
+  const std::vector<std::string> env{"TZ=UTC"};
+  {
+    testing_process::Child one(testing_process::vst_gse(), {"--sessions", c.dir.path()}, c.dir.path(),
+                               out.file("one.txt"), env, out.file("one.err"));
+    testing_process::Child two(testing_process::vst_gse(), {"--sessions", c.dir.path()}, c.dir.path(),
+                               out.file("two.txt"), env, out.file("two.err"));
+    EXPECT_EQ(one.wait(120.0), 0) << testing_files::read_text(out.file("one.err"));
+    EXPECT_EQ(two.wait(120.0), 0) << testing_files::read_text(out.file("two.err"));
+  }
+  const std::string list = testing_files::read_text(out.file("one.txt"));
+  EXPECT_EQ(testing_files::read_text(out.file("two.txt")), list);
+  EXPECT_NE(list.find("flight/60020000.dat"), std::string::npos) << list;
+  const std::string both = dump(c.dir.path());
+  EXPECT_EQ(count(both, "INSERT INTO sessions VALUES"), 4u) << "one row per session";
+  for (const char* extra : {"", "-wal", "-shm"}) fs::remove(rt::archive_path(c.dir.path()) + extra);
+  const auto single = testing_process::run(testing_process::vst_gse(), {"--sessions", c.dir.path()}, c.dir.path(),
+                                           120.0, env);
+  ASSERT_EQ(single.exit_code, 0) << single.err;
+  EXPECT_EQ(single.out, list);
+  EXPECT_EQ(dump(c.dir.path()), both);
 }
 
 TEST(Archive, a_damaged_archive_is_set_aside_and_made_again_a_newer_one_is_left_alone) {
@@ -273,13 +342,23 @@ TEST(Archive, the_program_lists_a_folder_as_text_and_as_json) {
   EXPECT_NE(gone.err.find("cannot read folder " + c.dir.file("nowhere") + ": No such file or directory"),
             std::string::npos)
       << gone.err;
-}
-
-// The count of `needle` in `text`.
-size_t count(const std::string& text, const std::string& needle) {
-  size_t n = 0;
-  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + needle.size())) ++n;
-  return n;
+  EXPECT_EQ(std::count(gone.err.begin(), gone.err.end(), '\n'), 1) << gone.err;
+  // A file given as the folder: the same.
+  const auto file = testing_process::run(testing_process::vst_gse(), {"--sessions", c.plain}, c.dir.path(), 60.0, env);
+  EXPECT_EQ(file.exit_code, 1);
+  EXPECT_EQ(file.err, "vst_gse: cannot read folder " + c.plain + ": not a folder\n");
+  // An archive of a newer vst_gse: said in one line, left alone, the list
+  // made all the same.
+  {
+    rt::sql::Db db;
+    ASSERT_TRUE(db.open(rt::archive_path(c.dir.path()), true));
+    ASSERT_TRUE(db.exec("PRAGMA user_version = 7"));
+  }
+  const auto newer = testing_process::run(testing_process::vst_gse(), {"--sessions", c.dir.path()}, c.dir.path(),
+                                          60.0, env);
+  EXPECT_EQ(newer.exit_code, 0) << newer.err;
+  EXPECT_EQ(count(newer.err, "newer vst_gse (archive version 7"), 1u) << newer.err;
+  EXPECT_EQ(newer.out, text.out);
 }
 
 TEST(Report, of_a_recorded_pass_holds_its_alarm_rows_notes_and_link_and_opens_in_a_browser) {
@@ -333,6 +412,22 @@ TEST(Report, without_a_record_says_its_times_are_estimated_and_a_bad_input_fails
   EXPECT_NE(run.err.find("cannot write report " + c.dir.file("none/r.html") + ": No such file or directory"),
             std::string::npos)
       << run.err;
+  // Standard input or a pipe cannot be read again once played: refused
+  // before the run, in one line.
+  const std::string fifo = c.dir.file("pipe");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& input : {std::string("-"), fifo}) {
+    const auto refused = testing_process::run(testing_process::vst_gse(),
+                                              {"--headless", "--report", c.dir.file("r.html"), input}, c.dir.path(),
+                                              60.0);
+    EXPECT_EQ(refused.exit_code, 2) << input;
+    EXPECT_EQ(std::count(refused.err.begin(), refused.err.end(), '\n'), 1) << refused.err;
+    EXPECT_NE(refused.err.find("--report needs a recording file: "), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find(input == "-" ? "standard input cannot be read again" : fifo + " is a pipe"),
+              std::string::npos)
+        << refused.err;
+  }
+  EXPECT_FALSE(fs::exists(c.dir.file("r.html")));
 }
 
 }  // namespace

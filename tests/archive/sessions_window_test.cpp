@@ -1,26 +1,75 @@
 // File > Sessions... in a real (offscreen) window: the folder indexed in the
 // background fills the table, the filters narrow it, a column sorts it, and
-// one click hands the session's recording over for review.
+// one click hands the session's recording over for review; its Report...
+// and File > Report... write the session's report as HTML or PDF, and say
+// a failure with the file and the reason.
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QSettings>
 #include <QTableWidget>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include "archive/report.h"
 #include "campaign.h"
+#include "gui/desktop/dialogs.h"
+#include "gui/desktop/report_action.h"
 #include "gui/desktop/sessions_window.h"
+#include "runtime/transport.h"
+#include "session/session_log.h"
 
 namespace {
 
 using campaign::Campaign;
+namespace fs = std::filesystem;
 
 constexpr int WAIT_MS = 60000;  // generous: the machine may be loaded
+
+// Answers each file dialog with the next of `files`, and waits for the
+// report's outcome: its text ("" when none came).
+class ReportAnswers {
+ public:
+  explicit ReportAnswers(QWidget* top) : top_(top) {
+    rt::set_dialog_answerer([this](QDialog* d) {
+      auto* dialog = qobject_cast<QFileDialog*>(d);
+      if (!dialog || files_.isEmpty()) return false;
+      dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(files_.takeFirst());
+      return true;
+    });
+  }
+  ~ReportAnswers() { rt::set_dialog_answerer({}); }
+
+  QString run(const std::string& file, const std::function<void()>& ask) {
+    files_ << QString::fromStdString(file);
+    ask();
+    QMessageBox* box = nullptr;
+    const bool shown = QTest::qWaitFor(
+        [&] { return (box = top_->findChild<QMessageBox*>(QStringLiteral("reportResult"))) != nullptr; }, WAIT_MS);
+    if (!shown) return {};
+    const QString text = box->text();
+    delete box;
+    return text;
+  }
+
+ private:
+  QWidget* top_;
+  QStringList files_;
+};
+
+// A PDF's text, as poppler reads it.
+std::string pdf_text(const std::string& pdf) {
+  const auto r = testing_process::run("/usr/bin/pdftotext", {pdf, "-"}, fs::path(pdf).parent_path().string());
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  return r.out;
+}
 
 TEST(SessionsWindow, lists_filters_sorts_and_opens_a_session_with_one_click) {
   Campaign c;
@@ -66,6 +115,56 @@ TEST(SessionsWindow, lists_filters_sorts_and_opens_a_session_with_one_click) {
   QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, cell.center());
   ASSERT_EQ(opened.size(), 1u);
   EXPECT_EQ(opened[0], c.recorded);
+
+  // Its report, as a PDF: the alarm rows and the note in its text.
+  const std::string pdf = c.dir.file("flight.pdf");
+  ReportAnswers answers(&frame);
+  auto* report = frame.findChild<QPushButton*>(QStringLiteral("sessionsReport"));
+  ASSERT_TRUE(report && report->isEnabled());
+  EXPECT_EQ(answers.run(pdf, [&] { QTest::mouseClick(report, Qt::LeftButton); }).toStdString(),
+            "Report of " + c.recorded + " written to " + pdf);
+  EXPECT_EQ(testing_files::read_text(pdf).substr(0, 5), "%PDF-");
+  const std::string text = pdf_text(pdf);
+  EXPECT_NE(text.find("HK16 out of limits"), std::string::npos) << text;
+  EXPECT_NE(text.find("10:00:10.0"), std::string::npos) << "raised at T0 + 10 s\n" << text;
+  EXPECT_NE(text.find("balloon cut-down commanded"), std::string::npos) << text;
+}
+
+TEST(Report, from_the_window_is_of_the_session_shown_and_a_failure_names_the_file_and_reason) {
+  Campaign c;
+  rt::transport_set_source(c.plain);  // the window plays it
+  QMainWindow frame;
+  QString said;
+  rt::add_report_action(&frame, [&](const QString& s) { said = s; });
+  frame.show();
+  ReportAnswers answers(&frame);
+  auto* action = frame.findChild<QAction*>(QStringLiteral("actionReport"));
+  ASSERT_TRUE(action);
+  // No suffix: the kind chosen in the dialog, HTML.
+  EXPECT_EQ(answers.run(c.dir.file("pass"), [&] { action->trigger(); }).toStdString(),
+            "Report of " + c.plain + " written to " + c.dir.file("pass.html"));
+  EXPECT_NE(testing_files::read_text(c.dir.file("pass.html")).find("<p>No alarm.</p>"), std::string::npos);
+
+  const std::string nowhere = c.dir.file("gone/pass.pdf");
+  const QString failed = answers.run(nowhere, [&] { action->trigger(); });
+  EXPECT_EQ(failed.toStdString(), "Report not written: cannot write report " + nowhere + ": No such file or directory");
+  EXPECT_EQ(said, failed) << "in the status bar";
+  bool logged = false;
+  for (const rt::LogEntry& e : rt::log_entries_since(0)) logged |= e.text == failed.toStdString();
+  EXPECT_TRUE(logged) << "and in the log";
+
+  // A full disk while the PDF is written: said, and nothing left behind.
+  std::string html, why;
+  ASSERT_TRUE(rt::make_report(c.plain, rt::ReportOptions{}, &html, &why)) << why;
+  const std::string full = c.dir.file("full.pdf");
+  QString error;
+  {
+    testing_process::FileSizeLimit limit(4096);
+    EXPECT_FALSE(rt::write_report_pdf(html, QString::fromStdString(full), &error));
+  }
+  EXPECT_EQ(error.toStdString(), "cannot write report " + full + ": File too large");
+  EXPECT_FALSE(fs::exists(full));
+  rt::transport_set_source("");
 }
 
 }  // namespace

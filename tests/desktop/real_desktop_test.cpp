@@ -1,8 +1,8 @@
 // The built vst_gse on a real X desktop (Xvfb and the openbox window
 // manager, support/desktop.h): every dialog shown for real, driven by real
 // input through the X server, and what the window manager made of each
-// window read back from the server. No answer hook: VST_GSE_DIALOG_ANSWERS
-// is never set here. Each test waits for what it needs to see (a window
+// window read back from the server (and the Sessions window over a folder of
+// recordings). No answer hook: VST_GSE_DIALOG_ANSWERS is never set here. Each test waits for what it needs to see (a window
 // mapped, a line in the log, bytes on the pty), never for a fixed time.
 #include <gtest/gtest.h>
 
@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "archive/campaign.h"
 #include "link/frame.h"
 #include "record/record_writer.h"
 #include "support/broker.h"
@@ -952,3 +953,59 @@ TEST(RealDesktop, live_a_double_click_on_an_alarm_row_opens_a_review_while_recep
 }
 
 }  // namespace
+
+namespace {
+
+// The middle of the first band of scanlines in `area` of the screen that
+// are mostly of a strong colour (a selected table row, in the palette's
+// highlight; the grid breaks it into cells), or -1.
+int highlighted_row(const QImage& screen, const Rect& area) {
+  auto strong = [&](int y) {
+    int n = 0;
+    for (int x = area.x; x < area.right(); ++x) {
+      const QColor c = screen.pixelColor(x, y);
+      n += c.hsvSaturation() > 90 && c.value() > 90;
+    }
+    return n > area.width / 2;
+  };
+  for (int y = area.y; y < area.bottom(); ++y) {
+    if (!strong(y)) continue;
+    int end = y;
+    while (end + 1 < area.bottom() && strong(end + 1)) ++end;
+    return (y + end) / 2;
+  }
+  return -1;
+}
+
+}  // namespace
+
+// File > Sessions... for real: Ctrl+Shift+O opens it over the panel, typed
+// words filter it, Enter moves to the session found, and a click on it
+// plays that session in the window.
+TEST(RealDesktop, the_sessions_window_opens_by_its_key_filters_and_a_click_plays_the_session_found) {
+  campaign::Campaign c;
+  Desktop d(1366, 768);
+  TempDir dir;
+  std::filesystem::create_directories(dir.file("vst_gse"));
+  // (The Sessions window keeps its folder in vst_gse.conf, the layout in vst_gse.ini.)
+  std::ofstream(dir.file("vst_gse/vst_gse.conf")) << "[archive]\nfolder=" << c.dir.path() << "\n";
+  Station station(d, dir, {"--log", "session.log", demo()});
+  const std::string w = d.wait_window(MAIN_WINDOW, APPEAR_S);
+  ASSERT_FALSE(w.empty()) << station.err();
+  d.keys(w, {"ctrl+shift+o"});
+  const std::string s = d.wait_window("^Sessions$", APPEAR_S);
+  ASSERT_FALSE(s.empty()) << station.err();
+  // Indexed: what is not a recording is said.
+  ASSERT_TRUE(station.logged("Sessions: 1 file named *.dat")) << station.log();
+  d.type(s, "cut-down");
+  d.keys(s, {"Return"});
+  int row = -1;
+  const bool selected = wait_until(APPEAR_S, [&] { return (row = highlighted_row(d.grab(), d.client(s))) >= 0; });
+  save(d, s, "sessions_found");
+  ASSERT_TRUE(selected) << "no session selected after the search (bin/desktop_sessions_found.png)";
+  d.click(d.client(s).x + 60, row);
+  EXPECT_TRUE(station.logged("Operator: open recording " + c.recorded + " (Sessions)")) << station.log();
+  EXPECT_TRUE(wait_until(APPEAR_S, [&] { return has(d.title(w), "60020000.dat"); })) << d.title(w);
+  d.keys(w, {"ctrl+q"});
+  EXPECT_EQ(station.child().wait(QUIT_S), 0) << station.err();
+}
