@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDateTime>
 #include <QDir>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -28,6 +29,7 @@ namespace {
 constexpr const char* VALUE_KEY = "across/value";
 constexpr int BAND_ALPHA = 60;  // the min-to-max band under a session's mean
 constexpr int SETTLE_MS = 200;
+constexpr int LEGEND_COLUMNS = 3;
 constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 
 // Distinct colours for the sessions, in the order chosen.
@@ -81,9 +83,17 @@ AcrossWindow::AcrossWindow(QWidget* parent, const QString& folder) : QDialog(par
   plot_->axisRect()->setRangeDrag(Qt::Horizontal);
   plot_->axisRect()->setRangeZoom(Qt::Horizontal);
   plot_->setNoAntialiasingOnDrag(true);
+  // The legend under the plot, three sessions to a row: over the plot it
+  // would hide the curves of thirty.
   plot_->legend->setVisible(true);
   plot_->legend->setBorderPen(Qt::NoPen);
-  plot_->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignLeft);
+  plot_->legend->setFillOrder(QCPLayoutGrid::foColumnsFirst);
+  plot_->legend->setWrap(LEGEND_COLUMNS);
+  auto* under = new QCPLayoutGrid;
+  plot_->plotLayout()->addElement(1, 0, under);
+  plot_->plotLayout()->setRowStretchFactor(1, 0.001);
+  under->setMargins(QMargins(0, 0, 0, 4));
+  under->addElement(0, 0, plot_->legend);
   split->addWidget(list_);
   split->addWidget(plot_);
   split->setStretchFactor(1, 1);
@@ -199,9 +209,10 @@ void AcrossWindow::show_whole() {
       x0 = std::min(x0, l.points.front().x - 30.0);
       x1 = std::max(x1, l.points.back().x + 30.0);
     }
-  if (x0 > x1) {
-    x0 = 0.0;
-    x1 = 3600.0;
+  if (x0 > x1) {  // nothing chosen: the last hour, or the first
+    const bool clock = axis_->currentIndex() == 0;
+    x1 = clock ? static_cast<double>(QDateTime::currentSecsSinceEpoch()) : 3600.0;
+    x0 = x1 - 3600.0;
   }
   show_range(x0, x1);
 }
