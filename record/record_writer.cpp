@@ -159,6 +159,11 @@ bool RecordWriter::open_db() {
         !db.exec("PRAGMA application_id = " + std::to_string(RECORD_APPLICATION_ID)) ||
         !db.exec("PRAGMA user_version = " + std::to_string(RECORD_SCHEMA_VERSION)))
       return abandon(db.error());
+  } else if (version < 2) {
+    // A version 1 record appended to: the column version 2 added.
+    if (!db.exec("ALTER TABLE frames ADD COLUMN received REAL") ||
+        !db.exec("PRAGMA user_version = " + std::to_string(RECORD_SCHEMA_VERSION)))
+      return abandon(db.error());
   }
   // The record of another recording is left alone.
   const std::string name = recording_path_.substr(recording_path_.find_last_of("/\\") + 1);
@@ -205,7 +210,7 @@ bool RecordWriter::open_db() {
   d->run = db.last_insert_id();
   if (!db.exec("COMMIT")) return abandon(db.error());
   const bool prepared =
-      d->frame.prepare(db, "INSERT INTO frames (run, t, offset, link_bytes, skipped, counter) VALUES (?,?,?,?,?,?)") &&
+      d->frame.prepare(db, "INSERT INTO frames (run, t, offset, link_bytes, skipped, counter, received) VALUES (?,?,?,?,?,?,?)") &&
       d->event.prepare(db, "INSERT INTO events (run, t, offset, kind, text, bytes) VALUES (?,?,?,?,?,?)") &&
       d->log.prepare(db, "INSERT INTO log (run, t, offset, severity, text) VALUES (?,?,?,?,?)") &&
       d->alarm.prepare(db,
@@ -244,6 +249,8 @@ bool RecordWriter::commit(std::vector<Item>& items, bool last) {
       d.frame.bind(1, d.run).bind(2, f->t);
       if (f->offset >= 0) d.frame.bind(3, f->offset).bind(4, static_cast<int64_t>(f->link_bytes));
       else d.frame.bind_null(3).bind_null(4);
+      if (f->received >= 0.0) d.frame.bind(7, f->received);
+      else d.frame.bind_null(7);
       ok = d.frame.bind(5, f->skipped).bind(6, static_cast<int64_t>(f->counter)).run();
       ++frames;
     } else if (const auto* e = std::get_if<EventRow>(&item)) {

@@ -28,7 +28,7 @@
 
 namespace rt {
 
-constexpr int RECORD_SCHEMA_VERSION = 1;
+constexpr int RECORD_SCHEMA_VERSION = 2;
 constexpr int64_t RECORD_APPLICATION_ID = 0x56475345;  // "VGSE"
 // The first bytes of the recording the record's hash covers.
 constexpr int64_t RECORD_HEAD_BYTES = 4096;
@@ -54,6 +54,7 @@ struct FrameRow {
   int link_bytes = 0;
   int64_t skipped = 0;
   uint32_t counter = 0;
+  double received = -1.0;  // a remote view's own reception time; < 0: NULL
 };
 struct EventRow {
   double t = 0.0;

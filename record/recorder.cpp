@@ -142,6 +142,7 @@ class Recorder : public FrameObserver, public SessionObserver {
     row.link_bytes = FRAME_LEN;
     row.skipped = skipped;
     row.counter = fcount(frame);
+    row.received = unix_now();
     next_offset_.store(offset + FRAME_LEN, std::memory_order_relaxed);
     w->add(row);
     w->recorded_to(offset + FRAME_LEN);

@@ -2,10 +2,11 @@
 -- What the recording's bytes cannot hold: when each frame came, what the
 -- link and the station did, the alarms, the operator's notes.
 --
--- Schema version 1 (PRAGMA user_version = 1), marked as vst_gse's own by
+-- Schema version 2 (PRAGMA user_version = 2), marked as vst_gse's own by
 -- PRAGMA application_id = 1447511877 (0x56475345, "VGSE"). A later version
 -- only adds tables and columns; a reader refuses a version newer than its
--- own.
+-- own. Version 2 added frames.received; a station opening a version 1
+-- record to append to it adds the column.
 --
 -- Every time (t, started, ...) is in seconds since 1970-01-01 UTC, with a
 -- fraction: in SQLite,
@@ -47,7 +48,9 @@ CREATE TABLE frames (
   offset     INTEGER,              -- its first byte (the sync word) in the recording; NULL if it never got there
   link_bytes INTEGER,              -- its bytes in the recording, the link's escapes included
   skipped    INTEGER NOT NULL,     -- the Skipped count the panel showed with it
-  counter    INTEGER NOT NULL      -- the frame's own 21-bit counter
+  counter    INTEGER NOT NULL,     -- the frame's own 21-bit counter
+  received   REAL                  -- a remote view: when this viewer received it (t is then the
+                                   -- station's time); NULL in a live run, where t is that
 );
 
 -- What happened on the link and at the station. kind is one of:

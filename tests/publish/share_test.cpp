@@ -15,6 +15,7 @@
 #include <nlohmann/json.hpp>
 
 #include "record/record_reader.h"
+#include "record/sqlite.h"
 #include "support/broker.h"
 #include "support/files.h"
 #include "support/process.h"
@@ -229,6 +230,14 @@ TEST(LiveShare, the_viewer_shows_every_good_frame_as_the_station_did_and_refuses
     EXPECT_EQ(viewer_frames[i].skipped, station_frames[i].skipped) << "frame " << i;
     EXPECT_EQ(viewer_frames[i].offset, static_cast<int64_t>(200 * i)) << "frame " << i;
   }
+  // And when the viewer itself received each: after the station sent it,
+  // on this one machine's clock.
+  rt::sql::Db db;
+  ASSERT_TRUE(db.open(dir.file("received.session"), false));
+  int64_t out_of_place = -1;
+  ASSERT_TRUE(db.integer("SELECT count(*) FROM frames WHERE received IS NULL OR received < t - 0.05 OR received > t + 30",
+                         &out_of_place));
+  EXPECT_EQ(out_of_place, 0);
 }
 
 // The text after "HK16 in caution: " on the first such line of a log.

@@ -195,6 +195,38 @@ TEST(SessionRecord, holds_what_the_station_wrote_and_is_handed_over_as_one_file)
   EXPECT_EQ(pass.frame_at_time(1.7e9 + 11.5), 2u);
 }
 
+TEST(SessionRecord, a_version_1_record_appended_to_gains_the_viewers_reception_time) {
+  Written w;
+  {
+    rt::sql::Db db;
+    ASSERT_TRUE(db.open(w.record, true));
+    ASSERT_TRUE(db.exec("ALTER TABLE frames DROP COLUMN received"));
+    ASSERT_TRUE(db.exec("PRAGMA user_version = 1"));
+  }
+  rt::RecordRun run;
+  run.mode = "remote view";
+  run.started = 1.7e9 + 30.0;
+  rt::RecordWriter again(w.record, w.recording, run, [&](const std::string& why) { ADD_FAILURE() << why; });
+  rt::FrameRow frame{1.7e9 + 30.0, 602, 200, 0, 4};
+  frame.received = 1.7e9 + 30.25;
+  again.add(frame);
+  again.recorded_to(static_cast<int64_t>(w.bytes.size()));
+  ASSERT_TRUE(again.close());
+  rt::sql::Db db;
+  ASSERT_TRUE(db.open(w.record, false));
+  int64_t version = 0, unset = 0;
+  double received = 0.0;
+  ASSERT_TRUE(db.integer("PRAGMA user_version", &version));
+  EXPECT_EQ(version, 2);
+  ASSERT_TRUE(db.integer("SELECT count(*) FROM frames WHERE received IS NULL", &unset));
+  EXPECT_EQ(unset, 3) << "the frames of version 1 have none";
+  rt::sql::Statement st;
+  ASSERT_TRUE(st.prepare(db, "SELECT received FROM frames WHERE counter = 4"));
+  ASSERT_TRUE(st.step());
+  received = st.real(0);
+  EXPECT_DOUBLE_EQ(received, 1.7e9 + 30.25);
+}
+
 TEST(SessionRecord, a_recording_that_grew_after_its_record_uses_its_part_and_estimates_the_rest) {
   Written w;
   Bytes more = w.bytes;
@@ -242,9 +274,9 @@ TEST(SessionRecord, every_record_that_is_not_its_recordings_is_refused_with_its_
        [](Written& w) {
          rt::sql::Db db;
          ASSERT_TRUE(db.open(w.record, true));
-         ASSERT_TRUE(db.exec("PRAGMA user_version = 2"));
+         ASSERT_TRUE(db.exec("PRAGMA user_version = 3"));
        },
-       "it was written by a newer vst_gse (record version 2; this one reads up to version 1)"},
+       "it was written by a newer vst_gse (record version 3; this one reads up to version 2)"},
       {"another program's database",
        [](Written& w) {
          std::filesystem::remove(w.record);
