@@ -21,6 +21,7 @@
 #include "gui/panel/plots.h"
 #include "gui/theme.h"
 #include "history/values.h"
+#include "session/session_log.h"
 
 namespace rt {
 
@@ -299,6 +300,7 @@ void AcrossWindow::raw_read(uint64_t generation, std::vector<AcrossLine> lines, 
   reading_ = false;
   raw_ = std::move(lines);
   note_ = problems;
+  if (!problems.isEmpty()) log_warning("Across sessions: not read: " + problems.toStdString());
   const QCPRange r = plot_->xAxis->range();
   drawn_raw_ = across_wants_raw(r.lower, r.upper) && r.lower >= raw_x0_ && r.upper <= raw_x1_;
   draw();
