@@ -142,10 +142,12 @@ TrendStore::TrendStore(TrendSource source, const ReceptionClock* clock, double p
 
 // The start the recording's name gives, to the millisecond where the log
 // beside it says so, and that log's events (playback). On the store's
-// thread: a log can be large, or not a file at all.
+// thread: a log can be large, or not a file at all. With a session record
+// the log is not read: the record's own log and times supersede it.
 void TrendStore::read_start() {
   std::string note;
-  std::vector<EventMark> marks = read_log_marks(log_beside(source_.path), &note);
+  std::vector<EventMark> marks;
+  if (!pass_) marks = read_log_marks(log_beside(source_.path), &note);
   bool from_log = false;
   start_known_ = recording_start(source_.path, not_after_, marks, &start_s_, &from_log);
   std::lock_guard lock(mu_);

@@ -74,7 +74,7 @@ struct TrendStatus {
   bool start_known = false;   // playback: the recording's name gave its start
   bool start_from_log = false;  // to the millisecond, by the log beside it
   bool pass_times = false;    // playback: the session record's times (else estimated)
-  bool log_read = false;      // the log beside the recording was read (TrendStore::log_marks)
+  bool log_read = false;      // the log beside the recording was read, or passed over for a session record (TrendStore::log_marks)
   std::string log_note;       // what of that log was not read, and why ("" when all or none)
   std::vector<std::string> pending;  // values asked for, not decoded yet
 };
@@ -108,7 +108,8 @@ class TrendStore {
   // The entries of the session log kept beside the recording (event_marks.h:
   // a regular file only, up to its bound), read once by the store's own
   // thread before the frames, never by the caller's. Empty until
-  // status().log_read.
+  // status().log_read; always empty with a session record (its log
+  // supersedes that file, which is then not read at all).
   std::vector<EventMark> log_marks() const;
 
  private:

@@ -94,7 +94,9 @@ LogPane::LogPane(QMainWindow* window) {
   text_->installEventFilter(this);
 }
 
-bool LogPane::showing_pass() const { return source_->isVisible() && source_->currentIndex() == 0; }
+// The chooser's own flag, not isVisible(): the pass may come while the log's
+// dock is closed, and the pane must be the pass's log when it opens.
+bool LogPane::showing_pass() const { return !source_->isHidden() && source_->currentIndex() == 0; }
 
 bool LogPane::passes(const Line& l) const {
   if (static_cast<int>(l.entry.severity) < filter_->currentData().toInt()) return false;

@@ -66,7 +66,13 @@ bool MomentJump::shown_time(double* t_s, bool* estimated) const {
   return time_of_offset(pass.get(), v.path, v.index->frame(v.current).offset, t_s, estimated);
 }
 
-void MomentJump::go(double t_s, int64_t offset, const QString& what) { move(t_s, offset, what); }
+void MomentJump::go(double t_s, int64_t offset, const QString& what) {
+  // The next and previous keys go on from the moment clicked, not from its
+  // frame's time (a mark lies after the frame it shows: the key would find
+  // the same mark again, and not move).
+  stepped_frame_ = move(t_s, offset, what);
+  stepped_t_ = t_s;
+}
 
 long MomentJump::move(double t_s, int64_t offset, const QString& what) {
   if (!transport_is_playback()) {

@@ -30,6 +30,7 @@ class MomentJump : public QObject {
 
   // Goes to the moment `t_s` (seconds since 1970), whose byte in the
   // recording is `offset` when known (-1: from the time). `what` names it.
+  // The next and previous keys then go on from that moment.
   void go(double t_s, int64_t offset, const QString& what);
   // The pass's time of the frame the panel shows now (playback); false when
   // none is shown yet or it cannot be told.
@@ -49,7 +50,7 @@ class MomentJump : public QObject {
   std::function<void(const QString&)> say_;
   double start_at_s_ = 0.0;
   bool starting_ = false;
-  long stepped_frame_ = -1;  // the frame the last step moved to, and its mark's time
+  long stepped_frame_ = -1;  // the frame the last step or click moved to, and its moment
   double stepped_t_ = 0.0;
   QTimer start_timer_;
 };

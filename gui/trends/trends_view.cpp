@@ -224,6 +224,9 @@ void TrendsView::build(QMainWindow* window, QWidget* form) {
   readout_ = new QLabel(QStringLiteral(" "));
   readout_->setObjectName(QStringLiteral("trendReadout"));
   readout_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  // Its width never pushes the dock: the readout changes with every move of
+  // the mouse, and the panel beside the dock would jump with it.
+  readout_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   right_column->addWidget(readout_);
   auto* scroll = new QScrollArea;
   scroll_ = scroll;

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "link/frame.h"
+#include "record/record_writer.h"
 #include "support/broker.h"
 #include "support/desktop.h"
 #include "support/files.h"
@@ -786,6 +788,165 @@ TEST(RealDesktop, after_a_step_back_or_from_start_every_display_is_that_of_a_str
   }
   EXPECT_TRUE(station.logged("Step back to frame")) << station.log();
   EXPECT_TRUE(station.logged("Playing again from the start")) << station.log();
+  station.child().signal(SIGTERM);
+  EXPECT_EQ(station.child().wait(QUIT_S), 0) << station.err();
+}
+
+// A point inside the first alarm row's severity cell (the light theme's
+// alarm colour) in the alarm list's window, once it is drawn; (-1, -1) when
+// none shows.
+QPoint red_cell(const Desktop& d, const std::string& list) {
+  constexpr QRgb RED = 0xc6161c;
+  QPoint at(-1, -1);
+  wait_until(APPEAR_S, [&] {
+    const QImage screen = d.grab();
+    const Rect c = d.client(list);
+    for (int y = c.y; y < c.bottom(); ++y)
+      for (int x = c.x; x < c.right(); ++x)
+        if ((screen.pixel(x, y) & 0xFFFFFF) == RED) {
+          at = QPoint(x + 4, y + 4);
+          return true;
+        }
+    return false;
+  });
+  return at;
+}
+
+// A pass reviewed on the desktop: a recording with its session record (an
+// alarm raised with frame 70, a note at frame 85), opened at frame 5 as a
+// review window opens (--at). A real click on the alarm's row moves the
+// panel to frame 70, then Ctrl+Right goes on from that alarm (raised well
+// after its frame came) to the note's frame 85. The frame on the panel is
+// read from the --csv-panel rows, by the frame's own word at offset 192.
+TEST(RealDesktop, a_click_on_an_alarm_row_and_the_next_mark_key_move_the_panel_to_their_frames) {
+  Desktop d(1366, 768);
+  TempDir dir;
+  std::filesystem::create_directories(dir.file("vst_gse"));
+  std::ofstream(dir.file("vst_gse/vst_gse.ini")) << "[window]\ntheme=light\n";
+  constexpr uint32_t FRAMES = 100;
+  constexpr double T0 = 1.7e9;
+  auto time_of = [](uint32_t n) { return T0 + 0.1 * n; };
+  std::vector<uint8_t> rec;
+  for (uint32_t n = 0; n < FRAMES; ++n)
+    testing_frames::append(rec, testing_frames::FrameBuilder().counter(n).word(OFF_W192, static_cast<int>(n)).bytes);
+  testing_files::write_file(dir.file("52121834.dat"), rec);
+  {
+    rt::RecordRun run;
+    run.version = "test";
+    run.source = "/dev/ttyUSB0";
+    run.started = T0;
+    rt::RecordWriter writer(dir.file("52121834.session"), dir.file("52121834.dat"), run, nullptr);
+    for (uint32_t n = 0; n < FRAMES; ++n) writer.add(rt::FrameRow{time_of(n), 200 * int64_t{n}, 200, 0, n});
+    rt::AlarmRow alarm;
+    alarm.row.id = 1;
+    alarm.row.source = rt::AlarmSource::Limit;
+    alarm.row.key = "HK30";
+    alarm.row.what = "HK30 out of limits";
+    alarm.row.severity = rt::Severity::Error;
+    alarm.row.occurrences = 1;
+    alarm.first = alarm.last = alarm.t = time_of(70) + 0.08;  // frame 71 comes at + 0.1
+    alarm.first_offset = alarm.offset = 200 * 71;  // the recording's size once frame 70 was in
+    alarm.change = "raised";
+    alarm.text = "HK30 out of limits: alarm";
+    writer.add(alarm);
+    writer.add(rt::EventRow{time_of(85) + 0.05, 200 * 86, "note", "balloon cut-down commanded here", -1});
+    writer.add(rt::LogRow{time_of(85) + 0.05, 200 * 86, "INFO", "note by the operator: balloon cut-down commanded here"});
+    writer.recorded_to(200 * FRAMES);
+    ASSERT_TRUE(writer.close());
+  }
+  // --at takes the local time of frame 5.
+  const auto at_ms = static_cast<long long>(std::llround(time_of(5) * 1000.0));
+  const std::time_t at_s = static_cast<std::time_t>(at_ms / 1000);
+  std::tm local{};
+  localtime_r(&at_s, &local);
+  char at[40];
+  std::strftime(at, sizeof at, "%Y-%m-%dT%H:%M:%S", &local);
+  const std::string at_text = std::string(at) + "." + std::to_string(at_ms % 1000 + 1000).substr(1);
+
+  Station station(d, dir, {"--at", at_text, "--csv-panel", "panel.csv", "--log", "session.log", "52121834.dat"});
+  const std::string w = d.wait_window(MAIN_WINDOW, APPEAR_S);
+  ASSERT_FALSE(w.empty()) << station.err();
+  size_t w192 = 0;
+  // The word at 192 of the frame the panel shows now ("" before any).
+  auto shown = [&] {
+    const auto rows = testing_files::parse_csv(testing_files::read_text(dir.file("panel.csv")), true);
+    if (rows.size() < 2) return std::string();
+    if (w192 == 0) w192 = static_cast<size_t>(std::find(rows[0].begin(), rows[0].end(), "PANEL_W192") - rows[0].begin());
+    return w192 < rows.back().size() ? rows.back()[w192] : std::string();
+  };
+  ASSERT_TRUE(wait_until(APPEAR_S, [&] { return shown() == "5"; })) << shown() << "\n" << station.log();
+
+  d.keys(w, {"ctrl+shift+a"});  // the alarm list: over the hex dump at this size
+  const std::string list = d.wait_window("^Alarms$", APPEAR_S);
+  ASSERT_FALSE(list.empty()) << station.log();
+  const QPoint row = red_cell(d, list);
+  ASSERT_GE(row.x(), 0) << "no alarm row on the screen";
+  save(d, list, "review_alarm_list");
+  d.click(row.x(), row.y());
+  ASSERT_TRUE(wait_until(APPEAR_S, [&] { return shown() == "70"; })) << shown() << "\n" << station.log();
+  EXPECT_TRUE(station.logged("Moved to frame 71 of 100: the alarm HK30 out of limits")) << station.log();
+  d.keys(w, {"ctrl+Right"});
+  ASSERT_TRUE(wait_until(APPEAR_S, [&] { return shown() == "85"; })) << shown() << "\n" << station.log();
+  save(d, w, "review_at_note");
+  station.child().signal(SIGTERM);
+  EXPECT_EQ(station.child().wait(QUIT_S), 0) << station.err();
+}
+
+// Live, a double-click on an alarm's row opens a review window on the
+// recording so far (a second vst_gse, a playback), while reception goes on
+// untouched in the station's window.
+TEST(RealDesktop, live_a_double_click_on_an_alarm_row_opens_a_review_while_reception_goes_on) {
+  Desktop d(1366, 768);
+  TempDir dir;
+  std::filesystem::create_directories(dir.file("vst_gse"));
+  std::ofstream(dir.file("vst_gse/vst_gse.ini")) << "[window]\ntheme=light\n";
+  Child sim(testing_process::gse_sim(), {"--pty", "--quiet", "--hk", "0=9.97@0..1000000"}, dir.path(),
+            dir.file("sim.txt"));
+  std::string pty;
+  ASSERT_TRUE(wait_until(APPEAR_S, [&] {
+    return !(pty = testing_process::sim_pty_path(testing_files::read_text(dir.file("sim.txt")))).empty();
+  }));
+  Station station(d, dir, {"--port", pty, "--log", "session.log", "--csv-panel", "panel.csv"});
+  const std::string w = d.wait_window(MAIN_WINDOW, APPEAR_S);
+  ASSERT_FALSE(w.empty()) << station.err();
+  ASSERT_TRUE(station.logged("ALARM HK00")) << station.log();
+  d.keys(w, {"ctrl+shift+a"});
+  const std::string list = d.wait_window("^Alarms$", APPEAR_S);
+  ASSERT_FALSE(list.empty()) << station.log();
+  const QPoint row = red_cell(d, list);
+  ASSERT_GE(row.x(), 0) << "no alarm row on the screen";
+  d.tool("xdotool", {"mousemove", "--sync", std::to_string(row.x()), std::to_string(row.y()), "click", "--repeat",
+                     "2", "--delay", "80", "1"});
+  ASSERT_TRUE(station.logged("; reception goes on here")) << station.log();
+  // The review's process, started by the station: ended here at the latest.
+  const std::string log = station.log();
+  const size_t at = log.find("; process ", log.find("Review window opened on "));
+  ASSERT_NE(at, std::string::npos) << log;
+  const pid_t review = static_cast<pid_t>(std::stol(log.substr(at + 10)));
+  struct EndReview {
+    pid_t pid;
+    ~EndReview() { kill(pid, SIGTERM); }
+  } end_review{review};
+  const std::string shown = d.wait_window("^vst_gse - playback of ", APPEAR_S);
+  ASSERT_FALSE(shown.empty()) << "no review window";
+  // Drawn, and held at its moment: the health bar's PAUSED badge, a colour
+  // the live window never shows.
+  constexpr QRgb PAUSED_BADGE = 0x3060a0;
+  EXPECT_TRUE(wait_until(APPEAR_S, [&] {
+    const QImage screen = d.grab();
+    const Rect c = d.client(shown);
+    long n = 0;
+    for (int y = c.y; y < c.bottom(); ++y)
+      for (int x = c.x; x < c.right(); ++x) n += (screen.pixel(x, y) & 0xFFFFFF) == PAUSED_BADGE;
+    return n > 500;
+  })) << "the review window, paused";
+  save(d, shown, "live_review_window");
+  const auto rows = [&] { return testing_files::parse_csv(testing_files::read_text(dir.file("panel.csv")), true).size(); };
+  const size_t before = rows();
+  EXPECT_TRUE(wait_until(APPEAR_S, [&] { return rows() >= before + 20; })) << "the station goes on receiving";
+  EXPECT_FALSE(d.windows(MAIN_WINDOW).empty());
+  kill(review, SIGTERM);
+  EXPECT_TRUE(d.wait_no_window("^vst_gse - playback of ", APPEAR_S)) << "the review window closes on its own";
   station.child().signal(SIGTERM);
   EXPECT_EQ(station.child().wait(QUIT_S), 0) << station.err();
 }

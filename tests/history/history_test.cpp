@@ -27,6 +27,7 @@
 #include "display/spectra.h"
 #include "export/frame_csv.h"
 #include "history/event_marks.h"
+#include "history/pass.h"
 #include "history/moment.h"
 #include "history/plot_rules.h"
 #include "history/reception.h"
@@ -534,6 +535,26 @@ TEST_F(Store, values_and_times_are_the_worked_ones) {
     EXPECT_FALSE(all.raw);
     EXPECT_EQ(*std::max_element(all.y.begin(), all.y.end()), 1e6);
   });
+}
+
+// With a session record, the record's log and times stand: the log beside
+// the recording (which may be large, and says less) is not read at all.
+TEST_F(Store, with_a_session_record_the_log_beside_the_recording_is_not_read) {
+  testing_files::write_file(path(), frames(0, 3));
+  std::ofstream(dir_.file("42121834.log"), std::ios::binary) << "2024-07-31 18:35:00.500 INFO port returned: /dev/ttyUSB0\n";
+  auto pass = std::make_shared<rt::Pass>();
+  auto shown = std::make_shared<rt::LiveFrames>();
+  for (int n = 0; n < 3; ++n) shown->frames.push_back({1.7e9 + 10.0 * n, 200 * n, 200, 0, static_cast<uint32_t>(n), 1});
+  shown->covers = 600;
+  pass->frames = shown;
+  rt::TrendStore store({path(), rt::FrameRules::Playback, false}, nullptr, 0.05, pass);
+  store.want({"F12"});
+  ASSERT_TRUE(frames_are(store, 3));
+  const rt::TrendStatus st = store.status();
+  EXPECT_TRUE(st.log_read) << "done with, so the trends go on to the record's log";
+  EXPECT_TRUE(st.pass_times);
+  EXPECT_TRUE(store.log_marks().empty()) << "the log beside was read: " << store.log_marks()[0].text;
+  store.read([](const rt::TrendData& d) { EXPECT_EQ(d.time_s[2], 1.7e9 + 20.0) << "the record's time of frame 2"; });
 }
 
 TEST_F(Store, a_growing_recording_is_followed) {

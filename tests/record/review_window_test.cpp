@@ -143,8 +143,11 @@ TEST_F(Review, an_alarm_row_a_log_line_and_the_next_keys_move_the_playback_to_th
   // The pass's log, searched for the notes; a click on the line.
   find<QAction>("actionShowLog")->setChecked(true);
   ASSERT_TRUE(QTest::qWaitFor([&] { return find<QComboBox>("logSource")->isVisible(); }, WAIT_MS));
-  find<QLineEdit>("logSearch")->setText(QStringLiteral("note"));
   auto* log = find<QPlainTextEdit>("logText");
+  EXPECT_NE(log->document()->firstBlock().text().indexOf(QStringLiteral(" INFO note by the operator: ")), -1)
+      << "opened after the pass came, the pane is the pass's log, not this playback's: "
+      << log->toPlainText().toStdString();
+  find<QLineEdit>("logSearch")->setText(QStringLiteral("note"));
   ASSERT_EQ(log->document()->blockCount(), 1) << log->toPlainText().toStdString();
   EXPECT_NE(log->toPlainText().indexOf(QStringLiteral("balloon cut-down")), -1);
   const QRect line = log->cursorRect(QTextCursor(log->document()->firstBlock()));
