@@ -88,7 +88,8 @@ bool scan_session(const std::string& path, const ScanRequest& request, ScanFigur
     for (size_t k = 0; k < marks.size(); ++k) {
       // Never back in time (a clock set back while recording): a frame takes
       // at least the time of the one before.
-      double t = request.time_of(marks[k].offset);
+      // The scanner counts offsets from where it was first fed.
+      double t = request.time_of(request.from + marks[k].offset);
       if (!std::isnan(prev_t)) {
         t = std::max(t, prev_t);
         out->longest_gap_s = std::max(out->longest_gap_s, t - prev_t);

@@ -46,7 +46,7 @@ struct ScanRequest {
   std::function<void(const uint8_t* frame, double t_s)> on_frame;
   // Each chunk read, as it is (a hash of the whole file).
   std::function<void(const uint8_t* bytes, size_t n)> on_bytes;
-  int64_t from = 0;  // the first byte to read
+  int64_t from = 0;  // the first byte to read (not with `shown`: those frames are found from the start)
   int64_t to = -1;   // the byte to stop before (-1: the end of the file)
   const std::atomic<bool>* stop = nullptr;  // stops within a chunk's reading
   std::atomic<int64_t>* read = nullptr;     // grows by the bytes read

@@ -33,6 +33,7 @@
 
 #include "gui/desktop/dialogs.h"
 #include "gui/layout.h"
+#include "gui/trends/across_window.h"
 #include "gui/trends/display_drag.h"
 #include "gui/trends/remote_source.h"
 #include "gui/trends/value_list.h"
@@ -196,6 +197,10 @@ void TrendsView::build(QMainWindow* window, QWidget* form) {
   export_ = new QPushButton(QStringLiteral("Export CSV..."));
   export_->setObjectName(QStringLiteral("trendExport"));
   export_->setToolTip(QStringLiteral("The plotted values over the range shown, as CSV (docs/csv.md)"));
+  auto* across = new QPushButton(QStringLiteral("Across sessions..."));
+  across->setObjectName(QStringLiteral("trendAcross"));
+  across->setToolTip(QStringLiteral("One value over several sessions of the archive (File > Sessions...'s folder)"));
+  connect(across, &QPushButton::clicked, this, [this] { open_across_window(window_); });
   status_ = new QLabel;
   status_->setObjectName(QStringLiteral("trendStatus"));
   status_->setWordWrap(true);
@@ -204,6 +209,7 @@ void TrendsView::build(QMainWindow* window, QWidget* form) {
   bar->addWidget(follow_);
   bar->addWidget(follow_width_);
   bar->addWidget(export_);
+  bar->addWidget(across);
   bar->addWidget(status_, 1);
   column->addLayout(bar);
 
@@ -298,6 +304,8 @@ void TrendsView::build(QMainWindow* window, QWidget* form) {
 
 void TrendsView::apply_palette() {
   for (auto& p : plots_) p->apply_palette();
+  if (auto* across = window_->findChild<AcrossWindow*>(QStringLiteral("acrossWindow"), Qt::FindDirectChildrenOnly))
+    across->apply_palette();
 }
 
 std::vector<TrendPlot*> TrendsView::plots() const {

@@ -144,6 +144,56 @@ TEST(Archive, puts_a_value_across_sessions_on_one_clock_or_on_each_start) {
   const auto elapsed = rt::value_across(a, "HK16", {plain, flight}, rt::AcrossAxis::Elapsed);
   EXPECT_DOUBLE_EQ(elapsed[0].points[1].x, 90.0) << "its second minute, from its own start";
   EXPECT_DOUBLE_EQ(elapsed[1].points[0].x, 30.0);
+  // The frame counter gives each minute's extremes: the plain recording's
+  // first minute holds frames 0..575, the flight's (a frame every half
+  // second from T0, a minute's start) 0..119 then 120..199.
+  const auto count = rt::value_across(a, "FCOUNT", {plain, flight}, rt::AcrossAxis::Clock);
+  ASSERT_EQ(count[1].points.size(), 2u);
+  EXPECT_DOUBLE_EQ(count[0].points[0].min, 0.0);
+  EXPECT_DOUBLE_EQ(count[0].points[0].max, 575.0);
+  EXPECT_DOUBLE_EQ(count[1].points[0].min, 0.0);
+  EXPECT_DOUBLE_EQ(count[1].points[0].max, 119.0);
+  EXPECT_DOUBLE_EQ(count[1].points[1].min, 120.0);
+  EXPECT_DOUBLE_EQ(count[1].points[1].max, 199.0);
+}
+
+TEST(Archive, reads_the_frames_of_a_range_too_narrow_for_minutes) {
+  Campaign c;
+  rt::Archive a;
+  c.index(&a);
+  const auto rows = a.sessions();
+  EXPECT_FALSE(rt::across_wants_raw(0.0, 3600.0));
+  EXPECT_TRUE(rt::across_wants_raw(9.0, 40.0));
+  // Slot 16 rides in frames 16, 56, 96, ...; byte 200k at 1920 bytes a
+  // second: frame 96 at 10 s. HK16 is -40 degC to frame 299, -20 after.
+  const std::vector<double> xs{10.0, 14.1666666667, 18.3333333333, 22.5, 26.6666666667, 30.8333333333,
+                               35.0, 39.1666666667};
+  const rt::SessionRow* plain = find(rows, "60010000.dat");
+  for (const auto axis : {rt::AcrossAxis::Clock, rt::AcrossAxis::Elapsed}) {
+    const double origin = axis == rt::AcrossAxis::Clock ? JAN2 : 0.0;
+    rt::AcrossLine line;
+    std::string error;
+    ASSERT_TRUE(rt::raw_across(*plain, "HK16", axis, origin + 9.0, origin + 40.0, &line, &error)) << error;
+    ASSERT_EQ(line.points.size(), xs.size()) << "read from the middle of the file: the frames of the range only";
+    for (size_t k = 0; k < xs.size(); ++k) {
+      EXPECT_NEAR(line.points[k].x - origin, xs[k], 1e-6) << k;
+      EXPECT_NEAR(line.points[k].mean, k < 6 ? -40.0 : -20.0, DEGC_STEP) << k;
+    }
+  }
+  // With a session record: its reception times, a frame every half second.
+  rt::AcrossLine line;
+  std::string error;
+  ASSERT_TRUE(rt::raw_across(*find(rows, "flight/60020000.dat"), "FCOUNT", rt::AcrossAxis::Elapsed, 10.0, 12.0,
+                             &line, &error)) << error;
+  ASSERT_EQ(line.points.size(), 5u);
+  for (size_t k = 0; k < 5; ++k) {
+    EXPECT_DOUBLE_EQ(line.points[k].x, 10.0 + 0.5 * static_cast<double>(k));
+    EXPECT_DOUBLE_EQ(line.points[k].mean, 20.0 + static_cast<double>(k));
+  }
+  // A recording gone since it was indexed says so.
+  std::filesystem::remove(c.plain);
+  EXPECT_FALSE(rt::raw_across(*plain, "HK16", rt::AcrossAxis::Elapsed, 9.0, 40.0, &line, &error));
+  EXPECT_NE(error.find("60010000.dat"), std::string::npos) << error;
 }
 
 TEST(Archive, finds_the_sessions_of_an_alarm_a_note_a_lost_port_or_a_date) {
