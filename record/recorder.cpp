@@ -170,8 +170,9 @@ class Recorder : public FrameObserver, public SessionObserver {
     row.link_bytes = link_bytes;
     row.skipped = skipped;
     row.counter = fcount(frame);
-    // Never back in time, whatever the wall clock does.
-    row.t = std::max(unix_now(), last_frame_t_);
+    // The time the frame began to fill the panel (its limit alarms have
+    // the same), never back in time, whatever the wall clock does.
+    row.t = std::max(watch_frame_time_unix(), last_frame_t_);
     last_frame_t_ = row.t;
     w->add(row);
   }

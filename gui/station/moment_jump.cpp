@@ -26,9 +26,11 @@ constexpr int START_POLL_MS = 100;
 
 std::atomic<double> review_start_s{-1.0};
 
-// "2025-05-01T10:02:13.904", local time: what --at takes.
+// "2025-05-01T10:02:13.904", local time: what --at takes. Rounded up: a
+// moment never reads as before itself (an alarm stamped with its frame
+// would lead to the frame before).
 QString at_text(double t_s) {
-  const auto ms = static_cast<qint64>(std::llround(t_s * 1000.0));
+  const auto ms = static_cast<qint64>(std::ceil(t_s * 1000.0));
   return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz"));
 }
 

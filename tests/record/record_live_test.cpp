@@ -15,12 +15,14 @@
 #include <vector>
 
 #include "history/pass.h"
+#include "history/timeline.h"
 #include "history/trend_store.h"
 #include "record/record_reader.h"
 #include "support/files.h"
 #include "support/frames.h"
 #include "support/process.h"
 #include "support/pty.h"
+#include "support/rehearsal.h"
 #include "support/trace_reader.h"
 
 namespace {
@@ -176,6 +178,41 @@ TEST(RecordLive, a_pass_reviewed_has_the_times_gaps_alarms_and_notes_it_had_live
   EXPECT_EQ(alarms_of(summary), alarms_of(live_summary)) << "the playback's alarm list is the live one";
   EXPECT_NE(summary.find("\"balloon cut-down commanded here # as it was said\""), std::string::npos) << summary;
   EXPECT_NE(summary.find("\"pass\":{"), std::string::npos) << summary;
+}
+
+// A value out of limits raises its alarm while its frame fills the panel,
+// before the frame is counted shown: the frame must not stand later than its
+// alarm, or the alarm's moment leads a review to the frame before (HK00
+// blank there). HK00 is in every 40th frame: 9.97 V from frame 1, so frame 40
+// raises it (or 80, when the station opened its port after frame 40 came).
+TEST(RecordLive, an_alarm_s_moment_leads_to_the_frame_that_raised_it) {
+  TempDir sim_dir;
+  Child sim(testing_process::gse_sim(), {"--pty", "--quiet", "--frames", "84", "--hk", "0=9.97@1..1000000"},
+            sim_dir.path(), sim_dir.file("sim.txt"));
+  std::string pty;
+  ASSERT_TRUE(wait_until(WAIT_S, [&] {
+    return !(pty = testing_process::sim_pty_path(read_text(sim_dir.file("sim.txt")))).empty();
+  }));
+  Station s(pty, "");
+  ASSERT_TRUE(s.log_has("ALARM HK00")) << s.log();
+  ASSERT_EQ(sim.wait(WAIT_S), 0) << "the simulator ends once the station has read every frame";
+  EXPECT_EQ(s.quit(), 0);
+  rt::Pass pass;
+  std::string why;
+  ASSERT_EQ(rt::read_session_record(s.recording(), &pass, &why), rt::PassFound::Found) << why;
+  const rt::PassAlarm* hk00 = nullptr;
+  for (const rt::PassAlarm& a : pass.alarms)
+    if (a.row.key == "HK00") hk00 = &a;
+  ASSERT_NE(hk00, nullptr);
+  const auto& f = pass.frames->frames;
+  size_t i = 1;
+  while (i < f.size() && f[i].counter % 40 != 0) ++i;
+  ASSERT_LT(i, f.size());
+  EXPECT_LE(f[i].t_s, hk00->row.first_s) << "the frame that raised the alarm stands at or before it";
+  EXPECT_GT(hk00->row.first_s, f[i - 1].t_s);
+  int64_t offset = -1;
+  ASSERT_TRUE(rt::offset_of_time(&pass, s.recording(), hk00->row.first_s, &offset));
+  EXPECT_EQ(offset, f[i].offset) << "the alarm's moment is frame " << f[i].counter << "'s";
 }
 
 TEST(RecordLive, where_time_outs_cut_frames_the_trends_have_the_frames_and_skipped_counts_the_panel_showed) {
