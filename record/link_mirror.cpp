@@ -21,6 +21,7 @@ void LinkMirror::recorded(const uint8_t* bytes, size_t n, int64_t offset) {
     if (!scan_ends_attempt(result)) continue;
     if (result == SCAN_FRAME) {
       found_ = true;
+      ++frames_found_;
       found_offset_ = whole_ ? start_ : -1;
       found_bytes_ = scan_.n_link;
     }

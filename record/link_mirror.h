@@ -30,6 +30,9 @@ class LinkMirror {
   // byte of it is not in the recording) and its bytes in the recording.
   // False when no frame has ended since the last call.
   bool take_frame(int64_t* offset, int* link_bytes);
+  // Good frames found so far: a change across recorded() says that call's
+  // bytes completed one.
+  uint64_t frames_found() const { return frames_found_; }
 
  private:
   void restart();
@@ -41,6 +44,7 @@ class LinkMirror {
   bool found_ = false;
   int64_t found_offset_ = -1;
   int found_bytes_ = 0;
+  uint64_t frames_found_ = 0;
 };
 
 }  // namespace rt

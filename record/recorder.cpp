@@ -149,7 +149,11 @@ class Recorder : public FrameObserver, public SessionObserver {
   }
 
   void recorded(const uint8_t* bytes, size_t n, int64_t offset) override {
+    const uint64_t found = mirror_.frames_found();
     mirror_.recorded(bytes, n, offset);
+    // The frame's time is that of the read that completed it, before the
+    // panel is filled and its values raise their alarms.
+    if (mirror_.frames_found() != found) frame_read_t_ = unix_now();
     if (offset < 0) return;
     next_offset_.store(offset + static_cast<int64_t>(n), std::memory_order_relaxed);
     if (const auto w = writer_now()) w->recorded_to(offset + static_cast<int64_t>(n));
@@ -166,13 +170,16 @@ class Recorder : public FrameObserver, public SessionObserver {
     if (!shown_frame(model, frame, &skipped)) return;
     FrameRow row;
     int link_bytes = 0;
-    if (!mirror_.take_frame(&row.offset, &link_bytes)) row.offset = -1;
+    double read_t = frame_read_t_;
+    if (!mirror_.take_frame(&row.offset, &link_bytes)) {
+      row.offset = -1;
+      read_t = unix_now();
+    }
     row.link_bytes = link_bytes;
     row.skipped = skipped;
     row.counter = fcount(frame);
-    // The time the frame began to fill the panel (its limit alarms have
-    // the same), never back in time, whatever the wall clock does.
-    row.t = std::max(watch_frame_time_unix(), last_frame_t_);
+    // Never back in time, whatever the wall clock does.
+    row.t = std::max(read_t, last_frame_t_);
     last_frame_t_ = row.t;
     w->add(row);
   }
@@ -308,6 +315,7 @@ class Recorder : public FrameObserver, public SessionObserver {
   LinkMirror mirror_;
   int64_t start_size_ = 0;
   double last_frame_t_ = 0.0;
+  double frame_read_t_ = 0.0;  // the read that completed the latest good frame (system's thread)
   std::atomic<int64_t> next_offset_{0};
   std::atomic<bool> remote_{false};  // a remote view's record: frames from remote_frame only
 };

@@ -42,10 +42,6 @@ struct Watch {
   bool input_moved = false;      // playback: the position jumped since the last look
   bool skipped_moved = false;    // playback: so did the skipped count, with the frame shown
   double moved_at_s = 0.0;       // when it last did
-  // The frame being shown: the session's time it began to fill the panel,
-  // which its alarms and its row in the session record both take (-1 until
-  // the frame pass asks; reset at each status).
-  double frame_t_s = -1.0;
   HousekeepingStats hk;
   UplinkDecoder uplink;
   long long acks = 0;
@@ -104,18 +100,13 @@ double now_s(const Watch& watch) {
   return std::chrono::duration<double>(Clock::now() - watch.origin).count();
 }
 
-// Under the lock: the time of the frame the panel is filling, taken at the
-// first ask of its pass, so that a value out of limits raises its alarm at
-// the very time its frame is recorded with. The wall clock's, as the log's
-// and the record's other times are (a steady clock drifts from it over a
-// day-long session).
-double frame_time_s(Watch& watch) {
-  if (watch.frame_t_s < 0.0)
-    watch.frame_t_s = watch.test_clock ? watch.test_clock()
-                                       : std::chrono::duration<double>(std::chrono::system_clock::now() -
-                                                                       watch.started)
-                                             .count();
-  return watch.frame_t_s;
+// The session's time on the wall clock, as the session record stamps each
+// frame the moment it was read: a value out of limits raises its alarm on
+// the same clock, after its frame (a steady clock drifts from the wall's
+// over a day-long session, which could put the alarm before its frame).
+double wall_s(const Watch& watch) {
+  if (watch.test_clock) return watch.test_clock();
+  return std::chrono::duration<double>(std::chrono::system_clock::now() - watch.started).count();
 }
 
 // Under the lock.
@@ -581,7 +572,6 @@ void watch_status(std::string_view text) {
   long long drained = 0;  // by this run start
   {
     std::lock_guard lock(watch.mu);
-    watch.frame_t_s = -1.0;  // the pass is over: the next frame takes its own time
     health(watch).on_status(text, now_s(watch));
     // A run start drains what waits on the port: read, but never recorded.
     if (status == StatusKind::RunStart) watch.drain_from = com_bytes_read();
@@ -797,11 +787,6 @@ void watch_recording_closed(const std::string& path, long long written, long lon
   else log_info(text);
 }
 
-double watch_frame_time_unix() {
-  std::lock_guard lock(w().mu);
-  return std::chrono::duration<double>(w().started.time_since_epoch()).count() + frame_time_s(w());
-}
-
 double session_time_unix(double t_s) {
   std::chrono::system_clock::time_point started;
   {
@@ -863,7 +848,7 @@ void watch_limit(const std::string& label, LimitLevel level, const LimitExcursio
     std::lock_guard lock(watch.mu);
     watch.estimated_clock = on_pass && estimated;
     const double started = std::chrono::duration<double>(watch.started.time_since_epoch()).count();
-    alarm_update(watch, cause, on_pass && !watch.test_clock ? pass_t - started : frame_time_s(watch));
+    alarm_update(watch, cause, on_pass && !watch.test_clock ? pass_t - started : wall_s(watch));
     raised = !watch.alarm_lines.empty() || !watch.alarm_rows.empty();
   }
   if (raised) flush_alarm_lines();

@@ -134,11 +134,6 @@ void watch_limit(const std::string& label, LimitLevel level, const LimitExcursio
 // since 1970.
 double session_time_unix(double t_s);
 
-// The frame the panel shows, while its status has not yet been set: the
-// time (seconds since 1970) it began to fill the panel, the same its limit
-// alarms were raised at.
-double watch_frame_time_unix();
-
 // Playback: the time of the pass at the frame the panel shows (seconds since
 // 1970), which the replay's own alarms take for theirs instead of the
 // replay's clock: false when it cannot be told. `estimated`: the times are
