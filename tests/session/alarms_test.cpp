@@ -91,6 +91,30 @@ TEST(AlarmList, a_slot_through_caution_and_alarm_and_back_stays_latched_with_its
   EXPECT_EQ(list.status().worst_unacknowledged, Severity::Error);
 }
 
+// Every slot flapping at every frame for an hour of the link: one row a
+// slot, its count of spells exact, its first and last time true; nothing
+// grows with the flapping but the counts.
+TEST(AlarmList, every_slot_flapping_at_every_frame_keeps_one_row_a_slot_with_its_count) {
+  rt::AlarmList list;
+  constexpr int SLOTS = 24, FLAPS = 18000;  // 36 000 frames at 10 a second
+  for (int f = 0; f < FLAPS; ++f)
+    for (int k = 0; k < SLOTS; ++k) {
+      rt::AlarmCause out = hk00(Severity::Warning, 9.85, 0.05), back = hk00(Severity::Info);
+      out.key = back.key = "HK" + std::to_string(k);
+      list.update(out, f * 0.2);
+      list.update(back, f * 0.2 + 0.1);
+    }
+  ASSERT_EQ(list.alarms().size(), static_cast<size_t>(SLOTS));
+  for (const rt::Alarm& a : list.alarms()) {
+    EXPECT_EQ(a.occurrences, FLAPS) << a.key;
+    EXPECT_EQ(a.first_s, 0.0) << a.key;
+    EXPECT_DOUBLE_EQ(a.last_s, (FLAPS - 1) * 0.2) << a.key;
+    EXPECT_FALSE(a.active) << a.key;
+  }
+  EXPECT_EQ(list.status().unacknowledged, SLOTS);
+  EXPECT_EQ(list.status().raises, static_cast<uint64_t>(SLOTS)) << "a row raises once until acknowledged";
+}
+
 TEST(AlarmList, acknowledgement_clears_the_flag_and_a_new_crossing_raises_it_again) {
   rt::AlarmList list;
   list.update(hk00(Severity::Warning, 9.85, 0.05), 1.0);
