@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSettings>
 #include <QStringList>
 #include <QVBoxLayout>
@@ -101,6 +102,10 @@ bool choose_report_values(QWidget* parent, const QString& recording_name, std::v
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
   }
   tick(list, *keys);
+  // Every row whole, without a sideways scroll.
+  list->setMinimumWidth(list->sizeHintForColumn(0) + list->verticalScrollBar()->sizeHint().width() +
+                        2 * list->frameWidth() + list->spacing() * 2 + 8);
+  list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   list->setMinimumHeight(list->sizeHintForRow(0) * LIST_ROWS + 2 * list->frameWidth());
   list->setCurrentRow(0);
   column->addWidget(list, 1);
