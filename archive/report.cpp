@@ -9,6 +9,7 @@
 #include <map>
 #include <system_error>
 
+#include "archive/report_values.h"
 #include "archive/session_list.h"
 #include "archive/session_scan.h"
 #include "archive/session_source.h"
@@ -197,7 +198,7 @@ bool make_report(const std::string& recording, const ReportOptions& options, std
   for (const std::string& key : options.values) {
     const ValueInfo* v = find_value(key);
     if (!v || is_link_figure(*v)) {
-      *error = "report: no value " + key + " in the frames (the trends' names: HK00 to HK39, FCOUNT, F12, ...)";
+      *error = "report: " + unknown_report_value(key);
       return false;
     }
     values.push_back(v);

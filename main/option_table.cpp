@@ -123,6 +123,10 @@ const std::vector<OptionDoc>& option_table() {
        "at the end of the run, the session's report to FILE: one self-contained, printable HTML file (summary, "
        "alarms and their acknowledgements, notes, commands, the link, trends per minute), made from the "
        "recording (played, or recorded live) and its session record; not with standard input or a pipe"},
+      {"--report-values", "KEY,KEY,...",
+       "with --report: the values whose trends it draws, by the trends' names (HK16,F12,...); an unknown name "
+       "refuses the run (status 2). Default: the set kept in the settings from File > Report... (else HK00, "
+       "HK08, HK16, HK20)"},
       {"-h, --help", "", "this text"},
       {"--version", "", "the version"},
   };

@@ -12,6 +12,7 @@
 #include <string>
 #include <system_error>
 
+#include "archive/report_values.h"
 #include "main/option_table.h"
 #include "publish/publisher.h"
 #include "runtime/transport.h"
@@ -129,6 +130,14 @@ int parse_options(int argc, char* argv[], Options* opt) {
       if (!parse_local_time(text, &opt->at_s))
         return usage_error("--at takes a local time YYYY-MM-DDTHH:MM:SS[.mmm] (a space for the T will do), not \"" +
                            text + "\"");
+    } else if (arg == "--report-values") {
+      std::string text, error;
+      if (!value(&text) || text.empty()) return usage_error("--report-values needs a value");
+      // One line naming the key, as --report's own refusal.
+      if (!rt::parse_report_values(text, &opt->report_values, &error)) {
+        std::fprintf(stderr, "vst_gse: %s\n", error.c_str());
+        return rt::EXIT_USAGE;
+      }
     } else if (arg == "--publish-queue") {
       std::string text;
       if (!value(&text)) return usage_error("--publish-queue needs a value");
@@ -171,6 +180,8 @@ int parse_options(int argc, char* argv[], Options* opt) {
   if ((!opt->mqtt_ca.empty() || !opt->mqtt_login.empty()) && opt->publish.empty() && opt->subscribe.empty())
     return usage_error(std::string(!opt->mqtt_ca.empty() ? "--mqtt-ca" : "--mqtt-login") +
                        " goes with --publish or --subscribe");
+  if (!opt->report_values.empty() && opt->report.empty())
+    return usage_error("--report-values chooses the values of the --report FILE: name it");
   if ((opt->exports.failures || opt->exports.hex) && opt->exports.frames_path.empty())
     return usage_error(std::string(opt->exports.failures ? "--csv-failures" : "--csv-hex") +
                        " adds to the --csv file: name it with --csv FILE");

@@ -31,6 +31,7 @@ struct Options {
   std::string sessions_folder;  // its FOLDER ("" : the launcher's folder)
   bool json = false;           // --json: that list as JSON
   std::string report;          // --report FILE: the session's report at the end
+  std::vector<std::string> report_values;  // --report-values: its values (empty: the settings' default set)
   double at_s = -1.0;  // --at: the moment the review starts at (seconds since 1970), -1: none
   std::vector<char*> positional;
   std::string positional_path;  // the recording's path when it was made absolute

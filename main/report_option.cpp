@@ -50,13 +50,15 @@ std::string report_input_problem(const std::string& input) {
 
 void report_follow_recording() { rt::add_session_observer(&follower()); }
 
-void report_at_end(const std::string& path, const std::string& input, const std::string& version) {
+void report_at_end(const std::string& path, const std::string& input, const std::vector<std::string>& values,
+                   const std::string& version) {
   const std::string recording = input.empty() ? follower().path() : input;
   std::string error;
   if (recording.empty()) {
     error = "no report written to " + path + ": the run recorded nothing";
   } else {
     rt::ReportOptions options;
+    options.values = values;
     options.version = version;
     if (rt::write_report(recording, path, options, &error)) {
       std::fprintf(stderr, "vst_gse: report of %s written to %s\n", recording.c_str(), path.c_str());

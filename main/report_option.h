@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace gse {
 
@@ -16,7 +17,9 @@ void report_follow_recording();
 // Writes the report of `input` (the recording played, or the live
 // recording followed when `input` is empty) to `path`. A failure is said on
 // standard error in one line and noted in the exit status
-// (EXIT_OUTPUT_FAILED). `version` is the station's.
-void report_at_end(const std::string& path, const std::string& input, const std::string& version);
+// (EXIT_OUTPUT_FAILED). `values`: the trends it draws (the trends' keys);
+// `version` is the station's.
+void report_at_end(const std::string& path, const std::string& input, const std::vector<std::string>& values,
+                   const std::string& version);
 
 }  // namespace gse

@@ -47,6 +47,7 @@
 #include "gui/desktop/dialogs.h"
 #include "gui/layout.h"
 #include "gui/desktop/port_chooser.h"
+#include "gui/desktop/report_values_dialog.h"
 #include "runtime/qt/serial_port.h"
 #include "gui/desktop/startup_dialogs.h"
 #include "runtime/serial.h"
@@ -502,7 +503,7 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
                          !opt.link_replay.empty()                          ? opt.link_replay
                          : opt.positional.empty() || !opt.subscribe.empty() ? std::string()
                                                                             : std::string(opt.positional[0]),
-                         GSE_VERSION);
+                         opt.report_values, GSE_VERSION);
     return rt::final_exit_status(status);
   };
   rt::set_speed(opt.speed);
@@ -548,6 +549,10 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
     else rt::log_info("Launcher start: working in " + work.folder + " (recordings, their logs, screenshots, saved spectra)");
   }
   choose_limits_file(opt);
+  // --report's values: the ones named, else the settings' default set
+  // (read now, so that a key there that no report can draw is said at the
+  // start of the log).
+  if (!opt.report.empty() && opt.report_values.empty()) opt.report_values = rt::saved_report_values();
   // Who publishes, for --publish or the window's setting.
   rt::publish_set_station(GSE_VERSION, session.playback ? "playback" : opt.link_replay.empty() ? "live" : "link_replay",
                           session.playback ? opt.positional[0] : opt.link_replay.empty() ? rt::com_path() : opt.link_replay);

@@ -22,9 +22,11 @@
 #include <algorithm>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "archive/report.h"
 #include "gui/desktop/dialogs.h"
+#include "gui/desktop/report_values_dialog.h"
 #include "runtime/transport.h"
 #include "session/session_log.h"
 
@@ -82,9 +84,10 @@ QString with_pictures(const QString& html, QTextDocument* doc) {
 // the outcome is said.
 class ReportRun : public QObject {
  public:
-  ReportRun(QWidget* parent, QString recording, QString path, std::function<void(const QString&)> say)
+  ReportRun(QWidget* parent, QString recording, QString path, std::vector<std::string> values,
+            std::function<void(const QString&)> say)
       : QObject(parent), parent_(parent), recording_(std::move(recording)), path_(std::move(path)),
-        say_(std::move(say)) {}
+        values_(std::move(values)), say_(std::move(say)) {}
   ~ReportRun() override {
     if (job_.joinable()) job_.join();
   }
@@ -94,6 +97,7 @@ class ReportRun : public QObject {
     log_info("Report of " + recording_.toStdString() + " to " + path_.toStdString() + " started");
     job_ = std::thread([this] {
       ReportOptions options;
+      options.values = values_;
       options.version = GSE_VERSION;
       const std::string recording = recording_.toStdString();
       if (wants_pdf(path_)) ok_ = make_report(recording, options, &html_, &error_);
@@ -126,6 +130,7 @@ class ReportRun : public QObject {
 
   QWidget* parent_;
   QString recording_, path_;
+  std::vector<std::string> values_;
   std::function<void(const QString&)> say_;
   std::thread job_;
   bool ok_ = false;
@@ -183,6 +188,7 @@ bool write_report_pdf(const std::string& html, const QString& path, QString* err
 
 bool write_report_file(const QString& recording, const QString& path, QString* error) {
   ReportOptions options;
+  options.values = saved_report_values();
   options.version = GSE_VERSION;
   std::string html, why;
   if (!wants_pdf(path)) {
@@ -208,6 +214,8 @@ void ask_and_write_report(QWidget* parent, const QString& recording, std::functi
     say(text);
     return;
   }
+  std::vector<std::string> values = saved_report_values();
+  if (!choose_report_values(parent, info.fileName(), &values)) return;
   QFileDialog dialog(parent, QStringLiteral("Report of %1").arg(info.fileName()), info.absolutePath());
   dialog.setObjectName(QStringLiteral("reportDialog"));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
@@ -221,7 +229,7 @@ void ask_and_write_report(QWidget* parent, const QString& recording, std::functi
   // No suffix given: the kind chosen in the dialog's list.
   if (QFileInfo(path).suffix().isEmpty())
     path += dialog.selectedNameFilter() == pdf_filter ? QStringLiteral(".pdf") : QStringLiteral(".html");
-  (new ReportRun(parent, info.absoluteFilePath(), path, std::move(say)))->start();
+  (new ReportRun(parent, info.absoluteFilePath(), path, std::move(values), std::move(say)))->start();
 }
 
 void add_report_action(QMainWindow* frame, std::function<void(const QString&)> say) {

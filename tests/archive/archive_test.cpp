@@ -4,7 +4,8 @@
 // with the figures its making implies; the search finds by alarm, note and
 // lost port; the archive made again after deletion is the same; a damaged
 // archive is set aside, a newer one refused; the built program lists the
-// folder as text and as JSON.
+// folder as text and as JSON; a report draws the values chosen on its
+// command line, else the set the settings keep.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -22,6 +23,7 @@
 #include "archive/across.h"
 #include "archive/archive.h"
 #include "archive/report.h"
+#include "archive/report_values.h"
 #include "campaign.h"
 #include "record/record_writer.h"
 #include "record/sqlite.h"
@@ -438,6 +440,111 @@ TEST(Report, of_a_recorded_pass_holds_its_alarm_rows_notes_and_link_and_opens_in
   EXPECT_EQ(count(dom.out, "<svg"), 1 + rt::default_report_values().size()) << "the link and each value";
   EXPECT_NE(dom.out.find("balloon cut-down commanded"), std::string::npos);
   EXPECT_NE(dom.out.find("HK16 out of limits"), std::string::npos);
+}
+
+// The default set as the settings hold it: known keys in their order,
+// each once; every unknown one named once; nothing usable left: the
+// built-in set, never an empty report.
+TEST(ReportValues, the_settings_set_keeps_known_keys_in_order_and_names_each_unknown_one_once) {
+  const std::vector<std::string> built_in{"HK00", "HK08", "HK16", "HK20"};
+  struct Case {
+    const char* name;
+    std::vector<std::string> stored, keys, unknown;
+  };
+  const Case cases[] = {
+      {"nothing stored", {}, built_in, {}},
+      {"known keys, in the order stored", {"HK20", "F12", "HK03"}, {"HK20", "F12", "HK03"}, {}},
+      {"repeats kept once", {"HK20", "F12", "HK20"}, {"HK20", "F12"}, {}},
+      {"unknown and link keys left out, each named once",
+       {"HK99", "HK16", "FPS", "HK99", "hk08"},
+       {"HK16"},
+       {"HK99", "FPS", "hk08"}},
+      {"only unknown keys", {"HK40", "SKIPPED"}, built_in, {"HK40", "SKIPPED"}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> unknown;
+    EXPECT_EQ(rt::report_values_from_setting(c.stored, &unknown), c.keys) << c.name;
+    EXPECT_EQ(unknown, c.unknown) << c.name;
+  }
+  EXPECT_EQ(rt::default_report_values(), built_in);
+}
+
+// --report-values: a known list taken as given; the first key that is no
+// report value refused by name, in one line.
+TEST(ReportValues, the_option_takes_known_keys_and_refuses_the_first_unknown_one_by_name) {
+  const std::string names = " in the frames (the trends' names: HK00 to HK39, FCOUNT, F12, ...)";
+  struct Case {
+    const char* text;
+    std::vector<std::string> keys;
+    std::string error;
+  };
+  const Case cases[] = {
+      {"HK16", {"HK16"}, ""},
+      {"HK16,F12,ELAPSED_K1", {"HK16", "F12", "ELAPSED_K1"}, ""},
+      {" HK16 , F12,HK16", {"HK16", "F12"}, ""},
+      {"HK16,HK61", {}, "--report-values: no value HK61" + names},
+      {"hk16", {}, "--report-values: no value hk16" + names},
+      {"FPS", {}, "--report-values: no value FPS" + names},
+      {"HK16,,HK00", {}, "--report-values: an empty name in \"HK16,,HK00\" (KEY,KEY,...: HK16,F12)"},
+      {"HK16,", {}, "--report-values: an empty name in \"HK16,\" (KEY,KEY,...: HK16,F12)"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> keys{"left over"};
+    std::string error;
+    EXPECT_EQ(rt::parse_report_values(c.text, &keys, &error), c.error.empty()) << c.text;
+    EXPECT_EQ(keys, c.keys) << c.text;
+    EXPECT_EQ(error, c.error) << c.text;
+  }
+}
+
+TEST(Report, draws_the_values_named_on_the_command_line_else_the_set_the_settings_keep) {
+  Campaign c;
+  const auto caption = [](const std::string& key) { return "<figcaption>" + key + ": "; };
+  const std::string chosen = c.dir.file("hk16.html");
+  const auto run = testing_process::run(
+      testing_process::vst_gse(), {"--headless", "--speed", "0", "--report", chosen, "--report-values", "HK16", c.plain},
+      c.dir.path(), 120.0);
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  std::string html = testing_files::read_text(chosen);
+  EXPECT_NE(html.find(caption("HK16")), std::string::npos);
+  EXPECT_EQ(html.find(caption("HK00")), std::string::npos);
+  EXPECT_EQ(count(html, "<svg"), 2u) << "the link and HK16";
+
+  // The settings' set (the window's "Keep as default"), one key in it
+  // unknown: left out and said once in the log.
+  const std::string ini = c.dir.file("vst_gse/vst_gse.ini");  // XDG_CONFIG_HOME is the run's folder
+  fs::create_directories(fs::path(ini).parent_path());
+  std::ofstream(ini) << "[report]\nvalues=HK99, HK20, F12\n";
+  const std::string kept = c.dir.file("kept.html"), log = c.dir.file("kept.log");
+  const auto settled = testing_process::run(
+      testing_process::vst_gse(), {"--headless", "--speed", "0", "--report", kept, "--log", log, c.plain},
+      c.dir.path(), 120.0);
+  EXPECT_EQ(settled.exit_code, 0) << settled.err;
+  html = testing_files::read_text(kept);
+  EXPECT_NE(html.find(caption("HK20")), std::string::npos);
+  EXPECT_NE(html.find(caption("F12")), std::string::npos);
+  EXPECT_EQ(html.find(caption("HK00")), std::string::npos);
+  EXPECT_EQ(count(html, "<svg"), 3u) << "the link, HK20 and F12";
+  const std::string logged = testing_files::read_text(log);
+  EXPECT_EQ(count(logged, "Report values in the settings (" + ini + "): no value HK99 in the frames"), 1u) << logged;
+
+  // An unknown key on the command line refuses the run before it starts:
+  // status 2, one line naming it.
+  const std::string refused_file = c.dir.file("refused.html");
+  const auto refused = testing_process::run(
+      testing_process::vst_gse(),
+      {"--headless", "--report", refused_file, "--report-values", "HK16,HK61", c.plain}, c.dir.path(), 60.0);
+  EXPECT_EQ(refused.exit_code, 2);
+  EXPECT_EQ(refused.err,
+            "vst_gse: --report-values: no value HK61 in the frames (the trends' names: HK00 to HK39, FCOUNT, F12, "
+            "...)\n");
+  EXPECT_FALSE(fs::exists(refused_file));
+  const auto alone = testing_process::run(testing_process::vst_gse(),
+                                          {"--headless", "--report-values", "HK16", c.plain}, c.dir.path(), 60.0);
+  EXPECT_EQ(alone.exit_code, 2);
+  EXPECT_NE(alone.err.find("vst_gse: --report-values chooses the values of the --report FILE: name it\n"),
+            std::string::npos)
+      << alone.err;
 }
 
 TEST(Report, without_a_record_says_its_times_are_estimated_and_a_bad_input_fails_in_one_line) {

@@ -651,6 +651,60 @@ TEST(RealDesktop, a_bad_broker_address_keeps_the_publish_dialog_open_until_mende
   }
 }
 
+// File > Report... on a real desktop, all from the keyboard, in the dark
+// theme: the values dialog is on the 1366x768 screen, ticked from the
+// built-in set; HK16 alone chosen and kept as the default; the file dialog
+// then takes the path; the report draws HK16 and not the others, and the
+// settings hold the choice.
+TEST(RealDesktop, report_values_are_chosen_by_keyboard_and_kept_as_the_default) {
+  Desktop d(1366, 768);
+  TempDir dir;
+  std::filesystem::create_directories(dir.file("vst_gse"));
+  std::ofstream(dir.file("vst_gse/vst_gse.ini")) << "[window]\ntheme=dark\n";
+  Station station(d, dir, {"--log", "session.log", demo()});
+  const std::string w = d.wait_window(MAIN_WINDOW, APPEAR_S);
+  ASSERT_FALSE(w.empty()) << station.err();
+  const size_t before = shown_windows(d);
+  d.keys(w, {"alt+f"});
+  ASSERT_TRUE(wait_until(APPEAR_S, [&] { return shown_windows(d) > before; })) << "the File menu never opened";
+  d.tool("xdotool", {"key", "r"});  // Report...
+  const std::string dialog = d.wait_window("^Report of demo.dat: values$", APPEAR_S);
+  ASSERT_FALSE(dialog.empty()) << station.err();
+  const Rect f = d.frame(dialog);
+  EXPECT_TRUE(f.x >= 0 && f.y >= 0 && f.right() <= 1366 && f.bottom() <= 768) << describe(f);
+  save(d, dialog, "report_values_dark");
+  // The list has the focus on HK00: untick it, then HK08 (8 rows down) and
+  // HK20 (12 rows further); HK16 stays.
+  std::vector<std::string> keys{"space"};
+  for (int row : {8, 12}) {
+    for (int i = 0; i < row; ++i) keys.push_back("Down");
+    keys.push_back("space");
+  }
+  // Tab past Built-in set to Keep as default (Alt+K clicks it a moment
+  // later, after a Return typed at once), Space ticks it, Return goes on.
+  keys.insert(keys.end(), {"Tab", "Tab", "space", "Return"});
+  d.keys(dialog, keys);
+  const std::string files = d.wait_window("^Report of demo.dat$", APPEAR_S);
+  ASSERT_FALSE(files.empty()) << station.err();
+  const std::string report = dir.file("hk16.html");
+  d.keys(files, {"ctrl+a"});
+  d.type(files, report);
+  d.keys(files, {"Return"});
+  const std::string done = d.wait_window("^Report$", APPEAR_S);
+  ASSERT_FALSE(done.empty()) << station.err();
+  EXPECT_TRUE(station.logged("Report of " + demo() + " written to " + report)) << station.log();
+  const std::string html = testing_files::read_text(report);
+  EXPECT_TRUE(has(html, "<figcaption>HK16: ")) << html.substr(0, 2000);
+  for (const char* gone : {"HK00", "HK08", "HK20"})
+    EXPECT_FALSE(has(html, std::string("<figcaption>") + gone + ": ")) << gone;
+  EXPECT_TRUE(station.logged("Report values kept as the default: HK16"));
+  d.keys(done, {"Return"});
+  d.keys(w, {"ctrl+q"});
+  EXPECT_EQ(station.child().wait(QUIT_S), 0) << station.err();
+  EXPECT_TRUE(has(testing_files::read_text(dir.file("vst_gse/vst_gse.ini")), "values=HK16"))
+      << testing_files::read_text(dir.file("vst_gse/vst_gse.ini"));
+}
+
 // A remote view is its own mode: named so in its title, no transport (Space
 // pauses nothing, Ctrl+O opens nothing), the station's alarms in its list.
 // Pictures in both themes, for a person to look at: bin/desktop_remote_view_*
