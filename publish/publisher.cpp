@@ -14,6 +14,7 @@
 #include <mutex>
 #include <random>
 #include <thread>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -673,8 +674,17 @@ struct DisplayEntry {
   bool limits = false;
 };
 
-class PublishFollower : public FrameObserver {
+class PublishFollower : public FrameObserver, public SessionObserver {
  public:
+  // Live: the link's bytes as the station records them. A frame's time is
+  // that of the read that brought its last bytes, as the session record
+  // stamps it, not the moment its values had filled the panel.
+  void recorded(const uint8_t*, size_t n, int64_t) override {
+    if (n == 0 || !publishing.load(std::memory_order_relaxed)) return;
+    read_ms_ = unix_ms();
+    read_since_frame_ = true;
+  }
+
   void panel_loaded(const PanelModel& m) override {
     table_.clear();
     for (const ControlInfo& c : m.layout().controls) {
@@ -709,7 +719,7 @@ class PublishFollower : public FrameObserver {
     int skipped = 0;
     if (!shown_frame(m, r.bytes.data(), &skipped)) return;
     r.skipped = skipped;
-    r.time_ms = unix_ms();
+    r.time_ms = std::exchange(read_since_frame_, false) ? read_ms_ : unix_ms();
     const bool playback = transport_is_playback();
     if (playback) {
       // Where the frame lies in the recording, for the time it implies
@@ -760,6 +770,8 @@ class PublishFollower : public FrameObserver {
   std::vector<DisplayEntry> table_;
   uint64_t last_version_ = 0;
   const Publisher* last_ = nullptr;
+  int64_t read_ms_ = 0;             // the latest read of the link's bytes (system's thread)
+  bool read_since_frame_ = false;  // one came since the last good frame
 };
 
 }  // namespace
@@ -767,6 +779,7 @@ class PublishFollower : public FrameObserver {
 void publish_install() {
   static PublishFollower follower;
   add_frame_observer(&follower);
+  add_session_observer(&follower);
   add_frame_observer(viewer_observer());
   add_frame_observer(page_feed_observer());  // after the follower: a frame is offered first
 }
