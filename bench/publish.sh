@@ -29,19 +29,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-{
-  [ "$(id -u)" -eq 0 ] && echo "user root"
-  echo "listener $port 127.0.0.1"
-  echo "allow_anonymous true"
-  echo "persistence false"
-} > "$work/mosquitto.conf"
-mosquitto -c "$work/mosquitto.conf" > "$work/broker.log" 2>&1 &
-broker_pid=$!
-for _ in $(seq 100); do
-  python3 -c "import socket; socket.create_connection(('127.0.0.1', $port), 0.1)" 2>/dev/null && break
-  sleep 0.05
-done
+. bench/local_broker.sh
+start_local_broker "$work"
 url=mqtt://127.0.0.1:$port/bench
 
 echo "== machine"

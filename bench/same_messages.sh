@@ -41,19 +41,8 @@ if [ -z "$rec" ]; then
     --cut 0.01 --escapes 0.05 --hk 16=60@100..400 --hk 8=0.2@900..950 --quiet
 fi
 
-port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-{
-  [ "$(id -u)" -eq 0 ] && echo "user root"
-  echo "listener $port 127.0.0.1"
-  echo "allow_anonymous true"
-  echo "persistence false"
-} > "$work/mosquitto.conf"
-mosquitto -c "$work/mosquitto.conf" > "$work/broker.log" 2>&1 &
-broker_pid=$!
-for _ in $(seq 200); do
-  python3 -c "import socket; socket.create_connection(('127.0.0.1', $port), 0.1)" 2>/dev/null && break
-  sleep 0.05
-done
+. bench/local_broker.sh
+start_local_broker "$work"
 
 # The subscriber is ready once it receives what it publishes itself.
 mosquitto_sub -h 127.0.0.1 -p "$port" -v -t 'same/#' > "$work/all.txt" &
