@@ -284,35 +284,60 @@ std::vector<PageMessage> page_feed_take(const StationInfo& station, bool all) {
   return out;
 }
 
-void strip_json(const FrameRecord& frame, const StationInfo& station, std::string* out) {
+namespace {
+
+void append_points(std::string& o, const StripPoints& p) {
+  o += "\"seq\":";
+  json_append_integer(o, static_cast<long long>(p.seq));
+  o += ",\"t_s\":";
+  json_append_double(o, p.t_s);
+  o += ",\"traces\":[";
+  for (size_t t = 0; t < p.traces.size(); ++t) {
+    o += t ? ",[" : "[";
+    for (size_t i = 0; i < p.traces[t].size(); ++i) {
+      if (i) o += ',';
+      json_append_integer(o, p.traces[t][i]);
+    }
+    o += "]";
+  }
+  o += "]";
+}
+
+}  // namespace
+
+void strip_json(const StripPoints* parts, size_t n, const StationInfo& station, std::string* out) {
+  const StripPoints& last = parts[n - 1];
   std::string& o = *out;
   o.assign("{\"session\":");
   json_append_string(o, station.session);
   o += ",\"mode\":";
   json_append_string(o, station.mode);
   o += ",\"time_ms\":";
-  json_append_integer(o, frame.time_ms);
+  json_append_integer(o, last.time_ms);
   o += ",\"time\":\"";
-  append_utc_time(o, frame.time_ms);
-  o += "\",\"seq\":";
-  json_append_integer(o, static_cast<long long>(frame.seq));
-  o += ",\"t_s\":";
-  json_append_double(o, frame.strip_t_s);
-  o += ",\"traces\":[";
-  for (size_t t = 0; t < frame.strip.size(); ++t) {
-    o += t ? ",[" : "[";
-    for (size_t i = 0; i < frame.strip[t].size(); ++i) {
-      if (i) o += ',';
-      json_append_integer(o, frame.strip[t][i]);
+  append_utc_time(o, last.time_ms);
+  o += "\",";
+  append_points(o, last);
+  if (n > 1) {
+    o += ",\"earlier\":[";
+    for (size_t k = 0; k + 1 < n; ++k) {
+      o += k ? ",{" : "{";
+      append_points(o, parts[k]);
+      o += "}";
     }
     o += "]";
   }
-  o += "]}";
+  o += "}";
 }
 
 std::string strip_json(const FrameRecord& frame, const StationInfo& station) {
+  StripPoints p;
+  p.seq = frame.seq;
+  p.time_ms = frame.time_ms;
+  p.t_s = frame.strip_t_s;
+  p.traces = frame.strip;
   std::string out;
-  strip_json(frame, station, &out);
+  strip_json(&p, 1, station, &out);
   return out;
 }
 

@@ -11,6 +11,8 @@
 // queue up. Spectra are taken at most every SPECTRA_EVERY_MS. Qt-free.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -48,10 +50,25 @@ void page_feed_frame(const PanelModel& model, FrameRecord* frame);
 // retained topic again (a new connection; the broker may have lost them).
 std::vector<PageMessage> page_feed_take(const StationInfo& station, bool all);
 
-// PREFIX/strip: the frame's points and when they were shown.
+// One frame's strip chart points, as a strip message carries them.
+struct StripPoints {
+  uint64_t seq = 0;
+  int64_t time_ms = 0;
+  double t_s = -1.0;
+  std::array<std::vector<uint16_t>, 4> traces;
+};
+
+// The most frames one strip message carries: the publisher gathers the
+// points of the frames it hands over together (a backlog: a playback at
+// full speed, a link catching up) into one message, not one each.
+constexpr size_t STRIP_FRAMES_MAX = 16;
+
+// PREFIX/strip: the last of `parts` (its seq, times and points), the ones
+// before it, oldest first, under "earlier"; written into *out (its text
+// replaced), a buffer the caller keeps. `n` >= 1.
+void strip_json(const StripPoints* parts, size_t n, const StationInfo& station, std::string* out);
+// One frame's points.
 std::string strip_json(const FrameRecord& frame, const StationInfo& station);
-// The same written into *out (its text replaced), a buffer the caller keeps.
-void strip_json(const FrameRecord& frame, const StationInfo& station, std::string* out);
 
 // For tests: forgets the panel and every state taken.
 void page_feed_reset_for_tests();

@@ -45,6 +45,7 @@ constexpr int HEALTH_LOOK_MS = 250;   // how often the health is looked at for a
 constexpr int BATCH = 64;             // messages handed to the client between services
 constexpr int STOP_JOIN_MS = 1000;    // a thread that has not ended by then is left behind
 constexpr int FRAME_MESSAGES = 2;     // frame and values
+constexpr size_t SPENT_FRAMES = 64;   // sent frame records kept for reuse
 constexpr size_t LOG_ROOM = 8192;     // log lines queued beside the frames
 // Playback: how long frames wait for the first connection to the broker.
 constexpr double FIRST_CONNECT_WAIT_S = 2.0;
@@ -144,7 +145,9 @@ class Publisher {
   void start() { thread_ = std::thread([this] { run(); }); }
 
   // The system's thread: a good frame. Never waits in live mode.
-  void offer(FrameRecord&& frame, bool playback) {
+  // `frame` goes into the queue and comes back as a spent record (its
+  // vectors' room kept) when the publisher has one.
+  void offer(FrameRecord& frame, bool playback) {
     std::unique_lock lock(mu_);
     if (stopping_) return;
     frame.seq = ++seq_;
@@ -168,6 +171,10 @@ class Publisher {
     }
     while (frames_queued() >= settings_.queue_frames) drop_oldest();
     queue_.push_back(std::move(frame));
+    if (!spent_.empty()) {
+      frame = std::move(spent_.back());
+      spent_.pop_back();
+    }
     wake_.notify_one();
   }
 
@@ -290,6 +297,8 @@ class Publisher {
   void gather(MqttClient& client, bool force_health);
   // A frame gets its own time here (playback), off the system's thread.
   bool send(MqttClient& client, Item& item);
+  void hold_strip(MqttClient& client, FrameRecord& frame);
+  void send_strip(MqttClient& client);
   // A message the broker refused for its size: said once, as a refusal.
   void too_large(MqttClient& client);
   void send_alarms(MqttClient& client, bool force);
@@ -309,6 +318,7 @@ class Publisher {
   std::mutex mu_;
   std::condition_variable wake_, room_, exited_;
   std::deque<Item> queue_;
+  std::vector<FrameRecord> spent_;  // sent frames, back to the follower for their room
   uint64_t seq_ = 0;
   long long taken_ = 0;     // items the publisher's thread took from the queue
   size_t logs_queued_ = 0;  // of the queue's items, the log lines
@@ -345,6 +355,8 @@ class Publisher {
   BrokerFailure::Kind said_kind_ = BrokerFailure::Kind::None;
   bool too_large_said_ = false;
   std::string frame_text_, values_text_, strip_text_;  // the messages of the frame being sent
+  std::vector<StripPoints> strip_parts_;  // the strip points held, [0, strip_held_)
+  size_t strip_held_ = 0;
   uint64_t alarms_sent_ = ~uint64_t{0};  // the alarm list's version last published
   bool muted_sent_ = false;
   std::string alarms_pending_;            // published once the client takes it
@@ -456,8 +468,7 @@ bool Publisher::send(MqttClient& client, Item& item) {
       sent = client.publish(values_topic_, values_text_, 0, false);
     }
     if (sent == Sent::Ok && frame->strip_t_s >= 0.0) {
-      strip_json(*frame, station_, &strip_text_);
-      client.publish(strip_topic_, strip_text_, 0, true);
+      hold_strip(client, *frame);
     }
     if (sent == Sent::Ok) {
       std::lock_guard lock(mu_);
@@ -468,6 +479,25 @@ bool Publisher::send(MqttClient& client, Item& item) {
   }
   if (sent == Sent::TooLarge) too_large(client);
   return sent == Sent::Ok;
+}
+
+// The frame's strip chart points wait for the others handed over with it:
+// one strip message for them all (see STRIP_FRAMES_MAX).
+void Publisher::hold_strip(MqttClient& client, FrameRecord& frame) {
+  if (strip_held_ == strip_parts_.size()) strip_parts_.emplace_back();
+  StripPoints& p = strip_parts_[strip_held_++];
+  p.seq = frame.seq;
+  p.time_ms = frame.time_ms;
+  p.t_s = frame.strip_t_s;
+  for (size_t t = 0; t < p.traces.size(); ++t) std::swap(p.traces[t], frame.strip[t]);
+  if (strip_held_ == STRIP_FRAMES_MAX) send_strip(client);
+}
+
+void Publisher::send_strip(MqttClient& client) {
+  if (strip_held_ == 0) return;
+  strip_json(strip_parts_.data(), strip_held_, station_, &strip_text_);
+  strip_held_ = 0;
+  if (client.publish(strip_topic_, strip_text_, 0, true) == MqttClient::Sent::TooLarge) too_large(client);
 }
 
 void Publisher::too_large(MqttClient& client) {
@@ -603,11 +633,14 @@ void Publisher::run() {
     }
     // Hand the client what is queued, as long as it writes it out.
     int handed = 0;
+    Item item;
     while (handed < BATCH && !client.want_write()) {
-      Item item;
       bool wake_offer = false;
       {
         std::lock_guard lock(mu_);
+        // The frame sent last goes back for the follower to fill again.
+        if (auto* sent = std::get_if<FrameRecord>(&item); sent && spent_.size() < SPENT_FRAMES)
+          spent_.push_back(std::move(*sent));
         if (queue_.empty()) break;
         item = std::move(queue_.front());
         queue_.pop_front();
@@ -626,6 +659,7 @@ void Publisher::run() {
       }
       ++handed;
     }
+    send_strip(client);
     gather(client, false);
     bool more = false;
     {
@@ -715,11 +749,16 @@ class PublishFollower : public FrameObserver, public SessionObserver {
     const uint64_t since = p.get() == last_ ? last_version_ : 0;
     last_ = p.get();
     last_version_ = version;
-    FrameRecord r;
+    // The record comes back from the publisher once sent: its vectors and
+    // strings keep their room, so a frame costs no allocation.
+    FrameRecord& r = record_;
     int skipped = 0;
     if (!shown_frame(m, r.bytes.data(), &skipped)) return;
     r.skipped = skipped;
     r.time_ms = std::exchange(read_since_frame_, false) ? read_ms_ : unix_ms();
+    r.frame_time_ms = NO_TIME;
+    r.offset = -1;
+    r.source = nullptr;
     const bool playback = transport_is_playback();
     if (playback) {
       // Where the frame lies in the recording, for the time it implies
@@ -732,18 +771,19 @@ class PublishFollower : public FrameObserver, public SessionObserver {
       if (!source_ || *source_ != source) source_ = std::make_shared<const std::string>(source);
       r.source = source_;
     }
-    // Exactly the room the values need: a queue of thousands of frames
-    // holds no spare capacity.
-    const std::vector<int> changed = m.changed_since(since);
-    r.values.reserve(changed.size());
+    for (auto& trace : r.strip) trace.clear();
+    r.strip_t_s = -1.0;
     page_feed_frame(m, &r);
-    for (int id : changed) {
+    size_t n = 0;
+    for (int id : m.changed_since(since)) {
       if (id < 0 || id >= static_cast<int>(table_.size()) || !table_[static_cast<size_t>(id)].published) continue;
       const DisplayEntry& e = table_[static_cast<size_t>(id)];
-      ShownValue v;
+      if (n == r.values.size()) r.values.emplace_back();
+      ShownValue& v = r.values[n];
       v.name = e.name;
       v.type = e.type;
       v.unit = e.unit;
+      v.limit = nullptr;
       bool ok = false;
       if (e.type == ShownValue::Type::Int) {
         int i = 0;
@@ -756,17 +796,16 @@ class PublishFollower : public FrameObserver, public SessionObserver {
         v.number *= e.scale;
       }
       if (!ok) continue;
-      if (e.limits) {
-        ControlState s;
-        if (m.state(id, &s)) v.limit = limit_level_name(s.limit);
-      }
-      r.values.push_back(std::move(v));
+      if (e.limits) m.read_state(id, [&](const ControlState& s) { v.limit = limit_level_name(s.limit); });
+      ++n;
     }
-    p->offer(std::move(r), playback);
+    r.values.resize(n);
+    p->offer(r, playback);
   }
 
  private:
   std::shared_ptr<const std::string> source_;
+  FrameRecord record_;  // filled at each frame, then swapped for a spent one (Publisher::offer)
   std::vector<DisplayEntry> table_;
   uint64_t last_version_ = 0;
   const Publisher* last_ = nullptr;

@@ -15,6 +15,7 @@
 #include "present/json.h"
 #include "publish/broker.h"
 #include "publish/messages.h"
+#include "publish/page_feed.h"
 #include "runtime/hooks.h"
 #include "runtime/ui.h"
 #include "support/files.h"
@@ -152,6 +153,26 @@ TEST(MqttMessages, in_playback_a_frame_carries_its_own_time_beside_the_time_sent
   EXPECT_NE(frame_json(r, played).find(R"("frame_time_ms":null,"frame_time":null,)"), std::string::npos);
   ASSERT_EQ(parse_frame(frame_json(r, played), &got), Refusal::None);
   EXPECT_EQ(got.frame_time_ms, NO_TIME);
+}
+
+TEST(MqttMessages, a_strip_message_carries_the_frames_handed_over_together_oldest_first) {
+  StripPoints parts[2];
+  parts[0].seq = 7;
+  parts[0].time_ms = 1714564800150;
+  parts[0].t_s = 0.0;  // the first frame of a link replay
+  parts[0].traces = {std::vector<uint16_t>{1, 2}, {3}, {}, {65535}};
+  parts[1].seq = 8;
+  parts[1].time_ms = 1714564800250;
+  parts[1].t_s = 0.125;
+  parts[1].traces = {std::vector<uint16_t>{4}, {5}, {6}, {7}};
+  std::string json;
+  strip_json(parts, 2, station(), &json);
+  EXPECT_EQ(json, R"({"session":"0123456789abcdef","mode":"live","time_ms":1714564800250,)"
+                  R"("time":"2024-05-01T12:00:00.250Z","seq":8,"t_s":0.125,"traces":[[4],[5],[6],[7]],)"
+                  R"("earlier":[{"seq":7,"t_s":0.0,"traces":[[1,2],[3],[],[65535]]}]})");
+  // One frame: no "earlier".
+  strip_json(parts, 1, station(), &json);
+  EXPECT_EQ(json.substr(json.find("\"seq\"")), R"("seq":7,"t_s":0.0,"traces":[[1,2],[3],[],[65535]]})");
 }
 
 TEST(MqttMessages, values_carry_units_and_limit_states) {

@@ -13,6 +13,7 @@ const MAX_ALARMS = 1000;
 const MAX_POINTS = 8192;               // a spectrum's or a strip trace's points
 const MAX_PLOTS = 8;
 const FRAME_BYTES = 200;
+const MAX_STRIP_FRAMES = 64;           // frames in one strip message (the station sends at most 16)
 
 export const REFUSALS = {
   too_large: 'too large',
@@ -32,6 +33,19 @@ class Refused extends Error {
 
 function fail(detail, reason = 'bad_fields') {
   throw new Refused(reason, detail);
+}
+
+// A frame's strip chart points: its seq, when they were shown, four traces.
+function stripPart(o) {
+  const p = { seq: integer(o, 'seq', 1), t_s: finite(o, 't_s', 0) };
+  const traces = array(o, 'traces', 4);
+  if (traces.length !== 4) fail('traces is not four lists');
+  p.traces = traces.map((t) => {
+    if (!Array.isArray(t) || t.length > MAX_POINTS) fail('a trace is not a list of points');
+    for (const v of t) if (!Number.isInteger(v) || v < 0 || v > 65535) fail('a strip point is not 0 to 65535');
+    return t;
+  });
+  return p;
 }
 
 // Control characters out (a tab and, where allowed, line breaks stay), so
@@ -268,17 +282,18 @@ const checkers = {
     return m;
   },
 
+  // One frame's points, or several: the frames before the last under
+  // "earlier", oldest first (a station catching up sends them together).
   strip(o) {
     const m = head(o);
-    m.seq = integer(o, 'seq', 1);
-    m.t_s = finite(o, 't_s', 0);
-    const traces = array(o, 'traces', 4);
-    if (traces.length !== 4) fail('traces is not four lists');
-    m.traces = traces.map((t) => {
-      if (!Array.isArray(t) || t.length > MAX_POINTS) fail('a trace is not a list of points');
-      for (const v of t) if (!Number.isInteger(v) || v < 0 || v > 65535) fail('a strip point is not 0 to 65535');
-      return t;
-    });
+    const last = stripPart(o);
+    const earlier = o.earlier === undefined ? [] : array(o, 'earlier', MAX_STRIP_FRAMES - 1);
+    m.parts = earlier.map((p) => stripPart(object(p, 'an earlier strip part')));
+    m.parts.push(last);
+    for (let k = 1; k < m.parts.length; ++k) {
+      if (m.parts[k].seq <= m.parts[k - 1].seq) fail('the strip parts are not in the order of their frames');
+    }
+    Object.assign(m, last);
     return m;
   },
 

@@ -173,15 +173,24 @@ export class Store {
   // The frame's points, each at a time within the frame's spread, as the
   // panel places them; a silence of more than STRIP_GAP_S breaks the lines.
   take_strip(m) {
-    if (this.stripSeq !== undefined && m.session === this.stripSession && m.seq <= this.stripSeq) return 'goes_back';
-    if (!this.strip || m.t_s < (this.stripLastT ?? -1)) {
+    const same = this.stripSeq !== undefined && m.session === this.stripSession;
+    if (same && m.seq <= this.stripSeq) return 'goes_back';
+    // Parts already taken (a retained message sent again) are passed over.
+    for (const part of m.parts) if (!same || part.seq > this.stripSeq) this.stripPart(part);
+    this.stripSeq = m.seq;
+    this.stripSession = m.session;
+    return true;
+  }
+
+  stripPart(p) {
+    if (!this.strip || p.t_s < (this.stripLastT ?? -1)) {
       this.strip = { x: [[], [], [], []], y: [[], [], [], []] };
       this.stripLastT = null;
     }
-    const since = this.stripLastT === null ? STRIP_SPREAD_FIRST_S : m.t_s - this.stripLastT;
+    const since = this.stripLastT === null ? STRIP_SPREAD_FIRST_S : p.t_s - this.stripLastT;
     const spread = Math.min(since, STRIP_SPREAD_MAX_S);
-    const start = m.t_s - spread;
-    m.traces.forEach((points, t) => {
+    const start = p.t_s - spread;
+    p.traces.forEach((points, t) => {
       const xs = this.strip.x[t], ys = this.strip.y[t];
       if (since > STRIP_GAP_S && xs.length > 0) {
         xs.push(start);
@@ -198,10 +207,7 @@ export class Store {
         ys.splice(0, excess);
       }
     });
-    this.stripLastT = m.t_s;
-    this.stripSeq = m.seq;
-    this.stripSession = m.session;
-    return true;
+    this.stripLastT = p.t_s;
   }
 
   // Seconds since the station was last heard (any message).

@@ -121,6 +121,23 @@ test('strip_points_are_spread_over_their_frame_and_a_silence_breaks_the_line', (
   assert.deepEqual(store.strip.y[2], [201, 201, 202, 202, null, 203, 203]);
 });
 
+test('a_strip_message_of_several_frames_draws_as_its_frames_one_by_one', () => {
+  const part = (seq, t_s) => ({ seq, t_s, traces: [0, 1, 2, 3].map((t) => [t * 100 + seq, t * 100 + seq]) });
+  const store = new Store(() => 0);
+  // Frames 1 and 2 under "earlier", 3 the message's own: the same points
+  // as three messages (the test above).
+  assert.equal(store.receive('strip', json(head({ ...part(3, 11.1), earlier: [part(1, 10.0), part(2, 10.1)] }))), true);
+  assert.deepEqual(store.strip.x[0].map((x) => Math.round(x * 1000) / 1000), [9.95, 10, 10.05, 10.1, 10.85, 10.975, 11.1]);
+  assert.deepEqual(store.strip.y[2], [201, 201, 202, 202, null, 203, 203]);
+  // Sent again (retained): refused; overlapping: only the new frame taken.
+  assert.equal(store.receive('strip', json(head({ ...part(3, 11.1), earlier: [part(2, 10.1)] }))), false);
+  assert.equal(store.receive('strip', json(head({ ...part(4, 11.2), earlier: [part(3, 11.1)] }))), true);
+  assert.equal(store.strip.y[0].length, 9);
+  // Parts out of order are refused whole.
+  assert.equal(store.receive('strip', json(head({ ...part(9, 12.0), earlier: [part(6, 11.5), part(5, 11.4)] }))), false);
+  assert.equal(store.strip.y[0].length, 9);
+});
+
 test('a_tab_in_the_background_draws_once_when_seen_again_and_counts_what_it_skipped', () => {
   const store = new Store(() => 0);
   const queued = [];
