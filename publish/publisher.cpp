@@ -45,7 +45,6 @@ constexpr int HEALTH_LOOK_MS = 250;   // how often the health is looked at for a
 constexpr int BATCH = 64;             // messages handed to the client between services
 constexpr int STOP_JOIN_MS = 1000;    // a thread that has not ended by then is left behind
 constexpr int FRAME_MESSAGES = 2;     // frame and values
-constexpr size_t SPENT_FRAMES = 64;   // sent frame records kept for reuse
 constexpr size_t LOG_ROOM = 8192;     // log lines queued beside the frames
 // Playback: how long frames wait for the first connection to the broker.
 constexpr double FIRST_CONNECT_WAIT_S = 2.0;
@@ -638,8 +637,10 @@ void Publisher::run() {
       bool wake_offer = false;
       {
         std::lock_guard lock(mu_);
-        // The frame sent last goes back for the follower to fill again.
-        if (auto* sent = std::get_if<FrameRecord>(&item); sent && spent_.size() < SPENT_FRAMES)
+        // The frame sent last goes back for the follower to fill again:
+        // at most what a waiting playback queues again at once (it waits
+        // for a half-empty queue), so a backlog allocates nothing either.
+        if (auto* sent = std::get_if<FrameRecord>(&item); sent && spent_.size() < settings_.queue_frames / 2)
           spent_.push_back(std::move(*sent));
         if (queue_.empty()) break;
         item = std::move(queue_.front());
@@ -774,8 +775,12 @@ class PublishFollower : public FrameObserver, public SessionObserver {
     for (auto& trace : r.strip) trace.clear();
     r.strip_t_s = -1.0;
     page_feed_frame(m, &r);
+    // A new record gets exactly the room the values need: a queue of
+    // thousands of frames holds no spare capacity.
+    const std::vector<int> changed = m.changed_since(since);
+    r.values.reserve(changed.size());
     size_t n = 0;
-    for (int id : m.changed_since(since)) {
+    for (int id : changed) {
       if (id < 0 || id >= static_cast<int>(table_.size()) || !table_[static_cast<size_t>(id)].published) continue;
       const DisplayEntry& e = table_[static_cast<size_t>(id)];
       if (n == r.values.size()) r.values.emplace_back();

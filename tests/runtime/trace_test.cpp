@@ -33,6 +33,10 @@ TEST(TraceNumbers, ints_doubles_and_floats_have_their_own_forms) {
       {rt::json_string("a\"b\\c\nd\x01"), "\"a\\\"b\\\\c\\nd\\u0001\""},
       {rt::json_string("\x1f\x20~\x7f"), "\"\\u001f ~\x7f\""},
       {rt::json_string("\t\r"), "\"\\t\\r\""},
+      // Escapes deep in long runs, on and off eight-byte boundaries, and
+      // UTF-8 left whole.
+      {rt::json_string("01234567\"abcdefghijklmno\\pqrstu 25.0 \xc2\xb0" "C\x1f"),
+       "\"01234567\\\"abcdefghijklmno\\\\pqrstu 25.0 \xc2\xb0" "C\\u001f\""},
   };
   for (const auto& c : cases) EXPECT_EQ(c.got, c.want);
 }
