@@ -15,6 +15,7 @@ if(GSE_WEB_DIR)
           ${GSE_WEB_DIR}/app.js.LEGAL.txt DESTINATION ${CMAKE_INSTALL_DATADIR}/vst_gse/web)
 endif()
 install(FILES ${GSE_DIST}/mosquitto/vst_gse-web.conf ${GSE_DIST}/mosquitto/vst_gse-web.acl
+              ${GSE_DIST}/mosquitto/vst_gse-web-stunnel.conf
         DESTINATION ${CMAKE_INSTALL_DATADIR}/vst_gse/mosquitto)
 # The station's own MIME type for recordings (*.dat), so that the launcher
 # is offered for them and for no other file; Debian's shared-mime-info
@@ -97,8 +98,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # xdg-utils opens the operator guide in the desktop's browser.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
-# The broker that serves the browser view (docs/mqtt.md).
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "mosquitto")
+# The broker that serves the browser view, and stunnel for its TLS (docs/mqtt.md).
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "mosquitto, stunnel4")
 # The programs installed without their debugging symbols.
 set(CPACK_STRIP_FILES ON)
 set(CPACK_GENERATOR DEB)

@@ -29,8 +29,10 @@ packages=(
   # reading windows and the screen back (xwininfo, xprop; import).
   openbox xdotool x11-utils imagemagick
   # The browser view (web/): its tests load the page in Debian's Chromium,
-  # driven over the DevTools protocol (playwright-core, from npm).
-  chromium chromium-driver
+  # driven over the DevTools protocol (playwright-core, from npm); stunnel
+  # puts TLS in front of the broker's WebSockets listener, as the example
+  # configuration does (dist/mosquitto).
+  chromium chromium-driver stunnel4
   # The report's PDF read back as text by its test (pdftotext).
   poppler-utils
 )

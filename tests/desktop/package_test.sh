@@ -29,6 +29,7 @@ dpkg -x "$deb" "$root"
 for f in usr/bin/vst_gse usr/bin/gse_sim usr/share/vst_gse/gse.uir usr/share/vst_gse/demo.dat \
          usr/share/vst_gse/web/index.html usr/share/vst_gse/web/app.js usr/share/vst_gse/web/app.css \
          usr/share/vst_gse/mosquitto/vst_gse-web.conf usr/share/vst_gse/mosquitto/vst_gse-web.acl \
+         usr/share/vst_gse/mosquitto/vst_gse-web-stunnel.conf \
          usr/share/doc/vst_gse/README.md usr/share/doc/vst_gse/README.html \
          usr/share/doc/vst_gse/docs/screenshot-1366x768-light.png usr/share/doc/vst_gse/docs/csv.md \
          usr/share/mime/packages/org.vst_gse.vst_gse.xml \

@@ -1,8 +1,8 @@
 // A real MQTT broker for tests: mosquitto on a free loopback port, with its
 // configuration (and, when asked, a password file and TLS certificates made
-// with openssl) written in a folder of the test's own. The broker is this
-// object's child: kill() and the destructor end it by its process id,
-// never anything else.
+// with openssl) written in a folder of the test's own. The broker (and the
+// stunnel in front of it, when asked) is this object's child: kill() and the
+// destructor end it by its process id, never anything else.
 #pragma once
 
 #include <string>
@@ -22,6 +22,12 @@ struct WebOptions {
   std::string user2, password2;  // a second login in the password file
   std::string acl;               // the text of an ACL file ("user NAME\ntopic read ...")
   std::string http_dir;
+  // The example configuration in this folder (dist/mosquitto) run as
+  // shipped, its ports and paths made the test's: the station's listener
+  // with TLS (port(), a CA made for the test), the browsers' WebSockets
+  // listener on loopback behind stunnel's TLS (ws_port()), its ACL file
+  // (`acl` is not used). Needs BrokerOptions::tls.
+  std::string shipped;
 };
 
 class Broker {
@@ -40,6 +46,8 @@ class Broker {
   // TLS: the CA that signed the broker's certificate, and one that did not.
   std::string ca_file() const { return dir_ + "/ca.crt"; }
   std::string other_ca_file() const { return dir_ + "/other-ca.crt"; }
+  // The broker's certificate (the one browsers are shown).
+  std::string cert_file() const { return dir_ + "/server.crt"; }
 
   // Kills the broker at once (SIGKILL) and waits for it.
   void kill();
@@ -53,6 +61,8 @@ class Broker {
 
  private:
   void start();
+  void write_config(const std::string& conf) const;
+  void write_shipped_config(const std::string& conf) const;
   void make_certificates();
 
   std::string dir_;
@@ -60,7 +70,9 @@ class Broker {
   WebOptions web_;
   int port_ = 0;
   int ws_port_ = 0;
+  int ws_inner_port_ = 0;  // shipped: mosquitto's WebSockets listener, behind stunnel
   pid_t pid_ = -1;
+  pid_t stunnel_pid_ = -1;
 };
 
 // A loopback port where connections never complete, as on a host that

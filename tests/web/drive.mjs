@@ -12,7 +12,9 @@
 //     broker and station chips, the page's counts, the last frame drawn,
 //     and every WebSocket frame the page sent that was an MQTT PUBLISH;
 //   - carries out the commands appended to OUT_DIR/commands, one a line:
-//       screenshot WIDTH HEIGHT FILE   the page at that size, whole
+//       screenshot WIDTH HEIGHT FILE   the page at that size, whole; and
+//                                      OUT_DIR/layout-WIDTHxHEIGHT.json: what
+//                                      is cut or overlaps at that size
 //       publish TOPIC                  a publish attempt from the page's
 //                                      origin with the page's login, over
 //                                      a WebSocket of its own (QoS 1: the
@@ -21,7 +23,9 @@
 //                                      OUT_DIR/publish.json
 //       quit
 // Chromium starts with the machine's flags for a closed network and a new
-// empty profile, so nothing leaves this machine.
+// empty profile, so nothing leaves this machine. VST_WEB_TRUST_SPKI (the
+// base64 SHA-256 of a certificate's public key) makes it trust that one
+// certificate, as a viewer's browser trusts the broker's.
 import { createRequire } from 'node:module';
 import { appendFileSync, existsSync, mkdtempSync, readFileSync, renameSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
@@ -45,7 +49,8 @@ const browser = await chromium.launchPersistentContext(profile, {
   headless: true,
   viewport: { width: 1366, height: 768 },
   args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
-         '--disable-component-update', '--disable-sync'],
+         '--disable-component-update', '--disable-sync',
+         ...(process.env.VST_WEB_TRUST_SPKI ? [`--ignore-certificate-errors-spki-list=${process.env.VST_WEB_TRUST_SPKI}`] : [])],
 });
 let quitting = false;
 async function finish(code) {
@@ -125,6 +130,46 @@ async function publishAttempt(topic) {
   }, { topic, user: process.env.VST_WEB_USER || '', password: process.env.VST_WEB_PASSWORD || '' });
 }
 
+// What is cut or overlapping on the page as laid out now: the page wider
+// than the window; a text that does not fit its box or a box that sticks
+// out of its group; two boxes (labels, displays, units, headings, buttons,
+// chips, plots) or two groups over one another. A list of findings, each
+// naming the elements; empty when all is well.
+async function layoutProblems() {
+  return page.evaluate(() => {
+    const problems = [];
+    const name = (e) => e.id ? `#${e.id}` : e.dataset.display ? `display ${e.dataset.display}`
+      : `${e.tagName.toLowerCase()} "${e.textContent.trim().slice(0, 30)}" in #${e.closest('[id]')?.id}`;
+    const shown = (e) => { const r = e.getBoundingClientRect(); return r.width > 0 && r.height > 0; };
+    if (document.documentElement.scrollWidth > window.innerWidth)
+      problems.push(`the page is ${document.documentElement.scrollWidth} px wide in a window of ${window.innerWidth}`);
+    const boxes = [...document.querySelectorAll('header#top > *, #health .row > *, section.group h2, ' +
+                                                 'section.group label, .display, .unit, .plot, button')].filter(shown);
+    for (const e of boxes) {
+      if (e.tagName !== 'PRE' && e.scrollWidth > e.clientWidth + 1 && getComputedStyle(e).overflowX !== 'auto')
+        problems.push(`${name(e)} is cut: its text is ${e.scrollWidth} px wide in ${e.clientWidth}`);
+      const group = e.closest('section.group');
+      if (group) {
+        const r = e.getBoundingClientRect(), g = group.getBoundingClientRect();
+        if (r.left < g.left - 1 || r.right > g.right + 1) problems.push(`${name(e)} sticks out of #${group.id}`);
+      }
+    }
+    const overlap = (a, b) => {
+      const r = a.getBoundingClientRect(), q = b.getBoundingClientRect();
+      return Math.min(r.right, q.right) - Math.max(r.left, q.left) > 1 && Math.min(r.bottom, q.bottom) - Math.max(r.top, q.top) > 1;
+    };
+    const pairs = (list) => {
+      for (let i = 0; i < list.length; ++i)
+        for (let j = i + 1; j < list.length; ++j)
+          if (!list[i].contains(list[j]) && !list[j].contains(list[i]) && overlap(list[i], list[j]))
+            problems.push(`${name(list[i])} and ${name(list[j])} overlap`);
+    };
+    pairs(boxes);
+    pairs([...document.querySelectorAll('section.group, section#health, header#top')].filter(shown));
+    return problems;
+  });
+}
+
 async function state() {
   const s = await page.evaluate(() => ({
     broker: document.getElementById('broker').textContent,
@@ -162,6 +207,7 @@ for (;;) {
       await page.setViewportSize({ width: Number(w), height: Number(h) });
       await page.waitForTimeout(600);  // the plots follow their new width
       await page.screenshot({ path, fullPage: false });
+      writeFileSync(join(out, `layout-${w}x${h}.json`), JSON.stringify(await layoutProblems()));
       appendFileSync(join(out, 'done'), `screenshot ${path}\n`);
     } else if (command === 'publish') {
       const result = await publishAttempt(args[0]);

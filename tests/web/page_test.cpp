@@ -3,7 +3,8 @@
 // while the built station publishes a recording made by gse_sim. The page
 // is driven by tests/web/drive.mjs (playwright-core), which records what
 // every display shows at each drawing. The broker has a login for the
-// station (read and write) and one for the page (read only).
+// station (read and write) and one for the page (read only); one test runs
+// the example configuration as shipped (dist/mosquitto: TLS, stunnel).
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -60,29 +61,38 @@ std::string recording(const TempDir& dir, int frames) {
   return path;
 }
 
-std::unique_ptr<Child> station(const TempDir& dir, const Broker& broker, const std::string& rec, const char* speed) {
-  write_text(dir.file("station.login"), "station\nst4tion-pw\n");
+// The station publishing `rec` under `prefix` with the login `user`
+// (password st4tion-pw); `more`: options of its own (a CA).
+std::unique_ptr<Child> station(const TempDir& dir, const Broker& broker, const std::string& rec, const char* speed,
+                               const std::string& prefix = PREFIX, const std::string& user = "station",
+                               const std::vector<std::string>& more = {}) {
+  write_text(dir.file("station.login"), user + "\nst4tion-pw\n");
   std::filesystem::permissions(dir.file("station.login"), std::filesystem::perms::owner_read |
                                                               std::filesystem::perms::owner_write);
-  return std::make_unique<Child>(
-      testing_process::vst_gse(),
-      std::vector<std::string>{"--headless", "--speed", speed, "--publish", broker.url(PREFIX), "--mqtt-login",
-                               dir.file("station.login"), "--csv-panel", dir.file("station.csv"), "--log",
-                               dir.file("station.log"), rec},
-      dir.path(), dir.file("station.out"));
+  std::vector<std::string> args{"--headless", "--speed", speed, "--publish", broker.url(prefix), "--mqtt-login",
+                                dir.file("station.login"), "--csv-panel", dir.file("station.csv"), "--log",
+                                dir.file("station.log")};
+  args.insert(args.end(), more.begin(), more.end());
+  args.push_back(rec);
+  return std::make_unique<Child>(testing_process::vst_gse(), args, dir.path(), dir.file("station.out"));
 }
 
-// The page in Chromium, logged in as the viewer.
+// The page in Chromium at `url`, logged in as `user`; `env`: more of the
+// driver's environment (a certificate to trust).
 class Page {
  public:
-  Page(const TempDir& dir, const Broker& broker) : dir_(dir) {
+  Page(const TempDir& dir, const Broker& broker)
+      : Page(dir,
+             "http://127.0.0.1:" + std::to_string(broker.ws_port()) + "/index.html?prefix=" + PREFIX + "&user=viewer",
+             "viewer", "v1ewer-pw") {}
+  Page(const TempDir& dir, const std::string& url, const std::string& user, const std::string& password,
+       std::vector<std::string> env = {})
+      : dir_(dir) {
     std::filesystem::create_directories(out());
-    const std::string url = "http://127.0.0.1:" + std::to_string(broker.ws_port()) +
-                            "/index.html?prefix=" + PREFIX + "&user=viewer";
+    env.push_back("VST_WEB_USER=" + user);
+    env.push_back("VST_WEB_PASSWORD=" + password);
     driver_ = std::make_unique<Child>(GSE_NODE, std::vector<std::string>{GSE_WEB_DRIVER, url, out()}, dir.path(),
-                                      dir.file("driver.out"),
-                                      std::vector<std::string>{"VST_WEB_USER=viewer", "VST_WEB_PASSWORD=v1ewer-pw"},
-                                      dir.file("driver.err"));
+                                      dir.file("driver.out"), env, dir.file("driver.err"));
   }
   ~Page() {
     command("quit");
@@ -113,6 +123,22 @@ class Page {
   long long last_drawn() const {
     const auto d = drawn();
     return d.empty() ? 0 : d.back()["seq"].get<long long>();
+  }
+  // A publish attempt with the page's login from the page's origin: the
+  // broker's answers ({"connack":N,"puback":N}), null when none came.
+  nlohmann::json publish_attempt(const std::string& topic) const {
+    command("publish " + topic);
+    if (!wait_until(30, [&] { return !read_text(out() + "/publish.json").empty(); })) return nullptr;
+    return nlohmann::json::parse(read_text(out() + "/publish.json"));
+  }
+  // The page at WIDTH x HEIGHT into `png`; what is cut or overlaps at that
+  // size (empty when nothing), or a note that the driver never answered.
+  std::vector<std::string> screenshot(int width, int height, const std::string& png) const {
+    command("screenshot " + std::to_string(width) + " " + std::to_string(height) + " " + png);
+    if (!wait_until(30, [&] { return read_text(out() + "/done").find(png) != std::string::npos; }))
+      return {"no screenshot " + png + ": " + diagnostics()};
+    const std::string size = std::to_string(width) + "x" + std::to_string(height);
+    return nlohmann::json::parse(read_text(out() + "/layout-" + size + ".json")).get<std::vector<std::string>>();
   }
   std::string diagnostics() const {
     return "driver: " + read_text(dir_.file("driver.err")) + "\nstate: " + read_text(out() + "/state.json");
@@ -184,9 +210,8 @@ TEST(WebPage, shows_each_frame_as_the_station_did_refuses_hostile_messages_and_c
 
   // A publish from the page's origin with the page's login: the broker's ACL
   // refuses it (0x87, not authorized); and the page itself never sent one.
-  page.command("publish lab/gse/status");
-  ASSERT_TRUE(wait_until(30, [&] { return !read_text(page.out() + "/publish.json").empty(); })) << page.diagnostics();
-  const auto attempt = nlohmann::json::parse(read_text(page.out() + "/publish.json"));
+  const auto attempt = page.publish_attempt("lab/gse/status");
+  ASSERT_FALSE(attempt.is_null()) << page.diagnostics();
   EXPECT_EQ(attempt["connack"], 0) << attempt.dump();
   EXPECT_EQ(attempt["puback"], 0x87) << attempt.dump();
 
@@ -230,14 +255,56 @@ TEST(WebPage, shows_each_frame_as_the_station_did_refuses_hostile_messages_and_c
   EXPECT_GT(s["spectra"].get<int>(), 0) << "no spectrum drawn";
   EXPECT_GT(s["log"].get<int>(), 0) << "no log entry shown";
 
-  // For the README: the page on a phone and on a laptop.
+  // For the README: the page on a phone, a laptop and a desktop screen; on
+  // each, nothing cut and nothing over anything else.
   const char* keep = std::getenv("VST_WEB_SCREENSHOTS");
-  for (const auto& [w, h] : {std::pair{360, 740}, std::pair{1366, 768}}) {
+  for (const auto& [w, h] : {std::pair{360, 740}, std::pair{1366, 768}, std::pair{1920, 1080}}) {
     const std::string png = (keep ? std::string(keep) : page.out()) + "/web-" + std::to_string(w) + "x" +
                             std::to_string(h) + ".png";
-    page.command("screenshot " + std::to_string(w) + " " + std::to_string(h) + " " + png);
-    EXPECT_TRUE(wait_until(30, [&] { return read_text(page.out() + "/done").find(png) != std::string::npos; }));
+    const auto problems = page.screenshot(w, h, png);
+    EXPECT_TRUE(problems.empty()) << w << "x" << h << ": " << nlohmann::json(problems).dump(1);
   }
+}
+
+// The example configuration as shipped (dist/mosquitto), its ports and
+// paths made the test's: the station publishes over MQTT with TLS; the page
+// comes over https from stunnel in front of the broker's WebSockets
+// listener, Chromium trusting the broker's certificate as a viewer's
+// browser would; the viewer's login reads the frames and cannot publish.
+TEST(WebPage, the_shipped_configuration_serves_the_page_over_tls_to_a_read_only_login) {
+  TempDir dir;
+  testing_broker::BrokerOptions o;
+  o.user = "station1";
+  o.password = "st4tion-pw";
+  o.tls = true;
+  testing_broker::WebOptions web;
+  web.user2 = "scientist";
+  web.password2 = "sc1entist-pw";
+  web.http_dir = GSE_WEB_DIR;
+  web.shipped = GSE_SHIPPED_BROKER;
+  Broker broker(dir.path(), o, web);
+  const std::string rec = recording(dir, 120);
+
+  // The certificate's public key as Chromium's --ignore-certificate-errors-spki-list takes it.
+  const auto spki = testing_process::run(
+      "/bin/sh", {"-c", "openssl x509 -pubkey -noout -in '" + broker.cert_file() +
+                            "' | openssl pkey -pubin -outform der | openssl dgst -sha256 -binary | base64"},
+      dir.path(), 20);
+  ASSERT_EQ(spki.exit_code, 0) << spki.err;
+  Page page(dir,
+            "https://localhost:" + std::to_string(broker.ws_port()) + "/index.html?prefix=vst/station1&user=scientist",
+            "scientist", "sc1entist-pw", {"VST_WEB_TRUST_SPKI=" + spki.out.substr(0, spki.out.find('\n'))});
+  ASSERT_TRUE(page.wait_for(60, [](const auto& s) { return s.value("brokerState", "") == "connected"; }))
+      << page.diagnostics();
+  auto st = station(dir, broker, rec, "2", "vst/station1", "station1", {"--mqtt-ca", broker.ca_file()});
+  EXPECT_TRUE(wait_until(60, [&] { return page.last_drawn() >= 20; })) << page.diagnostics();
+
+  const auto attempt = page.publish_attempt("vst/station1/status");
+  ASSERT_FALSE(attempt.is_null()) << page.diagnostics();
+  EXPECT_EQ(attempt["connack"], 0) << attempt.dump();
+  EXPECT_EQ(attempt["puback"], 0x87) << attempt.dump();  // not authorized
+  EXPECT_EQ(st->wait(120), 0) << read_text(dir.file("station.out"));
+  EXPECT_TRUE(page.state()["errors"].empty()) << page.diagnostics();
 }
 
 TEST(WebPage, reconnects_after_the_broker_returns_and_shows_the_station_s_last_will) {

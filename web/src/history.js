@@ -5,8 +5,11 @@
 // frame. 12 bytes a point: the station's time (ms, Float64) and the value
 // (Float32: the trend draws it, the displays show every digit).
 
+import { TREND_GAP_MS } from './trend_points.js';
+
 export const DAY_POINTS = 10 * 86400;  // the link's 9.6 frames/s, rounded up, for a day
 const FIRST_CAPACITY = 1024;
+export const SILENCES_KEPT = 10000;    // the newest silences (a day of them at 8 s each)
 
 export class Ring {
   constructor(limit = DAY_POINTS) {
@@ -58,6 +61,9 @@ export class Ring {
     return [t, v];
   }
 
+  firstTime() { return this.t[this.start]; }
+  lastTime() { return this.t[(this.start + this.length - 1) % this.t.length]; }
+
   // For the plot: times in seconds (as uPlot's time axis takes them) and
   // values, in new arrays. NaN and infinities are gaps.
   series() {
@@ -75,6 +81,19 @@ export class History {
   constructor(limit = DAY_POINTS) {
     this.limit = limit;
     this.rings = new Map();
+    // [lastFrameMs, nextFrameMs] where no frame came for more than
+    // TREND_GAP_MS: the trend's lines break there.
+    this.silences = [];
+    this.lastFrameMs = null;
+  }
+
+  // A frame's values came, stamped timeMs by the station.
+  frame(timeMs) {
+    if (this.lastFrameMs !== null && timeMs - this.lastFrameMs > TREND_GAP_MS) {
+      this.silences.push([this.lastFrameMs, timeMs]);
+      if (this.silences.length > SILENCES_KEPT) this.silences.shift();
+    }
+    this.lastFrameMs = timeMs;
   }
 
   add(name, timeMs, value) {

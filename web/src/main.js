@@ -32,7 +32,8 @@ function showTrend(name) {
 }
 function drawTrend() {
   trendDrawnMs = Date.now();
-  const took = trend.show(trendName, store.history.get(trendName), store.panel?.displays.get(trendName)?.unit);
+  const took = trend.show(trendName, store.history.get(trendName), store.panel?.displays.get(trendName)?.unit,
+                          store.history.silences);
   // The time the last drawing took, for the benchmark (docs/performance.md).
   byId('trend').dataset.drawMs = took.toFixed(1);
 }

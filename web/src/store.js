@@ -83,6 +83,7 @@ export class Store {
   take_values(m) {
     if (!this.sequenceOk(m, this.seq)) return 'goes_back';
     if (m.session !== this.session) this.session = m.session;
+    this.history.frame(m.time_ms);
     for (const [name, v] of m.values) {
       this.displays.set(name, { value: v.value, limit: v.limit, seq: m.seq });
       if (typeof v.value === 'number') this.history.add(name, m.time_ms, v.value);

@@ -5,6 +5,7 @@
 
 import uPlot from 'uplot';
 import { minutesSeconds } from '../format.js';
+import { trendPoints } from '../trend_points.js';
 import { STRIP_COLOURS, STRIP_SECONDS, STRIP_TRACES } from '../layout.js';
 
 function size(box, height) {
@@ -126,29 +127,60 @@ export class TrendView {
   constructor(box, note) {
     this.box = box;
     this.note = note;
+    this.zoom = null;   // { min, max } in s while the operator has zoomed in
     this.plot = new uPlot({
       ...size(box, 260),
       legend: { show: false },
       scales: { x: { time: true } },
       axes: [{ ...axisStyle() }, { ...axisStyle(), size: 70 }],
       series: [{}, { stroke: '#1f5fbf', width: 1, points: { show: false }, spanGaps: false }],
+      // A zoom (a drag over the plot) or its reset (a double click) draws
+      // the new range at the pixels' resolution.
+      hooks: { setScale: [(u, key) => { if (key === 'x') this.rangeSet(u.scales.x); }] },
     }, [[], []], box);
     follow(this.plot, box, 260);
     this.name = null;
+    this.ring = null;
+    this.silences = [];
   }
 
-  // Draws the whole history of `name` (up to a day at the link's rate).
-  // Returns the time it took in ms.
-  show(name, ring, unit) {
+  // Draws the history of `name` (up to a day at the link's rate): all of it,
+  // or the range the operator zoomed to, reduced to what the plot's pixels
+  // show (trend_points.js). `silences`: the history's. Returns the time it
+  // took in ms.
+  show(name, ring, unit, silences = []) {
     const t0 = performance.now();
+    if (name !== this.name) this.zoom = null;
     this.name = name;
-    const [xs, ys] = ring ? ring.series() : [[], []];
-    this.plot.setData([xs, ys]);
+    this.ring = ring;
+    this.silences = silences;
+    this.draw();
     const took = performance.now() - t0;
     this.note.textContent = ring
-      ? `${xs.length.toLocaleString('en')} points since this page opened${unit ? ', in ' + unit : ''}` +
+      ? `${ring.length.toLocaleString('en')} points since this page opened${unit ? ', in ' + unit : ''}` +
         (ring.dropped ? ` (the oldest ${ring.dropped.toLocaleString('en')} are gone: a day is kept)` : '')
       : 'no value yet';
     return took;
+  }
+
+  draw() {
+    const [t, v] = this.ring ? this.ring.ordered() : [[], []];
+    const columns = Math.max(1, Math.round(this.plot.bbox.width || this.box.clientWidth));
+    if (this.zoom) {
+      const data = trendPoints(t, v, this.zoom.min * 1000, this.zoom.max * 1000, columns, this.silences);
+      this.plot.setData(data, false);  // the zoomed scale stays
+    } else {
+      this.plot.setData(trendPoints(t, v, t[0], t[t.length - 1], columns, this.silences));
+    }
+  }
+
+  // The x scale changed: zoomed in when it shows less than the whole history.
+  rangeSet(x) {
+    if (!this.ring || this.ring.length === 0 || x.min === null || x.max === null) return;
+    const whole = x.min <= this.ring.firstTime() / 1000 && x.max >= this.ring.lastTime() / 1000;
+    if (whole && !this.zoom) return;  // the page's own drawing of everything
+    this.zoom = whole ? null : { min: x.min, max: x.max };
+    // After uPlot has finished with this scale.
+    queueMicrotask(() => this.draw());
   }
 }
