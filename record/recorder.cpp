@@ -93,6 +93,7 @@ class Recorder : public FrameObserver, public SessionObserver {
       if (describe_) run.device = describe_(run.source);
       early.swap(early_);
       writing_ = true;
+      first_offsets_.clear();  // the run's alarm list numbers its rows from 1
     }
     const std::string record = record_path_for(path);
     auto writer = std::make_shared<RecordWriter>(record, path, run, [this, record](const std::string& why) {

@@ -79,9 +79,21 @@ TEST(BrokerFaults, a_host_that_drops_packets_is_said_within_seconds_and_never_ho
   EXPECT_TRUE(has(dir.file("view.log"), "INFO summary: ")) << "the teardown ran";
   EXPECT_LT(quit_time(*gse, &status), QUIT_BOUND_S);
   EXPECT_EQ(status, 7) << "the frames it could not publish are dropped";
-  const auto published = json_of(dir.file("station.json"))["publish"];
+  const auto summary = json_of(dir.file("station.json"));
+  const auto published = summary["publish"];
   EXPECT_EQ(published["outages"], 0) << "a publisher that never connected had no outage";
   EXPECT_TRUE(has(dir.file("station.log"), "never connected: " + said));
+  // Every frame shown was still queued at the quit: each is two messages
+  // dropped (its frame and its values), beside at most one for each line
+  // of the log.
+  EXPECT_EQ(published["frames_published"], 0);
+  const long long frames = summary["good_frames"].get<long long>();
+  const long long dropped = published["messages_dropped"].get<long long>();
+  long long log_lines = 0;
+  for (char c : read_text(dir.file("station.log"))) log_lines += c == '\n';
+  ASSERT_GT(frames, 0);
+  EXPECT_GE(dropped, 2 * frames) << frames << " frames";
+  EXPECT_LE(dropped, 2 * frames + log_lines) << frames << " frames, " << log_lines << " log lines";
 }
 
 // The keep-alive is 5 s: a paused broker is said within 10 s.

@@ -219,11 +219,14 @@ TEST(RecordLive, where_time_outs_cut_frames_the_trends_have_the_frames_and_skipp
   InstrumentPty link;
   Station s(link.slave_path(), "");
   ASSERT_TRUE(s.log_has("serial port ready")) << s.log();
-  // Frames, then 120 bytes of one and a time-out (the receiver drops them),
-  // frames again: by the recording's bytes alone, the cut frame swallows the
-  // first bytes of the next.
+  // Seven bytes of noise (passed over: Skipped grows by 7), frames, then
+  // 120 bytes of one and a time-out (the receiver drops them uncounted),
+  // again: by the recording's bytes alone, the cut frame swallows the first
+  // bytes of the noise and the next frame.
+  const Bytes noise(7, 0x55);
   const Bytes cut = testing_frames::head(testing_frames::good(100), 120);
   for (int round = 0; round < 3; ++round) {
+    link.send(noise);
     link.send_paced(frames(10 * round + 1, 4), 1920.0);
     link.send(cut);
     ASSERT_TRUE(wait_until(WAIT_S, [&] {
@@ -232,11 +235,17 @@ TEST(RecordLive, where_time_outs_cut_frames_the_trends_have_the_frames_and_skipp
       return n > static_cast<size_t>(round);
     }));
   }
+  link.send(noise);
   link.send_paced(frames(40, 4), 1920.0);
   ASSERT_TRUE(wait_until(WAIT_S, [&] { return skipped_shown(s.trace()).size() >= 16; }));
   EXPECT_EQ(s.quit(), 0);
   const std::vector<long> panel = skipped_shown(s.trace());
+  EXPECT_EQ(panel, (std::vector<long>{7, 7, 7, 7, 14, 14, 14, 14, 21, 21, 21, 21, 28, 28, 28, 28}));
   Trends t(s.recording());
+  // The record holds the Skipped count shown with each frame.
+  const auto& recorded = t.pass->frames->frames;
+  ASSERT_EQ(recorded.size(), panel.size());
+  for (size_t i = 0; i < recorded.size(); ++i) EXPECT_EQ(recorded[i].skipped, panel[i]) << "frame " << i;
   t.store->read([&](const rt::TrendData& d) {
     ASSERT_EQ(d.frames(), panel.size()) << "the frames the panel showed, no more";
     for (size_t i = 0; i < d.frames(); ++i) EXPECT_EQ(d.skipped[i], panel[i]) << "frame " << i;

@@ -1,9 +1,11 @@
 // record/: where the live receiver's frames lie in the recording, the
 // recording read by the frames shown, the session record written and read
-// back, and every record that must be refused, with its one line.
+// back, every record that must be refused, with its one line, and the
+// recorder fed by the run-time's calls as a live session makes them.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -14,11 +16,17 @@
 #include "record/link_mirror.h"
 #include "record/record_reader.h"
 #include "record/record_writer.h"
+#include "record/recorder.h"
 #include "record/sqlite.h"
 #include "replay/recording_index.h"
+#include "runtime/session_watch.h"
+#include "runtime/testing.h"
+#include "runtime/ui.h"
+#include "session/session_log.h"
 #include "support/files.h"
 #include "support/frames.h"
 #include "support/process.h"
+#include "ui/panel.h"
 
 namespace {
 
@@ -193,6 +201,27 @@ TEST(SessionRecord, holds_what_the_station_wrote_and_is_handed_over_as_one_file)
   EXPECT_DOUBLE_EQ(t, 1.7e9 + 12.0);
   EXPECT_FALSE(estimated);
   EXPECT_EQ(pass.frame_at_time(1.7e9 + 11.5), 2u);
+}
+
+// An event's severity comes from its kind: a lost port and a failed
+// recording write are errors, the rest information.
+TEST(SessionRecord, reads_back_each_event_with_the_severity_of_its_kind) {
+  Written w(/*close=*/false);
+  w.writer->add(rt::EventRow{1.7e9 + 5.0, 402, "port lost", "/dev/ttyUSB0: the device was removed", -1});
+  w.writer->add(rt::EventRow{1.7e9 + 6.0, 402, "port returned", "/dev/ttyUSB0", -1});
+  w.writer->add(rt::EventRow{1.7e9 + 7.0, 402, "recording", "cannot write 52121834.dat: No space left on device", -1});
+  ASSERT_TRUE(w.writer->close()) << w.failure;
+  rt::Pass pass;
+  std::string why;
+  ASSERT_EQ(rt::read_session_record(w.recording, &pass, &why), rt::PassFound::Found) << why;
+  const std::vector<std::pair<std::string, rt::Severity>> expected = {
+      {"link", rt::Severity::Info},          {"port lost", rt::Severity::Error}, {"port returned", rt::Severity::Info},
+      {"recording", rt::Severity::Error},   {"note", rt::Severity::Info}};
+  ASSERT_EQ(pass.events.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(pass.events[i].kind, expected[i].first) << "event " << i << ", by time";
+    EXPECT_EQ(pass.events[i].severity, expected[i].second) << pass.events[i].kind;
+  }
 }
 
 TEST(SessionRecord, a_version_1_record_appended_to_gains_the_viewers_reception_time) {
@@ -421,6 +450,136 @@ TEST(SessionRecord, a_disk_that_takes_no_more_fails_the_record_once_and_keeps_wh
   std::string why;
   ASSERT_EQ(rt::read_session_record(recording, &pass, &why), rt::PassFound::Found) << why;
   EXPECT_EQ(pass.frames->frames.size(), 1u) << "what was committed before stays readable";
+}
+
+// ----- The recorder, fed as a live session feeds it -------------------------
+
+double unix_now() {
+  return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+// A live session recording to 52121834.dat in a folder of its own, with the
+// recorder installed as the program installs it. The test makes the
+// system's calls: a frame's bytes through the recording, then its hex dump,
+// Skipped and the good status; a housekeeping value as the decoder writes it.
+class Recorder : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    reset();
+    rt::record_install("test");
+    rt::SessionInfo info;
+    info.version = "test";
+    info.source = "/dev/ttyUSB0";
+    info.headless = true;
+    rt::session_begin(info);
+    recording_ = FileOpen(path_.c_str(), "ab");
+    ASSERT_NE(recording_, nullptr);
+    panel_ = LoadPanel(0, "gse.uir", PANEL);
+    ASSERT_GT(panel_, 0) << PanelErrorText();
+    ASSERT_EQ(SetPanelAttribute(panel_, ATTR_PANEL_RECORDING_FILE, path_.c_str()), 0);
+  }
+  void TearDown() override { reset(); }
+  static void reset() {
+    rt::reset_ui_for_tests();
+    rt::reset_session_for_tests();
+    rt::reset_log_for_tests();
+  }
+
+  // Frame n shown; its bytes reach the recording first unless `recorded`
+  // is false.
+  void show(uint32_t n, bool recorded = true) {
+    const FrameBuilder f = good(n);
+    if (recorded) ASSERT_EQ(FileWrite(f.data(), 1, 200, recording_), 200u);
+    ASSERT_EQ(SetCtrlVal(panel_, PANEL_HEXDUMP, testing_frames::hex_dump(f.bytes).c_str()), 0);
+    ASSERT_EQ(SetCtrlVal(panel_, PANEL_SKIPPED, 0), 0);
+    ASSERT_EQ(SetCtrlVal(panel_, PANEL_STATUS, " "), 0);
+  }
+  // The program's teardown: the panel, the recording, then the session
+  // (which closes the record).
+  void end() {
+    DiscardPanel(panel_);
+    FileClose(recording_);
+    recording_ = nullptr;
+    rt::session_end(0);
+  }
+
+  struct Frame {
+    double t = 0.0;
+    bool placed = false;  // offset not NULL
+    int64_t offset = -1, link_bytes = -1;
+    int64_t counter = 0;
+  };
+  std::vector<Frame> frames() {
+    std::vector<Frame> out;
+    rt::sql::Db db;
+    EXPECT_TRUE(db.open(record_, false)) << db.error();
+    rt::sql::Statement st;
+    EXPECT_TRUE(st.prepare(db, "SELECT t, offset, link_bytes, counter FROM frames ORDER BY frame"));
+    while (st.step()) {
+      Frame f;
+      f.t = st.real(0);
+      f.placed = !st.is_null(1);
+      if (f.placed) f.offset = st.integer(1);
+      if (!st.is_null(2)) f.link_bytes = st.integer(2);
+      f.counter = st.integer(3);
+      out.push_back(f);
+    }
+    return out;
+  }
+  // The changes of the alarm with `key`, in the order they were written.
+  std::vector<std::string> alarm_changes(const std::string& key) {
+    std::vector<std::string> out;
+    rt::sql::Db db;
+    EXPECT_TRUE(db.open(record_, false)) << db.error();
+    rt::sql::Statement st;
+    EXPECT_TRUE(st.prepare(db, "SELECT change FROM alarm_events JOIN alarms USING (run, alarm) "
+                               "WHERE key = ? ORDER BY id"));
+    st.bind(1, key);
+    while (st.step()) out.push_back(st.text(0));
+    return out;
+  }
+
+  TempDir dir_;
+  const std::string path_ = dir_.file("52121834.dat");
+  const std::string record_ = dir_.file("52121834.session");
+  FileStream* recording_ = nullptr;
+  int panel_ = -1;
+};
+
+TEST_F(Recorder, a_frame_shown_whose_bytes_it_never_saw_has_no_place_and_the_time_it_was_shown) {
+  show(1);
+  const double after_first = unix_now();
+  // The wall clock moves on before frame 2 is shown.
+  ASSERT_TRUE(testing_process::wait_until(5.0, [&] { return unix_now() > after_first + 0.001; }));
+  const double before_second = unix_now();
+  show(2, /*recorded=*/false);
+  show(3);
+  end();
+  const std::vector<Frame> f = frames();
+  ASSERT_EQ(f.size(), 3u);
+  EXPECT_EQ(f[0].counter, 1);
+  EXPECT_TRUE(f[0].placed);
+  EXPECT_EQ(f[0].offset, 0);
+  EXPECT_EQ(f[0].link_bytes, 200);
+  EXPECT_EQ(f[1].counter, 2);
+  EXPECT_FALSE(f[1].placed) << "frame 2 lies nowhere in the recording, not at frame 1's offset " << f[1].offset;
+  EXPECT_GE(f[1].t, before_second) << "frame 2 stands when it was shown, not at frame 1's time " << f[0].t;
+  EXPECT_TRUE(f[2].placed);
+  EXPECT_EQ(f[2].offset, 200) << "frame 3's bytes follow frame 1's";
+  EXPECT_GE(f[2].t, f[1].t);
+}
+
+// HK00's alarm limit is 9.95 V (the panel file's).
+TEST_F(Recorder, an_alarm_acknowledged_and_then_raised_by_its_cause_again_is_written_raised_again) {
+  ASSERT_EQ(SetCtrlVal(panel_, PANEL_HK00, 9.97), 0);
+  show(1);
+  ASSERT_EQ(rt::watch_acknowledge_all(), 1);
+  ASSERT_EQ(SetCtrlVal(panel_, PANEL_HK00, 5.0), 0);
+  show(2);
+  ASSERT_EQ(SetCtrlVal(panel_, PANEL_HK00, 9.97), 0);
+  show(3);
+  end();
+  EXPECT_EQ(alarm_changes("HK00"), (std::vector<std::string>{"raised", "acknowledged", "cleared", "raised again"}));
 }
 
 }  // namespace
