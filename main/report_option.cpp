@@ -22,6 +22,7 @@ class RecordingFollower : public rt::SessionObserver {
     std::lock_guard lock(mu_);
     return path_;
   }
+  bool wants_alarm_rows() const override { return false; }
 
  private:
   std::mutex mu_;

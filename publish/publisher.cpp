@@ -720,6 +720,8 @@ class PublishFollower : public FrameObserver, public SessionObserver {
     read_since_frame_ = true;
   }
 
+  bool wants_alarm_rows() const override { return false; }  // the alarm list goes whole (send_alarms)
+
   void panel_loaded(const PanelModel& m) override {
     table_.clear();
     for (const ControlInfo& c : m.layout().controls) {

@@ -102,6 +102,7 @@ class Recorder : public FrameObserver, public SessionObserver {
     for (const LogEntry& e : early) writer->add(log_row(e));
     std::lock_guard lock(mu_);
     writer_ = std::move(writer);
+    has_writer_.store(true, std::memory_order_relaxed);
     state_ = {record, ""};
   }
 
@@ -131,6 +132,7 @@ class Recorder : public FrameObserver, public SessionObserver {
     writer->recorded_to(size);
     std::lock_guard lock(mu_);
     writer_ = std::move(writer);
+    has_writer_.store(true, std::memory_order_relaxed);
     state_ = {record, ""};
   }
 
@@ -216,6 +218,10 @@ class Recorder : public FrameObserver, public SessionObserver {
     w->add(std::move(row));
   }
 
+  // Until a record is written, the watch copies no alarm row for it (a
+  // playback's random values change rows at every frame).
+  bool wants_alarm_rows() const override { return has_writer_.load(std::memory_order_relaxed); }
+
   void alarm_changed(const Alarm& a, AlarmChange change, bool acknowledged) override {
     const auto w = writer_now();
     if (!w) return;
@@ -279,6 +285,8 @@ class Recorder : public FrameObserver, public SessionObserver {
 
  private:
   std::shared_ptr<RecordWriter> writer_now() {
+    // No lock at every frame of a run that writes no record (a playback).
+    if (!has_writer_.load(std::memory_order_relaxed)) return nullptr;
     std::lock_guard lock(mu_);
     return writer_;
   }
@@ -307,6 +315,7 @@ class Recorder : public FrameObserver, public SessionObserver {
   std::mutex mu_;
   std::function<std::string(const std::string&)> describe_;
   std::shared_ptr<RecordWriter> writer_;
+  std::atomic<bool> has_writer_{false};  // writer_ was set (it is never unset)
   bool writing_ = false;
   std::deque<LogEntry> early_;
   std::map<uint64_t, int64_t> first_offsets_;  // alarm id: the recording's size when first seen

@@ -117,6 +117,9 @@ class SessionObserver {
   // An alarm row changed (`change`; None for a row whose figures moved, its
   // last time or worst value), or was acknowledged (`acknowledged`).
   virtual void alarm_changed(const Alarm& /*row*/, AlarmChange /*change*/, bool /*acknowledged*/) {}
+  // Whether alarm_changed keeps anything now: the watch copies a changed
+  // row only for an observer that does. Any thread; keep it cheap.
+  virtual bool wants_alarm_rows() const { return true; }
 };
 // `observer` lives as long as the program; each is added once.
 void add_session_observer(SessionObserver* observer);

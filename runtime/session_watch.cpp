@@ -134,7 +134,8 @@ std::string alarm_detail(const Alarm& a) {
 void alarm_update(Watch& watch, const AlarmCause& cause, double t) {
   // The session record keeps every change of a row: a copy for it, only
   // when something observes the session.
-  const bool observed = !session_observers().empty();
+  bool observed = false;
+  for (const SessionObserver* o : session_observers()) observed = observed || o->wants_alarm_rows();
   const uint64_t version = watch.alarms.version();
   Alarm copy;
   const AlarmChange change = watch.alarms.update(cause, t, observed ? &copy : nullptr);
