@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "../extras/program_run.h"
+#include "extras/program_run.h"
 #include "support/gui_window.h"
 #include "runtime/context.h"
 #include "gui/window.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "../extras/program_run.h"
+#include "extras/program_run.h"
 #include "support/gui_window.h"
 #include "runtime/context.h"
 #include "gui/station/position_bar.h"

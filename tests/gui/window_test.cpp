@@ -33,7 +33,7 @@
 #include "runtime/transport.h"
 #include "runtime/ui.h"
 #include "support/files.h"
-#include "window/panel_fixture.h"
+#include "gui/panel_fixture.h"
 
 namespace {
 

@@ -28,7 +28,7 @@
 #include <string>
 #include <vector>
 
-#include "../extras/program_run.h"
+#include "extras/program_run.h"
 #include "gui/desktop/dialogs.h"
 #include "gui/trends/trend_plot.h"
 #include "gui/window.h"
