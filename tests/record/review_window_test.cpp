@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "../extras/program_run.h"
+#include "support/program_run.h"
 #include "gui/desktop/dialogs.h"
 #include "gui/trends/trend_plot.h"
 #include "gui/window.h"
@@ -40,7 +40,7 @@
 
 namespace {
 
-using extras::ProgramRun;
+using testing_program::ProgramRun;
 using testing_window::Finish;
 using testing_window::GuiWindow;
 
@@ -55,12 +55,12 @@ int64_t offset_of(uint32_t n) { return 200 * static_cast<int64_t>(n); }
 std::string last_dump() {
   std::string text;
   for (const std::string& line : rt::trace_lines()) text += line + "\n";
-  const auto dumps = extras::hex_dumps(testing_trace::parse(text));
+  const auto dumps = testing_program::hex_dumps(testing_trace::parse(text));
   return dumps.empty() ? "" : dumps.back();
 }
 
 bool shows(uint32_t frame) {
-  return QTest::qWaitFor([frame] { return last_dump() == extras::hex_dump(extras::counted_frame(frame)); }, WAIT_MS);
+  return QTest::qWaitFor([frame] { return last_dump() == testing_program::hex_dump(testing_program::counted_frame(frame)); }, WAIT_MS);
 }
 
 // The recording and the record a live station would have left: an alarm
@@ -108,7 +108,7 @@ struct Review : ::testing::Test {
 
   void SetUp() override {
     std::vector<uint8_t> bytes;
-    for (uint32_t n = 0; n < FRAMES; ++n) testing_frames::append(bytes, extras::counted_frame(n));
+    for (uint32_t n = 0; n < FRAMES; ++n) testing_frames::append(bytes, testing_program::counted_frame(n));
     write_pass(recording, bytes);
     run = std::make_unique<ProgramRun>(recording, bytes, 1.0, false, "", true, gui.hooks());
     ASSERT_TRUE(QTest::qWaitFor([&] { return gui.window != nullptr; }, WAIT_MS));

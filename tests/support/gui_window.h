@@ -1,4 +1,4 @@
-// The window of a program run in this process (extras::ProgramRun), made
+// The window of a program run in this process (testing_program::ProgramRun), made
 // through the run-time's hooks on the test's thread, which is Qt's GUI
 // thread: the system's thread asks for each step and waits for it.
 #pragma once

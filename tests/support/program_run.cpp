@@ -1,4 +1,4 @@
-#include "program_run.h"
+#include "support/program_run.h"
 
 #include <chrono>
 #include <thread>
@@ -14,7 +14,7 @@
 #include "runtime/transport.h"
 #include "support/files.h"
 
-namespace extras {
+namespace testing_program {
 
 testing_frames::Frame counted_frame(uint32_t n) {
   testing_frames::FrameBuilder b;
@@ -115,4 +115,4 @@ std::vector<std::string> hex_dumps(const std::vector<testing_trace::Line>& trace
   return out;
 }
 
-}  // namespace extras
+}  // namespace testing_program

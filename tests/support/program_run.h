@@ -12,7 +12,7 @@
 #include "support/frames.h"
 #include "support/trace_reader.h"
 
-namespace extras {
+namespace testing_program {
 
 // Good frame `n`: counter n, with spectrum words that differ per frame.
 testing_frames::Frame counted_frame(uint32_t n);
@@ -58,4 +58,4 @@ class LinkReplayRun {
 // The values shown in PANEL_HEXDUMP, in trace order.
 std::vector<std::string> hex_dumps(const std::vector<testing_trace::Line>& trace);
 
-}  // namespace extras
+}  // namespace testing_program
