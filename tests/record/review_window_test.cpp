@@ -36,6 +36,7 @@
 #include "session/session_log.h"
 #include "support/files.h"
 #include "support/gui_window.h"
+#include "support/record_rows.h"
 #include "support/trace_reader.h"
 
 namespace {
@@ -67,33 +68,21 @@ bool shows(uint32_t frame) {
 // raised with frame 70 and acknowledged, a note at frame 30, the silence.
 void write_pass(const std::string& recording, const std::vector<uint8_t>& bytes) {
   testing_files::write_file(recording, bytes);
-  rt::RecordRun run;
-  run.version = "test";
-  run.source = "/dev/ttyUSB0";
-  run.started = T0;
-  rt::RecordWriter writer(recording.substr(0, recording.size() - 4) + ".session", recording, run, nullptr);
+  rt::RecordWriter writer(recording.substr(0, recording.size() - 4) + ".session", recording,
+                          testing_record::live_run("test", T0), nullptr);
   for (uint32_t n = 0; n < FRAMES; ++n) writer.add(rt::FrameRow{time_of(n), offset_of(n), 200, 0, n});
   writer.add(rt::EventRow{time_of(30) + 0.05, offset_of(31), "note", "balloon cut-down commanded here", -1});
   writer.add(rt::LogRow{time_of(30) + 0.05, offset_of(31), "INFO", "note by the operator: balloon cut-down commanded here"});
   writer.add(rt::EventRow{time_of(49) + 3.0, offset_of(50), "link", "link silent (no byte for 3 s)", -1});
   writer.add(rt::LogRow{time_of(49) + 3.0, offset_of(50), "ERROR", "link: link silent (no byte for 3 s)"});
-  rt::AlarmRow alarm;
-  alarm.row.id = 1;
-  alarm.row.source = rt::AlarmSource::Limit;
-  alarm.row.key = "HK30";
-  alarm.row.what = "HK30 out of limits";
-  alarm.row.severity = rt::Severity::Error;
-  alarm.row.occurrences = 1;
+  // Raised at the recording's size once frame 70 was in.
+  rt::AlarmRow alarm = testing_record::raised_alarm(1, rt::AlarmSource::Limit, "HK30", "HK30 out of limits",
+                                                    rt::Severity::Error, time_of(70) + 0.01, offset_of(71),
+                                                    "HK30 out of limits: alarm");
   alarm.row.has_value = true;
   alarm.row.worst_value = "-273.15 \u00b0C";
   alarm.row.worst_limit = "below the alarm limit -40.00 \u00b0C";
   alarm.row.now = "alarm: -273.15 \u00b0C";
-  alarm.first = alarm.last = time_of(70) + 0.01;
-  alarm.first_offset = offset_of(71);  // the recording's size once frame 70 was in
-  alarm.change = "raised";
-  alarm.t = alarm.first;
-  alarm.offset = alarm.first_offset;
-  alarm.text = "HK30 out of limits: alarm";
   writer.add(alarm);
   writer.recorded_to(offset_of(FRAMES));
   ASSERT_TRUE(writer.close());
