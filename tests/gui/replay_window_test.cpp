@@ -32,17 +32,7 @@ constexpr int FRAMES = 100;
 
 using testing_window::Finish;
 using testing_window::GuiWindow;
-
-std::string last_dump() {
-  std::string text;
-  for (const std::string& line : rt::trace_lines()) text += line + "\n";
-  const auto dumps = testing_program::hex_dumps(testing_trace::parse(text));
-  return dumps.empty() ? "" : dumps.back();
-}
-
-bool shows(uint32_t frame) {
-  return QTest::qWaitFor([frame] { return last_dump() == testing_program::hex_dump(testing_program::counted_frame(frame)); }, WAIT_MS);
-}
+using testing_window::shows_frame;
 
 TEST(ReplayWindow, a_click_on_the_position_bar_and_the_arrow_keys_move_a_paused_playback) {
   testing_files::TempDir dir;
@@ -66,14 +56,14 @@ TEST(ReplayWindow, a_click_on_the_position_bar_and_the_arrow_keys_move_a_paused_
   // The middle of frame 60's share of the bar.
   const QPoint at(static_cast<int>((60 + 0.5) / FRAMES * bar->width()), bar->height() / 2);
   QTest::mouseClick(bar, Qt::LeftButton, {}, at);
-  ASSERT_TRUE(shows(60)) << "the frame clicked is shown, playback still paused";
+  ASSERT_TRUE(shows_frame(60)) << "the frame clicked is shown, playback still paused";
 
   QApplication::setActiveWindow(top);
   ASSERT_TRUE(QTest::qWaitFor([&] { return top->isActiveWindow(); }, WAIT_MS));
   QTest::keyClick(top, Qt::Key_Right);
-  ASSERT_TRUE(shows(61)) << "Right: the next frame";
+  ASSERT_TRUE(shows_frame(61)) << "Right: the next frame";
   QTest::keyClick(top, Qt::Key_Left);
-  ASSERT_TRUE(shows(60)) << "Left: the frame before";
+  ASSERT_TRUE(shows_frame(60)) << "Left: the frame before";
   ASSERT_TRUE(QTest::qWaitFor(
       [&] {
         rt::refresh_panel_window(gui.window);

@@ -44,6 +44,7 @@ namespace {
 using testing_program::ProgramRun;
 using testing_window::Finish;
 using testing_window::GuiWindow;
+using testing_window::shows_frame;
 
 constexpr int WAIT_MS = 60000;  // generous: the machine may be loaded
 constexpr uint32_t FRAMES = 100;
@@ -52,17 +53,6 @@ constexpr double SILENCE_S = 10.0;  // between frames 49 and 50
 
 double time_of(uint32_t n) { return T0 + 0.1 * n + (n >= 50 ? SILENCE_S : 0.0); }
 int64_t offset_of(uint32_t n) { return 200 * static_cast<int64_t>(n); }
-
-std::string last_dump() {
-  std::string text;
-  for (const std::string& line : rt::trace_lines()) text += line + "\n";
-  const auto dumps = testing_program::hex_dumps(testing_trace::parse(text));
-  return dumps.empty() ? "" : dumps.back();
-}
-
-bool shows(uint32_t frame) {
-  return QTest::qWaitFor([frame] { return last_dump() == testing_program::hex_dump(testing_program::counted_frame(frame)); }, WAIT_MS);
-}
 
 // The recording and the record a live station would have left: an alarm
 // raised with frame 70 and acknowledged, a note at frame 30, the silence.
@@ -128,7 +118,7 @@ TEST_F(Review, an_alarm_row_a_log_line_and_the_next_keys_move_the_playback_to_th
   EXPECT_EQ(table->item(0, 8)->text(), QStringLiteral("never"));
   find<QAction>("actionShowAlarms")->setChecked(true);
   QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualItemRect(table->item(0, 2)).center());
-  ASSERT_TRUE(shows(70)) << "the click moved the paused playback to the frame the alarm began at";
+  ASSERT_TRUE(shows_frame(70)) << "the click moved the paused playback to the frame the alarm began at";
   // The pass's list is a record of what happened: the row selected, nothing to acknowledge.
   EXPECT_FALSE(table->selectedItems().isEmpty());
   EXPECT_FALSE(find<QPushButton>("acknowledgeAlarm")->isEnabled());
@@ -146,17 +136,17 @@ TEST_F(Review, an_alarm_row_a_log_line_and_the_next_keys_move_the_playback_to_th
   EXPECT_NE(log->toPlainText().indexOf(QStringLiteral("balloon cut-down")), -1);
   const QRect line = log->cursorRect(QTextCursor(log->document()->firstBlock()));
   QTest::mouseClick(log->viewport(), Qt::LeftButton, {}, line.center());
-  ASSERT_TRUE(shows(30)) << "the frame shown when the note was made";
+  ASSERT_TRUE(shows_frame(30)) << "the frame shown when the note was made";
 
   // From the note: the next mark is the silence, then the alarm; back again.
   QApplication::setActiveWindow(top);
   ASSERT_TRUE(QTest::qWaitFor([&] { return top->isActiveWindow(); }, WAIT_MS));
   find<QAction>("actionNextMark")->trigger();
-  EXPECT_TRUE(shows(49)) << "the last frame before the link fell silent";
+  EXPECT_TRUE(shows_frame(49)) << "the last frame before the link fell silent";
   find<QAction>("actionNextMark")->trigger();
-  EXPECT_TRUE(shows(70));
+  EXPECT_TRUE(shows_frame(70));
   find<QAction>("actionPreviousMark")->trigger();
-  EXPECT_TRUE(shows(49));
+  EXPECT_TRUE(shows_frame(49));
   EXPECT_TRUE(rt::transport_paused());
 }
 
@@ -164,7 +154,7 @@ TEST_F(Review, the_trends_show_the_position_on_the_pass_s_time_and_a_click_moves
   find<QAction>("actionShowAlarms")->setChecked(true);
   auto* table = find<QTableWidget>("alarmTable");
   QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualItemRect(table->item(0, 2)).center());
-  ASSERT_TRUE(shows(70));
+  ASSERT_TRUE(shows_frame(70));
   // W192 on a plot of its own, as a drop below the plots makes it.
   find<QAction>("actionShowTrends")->setChecked(true);
   QWidget* zone = find<QWidget>("trendNewPlot");
@@ -194,7 +184,7 @@ TEST_F(Review, the_trends_show_the_position_on_the_pass_s_time_and_a_click_moves
   const double clicked = plot->xAxis->pixelToCoord(click.x());
   ASSERT_TRUE(clicked >= time_of(20) && clicked < time_of(21)) << clicked - T0;
   QTest::mouseClick(plot, Qt::LeftButton, {}, click);
-  EXPECT_TRUE(shows(20)) << "a click on the trends at a frame's time";
+  EXPECT_TRUE(shows_frame(20)) << "a click on the trends at a frame's time";
 }
 
 TEST_F(Review, ctrl_n_puts_the_note_given_on_the_session_s_log) {

@@ -115,4 +115,11 @@ std::vector<std::string> hex_dumps(const std::vector<testing_trace::Line>& trace
   return out;
 }
 
+std::string last_hex_dump() {
+  std::string text;
+  for (const std::string& line : rt::trace_lines()) text += line + "\n";
+  const auto dumps = hex_dumps(testing_trace::parse(text));
+  return dumps.empty() ? "" : dumps.back();
+}
+
 }  // namespace testing_program
