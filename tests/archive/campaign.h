@@ -16,6 +16,7 @@
 #include "record/record_writer.h"
 #include "support/files.h"
 #include "support/process.h"
+#include "support/record_rows.h"
 
 namespace campaign {
 
@@ -41,13 +42,10 @@ inline void make(const std::string& path, const std::vector<std::string>& extra)
 // station writes it: a frame every half second from T0, an HK16 alarm
 // raised and acknowledged, a note, the port lost and back.
 inline void write_record(const std::string& recording) {
-  rt::RecordRun run;
-  run.version = "3.1.4";
-  run.source = "/dev/ttyUSB0";
+  rt::RecordRun run = testing_record::live_run("3.1.4", T0 - 1.0);
   run.device = "FT232R USB UART, FTDI, serial number A1B2";
   run.host = "station";
   run.pid = 7;
-  run.started = T0 - 1.0;
   std::string failure;
   rt::RecordWriter writer(rt::record_path_for(recording), recording, run,
                           [&](const std::string& why) { failure = why; });
@@ -57,29 +55,17 @@ inline void write_record(const std::string& recording) {
   writer.add(rt::EventRow{T0 + 40.0, 16000, "port lost", "/dev/ttyUSB0: device removed", -1});
   writer.add(rt::EventRow{T0 + 45.0, 16000, "port returned", "/dev/ttyUSB0", -1});
   writer.add(rt::LogRow{T0 + 10.0, 4000, "WARN", "HK16 out of limits: in alarm: -45.00 degC"});
-  rt::AlarmRow alarm;
-  alarm.row.id = 1;
-  alarm.row.source = rt::AlarmSource::Limit;
-  alarm.row.key = "HK16";
-  alarm.row.what = "HK16 out of limits";
-  alarm.row.severity = rt::Severity::Error;
+  rt::AlarmRow alarm = testing_record::raised_alarm(1, rt::AlarmSource::Limit, "HK16", "HK16 out of limits",
+                                                    rt::Severity::Error, T0 + 10.0, 4000,
+                                                    "HK16 out of limits: in alarm: -45.00 degC");
   alarm.row.occurrences = 2;
   alarm.row.has_value = true;
   alarm.row.worst_number = -45.0;
   alarm.row.worst_value = "-45.00 degC";
   alarm.row.worst_limit = "below the alarm limit -40.00 degC";
-  alarm.first = T0 + 10.0;
   alarm.last = T0 + 12.0;
-  alarm.first_offset = 4000;
-  alarm.change = "raised";
-  alarm.t = alarm.first;
-  alarm.text = "HK16 out of limits: in alarm: -45.00 degC";
   writer.add(alarm);
-  alarm.row.acknowledged = true;
-  alarm.acknowledged_at = T0 + 20.0;
-  alarm.change = "acknowledged";
-  alarm.t = alarm.acknowledged_at;
-  writer.add(alarm);
+  writer.add(testing_record::acknowledged(alarm, T0 + 20.0));
   writer.recorded_to(40000);
   ASSERT_TRUE(writer.close()) << failure;
 }

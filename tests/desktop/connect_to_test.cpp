@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "extras/window_fixture.h"
+#include "gui/window_fixture.h"
 #include "link/frame.h"
 #include "link/receiver.h"
 #include "runtime/com_port.h"

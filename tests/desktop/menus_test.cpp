@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "extras/window_fixture.h"
+#include "gui/window_fixture.h"
 #include "runtime/model.h"
 #include "gui/desktop/dialogs.h"
 #include "gui/desktop/menus.h"

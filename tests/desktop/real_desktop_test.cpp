@@ -27,8 +27,10 @@
 #include "support/desktop.h"
 #include "support/files.h"
 #include "support/frames.h"
+#include "support/paced_sender.h"
 #include "support/process.h"
 #include "support/pty.h"
+#include "support/record_rows.h"
 #include "support/rehearsal.h"
 
 namespace {
@@ -75,26 +77,13 @@ class Station {
   std::unique_ptr<Child> child_;
 };
 
-// The instrument: good frames at about the link's pace until it stops.
-class Sender {
- public:
-  explicit Sender(testing_pty::InstrumentPty& pty) : thread_([this, &pty] {
-      uint32_t n = 0;
-      while (!stop_) {
-        const testing_frames::Frame f = testing_frames::FrameBuilder().counter(n++).bytes;
-        const std::vector<uint8_t> link = testing_frames::escape_for_link(f);
-        pty.send_some(link.data(), link.size());
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));  // pacing, not a wait for a condition
-      }
-    }) {}
-  ~Sender() {
-    stop_ = true;
-    thread_.join();
-  }
-
- private:
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
+// The instrument: good frames, counted from 0, at about the link's pace
+// until it stops.
+struct Sender : testing_pty::PacedSender {
+  explicit Sender(testing_pty::InstrumentPty& pty)
+      : PacedSender(pty, std::chrono::milliseconds(100), [](uint32_t n) {
+          return testing_frames::escape_for_link(testing_frames::FrameBuilder().counter(n).bytes);
+        }) {}
 };
 
 // The screen once `window` (the one just shown) has painted: a window just
@@ -886,24 +875,14 @@ TEST(RealDesktop, a_click_on_an_alarm_row_and_the_next_mark_key_move_the_panel_t
     testing_frames::append(rec, testing_frames::FrameBuilder().counter(n).word(OFF_W192, static_cast<int>(n)).bytes);
   testing_files::write_file(dir.file("52121834.dat"), rec);
   {
-    rt::RecordRun run;
-    run.version = "test";
-    run.source = "/dev/ttyUSB0";
-    run.started = T0;
-    rt::RecordWriter writer(dir.file("52121834.session"), dir.file("52121834.dat"), run, nullptr);
+    rt::RecordWriter writer(dir.file("52121834.session"), dir.file("52121834.dat"),
+                            testing_record::live_run("test", T0), nullptr);
     for (uint32_t n = 0; n < FRAMES; ++n) writer.add(rt::FrameRow{time_of(n), 200 * int64_t{n}, 200, 0, n});
-    rt::AlarmRow alarm;
-    alarm.row.id = 1;
-    alarm.row.source = rt::AlarmSource::Limit;
-    alarm.row.key = "HK30";
-    alarm.row.what = "HK30 out of limits";
-    alarm.row.severity = rt::Severity::Error;
-    alarm.row.occurrences = 1;
-    alarm.first = alarm.last = alarm.t = time_of(70) + 0.08;  // frame 71 comes at + 0.1
-    alarm.first_offset = alarm.offset = 200 * 71;  // the recording's size once frame 70 was in
-    alarm.change = "raised";
-    alarm.text = "HK30 out of limits: alarm";
-    writer.add(alarm);
+    // Raised before frame 71 comes (at + 0.1), at the recording's size once
+    // frame 70 was in.
+    writer.add(testing_record::raised_alarm(1, rt::AlarmSource::Limit, "HK30", "HK30 out of limits",
+                                            rt::Severity::Error, time_of(70) + 0.08, 200 * 71,
+                                            "HK30 out of limits: alarm"));
     writer.add(rt::EventRow{time_of(85) + 0.05, 200 * 86, "note", "balloon cut-down commanded here", -1});
     writer.add(rt::LogRow{time_of(85) + 0.05, 200 * 86, "INFO", "note by the operator: balloon cut-down commanded here"});
     writer.recorded_to(200 * FRAMES);

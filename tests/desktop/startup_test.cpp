@@ -17,6 +17,7 @@
 
 #include "support/files.h"
 #include "support/frames.h"
+#include "support/paced_sender.h"
 #include "support/process.h"
 #include "support/pty.h"
 
@@ -39,24 +40,13 @@ std::string read_all(const std::string& path) {
 bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // The instrument sending good frames until the test ends.
-class Sender {
- public:
-  explicit Sender(testing_pty::InstrumentPty& pty) : thread_([this, &pty] {
-      std::vector<uint8_t> frame;
-      testing_frames::append(frame, testing_frames::FrameBuilder().counter(1).bytes);
-      while (!stop_) {
-        pty.send_some(frame.data(), frame.size());
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));  // pacing, not a wait for a condition
-      }
-    }) {}
-  ~Sender() {
-    stop_ = true;
-    thread_.join();
-  }
-
- private:
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
+struct Sender : testing_pty::PacedSender {
+  explicit Sender(testing_pty::InstrumentPty& pty)
+      : PacedSender(pty, std::chrono::milliseconds(50), [](uint32_t) {
+          std::vector<uint8_t> frame;
+          testing_frames::append(frame, testing_frames::FrameBuilder().counter(1).bytes);
+          return frame;
+        }) {}
 };
 
 TEST(DesktopStart, port_failure_shows_the_chooser_and_cancel_exits_1_with_the_same_line) {

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "extras/window_fixture.h"
+#include "gui/window_fixture.h"
 #include "gui/trends/remote_source.h"
 #include "history/reception.h"
 #include "gui/desktop/dialogs.h"

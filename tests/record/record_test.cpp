@@ -26,6 +26,7 @@
 #include "support/files.h"
 #include "support/frames.h"
 #include "support/process.h"
+#include "support/record_rows.h"
 #include "ui/panel.h"
 
 namespace {
@@ -117,13 +118,10 @@ struct Written {
 
   explicit Written(bool close = true) {
     testing_files::write_file(recording, bytes);
-    rt::RecordRun run;
-    run.version = "9.8.7";
-    run.source = "/dev/ttyUSB0";
+    rt::RecordRun run = testing_record::live_run("9.8.7", 1.7e9);
     run.device = "FT232R USB UART, FTDI, serial number A1B2";
     run.host = "station";
     run.pid = 4242;
-    run.started = 1.7e9;
     writer = std::make_unique<rt::RecordWriter>(record, recording, run, [this](const std::string& why) {
       ++failures;
       failure = why;
@@ -134,28 +132,14 @@ struct Written {
     writer->add(rt::EventRow{1.7e9 + 4.2, 402, "link", "LINK SILENT (no byte for 3 s)", -1});
     writer->add(rt::EventRow{1.7e9 + 11.5, 402, "note", "balloon cut-down commanded here", -1});
     writer->add(rt::LogRow{1.7e9 + 0.5, 0, "INFO", "recording to 52121834.dat"});
-    rt::AlarmRow alarm;
-    alarm.row.id = 1;
-    alarm.row.source = rt::AlarmSource::Link;
-    alarm.row.key = "link silent";
-    alarm.row.what = "link: LINK SILENT";
-    alarm.row.severity = rt::Severity::Error;
-    alarm.row.occurrences = 1;
+    rt::AlarmRow alarm = testing_record::raised_alarm(1, rt::AlarmSource::Link, "link silent", "link: LINK SILENT",
+                                                      rt::Severity::Error, 1.7e9 + 4.2, 402,
+                                                      "link: LINK SILENT: LINK SILENT");
     alarm.row.longest_s = 7.8;
     alarm.row.now = "receiving";
-    alarm.first = 1.7e9 + 4.2;
     alarm.last = 1.7e9 + 12.0;
-    alarm.first_offset = 402;
-    alarm.change = "raised";
-    alarm.t = alarm.first;
-    alarm.offset = 402;
-    alarm.text = "link: LINK SILENT: LINK SILENT";
     writer->add(alarm);
-    alarm.row.acknowledged = true;
-    alarm.acknowledged_at = 1.7e9 + 20.0;
-    alarm.change = "acknowledged";
-    alarm.t = alarm.acknowledged_at;
-    writer->add(alarm);
+    writer->add(testing_record::acknowledged(alarm, 1.7e9 + 20.0));
     writer->recorded_to(static_cast<int64_t>(bytes.size()));
     if (close) {
       EXPECT_TRUE(writer->close()) << failure;
@@ -278,17 +262,8 @@ TEST(SessionRecord, a_recording_that_ends_before_its_record_keeps_only_the_frame
   // never acknowledged; the recording holds 602 bytes.
   Written w(/*close=*/false);
   w.writer->add(rt::FrameRow{1.7e9 + 13.0, 602, 200, 2, 4});
-  rt::AlarmRow alarm;
-  alarm.row.id = 2;
-  alarm.row.source = rt::AlarmSource::Limit;
-  alarm.row.key = "HK16";
-  alarm.row.what = "HK16 out of limits";
-  alarm.row.severity = rt::Severity::Warning;
-  alarm.row.occurrences = 1;
-  alarm.first = alarm.last = alarm.t = 1.7e9 + 13.0;
-  alarm.first_offset = alarm.offset = 602;
-  alarm.change = "raised";
-  w.writer->add(alarm);
+  w.writer->add(testing_record::raised_alarm(2, rt::AlarmSource::Limit, "HK16", "HK16 out of limits",
+                                             rt::Severity::Warning, 1.7e9 + 13.0, 602));
   w.writer->recorded_to(802);
   ASSERT_TRUE(w.writer->close()) << w.failure;
   rt::Pass pass;

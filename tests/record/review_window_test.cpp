@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "../extras/program_run.h"
+#include "support/program_run.h"
 #include "gui/desktop/dialogs.h"
 #include "gui/trends/trend_plot.h"
 #include "gui/window.h"
@@ -36,13 +36,15 @@
 #include "session/session_log.h"
 #include "support/files.h"
 #include "support/gui_window.h"
+#include "support/record_rows.h"
 #include "support/trace_reader.h"
 
 namespace {
 
-using extras::ProgramRun;
+using testing_program::ProgramRun;
 using testing_window::Finish;
 using testing_window::GuiWindow;
+using testing_window::shows_frame;
 
 constexpr int WAIT_MS = 60000;  // generous: the machine may be loaded
 constexpr uint32_t FRAMES = 100;
@@ -52,48 +54,25 @@ constexpr double SILENCE_S = 10.0;  // between frames 49 and 50
 double time_of(uint32_t n) { return T0 + 0.1 * n + (n >= 50 ? SILENCE_S : 0.0); }
 int64_t offset_of(uint32_t n) { return 200 * static_cast<int64_t>(n); }
 
-std::string last_dump() {
-  std::string text;
-  for (const std::string& line : rt::trace_lines()) text += line + "\n";
-  const auto dumps = extras::hex_dumps(testing_trace::parse(text));
-  return dumps.empty() ? "" : dumps.back();
-}
-
-bool shows(uint32_t frame) {
-  return QTest::qWaitFor([frame] { return last_dump() == extras::hex_dump(extras::counted_frame(frame)); }, WAIT_MS);
-}
-
 // The recording and the record a live station would have left: an alarm
 // raised with frame 70 and acknowledged, a note at frame 30, the silence.
 void write_pass(const std::string& recording, const std::vector<uint8_t>& bytes) {
   testing_files::write_file(recording, bytes);
-  rt::RecordRun run;
-  run.version = "test";
-  run.source = "/dev/ttyUSB0";
-  run.started = T0;
-  rt::RecordWriter writer(recording.substr(0, recording.size() - 4) + ".session", recording, run, nullptr);
+  rt::RecordWriter writer(recording.substr(0, recording.size() - 4) + ".session", recording,
+                          testing_record::live_run("test", T0), nullptr);
   for (uint32_t n = 0; n < FRAMES; ++n) writer.add(rt::FrameRow{time_of(n), offset_of(n), 200, 0, n});
   writer.add(rt::EventRow{time_of(30) + 0.05, offset_of(31), "note", "balloon cut-down commanded here", -1});
   writer.add(rt::LogRow{time_of(30) + 0.05, offset_of(31), "INFO", "note by the operator: balloon cut-down commanded here"});
   writer.add(rt::EventRow{time_of(49) + 3.0, offset_of(50), "link", "link silent (no byte for 3 s)", -1});
   writer.add(rt::LogRow{time_of(49) + 3.0, offset_of(50), "ERROR", "link: link silent (no byte for 3 s)"});
-  rt::AlarmRow alarm;
-  alarm.row.id = 1;
-  alarm.row.source = rt::AlarmSource::Limit;
-  alarm.row.key = "HK30";
-  alarm.row.what = "HK30 out of limits";
-  alarm.row.severity = rt::Severity::Error;
-  alarm.row.occurrences = 1;
+  // Raised at the recording's size once frame 70 was in.
+  rt::AlarmRow alarm = testing_record::raised_alarm(1, rt::AlarmSource::Limit, "HK30", "HK30 out of limits",
+                                                    rt::Severity::Error, time_of(70) + 0.01, offset_of(71),
+                                                    "HK30 out of limits: alarm");
   alarm.row.has_value = true;
   alarm.row.worst_value = "-273.15 \u00b0C";
   alarm.row.worst_limit = "below the alarm limit -40.00 \u00b0C";
   alarm.row.now = "alarm: -273.15 \u00b0C";
-  alarm.first = alarm.last = time_of(70) + 0.01;
-  alarm.first_offset = offset_of(71);  // the recording's size once frame 70 was in
-  alarm.change = "raised";
-  alarm.t = alarm.first;
-  alarm.offset = alarm.first_offset;
-  alarm.text = "HK30 out of limits: alarm";
   writer.add(alarm);
   writer.recorded_to(offset_of(FRAMES));
   ASSERT_TRUE(writer.close());
@@ -108,7 +87,7 @@ struct Review : ::testing::Test {
 
   void SetUp() override {
     std::vector<uint8_t> bytes;
-    for (uint32_t n = 0; n < FRAMES; ++n) testing_frames::append(bytes, extras::counted_frame(n));
+    for (uint32_t n = 0; n < FRAMES; ++n) testing_frames::append(bytes, testing_program::counted_frame(n));
     write_pass(recording, bytes);
     run = std::make_unique<ProgramRun>(recording, bytes, 1.0, false, "", true, gui.hooks());
     ASSERT_TRUE(QTest::qWaitFor([&] { return gui.window != nullptr; }, WAIT_MS));
@@ -139,7 +118,7 @@ TEST_F(Review, an_alarm_row_a_log_line_and_the_next_keys_move_the_playback_to_th
   EXPECT_EQ(table->item(0, 8)->text(), QStringLiteral("never"));
   find<QAction>("actionShowAlarms")->setChecked(true);
   QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualItemRect(table->item(0, 2)).center());
-  ASSERT_TRUE(shows(70)) << "the click moved the paused playback to the frame the alarm began at";
+  ASSERT_TRUE(shows_frame(70)) << "the click moved the paused playback to the frame the alarm began at";
   // The pass's list is a record of what happened: the row selected, nothing to acknowledge.
   EXPECT_FALSE(table->selectedItems().isEmpty());
   EXPECT_FALSE(find<QPushButton>("acknowledgeAlarm")->isEnabled());
@@ -157,17 +136,17 @@ TEST_F(Review, an_alarm_row_a_log_line_and_the_next_keys_move_the_playback_to_th
   EXPECT_NE(log->toPlainText().indexOf(QStringLiteral("balloon cut-down")), -1);
   const QRect line = log->cursorRect(QTextCursor(log->document()->firstBlock()));
   QTest::mouseClick(log->viewport(), Qt::LeftButton, {}, line.center());
-  ASSERT_TRUE(shows(30)) << "the frame shown when the note was made";
+  ASSERT_TRUE(shows_frame(30)) << "the frame shown when the note was made";
 
   // From the note: the next mark is the silence, then the alarm; back again.
   QApplication::setActiveWindow(top);
   ASSERT_TRUE(QTest::qWaitFor([&] { return top->isActiveWindow(); }, WAIT_MS));
   find<QAction>("actionNextMark")->trigger();
-  EXPECT_TRUE(shows(49)) << "the last frame before the link fell silent";
+  EXPECT_TRUE(shows_frame(49)) << "the last frame before the link fell silent";
   find<QAction>("actionNextMark")->trigger();
-  EXPECT_TRUE(shows(70));
+  EXPECT_TRUE(shows_frame(70));
   find<QAction>("actionPreviousMark")->trigger();
-  EXPECT_TRUE(shows(49));
+  EXPECT_TRUE(shows_frame(49));
   EXPECT_TRUE(rt::transport_paused());
 }
 
@@ -175,7 +154,7 @@ TEST_F(Review, the_trends_show_the_position_on_the_pass_s_time_and_a_click_moves
   find<QAction>("actionShowAlarms")->setChecked(true);
   auto* table = find<QTableWidget>("alarmTable");
   QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualItemRect(table->item(0, 2)).center());
-  ASSERT_TRUE(shows(70));
+  ASSERT_TRUE(shows_frame(70));
   // W192 on a plot of its own, as a drop below the plots makes it.
   find<QAction>("actionShowTrends")->setChecked(true);
   QWidget* zone = find<QWidget>("trendNewPlot");
@@ -205,7 +184,7 @@ TEST_F(Review, the_trends_show_the_position_on_the_pass_s_time_and_a_click_moves
   const double clicked = plot->xAxis->pixelToCoord(click.x());
   ASSERT_TRUE(clicked >= time_of(20) && clicked < time_of(21)) << clicked - T0;
   QTest::mouseClick(plot, Qt::LeftButton, {}, click);
-  EXPECT_TRUE(shows(20)) << "a click on the trends at a frame's time";
+  EXPECT_TRUE(shows_frame(20)) << "a click on the trends at a frame's time";
 }
 
 TEST_F(Review, ctrl_n_puts_the_note_given_on_the_session_s_log) {

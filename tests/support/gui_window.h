@@ -1,4 +1,4 @@
-// The window of a program run in this process (extras::ProgramRun), made
+// The window of a program run in this process (testing_program::ProgramRun), made
 // through the run-time's hooks on the test's thread, which is Qt's GUI
 // thread: the system's thread asks for each step and waits for it.
 #pragma once
@@ -15,6 +15,7 @@
 #include "gui/window.h"
 #include "runtime/context.h"
 #include "runtime/transport.h"
+#include "support/program_run.h"
 
 namespace testing_window {
 
@@ -57,5 +58,13 @@ struct Finish {
     EXPECT_TRUE(QTest::qWaitFor([this] { return run.finished(0.0); }, 60000)) << "the program did not end";
   }
 };
+
+// Whether the run shows counted_frame(n) within `wait_ms`, running Qt's
+// events meanwhile.
+inline bool shows_frame(uint32_t n, int wait_ms = 60000) {
+  return QTest::qWaitFor(
+      [n] { return testing_program::last_hex_dump() == testing_program::hex_dump(testing_program::counted_frame(n)); },
+      wait_ms);
+}
 
 }  // namespace testing_window

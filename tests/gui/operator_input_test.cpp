@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "../extras/program_run.h"
+#include "support/program_run.h"
 #include "support/gui_window.h"
 #include "runtime/context.h"
 #include "gui/window.h"
@@ -27,7 +27,7 @@
 
 namespace {
 
-using extras::ProgramRun;
+using testing_program::ProgramRun;
 using testing_trace::Line;
 
 constexpr int WAIT_MS = 60000;  // generous: the machine may be loaded
@@ -93,7 +93,7 @@ std::vector<Read> count_reads(const std::vector<Line>& lines) {
 std::vector<uint8_t> recording(int n) {
   std::vector<uint8_t> out;
   for (int i = 0; i < n; ++i)
-    testing_frames::append(out, extras::counted_frame(static_cast<uint32_t>(i)));
+    testing_frames::append(out, testing_program::counted_frame(static_cast<uint32_t>(i)));
   return out;
 }
 

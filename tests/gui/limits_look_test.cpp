@@ -16,7 +16,7 @@
 #include "gui/theme.h"
 #include "gui/window.h"
 #include "session/session_log.h"
-#include "window/panel_fixture.h"
+#include "gui/panel_fixture.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "link/frame.h"
-#include "program_run.h"
+#include "support/program_run.h"
 #include "replay/replay.h"
 #include "runtime/hooks.h"
 #include "runtime/model.h"
@@ -180,11 +180,11 @@ TEST_F(Moment, after_each_move_of_a_playback_the_panel_equals_a_straight_playbac
   const Bytes bytes = recording();
   std::vector<Shown> straight;
   {
-    extras::ProgramRun run(dir_.file("straight.dat"), bytes, 0.0, true);
+    testing_program::ProgramRun run(dir_.file("straight.dat"), bytes, 0.0, true);
     ASSERT_TRUE(run.finished(WAIT_S));
     straight = recorder().take();
   }
-  extras::ProgramRun run(dir_.file("moved.dat"), bytes, 1.0, false, "", true);
+  testing_program::ProgramRun run(dir_.file("moved.dat"), bytes, 1.0, false, "", true);
   check_moves(straight, "playback");
 }
 
@@ -207,11 +207,11 @@ TEST_F(Moment, after_each_move_of_a_link_replay_the_panel_equals_a_straight_link
   }
   std::vector<Shown> straight;
   {
-    extras::LinkReplayRun run(dir_.file("straight.dat"), link, false);
+    testing_program::LinkReplayRun run(dir_.file("straight.dat"), link, false);
     ASSERT_TRUE(run.finished(WAIT_S));
     straight = recorder().take();
   }
-  extras::LinkReplayRun run(dir_.file("moved.dat"), link, true);
+  testing_program::LinkReplayRun run(dir_.file("moved.dat"), link, true);
   check_moves(straight, "link replay");
 }
 

@@ -29,7 +29,7 @@
 #include "gui/theme.h"
 #include "gui/window.h"
 #include "support/files.h"
-#include "window/panel_fixture.h"
+#include "gui/panel_fixture.h"
 
 namespace {
 

@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "headless_station.h"
 #include "relay.h"
 #include "sim_log.h"
 #include "station.h"
@@ -44,38 +45,9 @@ using health_testing::Relay;
 constexpr double WAIT_S = 30.0;  // generous: the machine may be loaded
 const std::string READY = "serial port ready";
 
-// A headless live session writing its trace, log and summary in a fresh
-// folder; the port is `port` (a pty's slave, or a link to one).
-struct Session {
-  TempDir dir;
-  std::unique_ptr<Child> program;
-
-  void start(const std::string& port) {
-    program = std::make_unique<Child>(
-        testing_process::vst_gse(),
-        std::vector<std::string>{"--headless", "--port", port, "--trace", "trace.jsonl", "--log",
-                                 "session.log", "--summary", "summary.json"},
-        dir.path(), dir.file("stdout.txt"));
-  }
-  std::string log() const { return read_text(dir.file("session.log")); }
-  std::string summary() const { return read_text(dir.file("summary.json")); }
-  std::vector<testing_trace::Line> trace() const {
-    std::string text = read_text(dir.file("trace.jsonl"));
-    text.resize(text.rfind('\n') == std::string::npos ? 0 : text.rfind('\n') + 1);
-    return testing_trace::parse(text);
-  }
-  bool log_has(const std::string& text, double timeout_s = WAIT_S) const {
-    return wait_until(timeout_s, [&] { return log().find(text) != std::string::npos; });
-  }
-  bool ready() const {
-    return wait_until(WAIT_S, [&] {
-      return read_text(dir.file("trace.jsonl")).find(READY) != std::string::npos;
-    });
-  }
-  int quit() {
-    program->signal(SIGTERM);
-    return program->wait(WAIT_S);
-  }
+// A headless live session, started on a port of the test's choice.
+struct Session : health_testing::HeadlessStation {
+  bool ready() const { return traced(READY); }
 };
 
 // The log's lines whose text (after time and severity) is exactly `text`.

@@ -27,7 +27,7 @@
 #include "session/outcome.h"
 #include "session/session_log.h"
 #include "support/files.h"
-#include "window/panel_fixture.h"
+#include "gui/panel_fixture.h"
 
 namespace {
 

@@ -33,7 +33,7 @@
 #include "runtime/transport.h"
 #include "runtime/ui.h"
 #include "support/files.h"
-#include "window/panel_fixture.h"
+#include "gui/panel_fixture.h"
 
 namespace {
 
@@ -521,7 +521,7 @@ TEST(PanelWindow, window_refuses_a_layout_that_does_not_fit_the_model) {
 // Fills every display with values such as a run of a few hundred frames
 // leaves, and grabs the window at 1366x768 (bin/window_screenshot.png) for a
 // person to look at. The screenshots in docs/ come from a real run of the
-// demo (tests/extras/demo_screens_test.cpp).
+// demo (demo_screens_test.cpp).
 TEST(PanelWindow, grabs_a_filled_panel_to_png) {
   auto panel = open_panel();
   ASSERT_TRUE(panel);

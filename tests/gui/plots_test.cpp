@@ -17,7 +17,7 @@
 #include "runtime/model.h"
 #include "gui/panel/plots.h"
 #include "gui/window.h"
-#include "window/panel_fixture.h"
+#include "gui/panel_fixture.h"
 
 namespace {
 

@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "extras/program_run.h"
-#include "extras/window_fixture.h"
+#include "support/program_run.h"
+#include "gui/window_fixture.h"
 #include "gui/desktop/open_recording.h"
 #include "gui/station/position_bar.h"
 #include "replay/replay.h"
@@ -36,12 +36,12 @@ using Bytes = std::vector<uint8_t>;
 
 Bytes frames(uint32_t first, uint32_t n) {
   Bytes out;
-  for (uint32_t k = first; k < first + n; ++k) testing_frames::append(out, extras::counted_frame(k));
+  for (uint32_t k = first; k < first + n; ++k) testing_frames::append(out, testing_program::counted_frame(k));
   return out;
 }
 
 Bytes frame_bytes(uint32_t n) {
-  const auto f = extras::counted_frame(n);
+  const auto f = testing_program::counted_frame(n);
   return Bytes(f.begin(), f.end());
 }
 

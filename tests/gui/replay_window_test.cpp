@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "../extras/program_run.h"
+#include "support/program_run.h"
 #include "support/gui_window.h"
 #include "runtime/context.h"
 #include "gui/station/position_bar.h"
@@ -25,29 +25,19 @@
 
 namespace {
 
-using extras::ProgramRun;
+using testing_program::ProgramRun;
 
 constexpr int WAIT_MS = 60000;  // generous: the machine may be loaded
 constexpr int FRAMES = 100;
 
 using testing_window::Finish;
 using testing_window::GuiWindow;
-
-std::string last_dump() {
-  std::string text;
-  for (const std::string& line : rt::trace_lines()) text += line + "\n";
-  const auto dumps = extras::hex_dumps(testing_trace::parse(text));
-  return dumps.empty() ? "" : dumps.back();
-}
-
-bool shows(uint32_t frame) {
-  return QTest::qWaitFor([frame] { return last_dump() == extras::hex_dump(extras::counted_frame(frame)); }, WAIT_MS);
-}
+using testing_window::shows_frame;
 
 TEST(ReplayWindow, a_click_on_the_position_bar_and_the_arrow_keys_move_a_paused_playback) {
   testing_files::TempDir dir;
   std::vector<uint8_t> rec;
-  for (uint32_t n = 0; n < FRAMES; ++n) testing_frames::append(rec, extras::counted_frame(n));
+  for (uint32_t n = 0; n < FRAMES; ++n) testing_frames::append(rec, testing_program::counted_frame(n));
   GuiWindow gui;
   ProgramRun run(dir.file("rec.dat"), rec, 1.0, false, "", true, gui.hooks());
   Finish finish{run};
@@ -66,14 +56,14 @@ TEST(ReplayWindow, a_click_on_the_position_bar_and_the_arrow_keys_move_a_paused_
   // The middle of frame 60's share of the bar.
   const QPoint at(static_cast<int>((60 + 0.5) / FRAMES * bar->width()), bar->height() / 2);
   QTest::mouseClick(bar, Qt::LeftButton, {}, at);
-  ASSERT_TRUE(shows(60)) << "the frame clicked is shown, playback still paused";
+  ASSERT_TRUE(shows_frame(60)) << "the frame clicked is shown, playback still paused";
 
   QApplication::setActiveWindow(top);
   ASSERT_TRUE(QTest::qWaitFor([&] { return top->isActiveWindow(); }, WAIT_MS));
   QTest::keyClick(top, Qt::Key_Right);
-  ASSERT_TRUE(shows(61)) << "Right: the next frame";
+  ASSERT_TRUE(shows_frame(61)) << "Right: the next frame";
   QTest::keyClick(top, Qt::Key_Left);
-  ASSERT_TRUE(shows(60)) << "Left: the frame before";
+  ASSERT_TRUE(shows_frame(60)) << "Left: the frame before";
   ASSERT_TRUE(QTest::qWaitFor(
       [&] {
         rt::refresh_panel_window(gui.window);

@@ -19,7 +19,7 @@
 #include <fstream>
 #include <string>
 
-#include "extras/window_fixture.h"
+#include "gui/window_fixture.h"
 #include "gui/desktop/csv_export.h"
 #include "support/files.h"
 #include "support/frames.h"

@@ -12,7 +12,7 @@
 #include "support/frames.h"
 #include "support/trace_reader.h"
 
-namespace extras {
+namespace testing_program {
 
 // Good frame `n`: counter n, with spectrum words that differ per frame.
 testing_frames::Frame counted_frame(uint32_t n);
@@ -57,5 +57,8 @@ class LinkReplayRun {
 
 // The values shown in PANEL_HEXDUMP, in trace order.
 std::vector<std::string> hex_dumps(const std::vector<testing_trace::Line>& trace);
+// The hex dump shown last by the run going on, from the run-time's trace
+// kept in memory ("" before the first).
+std::string last_hex_dump();
 
-}  // namespace extras
+}  // namespace testing_program

@@ -18,7 +18,7 @@
 #include "app/entry.h"
 #include "link/frame.h"
 #include "link/receiver.h"
-#include "program_run.h"
+#include "support/program_run.h"
 #include "runtime/com_port.h"
 #include "runtime/context.h"
 #include "replay/link_replay_port.h"
@@ -33,10 +33,10 @@
 
 namespace {
 
-using extras::counted_frame;
-using extras::hex_dump;
-using extras::LinkReplayRun;
-using extras::ProgramRun;
+using testing_program::counted_frame;
+using testing_program::hex_dump;
+using testing_program::LinkReplayRun;
+using testing_program::ProgramRun;
 using testing_files::TempDir;
 using testing_process::wait_until;
 using Bytes = std::vector<uint8_t>;
@@ -48,7 +48,7 @@ std::string dump_of(uint32_t n) { return hex_dump(counted_frame(n)); }
 std::vector<std::string> dumps() {
   std::string text;
   for (const std::string& line : rt::trace_lines()) text += line + "\n";
-  return extras::hex_dumps(testing_trace::parse(text));
+  return testing_program::hex_dumps(testing_trace::parse(text));
 }
 
 std::vector<std::string> statuses() {

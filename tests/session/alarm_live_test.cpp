@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "headless_station.h"
 #include "relay.h"
 #include "station.h"
 #include "support/files.h"
@@ -31,34 +32,10 @@ using testing_pty::InstrumentPty;
 
 constexpr double WAIT_S = 30.0;  // generous: the machine may be loaded
 
-// A headless live session writing its trace, log and summary in a fresh
-// folder.
-struct Station {
-  TempDir dir;
-  std::unique_ptr<Child> program;
-
-  explicit Station(const std::string& port) {
-    program = std::make_unique<Child>(
-        testing_process::vst_gse(),
-        std::vector<std::string>{"--headless", "--port", port, "--trace", "trace.jsonl", "--log", "session.log",
-                                 "--summary", "summary.json"},
-        dir.path(), dir.file("stdout.txt"));
-  }
-  std::string log() const { return read_text(dir.file("session.log")); }
-  std::string summary() const { return read_text(dir.file("summary.json")); }
-  std::vector<testing_trace::Line> trace() const {
-    std::string text = read_text(dir.file("trace.jsonl"));
-    text.resize(text.rfind('\n') == std::string::npos ? 0 : text.rfind('\n') + 1);
-    return testing_trace::parse(text);
-  }
-  bool log_has(const std::string& text) const {
-    return wait_until(WAIT_S, [&] { return log().find(text) != std::string::npos; });
-  }
+// A headless live session on `port`, started at once.
+struct Station : health_testing::HeadlessStation {
+  explicit Station(const std::string& port) { start(port); }
   bool ready() const { return log_has("run start: port drained, serial port ready"); }
-  int quit() {
-    program->signal(SIGTERM);
-    return program->wait(WAIT_S);
-  }
 };
 
 // The summary's alarm whose "what" is `what`: its JSON object.

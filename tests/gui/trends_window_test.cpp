@@ -28,7 +28,7 @@
 #include <string>
 #include <vector>
 
-#include "../extras/program_run.h"
+#include "support/program_run.h"
 #include "gui/desktop/dialogs.h"
 #include "gui/trends/trend_plot.h"
 #include "gui/window.h"
@@ -44,7 +44,7 @@
 
 namespace {
 
-using extras::ProgramRun;
+using testing_program::ProgramRun;
 using testing_window::GuiWindow;
 using Finish = testing_window::Finish<ProgramRun>;
 

@@ -1,4 +1,4 @@
-#include "program_run.h"
+#include "support/program_run.h"
 
 #include <chrono>
 #include <thread>
@@ -14,7 +14,7 @@
 #include "runtime/transport.h"
 #include "support/files.h"
 
-namespace extras {
+namespace testing_program {
 
 testing_frames::Frame counted_frame(uint32_t n) {
   testing_frames::FrameBuilder b;
@@ -115,4 +115,11 @@ std::vector<std::string> hex_dumps(const std::vector<testing_trace::Line>& trace
   return out;
 }
 
-}  // namespace extras
+std::string last_hex_dump() {
+  std::string text;
+  for (const std::string& line : rt::trace_lines()) text += line + "\n";
+  const auto dumps = hex_dumps(testing_trace::parse(text));
+  return dumps.empty() ? "" : dumps.back();
+}
+
+}  // namespace testing_program

@@ -24,7 +24,7 @@
 #include <thread>
 
 #include "app/entry.h"
-#include "extras/window_fixture.h"
+#include "gui/window_fixture.h"
 #include "link/frame.h"
 #include "runtime/context.h"
 #include "gui/layout.h"

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "ui/panel.h"
-#include "extras/window_fixture.h"
+#include "gui/window_fixture.h"
 #include "gui/window.h"
 #include "runtime/transport.h"
 #include "runtime/ui.h"

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "ui/panel.h"
-#include "program_run.h"
+#include "support/program_run.h"
 #include "runtime/context.h"
 #include "runtime/model.h"
 #include "runtime/testing.h"
@@ -25,8 +25,8 @@
 
 namespace {
 
-using extras::counted_frame;
-using extras::ProgramRun;
+using testing_program::counted_frame;
+using testing_program::ProgramRun;
 using testing_files::TempDir;
 using testing_process::wait_until;
 
@@ -65,7 +65,7 @@ int64_t consumed(long good) { return 200 * good + 3 * (good / 10); }
 
 std::vector<std::string> dumps_of_frames(int n) {
   std::vector<std::string> out;
-  for (int i = 0; i < n; ++i) out.push_back(extras::hex_dump(counted_frame(static_cast<uint32_t>(i))));
+  for (int i = 0; i < n; ++i) out.push_back(testing_program::hex_dump(counted_frame(static_cast<uint32_t>(i))));
   return out;
 }
 
@@ -76,23 +76,23 @@ TEST(Transport, pause_holds_playback_and_resume_neither_loses_nor_repeats_a_fram
   ProgramRun run(dir.file("rec.dat"), rec, 5.0, true, "", true);
   sleep_s(0.8);
   EXPECT_EQ(good_frames(), 0) << "paused from the start: no frame read";
-  EXPECT_TRUE(extras::hex_dumps(run.trace()).empty());
+  EXPECT_TRUE(testing_program::hex_dumps(run.trace()).empty());
 
   rt::transport_set_paused(false);
   ASSERT_TRUE(wait_until(20.0, [] { return good_frames() >= 10; }));
   rt::transport_set_paused(true);
   const long held = settled_frames();
   EXPECT_LT(held, N) << "paused before the end";
-  EXPECT_EQ(extras::hex_dumps(run.trace()).size(), static_cast<size_t>(held));
+  EXPECT_EQ(testing_program::hex_dumps(run.trace()).size(), static_cast<size_t>(held));
   sleep_s(0.6);
   EXPECT_EQ(good_frames(), held) << "no frame is read while paused";
-  EXPECT_EQ(extras::hex_dumps(run.trace()).size(), static_cast<size_t>(held));
+  EXPECT_EQ(testing_program::hex_dumps(run.trace()).size(), static_cast<size_t>(held));
   EXPECT_EQ(rt::transport_position().bytes, consumed(held)) << "position while paused";
 
   rt::transport_set_paused(false);
   ASSERT_TRUE(run.finished(30.0)) << "playback resumes and reaches the end";
   EXPECT_EQ(run.exit_code(), 0);
-  EXPECT_EQ(extras::hex_dumps(run.trace()), dumps_of_frames(N))
+  EXPECT_EQ(testing_program::hex_dumps(run.trace()), dumps_of_frames(N))
       << "every frame shown once, in order";
   const rt::Position p = rt::transport_position();
   EXPECT_EQ(p.good_frames, N);
