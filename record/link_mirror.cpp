@@ -8,6 +8,14 @@ void LinkMirror::restart() {
   whole_ = true;
 }
 
+void LinkMirror::reset() {
+  found_ = false;
+  found_offset_ = -1;
+  found_bytes_ = 0;
+  frames_found_ = 0;
+  restart();
+}
+
 void LinkMirror::recorded(const uint8_t* bytes, size_t n, int64_t offset) {
   for (size_t i = 0; i < n; ++i) {
     const int result = link_scan_byte(&scan_, bytes[i]);

@@ -19,6 +19,13 @@ namespace rt {
 class LinkMirror {
  public:
   LinkMirror() { restart(); }
+  // The scan writes into this object's own frame_: a copy would write into
+  // the original's.
+  LinkMirror(const LinkMirror&) = delete;
+  LinkMirror& operator=(const LinkMirror&) = delete;
+
+  // Forgets every byte and frame: a new recording starts.
+  void reset();
 
   // Bytes the receiver read, in order: the first at file offset `offset`,
   // or -1 for bytes the recording could not keep.

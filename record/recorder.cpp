@@ -74,7 +74,7 @@ class Recorder : public FrameObserver, public SessionObserver {
   void recording_opened(const std::string&, int64_t start_size) override {
     start_size_ = start_size;
     next_offset_.store(start_size);
-    mirror_ = LinkMirror{};
+    mirror_.reset();
   }
 
   void recording_started(const std::string& path) override {
