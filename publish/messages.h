@@ -69,6 +69,20 @@ struct FrameRecord {
   // panel's clock, seconds since start; negative: none): publish/page_feed.h.
   std::array<std::vector<uint16_t>, 4> strip;
   double strip_t_s = -1.0;
+
+  // Back to a new record's state, the vectors' room kept, for a sent record
+  // filled again: bytes are written whole each time, and `values` keeps its
+  // elements (their strings' room too) for the filler to overwrite and trim.
+  void clear_keeping_room() {
+    seq = 0;
+    time_ms = 0;
+    frame_time_ms = NO_TIME;
+    skipped = 0;
+    offset = -1;
+    source = nullptr;
+    for (auto& trace : strip) trace.clear();
+    strip_t_s = -1.0;
+  }
 };
 
 // Who publishes: the same in every message, so a subscriber can tell a

@@ -506,8 +506,8 @@ void Publisher::too_large(MqttClient& client) {
   const std::string reason =
       "the broker at " + host_port(settings_.address) + " takes no message larger than " +
       (max > 0 ? std::to_string(max) + " bytes" : std::string("its limit")) +
-      " (its maximum packet size): the station's frame messages are about 600 bytes and its values about "
-      "2 KiB; raise max_packet_size in the broker's configuration";
+      " (its maximum packet size): the station's frame messages are about 600 bytes, its values about "
+      "2 KiB and its strip and spectra messages up to about 8 KiB; raise max_packet_size in the broker's configuration";
   {
     std::lock_guard lock(mu_);
     phase_ = PublishState::Phase::Refused;
@@ -755,13 +755,11 @@ class PublishFollower : public FrameObserver, public SessionObserver {
     // The record comes back from the publisher once sent: its vectors and
     // strings keep their room, so a frame costs no allocation.
     FrameRecord& r = record_;
+    r.clear_keeping_room();
     int skipped = 0;
     if (!shown_frame(m, r.bytes.data(), &skipped)) return;
     r.skipped = skipped;
     r.time_ms = std::exchange(read_since_frame_, false) ? read_ms_ : unix_ms();
-    r.frame_time_ms = NO_TIME;
-    r.offset = -1;
-    r.source = nullptr;
     const bool playback = transport_is_playback();
     if (playback) {
       // Where the frame lies in the recording, for the time it implies
@@ -774,8 +772,6 @@ class PublishFollower : public FrameObserver, public SessionObserver {
       if (!source_ || *source_ != source) source_ = std::make_shared<const std::string>(source);
       r.source = source_;
     }
-    for (auto& trace : r.strip) trace.clear();
-    r.strip_t_s = -1.0;
     page_feed_frame(m, &r);
     // A new record gets exactly the room the values need: a queue of
     // thousands of frames holds no spare capacity.
