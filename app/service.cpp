@@ -3,6 +3,9 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "ui/panel.h"
 #include "display/decoder.h"
@@ -162,32 +165,46 @@ const char* failure_text(int file_mode, int result) {
   }
 }
 
-// The two upper-case hex digits of every byte value, side by side.
-struct HexPairs {
-  char digits[2 * 256];
-  constexpr HexPairs() : digits() {
-    const char* hex = "0123456789ABCDEF";
-    for (int b = 0; b < 256; ++b) {
-      digits[2 * b] = hex[b >> 4];
-      digits[2 * b + 1] = hex[b & 0x0F];
-    }
-  }
-};
-constexpr HexPairs HEX_PAIRS;
 constexpr int HEX_ROW = 32;  // bytes a line
 
-// "\n%02X" at every 32nd byte, "%02X" otherwise, and a final "\n"; row by
-// row, each byte's two digits copied from the table (a frame at a time in
-// fast playback).
+#if defined(__SSE2__)
+// Sixteen bytes as their 32 upper-case hex digits, high digit first.
+void hex16(const uint8_t* bytes, char* out) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
+  const __m128i nibble = _mm_set1_epi8(0x0F);
+  const __m128i high = _mm_and_si128(_mm_srli_epi16(v, 4), nibble);
+  const __m128i low = _mm_and_si128(v, nibble);
+  // '0' + n, and 7 more for the letters ('A' - '0' - 10).
+  auto digits = [](__m128i n) {
+    const __m128i letter = _mm_and_si128(_mm_cmpgt_epi8(n, _mm_set1_epi8(9)), _mm_set1_epi8(7));
+    return _mm_add_epi8(_mm_add_epi8(n, _mm_set1_epi8('0')), letter);
+  };
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), digits(_mm_unpacklo_epi8(high, low)));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), digits(_mm_unpackhi_epi8(high, low)));
+}
+#endif
+
+// n bytes as their upper-case hex digits, two a byte.
+char* hex_digits(const uint8_t* bytes, int n, char* out) {
+  int i = 0;
+#if defined(__SSE2__)
+  for (; i + 16 <= n; i += 16, out += 32) hex16(bytes + i, out);
+#endif
+  static constexpr char HEX[] = "0123456789ABCDEF";
+  for (; i < n; ++i) {
+    *out++ = HEX[bytes[i] >> 4];
+    *out++ = HEX[bytes[i] & 0x0F];
+  }
+  return out;
+}
+
+// "\n%02X" at every 32nd byte, "%02X" otherwise, and a final "\n"; a row
+// at a time (a frame at a time in fast playback).
 void build_hex_dump() {
   char* out = hex_text;
   for (int row = 0; row < FRAME_LEN; row += HEX_ROW) {
     *out++ = '\n';
-    const int end = row + HEX_ROW < FRAME_LEN ? row + HEX_ROW : FRAME_LEN;
-    for (int i = row; i < end; ++i) {
-      std::memcpy(out, HEX_PAIRS.digits + 2 * frame[i], 2);
-      out += 2;
-    }
+    out = hex_digits(frame + row, row + HEX_ROW < FRAME_LEN ? HEX_ROW : FRAME_LEN - row, out);
   }
   *out++ = '\n';
   *out = '\0';

@@ -1,5 +1,7 @@
 #include "display/spectra.h"
 
+#include <cstring>
+
 #include "ui/panel.h"
 #include "link/frame.h"
 #include "runtime/ui.h"
@@ -29,6 +31,18 @@ constexpr int EDGE48 = 42;  // lower edge of channel 0
 // Rates last plotted, the y values of the two graphs.
 float rates48[N48];
 float rates256[N256];
+
+// What each of rates48 was computed from: a frame changes one block of the
+// 48-channel spectrum, so the redraw after it divides only where a total,
+// a width, a frame count or the time scale changed.
+struct Rates48From {
+  bool valid = false;
+  int64_t acc[N48];
+  int16_t wid[N48];
+  int32_t nfr[BLOCKS48];
+  float tscale;
+};
+Rates48From rates48_from;
 
 // How both graphs draw their single plot.
 constexpr int PLOT_STYLE = 6;
@@ -116,7 +130,21 @@ float rate256(const spectra_t& s, int channel) {
 
 void spectra_redraw48(spectra_t& s, int panel) {
   DeleteGraphPlot(panel, PANEL_SPEC48, ALL_PLOTS, REFRESH_NOW);
-  for (int i = 0; i < N48; ++i) rates48[i] = rate48(s, i);
+  Rates48From& from = rates48_from;
+  const bool same_scale = from.valid && from.tscale == s.tscale;
+  for (int b = 0; b < BLOCKS48; ++b) {
+    const int first = BLOCK48 * b;
+    if (same_scale && from.nfr[b] == s.nfr48[b] &&
+        std::memcmp(from.acc + first, s.acc48 + first, sizeof s.acc48[0] * BLOCK48) == 0 &&
+        std::memcmp(from.wid + first, s.wid48 + first, sizeof s.wid48[0] * BLOCK48) == 0)
+      continue;
+    for (int i = first; i < first + BLOCK48; ++i) rates48[i] = rate48(s, i);
+    std::memcpy(from.acc + first, s.acc48 + first, sizeof s.acc48[0] * BLOCK48);
+    std::memcpy(from.wid + first, s.wid48 + first, sizeof s.wid48[0] * BLOCK48);
+    from.nfr[b] = s.nfr48[b];
+  }
+  from.tscale = s.tscale;
+  from.valid = true;
   PlotXY(panel, PANEL_SPEC48, s.ctr48, rates48, N48, TYPE_FLOAT, TYPE_FLOAT, PLOT_STYLE,
          POINT_STYLE, LINE_STYLE, POINT_FREQ, PLOT_COLOR);
 }

@@ -29,7 +29,11 @@ constexpr int OFF_W196 = 196;
 constexpr int OFF_CHECKSUM = 198;
 
 // p[0] * 256 + p[1] as a signed 16-bit value (0x8000..0xFFFF are negative).
-int16_t glueshort(const uint8_t* p);
+inline int16_t glueshort(const uint8_t* p) {
+  // Built unsigned, then taken as the same 16 bits.
+  const uint16_t u = static_cast<uint16_t>((p[0] << 8) | p[1]);
+  return static_cast<int16_t>(u);
+}
 // p[0..3] big-endian as a signed 32-bit value.
 int32_t gluelong(const uint8_t* p);
 

@@ -187,8 +187,7 @@ LimitTable::LimitTable(std::vector<LimitEntry> entries) {
   }
 }
 
-int LimitTable::position(int id) const {
-  if (id >= 0 && static_cast<size_t>(id) < dense_index_.size()) return dense_index_[static_cast<size_t>(id)] - 1;
+int LimitTable::sparse_position(int id) const {
   if (sparse_index_.empty()) return -1;
   auto it = sparse_index_.find(id);
   return it == sparse_index_.end() ? -1 : it->second;

@@ -148,8 +148,12 @@ class LimitTable {
   static const std::string& end_words(Watched& w, bool alarm, double shown);
   static LimitChange make_change(Watched& w, LimitLevel from, LimitLevel to, double value);
   // Position of display `id` in watched_, -1 if none: asked for every value
-  // a display takes, so the panel's small ids are a direct index.
-  int position(int id) const;
+  // a display takes, so the panel's small ids are a direct index (inline).
+  int position(int id) const {
+    if (id >= 0 && static_cast<size_t>(id) < dense_index_.size()) return dense_index_[static_cast<size_t>(id)] - 1;
+    return sparse_position(id);
+  }
+  int sparse_position(int id) const;
   std::vector<Watched> watched_;
   static constexpr int DENSE_IDS = 4096;
   std::vector<int> dense_index_;  // id -> position + 1 (0: none)

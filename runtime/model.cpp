@@ -25,9 +25,16 @@ void StripRing::append(const uint16_t* values, size_t n, size_t stride, size_t c
   const size_t skip = n > capacity ? n - capacity : 0;
   size_t at = head_ + size_;
   if (at >= capacity) at -= capacity;
-  for (size_t k = skip; k < n; ++k) {
-    buf_[at] = values[k * stride];
-    if (++at == capacity) at = 0;
+  // In at most two runs: up to the ring's end, then from its start.
+  uint16_t* const buf = buf_.data();
+  for (size_t k = skip; k < n;) {
+    const size_t run = std::min(n - k, capacity - at);
+    const uint16_t* from = values + k * stride;
+    uint16_t* to = buf + at;
+    for (size_t j = 0; j < run; ++j, from += stride) to[j] = *from;
+    k += run;
+    at += run;
+    if (at == capacity) at = 0;
   }
   const size_t added = n - skip;
   if (size_ + added <= capacity) {
@@ -113,8 +120,7 @@ PanelModel::PanelModel(PanelLayout layout, size_t strip_capacity)
     if (c.has_initial) set_double(c.id, c.initial);
 }
 
-int PanelModel::position(int id) const {
-  if (id >= 0 && static_cast<size_t>(id) < dense_index_.size()) return dense_index_[static_cast<size_t>(id)] - 1;
+int PanelModel::sparse_position(int id) const {
   if (sparse_index_.empty()) return -1;
   auto it = sparse_index_.find(id);
   return it == sparse_index_.end() ? -1 : it->second;

@@ -279,8 +279,13 @@ class PanelModel {
   uint64_t panel_version() const;  // title and visibility
 
  private:
-  // Position of control `id` in layout_.controls and states_, -1 if none.
-  int position(int id) const;
+  // Position of control `id` in layout_.controls and states_, -1 if none
+  // (inline: asked at every call on a control).
+  int position(int id) const {
+    if (id >= 0 && static_cast<size_t>(id) < dense_index_.size()) return dense_index_[static_cast<size_t>(id)] - 1;
+    return sparse_position(id);
+  }
+  int sparse_position(int id) const;
   ControlState* slot(int id);
   const ControlState* slot(int id) const;
   void touch(ControlState& s) { s.version = ++version_; }

@@ -24,6 +24,10 @@
 
 namespace rt {
 
+namespace trace_detail {
+std::atomic<bool> active{false};
+}  // namespace trace_detail
+
 namespace {
 
 // What a trace reader that stalls may leave waiting before the trace is
@@ -38,6 +42,12 @@ std::atomic<bool> trace_failed{false};    // a write failed: the trace ends ther
 std::atomic<bool> trace_on{false};
 // Tests' sink; atomic so that tracing(), asked before every call, takes no lock.
 std::atomic<bool> trace_memory{false};
+
+// tracing()'s answer, kept up to date by each change of the three above.
+void refresh_tracing() {
+  trace_detail::active.store((trace_on.load() && !trace_failed.load()) || trace_memory.load(),
+                             std::memory_order_relaxed);
+}
 std::vector<std::string> memory_lines;
 
 // The first failed write ends the trace: a trace with holes would mislead
@@ -45,6 +55,7 @@ std::vector<std::string> memory_lines;
 // once, from whichever thread met the failure, with no trace lock held.
 void trace_write_failed(const std::string& reason) {
   trace_failed.store(true);
+  refresh_tracing();
   const std::string text = "cannot write trace file " + trace_name + ": " + reason + "; the trace ends there";
   say_error("vst_gse: " + text);
   note_exit_status(EXIT_OUTPUT_FAILED);
@@ -132,14 +143,11 @@ JsonLine& JsonLine::add_hex(std::string_view k, const unsigned char* bytes, int 
   return add(k, std::string_view(hex));
 }
 
-bool tracing() {
-  return (trace_on.load(std::memory_order_relaxed) && !trace_failed.load(std::memory_order_relaxed)) ||
-         trace_memory.load(std::memory_order_relaxed);
-}
 
 bool trace_open(const std::string& path, std::string* error) {
   std::lock_guard lock(trace_mu);
   trace_failed.store(false);
+  refresh_tracing();
   if (path == "-") {
     trace_name = "standard output";
     trace_queue = standard_output_queue();
@@ -150,6 +158,7 @@ bool trace_open(const std::string& path, std::string* error) {
       set_trace_on_standard_output(true);  // its failure is said as one of standard output
     }
     trace_on.store(true);
+    refresh_tracing();
     return true;
   }
   const int fd = open_for_writing(path);
@@ -161,12 +170,14 @@ bool trace_open(const std::string& path, std::string* error) {
   trace_file = std::make_unique<OutputQueue>(fd, true, TRACE_QUEUE_BYTES, trace_write_failed);
   trace_queue = trace_file.get();
   trace_on.store(true);
+  refresh_tracing();
   return true;
 }
 
 void trace_to_memory_sink() {
   std::lock_guard lock(trace_mu);
   trace_memory.store(true);
+  refresh_tracing();
   memory_lines.clear();
 }
 
@@ -175,9 +186,11 @@ void trace_close(const std::function<bool()>& give_up) {
   {
     std::lock_guard lock(trace_mu);
     trace_on.store(false);
+    refresh_tracing();
     trace_queue = nullptr;
     file = std::move(trace_file);
     trace_memory.store(false);
+    refresh_tracing();
     memory_lines.clear();
   }
   // Standard output's queue is written out with the messages, at the end.
@@ -192,7 +205,10 @@ void trace_emit(const JsonLine& line) {
     std::string text = line.str();
     text += '\n';
     // A queue that fails reports it (trace_write_failed, or standard output's).
-    if (!trace_queue->push(text, output_wait())) trace_failed.store(true);
+    if (!trace_queue->push(text, output_wait())) {
+      trace_failed.store(true);
+      refresh_tracing();
+    }
   }
 }
 

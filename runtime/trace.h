@@ -7,6 +7,7 @@
 // (ERROR), ends the trace there and makes the exit status 4.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -38,7 +39,12 @@ class JsonLine {
   std::string text_;
 };
 
-bool tracing();
+namespace trace_detail {
+extern std::atomic<bool> active;
+}
+// Whether the calls are traced: asked before every call, so inline and
+// without a lock.
+inline bool tracing() { return trace_detail::active.load(std::memory_order_relaxed); }
 // Writes to `path` ("-" = standard output). Returns false with *error.
 bool trace_open(const std::string& path, std::string* error);
 void trace_to_memory_sink();

@@ -32,6 +32,7 @@ struct UiState {
   WindowHooks hooks;
   bool window = false;
   int quit_id = 0;           // PANEL_QUIT of the loaded panel, 0 if none
+  int status_id = 0;         // PANEL_STATUS of the loaded panel, 0 if none
   bool quit_handed = false;  // the system has been given its quit event
   std::vector<ScriptEvent> script;
   std::string script_path;
@@ -42,10 +43,11 @@ struct UiState {
   long long ended_at_pass = -1;  // passes_done when the input was first seen ended
 };
 
-UiState& ui() {
-  static UiState state;
-  return state;
-}
+// At namespace scope rather than in ui(): asked at every call on the panel,
+// it then costs no guard of a first use.
+UiState ui_state;
+
+UiState& ui() { return ui_state; }
 
 std::atomic<bool> quit_requested{false};
 std::atomic<bool> quit_signal_seen{false};
@@ -138,6 +140,7 @@ void reset_ui_for_tests() {
   s.hooks = WindowHooks{};
   s.window = false;
   s.quit_id = 0;
+  s.status_id = 0;
   s.quit_handed = false;
   s.script.clear();
   s.script_path.clear();
@@ -190,6 +193,8 @@ int LoadPanel(int parent, const char* file, int resource) {
   s.panel_name = file;
   const ControlInfo* quit = s.model->find(std::string_view("PANEL_QUIT"));
   s.quit_id = quit ? quit->id : 0;
+  const ControlInfo* status = s.model->find(std::string_view("PANEL_STATUS"));
+  s.status_id = status ? status->id : 0;
   for (FrameObserver* o : frame_observers()) o->panel_loaded(*s.model);
   watch_panel(*s.model);
   return PANEL_HANDLE;
@@ -328,8 +333,7 @@ int SetCtrlVal(int panel, int ctrl, const char* value) {
   // single blank after a good frame, END_OF_INPUT_TEXT once playback has run
   // out. The run-time acts on it as an operator would: it exports the frame's
   // values (--csv) and, headless, quits at the end of the input.
-  const ControlInfo* c = m->find(ctrl);
-  if (c && c->name == "PANEL_STATUS") {
+  if (ctrl != 0 && ctrl == ui().status_id) {
     std::string_view text(value);
     // Link replay: once its file has run out, every failure says the link
     // is silent for good.
