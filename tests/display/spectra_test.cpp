@@ -206,6 +206,22 @@ TEST_F(SpectraTest, redraw_replaces_the_plot_with_exact_arguments) {
   EXPECT_EQ(calls(), expected);
 }
 
+TEST_F(SpectraTest, a_redraw_shows_the_rates_of_the_spectrum_given_even_with_the_same_frame_counts) {
+  // Redraws divide only where a block changed: another spectrum with the
+  // same frame counts, or a total changed in place, must still be drawn.
+  feed(FrameBuilder().spec48(0, 88), 0);
+  spectra_redraw48(s, panel);
+  spectra_t other = s;
+  other.acc48[0] = 176;  // same block, same frame count
+  spectra_redraw48(other, panel);
+  EXPECT_EQ(last_rate48()[0], 5.0f) << "176 / (4*4*1 * 2.2)";
+  spectra_redraw48(s, panel);
+  EXPECT_EQ(last_rate48()[0], 2.5f);
+  s.wid48[0] = 8;  // a width changed: 88 / (8*4*1 * 2.2)
+  spectra_redraw48(s, panel);
+  EXPECT_EQ(last_rate48()[0], 1.25f);
+}
+
 TEST_F(SpectraTest, clear_empties_both_then_next_frame_shows_only_its_slice) {
   for (int count = 0; count < 8; ++count) feed(FrameBuilder().spec48(0, 10).spec256(0, 10), count);
   spectra_redraw48(s, panel);

@@ -1,6 +1,7 @@
 // The frame layout helpers and the checksum rule.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -48,6 +49,10 @@ TEST(Checksum, sum_counts_words_with_the_top_bit_set_as_unsigned) {
   EXPECT_EQ(frame_sum(f.data()), 0x6B8F);
   EXPECT_EQ(f.bytes[OFF_CHECKSUM], 0x6B);
   EXPECT_TRUE(checksum_ok(f.data()));
+  // Every word 0xFFFF: 99 * 0xFFFF = 0x62FF9D, the largest sums there are.
+  uint8_t full[FRAME_LEN];
+  std::fill(full, full + FRAME_LEN, 0xFF);
+  EXPECT_EQ(frame_sum(full), 0xFF9D);
 }
 
 TEST(Checksum, any_single_changed_byte_makes_the_frame_bad) {
