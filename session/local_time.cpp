@@ -28,7 +28,9 @@ std::string local_time_text(std::chrono::system_clock::time_point t, bool millis
     cached_len = std::strftime(cached, sizeof cached, "%Y-%m-%d %H:%M:%S", &tm);
     cached_second = second;
   }
-  std::string text(cached, cached_len);
+  std::string text;
+  text.reserve(cached_len + 4);  // one allocation, with room for the milliseconds
+  text.assign(cached, cached_len);
   if (millis) {
     auto ms = duration_cast<milliseconds>(t.time_since_epoch()).count() % 1000;
     if (ms < 0) ms += 1000;
