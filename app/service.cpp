@@ -3,9 +3,6 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "ui/panel.h"
 #include "display/decoder.h"
@@ -167,27 +164,31 @@ const char* failure_text(int file_mode, int result) {
 
 constexpr int HEX_ROW = 32;  // bytes a line
 
-#if defined(__SSE2__)
-// Sixteen bytes as their 32 upper-case hex digits, high digit first.
+#if defined(__GNUC__)
+// Sixteen bytes as their 32 upper-case hex digits, high digit first, in the
+// compiler's portable vectors (SSE2 on x86-64): each nibble n becomes
+// '0' + n, and 7 more for the letters.
+typedef uint8_t Bytes16 __attribute__((vector_size(16)));
+
+Bytes16 hex_digit(Bytes16 n) { return n + '0' + ((n > 9) & 7); }
+
 void hex16(const uint8_t* bytes, char* out) {
-  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
-  const __m128i nibble = _mm_set1_epi8(0x0F);
-  const __m128i high = _mm_and_si128(_mm_srli_epi16(v, 4), nibble);
-  const __m128i low = _mm_and_si128(v, nibble);
-  // '0' + n, and 7 more for the letters ('A' - '0' - 10).
-  auto digits = [](__m128i n) {
-    const __m128i letter = _mm_and_si128(_mm_cmpgt_epi8(n, _mm_set1_epi8(9)), _mm_set1_epi8(7));
-    return _mm_add_epi8(_mm_add_epi8(n, _mm_set1_epi8('0')), letter);
-  };
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), digits(_mm_unpacklo_epi8(high, low)));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), digits(_mm_unpackhi_epi8(high, low)));
+  Bytes16 v;
+  std::memcpy(&v, bytes, sizeof v);
+  const Bytes16 high = v >> 4;
+  const Bytes16 low = v & 15;
+  const Bytes16 first = __builtin_shufflevector(high, low, 0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23);
+  const Bytes16 second =
+      __builtin_shufflevector(high, low, 8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29, 14, 30, 15, 31);
+  const Bytes16 digits[2] = {hex_digit(first), hex_digit(second)};
+  std::memcpy(out, digits, sizeof digits);
 }
 #endif
 
 // n bytes as their upper-case hex digits, two a byte.
 char* hex_digits(const uint8_t* bytes, int n, char* out) {
   int i = 0;
-#if defined(__SSE2__)
+#if defined(__GNUC__)
   for (; i + 16 <= n; i += 16, out += 32) hex16(bytes + i, out);
 #endif
   static constexpr char HEX[] = "0123456789ABCDEF";
