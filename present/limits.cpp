@@ -1,6 +1,7 @@
 #include "present/limits.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdlib>
 
@@ -183,7 +184,9 @@ LimitTable::LimitTable(std::vector<LimitEntry> entries) {
     } else {
       sparse_index_[e.id] = at;
     }
-    watched_.push_back({std::move(e), LimitLevel::Normal, false, 0.0, {}});
+    Watched w;
+    w.entry = std::move(e);
+    watched_.push_back(std::move(w));
   }
 }
 
@@ -218,6 +221,16 @@ const std::string& LimitTable::end_words(Watched& w, bool alarm, double shown) {
   return words;
 }
 
+const std::string& LimitTable::value_words(Watched& w, double value) {
+  const uint64_t bits = std::bit_cast<uint64_t>(value);
+  if (!w.worded || w.worded_bits != bits) {
+    w.value_words = with_unit(format_display_double(value, w.entry.format), w.entry.format);
+    w.worded_bits = bits;
+    w.worded = true;
+  }
+  return w.value_words;
+}
+
 LimitChange LimitTable::make_change(Watched& w, LimitLevel from, LimitLevel to, double value) {
   const DisplayFormat& format = w.entry.format;
   const double shown = value * format.scale;
@@ -225,7 +238,7 @@ LimitChange LimitTable::make_change(Watched& w, LimitLevel from, LimitLevel to, 
   change.id = w.entry.id;
   change.from = from;
   change.to = to;
-  const std::string value_text = with_unit(format_display_double(value, format), format);
+  const std::string& value_text = value_words(w, value);
   const std::string& label = w.entry.label;
   switch (to) {
     case LimitLevel::Alarm:
@@ -286,7 +299,7 @@ std::optional<LimitExcursion> LimitTable::excursion(int id) {
   e.level = w.level;
   e.shown = shown;
   e.excess = outside_by(range, shown);
-  e.value_text = with_unit(format_display_double(w.last, format), format);
+  e.value_text = value_words(w, w.last);
   e.limit_text = end_words(w, alarm, shown);
   return e;
 }

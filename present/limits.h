@@ -10,6 +10,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <limits>
 #include <map>
 #include <optional>
@@ -143,7 +144,14 @@ class LimitTable {
     // limit 85.00 °C"), made at their first use: a value out of limits is
     // described at every frame that carries it. Emptied with new limits.
     std::array<std::string, 8> end_words;
+    // The last value put in words ("87.50 °C"), and its bits: a change of
+    // level and the excursion after it describe the same value.
+    uint64_t worded_bits = 0;
+    bool worded = false;
+    std::string value_words;
   };
+  // "87.50 °C" for `value` (before the display's scale), in the display's format.
+  static const std::string& value_words(Watched& w, double value);
   // "above the alarm limit 85.00 °C" for `shown` against the level's range.
   static const std::string& end_words(Watched& w, bool alarm, double shown);
   static LimitChange make_change(Watched& w, LimitLevel from, LimitLevel to, double value);

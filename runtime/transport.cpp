@@ -60,6 +60,7 @@ std::atomic<int64_t> input_bytes{0};
 // take none: written under it, read without it.
 std::atomic<double> speed_now{1.0};
 std::atomic<bool> paused_now{false};
+std::atomic<bool> playback_now{false};  // the source is not empty: a recording is played
 std::atomic<bool> spectra_asked{false};
 
 std::string local_time_text() {
@@ -127,6 +128,7 @@ void transport_set_source(const std::string& playback_path) {
   const auto size = playback_path.empty() ? 0 : std::filesystem::file_size(playback_path, ec);
   std::lock_guard lock(tp().mu);
   tp().source = playback_path;
+  playback_now.store(!playback_path.empty());
   tp().exhausted = false;
   tp().position = Position{};
   tp().position.total = ec ? 0 : static_cast<int64_t>(size);
@@ -138,10 +140,7 @@ std::string transport_source() {
   return tp().source;
 }
 
-bool transport_is_playback() {
-  std::lock_guard lock(tp().mu);
-  return !tp().source.empty();
-}
+bool transport_is_playback() { return playback_now.load(); }
 
 void transport_set_link_replay(const std::string& path) {
   transport_set_source(path);
@@ -353,6 +352,7 @@ void transport_reset() {
     t.paused = false;
     paused_now.store(false);
     t.source.clear();
+    playback_now.store(false);
     t.link_replay = false;
     t.work_folder.clear();
     t.work_folder_fallback.clear();
