@@ -42,13 +42,13 @@ std::atomic<bool> trace_failed{false};    // a write failed: the trace ends ther
 std::atomic<bool> trace_on{false};
 // Tests' sink; atomic so that tracing(), asked before every call, takes no lock.
 std::atomic<bool> trace_memory{false};
+std::vector<std::string> memory_lines;
 
-// tracing()'s answer, kept up to date by each change of the three above.
+// tracing()'s answer, kept up to date by each change of the three flags.
 void refresh_tracing() {
   trace_detail::active.store((trace_on.load() && !trace_failed.load()) || trace_memory.load(),
                              std::memory_order_relaxed);
 }
-std::vector<std::string> memory_lines;
 
 // The first failed write ends the trace: a trace with holes would mislead
 // more than one that stops, and the exit status tells the caller. Called
