@@ -1,6 +1,8 @@
 #include "present/display_format.h"
 
+#include <bit>
 #include <charconv>
+#include <cstdint>
 #include <cmath>
 #include <cstdlib>
 
@@ -19,7 +21,81 @@ std::string not_finite(double value) {
   return value > 0 ? "Infinity" : "-Infinity";
 }
 
+#if defined(__SIZEOF_INT128__)
+// The fixed form of a finite `value` below FIXED_LIMIT in magnitude with
+// `decimals` (0 to MAX_DIGITS) digits after the point, as std::to_chars
+// writes it (the double's exact value rounded to nearest, ties to even), to
+// `out` (64 characters are room enough). Worked out from the double's bits
+// in 128-bit integers: a value out of limits is put in words at every frame
+// that carries it, and the library's general routine costs several times
+// as much. Returns the end of the text.
+char* exact_fixed(double value, int decimals, char* out) {
+  using u128 = unsigned __int128;
+  static constexpr uint64_t POW10[MAX_DIGITS + 1] = {
+      1ULL, 10ULL, 100ULL, 1000ULL, 10000ULL, 100000ULL, 1000000ULL, 10000000ULL, 100000000ULL,
+      1000000000ULL, 10000000000ULL, 100000000000ULL, 1000000000000ULL, 10000000000000ULL,
+      100000000000000ULL, 1000000000000000ULL, 10000000000000000ULL, 100000000000000000ULL};
+  const uint64_t bits = std::bit_cast<uint64_t>(value);
+  const int biased = static_cast<int>((bits >> 52) & 0x7FF);
+  uint64_t mantissa = bits & ((uint64_t{1} << 52) - 1);
+  int exponent = -1074;  // subnormal
+  if (biased != 0) {
+    mantissa |= uint64_t{1} << 52;
+    exponent = biased - 1075;
+  }
+  // |value| * 10^decimals = mantissa * 10^decimals * 2^exponent, below
+  // 2^53 * 10^17 < 2^110 before the power of two.
+  const u128 scaled = static_cast<u128>(mantissa) * POW10[decimals];
+  u128 q = 0;
+  if (exponent >= 0) {
+    q = scaled << exponent;  // below 10^15 * 10^17: fits
+  } else if (-exponent <= 111) {
+    const int shift = -exponent;
+    q = scaled >> shift;
+    const u128 rest = scaled & ((u128{1} << shift) - 1);
+    const u128 half = u128{1} << (shift - 1);
+    if (rest > half || (rest == half && (q & 1) != 0)) ++q;
+  }  // else below half of the last digit: 0
+  // The digits of q, at least decimals + 1 of them.
+  char digits[40];
+  int n = 0;
+  while (q != 0) {
+    // Eight at a time in 64-bit arithmetic once q fits.
+    uint64_t low = 0;
+    int count = 0;
+    if (q >> 64) {
+      low = static_cast<uint64_t>(q % 100000000u);
+      q /= 100000000u;
+      count = 8;
+    } else {
+      uint64_t v = static_cast<uint64_t>(q);
+      while (v != 0) {
+        digits[n++] = static_cast<char>('0' + v % 10);
+        v /= 10;
+      }
+      break;
+    }
+    for (int i = 0; i < count; ++i, low /= 10) digits[n++] = static_cast<char>('0' + low % 10);
+  }
+  while (n < decimals + 1) digits[n++] = '0';
+  if (bits >> 63) *out++ = '-';
+  while (n > decimals) *out++ = digits[--n];
+  if (decimals > 0) {
+    *out++ = '.';
+    while (n > 0) *out++ = digits[--n];
+  }
+  return out;
+}
+#endif
+
 std::string chars(double value, std::chars_format form, int precision) {
+#if defined(__SIZEOF_INT128__)
+  if (form == std::chars_format::fixed && std::fabs(value) < FIXED_LIMIT && precision >= 0 &&
+      precision <= MAX_DIGITS) {
+    char buf[64];
+    return std::string(buf, exact_fixed(value, precision, buf));
+  }
+#endif
   char buf[400];  // the longest fixed form is below 330 characters
   const auto r = std::to_chars(buf, buf + sizeof buf, value, form, precision);
   return std::string(buf, r.ptr);

@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
 #include <limits>
+#include <random>
 #include <string>
 
 namespace {
@@ -85,6 +87,37 @@ TEST(DisplayFormat, formats_from_the_panel_file_show_the_digits_they_name) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(rt::format_display_double(c.value, parsed(c.format, "", c.scale)), c.shown) << c.name;
+}
+
+// Fixed decimals are rounded from the double's exact value, to the nearest,
+// a tie to the even digit, as the C library prints them: worked ties, then
+// the library's own text for random values of every size.
+TEST(DisplayFormat, fixed_decimals_round_the_exact_value_as_the_library_prints_it) {
+  struct Case {
+    const char* format;
+    double value;
+    const char* shown;
+  };
+  const Case cases[] = {
+      {"fixed:2", 0.125, "0.12"},  {"fixed:2", 0.375, "0.38"},   {"fixed:0", 2.5, "2"},
+      {"fixed:0", 3.5, "4"},       {"fixed:1", 0.05, "0.1"},     {"fixed:2", -0.001, "-0.00"},
+      {"fixed:3", 1e-300, "0.000"}, {"fixed:2", 1.005, "1.00"}, {"fixed:0", 999999999999999.5, "1000000000000000"},
+      {"fixed:17", 5e-324, "0.00000000000000000"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(rt::format_display_double(c.value, parsed(c.format)), c.shown) << c.format << " " << c.value;
+  std::mt19937_64 random(38);
+  for (int k = 0; k < 200000; ++k) {
+    const int decimals = static_cast<int>(random() % 18);
+    // Below 10^15: larger values show in exponent form.
+    const double value = std::ldexp(static_cast<double>(random() >> 11), static_cast<int>(random() % 97) - 100) *
+                         ((random() & 1) ? -1.0 : 1.0);
+    char text[400];
+    const auto end = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals).ptr;
+    const std::string format = "fixed:" + std::to_string(decimals);
+    ASSERT_EQ(rt::format_display_double(value, parsed(format.c_str())), std::string(text, end))
+        << format << " of " << value;
+  }
 }
 
 TEST(DisplayFormat, a_bad_format_is_refused_with_the_reason) {
