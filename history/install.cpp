@@ -1,5 +1,9 @@
 #include "history/install.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <string>
+
 #include "history/moment.h"
 #include "history/pass.h"
 #include "history/reception.h"
@@ -25,10 +29,19 @@ class PassStart : public FrameObserver {
 
 // The pass's time of the frame the panel is showing: the one whose bytes
 // the reader has just taken.
+// Asked at every frame that carries a value out of limits: the recording's
+// name is copied once per source (per thread), not at every call.
 bool playback_time(double* t_s, bool* estimated) {
-  const int64_t at = transport_position().bytes - FRAME_BYTES;
+  const int64_t at = std::max<int64_t>(0, transport_input_bytes() - FRAME_BYTES);
   const auto pass = playback_pass();
-  return time_of_offset(pass.get(), transport_source(), at < 0 ? 0 : at, t_s, estimated);
+  if (pass && pass->time_at(at, t_s, estimated)) return true;
+  thread_local uint64_t source_serial = ~uint64_t{0};
+  thread_local std::string source;
+  if (const uint64_t serial = transport_source_serial(); serial != source_serial) {
+    source = transport_source();
+    source_serial = serial;
+  }
+  return time_of_offset(nullptr, source, at, t_s, estimated);
 }
 
 }  // namespace

@@ -197,44 +197,43 @@ void PanelModel::report(const LimitNote& note) {
 }
 
 bool PanelModel::set_int(int id, int value) {
-  LimitNote change;
-  {
-    Lock lock(*this);
-    const int i = position(id);
-    if (i < 0 || !is_numeric(layout_.controls[static_cast<size_t>(i)].type)) return false;
-    const ControlInfo* c = &layout_.controls[static_cast<size_t>(i)];
-    ControlState& s = states_[static_cast<size_t>(i)];
-    store_number(s, c->type, value);
-    touch(s);
-    if (limits_.knows(id)) change = watch_limits(id, s, stored_number(s, c->type));
-  }
-  if (change.any()) report(change);
+  Lock lock(*this);
+  const int i = position(id);
+  if (i < 0 || !is_numeric(layout_.controls[static_cast<size_t>(i)].type)) return false;
+  const ValueType type = layout_.controls[static_cast<size_t>(i)].type;
+  ControlState& s = states_[static_cast<size_t>(i)];
+  store_number(s, type, value);
+  touch(s);
+  if (limits_.knows(id)) watch_and_report(id, s, stored_number(s, type), lock);
   return true;
 }
 
 bool PanelModel::set_double(int id, double value) {
-  LimitNote change;
-  {
-    Lock lock(*this);
-    if (!store_double(id, value, &change)) return false;
-  }
-  if (change.any()) report(change);
+  Lock lock(*this);
+  double stored = 0.0;
+  ControlState* s = store_double(id, value, &stored);
+  if (!s) return false;
+  if (limits_.knows(id)) watch_and_report(id, *s, stored, lock);
   return true;
 }
 
-bool PanelModel::store_double(int id, double value, LimitNote* change) {
+void PanelModel::watch_and_report(int id, ControlState& s, double value, Lock& lock) {
+  const LimitNote note = watch_limits(id, s, value);
+  lock.unlock();
+  if (note.any()) report(note);
+}
+
+ControlState* PanelModel::store_double(int id, double value, double* stored) {
   const int i = position(id);
-  if (i < 0 || !is_numeric(layout_.controls[static_cast<size_t>(i)].type)) return false;
-  const ControlInfo* c = &layout_.controls[static_cast<size_t>(i)];
+  if (i < 0 || !is_numeric(layout_.controls[static_cast<size_t>(i)].type)) return nullptr;
+  const ValueType type = layout_.controls[static_cast<size_t>(i)].type;
+  // An int control cannot show a fraction or a value out of range.
+  if (type == ValueType::Int && !(value >= -2147483648.0 && value <= 2147483647.0)) return nullptr;
   ControlState& s = states_[static_cast<size_t>(i)];
-  if (c->type == ValueType::Int) {
-    // An int control cannot show a fraction or a value out of range.
-    if (!(value >= -2147483648.0 && value <= 2147483647.0)) return false;
-  }
-  store_number(s, c->type, value);
+  store_number(s, type, value);
   touch(s);
-  if (limits_.knows(id)) *change = watch_limits(id, s, stored_number(s, c->type));
-  return true;
+  *stored = stored_number(s, type);
+  return &s;
 }
 
 bool PanelModel::set_float(int id, float value) {
@@ -560,9 +559,14 @@ bool PanelModel::take_event(int* id) {
     events_.pop_front();
     event_count_.store(events_.size());
     *id = e.id;
-    if (e.value && !store_double(e.id, *e.value, &change)) {
-      // Not a value the control can hold: it keeps its own, shown again.
-      if (ControlState* s = slot(e.id)) touch(*s);
+    if (e.value) {
+      double stored = 0.0;
+      if (ControlState* s = store_double(e.id, *e.value, &stored)) {
+        if (limits_.knows(e.id)) change = watch_limits(e.id, *s, stored);
+      } else if (ControlState* held = slot(e.id)) {
+        // Not a value the control can hold: it keeps its own, shown again.
+        touch(*held);
+      }
     }
   }
   report(change);

@@ -298,15 +298,21 @@ class PanelModel {
     std::optional<LimitExcursion> excursion;
     bool any() const { return change.has_value() || excursion.has_value(); }
   };
-  // set_double's work, for a caller that holds the lock; the limit note to
-  // report once it is released goes to *note.
-  bool store_double(int id, double value, LimitNote* note);
+  // set_double's work, for a caller that holds the lock: the control's
+  // state with `value` stored (nullptr when it cannot hold it), the number
+  // it now holds to *stored.
+  ControlState* store_double(int id, double value, double* stored);
   // Applies `change` to one axis of a graph, under the lock.
   bool change_axis(int id, Axis ControlState::*axis, const std::function<void(Axis&)>& change);
   // After a numeric value is stored, under the lock: the limit level of a
   // watched display. Returns what to report once the lock is released.
   LimitNote watch_limits(int id, ControlState& s, double value);
   LimitNote note_of(int id, std::optional<LimitChange> change);
+  class Lock;
+  // After a watched display's value is stored, under `lock`: its limits
+  // judged, then the note reported once `lock` is released (out of line,
+  // so the calls on unwatched controls stay short).
+  void watch_and_report(int id, ControlState& s, double value, Lock& lock);
   static void report(const LimitNote& note);
 
   PanelLayout layout_;
@@ -319,8 +325,11 @@ class PanelModel {
     explicit Lock(const PanelModel& m) : mu_(m.shared_ ? &m.mu_ : nullptr) {
       if (mu_) mu_->lock();
     }
-    ~Lock() {
+    ~Lock() { unlock(); }
+    // Before the scope ends: a limit note is reported without the lock.
+    void unlock() {
       if (mu_) mu_->unlock();
+      mu_ = nullptr;
     }
     Lock(const Lock&) = delete;
     Lock& operator=(const Lock&) = delete;

@@ -558,8 +558,10 @@ void watch_value(int ctrl, double value) {
   Watch& watch = w();
   std::lock_guard lock(watch.mu);
   if (what == SKIPPED) {
-    if (std::exchange(watch.skipped_moved, false)) health(watch).rebase_skipped(static_cast<long long>(value));
-    else health(watch).on_skipped(static_cast<long long>(value), now_s(watch));
+    const long long skipped = static_cast<long long>(value);
+    LinkHealth& h = health(watch);
+    if (std::exchange(watch.skipped_moved, false)) h.rebase_skipped(skipped);
+    else h.on_skipped(skipped, h.skipped_grows(skipped) ? now_s(watch) : 0.0);  // a time only counts then
   } else {
     watch.hk.add(what, value);
   }

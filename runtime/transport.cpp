@@ -62,6 +62,7 @@ std::atomic<double> speed_now{1.0};
 std::atomic<bool> paused_now{false};
 std::atomic<bool> playback_now{false};  // the source is not empty: a recording is played
 std::atomic<bool> spectra_asked{false};
+std::atomic<uint64_t> source_serial{0};
 
 std::string local_time_text() {
   std::time_t now = std::time(nullptr);
@@ -128,6 +129,7 @@ void transport_set_source(const std::string& playback_path) {
   const auto size = playback_path.empty() ? 0 : std::filesystem::file_size(playback_path, ec);
   std::lock_guard lock(tp().mu);
   tp().source = playback_path;
+  source_serial.fetch_add(1);
   playback_now.store(!playback_path.empty());
   tp().exhausted = false;
   tp().position = Position{};
@@ -139,6 +141,8 @@ std::string transport_source() {
   std::lock_guard lock(tp().mu);
   return tp().source;
 }
+
+uint64_t transport_source_serial() { return source_serial.load(); }
 
 bool transport_is_playback() { return playback_now.load(); }
 
@@ -196,6 +200,8 @@ Position transport_position() {
   p.bytes = input_bytes.load(std::memory_order_relaxed);
   return p;
 }
+
+int64_t transport_input_bytes() { return input_bytes.load(std::memory_order_relaxed); }
 
 void transport_set_recording(const std::string& path) {
   std::lock_guard lock(tp().mu);

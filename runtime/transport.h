@@ -50,6 +50,9 @@ bool transport_hold(int max_ms);
 // The recording being played back ("" in live mode).
 void transport_set_source(const std::string& playback_path);
 std::string transport_source();
+// Grows at every transport_set_source: a copy of transport_source() holds
+// while it stays the same (no copy under the lock at every frame).
+uint64_t transport_source_serial();
 bool transport_is_playback();
 // --link-replay: the recording's bytes go through the live receiver. The
 // transport then counts as playback of `path` (transport_is_playback).
@@ -80,6 +83,8 @@ struct Position {
   int64_t counted_end = -1;    // the furthest such position since the spectra were emptied
 };
 Position transport_position();
+// Its bytes alone, without the lock.
+int64_t transport_input_bytes();
 
 // ----- Recording (live mode) -------------------------------------------------
 

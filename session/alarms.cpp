@@ -44,8 +44,9 @@ AlarmList::AlarmList(std::function<std::string(double)> time_text)
     : time_text_(time_text ? std::move(time_text) : seconds_text) {}
 
 Alarm* AlarmList::find(AlarmSource source, const std::string& key) {
-  const auto it = row_of_.find({source, key});
-  return it == row_of_.end() ? nullptr : &rows_[it->second];
+  const auto& rows = row_of_[static_cast<int>(source)];
+  const auto it = rows.find(key);
+  return it == rows.end() ? nullptr : &rows_[it->second];
 }
 
 void AlarmList::raise(Severity severity) {
@@ -89,7 +90,7 @@ AlarmChange AlarmList::update(const AlarmCause& cause, double t_s, Alarm* row_ou
     a.severity = cause.severity;
     a.first_s = t_s;
     a.first_time = time_text_(t_s);
-    row_of_.emplace(std::make_pair(a.source, a.key), rows_.size());
+    row_of_[static_cast<int>(a.source)].emplace(a.key, rows_.size());
     rows_.push_back(std::move(a));
     spell_from_.push_back(t_s);
     row = &rows_.back();

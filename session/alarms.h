@@ -17,10 +17,11 @@
 // and locks around it.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -127,7 +128,7 @@ class AlarmList {
   std::vector<Alarm> rows_;
   // Each row's position by source and key: a housekeeping value out of
   // limits updates its row at every frame that carries it.
-  std::map<std::pair<AlarmSource, std::string>, size_t> row_of_;
+  std::array<std::unordered_map<std::string, size_t>, ALARM_SOURCES> row_of_;
   std::vector<double> spell_from_;  // per row: when the present spell began
   uint64_t version_ = 0;
   uint64_t raises_ = 0;

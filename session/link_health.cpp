@@ -138,7 +138,7 @@ void LinkHealth::on_status(std::string_view text, double t_s) {
 }
 
 void LinkHealth::on_skipped(long long nskip, double t_s) {
-  if (skipped_ >= 0 && nskip > skipped_) {
+  if (skipped_grows(nskip)) {
     skipped_growth_.add(t_s, nskip - skipped_);
     last_skip_s_ = t_s;
   }

@@ -141,6 +141,9 @@ class LinkHealth {
   void on_status(std::string_view text, double t_s);
   // The station's count of skipped bytes, as it shows it (after a good frame).
   void on_skipped(long long nskip, double t_s);
+  // Whether on_skipped(nskip, ...) counts bytes skipped now (it is told the
+  // count at every frame: the caller reads its clock only then).
+  bool skipped_grows(long long nskip) const { return skipped_ >= 0 && nskip > skipped_; }
   // The count shown jumped with a move in the playback (it belongs to the
   // frame shown): a new base, not bytes skipped now.
   void rebase_skipped(long long nskip) { skipped_ = nskip; }

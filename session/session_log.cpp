@@ -30,8 +30,8 @@ std::vector<LogCoalescer::Line> LogCoalescer::add(Severity severity, std::string
   auto it = storms_.find(text);
   if (it == storms_.end()) {
     if (storms_.size() < MAX_WATCHED) {
-      storms_.emplace(std::string(text), Storm{severity, t_s, COALESCE_S, t_s, 1, 0});
-      due_.emplace(t_s + COALESCE_S, std::string(text));
+      const auto made = storms_.emplace(std::string(text), Storm{severity, t_s, COALESCE_S, t_s, 1, 0}).first;
+      due_.emplace(t_s + COALESCE_S, &made->first);
     }
     out.push_back({severity, std::string(text)});
     return out;
@@ -45,12 +45,10 @@ std::vector<LogCoalescer::Line> LogCoalescer::add(Severity severity, std::string
 std::vector<LogCoalescer::Line> LogCoalescer::tick(double t_s) {
   std::vector<Line> out;
   while (!due_.empty() && due_.top().first <= t_s) {
-    const std::string text = due_.top().second;
+    const std::string& text = *due_.top().second;
     due_.pop();
     auto it = storms_.find(text);
-    if (it == storms_.end()) continue;
     Storm& storm = it->second;
-    if (t_s - storm.first_s < storm.window_s) continue;
     close(it->first, storm, &out);
     if (storm.held > 0 && t_s - storm.last_s < COALESCE_S) {
       // Still raging: count the next, longer window, without logging its
@@ -59,7 +57,7 @@ std::vector<LogCoalescer::Line> LogCoalescer::tick(double t_s) {
       storm.window_s = std::min(storm.window_s * 2.0, COALESCE_MAX_S);
       storm.count = 0;
       storm.held = 0;
-      due_.emplace(storm.first_s + storm.window_s, text);
+      due_.emplace(storm.first_s + storm.window_s, &it->first);
     } else {
       storms_.erase(it);
     }

@@ -43,6 +43,13 @@ class LogCoalescer {
   // logged but not watched, so the watch's memory stays bounded.
   static constexpr size_t MAX_WATCHED = 4096;
 
+  LogCoalescer() = default;
+  // Moved, never copied: its queue points into its own table.
+  LogCoalescer(LogCoalescer&&) = default;
+  LogCoalescer& operator=(LogCoalescer&&) = default;
+  LogCoalescer(const LogCoalescer&) = delete;
+  LogCoalescer& operator=(const LogCoalescer&) = delete;
+
   struct Line {
     Severity severity;
     std::string text;
@@ -76,9 +83,17 @@ class LogCoalescer {
   std::unordered_map<std::string, Storm, TextHash, std::equal_to<>> storms_;
   // When each storm's window runs out, earliest first, so a tick looks only
   // at the storms that are due: thousands of distinct texts a second (fast
-  // playback) must not make every entry walk them all.
-  using Due = std::pair<double, std::string>;
-  std::priority_queue<Due, std::vector<Due>, std::greater<>> due_;
+  // playback) must not make every entry walk them all. Each open storm has
+  // one entry, naming it by its key in storms_ (a node's key stays where it
+  // is until the node is erased, which only its own entry does); entries
+  // due at the same time in the order of their texts.
+  using Due = std::pair<double, const std::string*>;
+  struct Later {
+    bool operator()(const Due& a, const Due& b) const {
+      return a.first != b.first ? a.first > b.first : *a.second > *b.second;
+    }
+  };
+  std::priority_queue<Due, std::vector<Due>, Later> due_;
 };
 
 // Severity-tagged entry at the current time.

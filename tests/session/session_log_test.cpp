@@ -87,6 +87,18 @@ TEST(LogCoalescer, a_flood_of_distinct_texts_is_all_logged_and_the_watched_storm
   EXPECT_NE(std::find(closed.begin(), closed.end(), "storm \u00d72 in 3 s"), closed.end());
 }
 
+TEST(LogCoalescer, storms_due_together_close_in_the_order_of_their_texts_also_once_moved) {
+  LogCoalescer c;
+  for (const char* text : {"b", "c", "a"}) {
+    c.add(Severity::Info, text, 0.0);
+    c.add(Severity::Info, text, 1.0);
+  }
+  LogCoalescer moved = std::move(c);
+  EXPECT_EQ(texts(moved.tick(10.0)),
+            (std::vector<std::string>{"a \u00d72 in 1 s", "b \u00d72 in 1 s", "c \u00d72 in 1 s"}));
+  EXPECT_TRUE(moved.add(Severity::Info, "a", 11.0).empty()) << "still raging: counted in the next window";
+}
+
 class SessionLogFile : public ::testing::Test {
  protected:
   void SetUp() override {
