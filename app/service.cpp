@@ -183,6 +183,15 @@ void hex16(const uint8_t* bytes, char* out) {
   const Bytes16 digits[2] = {hex_digit(first), hex_digit(second)};
   std::memcpy(out, digits, sizeof digits);
 }
+
+// The same for eight bytes (a frame's last row), 16 digits.
+void hex8(const uint8_t* bytes, char* out) {
+  Bytes16 v = {};
+  std::memcpy(&v, bytes, 8);
+  const Bytes16 digits =
+      hex_digit(__builtin_shufflevector(v >> 4, v & 15, 0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23));
+  std::memcpy(out, &digits, sizeof digits);
+}
 #endif
 
 // n bytes as their upper-case hex digits, two a byte.
@@ -190,6 +199,7 @@ char* hex_digits(const uint8_t* bytes, int n, char* out) {
   int i = 0;
 #if defined(__GNUC__)
   for (; i + 16 <= n; i += 16, out += 32) hex16(bytes + i, out);
+  for (; i + 8 <= n; i += 8, out += 16) hex8(bytes + i, out);
 #endif
   static constexpr char HEX[] = "0123456789ABCDEF";
   for (; i < n; ++i) {
