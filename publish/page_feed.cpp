@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -23,8 +24,6 @@
 namespace rt {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 int64_t unix_ms() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
@@ -112,19 +111,26 @@ class Feed : public FrameObserver {
     limits_seen_ = ~uint64_t{0};
     panel_seen_ = ~uint64_t{0};
     spectra_seen_ = 0;
-    spectra_taken_ = Clock::time_point{};
+    spectra_taken_s_ = -std::numeric_limits<double>::infinity();
     status_said_ = false;
-    look(m);
+    look(m, m.clock_s());
   }
 
   void good_frame(const PanelModel& m) override {
-    look(m);
+    // The time of the frame's strip append, on the panel's clock: no clock
+    // read of the feed's own at every frame.
+    double now_s = -1.0;
+    if (strip_)
+      m.read_state(strip_, [&](const ControlState& s) {
+        if (!s.stamps.empty()) now_s = s.stamps.back().t_s;
+      });
+    look(m, now_s >= 0.0 ? now_s : m.clock_s());
     status(GOOD_FRAME_TEXT);
   }
 
   void failed_frame(std::string_view text) override {
     // Only ever called while the loaded panel shows `text`.
-    if (model_) look(*model_);
+    if (model_) look(*model_, model_->clock_s());
     status(text);
   }
 
@@ -153,7 +159,8 @@ class Feed : public FrameObserver {
   }
 
  private:
-  void look(const PanelModel& m) {
+  // `now_s`: the panel's clock (PanelModel::clock_s).
+  void look(const PanelModel& m, double now_s) {
     // The title is read again only when the panel's version says it may
     // have changed (not a copy of it at every frame).
     const uint64_t panel = m.panel_version();
@@ -163,15 +170,14 @@ class Feed : public FrameObserver {
       put(panel_latest, panel_body(m));
     }
     panel_seen_ = panel;
-    const auto now = Clock::now();
-    if (now - spectra_taken_ < std::chrono::milliseconds(SPECTRA_EVERY_MS)) return;
+    if (now_s - spectra_taken_s_ < SPECTRA_EVERY_MS / 1000.0) return;
     // Their versions only: no copy of the plots while they stay the same.
     uint64_t version = 0;
     for (int id : {graphs_[0], graphs_[1], count_, accum_})
       if (id) m.read_state(id, [&](const ControlState& s) { version = std::max(version, s.version); });
     if (version == spectra_seen_) return;
     spectra_seen_ = version;
-    spectra_taken_ = now;
+    spectra_taken_s_ = now_s;
     put(spectra_latest, spectra_body(m));
   }
 
@@ -248,7 +254,7 @@ class Feed : public FrameObserver {
   std::string title_seen_;
   uint64_t panel_seen_ = ~uint64_t{0};
   uint64_t spectra_seen_ = 0;
-  Clock::time_point spectra_taken_{};
+  double spectra_taken_s_ = 0.0;  // on the panel's clock
   bool status_said_ = false;
   std::string status_seen_;
   uint64_t status_seq_ = 0;

@@ -99,15 +99,6 @@ std::string short_label(const std::string& name) {
 PanelModel::PanelModel(PanelLayout layout, size_t strip_capacity)
     : layout_(std::move(layout)), strip_capacity_(strip_capacity) {
   states_.resize(layout_.controls.size());
-  for (size_t i = 0; i < layout_.controls.size(); ++i) {
-    const int id = layout_.controls[i].id;
-    if (id >= 0 && id < DENSE_IDS) {
-      if (static_cast<size_t>(id) >= dense_index_.size()) dense_index_.resize(static_cast<size_t>(id) + 1, 0);
-      dense_index_[static_cast<size_t>(id)] = static_cast<int>(i) + 1;
-    } else {
-      sparse_index_[id] = static_cast<int>(i);
-    }
-  }
   std::vector<LimitEntry> watched;
   for (const auto& c : layout_.controls) {
     const bool housekeeping = c.name.compare(0, 8, "PANEL_HK") == 0;
@@ -115,15 +106,25 @@ PanelModel::PanelModel(PanelLayout layout, size_t strip_capacity)
       watched.push_back({c.id, short_label(c.name), c.limits, c.format});
   }
   limits_ = LimitTable(std::move(watched));
+  for (size_t i = 0; i < layout_.controls.size(); ++i) {
+    const int id = layout_.controls[i].id;
+    if (id >= 0 && id < DENSE_IDS) {
+      if (static_cast<size_t>(id) >= quick_.size()) quick_.resize(static_cast<size_t>(id) + 1);
+      quick_[static_cast<size_t>(id)] = {static_cast<int>(i), layout_.controls[i].type, limits_.knows(id)};
+    } else {
+      sparse_index_[id] = static_cast<int>(i);
+    }
+  }
   title_ = layout_.title;
   for (const auto& c : layout_.controls)
     if (c.has_initial) set_double(c.id, c.initial);
 }
 
-int PanelModel::sparse_position(int id) const {
-  if (sparse_index_.empty()) return -1;
+PanelModel::Quick PanelModel::sparse_quick(int id) const {
+  if (sparse_index_.empty()) return {};
   auto it = sparse_index_.find(id);
-  return it == sparse_index_.end() ? -1 : it->second;
+  if (it == sparse_index_.end()) return {};
+  return {it->second, layout_.controls[static_cast<size_t>(it->second)].type, limits_.knows(id)};
 }
 
 const ControlInfo* PanelModel::find(int id) const {
@@ -198,22 +199,22 @@ void PanelModel::report(const LimitNote& note) {
 
 bool PanelModel::set_int(int id, int value) {
   Lock lock(*this);
-  const int i = position(id);
-  if (i < 0 || !is_numeric(layout_.controls[static_cast<size_t>(i)].type)) return false;
-  const ValueType type = layout_.controls[static_cast<size_t>(i)].type;
-  ControlState& s = states_[static_cast<size_t>(i)];
-  store_number(s, type, value);
+  const Quick q = quick(id);
+  if (q.position < 0 || !is_numeric(q.type)) return false;
+  ControlState& s = states_[static_cast<size_t>(q.position)];
+  store_number(s, q.type, value);
   touch(s);
-  if (limits_.knows(id)) watch_and_report(id, s, stored_number(s, type), lock);
+  if (q.limited) watch_and_report(id, s, stored_number(s, q.type), lock);
   return true;
 }
 
 bool PanelModel::set_double(int id, double value) {
   Lock lock(*this);
+  const Quick q = quick(id);
   double stored = 0.0;
-  ControlState* s = store_double(id, value, &stored);
+  ControlState* s = store_double(q, value, &stored);
   if (!s) return false;
-  if (limits_.knows(id)) watch_and_report(id, *s, stored, lock);
+  if (q.limited) watch_and_report(id, *s, stored, lock);
   return true;
 }
 
@@ -223,16 +224,14 @@ void PanelModel::watch_and_report(int id, ControlState& s, double value, Lock& l
   if (note.any()) report(note);
 }
 
-ControlState* PanelModel::store_double(int id, double value, double* stored) {
-  const int i = position(id);
-  if (i < 0 || !is_numeric(layout_.controls[static_cast<size_t>(i)].type)) return nullptr;
-  const ValueType type = layout_.controls[static_cast<size_t>(i)].type;
+ControlState* PanelModel::store_double(const Quick& q, double value, double* stored) {
+  if (q.position < 0 || !is_numeric(q.type)) return nullptr;
   // An int control cannot show a fraction or a value out of range.
-  if (type == ValueType::Int && !(value >= -2147483648.0 && value <= 2147483647.0)) return nullptr;
-  ControlState& s = states_[static_cast<size_t>(i)];
-  store_number(s, type, value);
+  if (q.type == ValueType::Int && !(value >= -2147483648.0 && value <= 2147483647.0)) return nullptr;
+  ControlState& s = states_[static_cast<size_t>(q.position)];
+  store_number(s, q.type, value);
   touch(s);
-  *stored = stored_number(s, type);
+  *stored = stored_number(s, q.type);
   return &s;
 }
 
@@ -242,9 +241,9 @@ bool PanelModel::set_float(int id, float value) {
 
 bool PanelModel::set_text(int id, std::string_view value) {
   Lock lock(*this);
-  const int i = position(id);
-  if (i < 0 || layout_.controls[static_cast<size_t>(i)].type != ValueType::Text) return false;
-  ControlState& s = states_[static_cast<size_t>(i)];
+  const Quick q = quick(id);
+  if (q.position < 0 || q.type != ValueType::Text) return false;
+  ControlState& s = states_[static_cast<size_t>(q.position)];
   s.text.assign(value);
   s.written = true;
   touch(s);
@@ -560,9 +559,10 @@ bool PanelModel::take_event(int* id) {
     event_count_.store(events_.size());
     *id = e.id;
     if (e.value) {
+      const Quick q = quick(e.id);
       double stored = 0.0;
-      if (ControlState* s = store_double(e.id, *e.value, &stored)) {
-        if (limits_.knows(e.id)) change = watch_limits(e.id, *s, stored);
+      if (ControlState* s = store_double(q, *e.value, &stored)) {
+        if (q.limited) change = watch_limits(e.id, *s, stored);
       } else if (ControlState* held = slot(e.id)) {
         // Not a value the control can hold: it keeps its own, shown again.
         touch(*held);

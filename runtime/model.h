@@ -279,13 +279,22 @@ class PanelModel {
   uint64_t panel_version() const;  // title and visibility
 
  private:
-  // Position of control `id` in layout_.controls and states_, -1 if none
-  // (inline: asked at every call on a control).
-  int position(int id) const {
-    if (id >= 0 && static_cast<size_t>(id) < dense_index_.size()) return dense_index_[static_cast<size_t>(id)] - 1;
-    return sparse_position(id);
+  // What every call on a control needs first, in one small entry: its
+  // position in layout_.controls and states_ (-1 if none), its type, and
+  // whether its values are judged against limits.
+  struct Quick {
+    int position = -1;
+    ValueType type = ValueType::Int;
+    bool limited = false;
+  };
+  // Inline: asked at every call on a control, so the panel file's small ids
+  // are a direct index into quick_.
+  Quick quick(int id) const {
+    if (id >= 0 && static_cast<size_t>(id) < quick_.size()) return quick_[static_cast<size_t>(id)];
+    return sparse_quick(id);
   }
-  int sparse_position(int id) const;
+  Quick sparse_quick(int id) const;
+  int position(int id) const { return quick(id).position; }
   ControlState* slot(int id);
   const ControlState* slot(int id) const;
   void touch(ControlState& s) { s.version = ++version_; }
@@ -301,7 +310,7 @@ class PanelModel {
   // set_double's work, for a caller that holds the lock: the control's
   // state with `value` stored (nullptr when it cannot hold it), the number
   // it now holds to *stored.
-  ControlState* store_double(int id, double value, double* stored);
+  ControlState* store_double(const Quick& q, double value, double* stored);
   // Applies `change` to one axis of a graph, under the lock.
   bool change_axis(int id, Axis ControlState::*axis, const std::function<void(Axis&)>& change);
   // After a numeric value is stored, under the lock: the limit level of a
@@ -337,10 +346,10 @@ class PanelModel {
    private:
     std::mutex* mu_;
   };
-  // id -> position + 1 (0: no such control) for the panel file's small ids,
-  // looked up on every call the system makes; larger ids in the map.
+  // By id for the panel file's small ids, looked up on every call the
+  // system makes; the positions of larger ids in the map.
   static constexpr int DENSE_IDS = 4096;
-  std::vector<int> dense_index_;
+  std::vector<Quick> quick_;
   std::map<int, int> sparse_index_;
   // Plots deleted, kept for their storage (at most a few: one a graph).
   static constexpr size_t SPARE_PLOTS = 8;

@@ -27,11 +27,13 @@ void LogCoalescer::close(const std::string& text, Storm& storm, std::vector<Line
 std::vector<LogCoalescer::Line> LogCoalescer::add(Severity severity, std::string_view text,
                                                   double t_s) {
   std::vector<Line> out = tick(t_s);
-  auto it = storms_.find(text);
+  const size_t slot = slot_of(text);
+  auto it = watched_in_slot_[slot] != 0 ? storms_.find(text) : storms_.end();
   if (it == storms_.end()) {
     if (storms_.size() < MAX_WATCHED) {
       const auto made = storms_.emplace(std::string(text), Storm{severity, t_s, COALESCE_S, t_s, 1, 0}).first;
       due_.emplace(t_s + COALESCE_S, &made->first);
+      ++watched_in_slot_[slot];
     }
     out.push_back({severity, std::string(text)});
     return out;
@@ -59,6 +61,7 @@ std::vector<LogCoalescer::Line> LogCoalescer::tick(double t_s) {
       storm.held = 0;
       due_.emplace(storm.first_s + storm.window_s, &it->first);
     } else {
+      --watched_in_slot_[slot_of(it->first)];
       storms_.erase(it);
     }
   }
@@ -74,6 +77,7 @@ std::vector<LogCoalescer::Line> LogCoalescer::flush() {
   for (auto& [text, storm] : open) close(*text, *storm, &out);
   storms_.clear();
   due_ = {};
+  std::fill(watched_in_slot_.begin(), watched_in_slot_.end(), 0);
   return out;
 }
 

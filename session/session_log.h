@@ -81,6 +81,13 @@ class LogCoalescer {
     size_t operator()(std::string_view text) const { return std::hash<std::string_view>()(text); }
   };
   std::unordered_map<std::string, Storm, TextHash, std::equal_to<>> storms_;
+  // How many watched texts each slot of their hashes holds: a text whose
+  // slot holds none is not watched, and storms_ is not searched for it (in
+  // a flood of distinct texts nearly none is, and each search of a full
+  // table waits on memory several times).
+  static constexpr size_t SLOTS = 16384;
+  static size_t slot_of(std::string_view text) { return TextHash()(text) % SLOTS; }
+  std::vector<uint16_t> watched_in_slot_ = std::vector<uint16_t>(SLOTS, 0);
   // When each storm's window runs out, earliest first, so a tick looks only
   // at the storms that are due: thousands of distinct texts a second (fast
   // playback) must not make every entry walk them all. Each open storm has
