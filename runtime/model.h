@@ -112,9 +112,17 @@ class StripRing {
 // What one control holds. Which value member counts follows the control's
 // ValueType: Int (and Switch) -> i, Float -> f, Double -> d, Text -> text.
 struct ControlState {
+  // What every value written changes first, together (one cache line with
+  // the text's own fields).
   int i = 0;
   float f = 0.0f;
   double d = 0.0;
+  // A value has been written (a display never written, or put back to a
+  // moment before its first value, shows empty).
+  bool written = false;
+  // Displays with limits: the level of the value shown.
+  LimitLevel limit = LimitLevel::Normal;
+  uint64_t version = 0;  // model version of the last change; 0: never changed
   std::string text;
   std::map<int, int> attrs;
   // XY graphs
@@ -128,15 +136,9 @@ struct ControlState {
   // The appends whose points are still in the rings, oldest first, and the
   // one before them (so the oldest points have a start time too).
   std::deque<StripStamp> stamps;
-  // Displays with limits: the level of the value shown.
-  LimitLevel limit = LimitLevel::Normal;
-  // A value has been written (a display never written, or put back to a
-  // moment before its first value, shows empty).
-  bool written = false;
   // Strip chart: grows when the traces are replaced rather than appended to
   // (a move in the playback), so a drawing starts again.
   uint64_t strip_epoch = 0;
-  uint64_t version = 0;  // model version of the last change; 0: never changed
   // Input controls: the value the operator committed last, while its event
   // waits to be handed over (the control takes it then). The window shows
   // this rather than `i` / `f`, which the system may still be writing.
