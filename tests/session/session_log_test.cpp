@@ -99,6 +99,14 @@ TEST(LogCoalescer, storms_due_together_close_in_the_order_of_their_texts_also_on
   EXPECT_TRUE(moved.add(Severity::Info, "a", 11.0).empty()) << "still raging: counted in the next window";
 }
 
+TEST(LogCoalescer, a_storm_closes_when_due_even_where_its_end_rounds_below_the_window) {
+  LogCoalescer c;
+  const double start = 253.0212756300929;  // (start + 10) - start is 9.99999999999997
+  c.add(Severity::Warning, "x", start);
+  c.add(Severity::Warning, "x", start + 1.0);
+  EXPECT_EQ(texts(c.tick(start + LogCoalescer::COALESCE_S)), std::vector<std::string>{"x \u00d72 in 1 s"});
+}
+
 class SessionLogFile : public ::testing::Test {
  protected:
   void SetUp() override {
