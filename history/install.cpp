@@ -28,9 +28,9 @@ class PassStart : public FrameObserver {
 };
 
 // The pass's time of the frame the panel is showing: the one whose bytes
-// the reader has just taken.
-// Asked at every frame that carries a value out of limits: the recording's
-// name is copied once per source (per thread), not at every call.
+// the reader has just taken. Asked at every frame that carries a value out
+// of limits, so the recording's name is copied once per source (per
+// thread), not at every call.
 bool playback_time(double* t_s, bool* estimated) {
   const int64_t at = std::max<int64_t>(0, transport_input_bytes() - FRAME_BYTES);
   const auto pass = playback_pass();
