@@ -31,8 +31,10 @@ DisplayFormat unscaled(const DisplayFormat& format) {
   return f;
 }
 
-std::string with_unit(const std::string& number, const DisplayFormat& format) {
-  return format.unit.empty() ? number : number + " " + format.unit;
+// The unit after a number ("87.50" -> "87.50 °C"), when the format has one.
+std::string& add_unit(std::string& number, const DisplayFormat& format) {
+  if (!format.unit.empty()) number.append(" ").append(format.unit);
+  return number;
 }
 
 std::string range_text(const LimitRange& r, const DisplayFormat& format) {
@@ -41,7 +43,7 @@ std::string range_text(const LimitRange& r, const DisplayFormat& format) {
   if (std::isfinite(r.low)) text += format_display_double(r.low, f);
   text += "..";
   if (std::isfinite(r.high)) text += format_display_double(r.high, f);
-  return with_unit(text, format);
+  return add_unit(text, format);
 }
 
 // "above the alarm limit 85.00 °C": which end of `range` the value is past.
@@ -56,8 +58,8 @@ void which_end(const LimitRange& range, double shown, bool* inside, bool* high) 
 std::string end_text(const LimitRange& range, bool inside, bool high, const char* which,
                      const DisplayFormat& format) {
   const char* where = inside ? "at" : high ? "above" : "below";
-  return std::string(where) + " the " + which + " limit " +
-         with_unit(format_display_double(high ? range.high : range.low, unscaled(format)), format);
+  std::string end = format_display_double(high ? range.high : range.low, unscaled(format));
+  return std::string(where) + " the " + which + " limit " + add_unit(end, format);
 }
 
 std::string past_end(const LimitRange& range, double shown, const char* which,
@@ -224,51 +226,59 @@ const std::string& LimitTable::end_words(Watched& w, bool alarm, double shown) {
 const std::string& LimitTable::value_words(Watched& w, double value) {
   const uint64_t bits = std::bit_cast<uint64_t>(value);
   if (!w.worded || w.worded_bits != bits) {
-    w.value_words = with_unit(format_display_double(value, w.entry.format), w.entry.format);
+    w.value_words.assign(format_display_double(value, w.entry.format));
+    add_unit(w.value_words, w.entry.format);
     w.worded_bits = bits;
     w.worded = true;
   }
   return w.value_words;
 }
 
-LimitChange LimitTable::make_change(Watched& w, LimitLevel from, LimitLevel to, double value) {
+void LimitTable::make_change(Watched& w, LimitLevel from, LimitLevel to, double value, LimitChange* change) {
   const DisplayFormat& format = w.entry.format;
   const double shown = value * format.scale;
-  LimitChange change;
-  change.id = w.entry.id;
-  change.from = from;
-  change.to = to;
+  change->id = w.entry.id;
+  change->from = from;
+  change->to = to;
   const std::string& value_text = value_words(w, value);
-  const std::string& label = w.entry.label;
+  std::string& text = change->text;
+  text.assign(w.entry.label);
   switch (to) {
     case LimitLevel::Alarm:
-      change.severity = Severity::Error;
-      change.text = label + " in alarm: " + value_text + ", " + end_words(w, true, shown);
+      change->severity = Severity::Error;
+      text.append(" in alarm: ").append(value_text).append(", ").append(end_words(w, true, shown));
       break;
     case LimitLevel::Caution:
-      change.severity = Severity::Warning;
-      change.text = label + (from == LimitLevel::Alarm ? " back from alarm, in caution: " : " in caution: ") +
-                    value_text + ", " + end_words(w, false, shown);
+      change->severity = Severity::Warning;
+      text.append(from == LimitLevel::Alarm ? " back from alarm, in caution: " : " in caution: ")
+          .append(value_text)
+          .append(", ")
+          .append(end_words(w, false, shown));
       break;
     case LimitLevel::Normal:
-      change.severity = Severity::Info;
-      change.text = label + " back within limits: " + value_text;
+      change->severity = Severity::Info;
+      text.append(" back within limits: ").append(value_text);
       break;
   }
-  return change;
 }
 
 std::optional<LimitChange> LimitTable::observe(int id, double value) {
+  LimitChange change;
+  if (!observe(id, value, &change)) return std::nullopt;
+  return change;
+}
+
+bool LimitTable::observe(int id, double value, LimitChange* change) {
   const int i = position(id);
-  if (i < 0) return std::nullopt;
+  if (i < 0) return false;
   Watched& w = watched_[static_cast<size_t>(i)];
   w.seen = true;
   w.last = value;
   const LimitLevel to = next_limit_level(w.entry.limits, w.level, value * w.entry.format.scale);
-  if (to == w.level) return std::nullopt;
-  const LimitChange change = make_change(w, w.level, to, value);
+  if (to == w.level) return false;
+  make_change(w, w.level, to, value, change);
   w.level = to;
-  return change;
+  return true;
 }
 
 bool LimitTable::set_limits(int id, const Limits& limits, std::optional<LimitChange>* change) {
@@ -282,26 +292,31 @@ bool LimitTable::set_limits(int id, const Limits& limits, std::optional<LimitCha
   const LimitLevel was = w.level;
   w.level = w.seen ? next_limit_level(limits, LimitLevel::Normal, w.last * w.entry.format.scale)
                    : LimitLevel::Normal;
-  if (w.level != was) *change = make_change(w, was, w.level, w.last);
+  if (w.level != was) make_change(w, was, w.level, w.last, &change->emplace());
   return true;
 }
 
 std::optional<LimitExcursion> LimitTable::excursion(int id) {
+  LimitExcursion e;
+  if (!excursion(id, &e)) return std::nullopt;
+  return e;
+}
+
+bool LimitTable::excursion(int id, LimitExcursion* out) {
   const int i = position(id);
-  if (i < 0) return std::nullopt;
+  if (i < 0) return false;
   Watched& w = watched_[static_cast<size_t>(i)];
-  if (w.level == LimitLevel::Normal) return std::nullopt;
+  if (w.level == LimitLevel::Normal) return false;
   const DisplayFormat& format = w.entry.format;
   const double shown = w.last * format.scale;
   const bool alarm = w.level == LimitLevel::Alarm;
   const LimitRange& range = alarm ? *w.entry.limits.alarm : *w.entry.limits.caution;
-  LimitExcursion e;
-  e.level = w.level;
-  e.shown = shown;
-  e.excess = outside_by(range, shown);
-  e.value_text = value_words(w, w.last);
-  e.limit_text = end_words(w, alarm, shown);
-  return e;
+  out->level = w.level;
+  out->shown = shown;
+  out->excess = outside_by(range, shown);
+  out->value_text.assign(value_words(w, w.last));
+  out->limit_text.assign(end_words(w, alarm, shown));
+  return true;
 }
 
 LimitLevel LimitTable::level(int id) const {

@@ -119,6 +119,8 @@ class LimitTable {
   // Takes the value the system gave display `id` (before the display's
   // scale). Returns the change, if the level changed.
   std::optional<LimitChange> observe(int id, double value);
+  // The same into *change (its text's room kept): true when the level changed.
+  bool observe(int id, double value, LimitChange* change);
   // New limits for a known display (false for any other). The value it
   // shows, if any, is judged again against them at once, from the normal
   // level; the change, if its level changed, goes to *change.
@@ -126,6 +128,8 @@ class LimitTable {
   const LimitEntry* entry(int id) const;
   // The display's last value against its limits, while it is out of them.
   std::optional<LimitExcursion> excursion(int id);
+  // The same into *out (its texts' room kept): false while within limits.
+  bool excursion(int id, LimitExcursion* out);
   LimitLevel level(int id) const;
   // Puts a display's level back as it was at another moment, with the value
   // it then showed (none: it showed nothing yet). No change to log.
@@ -154,7 +158,7 @@ class LimitTable {
   static const std::string& value_words(Watched& w, double value);
   // "above the alarm limit 85.00 °C" for `shown` against the level's range.
   static const std::string& end_words(Watched& w, bool alarm, double shown);
-  static LimitChange make_change(Watched& w, LimitLevel from, LimitLevel to, double value);
+  static void make_change(Watched& w, LimitLevel from, LimitLevel to, double value, LimitChange* change);
   // Position of display `id` in watched_, -1 if none: asked for every value
   // a display takes, so the panel's small ids are a direct index (inline).
   int position(int id) const {

@@ -31,7 +31,8 @@ void StripRing::append(const uint16_t* values, size_t n, size_t stride, size_t c
     const size_t run = std::min(n - k, capacity - at);
     const uint16_t* from = values + k * stride;
     uint16_t* to = buf + at;
-    for (size_t j = 0; j < run; ++j, from += stride) to[j] = *from;
+    if (stride == 1) std::copy(from, from + run, to);
+    else for (size_t j = 0; j < run; ++j, from += stride) to[j] = *from;
     k += run;
     at += run;
     if (at == capacity) at = 0;
@@ -150,6 +151,16 @@ const ControlState* PanelModel::slot(int id) const {
 
 namespace {
 
+// Values split by strip-chart trace: value k of a chunk goes to lane k mod 4.
+constexpr int STRIP_CHUNK = 1024;  // a multiple of the traces
+using StripLanes = uint16_t[PanelModel::STRIP_TRACES][STRIP_CHUNK / PanelModel::STRIP_TRACES];
+
+// Deals the first `groups` groups of four values to the lanes.
+void deal_strip_values(const uint16_t* v, int groups, StripLanes& lanes) {
+  for (int j = 0; j < groups; ++j)
+    for (int l = 0; l < PanelModel::STRIP_TRACES; ++l) lanes[l][j] = v[PanelModel::STRIP_TRACES * j + l];
+}
+
 bool is_numeric(ValueType t) {
   return t == ValueType::Int || t == ValueType::Float || t == ValueType::Double;
 }
@@ -176,25 +187,24 @@ double stored_number(const ControlState& s, ValueType type) {
 
 }  // namespace
 
-PanelModel::LimitNote PanelModel::note_of(int id, std::optional<LimitChange> change) {
-  LimitNote note;
-  note.level = limits_.level(id);
-  note.change = std::move(change);
-  if (note.level != LimitLevel::Normal) note.excursion = limits_.excursion(id);
-  if (note.any()) note.label = limits_.entry(id)->label;
-  return note;
+void PanelModel::note_of(int id, LimitNote* note) {
+  note->level = limits_.level(id);
+  note->out = note->level != LimitLevel::Normal && limits_.excursion(id, &note->excursion);
+  if (note->any()) note->label.assign(limits_.entry(id)->label);
 }
 
-PanelModel::LimitNote PanelModel::watch_limits(int id, ControlState& s, double value) {
-  if (!limits_.knows(id)) return {};
-  auto change = limits_.observe(id, value);
+void PanelModel::watch_limits(int id, ControlState& s, double value, LimitNote* note) {
+  note->changed = false;
+  note->out = false;
+  if (!limits_.knows(id)) return;
+  note->changed = limits_.observe(id, value, &note->change);
   s.limit = limits_.level(id);
-  return note_of(id, std::move(change));
+  note_of(id, note);
 }
 
 void PanelModel::report(const LimitNote& note) {
-  if (note.change) log_event(note.change->severity, note.change->text);
-  if (note.any()) watch_limit(note.label, note.level, note.excursion ? &*note.excursion : nullptr);
+  if (note.changed) log_event(note.change.severity, note.change.text);
+  if (note.any()) watch_limit(note.label, note.level, note.out ? &note.excursion : nullptr);
 }
 
 bool PanelModel::set_int(int id, int value) {
@@ -219,9 +229,18 @@ bool PanelModel::set_double(int id, double value) {
 }
 
 void PanelModel::watch_and_report(int id, ControlState& s, double value, Lock& lock) {
-  const LimitNote note = watch_limits(id, s, value);
+  // The thread's note, or a fresh one should a report set a value again.
+  thread_local LimitNote kept;
+  thread_local bool reporting = false;
+  std::optional<LimitNote> fresh;
+  LimitNote& note = reporting ? fresh.emplace() : kept;
+  watch_limits(id, s, value, &note);
   lock.unlock();
-  if (note.any()) report(note);
+  if (!note.any()) return;
+  const bool outer = !reporting;
+  reporting = true;
+  report(note);
+  if (outer) reporting = false;
 }
 
 ControlState* PanelModel::store_double(const Quick& q, double value, double* stored) {
@@ -396,14 +415,21 @@ bool PanelModel::strip_append(int id, const uint16_t* values, int n, double t_s)
   if (!c || c->kind != Kind::StripChart || n < 0) return false;
   ControlState& s = *slot(id);
   // Value k goes to trace (strip_next + k) mod 4: each trace takes every
-  // fourth value.
-  for (int t = 0; t < STRIP_TRACES; ++t) {
-    const int first = (t - s.strip_next + STRIP_TRACES) % STRIP_TRACES;
-    if (first >= n) continue;
-    const int count = (n - first + STRIP_TRACES - 1) / STRIP_TRACES;
-    s.traces[static_cast<size_t>(t)].append(values + first, static_cast<size_t>(count), STRIP_TRACES,
-                                            strip_capacity_);
-    s.appended[static_cast<size_t>(t)] += static_cast<uint64_t>(count);
+  // fourth value. They are first split by trace, a chunk at a time (a
+  // frame's 80 in one), so that each ring takes a run of its own.
+  StripLanes split;
+  for (int done = 0; done < n; done += STRIP_CHUNK) {
+    const int m = std::min(STRIP_CHUNK, n - done);
+    const uint16_t* v = values + done;
+    const int whole = m / STRIP_TRACES;
+    deal_strip_values(v, whole, split);
+    for (int l = 0; l < m % STRIP_TRACES; ++l) split[l][whole] = v[STRIP_TRACES * whole + l];
+    for (int l = 0; l < STRIP_TRACES && l < m; ++l) {
+      const size_t t = static_cast<size_t>((s.strip_next + l) % STRIP_TRACES);
+      const int count = (m - l + STRIP_TRACES - 1) / STRIP_TRACES;
+      s.traces[t].append(split[l], static_cast<size_t>(count), 1, strip_capacity_);
+      s.appended[t] += static_cast<uint64_t>(count);
+    }
   }
   s.strip_next = (s.strip_next + n) % STRIP_TRACES;
   s.stamps.push_back({s.appended, t_s});
@@ -482,7 +508,9 @@ bool PanelModel::set_limits(int id, const Limits& limits) {
     ControlState& s = *slot(id);
     s.limit = limits_.level(id);
     touch(s);  // the window draws its level again
-    note = note_of(id, std::move(change));
+    note.changed = change.has_value();
+    if (change) note.change = std::move(*change);
+    note_of(id, &note);
   }
   report(note);
   return true;
@@ -562,7 +590,7 @@ bool PanelModel::take_event(int* id) {
       const Quick q = quick(e.id);
       double stored = 0.0;
       if (ControlState* s = store_double(q, *e.value, &stored)) {
-        if (q.limited) change = watch_limits(e.id, *s, stored);
+        if (q.limited) watch_limits(e.id, *s, stored, &change);
       } else if (ControlState* held = slot(e.id)) {
         // Not a value the control can hold: it keeps its own, shown again.
         touch(*held);

@@ -301,13 +301,16 @@ class PanelModel {
   const ControlState* slot(int id) const;
   void touch(ControlState& s) { s.version = ++version_; }
   // What a watched display's new value did to its limits: reported once the
-  // lock is released.
+  // lock is released. Filled in place, so a note kept by a thread reuses its
+  // texts' room (a value out of limits is noted at every frame).
   struct LimitNote {
     std::string label;
     LimitLevel level = LimitLevel::Normal;
-    std::optional<LimitChange> change;
-    std::optional<LimitExcursion> excursion;
-    bool any() const { return change.has_value() || excursion.has_value(); }
+    bool changed = false;
+    LimitChange change;
+    bool out = false;  // out of limits: `excursion` says how far
+    LimitExcursion excursion;
+    bool any() const { return changed || out; }
   };
   // set_double's work, for a caller that holds the lock: the control's
   // state with `value` stored (nullptr when it cannot hold it), the number
@@ -317,8 +320,9 @@ class PanelModel {
   bool change_axis(int id, Axis ControlState::*axis, const std::function<void(Axis&)>& change);
   // After a numeric value is stored, under the lock: the limit level of a
   // watched display. Returns what to report once the lock is released.
-  LimitNote watch_limits(int id, ControlState& s, double value);
-  LimitNote note_of(int id, std::optional<LimitChange> change);
+  void watch_limits(int id, ControlState& s, double value, LimitNote* note);
+  // The rest of *note, once `changed` and `change` are set.
+  void note_of(int id, LimitNote* note);
   class Lock;
   // After a watched display's value is stored, under `lock`: its limits
   // judged, then the note reported once `lock` is released (out of line,

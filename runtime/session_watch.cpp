@@ -391,6 +391,7 @@ void session_begin(const SessionInfo& info) {
     watch.info = info;
     watch.begun = true;
     watch.origin = Clock::now();
+    watch.alarms.settle();  // any times so far, on the clock they had
     watch.started = std::chrono::system_clock::now();
     watch.health = std::make_unique<LinkHealth>(info.playback, 0.0);
     if (info.playback) watch.health->set_speed(info.speed);
@@ -816,10 +817,6 @@ HealthSnapshot watch_health() {
 }
 
 void watch_limit(const std::string& label, LimitLevel level, const LimitExcursion* excursion) {
-  {
-    std::lock_guard lock(w().mu);
-    if (w().info.remote_view) return;  // the station's own list is shown
-  }
   // Filled afresh each time, its texts' storage kept (one a thread): a value
   // out of limits comes here at every frame that carries it.
   thread_local AlarmCause cause;
@@ -849,7 +846,11 @@ void watch_limit(const std::string& label, LimitLevel level, const LimitExcursio
   {
     Watch& watch = w();
     std::lock_guard lock(watch.mu);
-    watch.estimated_clock = on_pass && estimated;
+    if (watch.info.remote_view) return;  // the station's own list is shown
+    if (watch.estimated_clock != (on_pass && estimated)) {
+      watch.alarms.settle();  // the times so far, as they were then
+      watch.estimated_clock = on_pass && estimated;
+    }
     const double started = std::chrono::duration<double>(watch.started.time_since_epoch()).count();
     alarm_update(watch, cause, on_pass && !watch.test_clock ? pass_t - started : wall_s(watch));
     raised = !watch.alarm_lines.empty() || !watch.alarm_rows.empty();

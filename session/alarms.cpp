@@ -49,6 +49,23 @@ Alarm* AlarmList::find(AlarmSource source, const std::string& key) {
   return it == rows.end() ? nullptr : &rows_[it->second];
 }
 
+void AlarmList::time_due(size_t i) {
+  if (time_waits_[i]) return;
+  time_waits_[i] = 1;
+  rows_waiting_.push_back(i);
+}
+
+void AlarmList::settle_row(size_t i) const {
+  if (!time_waits_[i]) return;
+  time_waits_[i] = 0;
+  rows_[i].last_time = time_text_(rows_[i].last_s);
+}
+
+void AlarmList::settle() const {
+  for (const size_t i : rows_waiting_) settle_row(i);
+  rows_waiting_.clear();
+}
+
 void AlarmList::raise(Severity severity) {
   ++raises_;
   last_raise_ = severity;
@@ -67,7 +84,7 @@ AlarmChange AlarmList::update(const AlarmCause& cause, double t_s, Alarm* row_ou
         // A state lasts until it is seen gone; a value is out of limits only
         // as long as the last value out of them.
         row->last_s = t_s;
-        row->last_time = time_text_(t_s);
+        time_due(i);
         row->longest_s = std::max(row->longest_s, t_s - spell_from_[i]);
       }
       change = AlarmChange::Cleared;
@@ -77,7 +94,10 @@ AlarmChange AlarmList::update(const AlarmCause& cause, double t_s, Alarm* row_ou
       row->now = cause.now;
       ++version_;
     }
-    if (row_out) *row_out = *row;
+    if (row_out) {
+      settle_row(i);
+      *row_out = *row;
+    }
     return change;
   }
 
@@ -93,6 +113,7 @@ AlarmChange AlarmList::update(const AlarmCause& cause, double t_s, Alarm* row_ou
     row_of_[static_cast<int>(a.source)].emplace(a.key, rows_.size());
     rows_.push_back(std::move(a));
     spell_from_.push_back(t_s);
+    time_waits_.push_back(0);
     row = &rows_.back();
     row->active = true;
     row->occurrences = 1;
@@ -128,7 +149,7 @@ AlarmChange AlarmList::update(const AlarmCause& cause, double t_s, Alarm* row_ou
   }
   const size_t i = static_cast<size_t>(row - rows_.data());
   row->last_s = t_s;
-  row->last_time = time_text_(t_s);
+  time_due(i);
   row->now = cause.now;
   if (cause.has_value) {
     if (worse(cause, *row)) {
@@ -144,7 +165,10 @@ AlarmChange AlarmList::update(const AlarmCause& cause, double t_s, Alarm* row_ou
     row->longest_s = std::max(row->longest_s, t_s - spell_from_[i]);
   }
   ++version_;
-  if (row_out) *row_out = *row;
+  if (row_out) {
+    settle_row(i);
+    *row_out = *row;
+  }
   return change;
 }
 
@@ -156,12 +180,14 @@ void AlarmList::acknowledge_row(Alarm& row, double t_s) {
 }
 
 std::vector<Alarm> AlarmList::acknowledge(uint64_t id, double t_s) {
+  settle();
   if (id == 0 || id > rows_.size() || rows_[id - 1].acknowledged) return {};
   acknowledge_row(rows_[id - 1], t_s);
   return {rows_[id - 1]};
 }
 
 std::vector<Alarm> AlarmList::acknowledge_all(double t_s) {
+  settle();
   std::vector<Alarm> done;
   for (Alarm& a : rows_) {
     if (a.acknowledged) continue;

@@ -114,7 +114,14 @@ class AlarmList {
   std::vector<Alarm> acknowledge_all(double t_s);
 
   // Every row in the order first raised.
-  const std::vector<Alarm>& alarms() const { return rows_; }
+  const std::vector<Alarm>& alarms() const {
+    settle();
+    return rows_;
+  }
+  // Writes the rows' last times that wait as text. The list does so itself
+  // before any row is read; its owner, before the time text it gave would
+  // write a time differently.
+  void settle() const;
   AlarmStatus status() const;
   // Grows with every change of any row (the window redraws when it moves).
   uint64_t version() const { return version_; }
@@ -124,8 +131,15 @@ class AlarmList {
   void acknowledge_row(Alarm& row, double t_s);
   void raise(Severity severity);
 
+  // A row's last time waits to be written as text until the row is read
+  // (a value out of limits moves it at every frame): last_s holds it.
+  void time_due(size_t i);
+  void settle_row(size_t i) const;
+
   std::function<std::string(double)> time_text_;
-  std::vector<Alarm> rows_;
+  mutable std::vector<Alarm> rows_;  // mutable: settle() writes the times that wait
+  mutable std::vector<char> time_waits_;     // per row
+  mutable std::vector<size_t> rows_waiting_;  // the rows whose time waits
   // Each row's position by source and key: a housekeeping value out of
   // limits updates its row at every frame that carries it.
   std::array<std::unordered_map<std::string, size_t>, ALARM_SOURCES> row_of_;

@@ -15,6 +15,12 @@ std::tm local_tm(std::time_t t) {
 }
 
 std::string local_time_text(std::chrono::system_clock::time_point t, bool millis) {
+  std::string text;
+  local_time_text(t, millis, &text);
+  return text;
+}
+
+void local_time_text(std::chrono::system_clock::time_point t, bool millis, std::string* out) {
   using namespace std::chrono;
   // The session log and the alarm list stamp thousands of entries a second
   // in fast playback: the calendar part is worked out once a second (per
@@ -28,7 +34,7 @@ std::string local_time_text(std::chrono::system_clock::time_point t, bool millis
     cached_len = std::strftime(cached, sizeof cached, "%Y-%m-%d %H:%M:%S", &tm);
     cached_second = second;
   }
-  std::string text;
+  std::string& text = *out;
   text.reserve(cached_len + 4);  // one allocation, with room for the milliseconds
   text.assign(cached, cached_len);
   if (millis) {
@@ -38,7 +44,6 @@ std::string local_time_text(std::chrono::system_clock::time_point t, bool millis
                             static_cast<char>('0' + ms % 10)};
     text.append(digits, sizeof digits);
   }
-  return text;
 }
 
 std::string unix_time_text(double unix_s) {

@@ -24,9 +24,8 @@ void LogCoalescer::close(const std::string& text, Storm& storm, std::vector<Line
                                       std::to_string(span_s) + " s"});
 }
 
-std::vector<LogCoalescer::Line> LogCoalescer::add(Severity severity, std::string_view text,
-                                                  double t_s) {
-  std::vector<Line> out = tick(t_s);
+void LogCoalescer::add(Severity severity, std::string_view text, double t_s, std::vector<Line>* out) {
+  tick(t_s, out);
   const size_t slot = slot_of(text);
   auto it = watched_in_slot_[slot] != 0 ? storms_.find(text) : storms_.end();
   if (it == storms_.end()) {
@@ -35,23 +34,21 @@ std::vector<LogCoalescer::Line> LogCoalescer::add(Severity severity, std::string
       due_.emplace(t_s + COALESCE_S, &made->first);
       ++watched_in_slot_[slot];
     }
-    out.push_back({severity, std::string(text)});
-    return out;
+    out->push_back({severity, std::string(text)});
+    return;
   }
   ++it->second.count;
   ++it->second.held;
   it->second.last_s = t_s;
-  return out;
 }
 
-std::vector<LogCoalescer::Line> LogCoalescer::tick(double t_s) {
-  std::vector<Line> out;
+void LogCoalescer::tick(double t_s, std::vector<Line>* out) {
   while (!due_.empty() && due_.top().first <= t_s) {
     const std::string& text = *due_.top().second;
     due_.pop();
     auto it = storms_.find(text);
     Storm& storm = it->second;
-    close(it->first, storm, &out);
+    close(it->first, storm, out);
     if (storm.held > 0 && t_s - storm.last_s < COALESCE_S) {
       // Still raging: count the next, longer window, without logging its
       // first.
@@ -65,7 +62,6 @@ std::vector<LogCoalescer::Line> LogCoalescer::tick(double t_s) {
       storms_.erase(it);
     }
   }
-  return out;
 }
 
 std::vector<LogCoalescer::Line> LogCoalescer::flush() {
@@ -99,6 +95,20 @@ struct Log {
   long long file_bytes = 0;
   long long max_bytes = LOG_FILE_MAX_BYTES;
   std::string failure;
+  std::vector<LogCoalescer::Line> lines;  // an entry's lines, the vector kept
+  std::string file_line;                  // a line for the file, its room kept
+};
+
+// The entries made under the lock, told to the listener once it is
+// released. Each thread keeps its own and fills it again: the entries'
+// texts keep their room (fast playback logs thousands a second).
+struct Made {
+  std::vector<LogEntry> entries;
+  size_t count = 0;
+  void add(const LogEntry& e) {
+    if (count == entries.size()) entries.emplace_back();
+    entries[count++] = e;
+  }
 };
 
 Log& lg() {
@@ -109,10 +119,10 @@ Log& lg() {
 std::atomic<LogListener> listener{nullptr};
 
 // Outside the lock: the listener hears of the entries made.
-void tell_listener(const std::vector<LogEntry>& made) {
+void tell_listener(const Made& made) {
   const LogListener l = listener.load();
   if (!l) return;
-  for (const LogEntry& e : made) l(e);
+  for (size_t i = 0; i < made.count; ++i) l(made.entries[i]);
 }
 
 double now_s(const Log& log) {
@@ -157,25 +167,33 @@ std::string write_file_line(Log& log, const std::string& line) {
   return "";
 }
 
-// Under the lock: keeps the entries and writes them to the file; with
-// `made`, a copy of each for the listener.
-std::string append(Log& log, std::vector<LogCoalescer::Line> lines, std::vector<LogEntry>* made = nullptr) {
+// Under the lock: keeps the entries of `lines` (emptied) and writes them to
+// the file; with `made`, a copy of each for the listener.
+std::string append(Log& log, std::vector<LogCoalescer::Line>& lines, Made* made = nullptr) {
   std::string failure;
   for (auto& l : lines) {
+    // The oldest entry kept makes room for the newest, and lends it its texts' room.
     LogEntry e;
+    if (log.history.size() >= LOG_HISTORY) {
+      e = std::move(log.history.front());
+      log.history.pop_front();
+    }
     e.serial = ++log.serial;
     const auto now = std::chrono::system_clock::now();
-    e.time = local_time_text(now, true);
+    local_time_text(now, true, &e.time);
     e.t_s = std::chrono::duration<double>(now.time_since_epoch()).count();
     e.severity = l.severity;
     e.text = std::move(l.text);
-    const std::string failed =
-        log.file ? write_file_line(log, e.time + " " + severity_name(e.severity) + " " + e.text + "\n") : "";
-    if (failure.empty()) failure = failed;
-    if (made && listener.load()) made->push_back(e);
+    if (log.file) {
+      std::string& line = log.file_line;
+      line.assign(e.time).append(" ").append(severity_name(e.severity)).append(" ").append(e.text).append("\n");
+      const std::string failed = write_file_line(log, line);
+      if (failure.empty()) failure = failed;
+    }
+    if (made && listener.load()) made->add(e);
     log.history.push_back(std::move(e));
-    if (log.history.size() > LOG_HISTORY) log.history.pop_front();
   }
+  lines.clear();
   return failure;
 }
 
@@ -186,12 +204,41 @@ void report_file_failure(const std::string& failure) {
   say("LOG FILE FAILED: " + failure + "; the log goes on in the window only");
   note_exit_status(EXIT_OUTPUT_FAILED);
   Log& log = lg();
-  std::vector<LogEntry> made;
+  Made made;
   {
     std::lock_guard lock(log.mu);
-    append(log, {{Severity::Error, "log file failed: " + failure}}, &made);
+    std::vector<LogCoalescer::Line> lines{{Severity::Error, "log file failed: " + failure}};
+    append(log, lines, &made);
   }
   tell_listener(made);
+}
+
+// Under the log's lock, `add` puts the coalescer's lines into the log's
+// vector (false: nothing to do); they become entries, and the listener is
+// told of them once the lock is released. Each thread reuses one Made; a
+// listener that logs while it is told gets a fresh one.
+template <typename Add>
+void make_entries(Add add) {
+  Log& log = lg();
+  thread_local Made kept;
+  thread_local int depth = 0;
+  Made fresh;
+  Made& made = depth == 0 ? kept : fresh;
+  made.count = 0;
+  struct Depth {
+    int& n;
+    explicit Depth(int& count) : n(++count) {}
+    ~Depth() { --n; }
+  } in(depth);
+  std::string failure;
+  {
+    std::lock_guard lock(log.mu);
+    log.lines.clear();
+    if (!add(log, &log.lines)) return;
+    failure = append(log, log.lines, &made);
+  }
+  tell_listener(made);
+  report_file_failure(failure);
 }
 
 }  // namespace
@@ -199,29 +246,19 @@ void report_file_failure(const std::string& failure) {
 void log_set_listener(LogListener l) { listener.store(l); }
 
 void log_event(Severity severity, std::string_view text) {
-  Log& log = lg();
-  std::string failure;
-  std::vector<LogEntry> made;
-  {
-    std::lock_guard lock(log.mu);
-    failure = append(log, log.coalescer.add(severity, text, now_s(log)), &made);
+  make_entries([&](Log& log, std::vector<LogCoalescer::Line>* out) {
+    log.coalescer.add(severity, text, now_s(log), out);
     log.storms_open = true;
-  }
-  tell_listener(made);
-  report_file_failure(failure);
+    return true;
+  });
 }
 
 void log_tick() {
-  Log& log = lg();
-  std::string failure;
-  std::vector<LogEntry> made;
-  {
-    std::lock_guard lock(log.mu);
-    if (!log.storms_open) return;
-    failure = append(log, log.coalescer.tick(now_s(log)), &made);
-  }
-  tell_listener(made);
-  report_file_failure(failure);
+  make_entries([](Log& log, std::vector<LogCoalescer::Line>* out) {
+    if (!log.storms_open) return false;
+    log.coalescer.tick(now_s(log), out);
+    return true;
+  });
 }
 
 bool log_open_file(const std::string& path, std::string* error, long long max_bytes) {
@@ -264,10 +301,11 @@ std::string log_file_failure() {
 void log_close() {
   Log& log = lg();
   std::string failure;
-  std::vector<LogEntry> made;
+  Made made;
   {
     std::lock_guard lock(log.mu);
-    failure = append(log, log.coalescer.flush(), &made);
+    std::vector<LogCoalescer::Line> lines = log.coalescer.flush();
+    failure = append(log, lines, &made);
     log.storms_open = false;
   }
   tell_listener(made);

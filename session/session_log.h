@@ -58,10 +58,21 @@ class LogCoalescer {
   // The lines to log now for one occurrence of `text` at `t_s`: the text
   // itself when no storm of it is open; nothing while one is (it is
   // counted); the storm's count line once its window has run out.
-  std::vector<Line> add(Severity severity, std::string_view text, double t_s);
+  std::vector<Line> add(Severity severity, std::string_view text, double t_s) {
+    std::vector<Line> out;
+    add(severity, text, t_s, &out);
+    return out;
+  }
+  // The same, appended to *out (the log keeps one vector for every entry).
+  void add(Severity severity, std::string_view text, double t_s, std::vector<Line>* out);
   // The count lines of storms whose window has run out by `t_s`; those
   // storms end, so the text's next occurrence is logged at once again.
-  std::vector<Line> tick(double t_s);
+  std::vector<Line> tick(double t_s) {
+    std::vector<Line> out;
+    tick(t_s, &out);
+    return out;
+  }
+  void tick(double t_s, std::vector<Line>* out);
   // The count lines of every open storm (at the end of the session).
   std::vector<Line> flush();
 

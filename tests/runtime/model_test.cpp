@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <optional>
+#include <vector>
 
 #include "runtime/model.h"
 #include "runtime/session_watch.h"
@@ -134,6 +135,18 @@ TEST(PanelModel, strip_chart_deals_values_to_four_traces_and_stays_bounded) {
   EXPECT_EQ(s.appended[0], 121u);
   EXPECT_EQ(s.appended[1], 121u);
   EXPECT_EQ(s.traces[1].back(), 1);
+  // A call far longer than a frame's, not a multiple of four: value k of
+  // it goes to trace (2 + k) mod 4.
+  std::vector<uint16_t> many(2050);
+  for (size_t k = 0; k < many.size(); ++k) many[k] = static_cast<uint16_t>(k);
+  ASSERT_TRUE(m.strip_append(7, many.data(), 2050));
+  m.state(7, &s);
+  for (int t = 0; t < 4; ++t) EXPECT_EQ(s.appended[t], 633u) << "trace " << t;
+  EXPECT_EQ(s.traces[2].back(), 2048);
+  EXPECT_EQ(s.traces[3].back(), 2049);
+  EXPECT_EQ(s.traces[0].back(), 2046);
+  EXPECT_EQ(s.traces[1].back(), 2047);
+  EXPECT_EQ(s.traces[2].front(), 2012);
 }
 
 TEST(PanelModel, strip_appends_keep_their_time_while_their_points_are_held) {

@@ -164,6 +164,29 @@ struct Recorder : rt::ToneSink {
   void stop() override { heard.push_back(std::to_string(static_cast<int>(now)) + " stop"); }
 };
 
+// A row's last time is written as text when the row is read, on the clock
+// text of its moment: the owner settles the list before that text changes.
+TEST(AlarmList, last_times_read_later_are_those_of_their_moment) {
+  std::string clock = "pass A ";
+  rt::AlarmList list([&clock](double t) { return clock + std::to_string(static_cast<int>(t)); });
+  list.update(hk00(Severity::Warning, 9.9, 0.1), 1.0);
+  list.update(hk00(Severity::Warning, 9.9, 0.1), 2.0);
+  rt::Alarm row;
+  list.update(link_silent(true), 3.0, &row);
+  EXPECT_EQ(row.last_time, "pass A 3") << "the row handed out carries its time";
+  list.settle();
+  clock = "pass B ";
+  list.update(link_silent(true), 4.0);
+  ASSERT_EQ(list.alarms().size(), 2u);
+  EXPECT_EQ(list.alarms()[0].first_time, "pass A 1");
+  EXPECT_EQ(list.alarms()[0].last_time, "pass A 2");
+  EXPECT_EQ(list.alarms()[1].last_time, "pass B 4");
+  list.update(hk00(Severity::Warning, 9.9, 0.1), 5.0);
+  const std::vector<rt::Alarm> done = list.acknowledge_all(6.0);
+  ASSERT_EQ(done.size(), 2u);
+  EXPECT_EQ(done[0].last_time, "pass B 5") << "an acknowledged row as it is now";
+}
+
 TEST(Annunciator, a_new_alarm_sounds_its_tone_at_once_again_every_reminder_and_stops_once_acknowledged) {
   Recorder sink;
   rt::Annunciator a(sink);

@@ -193,6 +193,32 @@ TEST_F(SessionLogFile, a_file_that_fails_is_reported_once_and_the_log_goes_on_in
   EXPECT_EQ(rt::log_entries_since(0).back().text, "third") << "said once; the log goes on in memory";
 }
 
+std::vector<std::string> heard;
+
+// A listener that logs while it is told of an entry.
+void hear(const rt::LogEntry& e) {
+  if (e.text == "port lost") rt::log_warning("said while told");
+  heard.push_back(e.text);
+}
+
+TEST_F(SessionLogFile, the_listener_hears_every_entry_and_memory_keeps_the_newest) {
+  heard.clear();
+  rt::log_set_listener(hear);
+  rt::log_info("first");
+  rt::log_error("port lost");
+  rt::log_info("after");
+  rt::log_set_listener(nullptr);
+  EXPECT_EQ(heard, (std::vector<std::string>{"first", "said while told", "port lost", "after"}))
+      << "the entry told is not disturbed by one made while it is told";
+  for (size_t k = 0; k < rt::LOG_HISTORY + 2; ++k) rt::log_info("entry " + std::to_string(k));
+  const std::vector<rt::LogEntry> kept = rt::log_entries_since(0);
+  ASSERT_EQ(kept.size(), rt::LOG_HISTORY);
+  EXPECT_EQ(kept.front().text, "entry 2");
+  EXPECT_EQ(kept.back().text, "entry 5001");
+  EXPECT_EQ(kept.back().serial - kept.front().serial, rt::LOG_HISTORY - 1);
+  EXPECT_EQ(kept.back().time.size(), 23u) << kept.back().time;
+}
+
 TEST_F(SessionLogFile, an_unwritable_path_or_no_regular_file_is_refused_with_the_reason) {
   struct Case {
     std::string path;
