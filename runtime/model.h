@@ -33,7 +33,7 @@ enum class Kind {
   StripChart,  // QCustomPlot, chart = strip
 };
 
-enum class ValueType { None, Int, Float, Double, Text, Points, U16 };
+enum class ValueType : uint8_t { None, Int, Float, Double, Text, Points, U16 };
 
 const char* kind_name(Kind kind);
 const char* value_type_name(ValueType type);
@@ -284,11 +284,12 @@ class PanelModel {
   // What every call on a control needs first, in one small entry: its
   // position in layout_.controls and states_ (-1 if none), its type, and
   // whether its values are judged against limits.
-  struct Quick {
+  struct Quick {  // 8 bytes: handed back in one register
     int position = -1;
     ValueType type = ValueType::Int;
     bool limited = false;
   };
+  static_assert(sizeof(Quick) == 8);
   // Inline: asked at every call on a control, so the panel file's small ids
   // are a direct index into quick_.
   Quick quick(int id) const {

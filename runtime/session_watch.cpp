@@ -24,6 +24,10 @@
 
 namespace rt {
 
+using watch_detail::NOT_WATCHED;
+using watch_detail::SKIPPED;
+using watch_detail::watched_by_id;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -89,11 +93,6 @@ std::string Watch::alarm_time_text(double t_s) {
          (w().estimated_clock ? " (estimated)" : "");
 }
 
-// What SetCtrlVal reports, by control identifier: the system's thread alone
-// builds and reads it, so the check for an unwatched control takes no lock.
-constexpr int NOT_WATCHED = -1;
-constexpr int SKIPPED = -2;
-std::vector<int> watched_by_id;
 
 double now_s(const Watch& watch) {
   if (watch.test_clock) return watch.test_clock();
@@ -552,10 +551,12 @@ void watch_panel(const PanelModel& model) {
   watch.panel_loaded = true;
 }
 
-void watch_value(int ctrl, double value) {
-  if (ctrl < 0 || ctrl >= static_cast<int>(watched_by_id.size())) return;
-  const int what = watched_by_id[static_cast<size_t>(ctrl)];
-  if (what == NOT_WATCHED) return;
+namespace watch_detail {
+
+// What SetCtrlVal reports, by control identifier: read without a lock.
+std::vector<int> watched_by_id;
+
+void watch_watched_value(int what, double value) {
   Watch& watch = w();
   std::lock_guard lock(watch.mu);
   if (what == SKIPPED) {
@@ -567,6 +568,8 @@ void watch_value(int ctrl, double value) {
     watch.hk.add(what, value);
   }
 }
+
+}  // namespace watch_detail
 
 void watch_status(std::string_view text) {
   Watch& watch = w();

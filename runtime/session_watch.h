@@ -76,8 +76,22 @@ void session_add_summary_part(SummaryPart part);
 void watch_panel(const PanelModel& model);
 // Every text shown in PANEL_STATUS.
 void watch_status(std::string_view text);
-// Every number shown in a control (cheap for controls not watched).
-void watch_value(int ctrl, double value);
+// Every number shown in a control; for controls not watched, an inline
+// test (every value written asks).
+namespace watch_detail {
+// What watch_panel found each control id to be (NOT_WATCHED, SKIPPED or a
+// housekeeping index): the system's thread alone builds and reads it.
+constexpr int NOT_WATCHED = -1;
+constexpr int SKIPPED = -2;
+extern std::vector<int> watched_by_id;
+void watch_watched_value(int what, double value);
+}  // namespace watch_detail
+inline void watch_value(int ctrl, double value) {
+  const std::vector<int>& by_id = watch_detail::watched_by_id;
+  if (ctrl < 0 || static_cast<size_t>(ctrl) >= by_id.size()) return;
+  const int what = by_id[static_cast<size_t>(ctrl)];
+  if (what != watch_detail::NOT_WATCHED) watch_detail::watch_watched_value(what, value);
+}
 
 enum class EventSource { Operator, Script, Signal, EndOfInput };
 // An event handed to the system (after its value went into the control).
