@@ -93,7 +93,6 @@ std::string Watch::alarm_time_text(double t_s) {
          (w().estimated_clock ? " (estimated)" : "");
 }
 
-
 double now_s(const Watch& watch) {
   if (watch.test_clock) return watch.test_clock();
   return std::chrono::duration<double>(Clock::now() - watch.origin).count();
