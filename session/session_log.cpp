@@ -167,6 +167,13 @@ std::string write_file_line(Log& log, const std::string& line) {
   return "";
 }
 
+// Under the lock: "TIME LEVEL text" and a newline for the file, in the
+// log's buffer (its room kept).
+const std::string& file_line(Log& log, const LogEntry& e) {
+  std::string& line = log.file_line;
+  return line.assign(e.time).append(" ").append(severity_name(e.severity)).append(" ").append(e.text).append("\n");
+}
+
 // Under the lock: keeps the entries of `lines` (emptied) and writes them to
 // the file; with `made`, a copy of each for the listener.
 std::string append(Log& log, std::vector<LogCoalescer::Line>& lines, Made* made = nullptr) {
@@ -185,9 +192,7 @@ std::string append(Log& log, std::vector<LogCoalescer::Line>& lines, Made* made 
     e.severity = l.severity;
     e.text = std::move(l.text);
     if (log.file) {
-      std::string& line = log.file_line;
-      line.assign(e.time).append(" ").append(severity_name(e.severity)).append(" ").append(e.text).append("\n");
-      const std::string failed = write_file_line(log, line);
+      const std::string failed = write_file_line(log, file_line(log, e));
       if (failure.empty()) failure = failed;
     }
     if (made && listener.load()) made->add(e);
@@ -278,8 +283,7 @@ bool log_open_file(const std::string& path, std::string* error, long long max_by
   log.max_bytes = max_bytes;
   log.failure.clear();
   for (const LogEntry& e : log.history) {
-    const std::string failed =
-        write_file_line(log, e.time + " " + severity_name(e.severity) + " " + e.text + "\n");
+    const std::string failed = write_file_line(log, file_line(log, e));
     if (!failed.empty()) {
       if (error) *error = failed;
       return false;
