@@ -40,10 +40,14 @@ class Object {
   // out_ may point at own_: never copied.
   Object(const Object&) = delete;
   Object& operator=(const Object&) = delete;
+  // Keys are this file's own words, which need no escape: written as they
+  // stand.
   Object& key(std::string_view key) {
-    if (out_->size() > 1) *out_ += ',';
-    json_append_string(*out_, key);
-    *out_ += ':';
+    std::string& o = *out_;
+    if (o.size() > 1) o += ',';
+    o += '"';
+    o += key;
+    o.append("\":", 2);
     return *this;
   }
   Object& raw(std::string_view key, std::string_view value) {

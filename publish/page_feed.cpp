@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -150,9 +151,9 @@ class Feed : public FrameObserver {
         const uint64_t in_ring_from = s.appended[t] - ring.size();
         const uint64_t from = std::max(before, in_ring_from), to = std::min(last.appended[t], s.appended[t]);
         if (to <= from) continue;
-        frame->strip[t].clear();
-        frame->strip[t].reserve(static_cast<size_t>(to - from));
-        for (uint64_t k = from; k < to; ++k) frame->strip[t].push_back(ring[static_cast<size_t>(k - in_ring_from)]);
+        std::vector<uint16_t>& points = frame->strip[t];
+        points.resize(static_cast<size_t>(to - from));
+        for (uint64_t k = from; k < to; ++k) points[static_cast<size_t>(k - from)] = ring[static_cast<size_t>(k - in_ring_from)];
       }
       frame->strip_t_s = last.t_s;
     });
@@ -292,6 +293,23 @@ std::vector<PageMessage> page_feed_take(const StationInfo& station, bool all) {
 
 namespace {
 
+// A trace's points, "[v,v,...]": written straight into room made for the
+// longest text (five digits and a comma a point), then trimmed; the points
+// are most of a strip message's bytes.
+void append_trace(std::string& o, const std::vector<uint16_t>& points) {
+  const size_t at = o.size();
+  o.resize(at + 2 + points.size() * 6);
+  char* p = o.data() + at;
+  char* const end = o.data() + o.size();
+  *p++ = '[';
+  for (size_t i = 0; i < points.size(); ++i) {
+    if (i) *p++ = ',';
+    p = std::to_chars(p, end, points[i]).ptr;
+  }
+  *p++ = ']';
+  o.resize(static_cast<size_t>(p - o.data()));
+}
+
 void append_points(std::string& o, const StripPoints& p) {
   o += "\"seq\":";
   json_append_integer(o, static_cast<long long>(p.seq));
@@ -299,12 +317,8 @@ void append_points(std::string& o, const StripPoints& p) {
   json_append_double(o, p.t_s);
   o += ",\"traces\":[";
   for (size_t t = 0; t < p.traces.size(); ++t) {
-    o += t ? ",[" : "[";
-    for (size_t i = 0; i < p.traces[t].size(); ++i) {
-      if (i) o += ',';
-      json_append_integer(o, p.traces[t][i]);
-    }
-    o += "]";
+    if (t) o += ',';
+    append_trace(o, p.traces[t]);
   }
   o += "]";
 }

@@ -24,6 +24,17 @@ TEST(TraceNumbers, ints_doubles_and_floats_have_their_own_forms) {
       {rt::json_double(-0.0), "-0.0"},
       {rt::json_double(1e300), "1.0000000000000001e+300"},
       {rt::json_double(1e20), "1e+20"},  // an exponent is mark enough
+      // Exact halves at the 18th digit go to the even 17th; the ends of the
+      // range written without an exponent, and just beyond them.
+      {rt::json_double(1 + 0x1p-17), "1.0000076293945312"},
+      {rt::json_double(1 + 3 * 0x1p-17), "1.0000228881835938"},
+      {rt::json_double(0.0001), "0.0001"},
+      {rt::json_double(-0.00012345), "-0.00012344999999999999"},
+      {rt::json_double(9.9999999999999991e-05), "9.9999999999999991e-05"},
+      {rt::json_double(99999999999999984.0), "99999999999999984.0"},
+      {rt::json_double(1e17), "1e+17"},
+      {rt::json_double(12.3), "12.300000000000001"},
+      {rt::json_double(0.0), "0.0"},
       {rt::json_double(std::nan("")), "\"NaN\""},
       {rt::json_double(INFINITY), "\"Infinity\""},
       {rt::json_double(-INFINITY), "\"-Infinity\""},
