@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "publish/broker.h"
+#include "publish/page_feed.h"
 #include "publish/publisher.h"
 #include "publish/viewer.h"
 #include "runtime/com_port.h"
@@ -428,6 +429,8 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
   if (!opt.events.empty() && (status = load_event_script(opt.events)) >= 0) return status;
   const bool windowed = !opt.headless && display_available();
   rt::history_install(windowed);
+  // Headless, only the command line can start publishing.
+  rt::page_feed_follow(windowed || !opt.publish.empty());
   rt::BrokerAddress broker;
   rt::BrokerLogin login;
   const bool sharing = !opt.publish.empty() || !opt.subscribe.empty();

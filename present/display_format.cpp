@@ -25,37 +25,12 @@ std::string not_finite(double value) {
 // The fixed form of a finite `value` below FIXED_LIMIT in magnitude with
 // `decimals` (0 to MAX_DIGITS) digits after the point, as std::to_chars
 // writes it (the double's exact value rounded to nearest, ties to even), to
-// `out` (64 characters are room enough). Worked out from the double's bits
-// in 128-bit integers: a value out of limits is put in words at every frame
-// that carries it, and the library's general routine costs several times
-// as much. Returns the end of the text.
+// `out` (64 characters are room enough): a value out of limits is put in
+// words at every frame that carries it, and the library's general routine
+// costs several times as much. Returns the end of the text.
 char* exact_fixed(double value, int decimals, char* out) {
-  using u128 = unsigned __int128;
-  static constexpr uint64_t POW10[MAX_DIGITS + 1] = {
-      1ULL, 10ULL, 100ULL, 1000ULL, 10000ULL, 100000ULL, 1000000ULL, 10000000ULL, 100000000ULL,
-      1000000000ULL, 10000000000ULL, 100000000000ULL, 1000000000000ULL, 10000000000000ULL,
-      100000000000000ULL, 1000000000000000ULL, 10000000000000000ULL, 100000000000000000ULL};
   const uint64_t bits = std::bit_cast<uint64_t>(value);
-  const int biased = static_cast<int>((bits >> 52) & 0x7FF);
-  uint64_t mantissa = bits & ((uint64_t{1} << 52) - 1);
-  int exponent = -1074;  // subnormal
-  if (biased != 0) {
-    mantissa |= uint64_t{1} << 52;
-    exponent = biased - 1075;
-  }
-  // |value| * 10^decimals = mantissa * 10^decimals * 2^exponent, below
-  // 2^53 * 10^17 < 2^110 before the power of two.
-  const u128 scaled = static_cast<u128>(mantissa) * POW10[decimals];
-  u128 q = 0;
-  if (exponent >= 0) {
-    q = scaled << exponent;  // below 10^15 * 10^17: fits
-  } else if (-exponent <= 111) {
-    const int shift = -exponent;
-    q = scaled >> shift;
-    const u128 rest = scaled & ((u128{1} << shift) - 1);
-    const u128 half = u128{1} << (shift - 1);
-    if (rest > half || (rest == half && (q & 1) != 0)) ++q;
-  }  // else below half of the last digit: 0
+  UInt128 q = rounded(scale_exactly(value, decimals));
   // The digits of q, at least decimals + 1 of them.
   char digits[40];
   int n = 0;
@@ -190,5 +165,55 @@ std::string format_display_double(double value, const DisplayFormat& format) {
 }
 
 std::string format_display_int(int value) { return std::to_string(value); }
+
+#if defined(__SIZEOF_INT128__)
+ScaledDecimal scale_exactly(double value, int decimals) {
+  using u128 = UInt128;
+  static constexpr uint64_t POW10[20] = {1ULL,
+                                         10ULL,
+                                         100ULL,
+                                         1000ULL,
+                                         10000ULL,
+                                         100000ULL,
+                                         1000000ULL,
+                                         10000000ULL,
+                                         100000000ULL,
+                                         1000000000ULL,
+                                         10000000000ULL,
+                                         100000000000ULL,
+                                         1000000000000ULL,
+                                         10000000000000ULL,
+                                         100000000000000ULL,
+                                         1000000000000000ULL,
+                                         10000000000000000ULL,
+                                         100000000000000000ULL,
+                                         1000000000000000000ULL,
+                                         10000000000000000000ULL};
+  const uint64_t bits = std::bit_cast<uint64_t>(value);
+  const int biased = static_cast<int>((bits >> 52) & 0x7FF);
+  uint64_t mantissa = bits & ((uint64_t{1} << 52) - 1);
+  int exponent = -1074;  // subnormal
+  if (biased != 0) {
+    mantissa |= uint64_t{1} << 52;
+    exponent = biased - 1075;
+  }
+  // |value| * 10^decimals = mantissa * 10^decimals * 2^exponent, the first
+  // two below 2^53 * 10^20 < 2^120; a power of two of at most 2^7 keeps a
+  // value below 2^60 within 128 bits.
+  const u128 power = decimals <= 19 ? u128{POW10[decimals]} : u128{POW10[19]} * 10u;
+  const u128 scaled = static_cast<u128>(mantissa) * power;
+  ScaledDecimal out;
+  if (exponent >= 0) {
+    out.whole = scaled << exponent;
+  } else if (-exponent <= 120) {
+    const int shift = -exponent;
+    out.whole = scaled >> shift;
+    const u128 rest = scaled & ((u128{1} << shift) - 1);
+    const u128 half = u128{1} << (shift - 1);
+    out.half = rest < half ? -1 : rest == half ? 0 : 1;
+  }  // else below half of the last digit
+  return out;
+}
+#endif
 
 }  // namespace rt

@@ -50,4 +50,22 @@ std::string format_display_double(double value, const DisplayFormat& format);
 
 std::string format_display_int(int value);
 
+#if defined(__SIZEOF_INT128__)
+// |value| * 10^decimals for a finite double below 2^60 in magnitude and
+// `decimals` from 0 to 20, exactly: its whole part, and what is left after
+// it against one half (-1 below, 0 at, 1 above). Worked out from the
+// double's bits in 128-bit integers, for the writers that round a double's
+// exact value as printf does, several times a frame.
+__extension__ typedef unsigned __int128 UInt128;  // (a GCC and Clang extension)
+struct ScaledDecimal {
+  UInt128 whole = 0;
+  int half = -1;
+};
+ScaledDecimal scale_exactly(double value, int decimals);
+// To nearest, ties to even: printf's rounding of the exact value.
+inline UInt128 rounded(const ScaledDecimal& s) {
+  return s.whole + ((s.half > 0 || (s.half == 0 && (s.whole & 1) != 0)) ? 1 : 0);
+}
+#endif
+
 }  // namespace rt

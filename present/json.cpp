@@ -1,6 +1,7 @@
 #include "present/json.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -8,101 +9,55 @@
 #include <cstring>
 #include <limits>
 
+#include "present/display_format.h"
+
 namespace rt {
 
 namespace {
 
 // "%.17g" of zero and of a finite double from 1e-4 to below 1e17 (where
-// printf writes no exponent), worked out exactly in integers: the double is
-// m / 2^k, and its 17 digits are m * 10^s / 2^k rounded half to even, the
-// rounding printf makes of the exact value. False for other doubles, which
-// the general conversion takes. Several numbers a frame come here; the
-// general conversion costs about five times as much.
+// printf writes no exponent), from the double's exact value: its 17 digits
+// are v * 10^(16 - x) rounded as printf rounds, x the decimal exponent of v.
+// False for other doubles, which the general conversion takes. Several
+// numbers a frame come here; the general conversion costs about five times
+// as much.
 bool append_g17(std::string& out, double v) {
-  uint64_t bits;
-  std::memcpy(&bits, &v, sizeof bits);
+#if defined(__SIZEOF_INT128__)
+  const uint64_t bits = std::bit_cast<uint64_t>(v);
   const bool negative = bits >> 63;
-  const int biased = static_cast<int>(bits >> 52 & 0x7FF);
   if ((bits << 1) == 0) {
     out += negative ? "-0" : "0";
     return true;
   }
-  if (biased == 0 || biased == 0x7FF) return false;  // subnormal, not finite
-  const uint64_t m = (bits & ((uint64_t{1} << 52) - 1)) | uint64_t{1} << 52;
-  const int e = biased - 1075;  // v = m * 2^e
+  const int biased = static_cast<int>(bits >> 52 & 0x7FF);
+  if (biased == 0 || biased == 0x7FF || biased > 1023 + 56) return false;  // subnormal, not finite, 1e17 and up
   constexpr uint64_t TEN16 = 10'000'000'000'000'000ULL, TEN17 = 100'000'000'000'000'000ULL;
-  char digits[24];
-  char* p = digits;
-  if (negative) *p++ = '-';
-  if (e >= 0) {
-    // A whole number: its digits as they are, when below 10^17.
-    if (e > 6) return false;
-    const uint64_t n = m << e;
-    if (n >= TEN17) return false;
-    p = std::to_chars(p, digits + sizeof digits, n).ptr;
-    out.append(digits, static_cast<size_t>(p - digits));
-    return true;
+  // The decimal exponent x (10^x <= |v| < 10^(x+1)), from the binary one
+  // (at most one off), made exact on the whole part of |v| * 10^(16 - x):
+  // it has 17 digits.
+  int x = static_cast<int>(std::floor((biased - 1023) * 0.30102999566398120));
+  ScaledDecimal scaled;
+  for (int tries = 0;; ++tries) {
+    if (x < -4 || x > 16 || tries == 3) return false;  // printf writes an exponent there
+    scaled = scale_exactly(v, 16 - x);
+    if (scaled.whole < TEN16) --x;
+    else if (scaled.whole >= TEN17) ++x;
+    else break;
   }
-  const int k = -e;
-  if (k > 73) return false;  // below 2^-20, or a digit short of 1e-4's range
-  static constexpr uint64_t POW10[20] = {1ULL,
-                                         10ULL,
-                                         100ULL,
-                                         1'000ULL,
-                                         10'000ULL,
-                                         100'000ULL,
-                                         1'000'000ULL,
-                                         10'000'000ULL,
-                                         100'000'000ULL,
-                                         1'000'000'000ULL,
-                                         10'000'000'000ULL,
-                                         100'000'000'000ULL,
-                                         1'000'000'000'000ULL,
-                                         10'000'000'000'000ULL,
-                                         100'000'000'000'000ULL,
-                                         1'000'000'000'000'000ULL,
-                                         TEN16,
-                                         TEN17,
-                                         1'000'000'000'000'000'000ULL,
-                                         10'000'000'000'000'000'000ULL};
-  // The decimal exponent x of v (10^x <= v < 10^(x+1)), from the binary
-  // one (at most one off), then made exact: s = 16 - x brings v's first
-  // 17 digits before the point.
-  const int bit_length = 53 - k;  // v < 2^bit_length
-  int x = static_cast<int>(std::floor((bit_length - 1) * 0.30102999566398120));
-  unsigned __int128 q = 0;
-  uint64_t whole = 0;
-  for (int tries = 0; tries < 3; ++tries) {
-    const int s = 16 - x;
-    if (x < -4 || s > 20) return false;  // printf writes an exponent there
-    // 10^s as a 128-bit number: 10^20 needs more than 64 bits.
-    const unsigned __int128 scale =
-        s <= 19 ? static_cast<unsigned __int128>(POW10[s]) : static_cast<unsigned __int128>(POW10[19]) * 10U;
-    q = static_cast<unsigned __int128>(m) * scale;
-    const unsigned __int128 w = q >> k;
-    if (w < TEN16) {
-      --x;
-    } else if (w >= TEN17) {
-      ++x;
-    } else {
-      whole = static_cast<uint64_t>(w);
-      break;
-    }
-    if (tries == 2) return false;
-  }
-  const unsigned __int128 rest = q & ((static_cast<unsigned __int128>(1) << k) - 1);
-  const unsigned __int128 half = static_cast<unsigned __int128>(1) << (k - 1);
-  if (rest > half || (rest == half && (whole & 1))) ++whole;
-  if (whole == TEN17) {
+  uint64_t whole = static_cast<uint64_t>(rounded(scaled));
+  if (whole == TEN17) {  // rounded up to the next power of ten
     whole = TEN16;
     ++x;
+    if (x > 16) return false;
   }
-  if (x > 16) return false;
   // Fixed notation with 16 - x decimals, trailing zeros dropped.
   char d[17];
   std::to_chars(d, d + 17, whole);
   int last = 16;
-  while (last > 0 && d[last] == '0' && last > x) --last;
+  while (last > 0 && last > x && d[last] == '0') --last;
+  char text[24];
+  char* p = text;
+  if (negative) *p++ = '-';
   if (x >= 0) {
     std::memcpy(p, d, static_cast<size_t>(x) + 1);
     p += x + 1;
@@ -118,8 +73,13 @@ bool append_g17(std::string& out, double v) {
     std::memcpy(p, d, static_cast<size_t>(last) + 1);
     p += last + 1;
   }
-  out.append(digits, static_cast<size_t>(p - digits));
+  out.append(text, static_cast<size_t>(p - text));
   return true;
+#else
+  (void)out;
+  (void)v;
+  return false;
+#endif
 }
 
 // printf's "%.*g" through std::to_chars, which the standard defines as the

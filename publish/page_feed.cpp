@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <charconv>
 #include <chrono>
 #include <cmath>
@@ -39,6 +40,8 @@ struct Latest {
   uint64_t changes = 0;
   uint64_t sent = 0;
 };
+
+std::atomic<bool> following{true};  // page_feed_follow
 
 std::mutex mu;  // the three below, between the system's thread and the publisher's
 Latest panel_latest, spectra_latest, status_latest;
@@ -100,6 +103,7 @@ std::string colour_json(int rgb) {
 class Feed : public FrameObserver {
  public:
   void panel_loaded(const PanelModel& m) override {
+    if (!following.load(std::memory_order_relaxed)) return;
     model_ = &m;
     const auto id_of = [&](std::string_view name) {
       const ControlInfo* c = m.find(name);
@@ -118,6 +122,7 @@ class Feed : public FrameObserver {
   }
 
   void good_frame(const PanelModel& m) override {
+    if (!following.load(std::memory_order_relaxed)) return;
     // The time of the frame's strip append, on the panel's clock: no clock
     // read of the feed's own at every frame.
     double now_s = -1.0;
@@ -130,6 +135,7 @@ class Feed : public FrameObserver {
   }
 
   void failed_frame(std::string_view text) override {
+    if (!following.load(std::memory_order_relaxed)) return;
     // Only ever called while the loaded panel shows `text`.
     if (model_) look(*model_, model_->clock_s());
     status(text);
@@ -276,6 +282,8 @@ std::string message(const StationInfo& station, const std::string& body) {
 }  // namespace
 
 FrameObserver* page_feed_observer() { return &feed(); }
+
+void page_feed_follow(bool on) { following.store(on); }
 
 void page_feed_frame(const PanelModel& model, FrameRecord* frame) { feed().strip_points(model, frame); }
 

@@ -41,6 +41,11 @@ struct PageMessage {
 // follower, so that a frame is offered before the feed looks at it.
 FrameObserver* page_feed_observer();
 
+// Whether the feed follows the panel (it does unless told otherwise). A run
+// that can never publish (headless without --publish) says so before its
+// panel loads, and its frames then cost the feed nothing.
+void page_feed_follow(bool on);
+
 // The publisher's follower: the strip chart's points that this good frame
 // appended go with the frame (FrameRecord::strip).
 void page_feed_frame(const PanelModel& model, FrameRecord* frame);
