@@ -109,6 +109,7 @@ struct FileStream {
   // An input.
   FILE* in = nullptr;
   bool owns_in = false;
+  std::unique_ptr<char[]> in_buffer;  // stdio's buffer for `in`, freed after it is closed
   rt::InputFeed* feed = nullptr;  // or a feed (hooks.h) instead of `in`
   bool seekable = false;      // a regular file: any position can be reached
   int polled_fd = -1;         // a pipe, FIFO or device: read as bytes come (read_polled)
@@ -210,6 +211,7 @@ int seek_failed(FileStream* s, const std::string& why) {
 struct Source {
   std::string name;
   FILE* in = nullptr;
+  std::unique_ptr<char[]> buffer;  // stdio's buffer for `in`
   InputFeed* feed = nullptr;
   bool owns = false;
   bool seekable = false;
@@ -258,8 +260,12 @@ bool open_source(const std::string& path, Source* out, std::string* error) {
   out->in = fd >= 0 ? ::fdopen(fd, "rb") : nullptr;
   if (fd >= 0 && !out->in) ::close(fd);
   // A file is read 64 KiB at a time (stdio's default is 4 KiB): fast
-  // playback reads a day's recording in seconds.
-  if (out->in && type == fs::file_type::regular) std::setvbuf(out->in, nullptr, _IOFBF, INPUT_BUFFER_BYTES);
+  // playback reads a day's recording in seconds. The buffer is given:
+  // glibc ignores the size asked for without one.
+  if (out->in && type == fs::file_type::regular) {
+    out->buffer.reset(new char[INPUT_BUFFER_BYTES]);
+    std::setvbuf(out->in, out->buffer.get(), _IOFBF, INPUT_BUFFER_BYTES);
+  }
   if (out->in && type != fs::file_type::regular) out->polled_fd = fd;
 #endif
   if (!out->in) {
@@ -279,6 +285,7 @@ bool open_source(const std::string& path, Source* out, std::string* error) {
 // Reads from `source` from its start on.
 void take_source(FileStream* s, Source&& source) {
   if (s->in && s->owns_in) std::fclose(s->in);
+  s->in_buffer = std::move(source.buffer);  // (the closed stream's is freed)
   s->name = std::move(source.name);
   s->in = source.in;
   s->feed = source.feed;
