@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <iterator>
 #include <optional>
 #include <utility>
@@ -256,6 +258,20 @@ std::string topic_of(const std::string& prefix, const char* leaf) { return prefi
 
 void append_utc_time(std::string& out, int64_t time_ms) {
   using namespace std::chrono;
+  // The date and time to the second, kept for the next time of the same
+  // second (a frame's messages carry its times several times).
+  thread_local int64_t kept_second = INT64_MIN;
+  thread_local char kept[20];
+  const int64_t second = time_ms >= 0 ? time_ms / 1000 : -((-time_ms + 999) / 1000);
+  if (second == kept_second) {
+    const int ms = static_cast<int>(time_ms - second * 1000);
+    char text[] = ".000Z";
+    text[1] = static_cast<char>('0' + ms / 100);
+    text[2] = static_cast<char>('0' + ms / 10 % 10);
+    text[3] = static_cast<char>('0' + ms % 10);
+    out.append(kept, 19).append(text, 5);
+    return;
+  }
   const sys_time<milliseconds> t{milliseconds(time_ms)};
   const auto day = floor<days>(t);
   const year_month_day ymd{day};
@@ -286,6 +302,8 @@ void append_utc_time(std::string& out, int64_t time_ms) {
   put(17, fields[4], 2);
   put(20, static_cast<int>(hms.subseconds().count()), 3);
   out.append(text, 24);
+  std::memcpy(kept, text, 19);
+  kept_second = second;
 }
 
 std::string utc_time_text(int64_t time_ms) {

@@ -52,6 +52,8 @@ struct MqttClient::Sink {
   int answer = 0;         // its reason code
   uint32_t max_packet = 0;
   int acknowledged = 0;    // the last subscription the broker acknowledged
+  int awaited = 0;         // the last message published with QoS 1...
+  bool awaited_acknowledged = true;  // ...and whether the broker acknowledged it
   std::string last_error;  // the library's last error line (TLS reasons)
 
   static Sink* of(void* p) { return static_cast<Sink*>(p); }
@@ -72,6 +74,10 @@ struct MqttClient::Sink {
     if (level == MOSQ_LOG_ERR && text) of(self)->last_error = text;
   }
   static void on_subscribe(struct mosquitto*, void* self, int mid, int, const int*) { of(self)->acknowledged = mid; }
+  // Every message sent, and a QoS 1 one once acknowledged.
+  static void on_publish(struct mosquitto*, void* self, int mid) {
+    if (mid == of(self)->awaited) of(self)->awaited_acknowledged = true;
+  }
 };
 
 namespace {
@@ -164,6 +170,7 @@ bool MqttClient::connect(const ConnectOptions& o, BrokerFailure* failure, const 
   // callback it does not format a line for every message published.
   if (o.address.tls) mosquitto_log_callback_set(mosq_, Sink::on_log);
   mosquitto_subscribe_callback_set(mosq_, Sink::on_subscribe);
+  mosquitto_publish_callback_set(mosq_, Sink::on_publish);
   int rc = MOSQ_ERR_SUCCESS;
   if (o.address.tls) {
     if (o.login.ca_file.empty()) {
@@ -291,8 +298,13 @@ void MqttClient::hold(bool on) {
 MqttClient::Sent MqttClient::publish(const std::string& topic, std::string_view payload, int qos, bool retain) {
   if (!mosq_ || !connected_) return Sent::NotConnected;
   hold(true);
-  const int rc = mosquitto_publish(mosq_, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.data(),
+  int mid = 0;
+  const int rc = mosquitto_publish(mosq_, &mid, topic.c_str(), static_cast<int>(payload.size()), payload.data(),
                                    qos, retain);
+  if (rc == MOSQ_ERR_SUCCESS && qos > 0) {
+    sink_->awaited = mid;
+    sink_->awaited_acknowledged = false;
+  }
   if (rc == MOSQ_ERR_OVERSIZE_PACKET) return Sent::TooLarge;
   if (rc != MOSQ_ERR_SUCCESS) return Sent::Failed;
   return Sent::Ok;
@@ -330,8 +342,13 @@ void MqttClient::disconnect(int flush_ms) {
   if (!mosq_) return;
   hold(false);
   if (connected_) {
+    // What waits goes out, and the broker acknowledges the last message
+    // that asked for it: it has then read everything before. The library
+    // closes the socket as soon as the goodbye is written, and a close with
+    // an acknowledgement still unread resets the connection, losing what a
+    // busy broker had not read yet (and sending the last will).
     const auto deadline = Clock::now() + std::chrono::milliseconds(flush_ms);
-    while (mosquitto_want_write(mosq_) && Clock::now() < deadline)
+    while ((mosquitto_want_write(mosq_) || !sink_->awaited_acknowledged) && Clock::now() < deadline)
       if (mosquitto_loop(mosq_, 10, 1) != MOSQ_ERR_SUCCESS) break;
     mosquitto_disconnect(mosq_);
     // The goodbye itself.

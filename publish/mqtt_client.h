@@ -97,8 +97,9 @@ class MqttClient {
   // Reads, writes and keeps the connection alive, waiting at most `wait_ms`
   // for the socket. False when the connection was lost (*failure says why).
   bool service(int wait_ms, BrokerFailure* failure);
-  // Says goodbye to the broker (no last will), writing what is pending for
-  // at most `flush_ms`.
+  // Says goodbye to the broker (no last will) once what is pending is
+  // written and the last QoS 1 message acknowledged, waiting at most
+  // `flush_ms` for both.
   void disconnect(int flush_ms);
 
  private:

@@ -6,10 +6,10 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <map>
 #include <mutex>
@@ -301,6 +301,47 @@ std::vector<PageMessage> page_feed_take(const StationInfo& station, bool all) {
 
 namespace {
 
+// The decimal digits of 0 to 99, two characters each.
+struct DigitPairs {
+  char text[200];
+  constexpr DigitPairs() : text() {
+    for (int i = 0; i < 100; ++i) {
+      text[2 * i] = static_cast<char>('0' + i / 10);
+      text[2 * i + 1] = static_cast<char>('0' + i % 10);
+    }
+  }
+};
+constexpr DigitPairs PAIRS;
+
+// A point (0 to 65535) in decimal at `p`, two digits at a time; returns the
+// end. Eighty points a frame.
+char* put_point(char* p, unsigned v) {
+  const auto pair = [](char* at, unsigned two) { std::memcpy(at, PAIRS.text + 2 * two, 2); };
+  if (v < 10) {
+    *p = static_cast<char>('0' + v);
+    return p + 1;
+  }
+  if (v < 100) {
+    pair(p, v);
+    return p + 2;
+  }
+  if (v < 1000) {
+    *p = static_cast<char>('0' + v / 100);
+    pair(p + 1, v % 100);
+    return p + 3;
+  }
+  if (v < 10000) {
+    pair(p, v / 100);
+    pair(p + 2, v % 100);
+    return p + 4;
+  }
+  const unsigned rest = v % 10000;
+  *p = static_cast<char>('0' + v / 10000);
+  pair(p + 1, rest / 100);
+  pair(p + 3, rest % 100);
+  return p + 5;
+}
+
 // A trace's points, "[v,v,...]": written straight into room made for the
 // longest text (five digits and a comma a point), then trimmed; the points
 // are most of a strip message's bytes.
@@ -308,11 +349,10 @@ void append_trace(std::string& o, const std::vector<uint16_t>& points) {
   const size_t at = o.size();
   o.resize(at + 2 + points.size() * 6);
   char* p = o.data() + at;
-  char* const end = o.data() + o.size();
   *p++ = '[';
   for (size_t i = 0; i < points.size(); ++i) {
     if (i) *p++ = ',';
-    p = std::to_chars(p, end, points[i]).ptr;
+    p = put_point(p, points[i]);
   }
   *p++ = ']';
   o.resize(static_cast<size_t>(p - o.data()));

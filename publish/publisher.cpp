@@ -52,6 +52,9 @@ constexpr double FIRST_CONNECT_WAIT_S = 2.0;
 // long (a short run's only one), so a broker that does not answer never
 // holds up a quit.
 constexpr int STOP_CONNECT_MS = 700;
+// The last messages and the goodbye, to a broker that may be busy: within
+// the bound a stopping thread is waited for (STOP_JOIN_MS).
+constexpr int STOP_GOODBYE_MS = 500;
 // The keep-alive: a broker that answers nothing (paused, overloaded, cut
 // off) is given up, and said, within twice this.
 constexpr int KEEPALIVE_S = 5;
@@ -677,7 +680,7 @@ void Publisher::run() {
       reason = offline_reason_;
     }
     client.publish(topic_of(prefix_, TOPIC_STATUS), status_json(false, station_, unix_ms(), reason), 1, true);
-    client.disconnect(200);
+    client.disconnect(STOP_GOODBYE_MS);
   }
   std::lock_guard lock(mu_);
   ended_ = true;
@@ -775,10 +778,10 @@ class PublishFollower : public FrameObserver, public SessionObserver {
     page_feed_frame(m, &r);
     // A new record gets exactly the room the values need: a queue of
     // thousands of frames holds no spare capacity.
-    const std::vector<int> changed = m.changed_since(since);
-    r.values.reserve(changed.size());
+    m.changed_since(since, &changed_);
+    r.values.reserve(changed_.size());
     size_t n = 0;
-    for (int id : changed) {
+    for (int id : changed_) {
       if (id < 0 || id >= static_cast<int>(table_.size()) || !table_[static_cast<size_t>(id)].published) continue;
       const DisplayEntry& e = table_[static_cast<size_t>(id)];
       if (n == r.values.size()) r.values.emplace_back();
@@ -810,6 +813,7 @@ class PublishFollower : public FrameObserver, public SessionObserver {
   std::shared_ptr<const std::string> source_;
   FrameRecord record_;  // filled at each frame, then swapped for a spent one (Publisher::offer)
   std::vector<DisplayEntry> table_;
+  std::vector<int> changed_;  // the controls changed since the last frame offered
   uint64_t last_version_ = 0;
   const Publisher* last_ = nullptr;
   int64_t read_ms_ = 0;             // the latest read of the link's bytes (system's thread)

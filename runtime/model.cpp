@@ -617,11 +617,16 @@ uint64_t PanelModel::version() const {
 }
 
 std::vector<int> PanelModel::changed_since(uint64_t version) const {
-  Lock lock(*this);
   std::vector<int> ids;
-  for (size_t i = 0; i < states_.size(); ++i)
-    if (states_[i].version > version) ids.push_back(layout_.controls[i].id);
+  changed_since(version, &ids);
   return ids;
+}
+
+void PanelModel::changed_since(uint64_t version, std::vector<int>* ids) const {
+  Lock lock(*this);
+  ids->clear();
+  for (size_t i = 0; i < states_.size(); ++i)
+    if (states_[i].version > version) ids->push_back(layout_.controls[i].id);
 }
 
 uint64_t PanelModel::panel_version() const {

@@ -278,6 +278,9 @@ class PanelModel {
   // change; `changed_since` lists the controls changed after `version`.
   uint64_t version() const;
   std::vector<int> changed_since(uint64_t version) const;
+  // The same into *ids (emptied first, its room kept): a follower asks at
+  // every frame.
+  void changed_since(uint64_t version, std::vector<int>* ids) const;
   uint64_t panel_version() const;  // title and visibility
 
  private:

@@ -155,12 +155,23 @@ TEST(MqttMessages, in_playback_a_frame_carries_its_own_time_beside_the_time_sent
   EXPECT_EQ(got.frame_time_ms, NO_TIME);
 }
 
+TEST(MqttMessages, times_of_one_second_and_the_next_read_as_their_own) {
+  // In turn: the same second twice, the next one, back, and either side of 1970.
+  const std::pair<int64_t, const char*> cases[] = {
+      {1714564800250, "2024-05-01T12:00:00.250Z"}, {1714564800007, "2024-05-01T12:00:00.007Z"},
+      {1714564801999, "2024-05-01T12:00:01.999Z"}, {1714564800000, "2024-05-01T12:00:00.000Z"},
+      {-1, "1969-12-31T23:59:59.999Z"},            {-1000, "1969-12-31T23:59:59.000Z"},
+      {0, "1970-01-01T00:00:00.000Z"},             {-1001, "1969-12-31T23:59:58.999Z"},
+  };
+  for (const auto& [ms, text] : cases) EXPECT_EQ(utc_time_text(ms), text) << ms;
+}
+
 TEST(MqttMessages, a_strip_message_carries_the_frames_handed_over_together_oldest_first) {
   StripPoints parts[2];
   parts[0].seq = 7;
   parts[0].time_ms = 1714564800150;
   parts[0].t_s = 0.0;  // the first frame of a link replay
-  parts[0].traces = {std::vector<uint16_t>{1, 2}, {3}, {}, {65535}};
+  parts[0].traces = {std::vector<uint16_t>{1, 2, 10, 99}, {3, 100, 909}, {}, {65535, 1000, 9999, 10000, 20305}};
   parts[1].seq = 8;
   parts[1].time_ms = 1714564800250;
   parts[1].t_s = 0.125;
@@ -169,10 +180,10 @@ TEST(MqttMessages, a_strip_message_carries_the_frames_handed_over_together_oldes
   strip_json(parts, 2, station(), &json);
   EXPECT_EQ(json, R"({"session":"0123456789abcdef","mode":"live","time_ms":1714564800250,)"
                   R"("time":"2024-05-01T12:00:00.250Z","seq":8,"t_s":0.125,"traces":[[4],[5],[6],[7]],)"
-                  R"("earlier":[{"seq":7,"t_s":0.0,"traces":[[1,2],[3],[],[65535]]}]})");
+                  R"("earlier":[{"seq":7,"t_s":0.0,"traces":[[1,2,10,99],[3,100,909],[],[65535,1000,9999,10000,20305]]}]})");
   // One frame: no "earlier".
   strip_json(parts, 1, station(), &json);
-  EXPECT_EQ(json.substr(json.find("\"seq\"")), R"("seq":7,"t_s":0.0,"traces":[[1,2],[3],[],[65535]]})");
+  EXPECT_EQ(json.substr(json.find("\"seq\"")), R"("seq":7,"t_s":0.0,"traces":[[1,2,10,99],[3,100,909],[],[65535,1000,9999,10000,20305]]})");
 }
 
 TEST(MqttMessages, values_carry_units_and_limit_states) {
