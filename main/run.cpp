@@ -371,12 +371,15 @@ class Outputs {
     if (!since_) since_ = now;
     return now - *since_ > std::chrono::duration<double>(QUIT_WRITE_OUT_S);
   }
-  // Writes out the trace, the panel CSV and the messages.
-  void finish() {
-    auto give_up = [this] { return this->give_up(); };
-    rt::trace_close(give_up);
+  // Writes out the trace and the panel CSV. Before the summary: a write
+  // that fails only now is said ahead of it and counted in the log.
+  void finish_files() {
+    rt::trace_close([this] { return give_up(); });
     rt::panel_csv_close();
-    if (started_) rt::end_message_streams(give_up);
+  }
+  // Writes out the messages, the summary last among them.
+  void finish() {
+    if (started_) rt::end_message_streams([this] { return give_up(); });
     started_ = false;
   }
   ~Outputs() {
@@ -498,6 +501,7 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
     analysis.finish();
     rt::publish_stop();
     rt::viewer_stop();
+    outputs.finish_files();
     rt::add_pass_summary();
     rt::session_end(status);
     outputs.finish();
