@@ -338,9 +338,10 @@ bool MqttClient::service(int wait_ms, BrokerFailure* failure) {
   return false;
 }
 
-void MqttClient::disconnect(int flush_ms) {
-  if (!mosq_) return;
+bool MqttClient::disconnect(int flush_ms) {
+  if (!mosq_) return true;
   hold(false);
+  bool confirmed = true;
   if (connected_) {
     // What waits goes out, and the broker acknowledges the last message
     // that asked for it: it has then read everything before. The library
@@ -350,11 +351,13 @@ void MqttClient::disconnect(int flush_ms) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(flush_ms);
     while ((mosquitto_want_write(mosq_) || !sink_->awaited_acknowledged) && Clock::now() < deadline)
       if (mosquitto_loop(mosq_, 10, 1) != MOSQ_ERR_SUCCESS) break;
+    confirmed = !mosquitto_want_write(mosq_) && sink_->awaited_acknowledged;
     mosquitto_disconnect(mosq_);
     // The goodbye itself.
     for (int i = 0; i < 10 && mosquitto_want_write(mosq_); ++i) mosquitto_loop(mosq_, 10, 1);
   }
   drop();
+  return confirmed;
 }
 
 }  // namespace rt

@@ -99,8 +99,9 @@ class MqttClient {
   bool service(int wait_ms, BrokerFailure* failure);
   // Says goodbye to the broker (no last will) once what is pending is
   // written and the last QoS 1 message acknowledged, waiting at most
-  // `flush_ms` for both.
-  void disconnect(int flush_ms);
+  // `flush_ms` for both. False when the wait ran out first: what the broker
+  // had not read by then may be lost.
+  bool disconnect(int flush_ms);
 
  private:
   struct Sink;

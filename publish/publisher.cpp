@@ -55,6 +55,10 @@ constexpr int STOP_CONNECT_MS = 700;
 // The last messages and the goodbye, to a broker that may be busy: within
 // the bound a stopping thread is waited for (STOP_JOIN_MS).
 constexpr int STOP_GOODBYE_MS = 500;
+// Said when that bound ran out: the broker may not have read everything.
+const std::string GOODBYE_UNCONFIRMED =
+    "the broker had not acknowledged the last messages when the station said goodbye; those it had not read may be "
+    "lost";
 // The keep-alive: a broker that answers nothing (paused, overloaded, cut
 // off) is given up, and said, within twice this.
 constexpr int KEEPALIVE_S = 5;
@@ -223,8 +227,9 @@ class Publisher {
   }
 
   // After stop: the summary's part, and whether anything was lost.
-  SummaryPart summary(bool* lost) {
+  SummaryPart summary(bool* lost, bool* goodbye_unconfirmed) {
     std::lock_guard lock(mu_);
+    *goodbye_unconfirmed = goodbye_unconfirmed_;
     // Whatever is still queued was never sent.
     for (const Item& item : queue_) dropped_ += std::holds_alternative<FrameRecord>(item) ? FRAME_MESSAGES : 1;
     queue_.clear();
@@ -240,13 +245,15 @@ class Publisher {
     if (!never_connected_reason_.empty() && frames_sent_ == 0 && !ever_connected_)
       line += "; never connected: " + never_connected_reason_;
     if (refused_) line += "; REFUSED: " + refusal_;
+    if (goodbye_unconfirmed_) line += "; " + GOODBYE_UNCONFIRMED;
     part.lines.push_back(line);
     part.json = "{\"broker\":" + json_string(settings_.address.text()) + ",\"session\":" + json_string(station_.session) +
                 ",\"frames_published\":" + std::to_string(frames_sent_) + ",\"messages_dropped\":" +
                 std::to_string(dropped_) + ",\"outages\":" + std::to_string(outages_) +
                 ",\"outage_total_s\":" + json_double(outage_total_s_) + ",\"outage_longest_s\":" +
-                json_double(outage_longest_s_) + ",\"refused\":" + json_string(refused_ ? refusal_ : "") + "}";
-    *lost = dropped_ > 0 || refused_;
+                json_double(outage_longest_s_) + ",\"refused\":" + json_string(refused_ ? refusal_ : "") +
+                ",\"goodbye_acknowledged\":" + (goodbye_unconfirmed_ ? "false" : "true") + "}";
+    *lost = dropped_ > 0 || refused_ || goodbye_unconfirmed_;
     return part;
   }
 
@@ -336,6 +343,7 @@ class Publisher {
   bool slow_said_ = false;  // the drops of a full queue were said (until it empties)
   std::vector<LogCoalescer::Line> say_later_;  // logged outside the lock
   bool ever_connected_ = false;
+  bool goodbye_unconfirmed_ = false;  // the broker had not acknowledged the last messages at the goodbye
   std::string never_connected_reason_;
   bool refused_ = false;
   std::string refusal_;
@@ -680,7 +688,9 @@ void Publisher::run() {
       reason = offline_reason_;
     }
     client.publish(topic_of(prefix_, TOPIC_STATUS), status_json(false, station_, unix_ms(), reason), 1, true);
-    client.disconnect(STOP_GOODBYE_MS);
+    const bool confirmed = client.disconnect(STOP_GOODBYE_MS);
+    std::lock_guard lock(mu_);
+    goodbye_unconfirmed_ = !confirmed;
   }
   std::lock_guard lock(mu_);
   ended_ = true;
@@ -869,9 +879,14 @@ namespace {
 void finish(std::shared_ptr<Publisher> p, const std::string& reason) {
   const bool ended = p->stop(reason);
   if (!ended) log_warning("publish: the connection to the broker did not end in time; left behind");
-  bool lost = false;
-  SummaryPart part = p->summary(&lost);
+  bool lost = false, unconfirmed = false;
+  SummaryPart part = p->summary(&lost, &unconfirmed);
   const PublishState s = p->state();
+  if (unconfirmed) {
+    const std::string text = "publish: " + s.broker + ": " + GOODBYE_UNCONFIRMED;
+    say(text);
+    log_warning(text);
+  }
   log_info("publish: stopped: " + std::to_string(s.frames_sent) + " frames published, " + std::to_string(s.dropped) +
            " messages dropped");
   if (lost) note_exit_status(EXIT_SHARING_INCOMPLETE);

@@ -120,6 +120,29 @@ TEST(BrokerFaults, a_paused_broker_is_said_within_seconds_and_its_return_too) {
   EXPECT_TRUE(wait_until(SAID_WITHIN_S, [&] { return has(dir.file("station.log"), "connected again to"); }))
       << read_text(dir.file("station.log"));
   EXPECT_LT(quit_time(*gse, &status), QUIT_BOUND_S);
+  EXPECT_EQ(json_of(dir.file("station.json"))["publish"]["goodbye_acknowledged"], true);
+}
+
+// The goodbye waits 0.5 s for the broker to acknowledge the last messages;
+// a broker paused at the quit never does, and a run that may have lost
+// messages is no success.
+TEST(BrokerFaults, a_goodbye_the_broker_never_acknowledges_is_said_and_is_no_success) {
+  TempDir dir;
+  Broker broker(dir.path());
+  const std::string url = broker.url("gse");
+  auto gse = station(dir, url, "station");
+  ASSERT_TRUE(wait_until(SAID_WITHIN_S, [&] { return has(dir.file("station.log"), "publish: connected to"); }));
+  broker.pause();
+  int status = -1;
+  EXPECT_LT(quit_time(*gse, &status), QUIT_BOUND_S);
+  broker.resume();
+  EXPECT_EQ(status, 7);
+  const std::string said = "publish: " + url +
+                           ": the broker had not acknowledged the last messages when the station said goodbye; those "
+                           "it had not read may be lost";
+  EXPECT_TRUE(has(dir.file("station.out"), said)) << read_text(dir.file("station.out"));
+  EXPECT_TRUE(has(dir.file("station.log"), "WARN " + said)) << read_text(dir.file("station.log"));
+  EXPECT_EQ(json_of(dir.file("station.json"))["publish"]["goodbye_acknowledged"], false);
 }
 
 TEST(BrokerFaults, a_maximum_packet_size_that_refuses_the_frames_is_said_once) {
