@@ -432,8 +432,11 @@ int RunProgram(int argc, char* argv[], int (*entry)(int argc, char* argv[])) {
   if (!opt.events.empty() && (status = load_event_script(opt.events)) >= 0) return status;
   const bool windowed = !opt.headless && display_available();
   rt::history_install(windowed);
-  // Headless, only the command line can start publishing.
-  rt::page_feed_follow(windowed || !opt.publish.empty());
+  // Headless, only the command line can start publishing: without it,
+  // nothing but the system reads the panel (no feed, no strip times).
+  const bool panel_read = windowed || !opt.publish.empty();
+  rt::page_feed_follow(panel_read);
+  rt::set_strip_times_read(panel_read);
   rt::BrokerAddress broker;
   rt::BrokerLogin login;
   const bool sharing = !opt.publish.empty() || !opt.subscribe.empty();

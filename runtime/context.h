@@ -34,6 +34,11 @@ void set_event_script(std::vector<ScriptEvent> events, const std::string& path =
 // raised: one line on standard error names them, and the exit status is
 // EXIT_SCRIPT_UNFINISHED.
 void set_quit_at_end_of_input(bool on);
+// Whether anything reads the strip chart's times: the window places its
+// points by them, the browser page's feed sends them. A headless run that
+// cannot publish says no before its panel loads; its points then go
+// unstamped (time 0), and no frame pays for a clock read. True unless said.
+void set_strip_times_read(bool on);
 constexpr const char* END_OF_INPUT_TEXT = "EOF on input file";
 // The status text of a good frame.
 constexpr const char* GOOD_FRAME_TEXT = " ";

@@ -39,6 +39,7 @@ struct UiState {
   size_t script_next = 0;
   long long passes_done = 0;  // polls that found no event, so a frame pass followed
   bool quit_at_end = false;
+  bool strip_times = true;  // set_strip_times_read
   bool input_ended = false;
   long long ended_at_pass = -1;  // passes_done when the input was first seen ended
 };
@@ -116,6 +117,7 @@ void set_event_script(std::vector<ScriptEvent> events, const std::string& path) 
 }
 
 void set_quit_at_end_of_input(bool on) { ui().quit_at_end = on; }
+void set_strip_times_read(bool on) { ui().strip_times = on; }
 
 void request_quit() {
   quit_signal_seen.store(true);
@@ -147,6 +149,7 @@ void reset_ui_for_tests() {
   s.script_next = 0;
   s.passes_done = 0;
   s.quit_at_end = false;
+  s.strip_times = true;
   s.input_ended = false;
   s.ended_at_pass = -1;
   transport_reset();
@@ -472,7 +475,9 @@ int PlotStripChart(int panel, int ctrl, const void* values, int n, int start,
   }
   PanelModel* m = model_for(panel);
   if (!m || !ok) return -1;
-  return m->strip_append(ctrl, taken, n) ? 0 : -1;
+  // Points nothing will place in time are stamped 0, without a clock read.
+  const bool appended = ui().strip_times ? m->strip_append(ctrl, taken, n) : m->strip_append(ctrl, taken, n, 0.0);
+  return appended ? 0 : -1;
 }
 
 int Delay(double seconds) {
