@@ -59,6 +59,14 @@ std::unique_ptr<Child> station(const TempDir& dir, const std::string& url, const
                                  dir.path(), dir.file(name + ".out"));
 }
 
+// The same, once it has said it is connected to `broker`.
+std::unique_ptr<Child> connected_station(const TempDir& dir, const Broker& broker, const std::string& name) {
+  auto child = station(dir, broker.url("gse"), name);
+  EXPECT_TRUE(wait_until(SAID_WITHIN_S, [&] { return has(dir.file(name + ".log"), "publish: connected to"); }))
+      << read_text(dir.file(name + ".log"));
+  return child;
+}
+
 TEST(BrokerFaults, a_host_that_drops_packets_is_said_within_seconds_and_never_holds_a_quit) {
   TempDir dir;
   DeadListener host;
@@ -101,8 +109,7 @@ TEST(BrokerFaults, a_paused_broker_is_said_within_seconds_and_its_return_too) {
   TempDir dir;
   Broker broker(dir.path());
   const std::string url = broker.url("gse");
-  auto gse = station(dir, url, "station");
-  ASSERT_TRUE(wait_until(SAID_WITHIN_S, [&] { return has(dir.file("station.log"), "publish: connected to"); }));
+  auto gse = connected_station(dir, broker, "station");
   broker.pause();
   EXPECT_TRUE(wait_until(SAID_WITHIN_S, [&] {
     return has(dir.file("station.out"), "the broker at 127.0.0.1:" + std::to_string(broker.port()) + " stopped answering");
@@ -129,15 +136,13 @@ TEST(BrokerFaults, a_paused_broker_is_said_within_seconds_and_its_return_too) {
 TEST(BrokerFaults, a_goodbye_the_broker_never_acknowledges_is_said_and_is_no_success) {
   TempDir dir;
   Broker broker(dir.path());
-  const std::string url = broker.url("gse");
-  auto gse = station(dir, url, "station");
-  ASSERT_TRUE(wait_until(SAID_WITHIN_S, [&] { return has(dir.file("station.log"), "publish: connected to"); }));
+  auto gse = connected_station(dir, broker, "station");
   broker.pause();
   int status = -1;
   EXPECT_LT(quit_time(*gse, &status), QUIT_BOUND_S);
   broker.resume();
   EXPECT_EQ(status, 7);
-  const std::string said = "publish: " + url +
+  const std::string said = "publish: " + broker.url("gse") +
                            ": the broker had not acknowledged the last messages when the station said goodbye; those "
                            "it had not read may be lost";
   EXPECT_TRUE(has(dir.file("station.out"), said)) << read_text(dir.file("station.out"));
